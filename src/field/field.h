@@ -1,0 +1,27 @@
+// Field output extraction: dispatcher, per-value statistics (sets) and bulk
+// data statistics (whole model).
+#pragma once
+
+#include <fstream>
+
+#include "odb/odb.h"
+
+void odbE_printField(const odb_FieldOutput& field, std::ofstream& out, odb_String stepName, int incrementNumber,
+                     odb_String regionKind, odb_String regionName, odb_String indent, int depth);
+
+void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ofstream& out, odb_String stepName,
+                             int incrementNumber, odb_String regionKind, odb_String regionName,
+                             odb_String fieldName, const odb_SequenceInvariant& invariants,
+                             odb_SequenceString& componentLabels, odb_Enum::odb_DataTypeEnum type,
+                             odb_String indent, bool isComplex);
+double odbE_getTensorValue(const odb_FieldValue& value, int selector);
+double odbE_printFieldValue(const odb_FieldValue& value, std::ofstream& out, const odb_SequenceInvariant& invariants,
+                            const bool componentMarks[6], odb_String indent, bool isComplex);
+
+void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::ofstream& out, odb_String stepName,
+                                int incrementNumber, odb_String regionKind, odb_String regionName,
+                                odb_String fieldName, const odb_SequenceInvariant& invariants, odb_String indent,
+                                bool isComplex);
+void odbE_printBulkField(const odb_FieldBulkData& block, std::ofstream& out, odb_String stepName,
+                         int incrementNumber, odb_String fieldName, const odb_SequenceInvariant& invariants,
+                         odb_String indent, bool isComplex);

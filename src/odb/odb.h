@@ -1,0 +1,649 @@
+// The output-database library: read access to result databases stored as
+// HDF5 files in the layout of docs/format.md.
+//
+// Object model. Every object handed out by the library is a small value
+// (a handle on shared, lazily loaded state). Repositories keep the order of
+// the file (docs/format.md §3). Large arrays are read on first use and freed
+// when the last handle that needs them goes away, so a caller that walks
+// frame by frame holds at most one frame's field data at a time:
+// odb_Frame::fieldOutputs() builds a fresh repository on every call and the
+// field outputs in it own their arrays.
+//
+// Errors. Every failure is an odb_Exception whose message names the file and
+// the object path. Nothing here prints to the console.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+// ---------------------------------------------------------------- exceptions
+
+// Base of every exception the library throws.
+class nex_Exception : public std::exception {
+ public:
+  explicit nex_Exception(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  // Returns the message text, e.g. "job.odb: /steps/Step-1: mass is a string, expected a number".
+  const std::string& message() const noexcept { return message_; }
+
+ private:
+  std::string message_;
+};
+
+// Thrown for every database failure.
+class odb_Exception : public nex_Exception {
+ public:
+  using nex_Exception::nex_Exception;
+};
+
+// ------------------------------------------------------------------- strings
+
+// A byte string with the library's find semantics.
+class odb_String {
+ public:
+  odb_String() = default;
+  odb_String(const char* s) : s_(s ? s : "") {}
+  odb_String(std::string s) : s_(std::move(s)) {}
+  // Makes the decimal text of an int.
+  explicit odb_String(int value) : s_(std::to_string(value)) {}
+
+  odb_String& append(const odb_String& s) { s_ += s.s_; return *this; }
+  odb_String& operator+=(const odb_String& s) { return append(s); }
+
+  int length() const { return static_cast<int>(s_.size()); }
+  bool empty() const { return s_.empty(); }
+  // Returns the position of the first occurrence of text, or length() when
+  // text does not occur (never a negative value).
+  int find(const odb_String& text) const {
+    const auto p = s_.find(text.s_);
+    return p == std::string::npos ? length() : static_cast<int>(p);
+  }
+  const char* cStr() const { return s_.c_str(); }
+  const std::string& str() const { return s_; }
+
+  friend bool operator==(const odb_String& a, const odb_String& b) { return a.s_ == b.s_; }
+  friend bool operator<(const odb_String& a, const odb_String& b) { return a.s_ < b.s_; }
+
+ private:
+  std::string s_;
+};
+
+inline odb_String operator+(odb_String a, const odb_String& b) { return a.append(b); }
+inline std::ostream& operator<<(std::ostream& os, const odb_String& s) { return os << s.str(); }
+
+// ------------------------------------------------------------- enumerations
+
+struct odb_Enum {
+  // Data-type codes. Codes outside the list are kept as stored.
+  enum odb_DataTypeEnum : int {
+    SCALAR = 2,
+    VECTOR = 3,
+    TENSOR_3D_FULL = 5,
+    TENSOR_3D_PLANAR = 6,
+    TENSOR_3D_SURFACE = 7,
+    TENSOR_2D_PLANAR = 8,
+    TENSOR_2D_SURFACE = 9,
+  };
+  enum odb_InvariantEnum : int {
+    MAX_PRINCIPAL = 1,
+    MID_PRINCIPAL = 2,
+    MIN_PRINCIPAL = 3,
+    MISES = 4,
+    TRESCA = 5,
+    PRESS = 6,
+    INV3 = 7,
+    MAGNITUDE = 8,
+    MAX_INPLANE_PRINCIPAL = 9,
+    MIN_INPLANE_PRINCIPAL = 10,
+    OUTOFPLANE_PRINCIPAL = 11,
+  };
+  enum odb_ResultPositionEnum : int {
+    NODAL,
+    INTEGRATION_POINT,
+    CENTROID,
+    WHOLE_ELEMENT,
+    ELEMENT_NODAL,
+  };
+  enum odb_SetTypeEnum : int { NODE_SET, ELEMENT_SET };
+};
+
+// ---------------------------------------------------------------- sequences
+
+// An ordered sequence of objects or strings.
+template <class T>
+class odb_Sequence {
+ public:
+  odb_Sequence() = default;
+  explicit odb_Sequence(std::vector<T> items) : items_(std::move(items)) {}
+
+  int size() const { return static_cast<int>(items_.size()); }
+  // Returns item i; throws odb_Exception when i is out of range.
+  const T& constGet(int i) const {
+    if (i < 0 || i >= size())
+      throw odb_Exception("sequence index " + std::to_string(i) + " out of range, size " +
+                          std::to_string(size()));
+    return items_[static_cast<std::size_t>(i)];
+  }
+  const T& operator[](int i) const { return constGet(i); }
+  T& operator[](int i) { return const_cast<T&>(constGet(i)); }
+  bool isMember(const T& x) const {
+    for (const T& y : items_)
+      if (y == x) return true;
+    return false;
+  }
+  void append(T x) { items_.push_back(std::move(x)); }
+
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ private:
+  std::vector<T> items_;
+};
+
+// A sequence of numbers: either a view into an array that some other object
+// owns, or an array kept alive by the sequence itself. Copies are cheap.
+template <class T>
+class odb_NumberSequence {
+ public:
+  odb_NumberSequence() = default;
+  explicit odb_NumberSequence(std::vector<T> owned) {
+    auto store = std::make_shared<const std::vector<T>>(std::move(owned));
+    p_ = store->data();
+    n_ = static_cast<int>(store->size());
+    keep_ = std::move(store);
+  }
+  // A view of n numbers at p; keep (may be empty) keeps them alive.
+  odb_NumberSequence(const T* p, int n, std::shared_ptr<const void> keep = {})
+      : p_(p), n_(n), keep_(std::move(keep)) {}
+
+  int size() const { return n_; }
+  T constGet(int i) const {
+    if (i < 0 || i >= n_)
+      throw odb_Exception("sequence index " + std::to_string(i) + " out of range, size " +
+                          std::to_string(n_));
+    return p_[i];
+  }
+  T operator[](int i) const { return constGet(i); }
+  bool isMember(T x) const {
+    for (int i = 0; i < n_; ++i)
+      if (p_[i] == x) return true;
+    return false;
+  }
+  const T* data() const { return p_; }
+  const T* begin() const { return p_; }
+  const T* end() const { return p_ + n_; }
+
+ private:
+  const T* p_ = nullptr;
+  int n_ = 0;
+  std::shared_ptr<const void> keep_;
+};
+
+using odb_SequenceFloat = odb_NumberSequence<float>;
+using odb_SequenceDouble = odb_NumberSequence<double>;
+using odb_SequenceInt = odb_NumberSequence<int>;
+using odb_SequenceString = odb_Sequence<odb_String>;
+using odb_SequenceInvariant = odb_Sequence<odb_Enum::odb_InvariantEnum>;
+using odb_SequenceSequenceFloat = odb_Sequence<odb_SequenceFloat>;
+
+// -------------------------------------------------------------- repositories
+
+// Objects keyed by name, iterated in the order of the file.
+template <class T>
+class odb_Repository {
+ public:
+  int size() const { return static_cast<int>(items_.size()); }
+  bool isMember(const odb_String& key) const { return index_.count(key.str()) != 0; }
+  // Returns the object named key; throws odb_Exception when there is none.
+  const T& operator[](const odb_String& key) const {
+    const auto it = index_.find(key.str());
+    if (it == index_.end()) throw odb_Exception("no object named '" + key.str() + "'");
+    return items_[it->second].second;
+  }
+  T& operator[](const odb_String& key) {
+    return const_cast<T&>(static_cast<const odb_Repository&>(*this)[key]);
+  }
+  // Adds an object at the end; a second object of the same name replaces the first in place.
+  void insert(const odb_String& key, T value) {
+    const auto it = index_.find(key.str());
+    if (it != index_.end()) {
+      items_[it->second].second = std::move(value);
+      return;
+    }
+    index_.emplace(key.str(), items_.size());
+    items_.emplace_back(key, std::move(value));
+  }
+  const odb_String& keyAt(int i) const { return items_.at(static_cast<std::size_t>(i)).first; }
+  const T& valueAt(int i) const { return items_.at(static_cast<std::size_t>(i)).second; }
+
+ private:
+  std::vector<std::pair<odb_String, T>> items_;
+  std::unordered_map<std::string, std::size_t> index_;
+};
+
+// Walks a repository: first(), then while !isDone(): currentKey()/currentValue(), next().
+template <class T>
+class odb_RepositoryIterator {
+ public:
+  explicit odb_RepositoryIterator(const odb_Repository<T>& r) : r_(&r) {}
+  void first() { i_ = 0; }
+  void next() { ++i_; }
+  bool isDone() const { return i_ >= r_->size(); }
+  const odb_String& currentKey() const { return r_->keyAt(i_); }
+  const T& currentValue() const { return r_->valueAt(i_); }
+
+ private:
+  const odb_Repository<T>* r_;
+  int i_ = 0;
+};
+
+// ---------------------------------------------------------- internal state
+
+namespace odb_detail {
+struct OdbImpl;
+struct SetImpl;
+struct InstanceImpl;
+struct StepImpl;
+struct FrameImpl;
+struct FieldOutputImpl;
+struct BlockData;
+struct HistoryRegionImpl;
+struct HistoryOutputImpl;
+}  // namespace odb_detail
+
+// --------------------------------------------------------------------- model
+
+class odb_Node {
+ public:
+  odb_Node() = default;
+  explicit odb_Node(int label, double x = 0, double y = 0, double z = 0)
+      : label_(label), xyz_{x, y, z} {}
+  // Returns the node label, -1 for "no node".
+  int label() const { return label_; }
+  const double* coordinates() const { return xyz_; }
+
+ private:
+  int label_ = -1;
+  double xyz_[3] = {0, 0, 0};
+};
+
+class odb_Element {
+ public:
+  odb_Element() = default;
+  explicit odb_Element(int label, odb_SequenceInt connectivity = {})
+      : label_(label), connectivity_(std::move(connectivity)) {}
+  // Returns the element label, -1 for "no element".
+  int label() const { return label_; }
+  // Returns the node labels of the element.
+  const odb_SequenceInt& connectivity() const { return connectivity_; }
+
+ private:
+  int label_ = -1;
+  odb_SequenceInt connectivity_;
+};
+
+using odb_SequenceNode = odb_Sequence<odb_Node>;
+using odb_SequenceElement = odb_Sequence<odb_Element>;
+
+// A node or element set of the assembly, an instance or a part.
+class odb_Set {
+ public:
+  odb_Set() = default;
+  explicit odb_Set(std::shared_ptr<const odb_detail::SetImpl> impl) : impl_(std::move(impl)) {}
+  // Returns the set name ("" for the empty set of a history point without a region).
+  const odb_String& name() const;
+  odb_Enum::odb_SetTypeEnum type() const;
+  bool isInternal() const;
+  // Returns the instances the set has members in (none for a part set).
+  odb_SequenceString instanceNames() const;
+  // Returns the member labels in the instance ("" for the members of a part set).
+  odb_SequenceInt labels(const odb_String& instanceName) const;
+
+  const odb_detail::SetImpl* impl() const { return impl_.get(); }
+
+ private:
+  std::shared_ptr<const odb_detail::SetImpl> impl_;
+};
+
+using odb_SetRepository = odb_Repository<odb_Set>;
+using odb_SetRepositoryIterator = odb_RepositoryIterator<odb_Set>;
+
+// Something that owns sets: the root assembly, an instance or a part.
+class odb_DiscreteEntity {
+ public:
+  const odb_String& name() const { return name_; }
+  // Returns the sets; with includeInternal false, sets marked internal are left out.
+  const odb_SetRepository& elementSets(bool includeInternal) const {
+    return includeInternal ? elementSets_ : publicElementSets_;
+  }
+  const odb_SetRepository& nodeSets(bool includeInternal) const {
+    return includeInternal ? nodeSets_ : publicNodeSets_;
+  }
+
+  // Used by the library while it loads the model.
+  void setName(const odb_String& name) { name_ = name; }
+  void addSet(const odb_Set& set);
+
+ private:
+  odb_String name_;
+  odb_SetRepository elementSets_, publicElementSets_, nodeSets_, publicNodeSets_;
+};
+
+class odb_Instance : public odb_DiscreteEntity {
+ public:
+  odb_Instance() = default;
+  explicit odb_Instance(std::shared_ptr<const odb_detail::InstanceImpl> impl) : impl_(std::move(impl)) {}
+  // Returns the name of the part the instance was made from ("" when not recorded).
+  const odb_String& partName() const;
+  // The mesh is read on each call.
+  odb_SequenceNode nodes() const;
+  odb_SequenceElement elements() const;
+  int nodeCount() const;
+  int elementCount() const;
+
+ private:
+  std::shared_ptr<const odb_detail::InstanceImpl> impl_;
+};
+
+class odb_Part : public odb_DiscreteEntity {};
+
+using odb_InstanceRepository = odb_Repository<odb_Instance>;
+using odb_InstanceRepositoryIterator = odb_RepositoryIterator<odb_Instance>;
+using odb_PartRepository = odb_Repository<odb_Part>;
+using odb_PartRepositoryIterator = odb_RepositoryIterator<odb_Part>;
+
+class odb_Assembly : public odb_DiscreteEntity {
+ public:
+  const odb_InstanceRepository& instances() const { return instances_; }
+  void addInstance(const odb_String& name, const odb_Instance& instance) { instances_.insert(name, instance); }
+
+ private:
+  odb_InstanceRepository instances_;
+};
+
+// ------------------------------------------------------------- field output
+
+// One block of a field output: the values of one instance at one position,
+// held in flat arrays.
+class odb_FieldBulkData {
+ public:
+  odb_FieldBulkData() = default;
+  explicit odb_FieldBulkData(std::shared_ptr<const odb_detail::BlockData> block) : block_(std::move(block)) {}
+
+  odb_Enum::odb_DataTypeEnum type() const;
+  // 0 when the values are stored as float32, 1 for float64.
+  int precision() const;
+  int length() const;
+  int width() const;
+  // Number of distinct elements; 0 for a node block.
+  int numberOfElements() const;
+  odb_Enum::odb_ResultPositionEnum position() const;
+  const odb_String& instanceName() const;
+  int sectionPoint() const;
+  // Label arrays of length() entries; null when the block has none
+  // (elementLabels is null for a node block).
+  const int* elementLabels() const;
+  const int* nodeLabels() const;
+  const int* integrationPoints() const;
+  // The field's labels with the field name removed from the front (S11 -> 11).
+  const odb_SequenceString& componentLabels() const;
+  // length() x width() values, row by row, converted when stored in the other precision.
+  const float* data() const;
+  const double* dataDouble() const;
+  // The von Mises value of every value (zeros for a block that is not a tensor).
+  // The array belongs to this block and the caller may reorder it.
+  float* mises() const;
+
+  const odb_detail::BlockData* impl() const { return block_.get(); }
+
+ private:
+  std::shared_ptr<const odb_detail::BlockData> block_;
+};
+
+using odb_SequenceFieldBulkData = odb_Sequence<odb_FieldBulkData>;
+
+// One value of a field output: a view of one row of a block. It stays valid
+// while the field output or the sequence it came from lives.
+class odb_FieldValue {
+ public:
+  odb_FieldValue() = default;
+  odb_FieldValue(const odb_detail::BlockData* block, int row) : block_(block), row_(row) {}
+
+  const odb_String& instanceName() const;
+  odb_Enum::odb_ResultPositionEnum position() const;
+  int elementLabel() const;      // -1 when none
+  int nodeLabel() const;         // -1 when none
+  int integrationPoint() const;  // 0 when none
+  int sectionPoint() const;
+  odb_Enum::odb_DataTypeEnum type() const;
+  int precision() const;
+  odb_SequenceFloat data() const;
+  odb_SequenceDouble dataDouble() const;
+
+  // Derived quantities; 0 when the value's type does not define them.
+  float magnitude() const;
+  float mises() const;
+  float tresca() const;
+  float press() const;
+  float inv3() const;
+  float maxPrincipal() const;
+  float midPrincipal() const;
+  float minPrincipal() const;
+  float maxInPlanePrincipal() const;
+  float minInPlanePrincipal() const;
+  float outOfPlanePrincipal() const;
+
+ private:
+  const odb_detail::BlockData* block_ = nullptr;
+  int row_ = 0;
+};
+
+// The values of all blocks of a field output, block by block.
+class odb_SequenceFieldValue {
+ public:
+  odb_SequenceFieldValue() = default;
+  explicit odb_SequenceFieldValue(std::vector<std::shared_ptr<const odb_detail::BlockData>> blocks);
+  int size() const { return size_; }
+  // Returns value i; throws odb_Exception when i is out of range.
+  odb_FieldValue constGet(int i) const;
+  odb_FieldValue operator[](int i) const { return constGet(i); }
+
+ private:
+  std::vector<std::shared_ptr<const odb_detail::BlockData>> blocks_;
+  std::vector<int> starts_;  // first value index of each block
+  int size_ = 0;
+  mutable std::size_t last_ = 0;  // block of the previous look-up
+};
+
+class odb_FieldOutput {
+ public:
+  odb_FieldOutput() = default;
+  explicit odb_FieldOutput(std::shared_ptr<odb_detail::FieldOutputImpl> impl) : impl_(std::move(impl)) {}
+
+  const odb_String& name() const;
+  const odb_String& description() const;
+  odb_Enum::odb_DataTypeEnum type() const;
+  bool isComplex() const;
+  const odb_SequenceString& componentLabels() const;
+  const odb_SequenceInvariant& validInvariants() const;
+  // Read the arrays on the first call.
+  const odb_SequenceFieldValue& values() const;
+  const odb_SequenceFieldBulkData& bulkDataBlocks() const;
+  // The values on the set, in their original order, grouped in blocks as before.
+  odb_FieldOutput getSubset(const odb_Set& set) const;
+
+ private:
+  std::shared_ptr<odb_detail::FieldOutputImpl> impl_;
+};
+
+using odb_FieldOutputRepository = odb_Repository<odb_FieldOutput>;
+using odb_FieldOutputRepositoryIterator = odb_RepositoryIterator<odb_FieldOutput>;
+
+// ------------------------------------------------------------ steps, frames
+
+class odb_Frame {
+ public:
+  odb_Frame() = default;
+  explicit odb_Frame(std::shared_ptr<const odb_detail::FrameImpl> impl) : impl_(std::move(impl)) {}
+  int frameId() const;
+  int incrementNumber() const;
+  const odb_String& description() const;
+  double frameValue() const;
+  // Builds a new repository on every call; keep it while its outputs are used.
+  odb_FieldOutputRepository fieldOutputs() const;
+
+ private:
+  std::shared_ptr<const odb_detail::FrameImpl> impl_;
+};
+
+using odb_SequenceFrame = odb_Sequence<odb_Frame>;
+
+// ------------------------------------------------------------------- history
+
+class odb_SectionPoint {
+ public:
+  odb_SectionPoint() = default;
+  explicit odb_SectionPoint(int number) : number_(number) {}
+  int number() const { return number_; }
+
+ private:
+  int number_ = 0;
+};
+
+// Where a history region was recorded.
+class odb_HistoryPoint {
+ public:
+  odb_HistoryPoint() = default;
+  odb_HistoryPoint(odb_Node node, odb_Element element, int ipNumber, odb_SectionPoint sectionPoint,
+                   odb_Set region, odb_String instanceName)
+      : node_(node), element_(std::move(element)), ipNumber_(ipNumber), sectionPoint_(sectionPoint),
+        region_(std::move(region)), instanceName_(std::move(instanceName)) {}
+  const odb_Node& node() const { return node_; }
+  const odb_Element& element() const { return element_; }
+  int ipNumber() const { return ipNumber_; }
+  const odb_SectionPoint& sectionPoint() const { return sectionPoint_; }
+  const odb_Set& region() const { return region_; }
+  const odb_String& instanceName() const { return instanceName_; }
+
+ private:
+  odb_Node node_;
+  odb_Element element_;
+  int ipNumber_ = 0;
+  odb_SectionPoint sectionPoint_;
+  odb_Set region_;
+  odb_String instanceName_;
+};
+
+class odb_HistoryOutput {
+ public:
+  odb_HistoryOutput() = default;
+  explicit odb_HistoryOutput(std::shared_ptr<const odb_detail::HistoryOutputImpl> impl) : impl_(std::move(impl)) {}
+  virtual ~odb_HistoryOutput() = default;
+  odb_HistoryOutput(const odb_HistoryOutput&) = default;
+  odb_HistoryOutput& operator=(const odb_HistoryOutput&) = default;
+
+  // Returns the recorded rows (normally time, value), read from the file on each call.
+  virtual odb_SequenceSequenceFloat data() const;
+  const odb_String& name() const;
+  const odb_String& description() const;
+  int type() const;
+
+ private:
+  std::shared_ptr<const odb_detail::HistoryOutputImpl> impl_;
+};
+
+using odb_HistoryOutputRepository = odb_Repository<odb_HistoryOutput>;
+using odb_HistoryOutputRepositoryIterator = odb_RepositoryIterator<odb_HistoryOutput>;
+
+class odb_HistoryRegion {
+ public:
+  odb_HistoryRegion() = default;
+  explicit odb_HistoryRegion(std::shared_ptr<const odb_detail::HistoryRegionImpl> impl) : impl_(std::move(impl)) {}
+  const odb_String& name() const;
+  const odb_String& description() const;
+  odb_HistoryPoint historyPoint() const;
+  const odb_HistoryOutputRepository& historyOutputs() const;
+
+ private:
+  std::shared_ptr<const odb_detail::HistoryRegionImpl> impl_;
+};
+
+using odb_HistoryRegionRepository = odb_Repository<odb_HistoryRegion>;
+using odb_HistoryRegionRepositoryIterator = odb_RepositoryIterator<odb_HistoryRegion>;
+
+class odb_Step {
+ public:
+  odb_Step() = default;
+  explicit odb_Step(std::shared_ptr<const odb_detail::StepImpl> impl) : impl_(std::move(impl)) {}
+  const odb_String& name() const;
+  const odb_String& description() const;
+  // -1.0 when the mass is not known.
+  double mass() const;
+  // Three values, or none.
+  const odb_SequenceDouble& massCenter() const;
+  // Six values I11 I22 I33 I12 I13 I23, or none.
+  const odb_SequenceDouble& inertiaAboutCenter() const;
+  const odb_SequenceDouble& inertiaAboutOrigin() const;
+  const odb_SequenceFrame& frames() const;
+  const odb_HistoryRegionRepository& historyRegions() const;
+
+ private:
+  std::shared_ptr<const odb_detail::StepImpl> impl_;
+};
+
+using odb_StepRepository = odb_Repository<odb_Step>;
+using odb_StepRepositoryIterator = odb_RepositoryIterator<odb_Step>;
+
+// ------------------------------------------------------------------ database
+
+class odb_Odb {
+ public:
+  explicit odb_Odb(std::unique_ptr<odb_detail::OdbImpl> impl);
+  ~odb_Odb();
+  odb_Odb(const odb_Odb&) = delete;
+  odb_Odb& operator=(const odb_Odb&) = delete;
+
+  // Returns the path exactly as passed to openOdb.
+  const odb_String& name() const;
+  const odb_String& description() const;
+  odb_Assembly& rootAssembly();
+  const odb_Assembly& rootAssembly() const;
+  const odb_PartRepository& parts() const;
+  const odb_StepRepository& steps() const;
+  // Releases the file; the object stays valid but holds nothing.
+  void close();
+  bool isOpen() const;
+
+  odb_detail::OdbImpl& impl() const { return *impl_; }
+
+ private:
+  std::unique_ptr<odb_detail::OdbImpl> impl_;
+};
+
+// ------------------------------------------------------------- entry points
+
+// Runtime start and stop. The library counts the starts and stops it sees.
+void QVXStsStdB_initialize(int& active);
+void QVXStsStdB_finalize(int& active);
+void odb_initializeAPI();
+void odb_finalizeAPI();
+
+// Opens a database for reading. The library owns the object until
+// odb_finalizeAPI; close() releases the file. readOnly must be true.
+odb_Odb& openOdb(const odb_String& path, bool readOnly = true, bool readInternalSets = false);
+// True exactly when the file is a database of format_version 1.
+bool isUpgradeRequiredForOdb(const odb_String& path);
+// Writes a current-format copy of path to newBase + ".odb".
+void upgradeOdb(const odb_String& path, const odb_String& newBase);
+
+namespace odb_detail {
+// How often the runtime was started and stopped in this process (for tests).
+int runtimeStartCount();
+int runtimeStopCount();
+}  // namespace odb_detail

@@ -1,0 +1,2 @@
+// Placeholder: replaced by the library work.
+#include "odb/odb.h"

@@ -1,0 +1,28 @@
+// Recipes for the databases of the golden tests: each case folder under
+// cases/ names a recipe (file "recipe", one word), and golden_make_db runs it.
+//
+//   GOLDEN_RECIPE(two_steps) {   // writes the database at `path`
+//     odbw::Writer w(path);
+//     ...
+//     w.close();
+//   }
+#pragma once
+
+#include <string>
+
+#include "odb/odb_writer.h"
+
+namespace golden {
+
+using Recipe = void (*)(const std::string& path);
+
+struct RecipeRegistrar {
+  RecipeRegistrar(const char* name, Recipe recipe);
+};
+
+}  // namespace golden
+
+#define GOLDEN_RECIPE(name)                                                        \
+  static void golden_recipe_##name(const std::string& path);                       \
+  static const ::golden::RecipeRegistrar golden_registrar_##name(#name, golden_recipe_##name); \
+  static void golden_recipe_##name([[maybe_unused]] const std::string& path)
