@@ -1,0 +1,249 @@
+// Bulk data statistics over the whole model: the block routine computes one
+// bulk data block into bulkmax, bulkmin, bulkEnggMax and bulkEnggMin and the
+// vector and tensor component accumulators; the container combines the
+// blocks of a field and writes its result lines.
+//
+// A block is computed in its own precision: a single-precision block keeps
+// its running extremes, magnitudes and working arrays as floats, so its
+// untouched extremes show as -3.40282e+38 and 3.40282e+38.
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <type_traits>
+
+#include "field/field.h"
+#include "field/lines.h"
+#include "field/results.h"
+#include "field/stats.h"
+#include "run/settings.h"
+
+namespace {
+
+// The results of one block, in the block's precision.
+template <class T>
+struct BlockResult {
+  static constexpr T kTop = std::numeric_limits<T>::max();
+  T max = -kTop, min = kTop, enggMax = -kTop, enggMin = kTop;
+};
+
+}  // namespace
+
+static double* const kVecMax[3] = {&vecXMax, &vecYMax, &vecZMax};
+static double* const kVecMin[3] = {&vecXMin, &vecYMin, &vecZMin};
+static double* const kVecEnggMax[3] = {&vecXEnggMax, &vecYEnggMax, &vecZEnggMax};
+static double* const kVecEnggMin[3] = {&vecXEnggMin, &vecYEnggMin, &vecZEnggMin};
+static double* const kSMax[6] = {&S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
+static double* const kSMin[6] = {&S11Min, &S22Min, &S33Min, &S12Min, &S13Min, &S23Min};
+static double* const kSEnggMax[6] = {&S11EnggMax, &S22EnggMax, &S33EnggMax, &S12EnggMax, &S13EnggMax, &S23EnggMax};
+static double* const kSEnggMin[6] = {&S11EnggMin, &S22EnggMin, &S33EnggMin, &S12EnggMin, &S13EnggMin, &S23EnggMin};
+
+static void resetVectorExtremes() {
+  for (int c = 0; c < 3; ++c) {
+    *kVecMax[c] = -DBL_MAX;
+    *kVecMin[c] = DBL_MAX;
+  }
+}
+
+template <class T>
+static std::unique_ptr<T[]> workArray(bool wanted, int n) {
+  if (!wanted || n <= 0) return nullptr;
+  return std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(n));
+}
+
+// The engineering extremes of values[0..rows) into enggMax and enggMin, each
+// only when its setting asks for it.
+template <class T, class R>
+static void selectInto(T* values, int rows, R& enggMax, R& enggMin) {
+  if (!values || rows <= 0) return;
+  if (engg_min) enggMin = static_cast<R>(enggMinimum(values, rows, per));
+  if (engg_max) enggMax = static_cast<R>(enggMaximum(values, rows, per));
+}
+
+// Table positions that count in a tensor block: the label of the position is
+// among the block's labels and the position exists in its rows.
+static void countedPositions(const odb_FieldBulkData& block, int width, bool counted[6]) {
+  const odb_SequenceString& labels = block.componentLabels();
+  for (int m = 0; m < 6; ++m) counted[m] = m < width && labels.isMember(odb_String(kTensorLabels[m]));
+}
+
+// Tensor element block: the main quantity is the von Mises value; the
+// components go to S11Max..S23Min and their own arrays.
+template <class T>
+static void tensorElementBlock(const odb_FieldBulkData& block, const T* data, int rows, int width,
+                               BlockResult<T>& r) {
+  float* mises = block.mises();
+  float misesEnggMax = -FLT_MAX, misesEnggMin = FLT_MAX;
+  selectInto(mises, rows, misesEnggMax, misesEnggMin);
+  r.enggMax = misesEnggMax;
+  r.enggMin = misesEnggMin;
+
+  bool counted[6];
+  countedPositions(block, width, counted);
+  const bool components = extract_field_components;
+  std::unique_ptr<T[]> comp[6];
+  for (int m = 0; m < 6; ++m) comp[m] = workArray<T>(components && counted[m] && (engg_max || engg_min), rows);
+
+  for (int j = 0; j < rows; ++j) {
+    trackExtremes(r.max, r.min, static_cast<T>(mises[j]));
+    if (!components) continue;
+    const T* row = data + static_cast<std::size_t>(j) * width;
+    for (int m = 0; m < 6; ++m) {
+      if (!counted[m]) continue;
+      trackExtremes(*kSMax[m], *kSMin[m], row[m]);
+      if (comp[m]) comp[m][j] = row[m];
+    }
+  }
+  if (!components) return;
+  for (int m = 0; m < 6; ++m) {
+    *kSEnggMin[m] = DBL_MAX;
+    *kSEnggMax[m] = -DBL_MAX;
+  }
+  for (int m = 0; m < 6; ++m) selectInto(comp[m].get(), rows, *kSEnggMax[m], *kSEnggMin[m]);
+}
+
+// Vector block, element or node: the main quantity is the magnitude, kept in
+// an array for the engineering selection; components 1, 2, 3 go to the
+// vector accumulators (a missing component counts as 0).
+template <class T>
+static void vectorBlock(const T* data, int rows, int width, BlockResult<T>& r) {
+  const bool components = extract_field_components;
+  const bool engg = engg_max || engg_min;
+  std::unique_ptr<T[]> mags = workArray<T>(engg, rows);
+  std::unique_ptr<T[]> xyz[3];
+  for (int c = 0; c < 3; ++c) xyz[c] = workArray<T>(components && engg, rows);
+
+  for (int j = 0; j < rows; ++j) {
+    const T* row = data + static_cast<std::size_t>(j) * width;
+    T sum = 0;
+    for (int m = 0; m < width; ++m) sum += row[m] * row[m];
+    if (components) {
+      for (int c = 0; c < 3; ++c) {
+        const T v = c < width ? row[c] : T(0);
+        trackExtremes(*kVecMax[c], *kVecMin[c], v);
+        if (xyz[c]) xyz[c][j] = v;
+      }
+    }
+    const T mag = std::sqrt(sum);
+    trackExtremes(r.max, r.min, mag);
+    if (mags) mags[j] = mag;
+  }
+  selectInto(mags.get(), rows, r.enggMax, r.enggMin);
+  for (int c = 0; c < 3; ++c) selectInto(xyz[c].get(), rows, *kVecEnggMax[c], *kVecEnggMin[c]);
+}
+
+// Any other block (and a tensor at nodes): every component counts for the
+// absolute extremes, and the last component of each value is what the
+// engineering selection sees.
+template <class T>
+static void plainBlock(const T* data, int rows, int width, BlockResult<T>& r) {
+  std::unique_ptr<T[]> values = workArray<T>((engg_max || engg_min) && width > 0, rows);
+  for (int j = 0; j < rows; ++j) {
+    const T* row = data + static_cast<std::size_t>(j) * width;
+    for (int m = 0; m < width; ++m) trackExtremes(r.max, r.min, row[m]);
+    if (values) values[j] = row[width - 1];
+  }
+  selectInto(values.get(), rows, r.enggMax, r.enggMin);
+}
+
+// Element blocks that carry the von Mises invariant report the extremes of
+// the block's von Mises array instead (zeros for a block that is no tensor).
+static void misesInvariantRule(const odb_FieldBulkData& block, int rows) {
+  const float* mises = block.mises();
+  double mx = -DBL_MAX, mn = DBL_MAX;
+  for (int j = 0; j < rows; ++j) trackExtremes(mx, mn, static_cast<double>(mises[j]));
+  bulkmax = mx;
+  bulkmin = mn;
+}
+
+template <class T>
+static void computeBlock(const odb_FieldBulkData& block, const T* data, const odb_SequenceInvariant& invariants) {
+  const int type = block.type();
+  const int width = block.width();
+  const int elements = block.numberOfElements();
+  const bool elementBlock = elements != 0 && block.elementLabels() != nullptr;
+  const bool doublePrecision = std::is_same_v<T, double>;
+  // Element blocks group their values by element; a value is row e * vpe + p.
+  const int rows = elementBlock ? elements * (block.length() / elements) : block.length();
+
+  if (elementBlock && extract_field_components) {
+    resetVectorExtremes();
+    for (int m = 0; m < 6; ++m) {
+      *kSMax[m] = -DBL_MAX;
+      *kSMin[m] = DBL_MAX;
+    }
+  }
+  // Single-precision node blocks carry the vector extremes over from the
+  // blocks before them; the container resets them at the first block.
+  if (!elementBlock && doublePrecision && extract_field_components) resetVectorExtremes();
+
+  BlockResult<T> r;
+  if (elementBlock && isTensorType(type)) {
+    tensorElementBlock(block, data, rows, width, r);
+  } else if (type == odb_Enum::VECTOR) {
+    vectorBlock(data, rows, width, r);
+  } else {
+    plainBlock(data, rows, width, r);
+  }
+  bulkmax = r.max;
+  bulkmin = r.min;
+  bulkEnggMax = r.enggMax;
+  bulkEnggMin = r.enggMin;
+  if (elementBlock && invariants.isMember(odb_Enum::MISES)) misesInvariantRule(block, rows);
+}
+
+void odbE_printBulkField(const odb_FieldBulkData& block, std::ofstream& /*out*/, odb_String /*stepName*/,
+                         int /*incrementNumber*/, odb_String /*fieldName*/, const odb_SequenceInvariant& invariants,
+                         odb_String /*indent*/, bool /*isComplex*/) {
+  if (block.precision() == 0)
+    computeBlock(block, block.data(), invariants);
+  else
+    computeBlock(block, block.dataDouble(), invariants);
+}
+
+static void writeBulkLines(std::ofstream& out, const std::string& head, int type, const Extremes& combined,
+                           const bool present[6]) {
+  if (type == odb_Enum::VECTOR) {
+    writeGroup(out, head, "mag", combined);
+    if (!extract_field_components) return;
+    Extremes c[3];
+    for (int i = 0; i < 3; ++i) c[i] = {*kVecMax[i], *kVecMin[i], *kVecEnggMax[i], *kVecEnggMin[i]};
+    writeVectorComponents(out, head, c);
+  } else if (isTensorType(type)) {
+    writeGroup(out, head, "mises", combined);
+    if (!extract_field_components) return;
+    for (int m = 0; m < 6; ++m)
+      if (present[m]) writeGroup(out, head, kTensorLabels[m], Extremes{*kSMax[m], *kSMin[m], *kSEnggMax[m], *kSEnggMin[m]});
+  } else {
+    writeGroup(out, head, "", combined);
+  }
+}
+
+void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::ofstream& out, odb_String stepName,
+                                int incrementNumber, odb_String /*regionKind*/, odb_String /*regionName*/,
+                                odb_String fieldName, const odb_SequenceInvariant& invariants, odb_String indent,
+                                bool isComplex) {
+  // A field without blocks has no type to choose its lines by: it gets none.
+  if (blocks.size() == 0) return;
+  Extremes combined = kUntouched;
+  bool present[6] = {};
+  int type = 0;
+  const odb_String blockIndent = indent + "    ";
+  for (int i = 0; i < blocks.size(); ++i) {
+    if (i == 0 && extract_field_components) resetVectorExtremes();
+    const odb_FieldBulkData& block = blocks[i];
+    type = block.type();
+    odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
+    if (bulkmax > combined.max) combined.max = bulkmax;
+    if (bulkmin < combined.min) combined.min = bulkmin;
+    if (bulkEnggMax > combined.enggMax) combined.enggMax = bulkEnggMax;
+    if (bulkEnggMin < combined.enggMin) combined.enggMin = bulkEnggMin;
+    if (isTensorType(type)) {
+      bool counted[6];
+      countedPositions(block, block.width(), counted);
+      for (int m = 0; m < 6; ++m) present[m] = present[m] || counted[m];
+    }
+  }
+  const std::string head = resultHead(stepName, incrementNumber, odb_String(), fieldName);
+  writeBulkLines(out, head, type, combined, present);
+}

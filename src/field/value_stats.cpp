@@ -1,0 +1,193 @@
+// Field value statistics over one set: the extremes of the main quantity,
+// of the vector or tensor components and of the stress invariants, written
+// as result lines. Points tensorCompPtr at S11Max..S23Max and leaves the
+// engineering extremes of the tensor slots in S11EnggMax..S23EnggMin.
+#include <cfloat>
+#include <memory>
+
+#include "field/field.h"
+#include "field/lines.h"
+#include "field/results.h"
+#include "field/stats.h"
+#include "run/settings.h"
+
+namespace {
+
+// One quantity gathered over the values: its extremes and the working array
+// the engineering selection reorders.
+struct Gathered {
+  Extremes e = kUntouched;
+  std::unique_ptr<double[]> values;
+  int count = 0;
+
+  void allocate(int n) { values = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(n)); }
+  void add(double v) {
+    values[count++] = v;
+    trackExtremes(e.max, e.min, v);
+  }
+  void selectMin() {
+    if (count > 0) e.enggMin = enggMinimum(values.get(), count, per);
+  }
+  void selectMax() {
+    if (count > 0) e.enggMax = enggMaximum(values.get(), count, per);
+  }
+};
+
+// What one call gathers in its reading pass.
+struct SetStats {
+  Gathered main;
+  Gathered vec[3];
+  Gathered slot[6];
+  int lastType = 0;
+};
+
+}  // namespace
+
+static double* const kSlotEnggMax[6] = {&S11EnggMax, &S22EnggMax, &S33EnggMax,
+                                        &S12EnggMax, &S13EnggMax, &S23EnggMax};
+static double* const kSlotEnggMin[6] = {&S11EnggMin, &S22EnggMin, &S33EnggMin,
+                                        &S12EnggMin, &S13EnggMin, &S23EnggMin};
+
+// Reads every value once: the main quantity from the extractor, the
+// components from the slots it fills. Component arrays are made on the first
+// value of their kind, so a field of one type allocates only what it uses.
+static void readValues(const odb_SequenceFieldValue& values, std::ofstream& out,
+                       const odb_SequenceInvariant& invariants, const bool marks[6], const odb_String& indent,
+                       bool isComplex, SetStats& s) {
+  const int n = values.size();
+  const odb_String valueIndent = indent + "    ";
+  double* const vecSlots[3] = {&vecXMax, &vecYMax, &vecZMax};
+  for (int i = 0; i < n; ++i) {
+    const odb_FieldValue value = values.constGet(i);
+    s.main.add(odbE_printFieldValue(value, out, invariants, marks, valueIndent, isComplex));
+    s.lastType = value.type();
+    if (!extract_field_components) continue;
+    if (s.lastType == odb_Enum::VECTOR) {
+      for (int c = 0; c < 3; ++c) {
+        if (!s.vec[c].values) s.vec[c].allocate(n);
+        s.vec[c].add(*vecSlots[c]);
+      }
+    } else if (isTensorType(s.lastType)) {
+      for (int k = 0; k < 6; ++k) {
+        if (!marks[k]) continue;
+        if (!s.slot[k].values) s.slot[k].allocate(n);
+        s.slot[k].add(*tensorCompPtr[k]);
+      }
+    }
+  }
+}
+
+static void selectEngineering(SetStats& s, const bool marks[6]) {
+  const bool vector = extract_field_components && s.lastType == odb_Enum::VECTOR;
+  const bool tensor = extract_field_components && isTensorType(s.lastType);
+  if (engg_min) {
+    s.main.selectMin();
+    if (vector)
+      for (Gathered& g : s.vec) g.selectMin();
+  }
+  if (engg_max) {
+    s.main.selectMax();
+    if (vector)
+      for (Gathered& g : s.vec) g.selectMax();
+  }
+  if (!tensor) return;
+  for (int k = 0; k < 6; ++k) {
+    if (!marks[k] || s.slot[k].count == 0) continue;
+    if (engg_max) {
+      s.slot[k].selectMax();
+      *kSlotEnggMax[k] = s.slot[k].e.enggMax;
+    }
+  }
+  for (int k = 0; k < 6; ++k) {
+    if (!marks[k] || s.slot[k].count == 0) continue;
+    if (engg_min) {
+      s.slot[k].selectMin();
+      *kSlotEnggMin[k] = s.slot[k].e.enggMin;
+    }
+  }
+}
+
+static void writeTypeLines(std::ofstream& out, const std::string& head, const SetStats& s, const bool marks[6]) {
+  if (s.lastType == odb_Enum::SCALAR) {
+    writeGroup(out, head, "", s.main.e);
+  } else if (s.lastType == odb_Enum::VECTOR) {
+    writeGroup(out, head, "mag", s.main.e);
+    if (extract_field_components) {
+      const Extremes c[3] = {s.vec[0].e, s.vec[1].e, s.vec[2].e};
+      writeVectorComponents(out, head, c);
+    }
+  } else if (isTensorType(s.lastType)) {
+    writeGroup(out, head, "mises", s.main.e);
+    if (!extract_field_components) return;
+    for (int k = 0; k < 6; ++k) {
+      if (!marks[k]) continue;
+      // The engineering lines carry the slot globals, as the bulk path does.
+      const Extremes e{s.slot[k].e.max, s.slot[k].e.min, *kSlotEnggMax[k], *kSlotEnggMin[k]};
+      writeGroup(out, head, kTensorLabels[k], e);
+    }
+  }
+}
+
+// One pass per valid invariant over the values, reusing one working array.
+static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ofstream& out, const std::string& head,
+                                const odb_SequenceInvariant& invariants, double* work) {
+  const int n = values.size();
+  for (int row = 0; row < 9; ++row) {
+    if (!invariants.isMember(kInvariantRows[row].code)) continue;
+    Extremes e = kUntouched;
+    for (int i = 0; i < n; ++i) {
+      const double x = odbE_getTensorValue(values.constGet(i), row);
+      trackExtremes(e.max, e.min, x);
+      work[i] = x;
+    }
+    if (engg_min && e.min != DBL_MAX) e.enggMin = enggMinimum(work, n, per);
+    if (engg_max && e.max != -DBL_MAX) e.enggMax = enggMaximum(work, n, per);
+    const char* label = kInvariantRows[row].label;
+    if (e.max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e.max);
+    if (e.min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e.min);
+    if (engg_max && e.enggMax != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmax"), e.enggMax);
+    if (engg_min && e.enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e.enggMin);
+  }
+}
+
+double odbE_getTensorValue(const odb_FieldValue& value, int selector) {
+  switch (selector) {
+    case 0: return value.tresca();
+    case 1: return value.press();
+    case 2: return value.inv3();
+    case 3: return value.maxPrincipal();
+    case 4: return value.midPrincipal();
+    case 5: return value.minPrincipal();
+    case 6: return value.maxInPlanePrincipal();
+    case 7: return value.minInPlanePrincipal();
+    case 8: return value.outOfPlanePrincipal();
+    default: return -DBL_MAX;
+  }
+}
+
+void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ofstream& out, odb_String stepName,
+                             int incrementNumber, odb_String /*regionKind*/, odb_String regionName,
+                             odb_String fieldName, const odb_SequenceInvariant& invariants,
+                             odb_SequenceString& componentLabels, odb_Enum::odb_DataTypeEnum /*type*/,
+                             odb_String indent, bool isComplex) {
+  const int n = values.size();
+  double* const current[6] = {&S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
+  for (int k = 0; k < 6; ++k) tensorCompPtr[k] = current[k];
+  bool marks[6];
+  componentMarks(componentLabels, marks);
+  if (containsText(regionName, "Warn") || containsText(regionName, "Info")) return;
+  if (n == 0) return;
+
+  SetStats s;
+  s.main.allocate(n);
+  readValues(values, out, invariants, marks, indent, isComplex, s);
+  selectEngineering(s, marks);
+  for (Gathered& g : s.vec) g.values.reset();
+  for (Gathered& g : s.slot) g.values.reset();
+
+  const std::string head = resultHead(stepName, incrementNumber, regionName, fieldName);
+  if (s.main.e.max != -DBL_MAX) writeTypeLines(out, head, s, marks);
+  // The main array is done with; the invariants reuse it as their one array.
+  if (tensor_invariants && cleanName(fieldName) == odb_String("S"))
+    writeInvariantLines(values, out, head, invariants, s.main.values.get());
+}

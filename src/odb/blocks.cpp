@@ -1,0 +1,175 @@
+// Blocks of a field output (docs/format.md §6 "Blocks"): reading and
+// checking one block, and the odb_FieldBulkData handle. No globals.
+#include <unordered_set>
+
+#include "odb/derived.h"
+#include "odb/impl.h"
+
+namespace odb_detail {
+
+static odb_Enum::odb_ResultPositionEnum parsePosition(const std::string& p, const Where& w) {
+  if (p == "NODAL") return odb_Enum::NODAL;
+  if (p == "INTEGRATION_POINT") return odb_Enum::INTEGRATION_POINT;
+  if (p == "CENTROID") return odb_Enum::CENTROID;
+  if (p == "WHOLE_ELEMENT") return odb_Enum::WHOLE_ELEMENT;
+  if (p == "ELEMENT_NODAL") return odb_Enum::ELEMENT_NODAL;
+  odbFail(w, "position is '" + p + "', expected NODAL, INTEGRATION_POINT, CENTROID, WHOLE_ELEMENT or ELEMENT_NODAL");
+}
+
+// Reads a label array that must have one entry per row of data.
+static std::vector<int> readLabels(hid_t block, const char* name, int rows, const Where& w, std::uint64_t limit) {
+  Dataset d = openDataset(block, name, w);
+  requireRank(d, 1, w);
+  if (d.dims[0] != static_cast<hsize_t>(rows))
+    odbFail(w, std::string(name) + " has " + std::to_string(d.dims[0]) + " entries, data has " +
+                   std::to_string(rows) + " rows");
+  return readInts(d, w, limit);
+}
+
+// docs/format.md §6: the values of one element stand together and every
+// element has as many values as the first. Returns the number of elements.
+static int countElements(const std::vector<int>& labels, const Where& w) {
+  std::unordered_set<int> seen;
+  std::size_t perElement = 0;
+  int first = 0, count = 0;
+  for (std::size_t i = 0; i < labels.size();) {
+    std::size_t j = i;
+    while (j < labels.size() && labels[j] == labels[i]) ++j;
+    if (!seen.insert(labels[i]).second)
+      odbFail(w, "the values of element " + std::to_string(labels[i]) + " do not stand together");
+    if (count == 0) {
+      perElement = j - i;
+      first = labels[i];
+    } else if (j - i != perElement) {
+      odbFail(w, "element " + std::to_string(labels[i]) + " has " + std::to_string(j - i) + " values, element " +
+                     std::to_string(first) + " has " + std::to_string(perElement));
+    }
+    ++count;
+    i = j;
+  }
+  return count;
+}
+
+// Reads the block's attributes and the shape of data into b; returns data.
+static Dataset readBlockHeader(hid_t g, const Where& w, int labelCount, BlockData& b) {
+  b.instance = readStringAttribute(g, "instance", w).value_or("");
+  const auto position = readStringAttribute(g, "position", w);
+  if (!position) odbFail(w, "position is missing");
+  b.position = parsePosition(*position, w);
+  b.sectionPoint = readInt32Attribute(g, "sectionPoint", w, 0);
+  Dataset data = openDataset(g, "data", w);
+  if (data.dims.size() != 1 && data.dims.size() != 2)
+    odbFail(w, "data has rank " + std::to_string(data.dims.size()) + ", expected 1 or 2");
+  b.precision = floatPrecision(data, w);
+  elementCount(data, w);  // rows x width fits an int
+  b.length = static_cast<int>(data.dims[0]);
+  b.width = data.dims.size() == 2 ? static_cast<int>(data.dims[1]) : 1;
+  const int expected = labelCount == 0 ? 1 : labelCount;
+  if (b.width != expected && labelCount == 0)
+    odbFail(w, "data has " + std::to_string(b.width) + " columns, expected 1 for a field without component labels");
+  if (b.width != expected)
+    odbFail(w, "data has " + std::to_string(b.width) + " columns, the field has " + std::to_string(labelCount) +
+                   " component labels");
+  return data;
+}
+
+std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t blocksGroup, int index) {
+  const FileCtx& ctx = *field.ctx;
+  const Where w = ctx.at(field.path + "/blocks/" + std::to_string(index));
+  H5Group g = openGroup(blocksGroup, std::to_string(index), w);
+  auto b = std::make_shared<BlockData>();
+  b->shape = field.shape;
+  b->type = field.type;
+  const Dataset data = readBlockHeader(g.get(), w, field.componentLabels.size(), *b);
+  // An empty block is left out; writers may omit its (empty) label arrays.
+  if (b->length == 0) return nullptr;
+  // docs/format.md §6: the label arrays each position requires.
+  const bool element = b->position != odb_Enum::NODAL;
+  if (!element || b->position == odb_Enum::ELEMENT_NODAL)
+    b->nodeLabels = readLabels(g.get(), "nodeLabels", b->length, w, ctx.bytes);
+  if (element) b->elementLabels = readLabels(g.get(), "elementLabels", b->length, w, ctx.bytes);
+  if (b->position == odb_Enum::INTEGRATION_POINT) {
+    b->integrationPoints = readLabels(g.get(), "integrationPoints", b->length, w, ctx.bytes);
+    for (std::size_t i = 0; i < b->integrationPoints.size(); ++i)
+      if (b->integrationPoints[i] < 1)
+        odbFail(w, "integrationPoints holds " + std::to_string(b->integrationPoints[i]) + " at entry " +
+                       std::to_string(i) + ", expected 1 or more");
+  }
+  if (element) b->numberOfElements = countElements(b->elementLabels, w);
+  if (b->precision == 0) {
+    b->f = readFloats(data, w, ctx.bytes);
+    b->haveF = true;
+  } else {
+    b->d = readDoubles(data, w, ctx.bytes);
+    b->haveD = true;
+  }
+  return b;
+}
+
+const float* BlockData::floats() const {
+  if (!haveF) {
+    f.assign(d.begin(), d.end());
+    haveF = true;
+  }
+  return f.data();
+}
+
+const double* BlockData::doubles() const {
+  if (!haveD) {
+    d.assign(f.begin(), f.end());
+    haveD = true;
+  }
+  return d.data();
+}
+
+bool isTensor(int type) { return type >= odb_Enum::TENSOR_3D_FULL && type <= odb_Enum::TENSOR_2D_SURFACE; }
+
+}  // namespace odb_detail
+
+using namespace odb_detail;
+
+// A default-constructed handle reads as an empty block.
+static const BlockData& blockOf(const std::shared_ptr<const BlockData>& p) {
+  static const BlockData empty = [] {
+    BlockData b;
+    b.shape = std::make_shared<FieldShape>();
+    return b;
+  }();
+  return p ? *p : empty;
+}
+
+static const int* labelsOrNull(const std::vector<int>& v) { return v.empty() ? nullptr : v.data(); }
+
+odb_Enum::odb_DataTypeEnum odb_FieldBulkData::type() const { return blockOf(block_).type; }
+int odb_FieldBulkData::precision() const { return blockOf(block_).precision; }
+int odb_FieldBulkData::length() const { return blockOf(block_).length; }
+int odb_FieldBulkData::width() const { return blockOf(block_).width; }
+int odb_FieldBulkData::numberOfElements() const { return blockOf(block_).numberOfElements; }
+odb_Enum::odb_ResultPositionEnum odb_FieldBulkData::position() const { return blockOf(block_).position; }
+const odb_String& odb_FieldBulkData::instanceName() const { return blockOf(block_).instance; }
+int odb_FieldBulkData::sectionPoint() const { return blockOf(block_).sectionPoint; }
+const int* odb_FieldBulkData::elementLabels() const { return labelsOrNull(blockOf(block_).elementLabels); }
+const int* odb_FieldBulkData::nodeLabels() const { return labelsOrNull(blockOf(block_).nodeLabels); }
+const int* odb_FieldBulkData::integrationPoints() const { return labelsOrNull(blockOf(block_).integrationPoints); }
+const odb_SequenceString& odb_FieldBulkData::componentLabels() const { return blockOf(block_).shape->blockLabels; }
+const float* odb_FieldBulkData::data() const { return block_ ? block_->floats() : nullptr; }
+const double* odb_FieldBulkData::dataDouble() const { return block_ ? block_->doubles() : nullptr; }
+
+float* odb_FieldBulkData::mises() const {
+  if (!block_) return nullptr;
+  const BlockData& b = *block_;
+  if (b.haveMises) return b.mises.data();
+  // docs/format.md §6: zeros for a block that is not a tensor, never null.
+  b.mises.assign(static_cast<std::size_t>(b.length), 0.0f);
+  if (isTensor(b.type)) {
+    double s[6];
+    for (int r = 0; r < b.length; ++r) {
+      const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(b.width);
+      if (b.precision == 0) tensorFromRow(b.f.data() + at, b.shape->cols, s);
+      else tensorFromRow(b.d.data() + at, b.shape->cols, s);
+      b.mises[static_cast<std::size_t>(r)] = static_cast<float>(vonMises(s));
+    }
+  }
+  b.haveMises = true;
+  return b.mises.data();
+}

@@ -1,0 +1,35 @@
+// Derived quantities of a symmetric tensor (von Mises, pressure, third
+// invariant, principal values) and the mapping of stored columns onto tensor
+// components. Pure arithmetic: no HDF5, no allocation.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace odb_detail {
+
+// For each canonical component 11,22,33,12,13,23 the data column holding it, or -1: a column names the
+// component given by the last two characters of its stored label when they are one of 11 22 33 12 13 23;
+// the first column wins a duplicate; columns naming none are ignored; only when no column names any
+// component (or there are no labels) the columns take the canonical order of the type
+// (5: 11 22 33 12 13 23; 6 and 8: 11 22 33 12; 7 and 9: 11 22 12), as far as width goes.
+void tensorColumns(const std::vector<std::string>& storedLabels, int type, int width, int cols[6]);
+
+// Gathers the full tensor (11,22,33,12,13,23) from one data row; absent components are 0.
+template <class T>
+void tensorFromRow(const T* row, const int cols[6], double s[6]) {
+  for (int k = 0; k < 6; ++k) s[k] = cols[k] >= 0 ? static_cast<double>(row[cols[k]]) : 0.0;
+}
+
+// Returns the von Mises equivalent of s.
+double vonMises(const double s[6]);
+// Returns -(s11 + s22 + s33) / 3.
+double pressure(const double s[6]);
+// Returns the real cube root of (27/2) det(dev s), sign kept.
+double thirdInvariant(const double s[6]);
+// Computes the eigenvalues of s in descending order (exact for a diagonal s).
+void principals(const double s[6], double out[3]);
+// Computes the eigenvalues of [[s11, s12], [s12, s22]], the larger first.
+void inPlanePrincipals(const double s[6], double out[2]);
+
+}  // namespace odb_detail

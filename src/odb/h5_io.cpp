@@ -1,0 +1,167 @@
+// Checked HDF5 access, part 1: messages, the runtime switch, files and
+// groups. Touches one process-wide flag: whether HDF5 was started here.
+#include "odb/h5_io.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "odb/odb.h"
+
+namespace odb_detail {
+
+static bool hdf5Started = false;  // set by the first startHdf5, never cleared
+
+Where Where::at(std::string_view name) const {
+  std::string p = path;
+  if (p.empty() || p.back() != '/') p += '/';
+  p += name;
+  return Where{file, std::move(p)};
+}
+
+void odbFail(const Where& w, std::string_view what) {
+  std::string m = w.file;
+  m += ": ";
+  m += w.path;
+  m += ": ";
+  m += what;
+  throw odb_Exception(std::move(m));
+}
+
+static herr_t keepInnermost(unsigned n, const H5E_error2_t* e, void* out) {
+  if (n == 0 && e != nullptr && e->desc != nullptr) *static_cast<std::string*>(out) = e->desc;
+  return 0;
+}
+
+// HDF5's innermost message in the house style: lower case, no final period.
+static std::string innermostMessage() {
+  std::string text;
+  H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, keepInnermost, &text);
+  H5Eclear2(H5E_DEFAULT);
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.pop_back();
+  return text;
+}
+
+void odbFailH5(const Where& w, std::string_view what) {
+  const std::string inner = innermostMessage();
+  std::string m(what);
+  if (!inner.empty()) m += " (" + inner + ")";
+  odbFail(w, m);
+}
+
+void startHdf5() {
+  if (hdf5Started) return;
+  H5open();
+  // Every failure is reported through odb_Exception; HDF5 must not print.
+  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  hdf5Started = true;
+}
+
+H5File openFileReadOnly(const Where& w) {
+  startHdf5();
+  struct stat st {};
+  if (::stat(w.file.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) odbFail(w, "file does not exist");
+    odbFail(w, std::string("cannot access the file (") + std::strerror(errno) + ")");
+  }
+  if (S_ISDIR(st.st_mode)) odbFail(w, "is a directory, expected a file");
+  if (::access(w.file.c_str(), R_OK) != 0) odbFail(w, "file is not readable");
+  const htri_t isH5 = H5Fis_hdf5(w.file.c_str());
+  if (isH5 == 0) odbFail(w, "file is not an hdf5 file");
+  if (isH5 < 0) odbFailH5(w, "cannot read the file");
+  H5File f(H5Fopen(w.file.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+  if (!f.valid()) odbFailH5(w, "cannot open the file");
+  return f;
+}
+
+std::uint64_t fileBytes(hid_t file, const Where& w) {
+  hsize_t size = 0;
+  if (H5Fget_filesize(file, &size) < 0) odbFailH5(w, "cannot get the file size");
+  return size;
+}
+
+Kind childKind(hid_t loc, const std::string& name, const Where& w) {
+  if (name.empty()) odbFail(w, "empty link name");
+  // H5Lexists fails rather than answers when an inner group is missing,
+  // so walk the path one link at a time.
+  if (name == "/") return Kind::Group;
+  for (std::size_t pos = name[0] == '/' ? 1 : 0;;) {
+    const std::size_t slash = name.find('/', pos);
+    const std::string prefix = name.substr(0, slash);
+    const htri_t e = H5Lexists(loc, prefix.c_str(), H5P_DEFAULT);
+    if (e < 0) odbFailH5(w, "cannot look up " + prefix);
+    if (e == 0) return Kind::Missing;
+    if (slash == std::string::npos) break;
+    pos = slash + 1;
+  }
+  H5O_info_t info{};
+  if (H5Oget_info_by_name2(loc, name.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0)
+    odbFailH5(w, "cannot open " + name);
+  if (info.type == H5O_TYPE_GROUP) return Kind::Group;
+  if (info.type == H5O_TYPE_DATASET) return Kind::Dataset;
+  return Kind::Other;
+}
+
+static const char* kindText(Kind k) {
+  switch (k) {
+    case Kind::Group: return "a group";
+    case Kind::Dataset: return "a dataset";
+    default: return "a named datatype";
+  }
+}
+
+H5Group openOptionalGroup(hid_t loc, const std::string& name, const Where& w) {
+  const Kind k = childKind(loc, name, w);
+  if (k == Kind::Missing) return H5Group();
+  if (k != Kind::Group) odbFail(w, std::string("is ") + kindText(k) + ", expected a group");
+  H5Group g(H5Gopen2(loc, name.c_str(), H5P_DEFAULT));
+  if (!g.valid()) odbFailH5(w, "cannot open the group");
+  return g;
+}
+
+H5Group openGroup(hid_t loc, const std::string& name, const Where& w) {
+  H5Group g = openOptionalGroup(loc, name, w);
+  if (!g.valid()) odbFail(w, "group is missing");
+  return g;
+}
+
+namespace {
+struct LinkEntry {
+  std::string name;
+  bool hasOrder;
+  std::int64_t order;
+};
+}  // namespace
+
+static herr_t collectLink(hid_t, const char* name, const H5L_info_t* info, void* out) {
+  static_cast<std::vector<LinkEntry>*>(out)->push_back({name, info->corder_valid != 0, info->corder});
+  return 0;
+}
+
+std::vector<std::string> childNames(hid_t group, const Where& w) {
+  std::vector<LinkEntry> links;
+  hsize_t idx = 0;
+  if (H5Literate(group, H5_INDEX_NAME, H5_ITER_INC, &idx, collectLink, &links) < 0)
+    odbFailH5(w, "cannot list the group");
+  // docs/format.md §3: creation order when the group tracks it, name order otherwise.
+  H5PropList plist(H5Gget_create_plist(group));
+  unsigned flags = 0;
+  if (!plist.valid() || H5Pget_link_creation_order(plist.get(), &flags) < 0)
+    odbFailH5(w, "cannot read the group's properties");
+  const bool tracked = (flags & H5P_CRT_ORDER_TRACKED) != 0 &&
+                       std::all_of(links.begin(), links.end(), [](const LinkEntry& l) { return l.hasOrder; });
+  if (tracked)
+    std::stable_sort(links.begin(), links.end(),
+                     [](const LinkEntry& a, const LinkEntry& b) { return a.order < b.order; });
+  std::vector<std::string> names;
+  names.reserve(links.size());
+  for (LinkEntry& l : links) names.push_back(std::move(l.name));
+  return names;
+}
+
+}  // namespace odb_detail

@@ -1,0 +1,92 @@
+// Checked HDF5 reads for the reader. Every HDF5 call of the reader goes
+// through here, and every failure becomes an odb_Exception built by odbFail,
+// naming the file as the caller passed it and the absolute object path.
+// Private to src/odb.
+#pragma once
+
+#include <hdf5.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "odb/h5_handle.h"
+
+namespace odb_detail {
+
+// A place in a database, for messages: the file as passed and an absolute object path.
+struct Where {
+  const std::string& file;
+  std::string path;
+  // Returns the place of the child `name` (a relative path) below this one.
+  Where at(std::string_view name) const;
+};
+
+// Throws "<file>: <path>: <what>".
+[[noreturn]] void odbFail(const Where& w, std::string_view what);
+// Like odbFail, with HDF5's innermost message added in parentheses.
+[[noreturn]] void odbFailH5(const Where& w, std::string_view what);
+
+// Starts HDF5 and switches its error printing off, once per process.
+void startHdf5();
+
+// Opens an existing file read-only; w names the file and "/".
+H5File openFileReadOnly(const Where& w);
+// Returns the size of the open file in bytes.
+std::uint64_t fileBytes(hid_t file, const Where& w);
+
+enum class Kind { Missing, Group, Dataset, Other };
+// Returns what the link `name` (relative, may hold '/') below loc is; Missing when any part is absent.
+Kind childKind(hid_t loc, const std::string& name, const Where& w);
+// Opens the group `name` below loc; w names the group itself.
+H5Group openGroup(hid_t loc, const std::string& name, const Where& w);
+// Like openGroup, but returns an invalid handle when the link is absent.
+H5Group openOptionalGroup(hid_t loc, const std::string& name, const Where& w);
+// Returns the link names of a group: creation order when the group tracks it, else name order.
+std::vector<std::string> childNames(hid_t group, const Where& w);
+
+// Attributes of an object named by w. Absent attributes give nullopt; a wrong
+// class, shape or range fails.
+bool hasAttribute(hid_t obj, const char* name, const Where& w);
+std::optional<std::string> readStringAttribute(hid_t obj, const char* name, const Where& w);
+std::optional<std::vector<std::string>> readStringArrayAttribute(hid_t obj, const char* name, const Where& w);
+std::optional<long long> readIntAttribute(hid_t obj, const char* name, const Where& w);
+std::optional<std::vector<long long>> readIntArrayAttribute(hid_t obj, const char* name, const Where& w);
+// Accepts integers too, converted.
+std::optional<double> readDoubleAttribute(hid_t obj, const char* name, const Where& w);
+std::optional<std::vector<double>> readDoubleArrayAttribute(hid_t obj, const char* name, const Where& w);
+// Returns an int attribute checked to fit 32 bits, or fallback when absent.
+int readInt32Attribute(hid_t obj, const char* name, const Where& w, int fallback);
+
+// An open dataset with its shape and stored type.
+struct Dataset {
+  H5Dataset id;
+  std::string name;            // as named in messages, e.g. "elements/offsets"
+  std::vector<hsize_t> dims;
+  H5T_class_t cls = H5T_NO_CLASS;
+  std::size_t typeSize = 0;
+  bool isSigned = true;
+};
+
+// Opens the dataset `name` below loc; w names loc. Fails when it is absent or not a dataset.
+Dataset openDataset(hid_t loc, const std::string& name, const Where& w);
+// Like openDataset; nullopt when the link is absent.
+std::optional<Dataset> openOptionalDataset(hid_t loc, const std::string& name, const Where& w);
+// Fails unless the dataset has this rank.
+void requireRank(const Dataset& d, int rank, const Where& w);
+// Returns 0 for float32, 1 for float64; fails for any other type.
+int floatPrecision(const Dataset& d, const Where& w);
+// Reads a whole integer dataset, each value checked to fit the target.
+// limit is the file's size: no array is allocated beyond what the file can hold.
+std::vector<int> readInts(const Dataset& d, const Where& w, std::uint64_t limit);
+std::vector<std::int64_t> readInt64s(const Dataset& d, const Where& w, std::uint64_t limit);
+// Reads a whole float32 or float64 dataset, converted to the target type.
+std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit);
+std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t limit);
+
+// Returns the number of elements of d, failing when it overflows or exceeds an int.
+int elementCount(const Dataset& d, const Where& w);
+
+}  // namespace odb_detail

@@ -1,0 +1,318 @@
+// Checked HDF5 access, part 2: attributes and whole-dataset reads, with the
+// class, shape, range and size checks of docs/format.md §4 and §8.
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include "odb/h5_io.h"
+
+namespace odb_detail {
+
+static const char* classText(H5T_class_t c) {
+  switch (c) {
+    case H5T_INTEGER: return "an integer";
+    case H5T_FLOAT: return "a float";
+    case H5T_STRING: return "a string";
+    case H5T_BITFIELD: return "a bitfield";
+    case H5T_OPAQUE: return "an opaque value";
+    case H5T_COMPOUND: return "a compound";
+    case H5T_REFERENCE: return "a reference";
+    case H5T_ENUM: return "an enum";
+    case H5T_VLEN: return "a variable-length sequence";
+    case H5T_ARRAY: return "an array type";
+    case H5T_TIME: return "a time value";
+    default: return "of an unknown class";
+  }
+}
+
+namespace {
+struct Attr {
+  H5Attribute id;
+  H5Datatype type;
+  H5T_class_t cls = H5T_NO_CLASS;
+  std::size_t count = 0;  // number of values
+  int rank = 0;
+};
+}  // namespace
+
+bool hasAttribute(hid_t obj, const char* name, const Where& w) {
+  const htri_t e = H5Aexists(obj, name);
+  if (e < 0) odbFailH5(w, std::string("cannot look up attribute ") + name);
+  return e > 0;
+}
+
+static std::optional<Attr> openAttribute(hid_t obj, const char* name, const Where& w) {
+  if (!hasAttribute(obj, name, w)) return std::nullopt;
+  Attr a;
+  a.id = H5Attribute(H5Aopen(obj, name, H5P_DEFAULT));
+  if (!a.id.valid()) odbFailH5(w, std::string("cannot open attribute ") + name);
+  a.type = H5Datatype(H5Aget_type(a.id.get()));
+  H5Dataspace space(H5Aget_space(a.id.get()));
+  if (!a.type.valid() || !space.valid()) odbFailH5(w, std::string("cannot read attribute ") + name);
+  a.cls = H5Tget_class(a.type.get());
+  const hssize_t n = H5Sget_simple_extent_npoints(space.get());
+  a.rank = H5Sget_simple_extent_ndims(space.get());
+  if (n < 0 || a.rank < 0) odbFailH5(w, std::string("cannot read the shape of attribute ") + name);
+  a.count = static_cast<std::size_t>(n);
+  return a;
+}
+
+static void requireClass(const Attr& a, const char* name, const Where& w, bool ok, const char* expected) {
+  if (!ok) odbFail(w, std::string(name) + " is " + classText(a.cls) + ", expected " + expected);
+}
+
+static void requireOne(const Attr& a, const char* name, const Where& w) {
+  if (a.count != 1) odbFail(w, std::string(name) + " has " + std::to_string(a.count) + " values, expected 1");
+}
+
+static void requireList(const Attr& a, const char* name, const Where& w) {
+  if (a.rank > 1) odbFail(w, std::string(name) + " has rank " + std::to_string(a.rank) + ", expected 1");
+}
+
+static std::vector<std::string> readStrings(const Attr& a, const char* name, const Where& w) {
+  std::vector<std::string> out;
+  const htri_t var = H5Tis_variable_str(a.type.get());
+  if (var < 0) odbFailH5(w, std::string("cannot read attribute ") + name);
+  if (var > 0) {
+    std::vector<char*> ptrs(a.count, nullptr);
+    if (a.count > 0 && H5Aread(a.id.get(), a.type.get(), ptrs.data()) < 0)
+      odbFailH5(w, std::string("cannot read attribute ") + name);
+    for (char* p : ptrs) out.emplace_back(p ? p : "");
+    H5Dataspace space(H5Aget_space(a.id.get()));
+    if (a.count > 0) H5Dvlen_reclaim(a.type.get(), space.get(), H5P_DEFAULT, ptrs.data());
+    return out;
+  }
+  const std::size_t size = H5Tget_size(a.type.get());
+  std::size_t bytes = 0;
+  if (size == 0 || __builtin_mul_overflow(size, a.count, &bytes))
+    odbFail(w, std::string(name) + " has an impossible string size");
+  std::vector<char> buf(bytes);
+  if (bytes > 0 && H5Aread(a.id.get(), a.type.get(), buf.data()) < 0)
+    odbFailH5(w, std::string("cannot read attribute ") + name);
+  for (std::size_t i = 0; i < a.count; ++i) {
+    std::string s(buf.data() + i * size, size);
+    while (!s.empty() && s.back() == '\0') s.pop_back();  // docs/format.md §4: trailing NULs dropped
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+std::optional<std::string> readStringAttribute(hid_t obj, const char* name, const Where& w) {
+  auto a = openAttribute(obj, name, w);
+  if (!a) return std::nullopt;
+  requireClass(*a, name, w, a->cls == H5T_STRING, "a string");
+  requireOne(*a, name, w);
+  return readStrings(*a, name, w).front();
+}
+
+std::optional<std::vector<std::string>> readStringArrayAttribute(hid_t obj, const char* name, const Where& w) {
+  auto a = openAttribute(obj, name, w);
+  if (!a) return std::nullopt;
+  requireClass(*a, name, w, a->cls == H5T_STRING, "a string");
+  requireList(*a, name, w);
+  return readStrings(*a, name, w);
+}
+
+static std::vector<long long> readIntegers(const Attr& a, const char* name, const Where& w) {
+  if (H5Tget_size(a.type.get()) > 8) odbFail(w, std::string(name) + " is wider than 64 bits");
+  const bool isSigned = H5Tget_sign(a.type.get()) != H5T_SGN_NONE;
+  std::vector<long long> out(a.count);
+  if (isSigned || H5Tget_size(a.type.get()) < 8) {
+    if (a.count > 0 && H5Aread(a.id.get(), H5T_NATIVE_LLONG, out.data()) < 0)
+      odbFailH5(w, std::string("cannot read attribute ") + name);
+    return out;
+  }
+  std::vector<unsigned long long> u(a.count);
+  if (a.count > 0 && H5Aread(a.id.get(), H5T_NATIVE_ULLONG, u.data()) < 0)
+    odbFailH5(w, std::string("cannot read attribute ") + name);
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    if (u[i] > static_cast<unsigned long long>(LLONG_MAX))
+      odbFail(w, std::string(name) + " holds " + std::to_string(u[i]) + ", which does not fit 64 signed bits");
+    out[i] = static_cast<long long>(u[i]);
+  }
+  return out;
+}
+
+std::optional<long long> readIntAttribute(hid_t obj, const char* name, const Where& w) {
+  auto a = openAttribute(obj, name, w);
+  if (!a) return std::nullopt;
+  requireClass(*a, name, w, a->cls == H5T_INTEGER, "an integer");
+  requireOne(*a, name, w);
+  return readIntegers(*a, name, w).front();
+}
+
+std::optional<std::vector<long long>> readIntArrayAttribute(hid_t obj, const char* name, const Where& w) {
+  auto a = openAttribute(obj, name, w);
+  if (!a) return std::nullopt;
+  requireClass(*a, name, w, a->cls == H5T_INTEGER, "an integer");
+  requireList(*a, name, w);
+  return readIntegers(*a, name, w);
+}
+
+int readInt32Attribute(hid_t obj, const char* name, const Where& w, int fallback) {
+  const auto v = readIntAttribute(obj, name, w);
+  if (!v) return fallback;
+  if (*v < INT_MIN || *v > INT_MAX)
+    odbFail(w, std::string(name) + " is " + std::to_string(*v) + ", expected a 32-bit integer");
+  return static_cast<int>(*v);
+}
+
+static std::vector<double> readReals(const Attr& a, const char* name, const Where& w) {
+  requireClass(a, name, w, a.cls == H5T_FLOAT || a.cls == H5T_INTEGER, "a number");
+  std::vector<double> out(a.count);
+  if (a.count > 0 && H5Aread(a.id.get(), H5T_NATIVE_DOUBLE, out.data()) < 0)
+    odbFailH5(w, std::string("cannot read attribute ") + name);
+  return out;
+}
+
+std::optional<double> readDoubleAttribute(hid_t obj, const char* name, const Where& w) {
+  auto a = openAttribute(obj, name, w);
+  if (!a) return std::nullopt;
+  requireClass(*a, name, w, a->cls == H5T_FLOAT || a->cls == H5T_INTEGER, "a number");
+  requireOne(*a, name, w);
+  return readReals(*a, name, w).front();
+}
+
+std::optional<std::vector<double>> readDoubleArrayAttribute(hid_t obj, const char* name, const Where& w) {
+  auto a = openAttribute(obj, name, w);
+  if (!a) return std::nullopt;
+  requireList(*a, name, w);
+  return readReals(*a, name, w);
+}
+
+// ------------------------------------------------------------------ datasets
+
+std::optional<Dataset> openOptionalDataset(hid_t loc, const std::string& name, const Where& w) {
+  const Kind k = childKind(loc, name, w);
+  if (k == Kind::Missing) return std::nullopt;
+  if (k != Kind::Dataset) odbFail(w, name + (k == Kind::Group ? " is a group" : " is a named datatype") +
+                                         ", expected a dataset");
+  Dataset d;
+  d.name = name;
+  d.id = H5Dataset(H5Dopen2(loc, name.c_str(), H5P_DEFAULT));
+  if (!d.id.valid()) odbFailH5(w, "cannot open " + name);
+  H5Datatype type(H5Dget_type(d.id.get()));
+  H5Dataspace space(H5Dget_space(d.id.get()));
+  if (!type.valid() || !space.valid()) odbFailH5(w, "cannot read the type of " + name);
+  d.cls = H5Tget_class(type.get());
+  d.typeSize = H5Tget_size(type.get());
+  d.isSigned = d.cls != H5T_INTEGER || H5Tget_sign(type.get()) != H5T_SGN_NONE;
+  const int rank = H5Sget_simple_extent_ndims(space.get());
+  if (rank < 0) odbFailH5(w, "cannot read the shape of " + name);
+  d.dims.assign(static_cast<std::size_t>(rank), 0);
+  if (rank > 0 && H5Sget_simple_extent_dims(space.get(), d.dims.data(), nullptr) < 0)
+    odbFailH5(w, "cannot read the shape of " + name);
+  return d;
+}
+
+Dataset openDataset(hid_t loc, const std::string& name, const Where& w) {
+  auto d = openOptionalDataset(loc, name, w);
+  if (!d) odbFail(w, name + " is missing");
+  return std::move(*d);
+}
+
+void requireRank(const Dataset& d, int rank, const Where& w) {
+  if (static_cast<int>(d.dims.size()) != rank)
+    odbFail(w, d.name + " has rank " + std::to_string(d.dims.size()) + ", expected " + std::to_string(rank));
+}
+
+int floatPrecision(const Dataset& d, const Where& w) {
+  if (d.cls == H5T_FLOAT && d.typeSize == 4) return 0;
+  if (d.cls == H5T_FLOAT && d.typeSize == 8) return 1;
+  if (d.cls == H5T_FLOAT)
+    odbFail(w, d.name + " is a " + std::to_string(d.typeSize * 8) + "-bit float, expected float32 or float64");
+  odbFail(w, d.name + " is " + classText(d.cls) + ", expected float32 or float64");
+}
+
+int elementCount(const Dataset& d, const Where& w) {
+  std::uint64_t n = 1;
+  for (hsize_t x : d.dims)
+    if (__builtin_mul_overflow(n, static_cast<std::uint64_t>(x), &n) || n > static_cast<std::uint64_t>(INT_MAX))
+      odbFail(w, d.name + " has more than " + std::to_string(INT_MAX) + " values");
+  return static_cast<int>(n);
+}
+
+// docs/format.md §8: a size beyond what the file can hold is an error, found
+// before anything is allocated. Compressed arrays may expand, by at most the
+// ratio deflate can reach.
+static std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) {
+  const std::size_t n = static_cast<std::size_t>(elementCount(d, w));
+  H5PropList dcpl(H5Dget_create_plist(d.id.get()));
+  if (!dcpl.valid()) odbFailH5(w, "cannot read the layout of " + d.name);
+  const int filters = H5Pget_nfilters(dcpl.get());
+  std::uint64_t bytes = 0;
+  if (__builtin_mul_overflow(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(d.typeSize), &bytes))
+    odbFail(w, d.name + " is too large");
+  std::uint64_t bound = limit;
+  if (filters > 0 && __builtin_mul_overflow(limit, std::uint64_t{1100}, &bound)) bound = UINT64_MAX;
+  if (bytes > bound)
+    odbFail(w, d.name + " needs " + std::to_string(bytes) + " bytes, more than the file's " +
+                   std::to_string(limit));
+  return n;
+}
+
+static void readAll(const Dataset& d, const Where& w, hid_t memType, void* buf, std::size_t n) {
+  if (n == 0) return;
+  if (H5Dread(d.id.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buf) < 0) odbFailH5(w, "cannot read " + d.name);
+}
+
+template <class Target>
+static std::vector<Target> readIntegerData(const Dataset& d, const Where& w, std::uint64_t limit, hid_t direct,
+                                           long long lo, long long hi) {
+  if (d.cls != H5T_INTEGER) odbFail(w, d.name + " is " + classText(d.cls) + ", expected an integer");
+  if (d.typeSize > 8) odbFail(w, d.name + " is wider than 64 bits");
+  const std::size_t n = checkedCount(d, w, limit);
+  std::vector<Target> out(n);
+  // Read directly when every stored value fits; otherwise read wide and check
+  // each value, since HDF5 would clip silently.
+  if ((d.isSigned && d.typeSize <= sizeof(Target)) || (!d.isSigned && d.typeSize < sizeof(Target))) {
+    readAll(d, w, direct, out.data(), n);
+    return out;
+  }
+  if (d.isSigned) {
+    std::vector<long long> wide(n);
+    readAll(d, w, H5T_NATIVE_LLONG, wide.data(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (wide[i] < lo || wide[i] > hi)
+        odbFail(w, d.name + " holds " + std::to_string(wide[i]) + " at entry " + std::to_string(i) +
+                       ", which does not fit " + std::to_string(sizeof(Target) * 8) + " bits");
+      out[i] = static_cast<Target>(wide[i]);
+    }
+    return out;
+  }
+  std::vector<unsigned long long> wide(n);
+  readAll(d, w, H5T_NATIVE_ULLONG, wide.data(), n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (wide[i] > static_cast<unsigned long long>(hi))
+      odbFail(w, d.name + " holds " + std::to_string(wide[i]) + " at entry " + std::to_string(i) +
+                     ", which does not fit " + std::to_string(sizeof(Target) * 8) + " bits");
+    out[i] = static_cast<Target>(wide[i]);
+  }
+  return out;
+}
+
+std::vector<int> readInts(const Dataset& d, const Where& w, std::uint64_t limit) {
+  return readIntegerData<int>(d, w, limit, H5T_NATIVE_INT, INT_MIN, INT_MAX);
+}
+
+std::vector<std::int64_t> readInt64s(const Dataset& d, const Where& w, std::uint64_t limit) {
+  return readIntegerData<std::int64_t>(d, w, limit, H5T_NATIVE_INT64, LLONG_MIN, LLONG_MAX);
+}
+
+std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit) {
+  floatPrecision(d, w);
+  const std::size_t n = checkedCount(d, w, limit);
+  std::vector<float> out(n);
+  readAll(d, w, H5T_NATIVE_FLOAT, out.data(), n);
+  return out;
+}
+
+std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t limit) {
+  floatPrecision(d, w);
+  const std::size_t n = checkedCount(d, w, limit);
+  std::vector<double> out(n);
+  readAll(d, w, H5T_NATIVE_DOUBLE, out.data(), n);
+  return out;
+}
+
+}  // namespace odb_detail

@@ -1,0 +1,185 @@
+// The reader's internal state behind the handles of odb.h. Private to src/odb.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "odb/h5_io.h"
+#include "odb/odb.h"
+
+namespace odb_detail {
+
+// Membership test over a set of labels: a bitmap when the labels are dense,
+// a sorted list otherwise.
+class LabelIndex {
+ public:
+  explicit LabelIndex(std::vector<int> labels);
+  bool contains(int label) const;
+  bool empty() const { return empty_; }
+
+ private:
+  bool empty_ = true;
+  long long lo_ = 0;
+  std::vector<unsigned char> bits_;
+  std::vector<int> sorted_;
+};
+
+struct SetImpl : std::enable_shared_from_this<SetImpl> {
+  odb_String name;
+  odb_Enum::odb_SetTypeEnum type = odb_Enum::ELEMENT_SET;
+  bool internal = false;
+  bool partSet = false;  // members of a part, under the instance name ""
+  std::vector<std::pair<std::string, std::vector<int>>> members;  // per instance, file order
+};
+
+// The state shared by every object of one open database.
+struct FileCtx {
+  std::string name;              // the path exactly as passed to openOdb
+  H5File file;                   // invalid once the database is closed
+  std::uint64_t bytes = 0;       // the file's size, the bound of every array read
+  // Subset memberships, built once per (set, instance, kind) and reused for
+  // every frame and field output. The key holds the set alive, so its
+  // address cannot be reused by another set while the entry exists.
+  struct MemberKey {
+    const SetImpl* set;
+    std::string instance;
+    bool nodesOfElements;  // an element set's nodes, through the connectivity
+    bool operator<(const MemberKey& o) const {
+      if (set != o.set) return set < o.set;
+      if (instance != o.instance) return instance < o.instance;
+      return nodesOfElements < o.nodesOfElements;
+    }
+  };
+  std::map<MemberKey, std::pair<std::shared_ptr<const SetImpl>, std::shared_ptr<const LabelIndex>>> members;
+
+  Where at(std::string path) const { return Where{name, std::move(path)}; }
+  // Returns the open file; fails "database is closed" after close().
+  hid_t fileId(const std::string& path) const;
+};
+using Ctx = std::shared_ptr<FileCtx>;
+
+struct InstanceImpl {
+  Ctx ctx;
+  std::string path;  // /assembly/instances/<name>
+  odb_String partName;
+  int nodeCount = 0;
+  int elementCount = 0;
+};
+
+// An instance's elements, connectivity checked (docs/format.md §5).
+struct Mesh {
+  std::vector<int> labels;
+  std::vector<std::int64_t> offsets;  // labels.size() + 1 entries, or none
+  std::vector<int> connectivity;
+};
+Mesh readElements(const FileCtx& ctx, const std::string& instancePath);
+
+struct FrameImpl {
+  Ctx ctx;
+  std::string path;  // /steps/<step>/frames/<i>
+  int id = 0;
+  int incrementNumber = 0;
+  odb_String description;
+  double frameValue = 0.0;
+};
+
+// What all blocks of one field output share.
+struct FieldShape {
+  odb_SequenceString blockLabels;  // the field's labels with the field name stripped
+  int cols[6] = {-1, -1, -1, -1, -1, -1};
+};
+
+struct BlockData {
+  std::shared_ptr<const FieldShape> shape;
+  odb_String instance;
+  odb_Enum::odb_ResultPositionEnum position = odb_Enum::NODAL;
+  int sectionPoint = 0;
+  odb_Enum::odb_DataTypeEnum type = odb_Enum::SCALAR;
+  int precision = 0;
+  int length = 0;
+  int width = 1;
+  int numberOfElements = 0;
+  std::vector<int> nodeLabels, elementLabels, integrationPoints;  // empty: none
+  // The values in the stored precision; the other one is converted on first use.
+  mutable std::vector<float> f;
+  mutable std::vector<double> d;
+  mutable bool haveF = false, haveD = false;
+  mutable std::vector<float> mises;
+  mutable bool haveMises = false;
+
+  const float* floats() const;
+  const double* doubles() const;
+  bool isElementBlock() const { return position != odb_Enum::NODAL; }
+};
+
+struct FieldOutputImpl {
+  Ctx ctx;
+  std::string path;  // .../fieldOutputs/<name>
+  odb_String name, description;
+  odb_Enum::odb_DataTypeEnum type = odb_Enum::SCALAR;
+  bool isComplex = false;
+  odb_SequenceString componentLabels;
+  odb_SequenceInvariant validInvariants;
+  std::shared_ptr<const FieldShape> shape;
+  bool loaded = false;
+  odb_SequenceFieldBulkData bulk;
+  odb_SequenceFieldValue values;
+
+  // Reads every block on first use (docs/format.md §9: one read per array).
+  void load();
+  // Fills bulk and values from a list of (non-empty) blocks.
+  void adopt(std::vector<std::shared_ptr<const BlockData>> blocks);
+};
+
+// True for the tensor data types 5..9.
+bool isTensor(int type);
+
+// Reads and checks block `index` of a field output; null when it has no rows.
+std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t blocksGroup, int index);
+// Checks that the children of a frames or blocks group are named 0..n-1 and returns n.
+int countIndexedChildren(hid_t group, const Where& w, const char* what);
+
+struct HistoryOutputImpl {
+  Ctx ctx;
+  std::string path;
+  odb_String name, description;
+  int type = 2;
+};
+
+struct HistoryRegionImpl {
+  odb_String name, description;
+  odb_HistoryPoint point;
+  odb_HistoryOutputRepository outputs;
+};
+
+struct StepImpl {
+  odb_String name, description;
+  double mass = -1.0;
+  odb_SequenceDouble massCenter, inertiaAboutCenter, inertiaAboutOrigin;
+  odb_SequenceFrame frames;
+  odb_HistoryRegionRepository historyRegions;
+};
+
+struct OdbImpl {
+  Ctx ctx;
+  odb_String name;  // as passed to openOdb
+  odb_String description;
+  odb_Assembly assembly;
+  odb_PartRepository parts;
+  odb_StepRepository steps;
+};
+
+// Opens and loads a database (structure only); the path is kept as passed.
+std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets);
+// Parts of loadOdb.
+void checkRoot(const FileCtx& ctx, hid_t root);
+void loadModel(OdbImpl& odb, bool readInternalSets);
+void loadSteps(OdbImpl& odb);
+odb_HistoryRegion loadHistoryRegion(const OdbImpl& odb, hid_t group, const std::string& path,
+                                    const std::string& name);
+
+}  // namespace odb_detail

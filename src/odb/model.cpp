@@ -1,0 +1,242 @@
+// The model: parts, the assembly, instances and their meshes, and sets
+// (docs/format.md §5). No globals.
+#include "odb/impl.h"
+
+namespace odb_detail {
+
+static std::shared_ptr<SetImpl> makeSet(const std::string& name, odb_Enum::odb_SetTypeEnum type, bool internal,
+                                              bool partSet) {
+  auto s = std::make_shared<SetImpl>();
+  s->name = name;
+  s->type = type;
+  s->internal = internal;
+  s->partSet = partSet;
+  return s;
+}
+
+static bool isInternal(hid_t obj, const Where& w) {
+  const auto v = readIntAttribute(obj, "internal", w);
+  return v && *v != 0;
+}
+
+// Reads the label list of a part or instance set; member is "" for a part.
+static void loadFlatSets(const FileCtx& ctx, hid_t owner, const std::string& ownerPath, const std::string& member,
+                         bool readInternal, odb_DiscreteEntity& entity) {
+  static const std::pair<const char*, odb_Enum::odb_SetTypeEnum> kinds[] = {
+      {"elementSets", odb_Enum::ELEMENT_SET}, {"nodeSets", odb_Enum::NODE_SET}};
+  for (const auto& [group, type] : kinds) {
+    const Where gw = ctx.at(ownerPath + "/" + group);
+    H5Group g = openOptionalGroup(owner, group, gw);
+    if (!g.valid()) continue;
+    for (const std::string& name : childNames(g.get(), gw)) {
+      Dataset d = openDataset(g.get(), name, gw);
+      const Where sw = gw.at(name);
+      const bool internal = isInternal(d.id.get(), sw);
+      if (internal && !readInternal) continue;  // docs/format.md §2: not loaded at all
+      requireRank(d, 1, gw);
+      auto s = makeSet(name, type, internal, member.empty());
+      s->members.emplace_back(member, readInts(d, gw, ctx.bytes));
+      entity.addSet(odb_Set(s));
+    }
+  }
+}
+
+static void loadAssemblySets(const FileCtx& ctx, hid_t assembly, bool readInternal, odb_Assembly& entity) {
+  static const std::pair<const char*, odb_Enum::odb_SetTypeEnum> kinds[] = {
+      {"elementSets", odb_Enum::ELEMENT_SET}, {"nodeSets", odb_Enum::NODE_SET}};
+  for (const auto& [group, type] : kinds) {
+    const Where gw = ctx.at(std::string("/assembly/") + group);
+    H5Group g = openOptionalGroup(assembly, group, gw);
+    if (!g.valid()) continue;
+    for (const std::string& name : childNames(g.get(), gw)) {
+      const Where sw = gw.at(name);
+      H5Group sg = openGroup(g.get(), name, sw);
+      const bool internal = isInternal(sg.get(), sw);
+      if (internal && !readInternal) continue;
+      auto s = makeSet(name, type, internal, false);
+      for (const std::string& instance : childNames(sg.get(), sw)) {
+        Dataset d = openDataset(sg.get(), instance, sw);
+        requireRank(d, 1, sw);
+        s->members.emplace_back(instance, readInts(d, sw, ctx.bytes));
+      }
+      entity.addSet(odb_Set(s));
+    }
+  }
+}
+
+// Checks the mesh's shapes; the CSR content is checked when it is read.
+static void checkMeshShapes(hid_t inst, const Where& w, InstanceImpl& impl) {
+  if (auto labels = openOptionalDataset(inst, "nodes/labels", w)) {
+    requireRank(*labels, 1, w);
+    impl.nodeCount = elementCount(*labels, w);
+    if (auto xyz = openOptionalDataset(inst, "nodes/coordinates", w)) {
+      if (xyz->dims.size() != 2 || xyz->dims[0] != labels->dims[0] || xyz->dims[1] != 3)
+        odbFail(w, "nodes/coordinates does not have the shape [" + std::to_string(impl.nodeCount) +
+                       ", 3] of nodes/labels");
+      floatPrecision(*xyz, w);
+    }
+  }
+  auto labels = openOptionalDataset(inst, "elements/labels", w);
+  auto offsets = openOptionalDataset(inst, "elements/offsets", w);
+  auto conn = openOptionalDataset(inst, "elements/connectivity", w);
+  if (offsets.has_value() != conn.has_value())
+    odbFail(w, offsets ? "elements/offsets is present without elements/connectivity"
+                       : "elements/connectivity is present without elements/offsets");
+  if (!labels) {
+    if (offsets) odbFail(w, "elements/offsets is present without elements/labels");
+    return;
+  }
+  requireRank(*labels, 1, w);
+  impl.elementCount = elementCount(*labels, w);
+  if (!offsets) return;
+  requireRank(*offsets, 1, w);
+  requireRank(*conn, 1, w);
+  if (offsets->dims[0] != labels->dims[0] + 1)
+    odbFail(w, "elements/offsets has " + std::to_string(offsets->dims[0]) + " entries, expected " +
+                   std::to_string(labels->dims[0] + 1) + " (one more than elements/labels)");
+}
+
+static void loadInstances(OdbImpl& odb, hid_t assembly, bool readInternal) {
+  const FileCtx& ctx = *odb.ctx;
+  const Where iw = ctx.at("/assembly/instances");
+  H5Group g = openOptionalGroup(assembly, "instances", iw);
+  if (!g.valid()) return;
+  for (const std::string& name : childNames(g.get(), iw)) {
+    auto impl = std::make_shared<InstanceImpl>();
+    impl->ctx = odb.ctx;
+    impl->path = iw.path + "/" + name;
+    const Where w = ctx.at(impl->path);
+    H5Group ig = openGroup(g.get(), name, w);
+    impl->partName = readStringAttribute(ig.get(), "part", w).value_or("");
+    checkMeshShapes(ig.get(), w, *impl);
+    odb_Instance instance(impl);
+    instance.setName(name);
+    loadFlatSets(ctx, ig.get(), impl->path, name, readInternal, instance);
+    odb.assembly.addInstance(name, instance);
+  }
+}
+
+void loadModel(OdbImpl& odb, bool readInternalSets) {
+  const FileCtx& ctx = *odb.ctx;
+  const hid_t file = ctx.file.get();
+  const Where pw = ctx.at("/parts");
+  if (H5Group parts = openOptionalGroup(file, "/parts", pw); parts.valid()) {
+    for (const std::string& name : childNames(parts.get(), pw)) {
+      const std::string path = "/parts/" + name;
+      H5Group pg = openGroup(parts.get(), name, ctx.at(path));
+      odb_Part part;
+      part.setName(name);
+      loadFlatSets(ctx, pg.get(), path, "", readInternalSets, part);
+      odb.parts.insert(name, part);
+    }
+  }
+  const Where aw = ctx.at("/assembly");
+  H5Group assembly = openOptionalGroup(file, "/assembly", aw);
+  odb.assembly.setName("ASSEMBLY");
+  if (!assembly.valid()) return;
+  odb.assembly.setName(readStringAttribute(assembly.get(), "name", aw).value_or("ASSEMBLY"));
+  loadInstances(odb, assembly.get(), readInternalSets);
+  loadAssemblySets(ctx, assembly.get(), readInternalSets, odb.assembly);
+}
+
+Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {
+  const Where w = ctx.at(instancePath);
+  H5Group g = openGroup(ctx.fileId(instancePath), instancePath, w);
+  Mesh m;
+  auto labels = openOptionalDataset(g.get(), "elements/labels", w);
+  if (!labels) return m;
+  m.labels = readInts(*labels, w, ctx.bytes);
+  auto offsets = openOptionalDataset(g.get(), "elements/offsets", w);
+  if (!offsets) return m;
+  Dataset conn = openDataset(g.get(), "elements/connectivity", w);
+  m.offsets = readInt64s(*offsets, w, ctx.bytes);
+  if (m.offsets.size() != m.labels.size() + 1)
+    odbFail(w, "elements/offsets has " + std::to_string(m.offsets.size()) + " entries, expected " +
+                   std::to_string(m.labels.size() + 1) + " (one more than elements/labels)");
+  // docs/format.md §8: offsets start at 0, never decrease and end at the connectivity's length.
+  if (m.offsets.front() != 0)
+    odbFail(w, "elements/offsets starts at " + std::to_string(m.offsets.front()) + ", expected 0");
+  for (std::size_t i = 1; i < m.offsets.size(); ++i)
+    if (m.offsets[i] < m.offsets[i - 1])
+      odbFail(w, "elements/offsets decreases at entry " + std::to_string(i));
+  const int connCount = elementCount(conn, w);
+  if (m.offsets.back() != connCount)
+    odbFail(w, "elements/offsets ends at " + std::to_string(m.offsets.back()) + ", elements/connectivity has " +
+                   std::to_string(connCount) + " entries");
+  m.connectivity = readInts(conn, w, ctx.bytes);
+  return m;
+}
+
+}  // namespace odb_detail
+
+using namespace odb_detail;
+
+// ------------------------------------------------------------------- handles
+
+static const odb_String emptyString;
+
+const odb_String& odb_Set::name() const { return impl_ ? impl_->name : emptyString; }
+odb_Enum::odb_SetTypeEnum odb_Set::type() const { return impl_ ? impl_->type : odb_Enum::ELEMENT_SET; }
+bool odb_Set::isInternal() const { return impl_ && impl_->internal; }
+
+odb_SequenceString odb_Set::instanceNames() const {
+  odb_SequenceString out;
+  if (!impl_ || impl_->partSet) return out;
+  for (const auto& m : impl_->members) out.append(m.first);
+  return out;
+}
+
+odb_SequenceInt odb_Set::labels(const odb_String& instanceName) const {
+  if (!impl_) return {};
+  for (const auto& m : impl_->members)
+    if (m.first == instanceName.str())
+      return odb_SequenceInt(m.second.data(), static_cast<int>(m.second.size()), impl_);
+  return {};
+}
+
+void odb_DiscreteEntity::addSet(const odb_Set& set) {
+  const bool element = set.type() == odb_Enum::ELEMENT_SET;
+  (element ? elementSets_ : nodeSets_).insert(set.name(), set);
+  if (!set.isInternal()) (element ? publicElementSets_ : publicNodeSets_).insert(set.name(), set);
+}
+
+const odb_String& odb_Instance::partName() const { return impl_ ? impl_->partName : emptyString; }
+int odb_Instance::nodeCount() const { return impl_ ? impl_->nodeCount : 0; }
+int odb_Instance::elementCount() const { return impl_ ? impl_->elementCount : 0; }
+
+odb_SequenceNode odb_Instance::nodes() const {
+  odb_SequenceNode out;
+  if (!impl_) return out;
+  const FileCtx& ctx = *impl_->ctx;
+  const Where w = ctx.at(impl_->path);
+  H5Group g = openGroup(ctx.fileId(impl_->path), impl_->path, w);
+  auto labels = openOptionalDataset(g.get(), "nodes/labels", w);
+  if (!labels) return out;
+  const std::vector<int> l = readInts(*labels, w, ctx.bytes);
+  std::vector<double> xyz;
+  if (auto c = openOptionalDataset(g.get(), "nodes/coordinates", w)) xyz = readDoubles(*c, w, ctx.bytes);
+  if (!xyz.empty() && xyz.size() != 3 * l.size())
+    odbFail(w, "nodes/coordinates does not have the shape [" + std::to_string(l.size()) + ", 3] of nodes/labels");
+  for (std::size_t i = 0; i < l.size(); ++i) {
+    if (xyz.empty()) out.append(odb_Node(l[i]));
+    else out.append(odb_Node(l[i], xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]));
+  }
+  return out;
+}
+
+odb_SequenceElement odb_Instance::elements() const {
+  odb_SequenceElement out;
+  if (!impl_) return out;
+  Mesh m = readElements(*impl_->ctx, impl_->path);
+  auto conn = std::make_shared<const std::vector<int>>(std::move(m.connectivity));
+  for (std::size_t i = 0; i < m.labels.size(); ++i) {
+    if (m.offsets.empty()) {
+      out.append(odb_Element(m.labels[i]));
+      continue;
+    }
+    const auto first = static_cast<std::size_t>(m.offsets[i]);
+    const int n = static_cast<int>(m.offsets[i + 1] - m.offsets[i]);
+    out.append(odb_Element(m.labels[i], odb_SequenceInt(conn->data() + first, n, conn)));
+  }
+  return out;
+}

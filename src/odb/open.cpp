@@ -1,0 +1,95 @@
+// Opening a database: the root checks of docs/format.md §2 and the odb_Odb
+// handle. No globals.
+#include "odb/impl.h"
+
+namespace odb_detail {
+
+hid_t FileCtx::fileId(const std::string& path) const {
+  if (!file.valid()) odbFail(at(path), "database is closed");
+  return file.get();
+}
+
+void checkRoot(const FileCtx& ctx, hid_t root) {
+  const Where w = ctx.at("/");
+  // docs/format.md §2: anything but format "odb" is not ours, whatever it holds.
+  bool isOdb = false;
+  if (hasAttribute(root, "format", w)) {
+    H5Attribute a(H5Aopen(root, "format", H5P_DEFAULT));
+    H5Datatype t(a.valid() ? H5Aget_type(a.get()) : H5I_INVALID_HID);
+    if (!t.valid()) odbFailH5(w, "cannot read attribute format");
+    isOdb = H5Tget_class(t.get()) == H5T_STRING && readStringAttribute(root, "format", w) == "odb";
+  }
+  if (!isOdb) odbFail(w, "file is not an output database");
+  const auto version = readIntAttribute(root, "format_version", w);
+  if (!version) odbFail(w, "format_version is missing");
+  if (*version == 2) return;
+  if (*version == 1) odbFail(w, "database needs upgrading (format_version 1)");
+  if (*version > 2) odbFail(w, "was written by a newer version (format_version " + std::to_string(*version) + ")");
+  odbFail(w, "unknown format_version " + std::to_string(*version));
+}
+
+std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets) {
+  auto odb = std::make_unique<OdbImpl>();
+  odb->ctx = std::make_shared<FileCtx>();
+  FileCtx& ctx = *odb->ctx;
+  ctx.name = path;
+  odb->name = path;
+  const Where root = ctx.at("/");
+  ctx.file = openFileReadOnly(root);
+  ctx.bytes = fileBytes(ctx.file.get(), root);
+  H5Group g = openGroup(ctx.file.get(), "/", root);
+  checkRoot(ctx, g.get());
+  odb->description = readStringAttribute(g.get(), "description", root).value_or("");
+  loadModel(*odb, readInternalSets);
+  loadSteps(*odb);
+  return odb;
+}
+
+}  // namespace odb_detail
+
+odb_Odb::odb_Odb(std::unique_ptr<odb_detail::OdbImpl> impl) : impl_(std::move(impl)) {}
+
+odb_Odb::~odb_Odb() { close(); }
+
+const odb_String& odb_Odb::name() const { return impl_->name; }
+
+static void requireOpen(const odb_detail::OdbImpl& impl) {
+  if (!impl.ctx || !impl.ctx->file.valid()) odb_detail::odbFail(odb_detail::Where{impl.name.str(), "/"}, "database is closed");
+}
+
+const odb_String& odb_Odb::description() const {
+  requireOpen(*impl_);
+  return impl_->description;
+}
+
+odb_Assembly& odb_Odb::rootAssembly() {
+  requireOpen(*impl_);
+  return impl_->assembly;
+}
+
+const odb_Assembly& odb_Odb::rootAssembly() const {
+  requireOpen(*impl_);
+  return impl_->assembly;
+}
+
+const odb_PartRepository& odb_Odb::parts() const {
+  requireOpen(*impl_);
+  return impl_->parts;
+}
+
+const odb_StepRepository& odb_Odb::steps() const {
+  requireOpen(*impl_);
+  return impl_->steps;
+}
+
+void odb_Odb::close() {
+  if (!impl_ || !impl_->ctx) return;
+  // Handles the caller still holds share the context; they fail from now on.
+  impl_->ctx->file.reset();
+  impl_->ctx->members.clear();
+  impl_->assembly = odb_Assembly();
+  impl_->parts = odb_PartRepository();
+  impl_->steps = odb_StepRepository();
+}
+
+bool odb_Odb::isOpen() const { return impl_ && impl_->ctx && impl_->ctx->file.valid(); }

@@ -1,2 +1,0 @@
-// Placeholder: replaced by the library work.
-#include "odb/odb.h"

@@ -1,0 +1,149 @@
+// Subsets of a field output on a set (docs/format.md §6 "Subsets"), with the
+// membership index cached per (set, instance) in the database's context.
+// No globals.
+#include <algorithm>
+
+#include "odb/impl.h"
+
+namespace odb_detail {
+
+LabelIndex::LabelIndex(std::vector<int> labels) {
+  if (labels.empty()) return;
+  empty_ = false;
+  const auto [mn, mx] = std::minmax_element(labels.begin(), labels.end());
+  lo_ = *mn;
+  const long long span = static_cast<long long>(*mx) - lo_ + 1;
+  // A bitmap costs a byte per label of the range; take it when the labels fill it well.
+  if (span <= 8 * static_cast<long long>(labels.size()) + 64) {
+    bits_.assign(static_cast<std::size_t>(span), 0);
+    for (int l : labels) bits_[static_cast<std::size_t>(l - lo_)] = 1;
+    return;
+  }
+  std::sort(labels.begin(), labels.end());
+  labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
+  sorted_ = std::move(labels);
+}
+
+bool LabelIndex::contains(int label) const {
+  if (!bits_.empty()) {
+    const long long at = static_cast<long long>(label) - lo_;
+    return at >= 0 && at < static_cast<long long>(bits_.size()) && bits_[static_cast<std::size_t>(at)] != 0;
+  }
+  return std::binary_search(sorted_.begin(), sorted_.end(), label);
+}
+
+static const std::vector<int>* membersIn(const SetImpl& set, const std::string& instance) {
+  for (const auto& m : set.members)
+    if (m.first == instance) return &m.second;
+  return nullptr;
+}
+
+// The nodes of the set's elements in the instance, through its connectivity.
+static std::vector<int> nodesOfElements(const FileCtx& ctx, const std::vector<int>& elements,
+                                        const std::string& instance) {
+  const std::string path = "/assembly/instances/" + instance;
+  if (childKind(ctx.fileId(path), path, ctx.at(path)) != Kind::Group) return {};
+  const Mesh mesh = readElements(ctx, path);
+  if (mesh.offsets.empty()) return {};  // no connectivity, no nodes
+  const LabelIndex wanted(elements);
+  std::vector<int> nodes;
+  for (std::size_t e = 0; e < mesh.labels.size(); ++e) {
+    if (!wanted.contains(mesh.labels[e])) continue;
+    for (auto k = mesh.offsets[e]; k < mesh.offsets[e + 1]; ++k) nodes.push_back(mesh.connectivity[static_cast<std::size_t>(k)]);
+  }
+  return nodes;
+}
+
+static const LabelIndex& memberIndex(FileCtx& ctx, const SetImpl& set, const std::string& instance,
+                                     bool throughConnectivity) {
+  const FileCtx::MemberKey key{&set, instance, throughConnectivity};
+  auto it = ctx.members.find(key);
+  if (it != ctx.members.end()) return *it->second.second;
+  const std::vector<int>& labels = *membersIn(set, instance);
+  auto index = std::make_shared<const LabelIndex>(throughConnectivity ? nodesOfElements(ctx, labels, instance)
+                                                                      : labels);
+  ctx.members.emplace(key, std::make_pair(set.shared_from_this(), index));
+  return *index;
+}
+
+// A block holding the given rows of b, in their order.
+static std::shared_ptr<const BlockData> pickRows(const BlockData& b, const std::vector<int>& rows) {
+  auto out = std::make_shared<BlockData>();
+  out->shape = b.shape;
+  out->instance = b.instance;
+  out->position = b.position;
+  out->sectionPoint = b.sectionPoint;
+  out->type = b.type;
+  out->precision = b.precision;
+  out->width = b.width;
+  out->length = static_cast<int>(rows.size());
+  const auto w = static_cast<std::size_t>(b.width);
+  auto pick = [&](const auto& from, auto& to) {
+    to.reserve(rows.size() * w);
+    for (int r : rows) to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(r * w),
+                                 from.begin() + static_cast<std::ptrdiff_t>((r + 1) * w));
+  };
+  if (b.precision == 0) pick(b.f, out->f);
+  else pick(b.d, out->d);
+  out->haveF = b.precision == 0;
+  out->haveD = b.precision != 0;
+  auto labels = [&](const std::vector<int>& from, std::vector<int>& to) {
+    if (from.empty()) return;
+    for (int r : rows) to.push_back(from[static_cast<std::size_t>(r)]);
+  };
+  labels(b.nodeLabels, out->nodeLabels);
+  labels(b.elementLabels, out->elementLabels);
+  labels(b.integrationPoints, out->integrationPoints);
+  if (!out->elementLabels.empty()) {
+    std::vector<int> distinct = out->elementLabels;
+    std::sort(distinct.begin(), distinct.end());
+    out->numberOfElements = static_cast<int>(std::unique(distinct.begin(), distinct.end()) - distinct.begin());
+  }
+  return out;
+}
+
+// The rows of b on the set; none when the set does not reach the block.
+static std::vector<int> rowsOnSet(FileCtx& ctx, const BlockData& b, const SetImpl& set) {
+  if (set.partSet || !membersIn(set, b.instance.str())) return {};
+  const bool elementSet = set.type == odb_Enum::ELEMENT_SET;
+  const bool byElement = elementSet && b.isElementBlock();
+  if (!elementSet && b.position != odb_Enum::NODAL && b.position != odb_Enum::ELEMENT_NODAL) return {};
+  const LabelIndex& index = memberIndex(ctx, set, b.instance.str(), elementSet && !byElement);
+  const std::vector<int>& labels = byElement ? b.elementLabels : b.nodeLabels;
+  std::vector<int> rows;
+  if (index.empty()) return rows;
+  for (int r = 0; r < b.length; ++r)
+    if (index.contains(labels[static_cast<std::size_t>(r)])) rows.push_back(r);
+  return rows;
+}
+
+}  // namespace odb_detail
+
+using namespace odb_detail;
+
+odb_FieldOutput odb_FieldOutput::getSubset(const odb_Set& set) const {
+  if (!impl_) return odb_FieldOutput();
+  impl_->load();
+  auto out = std::make_shared<FieldOutputImpl>();
+  out->ctx = impl_->ctx;
+  out->path = impl_->path;
+  out->name = impl_->name;
+  out->description = impl_->description;
+  out->type = impl_->type;
+  out->isComplex = impl_->isComplex;
+  out->componentLabels = impl_->componentLabels;
+  out->validInvariants = impl_->validInvariants;
+  out->shape = impl_->shape;
+  std::vector<std::shared_ptr<const BlockData>> blocks;
+  if (const SetImpl* s = set.impl()) {
+    for (const odb_FieldBulkData& bulk : impl_->bulk) {
+      const BlockData& b = *bulk.impl();
+      const std::vector<int> rows = rowsOnSet(*impl_->ctx, b, *s);
+      if (rows.empty()) continue;  // empty blocks are dropped
+      // Always a copy: a caller may reorder a block's mises array in place.
+      blocks.push_back(pickRows(b, rows));
+    }
+  }
+  out->adopt(std::move(blocks));
+  return odb_FieldOutput(out);
+}

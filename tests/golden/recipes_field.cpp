@@ -1,0 +1,163 @@
+// Databases of the field golden cases (field_*): every data type on the
+// whole model and on sets, and fields split over two blocks.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recipes.h"
+
+using odbw::BlockInfo;
+using odbw::FieldInfo;
+using odbw::SetKind;
+using odbw::Writer;
+
+namespace {
+
+const char* const kStep = "Step-1";
+const char* const kInstance = "PART-1-1";
+
+// Four nodes and two triangles: element 1 on nodes 1 2 3, element 2 on 2 3 4.
+void addMesh(Writer& w, const std::string& instance) {
+  w.addInstance(instance, "PART-1");
+  const std::vector<int> nodes = {1, 2, 3, 4};
+  const std::vector<double> xyz = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
+  w.setInstanceNodes(instance, nodes, xyz);
+  const std::vector<int> elements = {1, 2};
+  const std::vector<std::int64_t> offsets = {0, 3, 6};
+  const std::vector<int> connectivity = {1, 2, 3, 2, 3, 4};
+  w.setInstanceElements(instance, elements, offsets, connectivity);
+}
+
+void addModel(Writer& w, const std::string& instance) {
+  w.addPart("PART-1");
+  addMesh(w, instance);
+}
+
+FieldInfo fieldInfo(int type, const std::string& description, std::vector<std::string> labels,
+                    std::vector<int> invariants = {}) {
+  FieldInfo info;
+  info.type = type;
+  info.description = description;
+  info.componentLabels = std::move(labels);
+  info.validInvariants = std::move(invariants);
+  return info;
+}
+
+BlockInfo nodal(const std::string& instance, std::vector<int> nodes) {
+  BlockInfo b;
+  b.position = "NODAL";
+  b.instance = instance;
+  b.nodeLabels = std::move(nodes);
+  return b;
+}
+
+BlockInfo integrationPoints(const std::string& instance, std::vector<int> elements, std::vector<int> points) {
+  BlockInfo b;
+  b.position = "INTEGRATION_POINT";
+  b.instance = instance;
+  b.elementLabels = std::move(elements);
+  b.integrationPoints = std::move(points);
+  return b;
+}
+
+BlockInfo centroids(const std::string& instance, std::vector<int> elements, const char* position = "CENTROID") {
+  BlockInfo b;
+  b.position = position;
+  b.instance = instance;
+  b.elementLabels = std::move(elements);
+  return b;
+}
+
+template <class T>
+void addField(Writer& w, int frame, const std::string& name, const FieldInfo& info, const BlockInfo& block,
+              const std::vector<T>& data, int width) {
+  w.addFieldOutput(kStep, frame, name, info);
+  w.addBlock(kStep, frame, name, block, data, width);
+}
+
+}  // namespace
+
+// One field output per data type, on the model above, with sets that catch
+// values, sets that must be skipped ("Warn", "Info") and a part set that
+// holds no value of the instance.
+GOLDEN_RECIPE(field_types) {
+  Writer w(path);
+  addModel(w, kInstance);
+  w.addAssemblySet(SetKind::Element, "E-ONE", {{kInstance, {2}}});
+  w.addAssemblySet(SetKind::Node, "TOP", {{kInstance, {1, 2}}});
+  w.addAssemblySet(SetKind::Node, "WarnSet", {{kInstance, {1, 2, 3, 4}}});
+  const std::vector<int> one = {1};
+  w.addInstanceSet(kInstance, SetKind::Element, "InfoSet", one);
+  const std::vector<int> all = {1, 2, 3, 4};
+  w.addInstanceSet(kInstance, SetKind::Node, "ALL NODES", all);
+  w.addPartSet("PART-1", SetKind::Node, "PSET", one);
+
+  w.addStep(kStep);
+  odbw::FrameInfo frame;
+  frame.incrementNumber = 3;
+  frame.description = "Increment      3: Step Time =    1.000";
+  const int f = w.addFrame(kStep, frame);
+  const std::vector<int> nodes = {1, 2, 3, 4};
+
+  addField(w, f, "NT", fieldInfo(odb_Enum::SCALAR, "Nodal temperature", {}), nodal(kInstance, nodes),
+           std::vector<float>{3, -1, 7, 2}, 1);
+  addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Spatial displacement", {"U1", "U2", "U3"}),
+           nodal(kInstance, nodes), std::vector<double>{3, 4, 0, 1, 2, 2, 0, 0, -6, -8, 6, 0}, 3);
+  addField(w, f, "S",
+           fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", {"S11", "S22", "S33", "S12", "S13", "S23"},
+                     {4, 5, 6, 7, 1, 2, 3, 9, 10, 11}),
+           integrationPoints(kInstance, {1, 1, 2, 2}, {1, 2, 1, 2}),
+           std::vector<float>{30, 0, 0, 0, 0, 0, 60, 30, 0, 0, 0, 0, 0, 0, -90, 0, 0, 0, 10, 10, 10, 0, 0, 0}, 6);
+  addField(w, f, "EVOL", fieldInfo(odb_Enum::SCALAR, "Element volume", {}, {4}),
+           centroids(kInstance, {1, 2}, "WHOLE_ELEMENT"), std::vector<double>{2.5, 4}, 1);
+  addField(w, f, "LE",
+           fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Logarithmic strain components", {"LE11", "LE22", "LE33", "LE12"}),
+           integrationPoints(kInstance, {1, 2}, {1, 1}), std::vector<double>{0.003, 0, 0, 0, 0, 0.001, 0, 0}, 4);
+  addField(w, f, "SF", fieldInfo(odb_Enum::TENSOR_3D_SURFACE, "Stress in the shell", {"SF11", "SF22", "SF12"}),
+           centroids(kInstance, {1, 2}), std::vector<float>{3, 0, 0, 0, 0, 2}, 3);
+  addField(w, f, "PE", fieldInfo(odb_Enum::TENSOR_2D_PLANAR, "Plastic strain", {"PE11", "PE22", "PE33", "PE12"}),
+           centroids(kInstance, {1, 2}), std::vector<double>{1, 0, 0, 0, 0, 0, 0, 0}, 4);
+  addField(w, f, "SG", fieldInfo(odb_Enum::TENSOR_2D_SURFACE, "Membrane Stress", {"SG11", "SG22", "SG12"}),
+           centroids(kInstance, {1, 2}), std::vector<float>{0, 4, 0, 6, 0, 0}, 3);
+  addField(w, f, "XX", fieldInfo(4, "Other quantity", {}), nodal(kInstance, nodes),
+           std::vector<float>{5, -2, 1, 0}, 1);
+  w.close();
+}
+
+// Fields of two blocks, one per instance: which results combine over the
+// blocks (maxima, minima, engineering extremes) and which report one block.
+GOLDEN_RECIPE(field_two_blocks) {
+  Writer w(path);
+  addModel(w, "A-1");
+  addMesh(w, "B-1");
+  const std::vector<int> nodes = {1, 2, 3, 4};
+  w.addStep(kStep);
+  odbw::FrameInfo frame;
+  frame.incrementNumber = 7;
+  frame.description = "Increment      7: Step Time =    2.000";
+  const int f = w.addFrame(kStep, frame);
+
+  const FieldInfo scalar = fieldInfo(odb_Enum::SCALAR, "Temperature", {});
+  w.addFieldOutput(kStep, f, "T2", scalar);
+  w.addBlock(kStep, f, "T2", nodal("A-1", nodes), std::vector<float>{3, 2.5, 1, 0}, 1);
+  w.addBlock(kStep, f, "T2", nodal("B-1", nodes), std::vector<float>{7, 6, -2, 5}, 1);
+
+  const FieldInfo stress =
+      fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", {"S11", "S22", "S33", "S12", "S13", "S23"});
+  w.addFieldOutput(kStep, f, "S", stress);
+  w.addBlock(kStep, f, "S", integrationPoints("A-1", {1, 2}, {1, 1}),
+             std::vector<float>{500, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0}, 6);
+  w.addBlock(kStep, f, "S", integrationPoints("B-1", {1, 2}, {1, 1}),
+             std::vector<float>{100, 0, 0, 0, 0, 0, -40, 0, 0, 0, 0, 0}, 6);
+
+  const std::vector<double> first = {9, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+  const std::vector<double> second = {2, 0, 0, -1, 0, 0, 0, 3, 0, 0, 0, 4};
+  const FieldInfo vector = fieldInfo(odb_Enum::VECTOR, "Spatial displacement", {"U1", "U2", "U3"});
+  w.addFieldOutput(kStep, f, "UD", vector);
+  w.addBlock(kStep, f, "UD", nodal("A-1", nodes), first, 3);
+  w.addBlock(kStep, f, "UD", nodal("B-1", nodes), second, 3);
+  w.addFieldOutput(kStep, f, "UF", vector);
+  w.addBlock(kStep, f, "UF", nodal("A-1", nodes), std::vector<float>(first.begin(), first.end()), 3);
+  w.addBlock(kStep, f, "UF", nodal("B-1", nodes), std::vector<float>(second.begin(), second.end()), 3);
+  w.close();
+}

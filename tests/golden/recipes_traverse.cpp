@@ -1,0 +1,175 @@
+// Databases of the traversal and history golden cases (trav_*, hist_*).
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "recipes.h"
+
+using odbw::BlockInfo;
+using odbw::HistoryRegionInfo;
+using odbw::StepInfo;
+using odbw::Writer;
+
+namespace {
+
+// One scalar field output on the whole model, one block at nodes 1..n.
+void addTemperature(Writer& w, const std::string& step, int frame, const std::vector<float>& values) {
+  odbw::FieldInfo info;
+  info.description = "Temperature";
+  info.type = odb_Enum::SCALAR;
+  w.addFieldOutput(step, frame, "TEMP", info);
+  BlockInfo block;
+  for (int i = 1; i <= static_cast<int>(values.size()); ++i) block.nodeLabels.push_back(i);
+  w.addBlock(step, frame, "TEMP", block, values, 1);
+}
+
+StepInfo massProperties(double mass, std::vector<double> centre, std::vector<double> aboutCentre = {},
+                        std::vector<double> aboutOrigin = {}) {
+  StepInfo info;
+  info.mass = mass;
+  // An empty list is left out of the file, as a solver that records none would.
+  if (!centre.empty()) info.massCenter = std::move(centre);
+  if (!aboutCentre.empty()) info.inertiaAboutCenter = std::move(aboutCentre);
+  if (!aboutOrigin.empty()) info.inertiaAboutOrigin = std::move(aboutOrigin);
+  return info;
+}
+
+odbw::FrameInfo frameInfo(int increment, const std::string& description) {
+  odbw::FrameInfo info;
+  info.incrementNumber = increment;
+  info.description = description;
+  return info;
+}
+
+// -1 (no node, no element) and 0 (no point) are the file's defaults anyway.
+HistoryRegionInfo pointInfo(const std::string& description, int node, int element = -1, int ip = 0, int sp = 0,
+                            const char* set = nullptr) {
+  HistoryRegionInfo info;
+  info.description = description;
+  info.node = node;
+  info.element = element;
+  info.ipNumber = ip;
+  info.sectionPoint = sp;
+  if (set) info.region = set;
+  return info;
+}
+
+void addHistory(Writer& w, const std::string& step, const std::string& region, const std::string& output,
+                const std::vector<float>& rows, int width = 2) {
+  w.addHistoryOutput(step, region, output, {}, rows, width);
+}
+
+}  // namespace
+
+GOLDEN_RECIPE(trav_no_steps) {
+  Writer w(path);
+  w.close();
+}
+
+// Two steps written Step-1 first, so the file's order differs from the name
+// order; each with mass properties, a history region and frames.
+GOLDEN_RECIPE(trav_walk) {
+  Writer w(path);
+  w.addStep("Step-1", massProperties(12.5, {1, 0.25, 0}, {1e-05, 2, 3, 0, -0.5, 1234567}, {10, 20, 30, 0.5, 0, 0}));
+  const int f0 = w.addFrame("Step-1", frameInfo(0, "Increment      0: Step Time =    0.000"));
+  addTemperature(w, "Step-1", f0, {0, 0, 0});
+  const int f1 = w.addFrame("Step-1", frameInfo(1, "Increment      1: Step Time =    1.000"));
+  addTemperature(w, "Step-1", f1, {1, 5, 3});
+  w.addHistoryRegion("Step-1", "Node PART-1-1.7", pointInfo("Output at Node 7", 7));
+  addHistory(w, "Step-1", "Node PART-1-1.7", "U2", {0, 0, 0.5f, 0.25f, 1, 0.5f});
+  addHistory(w, "Step-1", "Node PART-1-1.7", "RF-2", {0, -1, 1, -3});
+
+  w.addStep("Load-Step-2", massProperties(3, {-1.5, 2, 1e+30}, {1, 1, 1, 0, 0, 0}, {2, 2, 2, 0, 0, 0}));
+  const int g0 = w.addFrame("Load-Step-2", frameInfo(4, "Increment      4: Step Time =    2.000"));
+  addTemperature(w, "Load-Step-2", g0, {-2, 7.25f});
+  w.addHistoryRegion("Load-Step-2", "Element PART-1-1.12 Int Point 3",
+                     pointInfo("Output at Element 12 Int Point 3", -1, 12, 3));
+  addHistory(w, "Load-Step-2", "Element PART-1-1.12 Int Point 3", "S11", {0, 100, 1, 250});
+  w.close();
+}
+
+// Mass edge cases: -1.0 drops the group; an absent centre drops one line;
+// a NaN mass is written; a step without mass behaves as -1.0.
+GOLDEN_RECIPE(trav_mass_special) {
+  Writer w(path);
+  w.addStep("Step-1", massProperties(-1.0, {1, 2, 3}, {1, 1, 1, 0, 0, 0}));
+  w.addStep("Step 2-b", massProperties(7, {}, {1, 2, 3, 4, 5, 6}, {6, 5, 4, 3, 2, 1}));
+  w.addStep("Step-3", massProperties(std::numeric_limits<double>::quiet_NaN(), {0, 0, -0.001}));
+  w.addStep("Step-4");
+  w.close();
+}
+
+// Where a history region stands decides its point name: the last test
+// that holds wins (node, element, integration point, section point, set).
+GOLDEN_RECIPE(hist_points) {
+  Writer w(path);
+  const std::string s = "Step 1-a";
+  w.addStep(s);
+  const std::vector<float> rows = {0, 1, 1, 2};
+  const struct {
+    const char* region;
+    HistoryRegionInfo info;
+  } regions[] = {
+      {"Node I.7", pointInfo("Node 7", 7)},
+      {"Node I.0", pointInfo("Node 0", 0)},
+      {"Element I.12", pointInfo("Element 12", -1, 12)},
+      {"Element I.12 Int Point 3", pointInfo("Element 12 IP 3", 4, 12, 3)},
+      {"Element I.12 IP 3 SP 5", pointInfo("Element 12 IP 3 SP 5", -1, 12, 3, 5)},
+      {"Set TOP SET-1", pointInfo("Set", 7, 12, 3, 5, "TOP SET-1")},
+      {"Assembly ASSEMBLY", pointInfo("Whole model", -1)},
+  };
+  for (const auto& r : regions) {
+    w.addHistoryRegion(s, r.region, r.info);
+    addHistory(w, s, r.region, "U-2 x", rows);
+  }
+  w.close();
+}
+
+// History values: an empty history, entries of width 0 and 3, negative
+// values, a NaN, times larger than every value, and small and large floats.
+GOLDEN_RECIPE(hist_values) {
+  Writer w(path);
+  w.addStep("Step-1");
+  const std::string r = "Node I.7";
+  w.addHistoryRegion("Step-1", r, pointInfo("Node 7", 7));
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  addHistory(w, "Step-1", r, "EMPTY", {});
+  addHistory(w, "Step-1", r, "W0", {0, 0}, 2);  // reshaped below to 3 rows of no floats
+  addHistory(w, "Step-1", r, "W3", {0, 1, 2, 1, 9, -4}, 3);
+  addHistory(w, "Step-1", r, "NEG", {0, -2, 1, -5});
+  addHistory(w, "Step-1", r, "NAN", {0, 1, 1, nan, 2, 3});
+  addHistory(w, "Step-1", r, "TIME", {100, 1, 200, 2});
+  addHistory(w, "Step-1", r, "SMALL", {0, 1e-05f, 0.5f, 0.25f, 1, 1234567});
+  w.close();
+  odbw::edit::writeFloatDataset(path, "/steps/Step-1/historyRegions/" + r + "/historyOutputs/W0/data", {}, {3, 0});
+}
+
+// A history whose stored values fail their checksum, in the second step:
+// the first step is reported in full before the library gives up.
+GOLDEN_RECIPE(trav_damaged) {
+  const std::vector<float> marked = {0, 1111, 1, 2222, 2, 3333, 3, 4444};
+  {
+    Writer w(path);
+    w.addStep("Step-1", massProperties(1, {}));
+    w.addHistoryRegion("Step-1", "Node I.7", pointInfo("Node 7", 7));
+    addHistory(w, "Step-1", "Node I.7", "U2", {0, 0, 1, 0.5f});
+    w.addStep("Step-2", massProperties(2, {}));
+    w.addHistoryRegion("Step-2", "Node I.8", pointInfo("Node 8", 8));
+    addHistory(w, "Step-2", "Node I.8", "U2", marked);
+    w.close();
+  }
+  // Chunks carry a Fletcher-32 checksum: one flipped byte in the marked
+  // values makes their read fail, and only their read.
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  const std::string needle(reinterpret_cast<const char*>(marked.data()), marked.size() * sizeof(float));
+  const std::size_t at = bytes.find(needle);
+  if (at == std::string::npos || bytes.find(needle, at + 1) != std::string::npos)
+    throw std::runtime_error(path + ": the marked history values are not stored exactly once");
+  bytes[at + 6] = static_cast<char>(bytes[at + 6] ^ 0x40);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}

@@ -1,0 +1,95 @@
+// The deck reader: GENERATE, nested sets, continuation lines, keyword case,
+// *INCLUDE and the messages for bad decks.
+#include <gtest/gtest.h>
+
+#include "inp.h"
+#include "test_support.h"
+
+using ccx::InpModel;
+using ccx::readInpText;
+
+namespace {
+
+const char* const kDeck =
+    "** a comment\n"
+    "*Node, nset=Nall\n"
+    "1, 0., 0., 0.\n"
+    "2, 1., 0., 0.\n"
+    "3, 0., 1., 0.\n"
+    "4, 0., 0., 1.\n"
+    "*element, type=c3d4,\n"
+    "  elset=Solid\n"
+    "7, 1, 2,\n"
+    "   3, 4\n"
+    "*NSET, NSET=base, GENERATE\n"
+    "1, 3, 2\n"
+    "*nset,nset=Both\n"
+    "base, 4\n"
+    "*ELSET,ELSET=Outer\n"
+    "solid\n"
+    "*MATERIAL,NAME=Steel\n"
+    "*DENSITY\n"
+    "7.8e-9\n"
+    "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n"
+    "*STEP\n*STATIC\n*END STEP\n*Step\n*Static\n*End Step\n";
+
+std::vector<int> labels(const ccx::InpSet* s) { return s ? s->labels : std::vector<int>{-1}; }
+
+std::string error(const std::string& text, const std::string& dir = ".") {
+  try {
+    readInpText("job.inp", text, dir);
+  } catch (const ccx::ParseError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+}  // namespace
+
+TEST(Inp, MeshSetsMaterialsAndSteps) {
+  const InpModel m = readInpText("job.inp", kDeck);
+  EXPECT_EQ(m.nodeLabels, (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_EQ(m.elementLabels, std::vector<int>{7});
+  EXPECT_EQ(m.typeNames, std::vector<std::string>{"C3D4"});
+  EXPECT_EQ(m.connectivity, (std::vector<int>{1, 2, 3, 4}));  // continued on the next line
+  EXPECT_EQ(labels(m.findNodeSet("NALL")), (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_EQ(labels(m.findNodeSet("BASE")), (std::vector<int>{1, 3}));        // GENERATE 1, 3, 2
+  EXPECT_EQ(labels(m.findNodeSet("BOTH")), (std::vector<int>{1, 3, 4}));     // nested set name
+  EXPECT_EQ(labels(m.findElementSet("SOLID")), std::vector<int>{7});       // from *ELEMENT, ELSET=
+  EXPECT_EQ(labels(m.findElementSet("OUTER")), std::vector<int>{7});
+  ASSERT_EQ(m.sections.size(), 1u);
+  EXPECT_DOUBLE_EQ(m.densities.at("STEEL"), 7.8e-9);
+  EXPECT_EQ(m.steps, 2);
+}
+
+TEST(Inp, IncludePullsInAnotherFile) {
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("mesh.inp"), "*NODE,NSET=N\n5,1,2,3\n");
+  const InpModel m = readInpText("job.inp", "*INCLUDE, INPUT=mesh.inp\n*NSET,NSET=M\nN\n", dir.path());
+  EXPECT_EQ(m.nodeLabels, std::vector<int>{5});
+  EXPECT_EQ(labels(m.findNodeSet("M")), std::vector<int>{5});
+}
+
+TEST(Inp, BadDecksNameFileAndLine) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"unknown nested set", "*NODE\n1,0,0,0\n*NSET,NSET=A\n1\n*NSET,NSET=B\nA,\nmissing\n",
+       "job.inp:7: unknown node set MISSING"},
+      {"unknown section set", "*SOLID SECTION,ELSET=Nowhere,MATERIAL=M\n",
+       "job.inp:1: *SOLID SECTION names an unknown element set NOWHERE"},
+      {"bad node number", "*NODE\n1x,0,0,0\n", "job.inp:2: bad node number '1x'"},
+      {"element without type", "*ELEMENT,ELSET=E\n1,1,2\n", "job.inp:1: *ELEMENT without TYPE="},
+      {"bad generate", "*ELSET,ELSET=E,GENERATE\n5,1\n", "job.inp:2: bad GENERATE range"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(error(c.text), c.expected);
+  }
+  testsupport::TempDir dir;
+  EXPECT_EQ(error("*include,input=gone.inp\n", dir.path()),
+            dir.path() + "/gone.inp: cannot open: No such file or directory");
+}

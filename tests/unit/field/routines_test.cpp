@@ -1,0 +1,251 @@
+// The field routines on small databases written by the writer: the value
+// extractor, block quirks of the bulk statistics, and a cross-check of the
+// set path against the whole-model path.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "field/field.h"
+#include "field/lines.h"
+#include "field/results.h"
+#include "odb/odb_writer.h"
+#include "run/settings.h"
+#include "test_support.h"
+
+namespace {
+
+const float kNaNf = std::nanf("");
+
+struct Finalize {
+  ~Finalize() { odb_finalizeAPI(); }
+};
+
+class FieldRoutines : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetSettings();
+    resetResults();
+  }
+  void TearDown() override {
+    resetSettings();
+    resetResults();
+  }
+  Finalize finalize_;
+  testsupport::TempDir dir_;
+};
+
+odb_FieldOutput fieldOf(const odb_Odb& odb, const char* name) {
+  const odb_FieldOutputRepository fields = odb.steps()["Step-1"].frames()[0].fieldOutputs();
+  return fields[name];
+}
+
+template <class T>
+void addField(odbw::Writer& w, const char* name, int type, std::vector<std::string> labels,
+              const odbw::BlockInfo& block, const std::vector<T>& data, int width) {
+  odbw::FieldInfo info;
+  info.type = type;
+  info.componentLabels = std::move(labels);
+  w.addFieldOutput("Step-1", 0, name, info);
+  w.addBlock("Step-1", 0, name, block, std::span<const T>(data), width);
+}
+
+odbw::BlockInfo atNodes(const char* instance, int count) {
+  odbw::BlockInfo b;
+  b.instance = instance;
+  for (int i = 1; i <= count; ++i) b.nodeLabels.push_back(i);
+  return b;
+}
+
+odbw::BlockInfo atElements(const char* instance, int count, const char* position = "CENTROID") {
+  odbw::BlockInfo b;
+  b.position = position;
+  b.instance = instance;
+  for (int i = 1; i <= count; ++i) b.elementLabels.push_back(i);
+  return b;
+}
+
+// Result lines as name -> value text.
+std::map<std::string, std::string> parseLines(const std::string& text) {
+  std::map<std::string, std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto tab = line.find('\t');
+    lines[line.substr(0, tab)] = line.substr(tab + 1);
+  }
+  return lines;
+}
+
+TEST_F(FieldRoutines, ValueExtractorHandsOverComponents) {
+  const std::string path = dir_.file("values.odb");
+  {
+    odbw::Writer w(path);
+    w.addStep("Step-1");
+    w.addFrame("Step-1");
+    addField(w, "SF", odb_Enum::SCALAR, {}, atNodes("I", 1), std::vector<float>{2.5f}, 1);
+    addField(w, "SD", odb_Enum::SCALAR, {}, atNodes("I", 1), std::vector<double>{0.1}, 1);
+    addField(w, "UD", odb_Enum::VECTOR, {"UD1", "UD2", "UD3"}, atNodes("I", 1), std::vector<double>{3, 4, 0.1}, 3);
+    addField(w, "U2", odb_Enum::VECTOR, {"U21", "U22"}, atNodes("I", 1), std::vector<float>{6, 8}, 2);
+    addField(w, "SM", odb_Enum::TENSOR_3D_SURFACE, {"SM11", "SM22", "SM12"}, atElements("I", 1),
+             std::vector<double>{0.25, 2, 3}, 3);
+    addField(w, "O4", 4, {}, atNodes("I", 1), std::vector<float>{9}, 1);
+    w.close();
+  }
+  const double kUntouchedSlot = 123;
+  struct Case {
+    const char* field;
+    bool components;
+    double result;    // magnitudes and Mises values come as floats
+    double vec[3];    // expected vecXMax..vecZMax
+    double slot[6];   // expected S11Max..S23Max
+  } cases[] = {
+      {"SF", true, 2.5, {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
+      {"SD", true, 0.1, {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
+      {"UD", false, static_cast<float>(std::sqrt(25.01)), {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
+      {"UD", true, static_cast<float>(std::sqrt(25.01)), {3, 4, 0.1}, {123, 123, 123, 123, 123, 123}},
+      // A two-component vector: the missing Z counts as 0.
+      {"U2", true, 10, {6, 8, 0}, {123, 123, 123, 123, 123, 123}},
+      // Marks 11, 22, 12: the third entry goes to slot 12, slot 33 is skipped.
+      {"SM", true, static_cast<float>(std::sqrt(30.5625)), {123, 123, 123}, {0.25, 2, 123, 3, 123, 123}},
+      {"SM", false, static_cast<float>(std::sqrt(30.5625)), {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
+      {"O4", true, 0, {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
+  };
+  const odb_Odb& odb = openOdb(path);
+  std::ofstream out(dir_.file("params.txt"));
+  double* const vec[3] = {&vecXMax, &vecYMax, &vecZMax};
+  double* const slots[6] = {&S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + (c.components ? " with components" : ""));
+    extract_field_components = c.components;
+    for (double* p : vec) *p = kUntouchedSlot;
+    for (int k = 0; k < 6; ++k) {
+      *slots[k] = kUntouchedSlot;
+      tensorCompPtr[k] = slots[k];
+    }
+    const odb_FieldOutput field = fieldOf(odb, c.field);
+    bool marks[6];
+    componentMarks(field.componentLabels(), marks);
+    const double got = odbE_printFieldValue(field.values()[0], out, field.validInvariants(), marks, "", false);
+    EXPECT_EQ(got, c.result);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(*vec[i], c.vec[i]) << "component " << i + 1;
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(*slots[k], c.slot[k]) << kTensorLabels[k];
+  }
+  out.close();
+  EXPECT_EQ(testsupport::readFile(dir_.file("params.txt")), "");  // the extractor writes nothing
+}
+
+TEST_F(FieldRoutines, BulkBlockQuirks) {
+  const std::string path = dir_.file("blocks.odb");
+  {
+    odbw::Writer w(path);
+    w.addStep("Step-1");
+    w.addFrame("Step-1");
+    addField(w, "NAN", odb_Enum::SCALAR, {}, atNodes("I", 4), std::vector<float>{kNaNf, 2, kNaNf, -1}, 1);
+    addField(w, "ALLNAN", odb_Enum::SCALAR, {}, atNodes("I", 2), std::vector<float>{kNaNf, kNaNf}, 1);
+    addField(w, "ALLNAND", odb_Enum::SCALAR, {}, atNodes("I", 1), std::vector<double>{std::nan("")}, 1);
+    // A tensor at nodes is no element block: every component counts, the last one is selected from.
+    addField(w, "SN", odb_Enum::TENSOR_3D_PLANAR, {"SN11", "SN22", "SN33", "SN12"}, atNodes("I", 2),
+             std::vector<float>{-50, 0, 0, 1, 40, 0, 0, 3}, 4);
+    // Vector element block: magnitudes 5, 10, 13 are kept for the selection.
+    addField(w, "VE", odb_Enum::VECTOR, {"VE1", "VE2", "VE3"}, atElements("I", 3),
+             std::vector<double>{3, 4, 0, 6, 8, 0, 5, 12, 0}, 3);
+    w.close();
+  }
+  // NaN has no place in an order, so blocks holding one are not selected from.
+  struct Case {
+    const char* field;
+    bool engineering;
+    double max, min, enggMax, enggMin;
+  } cases[] = {
+      {"NAN", false, 2, -1, 0, 0},
+      {"ALLNAN", false, -FLT_MAX, FLT_MAX, 0, 0},
+      {"ALLNAND", false, -DBL_MAX, DBL_MAX, 0, 0},
+      {"SN", true, 40, -50, 3, 1},
+      {"VE", true, 13, 5, 13, 5},
+  };
+  per = 0;
+  const odb_Odb& odb = openOdb(path);
+  std::ofstream out(dir_.file("params.txt"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    const odb_FieldOutput field = fieldOf(odb, c.field);
+    engg_max = engg_min = c.engineering;
+    odbE_printBulkField(field.bulkDataBlocks()[0], out, "Step-1", 0, c.field, field.validInvariants(), "", false);
+    EXPECT_EQ(bulkmax, c.max);
+    EXPECT_EQ(bulkmin, c.min);
+    if (engg_max) {
+      EXPECT_EQ(bulkEnggMax, c.enggMax);
+      EXPECT_EQ(bulkEnggMin, c.enggMin);
+    }
+  }
+}
+
+// On a node set that covers the whole model, the set statistics and the
+// whole-model statistics see the same values, so what they must agree on,
+// they do: maxima and minima always, engineering extremes when the field has
+// one block (the whole model selects block by block) or at per 0.
+TEST_F(FieldRoutines, SetCoveringTheModelAgreesWithTheWholeModel) {
+  const std::string path = dir_.file("cross.odb");
+  const int nodes = 60;
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> value(-1e3, 1e3);
+  std::vector<double> a(nodes), b(nodes);
+  for (double& x : a) x = value(rng);
+  for (double& x : b) x = value(rng);
+  {
+    odbw::Writer w(path);
+    std::vector<int> labels;
+    for (int i = 1; i <= nodes; ++i) labels.push_back(i);
+    w.addInstance("A", "");
+    w.setInstanceNodes("A", labels);
+    w.addInstance("B", "");
+    w.setInstanceNodes("B", labels);
+    w.addAssemblySet(odbw::SetKind::Node, "EVERY", {{"A", labels}, {"B", labels}});
+    w.addStep("Step-1");
+    odbw::FrameInfo frame;
+    frame.incrementNumber = 1;
+    w.addFrame("Step-1", frame);
+    odbw::FieldInfo info;
+    info.description = "Temperature";
+    w.addFieldOutput("Step-1", 0, "TWO", info);
+    w.addBlock("Step-1", 0, "TWO", atNodes("A", nodes), std::span<const double>(a), 1);
+    w.addBlock("Step-1", 0, "TWO", atNodes("B", nodes), std::span<const double>(b), 1);
+    w.addFieldOutput("Step-1", 0, "ONE", info);
+    w.addBlock("Step-1", 0, "ONE", atNodes("A", nodes), std::span<const double>(a), 1);
+    w.close();
+  }
+  odb_Odb& odb = openOdb(path);
+  const odb_Set& every = odb.rootAssembly().nodeSets(false)["EVERY"];
+  extract_all_field = engg_max = engg_min = true;
+  for (double percentage : {0.0, 5.0, 37.5}) {
+    per = percentage;
+    for (const char* name : {"TWO", "ONE"}) {
+      SCOPED_TRACE(std::string(name) + " at " + std::to_string(percentage));
+      const std::string file = dir_.file(std::string(name) + ".txt");
+      {
+        std::ofstream out(file);
+        const odb_FieldOutput field = fieldOf(odb, name);
+        odbE_printField(field, out, "Step-1", 1, "ALL", "", "", 10);
+        odbE_printField(field.getSubset(every), out, "Step-1", 1, "NODE_SET", "__EVERY", "", 10);
+      }
+      auto lines = parseLines(testsupport::readFile(file));
+      ASSERT_EQ(lines.size(), 8u);
+      const std::string whole = "Step_1__Frame_1__" + std::string(name), set = "Step_1__Frame_1__EVERY__" + std::string(name);
+      EXPECT_EQ(lines[whole + "__max"], lines[set + "__max"]);
+      EXPECT_EQ(lines[whole + "__min"], lines[set + "__min"]);
+      if (percentage == 0 || std::string(name) == "ONE") {
+        EXPECT_EQ(lines[whole + "__enggmax"], lines[set + "__enggmax"]);
+        EXPECT_EQ(lines[whole + "__enggmin"], lines[set + "__enggmin"]);
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The extreme-value statistics: engineering position and selection, running
+// extremes, name cleaning and the result-line format.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "field/lines.h"
+#include "field/results.h"
+#include "field/stats.h"
+
+namespace {
+
+const double kNaN = std::nan("");
+
+std::vector<double> range(int from, int to) {
+  std::vector<double> v(static_cast<std::size_t>(to - from + 1));
+  std::iota(v.begin(), v.end(), from);
+  // Shuffled, so that a selection that only happens to work on sorted input fails.
+  std::mt19937 rng(7);
+  std::shuffle(v.begin(), v.end(), rng);
+  return v;
+}
+
+struct SelectionCase {
+  const char* name;
+  std::vector<double> values;
+  double per;
+  double enggMin;
+  double enggMax;
+};
+
+TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
+  const SelectionCase cases[] = {
+      {"per 0 is the extreme itself", {5, 1, 3}, 0, 1, 5},
+      {"per 100 crosses over", {5, 1, 3}, 100, 5, 1},
+      {"1..3 at 50: k = 1", {2, 3, 1}, 50, 1, 3},
+      {"1..10 at 25: k = 2", range(1, 10), 25, 2, 9},
+      {"1..5 at 50: k = 2", range(1, 5), 50, 2, 4},
+      {"200 values at 5: k = 10", range(1, 200), 5, 10, 191},
+      {"k is n * per / 100, not n * (per / 100)", range(1, 100), 29, 29, 72},
+      {"negative values", {-5, -3, -9, -1}, 25, -9, -1},
+      {"negative values at 50", {-5, -3, -9, -1}, 50, -5, -3},
+      {"per above 100 acts as 100", range(1, 10), 150, 10, 1},
+      {"per below 0 acts as 0", range(1, 10), -20, 1, 10},
+      {"NaN per acts as 0", range(1, 10), kNaN, 1, 10},
+      {"infinite per acts as 100", range(1, 4), INFINITY, 4, 1},
+      {"single value", {42}, 50, 42, 42},
+      {"duplicates: k = 2 lands on the second copy", {2, 2, 1, 1, 3, 3}, 40, 1, 3},
+  };
+  for (const SelectionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> work = c.values;
+    const int n = static_cast<int>(work.size());
+    // Minimum first on the same array, as the writers do.
+    EXPECT_EQ(enggMinimum(work.data(), n, c.per), c.enggMin);
+    EXPECT_EQ(enggMaximum(work.data(), n, c.per), c.enggMax);
+    std::vector<float> single(c.values.begin(), c.values.end());
+    EXPECT_EQ(enggMinimum(single.data(), n, c.per), static_cast<float>(c.enggMin));
+    EXPECT_EQ(enggMaximum(single.data(), n, c.per), static_cast<float>(c.enggMax));
+  }
+}
+
+TEST(EngineeringSelection, SinglePrecisionSelectsTheStoredFloat) {
+  // 0.1f widened is not 0.1: the float array must hand back the float itself.
+  std::vector<float> values = {0.3f, 0.1f, 0.2f};
+  const float mx = enggMaximum(values.data(), 3, 0);
+  const float mn = enggMinimum(values.data(), 3, 0);
+  EXPECT_EQ(mx, 0.3f);
+  EXPECT_EQ(mn, 0.1f);
+  EXPECT_NE(static_cast<double>(mn), 0.1);
+}
+
+TEST(RunningExtremes, StrictSignedAndBlindToNaN) {
+  struct Case {
+    const char* name;
+    std::vector<double> values;
+    double max, min;
+  } cases[] = {
+      {"negative values", {-5, -3}, -3, -5},
+      {"NaN first", {kNaN, 2, kNaN, -1}, 2, -1},
+      {"all NaN leaves the start values", {kNaN, kNaN}, -DBL_MAX, DBL_MAX},
+      {"no value", {}, -DBL_MAX, DBL_MAX},
+      {"signed zeros compare equal", {0.0, -0.0}, 0.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    double mx = -DBL_MAX, mn = DBL_MAX;
+    for (double v : c.values) trackExtremes(mx, mn, v);
+    EXPECT_EQ(mx, c.max);
+    EXPECT_EQ(mn, c.min);
+  }
+}
+
+TEST(Maxfunction, IsGreaterThanAndFalseForNaN) {
+  EXPECT_TRUE(maxfunction(2, 1));
+  EXPECT_FALSE(maxfunction(1, 1));
+  EXPECT_FALSE(maxfunction(1, 2));
+  EXPECT_FALSE(maxfunction(kNaN, 1));
+  EXPECT_FALSE(maxfunction(1, kNaN));
+}
+
+TEST(CleanName, ReplacesDashesAndBlanksOnly) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"Step 1-a", "Step_1_a"}, {"S", "S"},         {"__TOP-1", "__TOP_1"},
+      {"a - b", "a___b"},       {"x.y/z\tq", "x.y/z\tq"}, {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(cleanName(c.in).str(), c.out);
+  }
+}
+
+TEST(ResultLine, DefaultStreamFormatting) {
+  struct Case {
+    double value;
+    const char* text;
+  } cases[] = {
+      {245.3, "245.3"},
+      {1.5e-05, "1.5e-05"},
+      {1e30, "1e+30"},
+      {-DBL_MAX, "-1.79769e+308"},
+      {static_cast<double>(-FLT_MAX), "-3.40282e+38"},
+      {1234567.0, "1.23457e+06"},
+      {0.0, "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::ostringstream out;
+    writeResultLine(out, "Step_1__Frame_12__S", "__mises__max", c.value);
+    EXPECT_EQ(out.str(), std::string("Step_1__Frame_12__S__mises__max\t") + c.text + "\n");
+  }
+}
+
+TEST(ResultLine, HeadCleansStepRegionAndField) {
+  EXPECT_EQ(resultHead("Step-1", 12, "", "S"), "Step_1__Frame_12__S");
+  EXPECT_EQ(resultHead("Step 1-a", 0, "__TOP-1 x", "my-field"), "Step_1_a__Frame_0__TOP_1_x__my_field");
+}
+
+TEST(ComponentMarks, LastTwoCharacters) {
+  struct Case {
+    const char* name;
+    std::vector<odb_String> labels;
+    std::vector<bool> marks;
+  } cases[] = {
+      {"full stress", {"S11", "S22", "S33", "S12", "S13", "S23"}, {1, 1, 1, 1, 1, 1}},
+      {"plane stress", {"S11", "S22", "S33", "S12"}, {1, 1, 1, 1, 0, 0}},
+      {"strain and bare labels", {"LE11", "22", "E12"}, {1, 1, 0, 1, 0, 0}},
+      {"short labels set nothing", {"1", "", "U1"}, {0, 0, 0, 0, 0, 0}},
+      {"reversed pair is not a match", {"S21", "S31"}, {0, 0, 0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool marks[6];
+    componentMarks(odb_SequenceString(c.labels), marks);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(marks[i], c.marks[static_cast<std::size_t>(i)]) << kTensorLabels[i];
+  }
+}
+
+}  // namespace

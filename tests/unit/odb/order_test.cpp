@@ -1,0 +1,74 @@
+// docs/format.md §3: repositories follow creation order when the group
+// tracks it and name order otherwise; checked on files written by h5py.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "sample_db.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::string> keys(const auto& repo) {
+  std::vector<std::string> out;
+  for (int i = 0; i < repo.size(); ++i) out.push_back(repo.keyAt(i).str());
+  return out;
+}
+
+// Steps "b", "a", "C" in that order, each with field outputs "z" and "y".
+void writeWithPython(const std::string& dir, const std::string& path, bool trackOrder) {
+  const std::string script = std::string(R"(
+import sys, h5py, numpy as np
+track = sys.argv[2] == '1'
+with h5py.File(sys.argv[1], 'w', track_order=track) as f:
+    f.attrs['format'] = 'odb'
+    f.attrs['format_version'] = np.int64(2)
+    steps = f.create_group('steps', track_order=track)
+    for s in ['b', 'a', 'C']:
+        g = steps.create_group(s, track_order=track)
+        g.attrs['mass'] = 3
+        fr = g.create_group('frames', track_order=track).create_group('0', track_order=track)
+        fo = fr.create_group('fieldOutputs', track_order=track)
+        for name in ['z', 'y']:
+            o = fo.create_group(name, track_order=track)
+            o.attrs['type'] = np.uint8(2)
+            b = o.create_group('blocks').create_group('0')
+            b.attrs['position'] = np.bytes_(b'NODAL\0\0')
+            b.create_dataset('data', data=np.array([1.5], dtype='f4'))
+            b.create_dataset('nodeLabels', data=np.array([1], dtype='i8'))
+)");
+  const std::string py = dir + "/write.py";
+  testsupport::writeFile(py, script);
+  const auto r = testsupport::run({HARVEST_SYSTEM_PYTHON, py, path, trackOrder ? "1" : "0"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+TEST(Order, CreationOrderWhenTrackedNameOrderOtherwise) {
+  struct Case {
+    const char* name;
+    bool track;
+    std::vector<std::string> steps, fields;
+  };
+  const Case cases[] = {
+      {"tracked", true, {"b", "a", "C"}, {"z", "y"}},
+      {"untracked", false, {"C", "a", "b"}, {"y", "z"}},  // byte-wise: upper case first
+  };
+  sample::Finalize finalize;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    writeWithPython(dir.path(), dir.file("py.odb"), c.track);
+    const odb_Odb& odb = openOdb(dir.file("py.odb"));
+    EXPECT_EQ(keys(odb.steps()), c.steps);
+    const odb_FieldOutputRepository fields = odb.steps()["a"].frames()[0].fieldOutputs();
+    EXPECT_EQ(keys(fields), c.fields);
+    // Other integer widths, fixed-length strings and int labels read as written.
+    EXPECT_EQ(odb.steps()["a"].mass(), 3.0);
+    EXPECT_EQ(fields["y"].bulkDataBlocks()[0].position(), odb_Enum::NODAL);
+    EXPECT_EQ(fields["y"].values()[0].nodeLabel(), 1);
+    EXPECT_EQ(fields["y"].values()[0].data()[0], 1.5f);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+// Write-then-read round trips: every object, attribute and default of the
+// sample database, in both precisions.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sample_db.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::string> keys(const auto& repo) {
+  std::vector<std::string> out;
+  for (int i = 0; i < repo.size(); ++i) out.push_back(repo.keyAt(i).str());
+  return out;
+}
+
+std::vector<int> ints(const odb_SequenceInt& s) { return std::vector<int>(s.begin(), s.end()); }
+
+class RoundTrip : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    path_ = dir_.file("job.odb");
+    sample::writeSample(path_, GetParam());
+  }
+  testsupport::TempDir dir_;
+  std::string path_;
+  sample::Finalize finalize_;
+};
+
+TEST_P(RoundTrip, ModelAndSets) {
+  const odb_Odb& odb = openOdb(path_);
+  EXPECT_EQ(odb.name().str(), path_);
+  EXPECT_EQ(odb.description().str(), "sample database");
+  const odb_Part& part = odb.parts()["P1"];
+  EXPECT_EQ(keys(part.elementSets(false)), (std::vector<std::string>{"PE"}));
+  EXPECT_EQ(keys(part.nodeSets(false)), (std::vector<std::string>{"PN"}));
+  EXPECT_EQ(part.elementSets(false)["PE"].instanceNames().size(), 0);  // a part set has no instance
+  EXPECT_EQ(ints(part.elementSets(false)["PE"].labels("")), (std::vector<int>{1, 2}));
+
+  const odb_Assembly& a = odb.rootAssembly();
+  EXPECT_EQ(a.name().str(), "ASM");
+  EXPECT_EQ(keys(a.instances()), (std::vector<std::string>{"I1", "I2"}));
+  EXPECT_EQ(keys(a.elementSets(false)), (std::vector<std::string>{"AE"}));
+  EXPECT_EQ(keys(a.nodeSets(false)), (std::vector<std::string>{"AN"}));
+  const odb_Set& ae = a.elementSets(false)["AE"];
+  EXPECT_EQ(ae.type(), odb_Enum::ELEMENT_SET);
+  EXPECT_EQ(ae.instanceNames().size(), 2);
+  EXPECT_EQ(ints(ae.labels("I2")), (std::vector<int>{7}));
+  EXPECT_EQ(a.nodeSets(false)["AN"].type(), odb_Enum::NODE_SET);
+
+  const odb_Instance& i1 = a.instances()["I1"];
+  EXPECT_EQ(i1.partName().str(), "P1");
+  EXPECT_EQ(a.instances()["I2"].partName().str(), "");
+  EXPECT_EQ(i1.nodeCount(), 4);
+  EXPECT_EQ(i1.elementCount(), 2);
+  const odb_SequenceNode nodes = i1.nodes();
+  ASSERT_EQ(nodes.size(), 4);
+  EXPECT_EQ(nodes[2].label(), 3);
+  EXPECT_EQ(nodes[2].coordinates()[1], 1.0);
+  const odb_SequenceElement elements = i1.elements();
+  ASSERT_EQ(elements.size(), 2);
+  EXPECT_EQ(elements[1].label(), 2);
+  EXPECT_EQ(ints(elements[1].connectivity()), (std::vector<int>{2, 3, 4}));
+  EXPECT_EQ(keys(i1.elementSets(false)), (std::vector<std::string>{"IE"}));
+  EXPECT_EQ(keys(i1.nodeSets(false)), (std::vector<std::string>{"IN"}));
+}
+
+TEST_P(RoundTrip, InternalSetsLoadedOnlyWhenAsked) {
+  const odb_Odb& hidden = openOdb(path_, true, false);
+  EXPECT_EQ(hidden.rootAssembly().elementSets(true).size(), 1);  // AI not loaded at all
+  const odb_Odb& odb = openOdb(path_, true, true);
+  const odb_Assembly& a = odb.rootAssembly();
+  EXPECT_EQ(keys(a.elementSets(true)), (std::vector<std::string>{"AE", "AI"}));
+  EXPECT_EQ(keys(a.elementSets(false)), (std::vector<std::string>{"AE"}));
+  EXPECT_TRUE(a.elementSets(true)["AI"].isInternal());
+  EXPECT_EQ(keys(a.instances()["I1"].nodeSets(true)), (std::vector<std::string>{"IN", "IH"}));
+  EXPECT_EQ(keys(odb.parts()["P1"].elementSets(true)), (std::vector<std::string>{"PE", "PI"}));
+  EXPECT_EQ(keys(odb.parts()["P1"].elementSets(false)), (std::vector<std::string>{"PE"}));
+}
+
+TEST_P(RoundTrip, StepsFramesAndDefaults) {
+  const odb_Odb& odb = openOdb(path_);
+  EXPECT_EQ(keys(odb.steps()), (std::vector<std::string>{"Step-1", "Step 2"}));
+  const odb_Step& s1 = odb.steps()["Step-1"];
+  EXPECT_EQ(s1.description().str(), "first");
+  EXPECT_EQ(s1.mass(), 12.5);
+  EXPECT_EQ(std::vector<double>(s1.massCenter().begin(), s1.massCenter().end()), (std::vector<double>{1, 0.25, 0}));
+  EXPECT_EQ(s1.inertiaAboutCenter()[5], 6.0);
+  EXPECT_EQ(s1.inertiaAboutOrigin()[0], 6.0);
+  const odb_Step& s2 = odb.steps()["Step 2"];
+  EXPECT_EQ(s2.mass(), -1.0);
+  EXPECT_EQ(s2.massCenter().size(), 0);
+  EXPECT_EQ(s2.inertiaAboutOrigin().size(), 0);
+  EXPECT_EQ(s2.description().str(), "");
+  EXPECT_EQ(s2.frames().size(), 0);
+
+  ASSERT_EQ(s1.frames().size(), 2);
+  const odb_Frame& f0 = s1.frames()[0];
+  EXPECT_EQ(f0.incrementNumber(), 5);
+  EXPECT_EQ(f0.description().str(), "Increment 5");
+  EXPECT_EQ(f0.frameValue(), 0.5);
+  const odb_Frame& f1 = s1.frames()[1];
+  EXPECT_EQ(f1.frameId(), 1);
+  EXPECT_EQ(f1.incrementNumber(), 1);  // defaults to the index
+  EXPECT_EQ(f1.description().str(), "");
+  EXPECT_EQ(f1.frameValue(), 0.0);
+  EXPECT_EQ(f1.fieldOutputs().size(), 0);
+  EXPECT_EQ(keys(f0.fieldOutputs()), (std::vector<std::string>{"U", "S", "SN", "EV"}));
+}
+
+TEST_P(RoundTrip, FieldOutputsAndBlocks) {
+  const int p = GetParam();
+  const odb_Odb& odb = openOdb(path_);
+  const odb_FieldOutput s = sample::field(odb, "S");
+  EXPECT_EQ(s.description().str(), "Stress components");
+  EXPECT_EQ(s.type(), odb_Enum::TENSOR_3D_FULL);
+  EXPECT_FALSE(s.isComplex());
+  EXPECT_EQ(s.componentLabels()[3].str(), "S12");
+  ASSERT_EQ(s.validInvariants().size(), 3);
+  EXPECT_EQ(s.validInvariants()[0], odb_Enum::MISES);
+  const odb_SequenceFieldBulkData& blocks = s.bulkDataBlocks();
+  ASSERT_EQ(blocks.size(), 2);  // the empty block is left out
+  const odb_FieldBulkData& ip = blocks[0];
+  EXPECT_EQ(ip.position(), odb_Enum::INTEGRATION_POINT);
+  EXPECT_EQ(ip.precision(), p);
+  EXPECT_EQ(ip.length(), 4);
+  EXPECT_EQ(ip.width(), 6);
+  EXPECT_EQ(ip.numberOfElements(), 2);
+  EXPECT_EQ(ip.instanceName().str(), "I1");
+  EXPECT_EQ(ip.integrationPoints()[3], 2);
+  EXPECT_EQ(ip.nodeLabels(), nullptr);
+  EXPECT_EQ(ip.componentLabels()[0].str(), "11");
+  EXPECT_EQ(ip.componentLabels()[5].str(), "23");
+  EXPECT_EQ(ip.data()[23], 23.0f);
+  EXPECT_EQ(ip.dataDouble()[7], 7.0);
+  EXPECT_EQ(blocks[1].position(), odb_Enum::CENTROID);
+  EXPECT_EQ(blocks[1].integrationPoints(), nullptr);
+
+  const odb_FieldBulkData& u = sample::field(odb, "U").bulkDataBlocks()[1];
+  EXPECT_EQ(u.position(), odb_Enum::NODAL);
+  EXPECT_EQ(u.elementLabels(), nullptr);
+  EXPECT_EQ(u.numberOfElements(), 0);
+  EXPECT_EQ(u.componentLabels()[2].str(), "3");
+  const odb_FieldOutput ev = sample::field(odb, "EV");
+  const odb_FieldBulkData& whole = ev.bulkDataBlocks()[0];
+  EXPECT_EQ(whole.position(), odb_Enum::WHOLE_ELEMENT);
+  EXPECT_EQ(whole.width(), 1);  // stored one-dimensional
+  EXPECT_EQ(whole.sectionPoint(), 3);
+  EXPECT_EQ(whole.componentLabels().size(), 0);
+  EXPECT_EQ(sample::field(odb, "SN").bulkDataBlocks()[0].numberOfElements(), 2);
+}
+
+TEST_P(RoundTrip, FieldValuesWalkTheBlocks) {
+  const odb_Odb& odb = openOdb(path_);
+  const odb_FieldOutput u = sample::field(odb, "U");
+  const odb_SequenceFieldValue& v = u.values();
+  ASSERT_EQ(v.size(), 6);
+  EXPECT_EQ(v[3].nodeLabel(), 4);
+  EXPECT_EQ(v[3].elementLabel(), -1);
+  EXPECT_EQ(v[3].integrationPoint(), 0);
+  EXPECT_EQ(v[3].data()[2], 33.0f);
+  EXPECT_EQ(v[4].instanceName().str(), "I2");
+  EXPECT_EQ(v[4].dataDouble()[1], 4.0);
+  EXPECT_EQ(v[0].nodeLabel(), 1);  // backwards after a forward walk
+  EXPECT_EQ(v[5].nodeLabel(), 2);
+  EXPECT_EQ(v[4].precision(), GetParam());
+  EXPECT_THROW(v.constGet(6), odb_Exception);
+
+  const odb_SequenceFieldValue& sn = sample::field(odb, "SN").values();
+  EXPECT_EQ(sn[4].position(), odb_Enum::ELEMENT_NODAL);
+  EXPECT_EQ(sn[4].elementLabel(), 2);
+  EXPECT_EQ(sn[4].nodeLabel(), 3);
+  const odb_SequenceFieldValue& s = sample::field(odb, "S").values();
+  EXPECT_EQ(s[1].integrationPoint(), 2);
+  EXPECT_EQ(s[4].elementLabel(), 7);
+  EXPECT_EQ(s[4].type(), odb_Enum::TENSOR_3D_FULL);
+  EXPECT_EQ(sample::field(odb, "EV").values()[1].sectionPoint(), 3);
+}
+
+TEST_P(RoundTrip, HistoryRegionsAndOutputs) {
+  const odb_Odb& odb = openOdb(path_);
+  const odb_HistoryRegionRepository& regions = odb.steps()["Step-1"].historyRegions();
+  EXPECT_EQ(keys(regions), (std::vector<std::string>{"Node I1.1", "Assembly", "R"}));
+  const odb_HistoryRegion& node = regions["Node I1.1"];
+  EXPECT_EQ(node.description().str(), "node one");
+  const odb_HistoryPoint pt = node.historyPoint();
+  EXPECT_EQ(pt.node().label(), 1);
+  EXPECT_EQ(pt.element().label(), -1);
+  EXPECT_EQ(pt.ipNumber(), 0);
+  EXPECT_EQ(pt.sectionPoint().number(), 0);
+  EXPECT_EQ(pt.region().name().str(), "AN");
+  EXPECT_EQ(pt.region().type(), odb_Enum::NODE_SET);  // the assembly's set
+  EXPECT_EQ(pt.instanceName().str(), "I1");
+  const odb_HistoryOutput& u1 = node.historyOutputs()["U1"];
+  EXPECT_EQ(u1.description().str(), "displacement");
+  EXPECT_EQ(u1.type(), 2);
+  const odb_SequenceSequenceFloat rows = u1.data();
+  ASSERT_EQ(rows.size(), 3);
+  EXPECT_EQ(rows[2].size(), 2);
+  EXPECT_EQ(rows[2][1], 4.0f);
+
+  const odb_HistoryRegion& asm_ = regions["Assembly"];
+  EXPECT_EQ(asm_.historyPoint().node().label(), -1);
+  EXPECT_EQ(asm_.historyPoint().region().name().str(), "");
+  EXPECT_EQ(asm_.historyOutputs()["ALLIE"].type(), 7);
+  EXPECT_EQ(asm_.historyOutputs()["ALLIE"].data()[1][1], 3.0f);
+  EXPECT_EQ(regions["R"].historyPoint().region().name().str(), "NOSUCH");
+}
+
+INSTANTIATE_TEST_SUITE_P(Precision, RoundTrip, ::testing::Values(0, 1));
+
+TEST(Runtime, CountsStartsAndStopsAndCloses) {
+  testsupport::TempDir dir;
+  sample::writeSample(dir.file("a.odb"), 0);
+  int active = 1;
+  const int starts = odb_detail::runtimeStartCount(), stops = odb_detail::runtimeStopCount();
+  QVXStsStdB_initialize(active);
+  odb_initializeAPI();
+  odb_Odb& odb = openOdb(dir.file("a.odb"));
+  const odb_FieldOutput s = sample::field(odb, "S");  // not loaded yet
+  odb.close();
+  EXPECT_FALSE(odb.isOpen());
+  EXPECT_THROW(odb.steps(), odb_Exception);
+  EXPECT_THROW(s.values(), odb_Exception);
+  odb_finalizeAPI();
+  QVXStsStdB_finalize(active);
+  EXPECT_EQ(active, 1);  // the caller's counter is its own
+  EXPECT_EQ(odb_detail::runtimeStartCount(), starts + 1);
+  EXPECT_EQ(odb_detail::runtimeStopCount(), stops + 1);
+  try {
+    openOdb(dir.file("a.odb"), false);
+    FAIL() << "a writable open must fail";
+  } catch (const odb_Exception& e) {
+    EXPECT_EQ(e.message(), dir.file("a.odb") + ": /: databases open read-only, readOnly must be true");
+  }
+}
+
+}  // namespace

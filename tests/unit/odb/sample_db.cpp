@@ -1,0 +1,112 @@
+// The sample database:
+//   part P1: element set PE [1 2], node set PN [1], internal element set PI [2]
+//   assembly "ASM"; instance I1 of P1: nodes 1..4, elements 1 (1 2 3) and 2 (2 3 4),
+//     element set IE [2], node set IN [4], internal node set IH [1];
+//   instance I2 (no part): nodes 1 2, element 7 (1 2)
+//   assembly sets: element AE {I1: 1, I2: 7}, node AN {I1: 1 2, I2: 2}, internal element AI {I1: 2}
+//   Step-1 (mass 12.5, centre, inertias): frame 0 (increment 5, "Increment 5", value 0.5)
+//     U  vector U1 U2 U3: NODAL I1 nodes 1..4 (rows i: 10i+1, 10i+2, 10i+3), NODAL I2 nodes 1 2
+//     S  tensor S11..S23: INTEGRATION_POINT I1 elements 1 1 2 2, ips 1 2 1 2; an empty block;
+//        CENTROID I2 element 7
+//     SN scalar: ELEMENT_NODAL I1 (1:1 2 3, 2:2 3 4), values 1..6
+//     EV scalar: WHOLE_ELEMENT I1 elements 1 2, sectionPoint 3
+//   Step-1 frame 1: defaults, no field outputs
+//   Step-1 history: region "Node I1.1" (node 1, instance I1, region AN) with U1 [[0,0],[1,2],[2,4]];
+//     region "Assembly" (defaults) with ALLIE (float32, type 7) [[0,1],[1,3]]; region "R" naming a missing set
+//   "Step 2": no attributes, no frames
+#include "sample_db.h"
+
+#include <vector>
+
+namespace sample {
+
+using odbw::SetKind;
+
+template <class T>
+static void writeFields(odbw::Writer& w) {
+  w.addFieldOutput("Step-1", 0, "U", {.description = "Spatial displacement", .type = odb_Enum::VECTOR,
+                                      .componentLabels = {"U1", "U2", "U3"}, .validInvariants = {8}});
+  std::vector<T> u;
+  for (int i = 0; i < 4; ++i)
+    for (int k = 1; k <= 3; ++k) u.push_back(static_cast<T>(10 * i + k));
+  w.addBlock("Step-1", 0, "U", {.position = "NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 4}},
+             std::span<const T>(u), 3);
+  const std::vector<T> u2 = {3, 4, 0, 0, 0, 2};
+  w.addBlock("Step-1", 0, "U", {.position = "NODAL", .instance = "I2", .nodeLabels = {1, 2}}, std::span<const T>(u2), 3);
+
+  w.addFieldOutput("Step-1", 0, "S", {.description = "Stress components", .type = odb_Enum::TENSOR_3D_FULL,
+                                      .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
+                                      .validInvariants = {4, 1, 3}, .isComplex = 0});
+  std::vector<T> s(24);
+  for (int i = 0; i < 24; ++i) s[static_cast<std::size_t>(i)] = static_cast<T>(i);
+  w.addBlock("Step-1", 0, "S",
+             {.position = "INTEGRATION_POINT", .instance = "I1", .elementLabels = {1, 1, 2, 2},
+              .integrationPoints = {1, 2, 1, 2}},
+             std::span<const T>(s), 6);
+  w.addBlock("Step-1", 0, "S", {.position = "CENTROID", .instance = "I1"}, std::span<const T>(), 6);
+  const std::vector<T> s7 = {100, 0, 0, 0, 0, 0};
+  w.addBlock("Step-1", 0, "S", {.position = "CENTROID", .instance = "I2", .elementLabels = {7}},
+             std::span<const T>(s7), 6);
+
+  w.addFieldOutput("Step-1", 0, "SN", {.type = odb_Enum::SCALAR});
+  const std::vector<T> sn = {1, 2, 3, 4, 5, 6};
+  w.addBlock("Step-1", 0, "SN",
+             {.position = "ELEMENT_NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 2, 3, 4},
+              .elementLabels = {1, 1, 1, 2, 2, 2}},
+             std::span<const T>(sn), 1);
+  w.addFieldOutput("Step-1", 0, "EV", {.type = odb_Enum::SCALAR});
+  const std::vector<T> ev = {0.5, 1.5};
+  w.addBlock("Step-1", 0, "EV",
+             {.position = "WHOLE_ELEMENT", .instance = "I1", .sectionPoint = 3, .elementLabels = {1, 2},
+              .oneDimensional = true},
+             std::span<const T>(ev), 1);
+}
+
+static void writeModel(odbw::Writer& w) {
+  w.addPart("P1");
+  w.addPartSet("P1", SetKind::Element, "PE", std::vector<int>{1, 2});
+  w.addPartSet("P1", SetKind::Node, "PN", std::vector<int>{1});
+  w.addPartSet("P1", SetKind::Element, "PI", std::vector<int>{2}, true);
+  w.setAssemblyName("ASM");
+  w.addInstance("I1", "P1");
+  w.setInstanceNodes("I1", std::vector<int>{1, 2, 3, 4},
+                     std::vector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0});
+  w.setInstanceElements("I1", std::vector<int>{1, 2}, std::vector<std::int64_t>{0, 3, 6},
+                        std::vector<int>{1, 2, 3, 2, 3, 4});
+  w.addInstanceSet("I1", SetKind::Element, "IE", std::vector<int>{2});
+  w.addInstanceSet("I1", SetKind::Node, "IN", std::vector<int>{4});
+  w.addInstanceSet("I1", SetKind::Node, "IH", std::vector<int>{1}, true);
+  w.addInstance("I2", "");
+  w.setInstanceNodes("I2", std::vector<int>{1, 2});
+  w.setInstanceElements("I2", std::vector<int>{7}, std::vector<std::int64_t>{0, 2}, std::vector<int>{1, 2});
+  w.addAssemblySet(SetKind::Element, "AE", {{"I1", {1}}, {"I2", {7}}});
+  w.addAssemblySet(SetKind::Node, "AN", {{"I1", {1, 2}}, {"I2", {2}}});
+  w.addAssemblySet(SetKind::Element, "AI", {{"I1", {2}}}, true);
+}
+
+void writeSample(const std::string& path, int precision, const odbw::Options& options) {
+  odbw::Writer w(path, options);
+  w.setDescription("sample database");
+  writeModel(w);
+  w.addStep("Step-1", {.description = "first", .mass = 12.5, .massCenter = std::vector<double>{1, 0.25, 0},
+                       .inertiaAboutCenter = std::vector<double>{1, 2, 3, 4, 5, 6},
+                       .inertiaAboutOrigin = std::vector<double>{6, 5, 4, 3, 2, 1}});
+  w.addFrame("Step-1", {.incrementNumber = 5, .description = "Increment 5", .frameValue = 0.5});
+  w.addFrame("Step-1");
+  if (precision == 0) writeFields<float>(w);
+  else writeFields<double>(w);
+  w.addHistoryRegion("Step-1", "Node I1.1", {.description = "node one", .node = 1, .region = "AN", .instance = "I1"});
+  w.addHistoryOutput("Step-1", "Node I1.1", "U1", {.description = "displacement"},
+                     std::vector<double>{0, 0, 1, 2, 2, 4}, 2);
+  w.addHistoryRegion("Step-1", "Assembly");
+  w.addHistoryOutput("Step-1", "Assembly", "ALLIE", {.type = 7}, std::vector<float>{0, 1, 1, 3}, 2);
+  w.addHistoryRegion("Step-1", "R", {.region = "NOSUCH"});
+  w.addStep("Step 2");
+  w.close();
+}
+
+odb_FieldOutput field(const odb_Odb& odb, const char* name) {
+  return odb.steps()["Step-1"].frames()[0].fieldOutputs()[name];
+}
+
+}  // namespace sample

@@ -1,0 +1,23 @@
+// A small database with one of everything, written by odbw::Writer, shared by
+// the reader's tests. Its contents are listed in sample_db.cpp.
+#pragma once
+
+#include <string>
+
+#include "odb/odb.h"
+#include "odb/odb_writer.h"
+
+namespace sample {
+
+// Writes the sample database with field data in float32 (precision 0) or float64 (1).
+void writeSample(const std::string& path, int precision, const odbw::Options& options = {});
+
+// Returns the field output `name` of frame 0 of Step-1.
+odb_FieldOutput field(const odb_Odb& odb, const char* name);
+
+// Closes every database the library holds, so no test leaks into the next.
+struct Finalize {
+  ~Finalize() { odb_finalizeAPI(); }
+};
+
+}  // namespace sample

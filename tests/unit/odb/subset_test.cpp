@@ -1,0 +1,87 @@
+// Subsets (docs/format.md §6): which values each kind of set selects from
+// each kind of block, in their original order.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sample_db.h"
+#include "test_support.h"
+
+namespace {
+
+// "<instance>:<element>/<node>" of every value, with the block count.
+std::vector<std::string> describe(const odb_FieldOutput& f) {
+  std::vector<std::string> out;
+  const odb_SequenceFieldValue& v = f.values();
+  for (int i = 0; i < v.size(); ++i)
+    out.push_back(v[i].instanceName().str() + ":" + std::to_string(v[i].elementLabel()) + "/" +
+                  std::to_string(v[i].nodeLabel()));
+  out.push_back("blocks " + std::to_string(f.bulkDataBlocks().size()));
+  return out;
+}
+
+TEST(Subset, EachSetKindOnEachBlockKind) {
+  struct Case {
+    const char* name;
+    const char* owner;  // "" for the assembly, else an instance or part
+    const char* set;
+    bool elementSet;
+    const char* field;
+    std::vector<std::string> expect;
+  };
+  const Case cases[] = {
+      {"element set on element blocks", "", "AE", true, "S", {"I1:1/-1", "I1:1/-1", "I2:7/-1", "blocks 2"}},
+      {"element set on node blocks, through connectivity", "", "AE", true, "U",
+       {"I1:-1/1", "I1:-1/2", "I1:-1/3", "I2:-1/1", "I2:-1/2", "blocks 2"}},
+      {"instance element set on element-nodal", "I1", "IE", true, "SN", {"I1:2/2", "I1:2/3", "I1:2/4", "blocks 1"}},
+      {"node set on nodal, two instances", "", "AN", false, "U", {"I1:-1/1", "I1:-1/2", "I2:-1/2", "blocks 2"}},
+      {"node set on element-nodal", "", "AN", false, "SN", {"I1:1/1", "I1:1/2", "I1:2/2", "blocks 1"}},
+      {"node set on integration points", "", "AN", false, "S", {"blocks 0"}},
+      {"instance node set", "I1", "IN", false, "U", {"I1:-1/4", "blocks 1"}},
+      {"part set", "P1", "PE", true, "S", {"blocks 0"}},
+  };
+  sample::Finalize finalize;
+  testsupport::TempDir dir;
+  for (int precision : {0, 1}) {
+    const std::string path = dir.file("p" + std::to_string(precision) + ".odb");
+    sample::writeSample(path, precision);
+    const odb_Odb& odb = openOdb(path);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " " + std::to_string(precision));
+      const std::string owner = c.owner;
+      const odb_DiscreteEntity& entity =
+          owner.empty() ? static_cast<const odb_DiscreteEntity&>(odb.rootAssembly())
+          : owner == "P1" ? static_cast<const odb_DiscreteEntity&>(odb.parts()["P1"])
+                          : odb.rootAssembly().instances()[owner];
+      const odb_Set& set = c.elementSet ? entity.elementSets(false)[c.set] : entity.nodeSets(false)[c.set];
+      const odb_FieldOutput whole = sample::field(odb, c.field);
+      // Twice: the second subset comes from the cached membership.
+      for (int round = 0; round < 2; ++round) EXPECT_EQ(describe(whole.getSubset(set)), c.expect);
+    }
+  }
+}
+
+TEST(Subset, KeepsTheFieldOutputsDescriptionAndData) {
+  sample::Finalize finalize;
+  testsupport::TempDir dir;
+  sample::writeSample(dir.file("s.odb"), 1);
+  const odb_Odb& odb = openOdb(dir.file("s.odb"));
+  const odb_FieldOutput s = sample::field(odb, "S");
+  const odb_FieldOutput sub = s.getSubset(odb.rootAssembly().instances()["I1"].elementSets(false)["IE"]);
+  EXPECT_EQ(sub.name().str(), "S");
+  EXPECT_EQ(sub.description().str(), "Stress components");
+  EXPECT_EQ(sub.type(), odb_Enum::TENSOR_3D_FULL);
+  EXPECT_EQ(sub.componentLabels().size(), 6);
+  EXPECT_EQ(sub.validInvariants().size(), 3);
+  const odb_FieldBulkData& b = sub.bulkDataBlocks()[0];
+  EXPECT_EQ(b.length(), 2);
+  EXPECT_EQ(b.numberOfElements(), 1);
+  EXPECT_EQ(b.componentLabels()[0].str(), "11");
+  EXPECT_EQ(b.integrationPoints()[1], 2);
+  EXPECT_EQ(b.dataDouble()[0], 12.0);  // element 2 starts at row 2 of the original
+  EXPECT_EQ(b.data()[11], 23.0f);
+  EXPECT_EQ(sub.values()[1].mises(), s.values()[3].mises());
+  EXPECT_EQ(s.getSubset(odb_Set()).values().size(), 0);  // a set that is no set selects nothing
+}
+
+}  // namespace

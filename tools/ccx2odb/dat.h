@@ -1,0 +1,41 @@
+// Streaming reader of the solver's .dat print file: one block per call, a
+// header line "<what> (<columns>) for set <SET> and time <t>" and its rows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "input.h"
+
+namespace ccx {
+
+struct DatBlock {
+  enum class Kind { Node, IntegrationPoint, Element, Total };
+  long line = 0;                       // line of the header
+  Kind kind = Kind::Node;
+  std::string what;                    // e.g. "displacements", "total force"
+  std::vector<std::string> columns;    // value columns only, e.g. "vx", "sxx", "mass"
+  std::string set;                     // upper-cased as printed
+  double time = 0.0;                   // total time
+  std::vector<int> ids;                // node or element per row (empty for totals)
+  std::vector<int> points;             // integration point per row (IntegrationPoint only)
+  std::vector<double> values;          // rows x width
+  int width = 0;
+  std::size_t rows() const { return width ? values.size() / static_cast<std::size_t>(width) : 0; }
+};
+
+class DatReader {
+ public:
+  explicit DatReader(InputFile& input) : in_(input) {}
+  // Reads the next block of a kind the importer knows; false at the end.
+  // Blocks of other kinds (eigenvalue tables, contact prints) are skipped.
+  bool next(DatBlock& block);
+
+ private:
+  bool header(std::string_view line, DatBlock& block);
+  void rows(DatBlock& block);
+
+  InputFile& in_;
+};
+
+}  // namespace ccx

@@ -1,0 +1,259 @@
+// The deck reader: one pass over the keyword lines and their data lines,
+// following *INCLUDE into other files. Only what the importer maps is kept:
+// nodes, elements, sets, densities, sections and the step count.
+#include "inp.h"
+
+#include <utility>
+
+namespace ccx {
+
+const InpSet* InpModel::findNodeSet(const std::string& name) const {
+  auto it = nodeSetIndex.find(name);
+  return it == nodeSetIndex.end() ? nullptr : &nodeSets[it->second];
+}
+
+const InpSet* InpModel::findElementSet(const std::string& name) const {
+  auto it = elementSetIndex.find(name);
+  return it == elementSetIndex.end() ? nullptr : &elementSets[it->second];
+}
+
+namespace {
+
+enum class Block { None, Node, Element, NodeSet, ElementSet, Density };
+
+struct Keyword {
+  std::string name;                                         // upper-cased, without '*'
+  std::vector<std::pair<std::string, std::string>> params;  // upper-cased keys, values as written
+  bool has(const std::string& key) const {
+    for (const auto& p : params)
+      if (p.first == key) return true;
+    return false;
+  }
+  std::string value(const std::string& key) const {
+    for (const auto& p : params)
+      if (p.first == key) return std::string(trim(p.second));
+    return {};
+  }
+};
+
+std::vector<std::string_view> splitCommas(std::string_view line) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = line.find(',', start);
+    out.push_back(trim(line.substr(start, comma == std::string_view::npos ? line.npos : comma - start)));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+class DeckReader {
+ public:
+  explicit DeckReader(InpModel& model) : m_(model) {}
+  void read(InputFile& in, const std::string& directory, int depth);
+
+ private:
+  void keyword(InputFile& in, const std::string& text, const std::string& directory, int depth);
+  void data(InputFile& in, std::string_view line);
+  void nodeLine(InputFile& in, const std::vector<std::string_view>& f);
+  void elementLine(InputFile& in, const std::vector<std::string_view>& f);
+  void setLine(InputFile& in, const std::vector<std::string_view>& f, bool nodes);
+  InpSet& setNamed(bool nodes, const std::string& name);
+  int typeIndex(const std::string& type);
+
+  InpModel& m_;
+  Block block_ = Block::None;
+  std::string elementType_;
+  std::string setName_;    // *NSET/*ELSET being filled, or the NSET=/ELSET= of *NODE/*ELEMENT
+  bool generate_ = false;
+  std::string material_;
+};
+
+long number(InputFile& in, std::string_view field, const char* what) {
+  long v = 0;
+  if (!parseInt(field, v)) in.fail(std::string("bad ") + what + " '" + std::string(field) + "'");
+  return v;
+}
+
+}  // namespace
+
+int DeckReader::typeIndex(const std::string& type) {
+  for (std::size_t i = 0; i < m_.typeNames.size(); ++i)
+    if (m_.typeNames[i] == type) return static_cast<int>(i);
+  m_.typeNames.push_back(type);
+  return static_cast<int>(m_.typeNames.size() - 1);
+}
+
+InpSet& DeckReader::setNamed(bool nodes, const std::string& name) {
+  auto& index = nodes ? m_.nodeSetIndex : m_.elementSetIndex;
+  auto& sets = nodes ? m_.nodeSets : m_.elementSets;
+  auto [it, inserted] = index.emplace(name, sets.size());
+  if (inserted) sets.push_back(InpSet{name, {}});
+  return sets[it->second];
+}
+
+static Keyword parseKeyword(const std::string& text) {
+  Keyword k;
+  const auto fields = splitCommas(std::string_view(text).substr(1));
+  k.name = upper(fields[0]);
+  for (std::size_t i = 1; i < fields.size(); ++i) {
+    if (fields[i].empty()) continue;
+    const std::size_t eq = fields[i].find('=');
+    if (eq == std::string_view::npos) k.params.emplace_back(upper(fields[i]), "");
+    else k.params.emplace_back(upper(trim(fields[i].substr(0, eq))), std::string(trim(fields[i].substr(eq + 1))));
+  }
+  return k;
+}
+
+void DeckReader::keyword(InputFile& in, const std::string& text, const std::string& directory, int depth) {
+  const Keyword k = parseKeyword(text);
+  block_ = Block::None;
+  setName_.clear();
+  if (k.name == "INCLUDE") {
+    std::string file = k.value("INPUT");
+    if (file.size() >= 2 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
+    if (file.empty()) in.fail("*INCLUDE without INPUT=");
+    if (depth > 16) in.fail("*INCLUDE nested too deeply");
+    const std::string path = file[0] == '/' ? file : directory + "/" + file;
+    InputFile included(path);
+    const std::size_t slash = path.rfind('/');
+    read(included, slash == std::string::npos ? "." : path.substr(0, slash), depth + 1);
+  } else if (k.name == "NODE") {
+    block_ = Block::Node;
+    setName_ = upper(k.value("NSET"));
+  } else if (k.name == "ELEMENT") {
+    block_ = Block::Element;
+    elementType_ = upper(k.value("TYPE"));
+    if (elementType_.empty()) in.fail("*ELEMENT without TYPE=");
+    setName_ = upper(k.value("ELSET"));
+  } else if (k.name == "NSET" || k.name == "ELSET") {
+    const bool nodes = k.name == "NSET";
+    setName_ = upper(k.value(nodes ? "NSET" : "ELSET"));
+    if (setName_.empty()) in.fail("*" + k.name + " without " + k.name + "=");
+    setNamed(nodes, setName_);
+    generate_ = k.has("GENERATE");
+    block_ = nodes ? Block::NodeSet : Block::ElementSet;
+  } else if (k.name == "MATERIAL") {
+    material_ = upper(k.value("NAME"));
+    m_.materials.push_back(material_);
+  } else if (k.name == "DENSITY") {
+    block_ = Block::Density;
+  } else if (k.name == "SOLID SECTION" || k.name == "SHELL SECTION" || k.name == "BEAM SECTION" ||
+             k.name == "MEMBRANE SECTION" || k.name == "BEAM GENERAL SECTION") {
+    InpSection s{upper(k.value("ELSET")), upper(k.value("MATERIAL")), k.name == "SOLID SECTION"};
+    if (!m_.findElementSet(s.elset)) in.fail("*" + k.name + " names an unknown element set " + s.elset);
+    m_.sections.push_back(std::move(s));
+  } else if (k.name == "STEP") {
+    ++m_.steps;
+  }
+}
+
+void DeckReader::nodeLine(InputFile& in, const std::vector<std::string_view>& f) {
+  const long label = number(in, f[0], "node number");
+  m_.nodeLabels.push_back(static_cast<int>(label));
+  for (std::size_t i = 1; i <= 3; ++i) {
+    double x = 0;
+    if (i < f.size() && !f[i].empty() && !parseReal(f[i], x))
+      in.fail("bad coordinate '" + std::string(f[i]) + "'");
+    m_.coordinates.push_back(x);
+  }
+  if (!setName_.empty()) setNamed(true, setName_).labels.push_back(static_cast<int>(label));
+}
+
+void DeckReader::elementLine(InputFile& in, const std::vector<std::string_view>& f) {
+  const long label = number(in, f[0], "element number");
+  std::size_t n = 0;
+  for (std::size_t i = 1; i < f.size(); ++i) {
+    if (f[i].empty()) continue;
+    m_.connectivity.push_back(static_cast<int>(number(in, f[i], "node number")));
+    ++n;
+  }
+  if (n == 0) in.fail("element " + std::to_string(label) + " has no nodes");
+  m_.elementLabels.push_back(static_cast<int>(label));
+  m_.elementTypes.push_back(typeIndex(elementType_));
+  m_.offsets.push_back(m_.offsets.back() + static_cast<std::int64_t>(n));
+  if (!setName_.empty()) setNamed(false, setName_).labels.push_back(static_cast<int>(label));
+}
+
+void DeckReader::setLine(InputFile& in, const std::vector<std::string_view>& f, bool nodes) {
+  InpSet& target = setNamed(nodes, setName_);
+  if (generate_) {
+    const long first = number(in, f[0], "first number");
+    const long last = f.size() > 1 ? number(in, f[1], "last number") : first;
+    const long step = f.size() > 2 && !f[2].empty() ? number(in, f[2], "increment") : 1;
+    if (step <= 0 || last < first) in.fail("bad GENERATE range");
+    for (long v = first; v <= last; v += step) target.labels.push_back(static_cast<int>(v));
+    return;
+  }
+  std::vector<int> add;
+  for (std::string_view item : f) {
+    if (item.empty()) continue;
+    long v = 0;
+    if (parseInt(item, v)) { add.push_back(static_cast<int>(v)); continue; }
+    const std::string name = upper(item);
+    const InpSet* other = nodes ? m_.findNodeSet(name) : m_.findElementSet(name);
+    if (!other) in.fail(std::string("unknown ") + (nodes ? "node" : "element") + " set " + name);
+    add.insert(add.end(), other->labels.begin(), other->labels.end());
+  }
+  // setNamed may have moved the set vector; take the target afresh.
+  InpSet& again = setNamed(nodes, setName_);
+  again.labels.insert(again.labels.end(), add.begin(), add.end());
+  (void)target;
+}
+
+void DeckReader::data(InputFile& in, std::string_view line) {
+  if (block_ == Block::None) return;
+  const auto f = splitCommas(line);
+  switch (block_) {
+    case Block::Node: return nodeLine(in, f);
+    case Block::Element: return elementLine(in, f);
+    case Block::NodeSet: return setLine(in, f, true);
+    case Block::ElementSet: return setLine(in, f, false);
+    case Block::Density: {
+      double rho = 0;
+      if (!parseReal(f[0], rho)) in.fail("bad density '" + std::string(f[0]) + "'");
+      if (!material_.empty() && !m_.densities.count(material_)) m_.densities[material_] = rho;
+      return;
+    }
+    case Block::None: return;
+  }
+}
+
+void DeckReader::read(InputFile& in, const std::string& directory, int depth) {
+  std::string_view raw;
+  std::string joined;
+  while (in.nextLine(raw)) {
+    std::string_view line = trim(raw);
+    if (line.empty() || line.substr(0, 2) == "**") continue;
+    joined.assign(line);
+    // A line ending in a comma goes on in the next line (keyword options,
+    // element node lists).
+    while (!joined.empty() && joined.back() == ',' && (joined[0] == '*' || block_ == Block::Element)) {
+      std::string_view more;
+      if (!in.nextLine(more)) break;
+      more = trim(more);
+      if (more.substr(0, 2) == "**") continue;
+      joined.append(more);
+    }
+    if (joined[0] == '*') keyword(in, joined, directory, depth);
+    else data(in, joined);
+  }
+}
+
+InpModel readInp(const std::string& path) {
+  InpModel model;
+  InputFile in(path);
+  const std::size_t slash = path.rfind('/');
+  DeckReader(model).read(in, slash == std::string::npos ? "." : path.substr(0, slash), 0);
+  return model;
+}
+
+InpModel readInpText(const std::string& name, const std::string& text, const std::string& directory) {
+  InpModel model;
+  InputFile in(name, text);
+  DeckReader(model).read(in, directory, 0);
+  return model;
+}
+
+}  // namespace ccx

@@ -1,0 +1,211 @@
+// Names and types of the database objects made from .frd and .dat blocks.
+#include "mapping.h"
+
+namespace ccx {
+
+// odb_Enum codes, repeated here so the importer's mapping reads on its own.
+static constexpr int kScalar = 2, kVector = 3, kTensor3dFull = 5;
+static const std::vector<int> kTensorInvariants = {4, 5, 6, 7, 1, 2, 3};  // mises tresca press inv3 max mid min
+static const std::vector<int> kVectorInvariants = {8};                   // magnitude
+static const char* const kSuffix[6] = {"11", "22", "33", "12", "13", "23"};
+
+int tensorSlot(int row, int column) {
+  const int a = std::min(row, column), b = std::max(row, column);
+  if (a == b && a >= 1 && a <= 3) return a - 1;
+  if (a == 1 && b == 2) return 3;
+  if (a == 1 && b == 3) return 4;
+  if (a == 2 && b == 3) return 5;
+  return -1;
+}
+
+struct Known {
+  const char* frd;
+  const char* name;
+  const char* description;
+  int type;
+};
+
+static const Known kKnown[] = {
+    {"DISP", "U", "Spatial displacement", kVector},
+    {"FORC", "RF", "Reaction force", kVector},
+    {"STRESS", "S", "Stress components", kTensor3dFull},
+    {"TOSTRAIN", "E", "Strain components", kTensor3dFull},
+    {"MESTRAIN", "ME", "Mechanical strain components", kTensor3dFull},
+    {"NDTEMP", "NT", "Nodal temperature", kScalar},
+    {"PE", "PEEQ", "Equivalent plastic strain", kScalar},
+};
+
+// Field names are HDF5 link names: no '/' and not "." alone.
+static std::string linkName(std::string name) {
+  for (char& c : name)
+    if (c == '/') c = '_';
+  if (name.empty() || name == "." ) name = "_" + name;
+  return name;
+}
+
+static bool tensorBlock(const FrdResult& b, FieldDef& f) {
+  int seen = 0;
+  f.columns.assign(6, -1);
+  for (std::size_t k = 0; k < b.storedColumns.size(); ++k) {
+    const FrdComponent& c = b.components[static_cast<std::size_t>(b.storedColumns[k])];
+    const int slot = c.type == 4 ? tensorSlot(c.row, c.column) : -1;
+    if (slot < 0 || f.columns[static_cast<std::size_t>(slot)] >= 0) return false;
+    f.columns[static_cast<std::size_t>(slot)] = static_cast<int>(k);
+    ++seen;
+  }
+  return seen == 6;
+}
+
+FrdMapping mapFrdBlock(const FrdResult& b) {
+  FrdMapping m;
+  const Known* known = nullptr;
+  for (const Known& k : kKnown)
+    if (b.name == k.frd) known = &k;
+  FieldDef& f = m.field;
+  f.name = known ? known->name : b.name;
+  f.description = known ? known->description : b.name + " components";
+  if ((!known || known->type == kTensor3dFull) && tensorBlock(b, f)) {
+    m.layout = FrdLayout::ElementNodal;
+    f.type = kTensor3dFull;
+    for (const char* s : kSuffix) f.labels.push_back(f.name + s);
+    f.invariants = kTensorInvariants;
+    f.name = linkName(f.name);
+    return m;
+  }
+  f.columns.clear();
+  if (known && known->type == kVector && b.storedColumns.size() == 3) {
+    m.layout = FrdLayout::Nodal;
+    f.type = kVector;
+    for (int k = 0; k < 3; ++k) {
+      f.labels.push_back(f.name + std::to_string(k + 1));
+      f.columns.push_back(k);
+    }
+    f.invariants = kVectorInvariants;
+    return m;
+  }
+  if (known && known->type == kScalar && b.storedColumns.size() == 1) {
+    m.layout = FrdLayout::Nodal;
+    f.type = kScalar;
+    f.columns.push_back(0);
+    return m;
+  }
+  // Anything else: each printed column its own scalar field, named after the component.
+  m.layout = FrdLayout::PerComponent;
+  for (std::size_t k = 0; k < b.storedColumns.size(); ++k) {
+    FieldDef c;
+    c.name = linkName(b.components[static_cast<std::size_t>(b.storedColumns[k])].name);
+    c.description = b.name + " component " + c.name;
+    c.type = kScalar;
+    c.columns.push_back(static_cast<int>(k));
+    m.components.push_back(std::move(c));
+  }
+  return m;
+}
+
+struct KnownDat {
+  const char* what;
+  const char* name;
+  const char* description;
+};
+
+// Node prints and set totals become history outputs; the names of their columns follow.
+static const KnownDat kHistory[] = {
+    {"displacements", "U", "Spatial displacement"},
+    {"forces", "RF", "Reaction force"},
+    {"temperatures", "NT", "Nodal temperature"},
+    {"total force", "RF", "Total reaction force"},
+    {"total mass", "MASS", "Total mass"},
+    {"center of gravity", "CG", "Centre of gravity"},
+    {"total mass moment of inertia", "J", "Second moment of mass about the origin"},
+    {"total mass moment of inertia about the center ofgravity", "JC", "Second moment of mass about the centre"},
+    {"total internal energy", "ELSE", "Total strain energy"},
+    {"total volume", "EVOL", "Total volume"},
+};
+
+static const KnownDat kIntegrationPoint[] = {
+    {"stresses", "S_IP", "Stress components at integration points"},
+    {"strains", "E_IP", "Strain components at integration points"},
+    {"mechanical strains", "ME_IP", "Mechanical strain components at integration points"},
+    {"equivalent plastic strain", "PEEQ_IP", "Equivalent plastic strain at integration points"},
+    {"internal energy density", "ENER_IP", "Strain energy density at integration points"},
+    {"heat flux", "HFL_IP", "Heat flux at integration points"},
+};
+
+static const KnownDat kWholeElement[] = {
+    {"internal energy", "ELSE", "Element strain energy"},
+    {"volume", "EVOL", "Element volume"},
+    {"mass", "EMAS", "Element mass"},
+};
+
+static const KnownDat* find(const KnownDat* first, const KnownDat* last, const std::string& what) {
+  for (; first != last; ++first)
+    if (what == first->what) return first;
+  return nullptr;
+}
+
+static std::vector<std::string> historyNames(const std::string& name, int width) {
+  static const char* const tensor[6] = {"11", "22", "33", "12", "13", "23"};
+  std::vector<std::string> out;
+  for (int k = 0; k < width; ++k)
+    out.push_back(width == 1 ? name : name + (width == 6 ? tensor[k] : std::to_string(k + 1)));
+  return out;
+}
+
+static void integrationPointField(const DatBlock& b, const KnownDat& k, DatMapping& m) {
+  FieldDef f;
+  f.name = k.name;
+  f.description = k.description;
+  if (b.width == 6) {  // the .dat prints tensors as xx yy zz xy xz yz: already 11 22 33 12 13 23
+    f.type = kTensor3dFull;
+    const std::string base = f.name.substr(0, f.name.size() - 3);
+    for (const char* s : kSuffix) f.labels.push_back(base + s);
+    f.invariants = kTensorInvariants;
+  } else if (b.width == 3) {
+    f.type = kVector;
+    const std::string base = f.name.substr(0, f.name.size() - 3);
+    for (int c = 1; c <= 3; ++c) f.labels.push_back(base + std::to_string(c));
+    f.invariants = kVectorInvariants;
+  }
+  for (int c = 0; c < b.width; ++c) f.columns.push_back(c);
+  if (b.width != 1 && b.width != 3 && b.width != 6) f.columns.resize(1);
+  m.fields.push_back(std::move(f));
+}
+
+DatMapping mapDatBlock(const DatBlock& b) {
+  DatMapping m;
+  if (b.kind == DatBlock::Kind::Node || b.kind == DatBlock::Kind::Total) {
+    const KnownDat* k = find(std::begin(kHistory), std::end(kHistory), b.what);
+    m.history = true;
+    m.outputs = historyNames(k ? k->name : upper(b.what), b.width);
+    m.outputDescription = k ? k->description : b.what;
+    return m;
+  }
+  if (b.kind == DatBlock::Kind::IntegrationPoint) {
+    const KnownDat* k = find(std::begin(kIntegrationPoint), std::end(kIntegrationPoint), b.what);
+    const KnownDat generic{b.what.c_str(), nullptr, b.what.c_str()};
+    std::string name = upper(b.what) + "_IP";
+    for (char& c : name)
+      if (c == ' ') c = '_';
+    KnownDat use = k ? *k : generic;
+    if (!k) use.name = name.c_str();
+    m.position = "INTEGRATION_POINT";
+    integrationPointField(b, use, m);
+    return m;
+  }
+  // Whole-element prints: the first column under the print's key, the
+  // others (the element's second moments of mass) under key_J11 ....
+  const KnownDat* k = find(std::begin(kWholeElement), std::end(kWholeElement), b.what);
+  m.position = "WHOLE_ELEMENT";
+  const std::string key = k ? k->name : upper(b.what);
+  for (int c = 0; c < b.width; ++c) {
+    FieldDef f;
+    f.name = c == 0 ? key : key + "_J" + kSuffix[(c - 1) % 6];
+    f.description = c == 0 ? (k ? k->description : "Element " + b.what)
+                           : "Element second moment of mass " + std::string(kSuffix[(c - 1) % 6]);
+    f.columns.push_back(c);
+    m.fields.push_back(std::move(f));
+  }
+  return m;
+}
+
+}  // namespace ccx

@@ -1,0 +1,52 @@
+// How solver results become database objects: field names, types,
+// component labels, descriptions and valid invariants (docs/calculix.md).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dat.h"
+#include "frd.h"
+
+namespace ccx {
+
+struct FieldDef {
+  std::string name;
+  std::string description;
+  int type = 2;                          // odb_Enum::SCALAR
+  std::vector<std::string> labels;       // component labels, empty for a scalar
+  std::vector<int> invariants;
+  std::vector<int> columns;              // source column of each stored component
+};
+
+// How a .frd block is stored.
+enum class FrdLayout {
+  Nodal,          // one NODAL field (vectors, named scalars)
+  ElementNodal,   // one ELEMENT_NODAL tensor field, a block per element type
+  PerComponent,   // one NODAL scalar field per component
+};
+
+struct FrdMapping {
+  FrdLayout layout = FrdLayout::PerComponent;
+  FieldDef field;                         // Nodal and ElementNodal
+  std::vector<FieldDef> components;       // PerComponent: one scalar field per data column
+};
+
+FrdMapping mapFrdBlock(const FrdResult& block);
+
+// How a .dat block is stored: a field (integration points, whole elements)
+// or history (node prints and set totals).
+struct DatMapping {
+  bool history = false;
+  std::string position;                   // INTEGRATION_POINT or WHOLE_ELEMENT for fields
+  std::vector<FieldDef> fields;           // fields: usually one; whole-element prints may give several
+  std::vector<std::string> outputs;       // history: one output name per column
+  std::string outputDescription;
+};
+
+DatMapping mapDatBlock(const DatBlock& block);
+
+// The tensor component (0..5 for 11 22 33 12 13 23) of a row and column index, -1 otherwise.
+int tensorSlot(int row, int column);
+
+}  // namespace ccx
