@@ -1,9 +1,15 @@
 // Benchmark entry: reads our own flags, then hands the rest to Google Benchmark.
 //   harvest_bench [--bench_size=tiny|small|medium|large|N] [--bench_seed=N] [--benchmark_...]
 // Inputs are written by the generator into the build folder on first use.
+// The run fails (status 1) when a benchmark reports an error or when the two
+// sides of a pair disagree on their checksum.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -37,6 +43,61 @@ static bool takeOwnFlags(int& argc, char** argv) {
   return true;
 }
 
+namespace {
+
+// The console output, plus a check of the checksums: runs whose names differ
+// only in the "how" part (sort / nth_element, reader / raw-data, ...) must
+// carry the same label.
+class CheckingReporter : public benchmark::ConsoleReporter {
+ public:
+  CheckingReporter() : benchmark::ConsoleReporter(OO_None) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration) continue;
+      if (run.error_occurred) {
+        ++errors_;
+        continue;
+      }
+      const std::string key = pairKey(run.run_name.str());
+      const auto [it, added] = labels_.emplace(key, std::pair{run.run_name.str(), run.report_label});
+      if (!added && it->second.second != run.report_label) {
+        std::fprintf(stderr, "harvest_bench: checksums differ:\n  %s: %s\n  %s: %s\n", it->second.first.c_str(),
+                     it->second.second.c_str(), run.run_name.str().c_str(), run.report_label.c_str());
+        ++mismatches_;
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  bool ok() const { return errors_ == 0 && mismatches_ == 0; }
+
+ private:
+  // The name with its "how" component replaced by "*".
+  static std::string pairKey(const std::string& name) {
+    static const char* const kHow[] = {"sort", "nth_element", "raw-data", "raw-block", "reader",
+                                       "plain-loop", "program", "values-constGet", "bulk-mises"};
+    std::string key;
+    std::string_view rest = name;
+    for (;;) {
+      const std::size_t slash = rest.find('/');
+      const std::string_view part = rest.substr(0, slash);
+      const bool isHow = std::any_of(std::begin(kHow), std::end(kHow), [&](const char* h) { return part == h; });
+      key.append(isHow ? std::string_view("*") : part);
+      if (slash == std::string_view::npos) break;
+      key.push_back('/');
+      rest.remove_prefix(slash + 1);
+    }
+    return key;
+  }
+
+  std::map<std::string, std::pair<std::string, std::string>> labels_;  // key -> first name, label
+  int errors_ = 0;
+  int mismatches_ = 0;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
   bench::config().dataDir = HARVEST_BENCH_DATA_DIR;
   if (!takeOwnFlags(argc, argv)) {
@@ -49,8 +110,9 @@ int main(int argc, char** argv) {
   bench::registerSelectionBenchmarks();
   bench::registerReadBenchmarks();
   bench::registerBulkBenchmarks();
-  benchmark::RunSpecifiedBenchmarks();
+  CheckingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   odb_finalizeAPI();
-  return 0;
+  return reporter.ok() ? 0 : 1;
 }

@@ -121,8 +121,8 @@ H5Object openObject(const WriteAt& at, hid_t file) {
 }
 
 // Creates attribute `name` (removing an old one) and writes one buffer into it.
-static void putAttr(const WriteAt& at, hid_t obj, const std::string& name, hid_t fileType, hid_t memType,
-                    hid_t space, const void* data) {
+static void putAttr(const WriteAt& at, hid_t obj, const std::string& name, hid_t fileType, hid_t memType, hid_t space,
+                    const void* data) {
   if (H5Aexists(obj, name.c_str()) > 0) check(H5Adelete(obj, name.c_str()), at, "cannot replace attribute " + name);
   H5Attribute a(H5Acreate2(obj, name.c_str(), fileType, space, H5P_DEFAULT, H5P_DEFAULT));
   if (!a.valid()) writeFail(at, "cannot create attribute " + name);

@@ -1,5 +1,6 @@
 // The database writer: file creation, root attributes and the model (parts,
-// instances, mesh, sets). Steps and history are in writer_results.cpp.
+// instances, mesh, sets). Steps and history are in writer_results.cpp. No
+// globals.
 #include "odb/odb_writer.h"
 
 #include "odb/h5_write.h"
@@ -83,8 +84,8 @@ void Writer::addPartSet(const std::string& part, SetKind kind, const std::string
 
 void Writer::addInstance(const std::string& name, const std::string& part) {
   const H5Group instances = impl_->group("/assembly/instances");
-  const H5Group g = odb_detail::createGroup(impl_->at("/assembly/instances"), instances.get(), name,
-                                            impl_->options.trackOrder);
+  const H5Group g =
+      odb_detail::createGroup(impl_->at("/assembly/instances"), instances.get(), name, impl_->options.trackOrder);
   if (!part.empty()) odb_detail::putStringAttr(impl_->at(instancePath(name)), g.get(), "part", part);
   impl_->instances.insert(name);
 }
@@ -98,16 +99,16 @@ void Writer::setInstanceNodes(const std::string& instance, std::span<const int> 
   requireInstance(*impl_, instance);
   const std::string path = instancePath(instance) + "/nodes";
   if (!coordinates.empty() && coordinates.size() != 3 * labels.size())
-    odb_detail::writeFail(impl_->at(path + "/coordinates"),
-                          "coordinates has " + std::to_string(coordinates.size()) + " values, expected " +
-                              std::to_string(3 * labels.size()) + " (3 for each of " + std::to_string(labels.size()) +
-                              " nodes)");
+    odb_detail::writeFail(impl_->at(path + "/coordinates"), "coordinates has " + std::to_string(coordinates.size()) +
+                                                                " values, expected " +
+                                                                std::to_string(3 * labels.size()) + " (3 for each of " +
+                                                                std::to_string(labels.size()) + " nodes)");
   const H5Group g = impl_->group(path);
   odb_detail::putDataset(impl_->at(path), g.get(), "labels", H5T_NATIVE_INT, H5T_STD_I32LE, labels.data(),
                          {labels.size()}, impl_->layout);
   if (coordinates.empty()) return;
-  odb_detail::putDataset(impl_->at(path), g.get(), "coordinates", H5T_NATIVE_DOUBLE, H5T_IEEE_F64LE,
-                         coordinates.data(), {labels.size(), 3}, impl_->layout);
+  odb_detail::putDataset(impl_->at(path), g.get(), "coordinates", H5T_NATIVE_DOUBLE, H5T_IEEE_F64LE, coordinates.data(),
+                         {labels.size(), 3}, impl_->layout);
 }
 
 void Writer::setInstanceElements(const std::string& instance, std::span<const int> labels,
@@ -123,8 +124,8 @@ void Writer::setInstanceElements(const std::string& instance, std::span<const in
                          {labels.size()}, layout);
   odb_detail::putDataset(impl_->at(path), g.get(), "offsets", H5T_NATIVE_INT64, H5T_STD_I64LE, offsets.data(),
                          {offsets.size()}, layout);
-  odb_detail::putDataset(impl_->at(path), g.get(), "connectivity", H5T_NATIVE_INT, H5T_STD_I32LE,
-                         connectivity.data(), {connectivity.size()}, layout);
+  odb_detail::putDataset(impl_->at(path), g.get(), "connectivity", H5T_NATIVE_INT, H5T_STD_I32LE, connectivity.data(),
+                         {connectivity.size()}, layout);
 }
 
 void Writer::addInstanceSet(const std::string& instance, SetKind kind, const std::string& name,
@@ -134,8 +135,7 @@ void Writer::addInstanceSet(const std::string& instance, SetKind kind, const std
 }
 
 void Writer::addAssemblySet(SetKind kind, const std::string& name,
-                            const std::vector<std::pair<std::string, std::vector<int>>>& perInstance,
-                            bool internal) {
+                            const std::vector<std::pair<std::string, std::vector<int>>>& perInstance, bool internal) {
   const std::string folderPath = std::string("/assembly/") + setFolder(kind);
   const H5Group folder = impl_->group(folderPath);
   const H5Group set = odb_detail::createGroup(impl_->at(folderPath), folder.get(), name, impl_->options.trackOrder);

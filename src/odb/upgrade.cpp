@@ -88,8 +88,8 @@ static void convertHistoryOutput(hid_t output, const Where& src, const WriteAt& 
   const bool wide = floatPrecision(*time, src) == 1 || floatPrecision(*value, src) == 1;
   if (H5Ldelete(output, "time", H5P_DEFAULT) < 0 || H5Ldelete(output, "value", H5P_DEFAULT) < 0)
     writeFail(dst, "cannot remove time and value");
-  putDataset(dst, output, "data", H5T_NATIVE_DOUBLE, wide ? H5T_IEEE_F64LE : H5T_IEEE_F32LE, rows.data(),
-             {t.size(), 2}, Layout{});
+  putDataset(dst, output, "data", H5T_NATIVE_DOUBLE, wide ? H5T_IEEE_F64LE : H5T_IEEE_F32LE, rows.data(), {t.size(), 2},
+             Layout{});
 }
 
 // Walks /steps/*/historyRegions/*/historyOutputs/* of the copy.
@@ -135,6 +135,7 @@ static void writeUpgradedCopy(const std::string& source, const std::string& temp
   if (H5Fclose(dst.release()) < 0) writeFail({temp, "/"}, "cannot close the file");
 }
 
+namespace {
 // Removes the temporary copy unless it was renamed into place.
 struct TempFile {
   std::string path;
@@ -143,6 +144,7 @@ struct TempFile {
     if (!kept) std::remove(path.c_str());
   }
 };
+}  // namespace
 
 }  // namespace odb_detail
 

@@ -1,5 +1,6 @@
 // Edits of an existing database, used by tests that break files on purpose:
 // attributes, links, replacement datasets and the raw offset of a dataset.
+// No globals.
 #include <numeric>
 
 #include "odb/h5_write.h"
@@ -10,11 +11,13 @@ using odb_detail::H5File;
 using odb_detail::H5Object;
 using odb_detail::WriteAt;
 
+namespace {
 // The file opened for editing and the object at `object` in it.
 struct Opened {
   H5File file;
   H5Object object;
 };
+}  // namespace
 
 static Opened openForEdit(const std::string& file, const std::string& object) {
   Opened o;
@@ -92,8 +95,8 @@ void moveLink(const std::string& file, const std::string& from, const std::strin
 static void replaceDataset(const std::string& file, const std::string& object, hid_t memType, hid_t fileType,
                            const void* values, std::size_t count, const std::vector<unsigned long long>& dims) {
   const WriteAt at{file, object};
-  const std::size_t points =
-      std::accumulate(dims.begin(), dims.end(), std::size_t{1}, [](std::size_t a, unsigned long long d) { return a * d; });
+  const std::size_t points = std::accumulate(dims.begin(), dims.end(), std::size_t{1},
+                                             [](std::size_t a, unsigned long long d) { return a * d; });
   if (points != count)
     odb_detail::writeFail(at, std::to_string(count) + " values do not fill the shape (" + std::to_string(points) + ")");
   const std::size_t slash = object.rfind('/');
@@ -103,7 +106,8 @@ static void replaceDataset(const std::string& file, const std::string& object, h
   {
     const odb_detail::H5Group parent = odb_detail::ensureGroup({file, parentPath}, f.get(), true);
     const std::string name = object.substr(slash + 1);
-    if (H5Lexists(parent.get(), name.c_str(), H5P_DEFAULT) > 0 && H5Ldelete(parent.get(), name.c_str(), H5P_DEFAULT) < 0)
+    if (H5Lexists(parent.get(), name.c_str(), H5P_DEFAULT) > 0 &&
+        H5Ldelete(parent.get(), name.c_str(), H5P_DEFAULT) < 0)
       odb_detail::writeFail(at, "cannot remove the old dataset");
     const std::vector<hsize_t> shape(dims.begin(), dims.end());
     odb_detail::Layout contiguous;

@@ -1,5 +1,5 @@
 // The database writer, results: steps, frames, field outputs with their
-// blocks, history regions and history outputs.
+// blocks, history regions and history outputs. No globals.
 #include "odb/h5_write.h"
 
 namespace odbw {
@@ -83,7 +83,8 @@ void Writer::addFieldOutput(const std::string& step, int frame, const std::strin
   const WriteAt at = impl_->at(fieldPath(step, frame, field));
   putOptional(at, g.get(), "description", info.description);
   odb_detail::putIntAttr(at, g.get(), "type", info.type, H5T_STD_I32LE);
-  if (!info.componentLabels.empty()) odb_detail::putStringArrayAttr(at, g.get(), "componentLabels", info.componentLabels);
+  if (!info.componentLabels.empty())
+    odb_detail::putStringArrayAttr(at, g.get(), "componentLabels", info.componentLabels);
   if (!info.validInvariants.empty()) odb_detail::putIntArrayAttr(at, g.get(), "validInvariants", info.validInvariants);
   putOptional(at, g.get(), "isComplex", info.isComplex);
   odb_detail::createGroup(at, g.get(), "blocks", impl_->options.trackOrder);
@@ -95,7 +96,8 @@ static std::size_t rowCount(const WriteAt& at, const char* what, std::size_t val
   if (width < 0 || (width == 0 && !widthZeroOk))
     odb_detail::writeFail(at, "width " + std::to_string(width) + ", expected at least " + (widthZeroOk ? "0" : "1"));
   if (width == 0) {
-    if (values != 0) odb_detail::writeFail(at, std::string(what) + " has " + std::to_string(values) + " values, width is 0");
+    if (values != 0)
+      odb_detail::writeFail(at, std::string(what) + " has " + std::to_string(values) + " values, width is 0");
     return 0;
   }
   if (values % static_cast<std::size_t>(width) != 0)
@@ -133,9 +135,9 @@ static int writeBlock(Writer::Impl& w, const std::string& step, int frame, const
   std::vector<hsize_t> dims{rows};
   if (!info.oneDimensional) dims.push_back(static_cast<hsize_t>(width));
   odb_detail::putDataset(at, g.get(), "data", memType, fileType, data.data(), dims, w.layout);
-  const std::pair<const char*, const std::vector<int>*> labels[] = {
-      {"nodeLabels", &info.nodeLabels}, {"elementLabels", &info.elementLabels},
-      {"integrationPoints", &info.integrationPoints}};
+  const std::pair<const char*, const std::vector<int>*> labels[] = {{"nodeLabels", &info.nodeLabels},
+                                                                    {"elementLabels", &info.elementLabels},
+                                                                    {"integrationPoints", &info.integrationPoints}};
   for (const auto& [labelName, values] : labels)
     if (!values->empty())
       odb_detail::putDataset(at, g.get(), labelName, H5T_NATIVE_INT, H5T_STD_I32LE, values->data(), {rows}, w.layout);
@@ -181,9 +183,9 @@ static void writeTimeValue(Writer::Impl& w, const WriteAt& at, hid_t group, std:
 }
 
 template <class T>
-static void writeHistory(Writer::Impl& w, const std::string& step, const std::string& region,
-                         const std::string& output, const HistoryOutputInfo& info, std::span<const T> data, int width,
-                         hid_t memType, hid_t fileType) {
+static void writeHistory(Writer::Impl& w, const std::string& step, const std::string& region, const std::string& output,
+                         const HistoryOutputInfo& info, std::span<const T> data, int width, hid_t memType,
+                         hid_t fileType) {
   Writer::Impl::Step& s = w.step(step);
   const auto it = s.regions.find(region);
   if (it == s.regions.end()) odb_detail::writeFail(w.at(regionPath(step, region)), "no such history region");
@@ -193,8 +195,8 @@ static void writeHistory(Writer::Impl& w, const std::string& step, const std::st
   const std::size_t rows = rowCount(at, "data", data.size(), width, true);
   const bool v1 = w.options.formatVersion == 1;
   if (v1 && width != 2)
-    odb_detail::writeFail(at, "format 1 stores history as time and value, width must be 2, got " +
-                                  std::to_string(width));
+    odb_detail::writeFail(at,
+                          "format 1 stores history as time and value, width must be 2, got " + std::to_string(width));
   const H5Group g = makeChild(w, outputsPath, output);
   putOptional(at, g.get(), "description", info.description);
   putOptional(at, g.get(), "type", info.type);

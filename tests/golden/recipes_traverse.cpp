@@ -1,4 +1,5 @@
 // Databases of the traversal and history golden cases (trav_*, hist_*).
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -172,4 +173,39 @@ GOLDEN_RECIPE(trav_damaged) {
     throw std::runtime_error(path + ": the marked history values are not stored exactly once");
   bytes[at + 6] = static_cast<char>(bytes[at + 6] ^ 0x40);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Sets of the root assembly, an instance and a part, with blanks, dashes
+// and a "Warn" set that the dispatcher drops; one scalar field output. Field
+// values belong to instances, so the part's sets get empty subsets, for which
+// a names-only run writes nothing.
+GOLDEN_RECIPE(trav_sets) {
+  Writer w(path);
+  const int nodes[] = {1, 2, 3};
+  const std::int64_t offsets[] = {0, 3};
+  const int elements[] = {1};
+  w.addPart("P");
+  w.addInstance("PART-1-1", "P");
+  w.setInstanceNodes("PART-1-1", nodes);
+  w.setInstanceElements("PART-1-1", elements, offsets, nodes);
+  w.addAssemblySet(odbw::SetKind::Element, "A", {{"PART-1-1", {1}}});
+  w.addAssemblySet(odbw::SetKind::Element, "Set Warn-1", {{"PART-1-1", {1}}});
+  w.addAssemblySet(odbw::SetKind::Element, "B", {{"PART-1-1", {1}}});
+  w.addAssemblySet(odbw::SetKind::Node, "N", {{"PART-1-1", {2}}});
+  w.addInstanceSet("PART-1-1", odbw::SetKind::Element, "TOP SET-2", elements);
+  w.addInstanceSet("PART-1-1", odbw::SetKind::Node, "N-1", nodes);
+  w.addPartSet("P", odbw::SetKind::Element, "PE", elements);
+  w.addPartSet("P", odbw::SetKind::Node, "P N", nodes);
+  w.addStep("Step-1");
+  const int frame = w.addFrame("Step-1", frameInfo(1, "Increment      1: Step Time =    1.000"));
+  odbw::FieldInfo info;
+  info.description = "Temperature";
+  info.type = odb_Enum::SCALAR;
+  w.addFieldOutput("Step-1", frame, "TEMP", info);
+  BlockInfo block;
+  block.instance = "PART-1-1";
+  block.nodeLabels = {1, 2, 3};
+  const float values[] = {1, 2, 3};
+  w.addBlock("Step-1", frame, "TEMP", block, values, 1);
+  w.close();
 }

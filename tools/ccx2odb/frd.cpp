@@ -33,9 +33,8 @@ void FrdReader::bad(std::string_view what, std::string_view text) const {
   in_.fail(std::string(what) + " '" + std::string(trim(text)) + "'");
 }
 
-static int intField(const FrdReader* self, InputFile& in, std::string_view line, std::size_t first,
-                    std::size_t width, const char* what) {
-  (void)self;
+static int intField(InputFile& in, std::string_view line, std::size_t first, std::size_t width,
+                    const char* what) {
   long v = 0;
   const std::string_view f = column(line, first, width);
   if (!parseInt(f, v) || v < -2147483647L || v > 2147483647L)
@@ -71,8 +70,8 @@ FrdReader::Item FrdReader::next() {
 
 void FrdReader::readParameter(std::string_view line) {
   if (line.substr(0, 10) != "    1PSTEP") return;
-  increment_ = intField(this, in_, line, 36, 12, "increment number");
-  step_ = intField(this, in_, line, 48, 12, "step number");
+  increment_ = intField(in_, line, 36, 12, "increment number");
+  step_ = intField(in_, line, 48, 12, "step number");
 }
 
 // Header flag at column 74: 0 short, 1 long, 2 binary floats, 3 binary doubles.
@@ -85,7 +84,7 @@ static int formatFlag(InputFile& in, std::string_view line, std::size_t col) {
 }
 
 void FrdReader::readNodes(std::string_view header) {
-  const int count = intField(this, in_, header, 24, 12, "node count");
+  const int count = intField(in_, header, 24, 12, "node count");
   const int flag = formatFlag(in_, header, 73);
   if (count < 0) in_.fail("negative node count");
   nodes_.labels.clear();
@@ -110,14 +109,14 @@ void FrdReader::readNodes(std::string_view header) {
     const std::string_view key = recordKey(line);
     if (key == "-3") return;
     if (key != "-1") bad("expected a node record (-1) or the end of the block (-3), found", line);
-    nodes_.labels.push_back(intField(this, in_, line, 3, w, "node number"));
+    nodes_.labels.push_back(intField(in_, line, 3, w, "node number"));
     for (int k = 0; k < 3; ++k) nodes_.coordinates.push_back(realField(in_, line, 3 + w + 12 * k, 12));
   }
   in_.fail("unexpected end of file inside the node block");
 }
 
 void FrdReader::readElements(std::string_view header) {
-  const int count = intField(this, in_, header, 24, 12, "element count");
+  const int count = intField(in_, header, 24, 12, "element count");
   const int flag = formatFlag(in_, header, 73);
   if (count < 0) in_.fail("negative element count");
   FrdElements& e = elements_;
@@ -150,8 +149,8 @@ void FrdReader::readElements(std::string_view header) {
     }
     if (key == "-1") {
       if (missing > 0) in_.fail("element record starts " + std::to_string(missing) + " node numbers short");
-      const int label = intField(this, in_, line, 3, w, "element number");
-      const int type = intField(this, in_, line, 3 + w, 5, "element type");
+      const int label = intField(in_, line, 3, w, "element number");
+      const int type = intField(in_, line, 3 + w, 5, "element type");
       missing = frdNodesPerElement(type);
       if (missing == 0) in_.fail("element " + std::to_string(label) + " has unknown type " + std::to_string(type));
       e.labels.push_back(label);
@@ -163,19 +162,19 @@ void FrdReader::readElements(std::string_view header) {
     for (std::size_t k = 0; k < perLine && missing > 0; ++k, --missing) {
       if (3 + w * k >= rtrimmedSize(line))
         in_.fail("element " + std::to_string(e.labels.back()) + " has too few node numbers");
-      e.connectivity.push_back(intField(this, in_, line, 3 + w * k, w, "node number"));
+      e.connectivity.push_back(intField(in_, line, 3 + w * k, w, "node number"));
     }
   }
   in_.fail("unexpected end of file inside the element block");
 }
 
 // -4 line: name and number of components; -5 lines: one per component.
-static void readComponents(InputFile& in, FrdResult& r, const FrdReader* self) {
+static void readComponents(InputFile& in, FrdResult& r) {
   std::string_view line;
   if (!in.nextLine(line) || recordKey(line) != "-4")
     in.fail("expected the -4 line after the 100C header");
   r.name = std::string(trim(column(line, 5, 8)));
-  const int n = intField(self, in, line, 13, 5, "component count");
+  const int n = intField(in, line, 13, 5, "component count");
   if (n <= 0 || n > 1000) in.fail("bad component count " + std::to_string(n));
   r.components.clear();
   r.storedColumns.clear();
@@ -184,9 +183,9 @@ static void readComponents(InputFile& in, FrdResult& r, const FrdReader* self) {
     if (recordKey(line) != "-5") in.fail("expected a -5 component line of " + r.name);
     FrdComponent c;
     c.name = std::string(trim(column(line, 5, 8)));
-    c.type = intField(self, in, line, 18, 5, "component type");
-    c.row = intField(self, in, line, 23, 5, "component row");
-    c.column = intField(self, in, line, 28, 5, "component column");
+    c.type = intField(in, line, 18, 5, "component type");
+    c.row = intField(in, line, 23, 5, "component row");
+    c.column = intField(in, line, 28, 5, "component column");
     const std::string_view exist = trim(column(line, 33, 5));
     c.stored = exist.empty() || exist == "0";
     if (c.stored) r.storedColumns.push_back(i);
@@ -200,12 +199,12 @@ void FrdReader::readResult(std::string_view header) {
   r.step = step_;
   r.increment = increment_;
   r.value = realField(in_, header, 12, 12);
-  const int count = intField(this, in_, header, 24, 12, "node count");
+  const int count = intField(in_, header, 24, 12, "node count");
   if (count < 0) in_.fail("negative node count");
   const std::string_view type = trim(column(header, 56, 2));
-  r.analysisType = type.empty() ? 0 : intField(this, in_, header, 56, 2, "analysis type");
+  r.analysisType = type.empty() ? 0 : intField(in_, header, 56, 2, "analysis type");
   const int flag = formatFlag(in_, header, 73);
-  readComponents(in_, r, this);
+  readComponents(in_, r);
   r.nodes.clear();
   r.values.clear();
   if (flag >= 2) return readResultBinary(static_cast<std::size_t>(count));
@@ -240,7 +239,7 @@ void FrdReader::readResultAscii(bool longFormat, std::size_t expected) {
     if (dataLine && p[2] == '1') {
       if (missing > 0) in_.fail("node " + std::to_string(r.nodes.back()) + " of " + r.name + " has " +
                                 std::to_string(width - missing) + " values, expected " + std::to_string(width));
-      r.nodes.push_back(intField(this, in_, line, 3, w, "node number"));
+      r.nodes.push_back(intField(in_, line, 3, w, "node number"));
       missing = width;
     } else if (dataLine && p[2] == '2' && missing > 0) {
     } else if (dataLine && p[2] == '3') {

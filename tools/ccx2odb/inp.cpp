@@ -115,7 +115,7 @@ void DeckReader::keyword(InputFile& in, const std::string& text, const std::stri
     if (file.size() >= 2 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
     if (file.empty()) in.fail("*INCLUDE without INPUT=");
     if (depth > 16) in.fail("*INCLUDE nested too deeply");
-    const std::string path = file[0] == '/' ? file : directory + "/" + file;
+    const std::string path = file[0] == '/' || directory == "." ? file : directory + "/" + file;
     InputFile included(path);
     const std::size_t slash = path.rfind('/');
     read(included, slash == std::string::npos ? "." : path.substr(0, slash), depth + 1);

@@ -39,7 +39,7 @@ static const Known kKnown[] = {
 static std::string linkName(std::string name) {
   for (char& c : name)
     if (c == '/') c = '_';
-  if (name.empty() || name == "." ) name = "_" + name;
+  if (name.empty() || name == ".") name = "_" + name;
   return name;
 }
 

@@ -66,16 +66,6 @@ TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
   }
 }
 
-TEST(EngineeringSelection, SinglePrecisionSelectsTheStoredFloat) {
-  // 0.1f widened is not 0.1: the float array must hand back the float itself.
-  std::vector<float> values = {0.3f, 0.1f, 0.2f};
-  const float mx = enggMaximum(values.data(), 3, 0);
-  const float mn = enggMinimum(values.data(), 3, 0);
-  EXPECT_EQ(mx, 0.3f);
-  EXPECT_EQ(mn, 0.1f);
-  EXPECT_NE(static_cast<double>(mn), 0.1);
-}
-
 TEST(RunningExtremes, StrictSignedAndBlindToNaN) {
   struct Case {
     const char* name;
@@ -95,14 +85,6 @@ TEST(RunningExtremes, StrictSignedAndBlindToNaN) {
     EXPECT_EQ(mx, c.max);
     EXPECT_EQ(mn, c.min);
   }
-}
-
-TEST(Maxfunction, IsGreaterThanAndFalseForNaN) {
-  EXPECT_TRUE(maxfunction(2, 1));
-  EXPECT_FALSE(maxfunction(1, 1));
-  EXPECT_FALSE(maxfunction(1, 2));
-  EXPECT_FALSE(maxfunction(kNaN, 1));
-  EXPECT_FALSE(maxfunction(1, kNaN));
 }
 
 TEST(CleanName, ReplacesDashesAndBlanksOnly) {

@@ -72,3 +72,57 @@ TEST(Order, CreationOrderWhenTrackedNameOrderOtherwise) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arrays an h5py user may write by mistake: each is refused with a message.
+TEST(ForeignFiles, WrongClassesAndImpossibleSizes) {
+  testsupport::TempDir dir;
+  const std::string script = R"(
+import sys, h5py, numpy as np
+with h5py.File(sys.argv[1], 'w') as f:
+    f.attrs['format'] = 'odb'
+    f.attrs['format_version'] = 2
+    fo = f.create_group('steps/A/frames/0/fieldOutputs')
+    def field(name):
+        g = fo.create_group(name)
+        g.attrs['type'] = 2
+        b = g.create_group('blocks/0')
+        b.attrs['position'] = 'NODAL'
+        b.create_dataset('nodeLabels', data=np.arange(2, dtype='i4'))
+        return b
+    field('C').create_dataset('data', data=np.zeros(2, dtype=[('a', 'f4'), ('b', 'f4')]))
+    field('H').create_dataset('data', data=np.zeros(2, dtype='f2'))
+    big = field('BIG')
+    del big['nodeLabels']
+    big.create_dataset('nodeLabels', shape=(400000000,), dtype='i4', chunks=(1000,))
+    big.create_dataset('data', shape=(400000000,), dtype='f4', chunks=(1000,))
+)";
+  testsupport::writeFile(dir.file("w.py"), script);
+  const auto r = testsupport::run({HARVEST_SYSTEM_PYTHON, dir.file("w.py"), "f.odb"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  sample::Finalize finalize;
+  const std::string path = dir.file("f.odb");
+  const odb_FieldOutputRepository fields = openOdb(path).steps()["A"].frames()[0].fieldOutputs();
+  const std::string at = path + ": /steps/A/frames/0/fieldOutputs/";
+  struct Case {
+    const char* field;
+    std::string message;  // the start of the message
+  };
+  const Case cases[] = {
+      {"C", at + "C/blocks/0: data is a compound, expected float32 or float64"},
+      {"H", at + "H/blocks/0: data is a 16-bit float, expected float32 or float64"},
+      {"BIG", at + "BIG/blocks/0: nodeLabels needs 1600000000 bytes, more than the file's "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    try {
+      fields[c.field].values();
+      ADD_FAILURE() << "no exception";
+    } catch (const odb_Exception& e) {
+      EXPECT_EQ(e.message().substr(0, c.message.size()), c.message);
+    }
+  }
+}
+
+}  // namespace

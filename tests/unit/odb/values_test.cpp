@@ -78,7 +78,8 @@ TEST(Derived, VectorMagnitudeAndZerosForOtherTypes) {
     const std::string path = dir.file("s" + std::to_string(precision) + ".odb");
     sample::writeSample(path, precision);
     const odb_Odb& odb = openOdb(path);
-    const odb_SequenceFieldValue& u = sample::field(odb, "U").values();
+    const odb_FieldOutput uField = sample::field(odb, "U");  // keeps its values alive
+    const odb_SequenceFieldValue& u = uField.values();
     EXPECT_FLOAT_EQ(u[4].magnitude(), 5.0f);                         // (3, 4, 0)
     EXPECT_FLOAT_EQ(u[1].magnitude(), std::sqrt(121.f + 144 + 169));  // (11, 12, 13)
     EXPECT_EQ(u[1].mises(), 0.0f);

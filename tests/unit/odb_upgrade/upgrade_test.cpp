@@ -148,7 +148,9 @@ TEST(Upgrade, FailureLeavesNoCopy) {
   const std::string output = "/steps/Step-1/historyRegions/Node P-1.2/historyOutputs/U2";
   const Case cases[] = {
       {"time and value differ in length",
-       [&](const std::string& f) { odbw::edit::writeFloatDataset(f, output + "/value", std::vector<float>{1, 2}, {2}); },
+       [&](const std::string& f) {
+         odbw::edit::writeFloatDataset(f, output + "/value", std::vector<float>{1, 2}, {2});
+       },
        "/steps/Step-1/historyRegions/Node P-1.2/historyOutputs/U2: time has 3 entries, value has 2"},
       {"value missing", [&](const std::string& f) { odbw::edit::removeLink(f, output + "/value"); },
        "/steps/Step-1/historyRegions/Node P-1.2/historyOutputs/U2: value is missing"},

@@ -31,6 +31,9 @@ void writeSmall(const std::string& file) {
   point.description = "Node 7";
   point.node = 7;
   w.addHistoryRegion("Step-1", "Node I.7", point);
+  frameInfo.incrementNumber = 4;
+  frameInfo.description = "Increment 4: nothing recorded";
+  w.addFrame("Step-1", frameInfo);
   const float rows[] = {0.0f, 0.0f, 1.0f, 0.5f};
   w.addHistoryOutput("Step-1", "Node I.7", "U2", {}, rows, 2);
   w.close();
@@ -57,6 +60,9 @@ TEST_F(TraverseTest, DepthBudgetStopsBelowTheConsoleLine) {
       {"frame at depth 1",
        [&](std::ofstream& out) { odbE_printFrame(odb, step.frames().constGet(0), out, "Step-1", "", 1); },
        "Processing Frame: Increment 3\n", "", 1},
+      {"frame without field outputs",
+       [&](std::ofstream& out) { odbE_printFrame(odb, step.frames().constGet(1), out, "Step-1", "", 5); },
+       "Processing Frame: Increment 4: nothing recorded\n", "", 0},
       {"history region at depth 0",
        [&](std::ofstream& out) {
          odbE_printHistoryRegion(step.historyRegions()[odb_String("Node I.7")], out, "Step-1", "", 0);
@@ -73,7 +79,7 @@ TEST_F(TraverseTest, DepthBudgetStopsBelowTheConsoleLine) {
       {"step at depth 1: children at depth 0",
        [&](std::ofstream& out) { odbE_printStep(odb, step, out, "    ", 1); },
        "Processing Step: Step-1\nExtracting mass properties\nProcessing History Region: Node 7\n"
-       "Processing Frame: Increment 3\n",
+       "Processing Frame: Increment 3\nProcessing Frame: Increment 4: nothing recorded\n",
        "Step_1__Mass\t2\n", 0},
   };
   for (const Case& row : cases) {

@@ -35,8 +35,8 @@ void TraverseTest::TearDown() {
   for (odb_Odb* odb : open_) odb->close();
 }
 
-odb_Odb& TraverseTest::open(const std::string& file) {
-  odb_Odb& odb = openOdb(odb_String(path(file)), true, false);
+odb_Odb& TraverseTest::open(const std::string& file, bool internalSets) {
+  odb_Odb& odb = openOdb(odb_String(path(file)), true, internalSets);
   open_.push_back(&odb);
   return odb;
 }

@@ -28,8 +28,9 @@ class TraverseTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Opens a database written into the test's scratch folder.
-  odb_Odb& open(const std::string& file);
+  // Opens a database written into the test's scratch folder; with
+  // internalSets the library loads the internal sets too.
+  odb_Odb& open(const std::string& file, bool internalSets = false);
   std::string path(const std::string& file) const { return dir_.file(file); }
 
  private:

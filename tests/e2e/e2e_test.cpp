@@ -1,0 +1,242 @@
+// harvestodb and veltra end to end, run in scratch folders: every command-line
+// fault, the element set check, the upgrade, library failures, the runtime
+// start and stop, and the launcher.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "odb/odb_writer.h"
+#include "test_support.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// One instance with one element in the assembly set ESET, and step Step-1
+// with a mass, a mass centre and one history output.
+void writeDatabase(const std::string& path, int formatVersion) {
+  odbw::Options options;
+  options.formatVersion = formatVersion;
+  odbw::Writer w(path, options);
+  w.addPart("PART-1");
+  w.addInstance("PART-1-1", "PART-1");
+  const int nodes[] = {1, 2};
+  const double coordinates[] = {0, 0, 0, 1, 0, 0};
+  w.setInstanceNodes("PART-1-1", nodes, coordinates);
+  const int elements[] = {1};
+  const std::int64_t offsets[] = {0, 2};
+  w.setInstanceElements("PART-1-1", elements, offsets, nodes);
+  w.addAssemblySet(odbw::SetKind::Element, "ESET", {{"PART-1-1", {1}}});
+  odbw::StepInfo step;
+  step.mass = 12.5;
+  step.massCenter = std::vector<double>{1, 0.25, 0};
+  w.addStep("Step-1", step);
+  w.addHistoryRegion("Step-1", "Node PART-1-1.1");
+  const float history[] = {0.0f, 0.0f, 1.0f, 0.5f};
+  w.addHistoryOutput("Step-1", "Node PART-1-1.1", "U1", {}, history, 2);
+  w.close();
+}
+
+// What the databases above give with "EXTRACT_MASS".
+const std::string kReport = "Step_1__Mass\t12.5\nStep_1__MassCenter\t(1, 0.25, 0)\n";
+const std::string kProgress = "Processing Step: Step-1\nExtracting mass properties\n";
+const std::string kUsage =
+    " Program to open an output database and extract output parameters\n"
+    " from the database and write them to an ASCII file.\n"
+    " Usage: veltra harvestodb -odb <odb_filename> \n"
+    "                                 -config <config_filename> \n"
+    "                                 -elset(optional) <elsetName> \n"
+    " Requirements:\n"
+    " 1. -odb   : Name of the output database.\n"
+    " 2. -config: Name of the configuration file. \n"
+    " 3. -elset : Name of the assembly level element set.\n"
+    "             Search will be done only for element \n"
+    "             belonging to this set.\n"
+    "             If this parameter is not provided, search \n"
+    "             will be performed over the entire model.\n"
+    " 4. -help  : Print usage\n";
+const std::string kNoDatabase = "**ERROR** output database name is not provided\n";
+const std::string kNoConfig = "**ERROR** configuration file name is not provided\n";
+const std::string kOld = "old\n";  // params.txt and paramsdone.txt before each run
+const Args kGood = {"-odb", "db.odb", "-config", "cfg.txt"};
+
+std::string noElset(const std::string& set, const std::string& db) {
+  return "An assembly level elset " + set + " does not exist in the output database :" + db + "\n";
+}
+
+Args good(const Args& extra) {
+  Args args = kGood;
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+// A scratch folder with db.odb and other.odb (current format), old.odb
+// (format 1), cfg.txt (asks for the mass lines), bad.odb (text), and the
+// folders cfgdir and folder.odb.
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    writeDatabase(dir_.file("db.odb"), 2);
+    writeDatabase(dir_.file("other.odb"), 2);
+    writeDatabase(dir_.file("old.odb"), 1);
+    testsupport::writeFile(dir_.file("cfg.txt"), "ODB EXTRACTIONS\nEXTRACT_MASS\n");
+    testsupport::writeFile(dir_.file("bad.odb"), "this is not a database\n");
+    mkdir(dir_.file("cfgdir").c_str(), 0755);
+    mkdir(dir_.file("folder.odb").c_str(), 0755);
+  }
+  testsupport::RunResult run(const std::string& program, const Args& args) {
+    Args argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::run(argv, dir_.path());
+  }
+  std::string file(const std::string& name) {
+    return testsupport::exists(dir_.file(name)) ? testsupport::readFile(dir_.file(name)) : "(absent)";
+  }
+  testsupport::TempDir dir_;
+};
+
+struct Case {
+  const char* name;
+  Args args;
+  std::string out, err;
+  int status;
+  std::string params, done;
+  bool upgraded;  // upgradedOdb.odb is left behind
+};
+
+const Case kCases[] = {
+    {"no arguments", {}, kUsage, kNoDatabase, 1, kOld, kOld, false},
+    {"only -odb", {"-odb", "db.odb"}, kUsage, kNoConfig, 1, kOld, kOld, false},
+    {"only -config", {"-config", "cfg.txt"}, kUsage, kNoDatabase, 1, kOld, kOld, false},
+    {"missing database, then -help", {"-odb", "missing.odb", "-help"}, "",
+     "**ERROR** output database  missing.odb does not exist\n\n", 1, kOld, kOld, false},
+    {"-help, then missing database", {"-help", "-odb", "missing.odb"}, kUsage, "", 0, kOld, kOld, false},
+    {"-h prefix after a good command line", good({"-hurry"}), kUsage, "", 0, kOld, kOld, false},
+    {"name completed before the test", {"-odb", "job", "-config", "cfg.txt"}, "",
+     "**ERROR** output database  job.odb does not exist\n\n", 1, kOld, kOld, false},
+    {"completed name found", {"-odb", "db", "-config", "cfg.txt"}, kProgress, "", 0, kReport, "Done\n", false},
+    {"configuration tested when met", {"-config", "nocfg.txt", "-odb", "missing.odb"}, "",
+     "**ERROR** configuration file nocfg.txt does not exist\n\n", 1, kOld, kOld, false},
+    {"complete run", kGood, kProgress, "", 0, kReport, "Done\n", false},
+    {"unknown arguments ignored", {"-verbose", "-odb", "db.odb", "x", "-config", "cfg.txt", "--quiet"}, kProgress,
+     "", 0, kReport, "Done\n", false},
+    {"known by two characters", {"-odbfile", "db.odb", "-conf", "cfg.txt"}, kProgress, "", 0, kReport, "Done\n",
+     false},
+    {"last -odb without value", good({"-odb"}), kProgress, "", 0, kReport, "Done\n", false},
+    {"only -odb, without value", {"-config", "cfg.txt", "-odb"}, kUsage, kNoDatabase, 1, kOld, kOld, false},
+    {"only -config, without value", {"-odb", "db.odb", "-config"}, kUsage, kNoConfig, 1, kOld, kOld, false},
+    {"-elset without value", good({"-elset"}), kProgress, "", 0, kReport, "Done\n", false},
+    {"missing element set", good({"-elset", "NOSUCH"}), "", noElset("NOSUCH", "db.odb"), 0, kOld, kOld, false},
+    {"-extra taken as -elset", good({"-extra", "NOSUCH"}), "", noElset("NOSUCH", "db.odb"), 0, kOld, kOld, false},
+    {"-extra consumes the next argument", {"-extra", "-help", "-odb", "db.odb", "-config", "cfg.txt"}, "",
+     noElset("-help", "db.odb"), 0, kOld, kOld, false},
+    {"existing element set", good({"-elset", "ESET"}), kProgress, "", 0, kReport, "Done\n", false},
+    {"last database wins", {"-odb", "other.odb", "-odb", "db.odb", "-config", "cfg.txt", "-elset", "NOSUCH"}, "",
+     noElset("NOSUCH", "db.odb"), 0, kOld, kOld, false},
+    {"configuration is a folder", {"-odb", "db.odb", "-config", "cfgdir"},
+     "Unable to open file" "Processing Step: Step-1\n", "", 0, "", "Done\n", false},
+    {"format-1 database", {"-odb", "old.odb", "-config", "cfg.txt"}, kProgress, "", 0, kReport, "Done\n", true},
+    {"format-1 database, missing element set", {"-odb", "old.odb", "-config", "cfg.txt", "-elset", "NOSUCH"}, "",
+     noElset("NOSUCH", "upgradedOdb.odb"), 0, kOld, kOld, true},
+};
+
+TEST_F(EndToEnd, CommandLineAndOutputFiles) {
+  for (const Case& row : kCases) {
+    SCOPED_TRACE(row.name);
+    testsupport::writeFile(dir_.file("params.txt"), kOld);
+    testsupport::writeFile(dir_.file("paramsdone.txt"), kOld);
+    std::remove(dir_.file("upgradedOdb.odb").c_str());
+    const testsupport::RunResult r = run(HARVESTODB_PATH, row.args);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(file("params.txt"), row.params);
+    EXPECT_EQ(file("paramsdone.txt"), row.done);
+    EXPECT_EQ(testsupport::exists(dir_.file("upgradedOdb.odb")), row.upgraded);
+  }
+}
+
+// The library's message (its wording is the library's; it starts with the
+// path it was given), then the closing line; status 0 and no files.
+TEST_F(EndToEnd, LibraryFailure) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"bad.odb", "bad.odb: "}, {"folder.odb", "folder.odb: "}, {"folder", "folder.odb: "}};
+  for (const auto& [database, named] : cases) {
+    SCOPED_TRACE(database);
+    const testsupport::RunResult r = run(HARVESTODB_PATH, {"-odb", database, "-config", "cfg.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(named, 0), 0u) << r.err;
+    const std::size_t end = r.err.find('\n');
+    EXPECT_EQ(r.err.substr(end == std::string::npos ? 0 : end + 1), "ODB Application exited with error(s)\n");
+    EXPECT_FALSE(testsupport::exists(dir_.file("params.txt")));
+    EXPECT_FALSE(testsupport::exists(dir_.file("paramsdone.txt")));
+  }
+}
+
+// However the run ends, the runtime is started once and stopped once, although
+// the shutdown routine runs again at exit (the probe prints its counts last).
+TEST_F(EndToEnd, RuntimeStartedAndStoppedOnce) {
+  const std::string counts = "runtime: started 1, stopped 1, active 0, called 0\n";
+  const std::pair<Args, int> cases[] = {{kGood, 0},
+                                        {{"-help"}, 0},
+                                        {{}, 1},
+                                        {good({"-elset", "NOSUCH"}), 0},
+                                        {{"-odb", "bad.odb", "-config", "cfg.txt"}, 0}};
+  for (const auto& [args, status] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const testsupport::RunResult r = run(PROBE_PATH, args);
+    EXPECT_EQ(r.status, status);
+    ASSERT_GE(r.out.size(), counts.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - counts.size()), counts);
+  }
+}
+
+// ------------------------------------------------------------------ veltra
+
+TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
+  const std::string folder = std::string(VELTRA_PATH).substr(0, std::string(VELTRA_PATH).rfind('/') + 1);
+  std::string want = "usage: veltra <command> [arguments...]\n\ncommands:\n";
+  want += "  harvestodb  extract extreme values from an output database into params.txt\n";
+  if (testsupport::exists(folder + "odbinfo")) want += "  odbinfo     describe the contents of an output database\n";
+  if (testsupport::exists(folder + "ccx2odb"))
+    want += "  ccx2odb     convert CalculiX results into an output database\n";
+  for (const Args& args : {Args{}, Args{"help"}}) {
+    const testsupport::RunResult r = run(VELTRA_PATH, args);
+    EXPECT_EQ(r.out, want);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
+  const testsupport::RunResult r = run(VELTRA_PATH, {"harvest", "-help"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "veltra: unknown command 'harvest' (try 'veltra help')\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+// The same streams, status and report as a direct start; also through a link
+// to veltra in another folder, since veltra finds its programs by its own path.
+TEST_F(EndToEnd, VeltraRunsHarvestodbWithTheSameArguments) {
+  ASSERT_EQ(symlink(VELTRA_PATH, dir_.file("veltra-link").c_str()), 0);
+  for (const Args& args : {Args{"-help"}, Args{"-odb", "missing", "-help"}, kGood}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    Args viaVeltra{"harvestodb"};
+    viaVeltra.insert(viaVeltra.end(), args.begin(), args.end());
+    const testsupport::RunResult want = run(HARVESTODB_PATH, args);
+    const std::string report = file("params.txt");
+    for (const std::string& launcher : {std::string(VELTRA_PATH), dir_.file("veltra-link")}) {
+      std::remove(dir_.file("params.txt").c_str());
+      const testsupport::RunResult got = run(launcher, viaVeltra);
+      EXPECT_EQ(got.out, want.out);
+      EXPECT_EQ(got.err, want.err);
+      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(file("params.txt"), report);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// odbinfo DB: prints the model, steps, frames, field outputs with their
+// blocks, and history of a database, as the reader sees them. A database the
+// reader refuses gives "odbinfo: <message>" on standard error and status 1.
+#include <iostream>
+#include <string>
+
+#include "odb/odb.h"
+
+namespace {
+
+const char* typeName(int type) {
+  switch (type) {
+    case odb_Enum::SCALAR: return "SCALAR";
+    case odb_Enum::VECTOR: return "VECTOR";
+    case odb_Enum::TENSOR_3D_FULL: return "TENSOR_3D_FULL";
+    case odb_Enum::TENSOR_3D_PLANAR: return "TENSOR_3D_PLANAR";
+    case odb_Enum::TENSOR_3D_SURFACE: return "TENSOR_3D_SURFACE";
+    case odb_Enum::TENSOR_2D_PLANAR: return "TENSOR_2D_PLANAR";
+    case odb_Enum::TENSOR_2D_SURFACE: return "TENSOR_2D_SURFACE";
+    default: return "OTHER";
+  }
+}
+
+const char* positionName(odb_Enum::odb_ResultPositionEnum p) {
+  static const char* const names[] = {"NODAL", "INTEGRATION_POINT", "CENTROID", "WHOLE_ELEMENT", "ELEMENT_NODAL"};
+  return names[p];
+}
+
+void printDoubles(std::ostream& os, const odb_SequenceDouble& s) {
+  os << "(";
+  for (int i = 0; i < s.size(); ++i) os << (i ? ", " : "") << s[i];
+  os << ")";
+}
+
+void printSets(std::ostream& os, const odb_DiscreteEntity& e, const std::string& indent) {
+  for (const odb_SetRepository* repo : {&e.elementSets(true), &e.nodeSets(true)}) {
+    for (int i = 0; i < repo->size(); ++i) {
+      const odb_Set& s = repo->valueAt(i);
+      os << indent << (s.type() == odb_Enum::ELEMENT_SET ? "element set " : "node set ") << s.name()
+         << (s.isInternal() ? " (internal)" : "") << ":";
+      const odb_SequenceString instances = s.instanceNames();
+      if (instances.size() == 0) os << " " << s.labels("").size() << " members";
+      for (const odb_String& inst : instances) os << " " << inst << " " << s.labels(inst).size();
+      os << "\n";
+    }
+  }
+}
+
+void printModel(std::ostream& os, const odb_Odb& odb) {
+  for (int i = 0; i < odb.parts().size(); ++i) {
+    os << "part " << odb.parts().keyAt(i) << "\n";
+    printSets(os, odb.parts().valueAt(i), "  ");
+  }
+  const odb_Assembly& a = odb.rootAssembly();
+  os << "assembly " << a.name() << "\n";
+  for (int i = 0; i < a.instances().size(); ++i) {
+    const odb_Instance& inst = a.instances().valueAt(i);
+    os << "  instance " << a.instances().keyAt(i) << " (part " << inst.partName() << "): " << inst.nodeCount()
+       << " nodes, " << inst.elementCount() << " elements\n";
+    printSets(os, inst, "    ");
+  }
+  printSets(os, a, "  ");
+}
+
+void printField(std::ostream& os, const odb_String& name, const odb_FieldOutput& f) {
+  os << "    field " << name << " " << typeName(f.type()) << " \"" << f.description() << "\""
+     << (f.isComplex() ? " complex" : "") << "\n      components:";
+  for (const odb_String& l : f.componentLabels()) os << " " << l;
+  os << "\n      invariants:";
+  for (odb_Enum::odb_InvariantEnum k : f.validInvariants()) os << " " << static_cast<int>(k);
+  os << "\n";
+  const odb_SequenceFieldBulkData& blocks = f.bulkDataBlocks();
+  for (int j = 0; j < blocks.size(); ++j) {
+    const odb_FieldBulkData& b = blocks[j];
+    os << "      block " << j << ": instance " << b.instanceName() << ", " << positionName(b.position())
+       << ", float" << (b.precision() ? 64 : 32) << ", " << b.length() << " x " << b.width() << ", "
+       << b.numberOfElements() << " elements, section point " << b.sectionPoint() << "\n";
+  }
+}
+
+void printStep(std::ostream& os, const odb_Step& step) {
+  os << "step " << step.name() << " \"" << step.description() << "\": mass " << step.mass() << ", centre ";
+  printDoubles(os, step.massCenter());
+  os << ", inertia about centre ";
+  printDoubles(os, step.inertiaAboutCenter());
+  os << ", about origin ";
+  printDoubles(os, step.inertiaAboutOrigin());
+  os << "\n";
+  const odb_HistoryRegionRepository& regions = step.historyRegions();
+  for (int i = 0; i < regions.size(); ++i) {
+    const odb_HistoryRegion& r = regions.valueAt(i);
+    const odb_HistoryPoint p = r.historyPoint();
+    os << "  history region " << r.name() << " \"" << r.description() << "\": node " << p.node().label()
+       << ", element " << p.element().label() << ", ip " << p.ipNumber() << ", section point "
+       << p.sectionPoint().number() << ", region \"" << p.region().name() << "\", instance \"" << p.instanceName()
+       << "\"\n";
+    const odb_HistoryOutputRepository& outputs = r.historyOutputs();
+    for (int k = 0; k < outputs.size(); ++k)
+      os << "    output " << outputs.keyAt(k) << " type " << outputs.valueAt(k).type() << ": "
+         << outputs.valueAt(k).data().size() << " rows\n";
+  }
+  for (int i = 0; i < step.frames().size(); ++i) {
+    const odb_Frame& fr = step.frames()[i];
+    os << "  frame " << i << ": increment " << fr.incrementNumber() << ", value " << fr.frameValue() << ", \""
+       << fr.description() << "\"\n";
+    const odb_FieldOutputRepository fields = fr.fieldOutputs();
+    for (int k = 0; k < fields.size(); ++k) printField(os, fields.keyAt(k), fields.valueAt(k));
+  }
+}
+
+int run(const std::string& path) {
+  const odb_Odb& odb = openOdb(path, true, true);
+  std::cout << "database " << odb.name() << " \"" << odb.description() << "\"\n";
+  printModel(std::cout, odb);
+  for (int i = 0; i < odb.steps().size(); ++i) printStep(std::cout, odb.steps().valueAt(i));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: odbinfo DATABASE\n";
+    return 1;
+  }
+  int status = 1;
+  try {
+    status = run(argv[1]);
+  } catch (const nex_Exception& e) {
+    std::cout.flush();
+    std::cerr << "odbinfo: " << e.message() << "\n";
+  }
+  odb_finalizeAPI();
+  return status;
+}
