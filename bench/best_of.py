@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Prints the best of N repetitions of a harvest_bench JSON report as a Markdown table.
+"""Prints the best of N repetitions of harvest_bench JSON reports as a Markdown table.
 
     harvest_bench --benchmark_repetitions=5 --benchmark_out=run.json --benchmark_out_format=json
-    bench/best_of.py run.json
+    bench/best_of.py run.json [more.json ...]
 
 Best means the least time of the N runs, real and CPU time each; the rates
 (values/s, MB/s) are those of the run with the least CPU time, as Google
@@ -12,11 +12,13 @@ import json
 import sys
 
 
-def main(path):
-    with open(path) as f:
-        report = json.load(f)
+def main(paths):
+    runs = []
+    for path in paths:
+        with open(path) as f:
+            runs += json.load(f)["benchmarks"]
     best = {}
-    for run in report["benchmarks"]:
+    for run in runs:
         if run.get("run_type") != "iteration" or run.get("error_occurred"):
             continue
         entry = best.setdefault(run["run_name"], {"real": run, "cpu": run})
@@ -35,4 +37,4 @@ def main(path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1:])

@@ -3,13 +3,13 @@
 // from a file. Each run also reports a checksum of the values read, so a
 // fast but wrong change shows.
 // The size is HARVEST_BENCH_CCX_NODES nodes (default 200000, about 40 MB).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include "frd.h"
 

@@ -48,7 +48,7 @@ static void BM_EnggExtremes(benchmark::State& state) {
     if constexpr (UseSort) {
       std::sort(work.get(), work.get() + n);
       enggMin = work[pos];
-      enggMax = work[n - 2 - pos];
+      enggMax = work[n - 1 - pos];
     } else {
       std::nth_element(work.get(), work.get() + pos, work.get() + n);
       enggMin = work[pos];

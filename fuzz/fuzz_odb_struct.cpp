@@ -35,6 +35,8 @@ class Bytes {
   std::size_t n_;
 };
 
+}  // namespace
+
 const char* const kSteps = "/steps/Step-1";
 const char* const kInst = "/assembly/instances/I-1";
 
@@ -70,7 +72,7 @@ const char* const kStrings[] = {"", "odb", "NODAL", "INTEGRATION_POINT", "CENTRO
                                 "ELEMENT_NODAL", "I-1", "nope", "S11", "11", "ES", "NS", "AES", "0", "-1"};
 const char* const kNewNames[] = {"2", "01", "-1", "x", " ", "0", "1"};
 
-odbw::FieldInfo fieldInfo(const char* description, int type, std::vector<std::string> labels,
+static odbw::FieldInfo fieldInfo(const char* description, int type, std::vector<std::string> labels,
                           std::vector<int> invariants) {
   odbw::FieldInfo info;
   info.description = description;
@@ -80,7 +82,7 @@ odbw::FieldInfo fieldInfo(const char* description, int type, std::vector<std::st
   return info;
 }
 
-odbw::BlockInfo blockInfo(const char* position) {
+static odbw::BlockInfo blockInfo(const char* position) {
   odbw::BlockInfo info;
   info.position = position;
   info.instance = "I-1";
@@ -88,7 +90,7 @@ odbw::BlockInfo blockInfo(const char* position) {
 }
 
 // S at two points per element (or at its 8 nodes), U at the nodes, a scalar E per element.
-void writeFrameFields(odbw::Writer& w, int f, unsigned shape, const std::vector<int>& nodes,
+static void writeFrameFields(odbw::Writer& w, int f, unsigned shape, const std::vector<int>& nodes,
                       const std::vector<int>& elements, const std::vector<int>& conn, Bytes& in) {
   w.addFieldOutput("Step-1", f, "S",
                    fieldInfo("Stress", odb_Enum::TENSOR_3D_FULL, {"S11", "S22", "S33", "S12", "S13", "S23"}, {1, 4, 7}));
@@ -124,7 +126,7 @@ void writeFrameFields(odbw::Writer& w, int f, unsigned shape, const std::vector<
 
 // A small valid database: two hexahedra, sets of every kind, one or two
 // frames of fields, nodal history.
-void writeBase(const std::string& path, Bytes& in) {
+static void writeBase(const std::string& path, Bytes& in) {
   const unsigned shape = in.next();
   odbw::Options options;
   options.formatVersion = (shape & 16) ? 1 : 2;
@@ -173,7 +175,7 @@ void writeBase(const std::string& path, Bytes& in) {
   w.close();
 }
 
-std::vector<unsigned long long> shapeFrom(Bytes& in, std::size_t& count) {
+static std::vector<unsigned long long> shapeFrom(Bytes& in, std::size_t& count) {
   const unsigned rank = in.next() % 3;
   std::vector<unsigned long long> dims;
   count = 1;
@@ -186,7 +188,7 @@ std::vector<unsigned long long> shapeFrom(Bytes& in, std::size_t& count) {
 
 // One edit chosen by the bytes. Edits of objects that an earlier edit
 // removed fail inside the writer; that is no finding.
-void applyEdit(const std::string& file, Bytes& in) {
+static void applyEdit(const std::string& file, Bytes& in) {
   namespace ed = odbw::edit;
   const unsigned op = in.next() % 12;
   const std::string object = in.pick(kObjects);
@@ -227,8 +229,6 @@ void applyEdit(const std::string& file, Bytes& in) {
     default: return ed::createGroup(file, object + "/" + in.pick(kNewNames));
   }
 }
-
-}  // namespace
 
 static std::string scratch(const char* suffix) {
   return (std::filesystem::temp_directory_path() / ("harvest-fuzz-odb-" + std::to_string(getpid()) + suffix))

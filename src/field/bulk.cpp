@@ -212,8 +212,10 @@ static void writeBulkLines(std::ofstream& out, const std::string& head, int type
   } else if (isTensorType(type)) {
     writeGroup(out, head, "mises", combined);
     if (!extract_field_components) return;
-    for (int m = 0; m < 6; ++m)
-      if (present[m]) writeGroup(out, head, kTensorLabels[m], Extremes{*kSMax[m], *kSMin[m], *kSEnggMax[m], *kSEnggMin[m]});
+    for (int m = 0; m < 6; ++m) {
+      if (!present[m]) continue;
+      writeGroup(out, head, kTensorLabels[m], Extremes{*kSMax[m], *kSMin[m], *kSEnggMax[m], *kSEnggMin[m]});
+    }
   } else {
     writeGroup(out, head, "", combined);
   }

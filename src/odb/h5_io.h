@@ -50,6 +50,8 @@ std::vector<std::string> childNames(hid_t group, const Where& w);
 // Attributes of an object named by w. Absent attributes give nullopt; a wrong
 // class, shape or range fails.
 bool hasAttribute(hid_t obj, const char* name, const Where& w);
+// Returns the class of an attribute's type, H5T_NO_CLASS when it is absent.
+H5T_class_t attributeClass(hid_t obj, const char* name, const Where& w);
 std::optional<std::string> readStringAttribute(hid_t obj, const char* name, const Where& w);
 std::optional<std::vector<std::string>> readStringArrayAttribute(hid_t obj, const char* name, const Where& w);
 std::optional<long long> readIntAttribute(hid_t obj, const char* name, const Where& w);

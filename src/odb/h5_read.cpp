@@ -57,6 +57,11 @@ static std::optional<Attr> openAttribute(hid_t obj, const char* name, const Wher
   return a;
 }
 
+H5T_class_t attributeClass(hid_t obj, const char* name, const Where& w) {
+  const auto a = openAttribute(obj, name, w);
+  return a ? a->cls : H5T_NO_CLASS;
+}
+
 static void requireClass(const Attr& a, const char* name, const Where& w, bool ok, const char* expected) {
   if (!ok) odbFail(w, std::string(name) + " is " + classText(a.cls) + ", expected " + expected);
 }

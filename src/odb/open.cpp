@@ -12,13 +12,8 @@ hid_t FileCtx::fileId(const std::string& path) const {
 void checkRoot(const FileCtx& ctx, hid_t root) {
   const Where w = ctx.at("/");
   // docs/format.md §2: anything but format "odb" is not ours, whatever it holds.
-  bool isOdb = false;
-  if (hasAttribute(root, "format", w)) {
-    H5Attribute a(H5Aopen(root, "format", H5P_DEFAULT));
-    H5Datatype t(a.valid() ? H5Aget_type(a.get()) : H5I_INVALID_HID);
-    if (!t.valid()) odbFailH5(w, "cannot read attribute format");
-    isOdb = H5Tget_class(t.get()) == H5T_STRING && readStringAttribute(root, "format", w) == "odb";
-  }
+  const bool isOdb = attributeClass(root, "format", w) == H5T_STRING &&
+                     readStringAttribute(root, "format", w) == "odb";
   if (!isOdb) odbFail(w, "file is not an output database");
   const auto version = readIntAttribute(root, "format_version", w);
   if (!version) odbFail(w, "format_version is missing");

@@ -1,7 +1,8 @@
 // The .dat and .sta readers on printed blocks as the solver writes them.
+#include "dat.h"
+
 #include <gtest/gtest.h>
 
-#include "dat.h"
 #include "mapping.h"
 #include "sta.h"
 

@@ -2,14 +2,14 @@
 // imported and reported with everything switched on; the whole-model
 // extremes of U (magnitude) and S (von Mises) in params.txt are checked
 // against values computed here straight from the .frd.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <map>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
-#include "e2e_support.h"
 #include "dat.h"
+#include "e2e_support.h"
 #include "frd.h"
 #include "sta.h"
 #include "test_support.h"
@@ -23,7 +23,10 @@ const char* const kConfig =
 
 struct Extremes {
   double max = -HUGE_VAL, min = HUGE_VAL;
-  void add(double v) { max = std::max(max, v); min = std::min(min, v); }
+  void add(double v) {
+    max = std::max(max, v);
+    min = std::min(min, v);
+  }
 };
 
 // "Step_1__Frame_3__U__mag" -> extremes, from the .frd alone.
@@ -79,9 +82,9 @@ std::map<std::string, Extremes> expectedFromDat(const std::string& job) {
     for (std::size_t r = 0; r < b.rows(); ++r) {
       const double* x = &b.values[r * static_cast<std::size_t>(b.width)];
       if (b.what == "stresses") {
-        out[frame + "S_IP__mises"].add(std::sqrt(((x[0] - x[1]) * (x[0] - x[1]) + (x[1] - x[2]) * (x[1] - x[2]) +
-                                                  (x[2] - x[0]) * (x[2] - x[0])) / 2 +
-                                                 3 * (x[3] * x[3] + x[4] * x[4] + x[5] * x[5])));
+        out[frame + "S_IP__mises"].add(std::sqrt(
+            ((x[0] - x[1]) * (x[0] - x[1]) + (x[1] - x[2]) * (x[1] - x[2]) + (x[2] - x[0]) * (x[2] - x[0])) / 2 +
+            3 * (x[3] * x[3] + x[4] * x[4] + x[5] * x[5])));
       } else if (b.what == "heat flux") {
         out[frame + "HFL_IP__mag"].add(std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]));
       } else if (b.what == "displacements") {
@@ -131,8 +134,8 @@ TEST(SolverDecks, WholeModelExtremesMatchTheFrd) {
   if (e2e::findSolver().empty()) GTEST_SKIP() << "ccx is not installed";
   const std::string decks = CCX_TEST_DECKS;
   if (decks.empty()) GTEST_SKIP() << "calculix-ccx-test is not installed";
-  const char* const jobs[] = {"beamp", "b31", "shell1", "contact2", "planestress3", "oneel",
-                              "truss", "changefric", "achtel2", "contact1", "beampt", "axrad"};
+  const char* const jobs[] = {"beamp", "b31",        "shell1",  "contact2", "planestress3", "oneel",
+                              "truss", "changefric", "achtel2", "contact1", "beampt",       "axrad"};
   for (const char* job : jobs) {
     SCOPED_TRACE(job);
     testsupport::TempDir dir;
@@ -144,7 +147,8 @@ TEST(SolverDecks, WholeModelExtremesMatchTheFrd) {
     const auto imported = testsupport::run({CCX2ODB, job}, dir.path());
     ASSERT_EQ(imported.status, 0) << imported.err;
     testsupport::writeFile(dir.file("cfg.txt"), kConfig);
-    const auto report = testsupport::run({HARVESTODB, "-odb", std::string(job) + ".odb", "-config", "cfg.txt"}, dir.path());
+    const auto report =
+        testsupport::run({HARVESTODB, "-odb", std::string(job) + ".odb", "-config", "cfg.txt"}, dir.path());
     ASSERT_EQ(report.status, 0) << report.err;
     ASSERT_TRUE(testsupport::exists(dir.file("paramsdone.txt"))) << report.err;
     const auto params = readParams(dir.file("params.txt"));

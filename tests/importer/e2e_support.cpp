@@ -1,9 +1,10 @@
 // The solver and the small cube deck of the end-to-end tests.
 #include "e2e_support.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <sstream>
-#include <unistd.h>
 
 #include "test_support.h"
 
@@ -33,9 +34,9 @@ std::string cubeDeck() {
   for (int k = 0; k < n; ++k)
     for (int j = 0; j < n; ++j)
       for (int i = 0; i < n; ++i)
-        s << e++ << "," << id(i, j, k) << "," << id(i + 1, j, k) << "," << id(i + 1, j + 1, k) << ","
-          << id(i, j + 1, k) << "," << id(i, j, k + 1) << "," << id(i + 1, j, k + 1) << ","
-          << id(i + 1, j + 1, k + 1) << "," << id(i, j + 1, k + 1) << "\n";
+        s << e++ << "," << id(i, j, k) << "," << id(i + 1, j, k) << "," << id(i + 1, j + 1, k) << "," << id(i, j + 1, k)
+          << "," << id(i, j, k + 1) << "," << id(i + 1, j, k + 1) << "," << id(i + 1, j + 1, k + 1) << ","
+          << id(i, j + 1, k + 1) << "\n";
   s << "*NSET,NSET=FIX\n1,4,7,10,13,16,19,22,25\n"
        "*NSET,NSET=LOAD\n3,6,9\n"
        "*ELSET,ELSET=EX,GENERATE\n1,8,2\n"
@@ -53,7 +54,8 @@ std::string cubeDeck() {
 bool solve(const std::string& dir, const std::string& job, std::string& why) {
   const auto r = testsupport::run({findSolver(), "-i", job}, dir);
   if (r.status == 0 && testsupport::exists(dir + "/" + job + ".frd")) return true;
-  why = "ccx failed with status " + std::to_string(r.status) + ":\n" + r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
+  why = "ccx failed with status " + std::to_string(r.status) + ":\n" +
+        r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
   return false;
 }
 

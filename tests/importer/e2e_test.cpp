@@ -1,11 +1,12 @@
 // End to end on real solver output: a small cube solved with ccx, imported,
 // and read back through the library; the computed mass properties against
 // the solver's own EMAS totals; broken inputs leave no database.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
-
-#include <gtest/gtest.h>
 
 #include "dat.h"
 #include "e2e_support.h"
@@ -72,7 +73,7 @@ TEST_F(CubeJob, DatabaseHoldsModelResultsAndHistory) {
   ASSERT_EQ(s.bulkDataBlocks().size(), 1);
   EXPECT_EQ(s.bulkDataBlocks()[0].position(), odb_Enum::ELEMENT_NODAL);
   EXPECT_EQ(s.bulkDataBlocks()[0].length(), 64);  // 8 bricks x 8 nodes
-  EXPECT_EQ(fields["S_IP"].values().size(), 32);   // 4 bricks of EX x 8 points
+  EXPECT_EQ(fields["S_IP"].values().size(), 32);  // 4 bricks of EX x 8 points
   EXPECT_EQ(fields["EMAS"].bulkDataBlocks()[0].position(), odb_Enum::WHOLE_ELEMENT);
 
   // Each element-nodal stress is the file's nodal stress at that node.
@@ -98,6 +99,47 @@ TEST_F(CubeJob, DatabaseHoldsModelResultsAndHistory) {
   ASSERT_EQ(data.size(), 1);
   EXPECT_DOUBLE_EQ(data[0][0], 1.0);  // step time
   odb.close();
+}
+
+TEST_F(CubeJob, WithoutTheStaFileFramesFollowTheFrd) {
+  std::remove(dir_.file("cube.sta").c_str());
+  ASSERT_EQ(import().status, 0);
+  odb_Odb& odb = openOdb(dir_.file("cube.odb"));
+  const odb_Step& step2 = odb.steps()["Step-2"];
+  ASSERT_EQ(step2.frames().size(), 1);
+  // Step-2 starts where Step-1 ended (total time 1), and the printed
+  // stresses of total time 2 join the .frd's frame.
+  EXPECT_EQ(step2.frames()[0].description().str(), "Increment 1: Step Time = 1");
+  EXPECT_TRUE(step2.frames()[0].fieldOutputs().isMember("S_IP"));
+  EXPECT_EQ(step2.historyRegions()["Node PART-1-1.3"].historyOutputs()["U2"].data()[0][0], 1.0f);
+  odb.close();
+}
+
+TEST_F(CubeJob, BinaryFrdGivesTheSameValues) {
+  // *NODE OUTPUT / *ELEMENT OUTPUT make the solver write binary records.
+  std::string deck = e2e::cubeDeck();
+  deck.replace(deck.find("*NODE FILE"), 10, "*NODE OUTPUT");
+  deck.replace(deck.find("*EL FILE"), 8, "*ELEMENT OUTPUT");
+  testsupport::writeFile(dir_.file("binary.inp"), deck);
+  std::string why;
+  ASSERT_TRUE(e2e::solve(dir_.path(), "binary", why)) << why;
+  ASSERT_NE(testsupport::readFile(dir_.file("binary.frd")).find("                                     2\n"),
+            std::string::npos);
+  ASSERT_EQ(import().status, 0);
+  ASSERT_EQ(testsupport::run({CCX2ODB, "binary"}, dir_.path()).status, 0);
+  odb_Odb& ascii = openOdb(dir_.file("cube.odb"));
+  odb_Odb& binary = openOdb(dir_.file("binary.odb"));
+  for (const char* field : {"U", "S"}) {
+    SCOPED_TRACE(field);
+    const auto a = ascii.steps()["Step-1"].frames()[0].fieldOutputs()[field].bulkDataBlocks()[0];
+    const auto b = binary.steps()["Step-1"].frames()[0].fieldOutputs()[field].bulkDataBlocks()[0];
+    ASSERT_EQ(a.length(), b.length());
+    ASSERT_EQ(a.width(), b.width());
+    for (int i = 0; i < a.length() * a.width(); ++i)  // ASCII has six digits
+      EXPECT_NEAR(a.data()[i], b.data()[i], 1e-5 * std::fabs(b.data()[i]) + 1e-12);
+  }
+  ascii.close();
+  binary.close();
 }
 
 TEST_F(CubeJob, MassPropertiesMatchTheSolversTotals) {
@@ -144,9 +186,11 @@ TEST_F(CubeJob, BrokenInputsGiveFileLineAndLeaveNoDatabase) {
   };
   const Case cases[] = {
       {"truncated frd", "cube.frd", frd.substr(0, cut),
-       "ccx2odb: cube.frd:" + std::to_string(lineOf(frd, cut - 1)) + ": unexpected end of file inside the DISP block\n"},
+       "ccx2odb: cube.frd:" + std::to_string(lineOf(frd, cut - 1)) +
+           ": unexpected end of file inside the DISP block\n"},
       {"garbled number", "cube.frd", garbled,
-       "ccx2odb: cube.frd:" + std::to_string(lineOf(frd, disp)) + ": bad number '1.23456Q+00' in columns 14-25 of DISP\n"},
+       "ccx2odb: cube.frd:" + std::to_string(lineOf(frd, disp)) +
+           ": bad number '1.23456Q+00' in columns 14-25 of DISP\n"},
       {"unknown set", "cube.inp", inp.substr(0, step) + "*NSET,NSET=BAD\nNOPE\n" + inp.substr(step),
        "ccx2odb: cube.inp:" + std::to_string(lineOf(inp, step) + 1) + ": unknown node set NOPE\n"},
   };

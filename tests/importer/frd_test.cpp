@@ -1,11 +1,11 @@
 // The .frd reader on hand-written records: touching numbers, short and
 // long format, binary records, continuation lines and malformed input.
-#include <cstring>
-#include <string>
+#include "frd.h"
 
 #include <gtest/gtest.h>
 
-#include "frd.h"
+#include <cstring>
+#include <string>
 
 using ccx::FrdReader;
 using ccx::InputFile;
@@ -37,8 +37,7 @@ std::string message(const std::string& name, const std::string& text) {
   try {
     InputFile in(name, text);
     FrdReader r(in);
-    while (r.next() != FrdReader::Item::End) {
-    }
+    while (r.next() != FrdReader::Item::End) {}
   } catch (const ParseError& e) {
     return e.what();
   }
@@ -70,6 +69,29 @@ TEST(Frd, LongFormatNodesAndTouchingNumbers) {
   EXPECT_EQ(d.nodes, (std::vector<int>{1, 12}));
   EXPECT_EQ(d.values, (std::vector<float>{5.18959e-03f, -8.25219e-04f, -1.0f, -1.0f, -2.0f, 3.0f}));
   EXPECT_EQ(r.next(), FrdReader::Item::End);
+}
+
+TEST(Frd, ModalBlocksCarryTheirMode) {
+  // Every mode of a frequency step has increment 1; 1PMODE tells them apart.
+  std::string text;
+  for (int mode = 1; mode <= 2; ++mode)
+    text += "    1PSTEP                         " + std::to_string(mode) +
+            "           1           2\n"
+            "    1PMODE                         " +
+            std::to_string(mode) +
+            "\n"
+            "  100CL  102 32.46996095           0                     2    2MODAL      1\n"
+            " -4  DISP        4    1\n -5  D1          1    2    1    0\n -5  D2          1    2    2    0\n"
+            " -5  D3          1    2    3    0\n -5  ALL         1    2    0    0    1ALL\n -3\n";
+  InputFile in("modal.frd", text + " 9999\n");
+  FrdReader r(in);
+  for (int mode = 1; mode <= 2; ++mode) {
+    ASSERT_EQ(r.next(), FrdReader::Item::Result);
+    EXPECT_EQ(r.result().mode, mode);
+    EXPECT_EQ(r.result().increment, 1);
+    EXPECT_EQ(r.result().analysisType, 2);
+    EXPECT_DOUBLE_EQ(r.result().value, 32.46996095);  // written fixed-point, not E12.5
+  }
 }
 
 TEST(Frd, ShortFormatAndContinuationLines) {
@@ -128,8 +150,9 @@ TEST(Frd, BinaryRecords) {
   text += "    3C                             1                                     2\n";
   const std::int32_t elem[8] = {9, 3, 0, 1, 5, 5, 5, 5};
   put(text, elem, sizeof elem);
-  text += "  100CL  101 1.00000E+00           1                     0    1           2\n"
-          " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n";
+  text +=
+      "  100CL  101 1.00000E+00           1                     0    1           2\n"
+      " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n";
   const float t = 42.5f;
   put(text, &id, 4);
   put(text, &t, 4);
@@ -162,13 +185,20 @@ TEST(Frd, MalformedInputNamesFileAndLine) {
       {"no end record", std::string(kNodesLong), "job.frd:5: unexpected end of file: no 9999 end record"},
       {"short result row", disp.substr(0, disp.find(" -1        12")) + " -1        12-1.00000E+00\n -3\n",
        "job.frd:10: node 12 of DISP has 1 values, expected 3"},
-      {"bad result number", disp.substr(0, disp.find(" -1        12")) + " -1        12-1.00000E+00-2.0000QE+00 3.00000E+00\n",
+      {"bad result number",
+       disp.substr(0, disp.find(" -1        12")) + " -1        12-1.00000E+00-2.0000QE+00 3.00000E+00\n",
        "job.frd:9: bad number '-2.0000QE+00' in columns 26-37 of DISP"},
-      {"unknown element type", "    3C                             1                                     1\n"
-                               " -1         1   99    0    1\n",
+      {"unknown element type",
+       "    3C                             1                                     1\n"
+       " -1         1   99    0    1\n",
        "job.frd:2: element 1 has unknown type 99"},
       {"truncated binary", "    2C                             2                                     3\n\x01\x00",
-       "job.frd:1: unexpected end of file inside a binary record"},
+       "job.frd:1: node block of 2 records runs past the end of the file"},
+      {"binary result past the end",
+       std::string("  100CL  101 1.00000E+00           3                     0    1           2\n"
+                   " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n") +
+           std::string(20, '\0'),
+       "job.frd:3: result block of 3 records runs past the end of the file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

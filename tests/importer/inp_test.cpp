@@ -1,8 +1,9 @@
 // The deck reader: GENERATE, nested sets, continuation lines, keyword case,
 // *INCLUDE and the messages for bad decks.
+#include "inp.h"
+
 #include <gtest/gtest.h>
 
-#include "inp.h"
 #include "test_support.h"
 
 using ccx::InpModel;
@@ -53,9 +54,9 @@ TEST(Inp, MeshSetsMaterialsAndSteps) {
   EXPECT_EQ(m.typeNames, std::vector<std::string>{"C3D4"});
   EXPECT_EQ(m.connectivity, (std::vector<int>{1, 2, 3, 4}));  // continued on the next line
   EXPECT_EQ(labels(m.findNodeSet("NALL")), (std::vector<int>{1, 2, 3, 4}));
-  EXPECT_EQ(labels(m.findNodeSet("BASE")), (std::vector<int>{1, 3}));        // GENERATE 1, 3, 2
-  EXPECT_EQ(labels(m.findNodeSet("BOTH")), (std::vector<int>{1, 3, 4}));     // nested set name
-  EXPECT_EQ(labels(m.findElementSet("SOLID")), std::vector<int>{7});       // from *ELEMENT, ELSET=
+  EXPECT_EQ(labels(m.findNodeSet("BASE")), (std::vector<int>{1, 3}));     // GENERATE 1, 3, 2
+  EXPECT_EQ(labels(m.findNodeSet("BOTH")), (std::vector<int>{1, 3, 4}));  // nested set name
+  EXPECT_EQ(labels(m.findElementSet("SOLID")), std::vector<int>{7});      // from *ELEMENT, ELSET=
   EXPECT_EQ(labels(m.findElementSet("OUTER")), std::vector<int>{7});
   ASSERT_EQ(m.sections.size(), 1u);
   EXPECT_DOUBLE_EQ(m.densities.at("STEEL"), 7.8e-9);

@@ -1,12 +1,12 @@
 // Mass properties against closed forms: a unit cube of density 2 meshed
 // with every solid family, shifted away from the origin, and models that
 // have no mass properties.
-#include <array>
-#include <vector>
+#include "mass.h"
 
 #include <gtest/gtest.h>
 
-#include "mass.h"
+#include <array>
+#include <vector>
 
 using ccx::MassAccumulator;
 using ccx::Solid;
@@ -114,8 +114,12 @@ TEST(Mass, UnitCubeOfDensityTwoInEveryFamily) {
       // About the origin: parallel axes, products m x y with the solver's (positive) sign.
       const double m = 2.0;
       const double x = centre[0], y = centre[1], z = centre[2];
-      const double expected[6] = {1.0 / 3 + m * (y * y + z * z), 1.0 / 3 + m * (x * x + z * z),
-                                  1.0 / 3 + m * (x * x + y * y), m * x * y, m * x * z, m * y * z};
+      const double expected[6] = {1.0 / 3 + m * (y * y + z * z),
+                                  1.0 / 3 + m * (x * x + z * z),
+                                  1.0 / 3 + m * (x * x + y * y),
+                                  m * x * y,
+                                  m * x * z,
+                                  m * y * z};
       for (int k = 0; k < 6; ++k) EXPECT_NEAR(r.inertiaOrigin[k], expected[k], 1e-11) << k;
     }
   }
@@ -138,8 +142,8 @@ TEST(Mass, ModelsWithoutMassPropertiesGiveMinusOne) {
     return ccx::computeMass(m);
   };
   EXPECT_NEAR(model("C3D4", "solid", true).mass, 1.0, 1e-12);  // volume 1/6, density 6
-  EXPECT_FALSE(model("S4", "solid", true).valid);               // no solid family
-  EXPECT_FALSE(model("C3D4", "shell", true).valid);             // a shell section
-  EXPECT_FALSE(model("C3D4", "solid", false).valid);            // a material without density
+  EXPECT_FALSE(model("S4", "solid", true).valid);              // no solid family
+  EXPECT_FALSE(model("C3D4", "shell", true).valid);            // a shell section
+  EXPECT_FALSE(model("C3D4", "solid", false).valid);           // a material without density
   EXPECT_EQ(model("C3D4", "solid", false).mass, -1.0);
 }

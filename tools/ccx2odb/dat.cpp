@@ -51,6 +51,17 @@ bool DatReader::header(std::string_view line, DatBlock& b) {
   return true;
 }
 
+static std::string columns(std::size_t first, std::size_t width) {
+  return "columns " + std::to_string(first + 1) + "-" + std::to_string(first + width);
+}
+
+static int intColumn(InputFile& in, std::string_view line, std::size_t first, std::size_t width, const char* what) {
+  long v = 0;
+  const std::string_view f = column(line, first, width);
+  if (!parseInt(f, v) || v < -2147483647L || v > 2147483647L)
+    in.fail(std::string("bad ") + what + " '" + std::string(trim(f)) + "' in " + columns(first, width));
+  return static_cast<int>(v);
+}
 
 void DatReader::rows(DatBlock& b) {
   const std::size_t first = b.kind == DatBlock::Kind::Total ? 6 : b.kind == DatBlock::Kind::IntegrationPoint ? 14 : 10;
@@ -68,22 +79,15 @@ void DatReader::rows(DatBlock& b) {
       for (int k = 0; k < b.width; ++k) b.columns.push_back(b.what);
     }
     started = true;
-    long id = 0, point = 0;
-    if (b.kind != DatBlock::Kind::Total) {
-      if (!parseInt(column(line, 0, 10), id)) in_.fail("bad number '" + std::string(trim(column(line, 0, 10))) + "' in columns 1-10");
-      b.ids.push_back(static_cast<int>(id));
-    }
-    if (b.kind == DatBlock::Kind::IntegrationPoint) {
-      if (!parseInt(column(line, 10, 4), point)) in_.fail("bad integration point '" + std::string(trim(column(line, 10, 4))) + "' in columns 11-14");
-      b.points.push_back(static_cast<int>(point));
-    }
+    if (b.kind != DatBlock::Kind::Total) b.ids.push_back(intColumn(in_, line, 0, 10, "number"));
+    if (b.kind == DatBlock::Kind::IntegrationPoint)
+      b.points.push_back(intColumn(in_, line, 10, 4, "integration point"));
     for (int k = 0; k < b.width; ++k) {
       const std::size_t at = first + 14 * static_cast<std::size_t>(k);
       double v = 0;
       const std::string_view f = column(line, at, 14);
       if (trim(f).empty()) in_.fail("row has " + std::to_string(k) + " values, expected " + std::to_string(b.width));
-      if (!parseReal(f, v))
-        in_.fail("bad number '" + std::string(trim(f)) + "' in columns " + std::to_string(at + 1) + "-" + std::to_string(at + 14));
+      if (!parseReal(f, v)) in_.fail("bad number '" + std::string(trim(f)) + "' in " + columns(at, 14));
       b.values.push_back(v);
     }
   }
@@ -91,12 +95,25 @@ void DatReader::rows(DatBlock& b) {
 
 // The prints the importer maps; rows of other prints have layouts of their own.
 static bool known(const std::string& what) {
-  static const char* const names[] = {
-      "displacements", "forces", "temperatures", "stresses", "strains", "mechanical strains",
-      "equivalent plastic strain", "internal energy density", "heat flux", "internal energy", "volume", "mass",
-      "total force", "total mass", "total mass moment of inertia",
-      "total mass moment of inertia about the center ofgravity", "center of gravity", "total internal energy",
-      "total volume"};
+  static const char* const names[] = {"displacements",
+                                      "forces",
+                                      "temperatures",
+                                      "stresses",
+                                      "strains",
+                                      "mechanical strains",
+                                      "equivalent plastic strain",
+                                      "internal energy density",
+                                      "heat flux",
+                                      "internal energy",
+                                      "volume",
+                                      "mass",
+                                      "total force",
+                                      "total mass",
+                                      "total mass moment of inertia",
+                                      "total mass moment of inertia about the center ofgravity",
+                                      "center of gravity",
+                                      "total internal energy",
+                                      "total volume"};
   for (const char* n : names)
     if (what == n) return true;
   return false;
@@ -106,8 +123,10 @@ static void skipRows(InputFile& in) {
   std::string_view line;
   bool started = false;
   while (in.nextLine(line)) {
-    if (!trim(line).empty()) started = true;
-    else if (started) return;
+    if (!trim(line).empty())
+      started = true;
+    else if (started)
+      return;
   }
 }
 

@@ -11,15 +11,15 @@ namespace ccx {
 
 struct DatBlock {
   enum class Kind { Node, IntegrationPoint, Element, Total };
-  long line = 0;                       // line of the header
+  long line = 0;  // line of the header
   Kind kind = Kind::Node;
-  std::string what;                    // e.g. "displacements", "total force"
-  std::vector<std::string> columns;    // value columns only, e.g. "vx", "sxx", "mass"
-  std::string set;                     // upper-cased as printed
-  double time = 0.0;                   // total time
-  std::vector<int> ids;                // node or element per row (empty for totals)
-  std::vector<int> points;             // integration point per row (IntegrationPoint only)
-  std::vector<double> values;          // rows x width
+  std::string what;                  // e.g. "displacements", "total force"
+  std::vector<std::string> columns;  // value columns only, e.g. "vx", "sxx", "mass"
+  std::string set;                   // upper-cased as printed
+  double time = 0.0;                 // total time
+  std::vector<int> ids;              // node or element per row (empty for totals)
+  std::vector<int> points;           // integration point per row (IntegrationPoint only)
+  std::vector<double> values;        // rows x width
   int width = 0;
   std::size_t rows() const { return width ? values.size() / static_cast<std::size_t>(width) : 0; }
 };

@@ -3,6 +3,7 @@
 // header when the block's format flag says so.
 #include "frd.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ccx {
@@ -33,13 +34,12 @@ void FrdReader::bad(std::string_view what, std::string_view text) const {
   in_.fail(std::string(what) + " '" + std::string(trim(text)) + "'");
 }
 
-static int intField(InputFile& in, std::string_view line, std::size_t first, std::size_t width,
-                    const char* what) {
+static int intField(InputFile& in, std::string_view line, std::size_t first, std::size_t width, const char* what) {
   long v = 0;
   const std::string_view f = column(line, first, width);
   if (!parseInt(f, v) || v < -2147483647L || v > 2147483647L)
-    in.fail(std::string("bad ") + what + " '" + std::string(trim(f)) + "' in columns " +
-            std::to_string(first + 1) + "-" + std::to_string(first + width));
+    in.fail(std::string("bad ") + what + " '" + std::string(trim(f)) + "' in columns " + std::to_string(first + 1) +
+            "-" + std::to_string(first + width));
   return static_cast<int>(v);
 }
 
@@ -52,14 +52,41 @@ static double realField(InputFile& in, std::string_view line, std::size_t first,
   return v;
 }
 
+// Counts in headers come from the file: a binary block must fit in what is
+// left of it, and reservations for ASCII blocks are capped by the same.
+static void checkFits(InputFile& in, std::size_t count, std::size_t recordBytes, const char* what) {
+  if (in.size() == 0) return;  // size unknown (a pipe): reads fail at the end instead
+  const std::uint64_t left = in.size() > in.offset() ? in.size() - in.offset() : 0;
+  if (count > 0 && (recordBytes == 0 || count > left / recordBytes))
+    in.fail(std::string(what) + " of " + std::to_string(count) + " records runs past the end of the file");
+}
+
+static std::size_t reservation(InputFile& in, std::size_t count, std::size_t minLineBytes) {
+  if (in.size() == 0) return std::min<std::size_t>(count, 1 << 20);
+  const std::uint64_t left = in.size() > in.offset() ? in.size() - in.offset() : 0;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(count, left / minLineBytes));
+}
+
 FrdReader::Item FrdReader::next() {
   std::string_view line;
   while (in_.nextLine(line)) {
     const std::string_view key = recordKey(line);
-    if (key == "2C") { readNodes(line); return Item::Nodes; }
-    if (key == "3C") { readElements(line); return Item::Elements; }
-    if (key == "100C") { readResult(line); return Item::Result; }
-    if (key == "1P") { readParameter(line); continue; }
+    if (key == "2C") {
+      readNodes(line);
+      return Item::Nodes;
+    }
+    if (key == "3C") {
+      readElements(line);
+      return Item::Elements;
+    }
+    if (key == "100C") {
+      readResult(line);
+      return Item::Result;
+    }
+    if (key == "1P") {
+      readParameter(line);
+      continue;
+    }
     if (key == "9999") return Item::End;
     if (key == "1C" || key == "1U" || key == "-3" || line.empty()) continue;
     if (!key.empty() && key[0] == '-') bad("data record outside a block", line);
@@ -68,10 +95,17 @@ FrdReader::Item FrdReader::next() {
   in_.fail("unexpected end of file: no 9999 end record");
 }
 
+// 1PSTEP: block counter, increment, step. Modal steps add 1PMODE with the
+// mode number (their increment stays 1 for every mode).
 void FrdReader::readParameter(std::string_view line) {
+  if (line.substr(0, 10) == "    1PMODE") {
+    mode_ = intField(in_, line, 24, 12, "mode number");
+    return;
+  }
   if (line.substr(0, 10) != "    1PSTEP") return;
   increment_ = intField(in_, line, 36, 12, "increment number");
   step_ = intField(in_, line, 48, 12, "step number");
+  mode_ = 0;
 }
 
 // Header flag at column 74: 0 short, 1 long, 2 binary floats, 3 binary doubles.
@@ -89,16 +123,25 @@ void FrdReader::readNodes(std::string_view header) {
   if (count < 0) in_.fail("negative node count");
   nodes_.labels.clear();
   nodes_.coordinates.clear();
-  nodes_.labels.reserve(static_cast<std::size_t>(count));
-  nodes_.coordinates.reserve(3 * static_cast<std::size_t>(count));
+  const std::size_t reserve = reservation(in_, static_cast<std::size_t>(count), 20);
+  nodes_.labels.reserve(reserve);
+  nodes_.coordinates.reserve(3 * reserve);
   if (flag >= 2) {
+    checkFits(in_, static_cast<std::size_t>(count), flag == 3 ? 28 : 16, "node block");
     for (int i = 0; i < count; ++i) {
       std::int32_t id = 0;
       in_.readBytes(&id, 4);
       nodes_.labels.push_back(id);
       for (int k = 0; k < 3; ++k) {
-        if (flag == 3) { double x; in_.readBytes(&x, 8); nodes_.coordinates.push_back(x); }
-        else { float x; in_.readBytes(&x, 4); nodes_.coordinates.push_back(x); }
+        if (flag == 3) {
+          double x;
+          in_.readBytes(&x, 8);
+          nodes_.coordinates.push_back(x);
+        } else {
+          float x;
+          in_.readBytes(&x, 4);
+          nodes_.coordinates.push_back(x);
+        }
       }
     }
     return;
@@ -120,9 +163,12 @@ void FrdReader::readElements(std::string_view header) {
   const int flag = formatFlag(in_, header, 73);
   if (count < 0) in_.fail("negative element count");
   FrdElements& e = elements_;
-  e.labels.clear(); e.types.clear(); e.connectivity.clear();
+  e.labels.clear();
+  e.types.clear();
+  e.connectivity.clear();
   e.offsets.assign(1, 0);
   if (flag >= 2) {
+    checkFits(in_, static_cast<std::size_t>(count), 20, "element block");
     for (int i = 0; i < count; ++i) {
       std::int32_t head[4];
       in_.readBytes(head, sizeof head);
@@ -171,8 +217,7 @@ void FrdReader::readElements(std::string_view header) {
 // -4 line: name and number of components; -5 lines: one per component.
 static void readComponents(InputFile& in, FrdResult& r) {
   std::string_view line;
-  if (!in.nextLine(line) || recordKey(line) != "-4")
-    in.fail("expected the -4 line after the 100C header");
+  if (!in.nextLine(line) || recordKey(line) != "-4") in.fail("expected the -4 line after the 100C header");
   r.name = std::string(trim(column(line, 5, 8)));
   const int n = intField(in, line, 13, 5, "component count");
   if (n <= 0 || n > 1000) in.fail("bad component count " + std::to_string(n));
@@ -198,6 +243,7 @@ void FrdReader::readResult(std::string_view header) {
   r.line = in_.line();
   r.step = step_;
   r.increment = increment_;
+  r.mode = mode_;
   r.value = realField(in_, header, 12, 12);
   const int count = intField(in_, header, 24, 12, "node count");
   if (count < 0) in_.fail("negative node count");
@@ -214,6 +260,7 @@ void FrdReader::readResult(std::string_view header) {
 void FrdReader::readResultBinary(std::size_t count) {
   FrdResult& r = result_;
   const std::size_t width = r.storedColumns.size();
+  checkFits(in_, count, 4 + 4 * width, "result block");
   r.nodes.resize(count);
   r.values.resize(count * width);
   for (std::size_t i = 0; i < count; ++i) {
@@ -229,22 +276,25 @@ void FrdReader::readResultAscii(bool longFormat, std::size_t expected) {
   const std::size_t w = longFormat ? 10 : 5;
   const std::size_t first = 3 + w;
   const std::size_t width = r.storedColumns.size();
-  r.nodes.reserve(expected);
-  r.values.reserve(expected * width);
+  const std::size_t reserve = reservation(in_, expected, 14 + 12 * std::min<std::size_t>(width, 6));
+  r.nodes.reserve(reserve);
+  r.values.reserve(reserve * width);
   std::size_t missing = 0;  // values still expected for the current node
   std::string_view line;
   while (in_.nextLine(line)) {
     const char* p = line.data();
     const bool dataLine = line.size() >= 3 && p[0] == ' ' && p[1] == '-';
     if (dataLine && p[2] == '1') {
-      if (missing > 0) in_.fail("node " + std::to_string(r.nodes.back()) + " of " + r.name + " has " +
-                                std::to_string(width - missing) + " values, expected " + std::to_string(width));
+      if (missing > 0)
+        in_.fail("node " + std::to_string(r.nodes.back()) + " of " + r.name + " has " +
+                 std::to_string(width - missing) + " values, expected " + std::to_string(width));
       r.nodes.push_back(intField(in_, line, 3, w, "node number"));
       missing = width;
     } else if (dataLine && p[2] == '2' && missing > 0) {
     } else if (dataLine && p[2] == '3') {
-      if (missing > 0) in_.fail("node " + std::to_string(r.nodes.back()) + " of " + r.name + " has " +
-                                std::to_string(width - missing) + " values, expected " + std::to_string(width));
+      if (missing > 0)
+        in_.fail("node " + std::to_string(r.nodes.back()) + " of " + r.name + " has " +
+                 std::to_string(width - missing) + " values, expected " + std::to_string(width));
       return;
     } else {
       bad("expected a result record (-1, -2) or -3 in " + r.name + ", found", line);

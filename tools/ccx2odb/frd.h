@@ -21,30 +21,31 @@ struct FrdNodes {
 
 struct FrdElements {
   std::vector<int> labels;
-  std::vector<int> types;            // .frd element type numbers
+  std::vector<int> types;             // .frd element type numbers
   std::vector<std::int64_t> offsets;  // labels.size() + 1 entries
-  std::vector<int> connectivity;     // node labels in the order of the file
+  std::vector<int> connectivity;      // node labels in the order of the file
 };
 
 struct FrdComponent {
-  std::string name;     // e.g. "D1", "SXX", "ALL"
-  int type = 1;         // 1 scalar, 2 vector, 4 tensor, 12/14 complex forms
-  int row = 0;          // row and column index: SXX 1 1, SXY 1 2, ...
+  std::string name;  // e.g. "D1", "SXX", "ALL"
+  int type = 1;      // 1 scalar, 2 vector, 4 tensor, 12/14 complex forms
+  int row = 0;       // row and column index: SXX 1 1, SXY 1 2, ...
   int column = 0;
-  bool stored = true;   // false for a component the reader must compute (ALL)
+  bool stored = true;  // false for a component the reader must compute (ALL)
 };
 
 struct FrdResult {
-  long line = 0;          // line of the 100C header
-  int step = 0;           // from the 1PSTEP line before the block (0 when none)
+  long line = 0;  // line of the 100C header
+  int step = 0;   // from the 1PSTEP line before the block (0 when none)
   int increment = 0;
-  double value = 0.0;     // total time, or the frequency of a modal step
-  int analysisType = 0;   // 0 static, 1 dynamic, 2 frequency, 3 other, 4 buckling
-  std::string name;       // e.g. "DISP"
+  int mode = 0;          // from a 1PMODE line (frequency and buckling steps), 0 when none
+  double value = 0.0;    // total time, or the frequency of a modal step
+  int analysisType = 0;  // 0 static, 1 dynamic, 2 frequency, 3 other, 4 buckling
+  std::string name;      // e.g. "DISP"
   std::vector<FrdComponent> components;
   std::vector<int> storedColumns;  // indices into components of the data columns
   std::vector<int> nodes;
-  std::vector<float> values;       // nodes.size() x storedColumns.size()
+  std::vector<float> values;  // nodes.size() x storedColumns.size()
 };
 
 class FrdReader {
@@ -77,6 +78,7 @@ class FrdReader {
   FrdResult result_;
   int step_ = 0;
   int increment_ = 0;
+  int mode_ = 0;
 };
 
 }  // namespace ccx

@@ -3,6 +3,8 @@
 // the .dat's node prints gathered per step into history regions.
 #include "import.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -11,15 +13,14 @@
 #include <optional>
 #include <set>
 #include <sstream>
-#include <unistd.h>
 
 #include "dat.h"
 #include "frd.h"
-#include "node_history.h"
 #include "inp.h"
 #include "mapping.h"
 #include "mass.h"
 #include "mesh.h"
+#include "node_history.h"
 #include "odb/odb_writer.h"
 #include "sta.h"
 
@@ -30,7 +31,7 @@ namespace {
 struct FrameKey {
   int step = 0;
   int increment = 0;
-  double time = 0;         // total time, or the frequency of a modal step
+  double time = 0;  // total time, or the frequency of a modal step
   int analysisType = 0;
 };
 
@@ -71,11 +72,11 @@ class Importer {
   std::unique_ptr<DatReader> dat_;
   DatBlock datBlock_;
   bool frdPending_ = false, datPending_ = false;
-  int step_ = 0;                       // steps written so far
-  std::optional<FrameKey> frame_;      // the open frame
+  int step_ = 0;                   // steps written so far
+  std::optional<FrameKey> frame_;  // the open frame
   int frameIndex_ = -1;
   double lastTime_ = 0, stepStartTime_ = 0;
-  std::set<std::string> fields_;       // field outputs of the open frame
+  std::set<std::string> fields_;  // field outputs of the open frame
   StepHistory history_;
   MassProperties mass_;
   int percent_ = 0;
@@ -103,9 +104,14 @@ void Importer::readMesh() {
   frd_ = std::make_unique<FrdReader>(*frdFile_);
   for (;;) {
     const FrdReader::Item item = frd_->next();
-    if (item == FrdReader::Item::Nodes) mesh_.fromFrdNodes(std::move(frd_->nodes()));
-    else if (item == FrdReader::Item::Elements) mesh_.fromFrdElements(std::move(frd_->elements()));
-    else { frdPending_ = item == FrdReader::Item::Result; break; }
+    if (item == FrdReader::Item::Nodes)
+      mesh_.fromFrdNodes(std::move(frd_->nodes()));
+    else if (item == FrdReader::Item::Elements)
+      mesh_.fromFrdElements(std::move(frd_->elements()));
+    else {
+      frdPending_ = item == FrdReader::Item::Result;
+      break;
+    }
   }
   if (mesh_.nodeLabels.empty() && mesh_.elementLabels.empty()) mesh_.fromInp(inp_);
 }
@@ -128,7 +134,8 @@ void Importer::writeModel() {
 
 void Importer::progress() {
   if (!options_.progress || !frdFile_ || frdFile_->size() < (64u << 20)) return;
-  const int now = static_cast<int>(100.0 * static_cast<double>(frdFile_->offset()) / static_cast<double>(frdFile_->size()));
+  const int now =
+      static_cast<int>(100.0 * static_cast<double>(frdFile_->offset()) / static_cast<double>(frdFile_->size()));
   if (now / 10 == percent_ / 10) return;
   percent_ = now;
   std::fprintf(stderr, "ccx2odb: %s: %d%%\n", frdFile_->name().c_str(), now);
@@ -137,7 +144,10 @@ void Importer::progress() {
 bool Importer::nextFrd() {
   if (!frd_) return false;
   const FrdReader::Item item = frd_->next();
-  if (item == FrdReader::Item::End) { frd_.reset(); return false; }
+  if (item == FrdReader::Item::End) {
+    frd_.reset();
+    return false;
+  }
   if (item != FrdReader::Item::Result) frdFile_->fail("mesh block after the first result block");
   progress();
   return true;
@@ -156,7 +166,7 @@ bool Importer::nextDat() {
 double Importer::stepStart(int step) const {
   for (const StaIncrement& s : sta_)
     if (s.step == step) return s.totalTime - s.stepTime;
-  return step == step_ ? stepStartTime_ : lastTime_;
+  return lastTime_;  // without the .sta: where the previous step's last frame ended
 }
 
 void Importer::finishStep() {
@@ -194,12 +204,13 @@ void Importer::openFrame(FrameKey key) {
   if (frame_ && frame_->step == key.step && frame_->increment == key.increment) return;
   frame_ = key;
   fields_.clear();
-  lastTime_ = key.time;
+  if (key.analysisType != 2 && key.analysisType != 4) lastTime_ = key.time;
   odbw::FrameInfo info;
   info.incrementNumber = key.increment;
-  if (key.analysisType == 2) {
+  if (key.analysisType == 2 || key.analysisType == 4) {
     info.frameValue = key.time;
-    info.description = "Mode " + std::to_string(key.increment) + ": Frequency = " + number(key.time);
+    const char* what = key.analysisType == 2 ? ": Frequency = " : ": Buckling factor = ";
+    info.description = "Mode " + std::to_string(key.increment) + what + number(key.time);
   } else {
     const double stepTime = key.time - stepStartTime_;
     info.frameValue = stepTime;
@@ -249,7 +260,8 @@ void Importer::writeElementNodal(const FrdResult& r, const FieldDef& f) {
     block.instance = kInstance;
     std::vector<float> data;
     for (std::size_t e : group) {
-      const auto first = static_cast<std::size_t>(mesh_.offsets[e]), last = static_cast<std::size_t>(mesh_.offsets[e + 1]);
+      const auto first = static_cast<std::size_t>(mesh_.offsets[e]),
+                 last = static_cast<std::size_t>(mesh_.offsets[e + 1]);
       bool complete = true;
       for (std::size_t n = first; n < last && complete; ++n) complete = rows_.row(mesh_.connectivity[n]) >= 0;
       if (!complete) continue;
@@ -266,7 +278,8 @@ void Importer::writeElementNodal(const FrdResult& r, const FieldDef& f) {
 }
 
 void Importer::writeFrdBlock(const FrdResult& r) {
-  FrameKey key{r.step, r.increment, r.value, r.analysisType};
+  const bool modal = r.analysisType == 2 || r.analysisType == 4;
+  FrameKey key{r.step, modal && r.mode > 0 ? r.mode : r.increment, r.value, r.analysisType};
   if (r.step == 0) {  // no 1PSTEP lines: a new time is a new increment
     key.step = std::max(step_, 1);
     key.increment = frame_ && frame_->time == r.value ? frame_->increment : (frame_ ? frame_->increment + 1 : 1);
@@ -325,7 +338,8 @@ void Importer::writeDatBlock(const DatBlock& b, const FrameKey& key) {
     std::vector<double> data;
     data.reserve(rows * f.columns.size());
     for (std::size_t i = 0; i < rows; ++i)
-      for (int c : f.columns) data.push_back(b.values[i * static_cast<std::size_t>(b.width) + static_cast<std::size_t>(c)]);
+      for (int c : f.columns)
+        data.push_back(b.values[i * static_cast<std::size_t>(b.width) + static_cast<std::size_t>(c)]);
     w_.addBlock("Step-" + std::to_string(step_), frameIndex_, f.name, block, std::span<const double>(data),
                 static_cast<int>(f.columns.size()));
   }
@@ -358,6 +372,15 @@ void Importer::run() {
   mass_ = computeMass(inp_);
   readMesh();
   writeModel();
+  // From here on only the connectivity is needed (to spread tensors over
+  // elements): the deck's mesh, the sets and the coordinates go.
+  inp_.coordinates = {};
+  inp_.connectivity = {};
+  inp_.nodeSets = {};
+  inp_.elementSets = {};
+  inp_.nodeSetIndex = {};
+  inp_.elementSetIndex = {};
+  mesh_.coordinates = {};
   mergeResults();
   openStep(inp_.steps);  // steps without any output still appear
   finishStep();

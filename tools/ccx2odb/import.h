@@ -9,9 +9,9 @@
 namespace ccx {
 
 struct ImportOptions {
-  std::string job;          // path without extension: JOB.inp, JOB.frd, ...
-  std::string output;       // database path; JOB.odb when empty
-  bool progress = true;     // progress lines on stderr for large inputs
+  std::string job;       // path without extension: JOB.inp, JOB.frd, ...
+  std::string output;    // database path; JOB.odb when empty
+  bool progress = true;  // progress lines on stderr for large inputs
 };
 
 // Throws ParseError for bad input and odb_Exception when writing fails;

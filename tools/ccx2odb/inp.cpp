@@ -65,14 +65,15 @@ class DeckReader {
   InpModel& m_;
   Block block_ = Block::None;
   std::string elementType_;
-  std::string setName_;    // *NSET/*ELSET being filled, or the NSET=/ELSET= of *NODE/*ELEMENT
+  std::string setName_;  // *NSET/*ELSET being filled, or the NSET=/ELSET= of *NODE/*ELEMENT
   bool generate_ = false;
   std::string material_;
 };
 
 long number(InputFile& in, std::string_view field, const char* what) {
   long v = 0;
-  if (!parseInt(field, v)) in.fail(std::string("bad ") + what + " '" + std::string(field) + "'");
+  if (!parseInt(field, v) || v < -2147483647L || v > 2147483647L)
+    in.fail(std::string("bad ") + what + " '" + std::string(field) + "'");
   return v;
 }
 
@@ -100,8 +101,10 @@ static Keyword parseKeyword(const std::string& text) {
   for (std::size_t i = 1; i < fields.size(); ++i) {
     if (fields[i].empty()) continue;
     const std::size_t eq = fields[i].find('=');
-    if (eq == std::string_view::npos) k.params.emplace_back(upper(fields[i]), "");
-    else k.params.emplace_back(upper(trim(fields[i].substr(0, eq))), std::string(trim(fields[i].substr(eq + 1))));
+    if (eq == std::string_view::npos)
+      k.params.emplace_back(upper(fields[i]), "");
+    else
+      k.params.emplace_back(upper(trim(fields[i].substr(0, eq))), std::string(trim(fields[i].substr(eq + 1))));
   }
   return k;
 }
@@ -154,8 +157,7 @@ void DeckReader::nodeLine(InputFile& in, const std::vector<std::string_view>& f)
   m_.nodeLabels.push_back(static_cast<int>(label));
   for (std::size_t i = 1; i <= 3; ++i) {
     double x = 0;
-    if (i < f.size() && !f[i].empty() && !parseReal(f[i], x))
-      in.fail("bad coordinate '" + std::string(f[i]) + "'");
+    if (i < f.size() && !f[i].empty() && !parseReal(f[i], x)) in.fail("bad coordinate '" + std::string(f[i]) + "'");
     m_.coordinates.push_back(x);
   }
   if (!setName_.empty()) setNamed(true, setName_).labels.push_back(static_cast<int>(label));
@@ -183,6 +185,7 @@ void DeckReader::setLine(InputFile& in, const std::vector<std::string_view>& f, 
     const long last = f.size() > 1 ? number(in, f[1], "last number") : first;
     const long step = f.size() > 2 && !f[2].empty() ? number(in, f[2], "increment") : 1;
     if (step <= 0 || last < first) in.fail("bad GENERATE range");
+    if ((last - first) / step >= 100000000L) in.fail("GENERATE range of more than 100000000 numbers");
     for (long v = first; v <= last; v += step) target.labels.push_back(static_cast<int>(v));
     return;
   }
@@ -190,7 +193,10 @@ void DeckReader::setLine(InputFile& in, const std::vector<std::string_view>& f, 
   for (std::string_view item : f) {
     if (item.empty()) continue;
     long v = 0;
-    if (parseInt(item, v)) { add.push_back(static_cast<int>(v)); continue; }
+    if (parseInt(item, v)) {
+      add.push_back(static_cast<int>(v));
+      continue;
+    }
     const std::string name = upper(item);
     const InpSet* other = nodes ? m_.findNodeSet(name) : m_.findElementSet(name);
     if (!other) in.fail(std::string("unknown ") + (nodes ? "node" : "element") + " set " + name);
@@ -206,17 +212,22 @@ void DeckReader::data(InputFile& in, std::string_view line) {
   if (block_ == Block::None) return;
   const auto f = splitCommas(line);
   switch (block_) {
-    case Block::Node: return nodeLine(in, f);
-    case Block::Element: return elementLine(in, f);
-    case Block::NodeSet: return setLine(in, f, true);
-    case Block::ElementSet: return setLine(in, f, false);
+    case Block::Node:
+      return nodeLine(in, f);
+    case Block::Element:
+      return elementLine(in, f);
+    case Block::NodeSet:
+      return setLine(in, f, true);
+    case Block::ElementSet:
+      return setLine(in, f, false);
     case Block::Density: {
       double rho = 0;
       if (!parseReal(f[0], rho)) in.fail("bad density '" + std::string(f[0]) + "'");
       if (!material_.empty() && !m_.densities.count(material_)) m_.densities[material_] = rho;
       return;
     }
-    case Block::None: return;
+    case Block::None:
+      return;
   }
 }
 
@@ -236,8 +247,10 @@ void DeckReader::read(InputFile& in, const std::string& directory, int depth) {
       if (more.substr(0, 2) == "**") continue;
       joined.append(more);
     }
-    if (joined[0] == '*') keyword(in, joined, directory, depth);
-    else data(in, joined);
+    if (joined[0] == '*')
+      keyword(in, joined, directory, depth);
+    else
+      data(in, joined);
   }
 }
 

@@ -13,28 +13,28 @@
 namespace ccx {
 
 struct InpSet {
-  std::string name;       // upper-cased
+  std::string name;  // upper-cased
   std::vector<int> labels;
 };
 
 struct InpSection {
-  std::string elset;      // upper-cased
-  std::string material;   // upper-cased
-  bool solid = true;      // *SOLID SECTION (false for shell, beam, membrane sections)
+  std::string elset;     // upper-cased
+  std::string material;  // upper-cased
+  bool solid = true;     // *SOLID SECTION (false for shell, beam, membrane sections)
 };
 
 struct InpModel {
   std::vector<int> nodeLabels;
-  std::vector<double> coordinates;       // 3 per node
+  std::vector<double> coordinates;  // 3 per node
   std::vector<int> elementLabels;
   std::vector<int> elementTypes;         // index into typeNames
   std::vector<std::string> typeNames;    // upper-cased, e.g. "C3D10"
   std::vector<std::int64_t> offsets{0};  // connectivity in the deck's node order
   std::vector<int> connectivity;
-  std::vector<InpSet> nodeSets;          // in order of first definition
+  std::vector<InpSet> nodeSets;  // in order of first definition
   std::vector<InpSet> elementSets;
   std::unordered_map<std::string, double> densities;  // material -> density
-  std::vector<std::string> materials;   // every *MATERIAL name
+  std::vector<std::string> materials;                 // every *MATERIAL name
   std::vector<InpSection> sections;
   int steps = 0;
 

@@ -2,10 +2,11 @@
 // parsers.
 #include "input.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace ccx {
 

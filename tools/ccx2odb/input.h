@@ -41,9 +41,9 @@ class InputFile {
   bool atEnd();
 
   const std::string& name() const { return name_; }
-  long line() const { return line_; }              // number of the last line returned
+  long line() const { return line_; }  // number of the last line returned
   std::uint64_t offset() const { return consumed_ + pos_; }
-  std::uint64_t size() const { return size_; }      // total bytes, 0 when unknown
+  std::uint64_t size() const { return size_; }  // total bytes, 0 when unknown
 
   [[noreturn]] void fail(const std::string& message) const;
 

@@ -7,13 +7,13 @@
 
 #include "import.h"
 #include "input.h"
-#include "odb/odb.h"
 
 static int usage() {
-  std::fputs("usage: ccx2odb [-o FILE] JOB\n"
-             "  reads JOB.inp and, when present, JOB.frd, JOB.dat and JOB.sta;\n"
-             "  writes JOB.odb (or FILE)\n",
-             stderr);
+  std::fputs(
+      "usage: ccx2odb [-o FILE] JOB\n"
+      "  reads JOB.inp and, when present, JOB.frd, JOB.dat and JOB.sta;\n"
+      "  writes JOB.odb (or FILE)\n",
+      stderr);
   return 1;
 }
 
@@ -21,11 +21,16 @@ int main(int argc, char** argv) {
   ccx::ImportOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "-o" && i + 1 < argc) options.output = argv[++i];
-    else if (arg == "-h" || arg == "--help") return usage(), 0;
-    else if (!arg.empty() && arg[0] == '-') return usage();
-    else if (options.job.empty()) options.job = arg;
-    else return usage();
+    if (arg == "-o" && i + 1 < argc)
+      options.output = argv[++i];
+    else if (arg == "-h" || arg == "--help")
+      return usage(), 0;
+    else if (!arg.empty() && arg[0] == '-')
+      return usage();
+    else if (options.job.empty())
+      options.job = arg;
+    else
+      return usage();
   }
   if (options.job.empty()) return usage();
   if (options.job.size() > 4 && options.job.compare(options.job.size() - 4, 4, ".inp") == 0)

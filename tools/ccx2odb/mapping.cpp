@@ -6,7 +6,7 @@ namespace ccx {
 // odb_Enum codes, repeated here so the importer's mapping reads on its own.
 static constexpr int kScalar = 2, kVector = 3, kTensor3dFull = 5;
 static const std::vector<int> kTensorInvariants = {4, 5, 6, 7, 1, 2, 3};  // mises tresca press inv3 max mid min
-static const std::vector<int> kVectorInvariants = {8};                   // magnitude
+static const std::vector<int> kVectorInvariants = {8};                    // magnitude
 static const char* const kSuffix[6] = {"11", "22", "33", "12", "13", "23"};
 
 int tensorSlot(int row, int column) {
@@ -151,23 +151,23 @@ static std::vector<std::string> historyNames(const std::string& name, int width)
   return out;
 }
 
-static void integrationPointField(const DatBlock& b, const KnownDat& k, DatMapping& m) {
+static void integrationPointField(const DatBlock& b, const std::string& name, const std::string& description,
+                                  DatMapping& m) {
   FieldDef f;
-  f.name = k.name;
-  f.description = k.description;
+  f.name = name;
+  f.description = description;
+  const std::string base = name.substr(0, name.size() - 3);  // without "_IP"
   if (b.width == 6) {  // the .dat prints tensors as xx yy zz xy xz yz: already 11 22 33 12 13 23
     f.type = kTensor3dFull;
-    const std::string base = f.name.substr(0, f.name.size() - 3);
     for (const char* s : kSuffix) f.labels.push_back(base + s);
     f.invariants = kTensorInvariants;
   } else if (b.width == 3) {
     f.type = kVector;
-    const std::string base = f.name.substr(0, f.name.size() - 3);
     for (int c = 1; c <= 3; ++c) f.labels.push_back(base + std::to_string(c));
     f.invariants = kVectorInvariants;
   }
-  for (int c = 0; c < b.width; ++c) f.columns.push_back(c);
-  if (b.width != 1 && b.width != 3 && b.width != 6) f.columns.resize(1);
+  const int width = b.width == 1 || b.width == 3 || b.width == 6 ? b.width : 1;
+  for (int c = 0; c < width; ++c) f.columns.push_back(c);
   m.fields.push_back(std::move(f));
 }
 
@@ -182,14 +182,11 @@ DatMapping mapDatBlock(const DatBlock& b) {
   }
   if (b.kind == DatBlock::Kind::IntegrationPoint) {
     const KnownDat* k = find(std::begin(kIntegrationPoint), std::end(kIntegrationPoint), b.what);
-    const KnownDat generic{b.what.c_str(), nullptr, b.what.c_str()};
     std::string name = upper(b.what) + "_IP";
     for (char& c : name)
       if (c == ' ') c = '_';
-    KnownDat use = k ? *k : generic;
-    if (!k) use.name = name.c_str();
     m.position = "INTEGRATION_POINT";
-    integrationPointField(b, use, m);
+    integrationPointField(b, k ? k->name : name, k ? k->description : b.what, m);
     return m;
   }
   // Whole-element prints: the first column under the print's key, the

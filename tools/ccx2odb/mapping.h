@@ -13,23 +13,23 @@ namespace ccx {
 struct FieldDef {
   std::string name;
   std::string description;
-  int type = 2;                          // odb_Enum::SCALAR
-  std::vector<std::string> labels;       // component labels, empty for a scalar
+  int type = 2;                     // odb_Enum::SCALAR
+  std::vector<std::string> labels;  // component labels, empty for a scalar
   std::vector<int> invariants;
-  std::vector<int> columns;              // source column of each stored component
+  std::vector<int> columns;  // source column of each stored component
 };
 
 // How a .frd block is stored.
 enum class FrdLayout {
-  Nodal,          // one NODAL field (vectors, named scalars)
-  ElementNodal,   // one ELEMENT_NODAL tensor field, a block per element type
-  PerComponent,   // one NODAL scalar field per component
+  Nodal,         // one NODAL field (vectors, named scalars)
+  ElementNodal,  // one ELEMENT_NODAL tensor field, a block per element type
+  PerComponent,  // one NODAL scalar field per component
 };
 
 struct FrdMapping {
   FrdLayout layout = FrdLayout::PerComponent;
-  FieldDef field;                         // Nodal and ElementNodal
-  std::vector<FieldDef> components;       // PerComponent: one scalar field per data column
+  FieldDef field;                    // Nodal and ElementNodal
+  std::vector<FieldDef> components;  // PerComponent: one scalar field per data column
 };
 
 FrdMapping mapFrdBlock(const FrdResult& block);
@@ -38,9 +38,9 @@ FrdMapping mapFrdBlock(const FrdResult& block);
 // or history (node prints and set totals).
 struct DatMapping {
   bool history = false;
-  std::string position;                   // INTEGRATION_POINT or WHOLE_ELEMENT for fields
-  std::vector<FieldDef> fields;           // fields: usually one; whole-element prints may give several
-  std::vector<std::string> outputs;       // history: one output name per column
+  std::string position;              // INTEGRATION_POINT or WHOLE_ELEMENT for fields
+  std::vector<FieldDef> fields;      // fields: usually one; whole-element prints may give several
+  std::vector<std::string> outputs;  // history: one output name per column
   std::string outputDescription;
 };
 

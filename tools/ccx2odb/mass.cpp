@@ -21,35 +21,50 @@ Solid solidOf(const std::string& t) {
 
 int nodesOf(Solid s) {
   switch (s) {
-    case Solid::Tet4: return 4;
-    case Solid::Tet10: return 10;
-    case Solid::Wedge6: return 6;
-    case Solid::Wedge15: return 15;
-    case Solid::Hex8: return 8;
-    case Solid::Hex20: return 20;
-    case Solid::None: return 0;
+    case Solid::Tet4:
+      return 4;
+    case Solid::Tet10:
+      return 10;
+    case Solid::Wedge6:
+      return 6;
+    case Solid::Wedge15:
+      return 15;
+    case Solid::Hex8:
+      return 8;
+    case Solid::Hex20:
+      return 20;
+    case Solid::None:
+      return 0;
   }
   return 0;
 }
 
 static void hexShape(bool quadratic, double r, double s, double t, double* N) {
-  static constexpr double c[20][3] = {
-      {-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1}, {-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1},
-      {0, -1, -1},  {1, 0, -1},  {0, 1, -1}, {-1, 0, -1}, {0, -1, 1},  {1, 0, 1},  {0, 1, 1}, {-1, 0, 1},
-      {-1, -1, 0},  {1, -1, 0},  {1, 1, 0},  {-1, 1, 0}};
+  static constexpr double c[20][3] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1}, {-1, -1, 1},
+                                      {1, -1, 1},   {1, 1, 1},   {-1, 1, 1}, {0, -1, -1}, {1, 0, -1},
+                                      {0, 1, -1},   {-1, 0, -1}, {0, -1, 1}, {1, 0, 1},   {0, 1, 1},
+                                      {-1, 0, 1},   {-1, -1, 0}, {1, -1, 0}, {1, 1, 0},   {-1, 1, 0}};
   for (int i = 0; i < (quadratic ? 20 : 8); ++i) {
     const double a = 1 + r * c[i][0], b = 1 + s * c[i][1], d = 1 + t * c[i][2];
-    if (!quadratic) N[i] = a * b * d / 8;
-    else if (i < 8) N[i] = a * b * d * (r * c[i][0] + s * c[i][1] + t * c[i][2] - 2) / 8;
-    else if (c[i][0] == 0) N[i] = (1 - r * r) * b * d / 4;
-    else if (c[i][1] == 0) N[i] = a * (1 - s * s) * d / 4;
-    else N[i] = a * b * (1 - t * t) / 4;
+    if (!quadratic)
+      N[i] = a * b * d / 8;
+    else if (i < 8)
+      N[i] = a * b * d * (r * c[i][0] + s * c[i][1] + t * c[i][2] - 2) / 8;
+    else if (c[i][0] == 0)
+      N[i] = (1 - r * r) * b * d / 4;
+    else if (c[i][1] == 0)
+      N[i] = a * (1 - s * s) * d / 4;
+    else
+      N[i] = a * b * (1 - t * t) / 4;
   }
 }
 
 static void tetShape(bool quadratic, double r, double s, double t, double* N) {
   const double L[4] = {1 - r - s - t, r, s, t};
-  if (!quadratic) { for (int i = 0; i < 4; ++i) N[i] = L[i]; return; }
+  if (!quadratic) {
+    for (int i = 0; i < 4; ++i) N[i] = L[i];
+    return;
+  }
   static constexpr int edge[6][2] = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
   for (int i = 0; i < 4; ++i) N[i] = L[i] * (2 * L[i] - 1);
   for (int e = 0; e < 6; ++e) N[4 + e] = 4 * L[edge[e][0]] * L[edge[e][1]];
@@ -58,7 +73,10 @@ static void tetShape(bool quadratic, double r, double s, double t, double* N) {
 static void wedgeShape(bool quadratic, double r, double s, double t, double* N) {
   const double L[3] = {1 - r - s, r, s};
   if (!quadratic) {
-    for (int i = 0; i < 3; ++i) { N[i] = L[i] * (1 - t) / 2; N[i + 3] = L[i] * (1 + t) / 2; }
+    for (int i = 0; i < 3; ++i) {
+      N[i] = L[i] * (1 - t) / 2;
+      N[i + 3] = L[i] * (1 + t) / 2;
+    }
     return;
   }
   static constexpr int edge[3][2] = {{0, 1}, {1, 2}, {2, 0}};
@@ -75,14 +93,24 @@ static void wedgeShape(bool quadratic, double r, double s, double t, double* N) 
 
 static void shape(Solid s, const double* p, double* N) {
   switch (s) {
-    case Solid::Tet4: case Solid::Tet10: return tetShape(s == Solid::Tet10, p[0], p[1], p[2], N);
-    case Solid::Wedge6: case Solid::Wedge15: return wedgeShape(s == Solid::Wedge15, p[0], p[1], p[2], N);
-    case Solid::Hex8: case Solid::Hex20: return hexShape(s == Solid::Hex20, p[0], p[1], p[2], N);
-    case Solid::None: return;
+    case Solid::Tet4:
+    case Solid::Tet10:
+      return tetShape(s == Solid::Tet10, p[0], p[1], p[2], N);
+    case Solid::Wedge6:
+    case Solid::Wedge15:
+      return wedgeShape(s == Solid::Wedge15, p[0], p[1], p[2], N);
+    case Solid::Hex8:
+    case Solid::Hex20:
+      return hexShape(s == Solid::Hex20, p[0], p[1], p[2], N);
+    case Solid::None:
+      return;
   }
 }
 
-struct Point { double p[3]; double w; };
+struct Point {
+  double p[3];
+  double w;
+};
 
 // Gauss-Legendre on [0, 1].
 static const std::vector<std::pair<double, double>>& gauss01(int n) {
@@ -106,21 +134,30 @@ static std::vector<Point> makeRule(Solid s) {
   const auto& g3 = gauss01(3);
   const auto& g4 = gauss01(4);
   if (s == Solid::Hex8 || s == Solid::Hex20) {
-    for (auto [a, wa] : g3) for (auto [b, wb] : g3) for (auto [c, wc] : g3)
-      pts.push_back({{2 * a - 1, 2 * b - 1, 2 * c - 1}, 8 * wa * wb * wc});
+    for (auto [a, wa] : g3)
+      for (auto [b, wb] : g3)
+        for (auto [c, wc] : g3) pts.push_back({{2 * a - 1, 2 * b - 1, 2 * c - 1}, 8 * wa * wb * wc});
   } else if (s == Solid::Tet4 || s == Solid::Tet10) {
-    for (auto [u, wu] : g4) for (auto [v, wv] : g4) for (auto [w, ww] : g4)
-      pts.push_back({{u, v * (1 - u), w * (1 - u) * (1 - v)}, wu * wv * ww * (1 - u) * (1 - u) * (1 - v)});
+    for (auto [u, wu] : g4)
+      for (auto [v, wv] : g4)
+        for (auto [w, ww] : g4)
+          pts.push_back({{u, v * (1 - u), w * (1 - u) * (1 - v)}, wu * wv * ww * (1 - u) * (1 - u) * (1 - v)});
   } else if (s == Solid::Wedge6 || s == Solid::Wedge15) {
-    for (auto [u, wu] : g4) for (auto [v, wv] : g4) for (auto [c, wc] : g3)
-      pts.push_back({{u, v * (1 - u), 2 * c - 1}, 2 * wu * wv * wc * (1 - u)});
+    for (auto [u, wu] : g4)
+      for (auto [v, wv] : g4)
+        for (auto [c, wc] : g3) pts.push_back({{u, v * (1 - u), 2 * c - 1}, 2 * wu * wv * wc * (1 - u)});
   }
   return pts;
 }
 
 static const std::vector<Point>& rule(Solid s) {
-  static const std::vector<Point> rules[] = {{}, makeRule(Solid::Tet4), makeRule(Solid::Tet10), makeRule(Solid::Wedge6),
-                                             makeRule(Solid::Wedge15), makeRule(Solid::Hex8), makeRule(Solid::Hex20)};
+  static const std::vector<Point> rules[] = {{},
+                                             makeRule(Solid::Tet4),
+                                             makeRule(Solid::Tet10),
+                                             makeRule(Solid::Wedge6),
+                                             makeRule(Solid::Wedge15),
+                                             makeRule(Solid::Hex8),
+                                             makeRule(Solid::Hex20)};
   return rules[static_cast<int>(s)];
 }
 
@@ -140,8 +177,10 @@ static double mapPoint(Solid s, const double* xyz, const double* p, double* x) {
   for (int d = 0; d < 3; ++d) {
     double q[3] = {p[0], p[1], p[2]};
     double Np[20], Nm[20];
-    q[d] = p[d] + h; shape(s, q, Np);
-    q[d] = p[d] - h; shape(s, q, Nm);
+    q[d] = p[d] + h;
+    shape(s, q, Np);
+    q[d] = p[d] - h;
+    shape(s, q, Nm);
     for (int k = 0; k < 3; ++k) {
       double sum = 0;
       for (int i = 0; i < n; ++i) sum += (Np[i] - Nm[i]) * xyz[3 * i + k];

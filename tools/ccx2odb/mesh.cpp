@@ -32,8 +32,7 @@ void Mesh::fromFrdElements(FrdElements&& e) {
   elementTypes = std::move(e.types);
   offsets = std::move(e.offsets);
   connectivity = std::move(e.connectivity);
-  for (std::size_t i = 0; i < elementLabels.size(); ++i)
-    toDeckOrder(elementTypes[i], connectivity.data() + offsets[i]);
+  for (std::size_t i = 0; i < elementLabels.size(); ++i) toDeckOrder(elementTypes[i], connectivity.data() + offsets[i]);
   makeGroups();
 }
 

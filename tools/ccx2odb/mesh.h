@@ -16,7 +16,7 @@ struct Mesh {
   std::vector<int> nodeLabels;
   std::vector<double> coordinates;
   std::vector<int> elementLabels;
-  std::vector<int> elementTypes;          // .frd type numbers (0 when taken from a deck)
+  std::vector<int> elementTypes;  // .frd type numbers (0 when taken from a deck)
   std::vector<std::int64_t> offsets{0};
   std::vector<int> connectivity;
   // Elements grouped by type, in order of first appearance: one ELEMENT_NODAL block each.
@@ -34,7 +34,8 @@ class NodeRows {
  public:
   void reset(const std::vector<int>& labels);
   int row(int label) const {
-    if (dense_) return label >= 0 && static_cast<std::size_t>(label) < rows_.size() ? rows_[static_cast<std::size_t>(label)] : -1;
+    if (dense_)
+      return label >= 0 && static_cast<std::size_t>(label) < rows_.size() ? rows_[static_cast<std::size_t>(label)] : -1;
     auto it = map_.find(label);
     return it == map_.end() ? -1 : it->second;
   }

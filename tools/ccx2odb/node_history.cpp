@@ -23,10 +23,12 @@ void StepHistory::add(const DatBlock& b, const DatMapping& m, double stepTime) {
   const std::size_t rows = b.rows();
   for (std::size_t i = 0; i < rows; ++i) {
     const bool atNode = b.kind == DatBlock::Kind::Node;
-    Region& r = atNode ? region(std::string("Node ") + kInstance + "." + std::to_string(b.ids[i]))
-                       : region("Set " + b.set);
-    if (atNode) r.node = b.ids[i];
-    else r.set = b.set;
+    Region& r =
+        atNode ? region(std::string("Node ") + kInstance + "." + std::to_string(b.ids[i])) : region("Set " + b.set);
+    if (atNode)
+      r.node = b.ids[i];
+    else
+      r.set = b.set;
     for (int k = 0; k < b.width; ++k) {
       Output& o = output(r, m.outputs[static_cast<std::size_t>(k)], m.outputDescription);
       o.data.push_back(stepTime);

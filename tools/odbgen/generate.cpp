@@ -37,14 +37,6 @@ class Rng {
   std::uint64_t state_;
 };
 
-// One stream per (seed, object) pair: objects are independent of the order
-// in which they are written.
-Rng streamFor(std::uint64_t seed, int step, int frame, int field) {
-  Rng mix(seed ^ (static_cast<std::uint64_t>(step) << 40) ^ (static_cast<std::uint64_t>(frame) << 16) ^
-          static_cast<std::uint64_t>(field));
-  return Rng(mix.next());
-}
-
 constexpr double kEdge = 10.0;         // element edge length, mm
 constexpr double kDensity = 7.85e-9;   // steel, t/mm^3
 constexpr long long kMaxValues = 50'000'000;
@@ -58,6 +50,14 @@ struct Model {
 };
 
 }  // namespace
+
+// One stream per (seed, object) pair: objects are independent of the order
+// in which they are written.
+static Rng streamFor(std::uint64_t seed, int step, int frame, int field) {
+  Rng mix(seed ^ (static_cast<std::uint64_t>(step) << 40) ^ (static_cast<std::uint64_t>(frame) << 16) ^
+          static_cast<std::uint64_t>(field));
+  return Rng(mix.next());
+}
 
 std::string stepName(int step) { return "Step-" + std::to_string(step + 1); }
 

@@ -26,7 +26,6 @@ static bool parseArgs(int argc, char** argv, odbgen::GenOptions& options, std::s
       options.single = true;
       continue;
     }
-    if (arg == "--help" || arg == "-h") return false;
     if (arg.starts_with("--")) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "odbgen: %s needs a value\n", argv[i]);
@@ -65,6 +64,12 @@ static bool parseArgs(int argc, char** argv, odbgen::GenOptions& options, std::s
 }
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   odbgen::GenOptions options;
   std::string path;
   if (!parseArgs(argc, argv, options, path)) {

@@ -10,12 +10,6 @@
 
 namespace {
 
-std::vector<std::string> keys(const auto& repo) {
-  std::vector<std::string> out;
-  for (int i = 0; i < repo.size(); ++i) out.push_back(repo.keyAt(i).str());
-  return out;
-}
-
 // Steps "b", "a", "C" in that order, each with field outputs "z" and "y".
 void writeWithPython(const std::string& dir, const std::string& path, bool trackOrder) {
   const std::string script = std::string(R"(
@@ -60,9 +54,9 @@ TEST(Order, CreationOrderWhenTrackedNameOrderOtherwise) {
     testsupport::TempDir dir;
     writeWithPython(dir.path(), dir.file("py.odb"), c.track);
     const odb_Odb& odb = openOdb(dir.file("py.odb"));
-    EXPECT_EQ(keys(odb.steps()), c.steps);
+    EXPECT_EQ(sample::keys(odb.steps()), c.steps);
     const odb_FieldOutputRepository fields = odb.steps()["a"].frames()[0].fieldOutputs();
-    EXPECT_EQ(keys(fields), c.fields);
+    EXPECT_EQ(sample::keys(fields), c.fields);
     // Other integer widths, fixed-length strings and int labels read as written.
     EXPECT_EQ(odb.steps()["a"].mass(), 3.0);
     EXPECT_EQ(fields["y"].bulkDataBlocks()[0].position(), odb_Enum::NODAL);

@@ -9,12 +9,6 @@
 
 namespace {
 
-std::vector<std::string> keys(const auto& repo) {
-  std::vector<std::string> out;
-  for (int i = 0; i < repo.size(); ++i) out.push_back(repo.keyAt(i).str());
-  return out;
-}
-
 std::vector<int> ints(const odb_SequenceInt& s) { return std::vector<int>(s.begin(), s.end()); }
 
 class RoundTrip : public ::testing::TestWithParam<int> {
@@ -33,15 +27,15 @@ TEST_P(RoundTrip, ModelAndSets) {
   EXPECT_EQ(odb.name().str(), path_);
   EXPECT_EQ(odb.description().str(), "sample database");
   const odb_Part& part = odb.parts()["P1"];
-  EXPECT_EQ(keys(part.elementSets(false)), (std::vector<std::string>{"PE"}));
+  EXPECT_EQ(sample::keys(part.elementSets(false)), (std::vector<std::string>{"PE"}));
   EXPECT_EQ(part.elementSets(false)["PE"].instanceNames().size(), 0);  // a part set has no instance
   EXPECT_EQ(ints(part.elementSets(false)["PE"].labels("")), (std::vector<int>{1, 2}));
 
   const odb_Assembly& a = odb.rootAssembly();
   EXPECT_EQ(a.name().str(), "ASM");
-  EXPECT_EQ(keys(a.instances()), (std::vector<std::string>{"I1", "I2"}));
-  EXPECT_EQ(keys(a.elementSets(false)), (std::vector<std::string>{"AE"}));
-  EXPECT_EQ(keys(a.nodeSets(false)), (std::vector<std::string>{"AN"}));
+  EXPECT_EQ(sample::keys(a.instances()), (std::vector<std::string>{"I1", "I2"}));
+  EXPECT_EQ(sample::keys(a.elementSets(false)), (std::vector<std::string>{"AE"}));
+  EXPECT_EQ(sample::keys(a.nodeSets(false)), (std::vector<std::string>{"AN"}));
   const odb_Set& ae = a.elementSets(false)["AE"];
   EXPECT_EQ(ae.type(), odb_Enum::ELEMENT_SET);
   EXPECT_EQ(ae.instanceNames().size(), 2);
@@ -59,24 +53,22 @@ TEST_P(RoundTrip, ModelAndSets) {
   ASSERT_EQ(elements.size(), 2);
   EXPECT_EQ(elements[1].label(), 2);
   EXPECT_EQ(ints(elements[1].connectivity()), (std::vector<int>{2, 3, 4}));
-  EXPECT_EQ(keys(i1.elementSets(false)), (std::vector<std::string>{"IE"}));
+  EXPECT_EQ(sample::keys(i1.elementSets(false)), (std::vector<std::string>{"IE"}));
 }
 
 TEST_P(RoundTrip, InternalSetsLoadedOnlyWhenAsked) {
-  const odb_Odb& hidden = openOdb(path_, true, false);
-  EXPECT_EQ(hidden.rootAssembly().elementSets(true).size(), 1);  // AI not loaded at all
+  EXPECT_EQ(openOdb(path_, true, false).rootAssembly().elementSets(true).size(), 1);  // AI not loaded at all
   const odb_Odb& odb = openOdb(path_, true, true);
   const odb_Assembly& a = odb.rootAssembly();
-  EXPECT_EQ(keys(a.elementSets(true)), (std::vector<std::string>{"AE", "AI"}));
-  EXPECT_EQ(keys(a.elementSets(false)), (std::vector<std::string>{"AE"}));
-  EXPECT_EQ(keys(a.instances()["I1"].nodeSets(true)), (std::vector<std::string>{"IN", "IH"}));
-  EXPECT_EQ(keys(odb.parts()["P1"].elementSets(true)), (std::vector<std::string>{"PE", "PI"}));
-  EXPECT_EQ(keys(odb.parts()["P1"].elementSets(false)), (std::vector<std::string>{"PE"}));
+  EXPECT_EQ(sample::keys(a.elementSets(true)), (std::vector<std::string>{"AE", "AI"}));
+  EXPECT_EQ(sample::keys(a.elementSets(false)), (std::vector<std::string>{"AE"}));
+  EXPECT_EQ(sample::keys(a.instances()["I1"].nodeSets(true)), (std::vector<std::string>{"IN", "IH"}));
+  EXPECT_EQ(sample::keys(odb.parts()["P1"].elementSets(true)), (std::vector<std::string>{"PE", "PI"}));
 }
 
 TEST_P(RoundTrip, StepsFramesAndDefaults) {
   const odb_Odb& odb = openOdb(path_);
-  EXPECT_EQ(keys(odb.steps()), (std::vector<std::string>{"Step-1", "Step 2"}));
+  EXPECT_EQ(sample::keys(odb.steps()), (std::vector<std::string>{"Step-1", "Step 2"}));
   const odb_Step& s1 = odb.steps()["Step-1"];
   EXPECT_EQ(s1.description().str(), "first");
   EXPECT_EQ(s1.mass(), 12.5);
@@ -98,7 +90,7 @@ TEST_P(RoundTrip, StepsFramesAndDefaults) {
   EXPECT_EQ(f1.description().str(), "");
   EXPECT_EQ(f1.frameValue(), 0.0);
   EXPECT_EQ(f1.fieldOutputs().size(), 0);
-  EXPECT_EQ(keys(f0.fieldOutputs()), (std::vector<std::string>{"U", "S", "SN", "EV"}));
+  EXPECT_EQ(sample::keys(f0.fieldOutputs()), (std::vector<std::string>{"U", "S", "SN", "EV"}));
 }
 
 TEST_P(RoundTrip, FieldOutputsAndBlocks) {
@@ -172,7 +164,7 @@ TEST_P(RoundTrip, FieldValuesWalkTheBlocks) {
 TEST_P(RoundTrip, HistoryRegionsAndOutputs) {
   const odb_Odb& odb = openOdb(path_);
   const odb_HistoryRegionRepository& regions = odb.steps()["Step-1"].historyRegions();
-  EXPECT_EQ(keys(regions), (std::vector<std::string>{"Node I1.1", "Assembly", "R"}));
+  EXPECT_EQ(sample::keys(regions), (std::vector<std::string>{"Node I1.1", "Assembly", "R"}));
   const odb_HistoryRegion& node = regions["Node I1.1"];
   EXPECT_EQ(node.description().str(), "node one");
   const odb_HistoryPoint pt = node.historyPoint();
@@ -194,6 +186,13 @@ TEST_P(RoundTrip, HistoryRegionsAndOutputs) {
   EXPECT_EQ(asm_.historyOutputs()["ALLIE"].type(), 7);
   EXPECT_EQ(asm_.historyOutputs()["ALLIE"].data()[1][1], 3.0f);
   EXPECT_EQ(regions["R"].historyPoint().region().name().str(), "NOSUCH");
+  // Rows of width 0 are rows all the same.
+  odb_finalizeAPI();
+  odbw::edit::writeFloatDataset(path_, "/steps/Step-1/historyRegions/Assembly/historyOutputs/ALLIE/data", {}, {2, 0});
+  const odb_SequenceSequenceFloat empty =
+      openOdb(path_).steps()["Step-1"].historyRegions()["Assembly"].historyOutputs()["ALLIE"].data();
+  ASSERT_EQ(empty.size(), 2);
+  EXPECT_EQ(empty[1].size(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Precision, RoundTrip, ::testing::Values(0, 1));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "odb/odb.h"
 #include "odb/odb_writer.h"
@@ -14,6 +15,13 @@ void writeSample(const std::string& path, int precision, const odbw::Options& op
 
 // Returns the field output `name` of frame 0 of Step-1.
 odb_FieldOutput field(const odb_Odb& odb, const char* name);
+
+// Returns the keys of a repository in its order.
+std::vector<std::string> keys(const auto& repo) {
+  std::vector<std::string> out;
+  for (int i = 0; i < repo.size(); ++i) out.push_back(repo.keyAt(i).str());
+  return out;
+}
 
 // Closes every database the library holds, so no test leaks into the next.
 struct Finalize {
