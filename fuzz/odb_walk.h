@@ -1,5 +1,5 @@
 // Reads every object of an open database through the public API: the
-// "full read" of the structure fuzz target and the generator test.
+// "full read" of the structure fuzz target.
 #pragma once
 
 #include "odb/odb.h"
