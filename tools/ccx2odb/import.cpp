@@ -104,6 +104,7 @@ void Importer::readMesh() {
   frd_ = std::make_unique<FrdReader>(*frdFile_);
   for (;;) {
     const FrdReader::Item item = frd_->next();
+    progress();
     if (item == FrdReader::Item::Nodes)
       mesh_.fromFrdNodes(std::move(frd_->nodes()));
     else if (item == FrdReader::Item::Elements)
