@@ -4,18 +4,13 @@
 
 #include <algorithm>
 
+#include "odb/h5_io.h"
 #include "odb/odb.h"
 
 namespace odb_detail {
 
-void writeFail(const WriteAt& at, std::string_view what) {
-  std::string message = at.file;
-  message += ": ";
-  message += at.path;
-  message += ": ";
-  message += what;
-  throw odb_Exception(std::move(message));
-}
+// One message shape for the reader and the writer: "<file>: <path>: <what>".
+void writeFail(const WriteAt& at, std::string_view what) { odbFail(Where{at.file, at.path}, what); }
 
 void silenceHdf5() { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); }
 

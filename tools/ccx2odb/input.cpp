@@ -131,13 +131,21 @@ static bool parseBareExponent(const char* p, const char* end, double mantissa, d
   return ec2 == std::errc() || ec2 == std::errc::result_out_of_range;
 }
 
-bool parseReal(std::string_view field, double& value) {
-  const char* p = field.data();
-  const char* end = p + field.size();
+// Narrows [p, end) to the field without blanks around it (and a CR at its
+// end) and without a leading '+'; false when nothing is left.
+static bool trimNumber(std::string_view field, const char*& p, const char*& end) {
+  p = field.data();
+  end = p + field.size();
   while (p < end && *p == ' ') ++p;
   while (end > p && (end[-1] == ' ' || end[-1] == '\r')) --end;
   if (p == end) return false;
   if (*p == '+') ++p;
+  return true;
+}
+
+bool parseReal(std::string_view field, double& value) {
+  const char *p, *end;
+  if (!trimNumber(field, p, end)) return false;
   auto [ptr, ec] = std::from_chars(p, end, value);
   if (ec == std::errc::result_out_of_range) {
     // Underflow to a denormal or zero is what Fortran readers give as well.
@@ -153,12 +161,8 @@ bool parseReal(std::string_view field, double& value) {
 }
 
 bool parseInt(std::string_view field, long& value) {
-  const char* p = field.data();
-  const char* end = p + field.size();
-  while (p < end && *p == ' ') ++p;
-  while (end > p && (end[-1] == ' ' || end[-1] == '\r')) --end;
-  if (p == end) return false;
-  if (*p == '+') ++p;
+  const char *p, *end;
+  if (!trimNumber(field, p, end)) return false;
   auto [ptr, ec] = std::from_chars(p, end, value);
   return ec == std::errc() && ptr == end;
 }
