@@ -1,7 +1,5 @@
-// Runs the program's entry logic and, at process exit, prints how often the
-// library runtime was started and stopped. The handler is registered before
-// harvestMain registers VLTFinalize, so it runs after that one: the counts
-// include the exit-time shutdown.
+// harvestMain, then at exit the runtime start and stop counts. Registered before
+// harvestMain registers VLTFinalize, the handler runs after it: the counts include that.
 #include <cstdio>
 #include <cstdlib>
 

@@ -22,15 +22,9 @@ void addMesh(Writer& w, const std::string& instance) {
   const std::vector<int> nodes = {1, 2, 3, 4};
   const std::vector<double> xyz = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
   w.setInstanceNodes(instance, nodes, xyz);
-  const std::vector<int> elements = {1, 2};
+  const std::vector<int> elements = {1, 2}, connectivity = {1, 2, 3, 2, 3, 4};
   const std::vector<std::int64_t> offsets = {0, 3, 6};
-  const std::vector<int> connectivity = {1, 2, 3, 2, 3, 4};
   w.setInstanceElements(instance, elements, offsets, connectivity);
-}
-
-void addModel(Writer& w, const std::string& instance) {
-  w.addPart("PART-1");
-  addMesh(w, instance);
 }
 
 FieldInfo fieldInfo(int type, const std::string& description, std::vector<std::string> labels,
@@ -82,13 +76,13 @@ void addField(Writer& w, int frame, const std::string& name, const FieldInfo& in
 // holds no value of the instance.
 GOLDEN_RECIPE(field_types) {
   Writer w(path);
-  addModel(w, kInstance);
+  w.addPart("PART-1");
+  addMesh(w, kInstance);
   w.addAssemblySet(SetKind::Element, "E-ONE", {{kInstance, {2}}});
   w.addAssemblySet(SetKind::Node, "TOP", {{kInstance, {1, 2}}});
   w.addAssemblySet(SetKind::Node, "WarnSet", {{kInstance, {1, 2, 3, 4}}});
-  const std::vector<int> one = {1};
+  const std::vector<int> one = {1}, all = {1, 2, 3, 4};
   w.addInstanceSet(kInstance, SetKind::Element, "InfoSet", one);
-  const std::vector<int> all = {1, 2, 3, 4};
   w.addInstanceSet(kInstance, SetKind::Node, "ALL NODES", all);
   w.addPartSet("PART-1", SetKind::Node, "PSET", one);
 
@@ -128,7 +122,8 @@ GOLDEN_RECIPE(field_types) {
 // blocks (maxima, minima, engineering extremes) and which report one block.
 GOLDEN_RECIPE(field_two_blocks) {
   Writer w(path);
-  addModel(w, "A-1");
+  w.addPart("PART-1");
+  addMesh(w, "A-1");
   addMesh(w, "B-1");
   const std::vector<int> nodes = {1, 2, 3, 4};
   w.addStep(kStep);

@@ -16,7 +16,6 @@ using odbw::Writer;
 
 namespace {
 
-// One scalar field output on the whole model, one block at nodes 1..n.
 void addTemperature(Writer& w, const std::string& step, int frame, const std::vector<float>& values) {
   odbw::FieldInfo info;
   info.description = "Temperature";
@@ -110,10 +109,7 @@ GOLDEN_RECIPE(hist_points) {
   const std::string s = "Step 1-a";
   w.addStep(s);
   const std::vector<float> rows = {0, 1, 1, 2};
-  const struct {
-    const char* region;
-    HistoryRegionInfo info;
-  } regions[] = {
+  const struct { const char* region; HistoryRegionInfo info; } regions[] = {
       {"Node I.7", pointInfo("Node 7", 7)},
       {"Node I.0", pointInfo("Node 0", 0)},
       {"Element I.12", pointInfo("Element 12", -1, 12)},
@@ -181,9 +177,8 @@ GOLDEN_RECIPE(trav_damaged) {
 // a names-only run writes nothing.
 GOLDEN_RECIPE(trav_sets) {
   Writer w(path);
-  const int nodes[] = {1, 2, 3};
+  const int nodes[] = {1, 2, 3}, elements[] = {1};
   const std::int64_t offsets[] = {0, 3};
-  const int elements[] = {1};
   w.addPart("P");
   w.addInstance("PART-1-1", "P");
   w.setInstanceNodes("PART-1-1", nodes);

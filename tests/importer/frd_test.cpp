@@ -4,41 +4,40 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 using ccx::FrdReader;
-using ccx::InputFile;
-using ccx::ParseError;
+using Item = ccx::FrdReader::Item;
 
 namespace {
 
-const char* const kNodesLong =
+const std::string kNodesLong =
     "    1C\n"
     "    2C                             2                                     1\n"
     " -1         1 0.00000E+00-1.00000E+00-2.00000E+00\n"
     " -1        12 1.50000E+00 2.50000E-01-3.00000E+02\n"
     " -3\n";
 
-const char* const kDispLong =
-    "    1PSTEP                         4           3           2          \n"
-    "  100CL  101 0.30000E+00           2                     0    1           1\n"
+const std::string kDispHead =
     " -4  DISP        4    1\n"
-    " -5  D1          1    2    1    0\n"
-    " -5  D2          1    2    2    0\n"
-    " -5  D3          1    2    3    0\n"
-    " -5  ALL         1    2    0    0    1ALL\n"
+    " -5  D1          1    2    1    0\n -5  D2          1    2    2    0\n -5  D3          1    2    3    0\n"
+    " -5  ALL         1    2    0    0    1ALL\n";
+
+const std::string kDispLong =
+    "    1PSTEP                         4           3           2          \n"
+    "  100CL  101 0.30000E+00           2                     0    1           1\n" +
+    kDispHead +
     " -1         1 5.18959E-03-8.25219E-04-1.00000E+00\n"
     " -1        12-1.00000E+00-2.00000E+00 3.00000E+00\n"
-    " -3\n"
-    " 9999\n";
+    " -3\n";
 
-std::string message(const std::string& name, const std::string& text) {
+std::string message(const std::string& text) {
   try {
-    InputFile in(name, text);
+    ccx::InputFile in("job.frd", text);
     FrdReader r(in);
-    while (r.next() != FrdReader::Item::End) {}
-  } catch (const ParseError& e) {
+    while (r.next() != Item::End) {
+    }
+  } catch (const ccx::ParseError& e) {
     return e.what();
   }
   return "no error";
@@ -50,13 +49,28 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 
 }  // namespace
 
-TEST(Frd, LongFormatNodesAndTouchingNumbers) {
-  InputFile in("job.frd", std::string(kNodesLong) + kDispLong);
+TEST(Frd, LongFormatTouchingNumbersBrickAndModes) {
+  const std::string brick =  // long format: a 20-node brick continued on two -2 lines
+      "    3C                             1                                     1\n"
+      " -1        10    4    0    1\n"
+      " -2         1         2         3         4         5         6         7         8         9        10\n"
+      " -2        11        12        13        14        15        16        17        18        19        20\n"
+      " -3\n";
+  std::string text = kNodesLong + brick + kDispLong;
+  // Every mode of a frequency step has increment 1; 1PMODE tells them apart.
+  for (const char* mode : {"1", "2"})
+    text += std::string("    1PSTEP                         ") + mode + "           1           2\n" +
+            "    1PMODE                         " + mode + "\n" +
+            "  100CL  102 32.46996095           0                     2    2MODAL      1\n" + kDispHead + " -3\n";
+  ccx::InputFile in("job.frd", text + " 9999\n");
   FrdReader r(in);
-  ASSERT_EQ(r.next(), FrdReader::Item::Nodes);
+  ASSERT_EQ(r.next(), Item::Nodes);
   EXPECT_EQ(r.nodes().labels, (std::vector<int>{1, 12}));
   EXPECT_EQ(r.nodes().coordinates, (std::vector<double>{0, -1, -2, 1.5, 0.25, -300}));
-  ASSERT_EQ(r.next(), FrdReader::Item::Result);
+  ASSERT_EQ(r.next(), Item::Elements);
+  EXPECT_EQ(r.elements().offsets, (std::vector<std::int64_t>{0, 20}));
+  EXPECT_EQ(r.elements().connectivity.back(), 20);
+  ASSERT_EQ(r.next(), Item::Result);
   const ccx::FrdResult& d = r.result();
   EXPECT_EQ(d.name, "DISP");
   EXPECT_EQ(d.step, 2);
@@ -68,140 +82,92 @@ TEST(Frd, LongFormatNodesAndTouchingNumbers) {
   EXPECT_EQ(d.storedColumns.size(), 3u);
   EXPECT_EQ(d.nodes, (std::vector<int>{1, 12}));
   EXPECT_EQ(d.values, (std::vector<float>{5.18959e-03f, -8.25219e-04f, -1.0f, -1.0f, -2.0f, 3.0f}));
-  EXPECT_EQ(r.next(), FrdReader::Item::End);
-}
-
-TEST(Frd, ModalBlocksCarryTheirMode) {
-  // Every mode of a frequency step has increment 1; 1PMODE tells them apart.
-  std::string text;
-  for (int mode = 1; mode <= 2; ++mode)
-    text += "    1PSTEP                         " + std::to_string(mode) +
-            "           1           2\n"
-            "    1PMODE                         " +
-            std::to_string(mode) +
-            "\n"
-            "  100CL  102 32.46996095           0                     2    2MODAL      1\n"
-            " -4  DISP        4    1\n -5  D1          1    2    1    0\n -5  D2          1    2    2    0\n"
-            " -5  D3          1    2    3    0\n -5  ALL         1    2    0    0    1ALL\n -3\n";
-  InputFile in("modal.frd", text + " 9999\n");
-  FrdReader r(in);
   for (int mode = 1; mode <= 2; ++mode) {
-    ASSERT_EQ(r.next(), FrdReader::Item::Result);
+    ASSERT_EQ(r.next(), Item::Result);
     EXPECT_EQ(r.result().mode, mode);
     EXPECT_EQ(r.result().increment, 1);
     EXPECT_EQ(r.result().analysisType, 2);
     EXPECT_DOUBLE_EQ(r.result().value, 32.46996095);  // written fixed-point, not E12.5
   }
+  EXPECT_EQ(r.next(), Item::End);
 }
 
 TEST(Frd, ShortFormatAndContinuationLines) {
   // Short format: ids 5 wide. Eight stored components: a -2 line carries the last two.
-  const std::string text =
+  std::string text =
       "    2C                             1                                     0\n"
-      " -1    7 1.00000E+00 2.00000E+00 3.00000E+00\n"
-      " -3\n"
+      " -1    7 1.00000E+00 2.00000E+00 3.00000E+00\n -3\n"
       "    3C                             1                                     0\n"
-      " -1    3    3    0    1\n"
-      " -2    7    7    7    7\n"
-      " -3\n"
+      " -1    3    3    0    1\n -2    7    7    7    7\n -3\n"
       "  100CL  101 1.00000E+00           1                     0    1           0\n"
-      " -4  SDV         8    1\n"
-      " -5  SDV1        1    1    0    0\n -5  SDV2        1    1    0    0\n"
-      " -5  SDV3        1    1    0    0\n -5  SDV4        1    1    0    0\n"
-      " -5  SDV5        1    1    0    0\n -5  SDV6        1    1    0    0\n"
-      " -5  SDV7        1    1    0    0\n -5  SDV8        1    1    0    0\n"
+      " -4  SDV         8    1\n";
+  for (char k = '1'; k <= '8'; ++k) text += std::string(" -5  SDV") + k + "        1    1    0    0\n";
+  text +=
       " -1    7 1.00000E+00 2.00000E+00 3.00000E+00 4.00000E+00 5.00000E+00 6.00000E+00\n"
-      " -2      7.00000E+00-8.00000E+00\n"
-      " -3\n"
-      " 9999\n";
-  InputFile in("short.frd", text);
+      " -2      7.00000E+00-8.00000E+00\n -3\n 9999\n";
+  ccx::InputFile in("short.frd", text);
   FrdReader r(in);
-  ASSERT_EQ(r.next(), FrdReader::Item::Nodes);
+  ASSERT_EQ(r.next(), Item::Nodes);
   EXPECT_EQ(r.nodes().labels, std::vector<int>{7});
-  ASSERT_EQ(r.next(), FrdReader::Item::Elements);
+  ASSERT_EQ(r.next(), Item::Elements);
   EXPECT_EQ(r.elements().types, std::vector<int>{3});
   EXPECT_EQ(r.elements().connectivity, (std::vector<int>{7, 7, 7, 7}));
-  ASSERT_EQ(r.next(), FrdReader::Item::Result);
+  ASSERT_EQ(r.next(), Item::Result);
   EXPECT_EQ(r.result().values, (std::vector<float>{1, 2, 3, 4, 5, 6, 7, -8}));
 }
 
-TEST(Frd, TwentyNodeBrickSpansTwoLines) {
-  const std::string text =
-      "    3C                             1                                     1\n"
-      " -1        10    4    0    1\n"
-      " -2         1         2         3         4         5         6         7         8         9        10\n"
-      " -2        11        12        13        14        15        16        17        18        19        20\n"
-      " -3\n 9999\n";
-  InputFile in("brick.frd", text);
-  FrdReader r(in);
-  ASSERT_EQ(r.next(), FrdReader::Item::Elements);
-  EXPECT_EQ(r.elements().offsets, (std::vector<std::int64_t>{0, 20}));
-  EXPECT_EQ(r.elements().connectivity.back(), 20);
-}
-
-static void put(std::string& s, const void* p, std::size_t n) { s.append(static_cast<const char*>(p), n); }
-
 TEST(Frd, BinaryRecords) {
-  std::string text = "    2C                             1                                     3\n";
-  const std::int32_t id = 5;
+  auto bytes = [](const auto& v) { return std::string(reinterpret_cast<const char*>(&v), sizeof v); };
+  const std::int32_t id = 5, elem[8] = {9, 3, 0, 1, 5, 5, 5, 5};
   const double xyz[3] = {1.25, -2.5, 3.0};
-  put(text, &id, 4);
-  put(text, xyz, sizeof xyz);
-  text += "    3C                             1                                     2\n";
-  const std::int32_t elem[8] = {9, 3, 0, 1, 5, 5, 5, 5};
-  put(text, elem, sizeof elem);
-  text +=
-      "  100CL  101 1.00000E+00           1                     0    1           2\n"
-      " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n";
-  const float t = 42.5f;
-  put(text, &id, 4);
-  put(text, &t, 4);
-  text += " 9999\n";
-  InputFile in("bin.frd", text);
+  const std::string text = "    2C                             1                                     3\n" + bytes(id) +
+                           bytes(xyz) + "    3C                             1                                     2\n" +
+                           bytes(elem) +
+                           "  100CL  101 1.00000E+00           1                     0    1           2\n"
+                           " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n" +
+                           bytes(id) + bytes(42.5f) + " 9999\n";
+  ccx::InputFile in("bin.frd", text);
   FrdReader r(in);
-  ASSERT_EQ(r.next(), FrdReader::Item::Nodes);
+  ASSERT_EQ(r.next(), Item::Nodes);
   EXPECT_EQ(r.nodes().coordinates, (std::vector<double>{1.25, -2.5, 3.0}));
-  ASSERT_EQ(r.next(), FrdReader::Item::Elements);
+  ASSERT_EQ(r.next(), Item::Elements);
   EXPECT_EQ(r.elements().labels, std::vector<int>{9});
   EXPECT_EQ(r.elements().connectivity, (std::vector<int>{5, 5, 5, 5}));
-  ASSERT_EQ(r.next(), FrdReader::Item::Result);
+  ASSERT_EQ(r.next(), Item::Result);
   EXPECT_EQ(r.result().nodes, std::vector<int>{5});
   EXPECT_EQ(r.result().values, std::vector<float>{42.5f});
-  EXPECT_EQ(r.next(), FrdReader::Item::End);
+  EXPECT_EQ(r.next(), Item::End);
 }
 
 TEST(Frd, MalformedInputNamesFileAndLine) {
-  struct Case {
+  const std::string head = kDispLong.substr(0, kDispLong.find(" -1        12"));
+  const struct Case {
     const char* name;
     std::string text;
     const char* expected;
-  };
-  const std::string disp(kDispLong);
-  const Case cases[] = {
+  } cases[] = {
       {"garbled number", replaced(kNodesLong, "2.50000E-01", "2.5x000E-01"),
        "job.frd:4: bad number '2.5x000E-01' in columns 26-37"},
-      {"truncated block", std::string(kNodesLong).substr(0, std::strlen(kNodesLong) - 4),
+      {"truncated block", kNodesLong.substr(0, kNodesLong.size() - 4),
        "job.frd:4: unexpected end of file inside the node block"},
-      {"no end record", std::string(kNodesLong), "job.frd:5: unexpected end of file: no 9999 end record"},
-      {"short result row", disp.substr(0, disp.find(" -1        12")) + " -1        12-1.00000E+00\n -3\n",
+      {"no end record", kNodesLong, "job.frd:5: unexpected end of file: no 9999 end record"},
+      {"short result row", head + " -1        12-1.00000E+00\n -3\n",
        "job.frd:10: node 12 of DISP has 1 values, expected 3"},
-      {"bad result number",
-       disp.substr(0, disp.find(" -1        12")) + " -1        12-1.00000E+00-2.0000QE+00 3.00000E+00\n",
+      {"bad result number", head + " -1        12-1.00000E+00-2.0000QE+00 3.00000E+00\n",
        "job.frd:9: bad number '-2.0000QE+00' in columns 26-37 of DISP"},
       {"unknown element type",
-       "    3C                             1                                     1\n"
-       " -1         1   99    0    1\n",
+       "    3C                             1                                     1\n -1         1   99    0    1\n",
        "job.frd:2: element 1 has unknown type 99"},
       {"truncated binary", "    2C                             2                                     3\n\x01\x00",
        "job.frd:1: node block of 2 records runs past the end of the file"},
       {"binary result past the end",
-       std::string("  100CL  101 1.00000E+00           3                     0    1           2\n"
-                   " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n") +
+       "  100CL  101 1.00000E+00           3                     0    1           2\n"
+       " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n" +
            std::string(20, '\0'),
        "job.frd:3: result block of 3 records runs past the end of the file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(message("job.frd", c.text), c.expected);
+    EXPECT_EQ(message(c.text), c.expected);
   }
 }

@@ -6,33 +6,9 @@
 
 #include "test_support.h"
 
-using ccx::InpModel;
 using ccx::readInpText;
 
 namespace {
-
-const char* const kDeck =
-    "** a comment\n"
-    "*Node, nset=Nall\n"
-    "1, 0., 0., 0.\n"
-    "2, 1., 0., 0.\n"
-    "3, 0., 1., 0.\n"
-    "4, 0., 0., 1.\n"
-    "*element, type=c3d4,\n"
-    "  elset=Solid\n"
-    "7, 1, 2,\n"
-    "   3, 4\n"
-    "*NSET, NSET=base, GENERATE\n"
-    "1, 3, 2\n"
-    "*nset,nset=Both\n"
-    "base, 4\n"
-    "*ELSET,ELSET=Outer\n"
-    "solid\n"
-    "*MATERIAL,NAME=Steel\n"
-    "*DENSITY\n"
-    "7.8e-9\n"
-    "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n"
-    "*STEP\n*STATIC\n*END STEP\n*Step\n*Static\n*End Step\n";
 
 std::vector<int> labels(const ccx::InpSet* s) { return s ? s->labels : std::vector<int>{-1}; }
 
@@ -48,7 +24,13 @@ std::string error(const std::string& text, const std::string& dir = ".") {
 }  // namespace
 
 TEST(Inp, MeshSetsMaterialsAndSteps) {
-  const InpModel m = readInpText("job.inp", kDeck);
+  const ccx::InpModel m = readInpText("job.inp",
+                                      "** a comment\n*Node, nset=Nall\n1, 0., 0., 0.\n2, 1., 0., 0.\n3, 0., 1., 0.\n"
+                                      "4, 0., 0., 1.\n*element, type=c3d4,\n  elset=Solid\n7, 1, 2,\n   3, 4\n"
+                                      "*NSET, NSET=base, GENERATE\n1, 3, 2\n*nset,nset=Both\nbase, 4\n"
+                                      "*ELSET,ELSET=Outer\nsolid\n*MATERIAL,NAME=Steel\n*DENSITY\n7.8e-9\n"
+                                      "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n"
+                                      "*STEP\n*STATIC\n*END STEP\n*Step\n*Static\n*End Step\n");
   EXPECT_EQ(m.nodeLabels, (std::vector<int>{1, 2, 3, 4}));
   EXPECT_EQ(m.elementLabels, std::vector<int>{7});
   EXPECT_EQ(m.typeNames, std::vector<std::string>{"C3D4"});
@@ -63,21 +45,22 @@ TEST(Inp, MeshSetsMaterialsAndSteps) {
   EXPECT_EQ(m.steps, 2);
 }
 
-TEST(Inp, IncludePullsInAnotherFile) {
+TEST(Inp, IncludeReadsFilesNextToTheDeck) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("mesh.inp"), "*NODE,NSET=N\n5,1,2,3\n");
-  const InpModel m = readInpText("job.inp", "*INCLUDE, INPUT=mesh.inp\n*NSET,NSET=M\nN\n", dir.path());
+  const ccx::InpModel m = readInpText("job.inp", "*INCLUDE, INPUT=mesh.inp\n*NSET,NSET=M\nN\n", dir.path());
   EXPECT_EQ(m.nodeLabels, std::vector<int>{5});
   EXPECT_EQ(labels(m.findNodeSet("M")), std::vector<int>{5});
+  EXPECT_EQ(error("*include,input=gone.inp\n", dir.path()),
+            dir.path() + "/gone.inp: cannot open: No such file or directory");
 }
 
 TEST(Inp, BadDecksNameFileAndLine) {
-  struct Case {
+  const struct Case {
     const char* name;
-    std::string text;
-    std::string expected;
-  };
-  const Case cases[] = {
+    const char* text;
+    const char* expected;
+  } cases[] = {
       {"unknown nested set", "*NODE\n1,0,0,0\n*NSET,NSET=A\n1\n*NSET,NSET=B\nA,\nmissing\n",
        "job.inp:7: unknown node set MISSING"},
       {"unknown section set", "*SOLID SECTION,ELSET=Nowhere,MATERIAL=M\n",
@@ -90,7 +73,4 @@ TEST(Inp, BadDecksNameFileAndLine) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(error(c.text), c.expected);
   }
-  testsupport::TempDir dir;
-  EXPECT_EQ(error("*include,input=gone.inp\n", dir.path()),
-            dir.path() + "/gone.inp: cannot open: No such file or directory");
 }

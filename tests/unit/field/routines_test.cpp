@@ -1,12 +1,10 @@
-// The field routines on small databases written by the writer: the value
-// extractor, block quirks of the bulk statistics, and a cross-check of the
-// set path against the whole-model path.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -23,55 +21,36 @@ namespace {
 
 const float kNaNf = std::nanf("");
 
-struct Finalize {
-  ~Finalize() { odb_finalizeAPI(); }
-};
-
 class FieldRoutines : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetSettings();
-    resetResults();
-  }
-  void TearDown() override {
-    resetSettings();
-    resetResults();
-  }
-  Finalize finalize_;
+  void SetUp() override { resetSettings(), resetResults(); }
+  void TearDown() override { resetSettings(), resetResults(), odb_finalizeAPI(); }
   testsupport::TempDir dir_;
 };
 
 odb_FieldOutput fieldOf(const odb_Odb& odb, const char* name) {
-  const odb_FieldOutputRepository fields = odb.steps()["Step-1"].frames()[0].fieldOutputs();
-  return fields[name];
+  return odb.steps()["Step-1"].frames()[0].fieldOutputs()[name];
 }
 
 template <class T>
 void addField(odbw::Writer& w, const char* name, int type, std::vector<std::string> labels,
-              const odbw::BlockInfo& block, const std::vector<T>& data, int width) {
+              const odbw::BlockInfo& at, const std::vector<T>& data, int width) {
   odbw::FieldInfo info;
   info.type = type;
   info.componentLabels = std::move(labels);
   w.addFieldOutput("Step-1", 0, name, info);
-  w.addBlock("Step-1", 0, name, block, std::span<const T>(data), width);
+  w.addBlock("Step-1", 0, name, at, std::span<const T>(data), width);
 }
 
-odbw::BlockInfo atNodes(const char* instance, int count) {
+// Labels 1..count on instance I: nodes, or elements at the centroid.
+odbw::BlockInfo block(int count, bool elements = false, const char* instance = "I") {
   odbw::BlockInfo b;
   b.instance = instance;
-  for (int i = 1; i <= count; ++i) b.nodeLabels.push_back(i);
+  if (elements) b.position = "CENTROID";
+  for (int i = 1; i <= count; ++i) (elements ? b.elementLabels : b.nodeLabels).push_back(i);
   return b;
 }
 
-odbw::BlockInfo atElements(const char* instance, int count, const char* position = "CENTROID") {
-  odbw::BlockInfo b;
-  b.position = position;
-  b.instance = instance;
-  for (int i = 1; i <= count; ++i) b.elementLabels.push_back(i);
-  return b;
-}
-
-// Result lines as name -> value text.
 std::map<std::string, std::string> parseLines(const std::string& text) {
   std::map<std::string, std::string> lines;
   std::istringstream in(text);
@@ -89,53 +68,42 @@ TEST_F(FieldRoutines, ValueExtractorHandsOverComponents) {
     odbw::Writer w(path);
     w.addStep("Step-1");
     w.addFrame("Step-1");
-    addField(w, "SF", odb_Enum::SCALAR, {}, atNodes("I", 1), std::vector<float>{2.5f}, 1);
-    addField(w, "SD", odb_Enum::SCALAR, {}, atNodes("I", 1), std::vector<double>{0.1}, 1);
-    addField(w, "UD", odb_Enum::VECTOR, {"UD1", "UD2", "UD3"}, atNodes("I", 1), std::vector<double>{3, 4, 0.1}, 3);
-    addField(w, "U2", odb_Enum::VECTOR, {"U21", "U22"}, atNodes("I", 1), std::vector<float>{6, 8}, 2);
-    addField(w, "SM", odb_Enum::TENSOR_3D_SURFACE, {"SM11", "SM22", "SM12"}, atElements("I", 1),
+    addField(w, "SF", odb_Enum::SCALAR, {}, block(1), std::vector<float>{2.5f}, 1);
+    addField(w, "SD", odb_Enum::SCALAR, {}, block(1), std::vector<double>{0.1}, 1);
+    addField(w, "UD", odb_Enum::VECTOR, {"UD1", "UD2", "UD3"}, block(1), std::vector<double>{3, 4, 0.1}, 3);
+    addField(w, "U2", odb_Enum::VECTOR, {"U21", "U22"}, block(1), std::vector<float>{6, 8}, 2);
+    addField(w, "SM", odb_Enum::TENSOR_3D_SURFACE, {"SM11", "SM22", "SM12"}, block(1, true),
              std::vector<double>{0.25, 2, 3}, 3);
-    addField(w, "O4", 4, {}, atNodes("I", 1), std::vector<float>{9}, 1);
+    addField(w, "O4", 4, {}, block(1), std::vector<float>{9}, 1);
     w.close();
   }
-  const double kUntouchedSlot = 123;
-  struct Case {
-    const char* field;
-    bool components;
-    double result;    // magnitudes and Mises values come as floats
-    double vec[3];    // expected vecXMax..vecZMax
-    double slot[6];   // expected S11Max..S23Max
-  } cases[] = {
-      {"SF", true, 2.5, {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
-      {"SD", true, 0.1, {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
-      {"UD", false, static_cast<float>(std::sqrt(25.01)), {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
-      {"UD", true, static_cast<float>(std::sqrt(25.01)), {3, 4, 0.1}, {123, 123, 123, 123, 123, 123}},
-      // A two-component vector: the missing Z counts as 0.
-      {"U2", true, 10, {6, 8, 0}, {123, 123, 123, 123, 123, 123}},
+  constexpr double U = 123;  // an untouched slot
+  // Magnitudes and Mises values come as floats; slots are vecXMax..vecZMax, then S11Max..S23Max.
+  const struct Case { const char* field; bool components; double result, slot[9]; } cases[] = {
+      {"SF", true, 2.5, {U, U, U, U, U, U, U, U, U}},
+      {"SD", true, 0.1, {U, U, U, U, U, U, U, U, U}},
+      {"UD", false, static_cast<float>(std::sqrt(25.01)), {U, U, U, U, U, U, U, U, U}},
+      {"UD", true, static_cast<float>(std::sqrt(25.01)), {3, 4, 0.1, U, U, U, U, U, U}},
+      {"U2", true, 10, {6, 8, 0, U, U, U, U, U, U}},  // the missing Z counts as 0
       // Marks 11, 22, 12: the third entry goes to slot 12, slot 33 is skipped.
-      {"SM", true, static_cast<float>(std::sqrt(30.5625)), {123, 123, 123}, {0.25, 2, 123, 3, 123, 123}},
-      {"SM", false, static_cast<float>(std::sqrt(30.5625)), {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
-      {"O4", true, 0, {123, 123, 123}, {123, 123, 123, 123, 123, 123}},
+      {"SM", true, static_cast<float>(std::sqrt(30.5625)), {U, U, U, 0.25, 2, U, 3, U, U}},
+      {"SM", false, static_cast<float>(std::sqrt(30.5625)), {U, U, U, U, U, U, U, U, U}},
+      {"O4", true, 0, {U, U, U, U, U, U, U, U, U}},
   };
   const odb_Odb& odb = openOdb(path);
   std::ofstream out(dir_.file("params.txt"));
-  double* const vec[3] = {&vecXMax, &vecYMax, &vecZMax};
-  double* const slots[6] = {&S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
+  double* const slots[9] = {&vecXMax, &vecYMax, &vecZMax, &S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
+  for (int k = 0; k < 6; ++k) tensorCompPtr[k] = slots[k + 3];
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.field) + (c.components ? " with components" : ""));
     extract_field_components = c.components;
-    for (double* p : vec) *p = kUntouchedSlot;
-    for (int k = 0; k < 6; ++k) {
-      *slots[k] = kUntouchedSlot;
-      tensorCompPtr[k] = slots[k];
-    }
+    for (double* p : slots) *p = U;
     const odb_FieldOutput field = fieldOf(odb, c.field);
     bool marks[6];
     componentMarks(field.componentLabels(), marks);
     const double got = odbE_printFieldValue(field.values()[0], out, field.validInvariants(), marks, "", false);
     EXPECT_EQ(got, c.result);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(*vec[i], c.vec[i]) << "component " << i + 1;
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(*slots[k], c.slot[k]) << kTensorLabels[k];
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(*slots[k], c.slot[k]) << (k < 3 ? "vec" : kTensorLabels[k - 3]) << k;
   }
   out.close();
   EXPECT_EQ(testsupport::readFile(dir_.file("params.txt")), "");  // the extractor writes nothing
@@ -147,23 +115,19 @@ TEST_F(FieldRoutines, BulkBlockQuirks) {
     odbw::Writer w(path);
     w.addStep("Step-1");
     w.addFrame("Step-1");
-    addField(w, "NAN", odb_Enum::SCALAR, {}, atNodes("I", 4), std::vector<float>{kNaNf, 2, kNaNf, -1}, 1);
-    addField(w, "ALLNAN", odb_Enum::SCALAR, {}, atNodes("I", 2), std::vector<float>{kNaNf, kNaNf}, 1);
-    addField(w, "ALLNAND", odb_Enum::SCALAR, {}, atNodes("I", 1), std::vector<double>{std::nan("")}, 1);
+    addField(w, "NAN", odb_Enum::SCALAR, {}, block(4), std::vector<float>{kNaNf, 2, kNaNf, -1}, 1);
+    addField(w, "ALLNAN", odb_Enum::SCALAR, {}, block(2), std::vector<float>{kNaNf, kNaNf}, 1);
+    addField(w, "ALLNAND", odb_Enum::SCALAR, {}, block(1), std::vector<double>{std::nan("")}, 1);
     // A tensor at nodes is no element block: every component counts, the last one is selected from.
-    addField(w, "SN", odb_Enum::TENSOR_3D_PLANAR, {"SN11", "SN22", "SN33", "SN12"}, atNodes("I", 2),
+    addField(w, "SN", odb_Enum::TENSOR_3D_PLANAR, {"SN11", "SN22", "SN33", "SN12"}, block(2),
              std::vector<float>{-50, 0, 0, 1, 40, 0, 0, 3}, 4);
     // Vector element block: magnitudes 5, 10, 13 are kept for the selection.
-    addField(w, "VE", odb_Enum::VECTOR, {"VE1", "VE2", "VE3"}, atElements("I", 3),
+    addField(w, "VE", odb_Enum::VECTOR, {"VE1", "VE2", "VE3"}, block(3, true),
              std::vector<double>{3, 4, 0, 6, 8, 0, 5, 12, 0}, 3);
     w.close();
   }
   // NaN has no place in an order, so blocks holding one are not selected from.
-  struct Case {
-    const char* field;
-    bool engineering;
-    double max, min, enggMax, enggMin;
-  } cases[] = {
+  struct Case { const char* field; bool engineering; double max, min, enggMax, enggMin; } cases[] = {
       {"NAN", false, 2, -1, 0, 0},
       {"ALLNAN", false, -FLT_MAX, FLT_MAX, 0, 0},
       {"ALLNAND", false, -DBL_MAX, DBL_MAX, 0, 0},
@@ -199,17 +163,12 @@ TEST_F(FieldRoutines, SetCoveringTheModelAgreesWithTheWholeModel) {
   std::vector<double> a(nodes), b(nodes);
   for (double& x : a) x = value(rng);
   for (double& x : b) x = value(rng);
-  // Out of float range: a path that narrows to float shows inf here.
-  a[7] = -3e300;
-  b[13] = 2e300;
+  a[7] = -3e300, b[13] = 2e300;  // out of float range: a path that narrows to float shows inf here
   {
     odbw::Writer w(path);
-    std::vector<int> labels;
-    for (int i = 1; i <= nodes; ++i) labels.push_back(i);
-    w.addInstance("A", "");
-    w.setInstanceNodes("A", labels);
-    w.addInstance("B", "");
-    w.setInstanceNodes("B", labels);
+    std::vector<int> labels(nodes);
+    std::iota(labels.begin(), labels.end(), 1);
+    for (const char* instance : {"A", "B"}) w.addInstance(instance, ""), w.setInstanceNodes(instance, labels);
     w.addAssemblySet(odbw::SetKind::Node, "EVERY", {{"A", labels}, {"B", labels}});
     w.addStep("Step-1");
     odbw::FrameInfo frame;
@@ -218,10 +177,10 @@ TEST_F(FieldRoutines, SetCoveringTheModelAgreesWithTheWholeModel) {
     odbw::FieldInfo info;
     info.description = "Temperature";
     w.addFieldOutput("Step-1", 0, "TWO", info);
-    w.addBlock("Step-1", 0, "TWO", atNodes("A", nodes), std::span<const double>(a), 1);
-    w.addBlock("Step-1", 0, "TWO", atNodes("B", nodes), std::span<const double>(b), 1);
+    w.addBlock("Step-1", 0, "TWO", block(nodes, false, "A"), std::span<const double>(a), 1);
+    w.addBlock("Step-1", 0, "TWO", block(nodes, false, "B"), std::span<const double>(b), 1);
     w.addFieldOutput("Step-1", 0, "ONE", info);
-    w.addBlock("Step-1", 0, "ONE", atNodes("A", nodes), std::span<const double>(a), 1);
+    w.addBlock("Step-1", 0, "ONE", block(nodes, false, "A"), std::span<const double>(a), 1);
     w.close();
   }
   odb_Odb& odb = openOdb(path);

@@ -1,8 +1,7 @@
-// docs/format.md §3: repositories follow creation order when the group
-// tracks it and name order otherwise; checked on files written by h5py.
+// Files written by h5py: repositories follow creation order when the group
+// tracks it and name order otherwise; arrays of a wrong class or impossible size are refused.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "sample_db.h"
@@ -10,11 +9,15 @@
 
 namespace {
 
-// Steps "b", "a", "C" in that order, each with field outputs "z" and "y".
-void writeWithPython(const std::string& dir, const std::string& path, bool trackOrder) {
-  const std::string script = std::string(R"(
-import sys, h5py, numpy as np
-track = sys.argv[2] == '1'
+void python(const testsupport::TempDir& dir, const std::string& script, const std::string& arg) {
+  testsupport::writeFile(dir.file("w.py"), "import sys, h5py, numpy as np\n" + script);
+  const auto r = testsupport::run({HARVEST_SYSTEM_PYTHON, dir.file("w.py"), "py.odb", arg}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+TEST(Order, CreationOrderWhenTrackedNameOrderOtherwise) {
+  // Steps "b", "a", "C" in that order, each with field outputs "z" and "y".
+  const char* script = R"(track = sys.argv[2] == '1'
 with h5py.File(sys.argv[1], 'w', track_order=track) as f:
     f.attrs['format'] = 'odb'
     f.attrs['format_version'] = np.int64(2)
@@ -31,28 +34,17 @@ with h5py.File(sys.argv[1], 'w', track_order=track) as f:
             b.attrs['position'] = np.bytes_(b'NODAL\0\0')
             b.create_dataset('data', data=np.array([1.5], dtype='f4'))
             b.create_dataset('nodeLabels', data=np.array([1], dtype='i8'))
-)");
-  const std::string py = dir + "/write.py";
-  testsupport::writeFile(py, script);
-  const auto r = testsupport::run({HARVEST_SYSTEM_PYTHON, py, path, trackOrder ? "1" : "0"}, dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-}
-
-TEST(Order, CreationOrderWhenTrackedNameOrderOtherwise) {
+)";
   struct Case {
-    const char* name;
     bool track;
     std::vector<std::string> steps, fields;
   };
-  const Case cases[] = {
-      {"tracked", true, {"b", "a", "C"}, {"z", "y"}},
-      {"untracked", false, {"C", "a", "b"}, {"y", "z"}},  // byte-wise: upper case first
-  };
+  const Case cases[] = {{true, {"b", "a", "C"}, {"z", "y"}}, {false, {"C", "a", "b"}, {"y", "z"}}};  // upper case first
   sample::Finalize finalize;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.track);
     testsupport::TempDir dir;
-    writeWithPython(dir.path(), dir.file("py.odb"), c.track);
+    python(dir, script, c.track ? "1" : "0");
     const odb_Odb& odb = openOdb(dir.file("py.odb"));
     EXPECT_EQ(sample::keys(odb.steps()), c.steps);
     const odb_FieldOutputRepository fields = odb.steps()["a"].frames()[0].fieldOutputs();
@@ -65,16 +57,9 @@ TEST(Order, CreationOrderWhenTrackedNameOrderOtherwise) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// Arrays an h5py user may write by mistake: each is refused with a message.
 TEST(ForeignFiles, WrongClassesAndImpossibleSizes) {
   testsupport::TempDir dir;
-  const std::string script = R"(
-import sys, h5py, numpy as np
-with h5py.File(sys.argv[1], 'w') as f:
+  python(dir, R"(with h5py.File(sys.argv[1], 'w') as f:
     f.attrs['format'] = 'odb'
     f.attrs['format_version'] = 2
     fo = f.create_group('steps/A/frames/0/fieldOutputs')
@@ -91,30 +76,23 @@ with h5py.File(sys.argv[1], 'w') as f:
     del big['nodeLabels']
     big.create_dataset('nodeLabels', shape=(400000000,), dtype='i4', chunks=(1000,))
     big.create_dataset('data', shape=(400000000,), dtype='f4', chunks=(1000,))
-)";
-  testsupport::writeFile(dir.file("w.py"), script);
-  const auto r = testsupport::run({HARVEST_SYSTEM_PYTHON, dir.file("w.py"), "f.odb"}, dir.path());
-  ASSERT_EQ(r.status, 0) << r.err;
+)", "");
   sample::Finalize finalize;
-  const std::string path = dir.file("f.odb");
+  const std::string path = dir.file("py.odb");
   const odb_FieldOutputRepository fields = openOdb(path).steps()["A"].frames()[0].fieldOutputs();
   const std::string at = path + ": /steps/A/frames/0/fieldOutputs/";
-  struct Case {
-    const char* field;
-    std::string message;  // the start of the message
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::string> cases[] = {  // field, the start of the message
       {"C", at + "C/blocks/0: data is a compound, expected float32 or float64"},
       {"H", at + "H/blocks/0: data is a 16-bit float, expected float32 or float64"},
       {"BIG", at + "BIG/blocks/0: nodeLabels needs 1600000000 bytes, more than the file's "},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.field);
+  for (const auto& [field, message] : cases) {
+    SCOPED_TRACE(field);
     try {
-      fields[c.field].values();
+      fields[field].values();
       ADD_FAILURE() << "no exception";
     } catch (const odb_Exception& e) {
-      EXPECT_EQ(e.message().substr(0, c.message.size()), c.message);
+      EXPECT_EQ(e.message().substr(0, message.size()), message);
     }
   }
 }

@@ -24,42 +24,34 @@ using odbw::SetKind;
 
 template <class T>
 static void writeFields(odbw::Writer& w) {
+  const auto block = [&](const char* field, const odbw::BlockInfo& info, const std::vector<double>& data, int width) {
+    const std::vector<T> t(data.begin(), data.end());
+    w.addBlock("Step-1", 0, field, info, std::span<const T>(t), width);
+  };
   w.addFieldOutput("Step-1", 0, "U", {.description = "Spatial displacement", .type = odb_Enum::VECTOR,
                                       .componentLabels = {"U1", "U2", "U3"}, .validInvariants = {8}});
-  std::vector<T> u;
+  std::vector<double> u;
   for (int i = 0; i < 4; ++i)
-    for (int k = 1; k <= 3; ++k) u.push_back(static_cast<T>(10 * i + k));
-  w.addBlock("Step-1", 0, "U", {.position = "NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 4}},
-             std::span<const T>(u), 3);
-  const std::vector<T> u2 = {3, 4, 0, 0, 0, 2};
-  w.addBlock("Step-1", 0, "U", {.position = "NODAL", .instance = "I2", .nodeLabels = {1, 2}}, std::span<const T>(u2), 3);
+    for (int k = 1; k <= 3; ++k) u.push_back(10 * i + k);
+  block("U", {.position = "NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 4}}, u, 3);
+  block("U", {.position = "NODAL", .instance = "I2", .nodeLabels = {1, 2}}, {3, 4, 0, 0, 0, 2}, 3);
 
   w.addFieldOutput("Step-1", 0, "S", {.description = "Stress components", .type = odb_Enum::TENSOR_3D_FULL,
                                       .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
                                       .validInvariants = {4, 1, 3}, .isComplex = 0});
-  std::vector<T> s(24);
-  for (int i = 0; i < 24; ++i) s[static_cast<std::size_t>(i)] = static_cast<T>(i);
-  w.addBlock("Step-1", 0, "S",
-             {.position = "INTEGRATION_POINT", .instance = "I1", .elementLabels = {1, 1, 2, 2},
-              .integrationPoints = {1, 2, 1, 2}},
-             std::span<const T>(s), 6);
-  w.addBlock("Step-1", 0, "S", {.position = "CENTROID", .instance = "I1"}, std::span<const T>(), 6);
-  const std::vector<T> s7 = {100, 0, 0, 0, 0, 0};
-  w.addBlock("Step-1", 0, "S", {.position = "CENTROID", .instance = "I2", .elementLabels = {7}},
-             std::span<const T>(s7), 6);
+  std::vector<double> s(24);
+  for (int i = 0; i < 24; ++i) s[static_cast<std::size_t>(i)] = i;
+  block("S", {.position = "INTEGRATION_POINT", .instance = "I1", .elementLabels = {1, 1, 2, 2},
+              .integrationPoints = {1, 2, 1, 2}}, s, 6);
+  block("S", {.position = "CENTROID", .instance = "I1"}, {}, 6);
+  block("S", {.position = "CENTROID", .instance = "I2", .elementLabels = {7}}, {100, 0, 0, 0, 0, 0}, 6);
 
   w.addFieldOutput("Step-1", 0, "SN", {.type = odb_Enum::SCALAR});
-  const std::vector<T> sn = {1, 2, 3, 4, 5, 6};
-  w.addBlock("Step-1", 0, "SN",
-             {.position = "ELEMENT_NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 2, 3, 4},
-              .elementLabels = {1, 1, 1, 2, 2, 2}},
-             std::span<const T>(sn), 1);
+  block("SN", {.position = "ELEMENT_NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 2, 3, 4},
+               .elementLabels = {1, 1, 1, 2, 2, 2}}, {1, 2, 3, 4, 5, 6}, 1);
   w.addFieldOutput("Step-1", 0, "EV", {.type = odb_Enum::SCALAR});
-  const std::vector<T> ev = {0.5, 1.5};
-  w.addBlock("Step-1", 0, "EV",
-             {.position = "WHOLE_ELEMENT", .instance = "I1", .sectionPoint = 3, .elementLabels = {1, 2},
-              .oneDimensional = true},
-             std::span<const T>(ev), 1);
+  block("EV", {.position = "WHOLE_ELEMENT", .instance = "I1", .sectionPoint = 3, .elementLabels = {1, 2},
+               .oneDimensional = true}, {0.5, 1.5}, 1);
 }
 
 static void writeModel(odbw::Writer& w) {

@@ -1,4 +1,3 @@
-// The driver's file helpers: name completion and the existence test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,11 +8,7 @@
 namespace {
 
 TEST(RightTrim, CompletesOnlyNamesWithoutTheSuffix) {
-  struct Case {
-    const char* name;
-    const char* given;
-    const char* want;
-  } cases[] = {
+  struct Case { const char* name; const char* given; const char* want; } cases[] = {
       {"no suffix", "job", "job.odb"},
       {"suffix at the end", "job.odb", "job.odb"},
       {"suffix inside the name", "my.odb.bak", "my.odb.bak"},
