@@ -1,7 +1,5 @@
-// Fuzz target: the CalculiX result parsers (tools/ccx2odb) on arbitrary
-// bytes, read as a .frd, a .dat and a .sta. Anything but success or a
-// ccx::ParseError (a crash, a sanitizer report, another exception, a hang)
-// is a finding. Decks are left out: their *INCLUDE reads other files.
+// Fuzz target: the CalculiX result parsers (tools/ccx2odb) on arbitrary bytes, read as a .frd, a .dat and a .sta.
+// Anything but success or a ccx::ParseError is a finding. Decks are left out: their *INCLUDE reads other files.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -30,50 +30,50 @@ enum class SetKind { Node, Element };
 
 // Absent optionals are not written, so the reader's defaults apply.
 struct StepInfo {
-  std::optional<std::string> description;
-  std::optional<double> mass;
-  std::optional<std::vector<double>> massCenter;          // 3 values
-  std::optional<std::vector<double>> inertiaAboutCenter;  // 6 values I11 I22 I33 I12 I13 I23
-  std::optional<std::vector<double>> inertiaAboutOrigin;  // 6 values
+  std::optional<std::string> description{};
+  std::optional<double> mass{};
+  std::optional<std::vector<double>> massCenter{};          // 3 values
+  std::optional<std::vector<double>> inertiaAboutCenter{};  // 6 values I11 I22 I33 I12 I13 I23
+  std::optional<std::vector<double>> inertiaAboutOrigin{};  // 6 values
 };
 
 struct FrameInfo {
-  std::optional<int> incrementNumber;
-  std::optional<std::string> description;
-  std::optional<double> frameValue;
+  std::optional<int> incrementNumber{};
+  std::optional<std::string> description{};
+  std::optional<double> frameValue{};
 };
 
 struct FieldInfo {
-  std::optional<std::string> description;
+  std::optional<std::string> description{};
   int type = odb_Enum::SCALAR;                 // always written
-  std::vector<std::string> componentLabels;    // written when not empty
-  std::vector<int> validInvariants;            // written when not empty
-  std::optional<int> isComplex;
+  std::vector<std::string> componentLabels{};    // written when not empty
+  std::vector<int> validInvariants{};            // written when not empty
+  std::optional<int> isComplex{};
 };
 
 struct BlockInfo {
   std::string position = "NODAL";              // NODAL, INTEGRATION_POINT, CENTROID, WHOLE_ELEMENT, ELEMENT_NODAL
-  std::optional<std::string> instance;
-  std::optional<int> sectionPoint;
-  std::vector<int> nodeLabels;                 // each written when not empty
-  std::vector<int> elementLabels;
-  std::vector<int> integrationPoints;
+  std::optional<std::string> instance{};
+  std::optional<int> sectionPoint{};
+  std::vector<int> nodeLabels{};                 // each written when not empty
+  std::vector<int> elementLabels{};
+  std::vector<int> integrationPoints{};
   bool oneDimensional = false;                 // width 1 data stored as [length] instead of [length, 1]
 };
 
 struct HistoryRegionInfo {
-  std::optional<std::string> description;
-  std::optional<int> node;
-  std::optional<int> element;
-  std::optional<int> ipNumber;
-  std::optional<int> sectionPoint;
-  std::optional<std::string> region;
-  std::optional<std::string> instance;
+  std::optional<std::string> description{};
+  std::optional<int> node{};
+  std::optional<int> element{};
+  std::optional<int> ipNumber{};
+  std::optional<int> sectionPoint{};
+  std::optional<std::string> region{};
+  std::optional<std::string> instance{};
 };
 
 struct HistoryOutputInfo {
-  std::optional<std::string> description;
-  std::optional<int> type;
+  std::optional<std::string> description{};
+  std::optional<int> type{};
 };
 
 class Writer {

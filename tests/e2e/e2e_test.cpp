@@ -18,14 +18,13 @@ using Args = std::vector<std::string>;
 
 // One element in the assembly set ESET; step Step-1 with a mass, a mass centre and a history output.
 void writeDatabase(const std::string& path, int formatVersion) {
-  odbw::Options options;
-  options.formatVersion = formatVersion;
-  odbw::Writer w(path, options);
+  odbw::Writer w(path, {.formatVersion = formatVersion});
   w.addPart("PART-1");
   w.addInstance("PART-1-1", "PART-1");
   const int nodes[] = {1, 2}, elements[] = {1};
   const double coordinates[] = {0, 0, 0, 1, 0, 0};
   const std::int64_t offsets[] = {0, 2};
+  const float history[] = {0.0f, 0.0f, 1.0f, 0.5f};  // time, value pairs
   w.setInstanceNodes("PART-1-1", nodes, coordinates);
   w.setInstanceElements("PART-1-1", elements, offsets, nodes);
   w.addAssemblySet(odbw::SetKind::Element, "ESET", {{"PART-1-1", {1}}});
@@ -34,7 +33,6 @@ void writeDatabase(const std::string& path, int formatVersion) {
   step.massCenter = std::vector<double>{1, 0.25, 0};
   w.addStep("Step-1", step);
   w.addHistoryRegion("Step-1", "Node PART-1-1.1");
-  const float history[] = {0.0f, 0.0f, 1.0f, 0.5f};
   w.addHistoryOutput("Step-1", "Node PART-1-1.1", "U1", {}, history, 2);
   w.close();
 }
@@ -44,21 +42,17 @@ const std::string kProgress = "Processing Step: Step-1\nExtracting mass properti
 const std::string kUsage =
     " Program to open an output database and extract output parameters\n"
     " from the database and write them to an ASCII file.\n"
-    " Usage: veltra harvestodb -odb <odb_filename> \n"
-    "                                 -config <config_filename> \n"
+    " Usage: veltra harvestodb -odb <odb_filename> \n                                 -config <config_filename> \n"
     "                                 -elset(optional) <elsetName> \n"
-    " Requirements:\n"
-    " 1. -odb   : Name of the output database.\n"
+    " Requirements:\n 1. -odb   : Name of the output database.\n"
     " 2. -config: Name of the configuration file. \n"
     " 3. -elset : Name of the assembly level element set.\n"
-    "             Search will be done only for element \n"
-    "             belonging to this set.\n"
+    "             Search will be done only for element \n             belonging to this set.\n"
     "             If this parameter is not provided, search \n"
     "             will be performed over the entire model.\n"
     " 4. -help  : Print usage\n";
 const std::string kNoDatabase = "**ERROR** output database name is not provided\n",
-                  kNoConfig = "**ERROR** configuration file name is not provided\n";
-const std::string kOld = "old\n";  // params.txt and paramsdone.txt before each run
+                  kNoConfig = "**ERROR** configuration file name is not provided\n", kOld = "old\n";
 const Args kGood = {"-odb", "db.odb", "-config", "cfg.txt"};
 
 std::string noElset(const std::string& set, const std::string& db = "db.odb") {
@@ -72,13 +66,11 @@ Args good(Args e) { return e.insert(e.begin(), kGood.begin(), kGood.end()), e; }
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
-    writeDatabase(dir_.file("db.odb"), 2);
-    writeDatabase(dir_.file("other.odb"), 2);
+    for (const char* db : {"db.odb", "other.odb"}) writeDatabase(dir_.file(db), 2);
     writeDatabase(dir_.file("old.odb"), 1);
     testsupport::writeFile(dir_.file("cfg.txt"), "ODB EXTRACTIONS\nEXTRACT_MASS\n");
     testsupport::writeFile(dir_.file("bad.odb"), "this is not a database\n");
-    mkdir(dir_.file("cfgdir").c_str(), 0755);
-    mkdir(dir_.file("folder.odb").c_str(), 0755);
+    for (const char* folder : {"cfgdir", "folder.odb"}) mkdir(dir_.file(folder).c_str(), 0755);
   }
   testsupport::RunResult run(const std::string& program, Args args) {
     args.insert(args.begin(), program);
@@ -90,14 +82,12 @@ class EndToEnd : public testing::Test {
   testsupport::TempDir dir_;
 };
 
-// upgraded: upgradedOdb.odb is left behind.
+// params/done: params.txt and paramsdone.txt afterwards (both kOld before); upgraded: upgradedOdb.odb left behind.
 struct Case { const char* name; Args args; std::string out, err; int status; std::string params, done; bool upgraded; };
-// A run that writes the report, and one that leaves both files as they were.
-Case ok(const char* name, const Args& args, bool upgraded = false) {
+Case ok(const char* name, const Args& args, bool upgraded = false) {  // writes the report
   return {name, args, kProgress, "", 0, kReport, "Done\n", upgraded};
 }
-Case kept(const char* name, const Args& args, const std::string& out, const std::string& err, int status,
-          bool upgraded = false) {
+Case kept(const char* name, const Args& args, std::string out, std::string err, int status, bool upgraded = false) {
   return {name, args, out, err, status, kOld, kOld, upgraded};
 }
 
@@ -133,30 +123,25 @@ const Case kCases[] = {
          noElset("NOSUCH", "upgradedOdb.odb"), 0, true),
 };
 
-// Each row also through the probe, which runs the same entry logic and prints the runtime counts last: however
-// the run ends, the runtime is started once and stopped once, although the shutdown routine runs again at exit.
-const std::string kCounts = "runtime: started 1, stopped 1, active 0, called 0\n";
-const std::pair<const char*, std::string> kPrograms[] = {{HARVESTODB_PATH, ""}, {PROBE_PATH, kCounts}};
+// Each row also through the probe, which prints the runtime counts at exit: however the run ends, the runtime is
+// started once and stopped once, although the shutdown routine runs again at exit.
+const std::pair<const char*, std::string> kPrograms[] = {
+    {HARVESTODB_PATH, ""}, {PROBE_PATH, "runtime: started 1, stopped 1, active 0, called 0\n"}};
 
 TEST_F(EndToEnd, CommandLineAndOutputFiles) {
   for (const Case& row : kCases)
     for (const auto& [program, counts] : kPrograms) {
       SCOPED_TRACE(std::string(row.name) + " with " + program);
-      testsupport::writeFile(dir_.file("params.txt"), kOld);
-      testsupport::writeFile(dir_.file("paramsdone.txt"), kOld);
+      for (const char* f : {"params.txt", "paramsdone.txt"}) testsupport::writeFile(dir_.file(f), kOld);
       std::remove(dir_.file("upgradedOdb.odb").c_str());
       const testsupport::RunResult r = run(program, row.args);
-      EXPECT_EQ(r.out, row.out + counts);
-      EXPECT_EQ(r.err, row.err);
-      EXPECT_EQ(r.status, row.status);
-      EXPECT_EQ(file("params.txt"), row.params);
-      EXPECT_EQ(file("paramsdone.txt"), row.done);
+      EXPECT_EQ(std::tie(r.out, r.err, r.status), std::make_tuple(row.out + counts, row.err, row.status));
+      EXPECT_EQ(std::make_tuple(file("params.txt"), file("paramsdone.txt")), std::tie(row.params, row.done));
       EXPECT_EQ(testsupport::exists(dir_.file("upgradedOdb.odb")), row.upgraded);
     }
 }
 
-// The library's message (its wording is the library's; it starts with the
-// path it was given), then the closing line; status 0 and no files.
+// The library's message (starting with the path it was given), then the closing line; status 0 and no files.
 TEST_F(EndToEnd, LibraryFailure) {
   const std::pair<const char*, const char*> cases[] = {
       {"bad.odb", "bad.odb: "}, {"folder.odb", "folder.odb: "}, {"folder", "folder.odb: "}};
@@ -164,19 +149,17 @@ TEST_F(EndToEnd, LibraryFailure) {
     for (const auto& [program, counts] : kPrograms) {
       SCOPED_TRACE(std::string(database) + " with " + program);
       const testsupport::RunResult r = run(program, {"-odb", database, "-config", "cfg.txt"});
-      EXPECT_EQ(r.status, 0);
-      EXPECT_EQ(r.out, counts);
+      EXPECT_EQ(std::tie(r.out, r.status), std::make_tuple(counts, 0));
       EXPECT_EQ(r.err.rfind(named, 0), 0u) << r.err;
-      const std::size_t end = r.err.find('\n');
-      EXPECT_EQ(r.err.substr(end == std::string::npos ? 0 : end + 1), "ODB Application exited with error(s)\n");
+      EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "ODB Application exited with error(s)\n");
       EXPECT_EQ(file("params.txt") + file("paramsdone.txt"), "(absent)(absent)");
     }
 }
 
 TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
   const std::string folder = std::string(VELTRA_PATH).substr(0, std::string(VELTRA_PATH).rfind('/') + 1);
-  std::string want = "usage: veltra <command> [arguments...]\n\ncommands:\n";
-  want += "  harvestodb  extract extreme values from an output database into params.txt\n";
+  std::string want = "usage: veltra <command> [arguments...]\n\ncommands:\n"
+                     "  harvestodb  extract extreme values from an output database into params.txt\n";
   if (testsupport::exists(folder + "odbinfo")) want += "  odbinfo     describe the contents of an output database\n";
   if (testsupport::exists(folder + "ccx2odb"))
     want += "  ccx2odb     convert CalculiX results into an output database\n";
@@ -185,14 +168,11 @@ TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
       {{"harvest", "-help"}, "", "veltra: unknown command 'harvest' (try 'veltra help')\n", 1}};
   for (const auto& [args, out, err, status] : cases) {
     const testsupport::RunResult r = run(VELTRA_PATH, args);
-    EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, err);
-    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(std::tie(r.out, r.err, r.status), std::tie(out, err, status));
   }
 }
 
-// The same streams, status and report as a direct start; also through a link
-// to veltra in another folder, since veltra finds its programs by its own path.
+// The same streams, status and report as a direct start; also through a link, as veltra finds programs by its path.
 TEST_F(EndToEnd, VeltraRunsHarvestodbWithTheSameArguments) {
   ASSERT_EQ(symlink(VELTRA_PATH, dir_.file("veltra-link").c_str()), 0);
   for (const Args& args : {Args{"-help"}, Args{"-odb", "missing", "-help"}, kGood}) {
@@ -204,9 +184,7 @@ TEST_F(EndToEnd, VeltraRunsHarvestodbWithTheSameArguments) {
     for (const std::string& launcher : {std::string(VELTRA_PATH), dir_.file("veltra-link")}) {
       std::remove(dir_.file("params.txt").c_str());
       const testsupport::RunResult got = run(launcher, viaVeltra);
-      EXPECT_EQ(got.out, want.out);
-      EXPECT_EQ(got.err, want.err);
-      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(std::tie(got.out, got.err, got.status), std::tie(want.out, want.err, want.status));
       EXPECT_EQ(file("params.txt"), report);
     }
   }

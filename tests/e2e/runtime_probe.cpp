@@ -1,16 +1,13 @@
-// harvestMain, then at exit the runtime start and stop counts. Registered before
-// harvestMain registers VLTFinalize, the handler runs after it: the counts include that.
+// harvestMain, then the runtime start/stop counts at exit (registered first, so printed after VLTFinalize ran).
 #include <cstdio>
 #include <cstdlib>
 
 #include "run/run.h"
 
-static void printRuntimeCounts() {
-  std::printf("runtime: started %d, stopped %d, active %d, called %d\n", odb_detail::runtimeStartCount(),
-              odb_detail::runtimeStopCount(), active, called);
-}
-
 int main(int argc, char** argv) {
-  std::atexit(printRuntimeCounts);
+  std::atexit([] {
+    std::printf("runtime: started %d, stopped %d, active %d, called %d\n", odb_detail::runtimeStartCount(),
+                odb_detail::runtimeStopCount(), active, called);
+  });
   return harvestMain(argc, argv);
 }

@@ -27,19 +27,12 @@ const char* const kDat =
 TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
   InputFile in("job.dat", kDat);
   DatReader r(in);
-  const struct Case {
-    const char* what;
-    DatBlock::Kind kind;
-    const char* set;
-    double time;
-    int width;
-    std::size_t rows;
-  } cases[] = {
-      {"displacements", DatBlock::Kind::Node, "LOAD", 1.0, 3, 1},
-      {"stresses", DatBlock::Kind::IntegrationPoint, "EX", 1.0, 6, 2},
-      {"heat flux", DatBlock::Kind::IntegrationPoint, "EALL", 2.0, 3, 1},
-      {"center of gravity", DatBlock::Kind::Total, "EALL", 1.0, 3, 1},
-      {"mass", DatBlock::Kind::Element, "EALL", 1.0, 7, 1},
+  struct Case { const char *what, *set; DatBlock::Kind kind; double time; int width; std::size_t rows; } cases[] = {
+      {"displacements", "LOAD", DatBlock::Kind::Node, 1.0, 3, 1},
+      {"stresses", "EX", DatBlock::Kind::IntegrationPoint, 1.0, 6, 2},
+      {"heat flux", "EALL", DatBlock::Kind::IntegrationPoint, 2.0, 3, 1},
+      {"center of gravity", "EALL", DatBlock::Kind::Total, 1.0, 3, 1},
+      {"mass", "EALL", DatBlock::Kind::Element, 1.0, 7, 1},
   };
   std::vector<DatBlock> b(6);
   for (std::size_t i = 0; i < 5; ++i) {
@@ -78,10 +71,9 @@ TEST(Dat, MalformedRowNamesFileAndLine) {
   InputFile in("job.dat",
                " displacements (vx,vy,vz) for set LOAD and time  0.1000000E+01\n\n"
                "         3  2.463875E-04 -1.7238x1E-04  1.138229E-03\n");
-  DatReader r(in);
   DatBlock b;
   try {
-    r.next(b);
+    DatReader(in).next(b);
     FAIL() << "no error";
   } catch (const ccx::ParseError& e) {
     EXPECT_STREQ(e.what(), "job.dat:3: bad number '-1.7238x1E-04' in columns 25-38");

@@ -1,5 +1,4 @@
-// The .frd reader on hand-written records: touching numbers, short and
-// long format, binary records, continuation lines and malformed input.
+// The .frd reader on hand-written records: touching numbers, short/long/binary, continuations, malformed input.
 #include "frd.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +10,8 @@ using Item = ccx::FrdReader::Item;
 
 namespace {
 
-const std::string kNodesLong =
-    "    1C\n"
-    "    2C                             2                                     1\n"
-    " -1         1 0.00000E+00-1.00000E+00-2.00000E+00\n"
-    " -1        12 1.50000E+00 2.50000E-01-3.00000E+02\n"
-    " -3\n";
+const std::string kNodesLong = "    1C\n    2C                             2                                     1\n"
+    " -1         1 0.00000E+00-1.00000E+00-2.00000E+00\n -1        12 1.50000E+00 2.50000E-01-3.00000E+02\n -3\n";
 
 const std::string kDispHead =
     " -4  DISP        4    1\n"
@@ -25,26 +20,17 @@ const std::string kDispHead =
 
 const std::string kDispLong =
     "    1PSTEP                         4           3           2          \n"
-    "  100CL  101 0.30000E+00           2                     0    1           1\n" +
-    kDispHead +
-    " -1         1 5.18959E-03-8.25219E-04-1.00000E+00\n"
-    " -1        12-1.00000E+00-2.00000E+00 3.00000E+00\n"
-    " -3\n";
+    "  100CL  101 0.30000E+00           2                     0    1           1\n" + kDispHead +
+    " -1         1 5.18959E-03-8.25219E-04-1.00000E+00\n -1        12-1.00000E+00-2.00000E+00 3.00000E+00\n -3\n";
 
 std::string message(const std::string& text) {
   try {
     ccx::InputFile in("job.frd", text);
-    FrdReader r(in);
-    while (r.next() != Item::End) {
-    }
+    for (FrdReader r(in); r.next() != Item::End;) continue;
   } catch (const ccx::ParseError& e) {
     return e.what();
   }
   return "no error";
-}
-
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-  return text.replace(text.find(from), from.size(), to);
 }
 
 }  // namespace
@@ -99,11 +85,9 @@ TEST(Frd, ShortFormatAndContinuationLines) {
       " -1    7 1.00000E+00 2.00000E+00 3.00000E+00\n -3\n"
       "    3C                             1                                     0\n"
       " -1    3    3    0    1\n -2    7    7    7    7\n -3\n"
-      "  100CL  101 1.00000E+00           1                     0    1           0\n"
-      " -4  SDV         8    1\n";
+      "  100CL  101 1.00000E+00           1                     0    1           0\n -4  SDV         8    1\n";
   for (char k = '1'; k <= '8'; ++k) text += std::string(" -5  SDV") + k + "        1    1    0    0\n";
-  text +=
-      " -1    7 1.00000E+00 2.00000E+00 3.00000E+00 4.00000E+00 5.00000E+00 6.00000E+00\n"
+  text += " -1    7 1.00000E+00 2.00000E+00 3.00000E+00 4.00000E+00 5.00000E+00 6.00000E+00\n"
       " -2      7.00000E+00-8.00000E+00\n -3\n 9999\n";
   ccx::InputFile in("short.frd", text);
   FrdReader r(in);
@@ -120,13 +104,11 @@ TEST(Frd, BinaryRecords) {
   auto bytes = [](const auto& v) { return std::string(reinterpret_cast<const char*>(&v), sizeof v); };
   const std::int32_t id = 5, elem[8] = {9, 3, 0, 1, 5, 5, 5, 5};
   const double xyz[3] = {1.25, -2.5, 3.0};
-  const std::string text = "    2C                             1                                     3\n" + bytes(id) +
-                           bytes(xyz) + "    3C                             1                                     2\n" +
-                           bytes(elem) +
-                           "  100CL  101 1.00000E+00           1                     0    1           2\n"
-                           " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n" +
-                           bytes(id) + bytes(42.5f) + " 9999\n";
-  ccx::InputFile in("bin.frd", text);
+  ccx::InputFile in("bin.frd", "    2C                             1                                     3\n" +
+      bytes(id) + bytes(xyz) + "    3C                             1                                     2\n" +
+      bytes(elem) +
+      "  100CL  101 1.00000E+00           1                     0    1           2\n"
+      " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n" + bytes(id) + bytes(42.5f) + " 9999\n");
   FrdReader r(in);
   ASSERT_EQ(r.next(), Item::Nodes);
   EXPECT_EQ(r.nodes().coordinates, (std::vector<double>{1.25, -2.5, 3.0}));
@@ -141,12 +123,8 @@ TEST(Frd, BinaryRecords) {
 
 TEST(Frd, MalformedInputNamesFileAndLine) {
   const std::string head = kDispLong.substr(0, kDispLong.find(" -1        12"));
-  const struct Case {
-    const char* name;
-    std::string text;
-    const char* expected;
-  } cases[] = {
-      {"garbled number", replaced(kNodesLong, "2.50000E-01", "2.5x000E-01"),
+  const struct Case { const char* name; std::string text; const char* expected; } cases[] = {
+      {"garbled number", std::string(kNodesLong).replace(kNodesLong.find("2.50000E-01"), 11, "2.5x000E-01"),
        "job.frd:4: bad number '2.5x000E-01' in columns 26-37"},
       {"truncated block", kNodesLong.substr(0, kNodesLong.size() - 4),
        "job.frd:4: unexpected end of file inside the node block"},

@@ -1,5 +1,4 @@
-// The deck reader: GENERATE, nested sets, continuation lines, keyword case,
-// *INCLUDE and the messages for bad decks.
+// The deck reader: GENERATE, nested sets, continuation lines, keyword case, *INCLUDE and bad decks.
 #include "inp.h"
 
 #include <gtest/gtest.h>
@@ -24,13 +23,11 @@ std::string error(const std::string& text, const std::string& dir = ".") {
 }  // namespace
 
 TEST(Inp, MeshSetsMaterialsAndSteps) {
-  const ccx::InpModel m = readInpText("job.inp",
-                                      "** a comment\n*Node, nset=Nall\n1, 0., 0., 0.\n2, 1., 0., 0.\n3, 0., 1., 0.\n"
-                                      "4, 0., 0., 1.\n*element, type=c3d4,\n  elset=Solid\n7, 1, 2,\n   3, 4\n"
-                                      "*NSET, NSET=base, GENERATE\n1, 3, 2\n*nset,nset=Both\nbase, 4\n"
-                                      "*ELSET,ELSET=Outer\nsolid\n*MATERIAL,NAME=Steel\n*DENSITY\n7.8e-9\n"
-                                      "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n"
-                                      "*STEP\n*STATIC\n*END STEP\n*Step\n*Static\n*End Step\n");
+  const ccx::InpModel m = readInpText(
+      "job.inp", "** a comment\n*Node, nset=Nall\n1, 0., 0., 0.\n2, 1., 0., 0.\n3, 0., 1., 0.\n4, 0., 0., 1.\n"
+      "*element, type=c3d4,\n  elset=Solid\n7, 1, 2,\n   3, 4\n*NSET, NSET=base, GENERATE\n1, 3, 2\n*nset,nset=Both\n"
+      "base, 4\n*ELSET,ELSET=Outer\nsolid\n*MATERIAL,NAME=Steel\n*DENSITY\n7.8e-9\n"
+      "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n*STEP\n*STATIC\n*END STEP\n*Step\n*Static\n*End Step\n");
   EXPECT_EQ(m.nodeLabels, (std::vector<int>{1, 2, 3, 4}));
   EXPECT_EQ(m.elementLabels, std::vector<int>{7});
   EXPECT_EQ(m.typeNames, std::vector<std::string>{"C3D4"});
@@ -56,11 +53,7 @@ TEST(Inp, IncludeReadsFilesNextToTheDeck) {
 }
 
 TEST(Inp, BadDecksNameFileAndLine) {
-  const struct Case {
-    const char* name;
-    const char* text;
-    const char* expected;
-  } cases[] = {
+  const struct Case { const char* name; const char* text; const char* expected; } cases[] = {
       {"unknown nested set", "*NODE\n1,0,0,0\n*NSET,NSET=A\n1\n*NSET,NSET=B\nA,\nmissing\n",
        "job.inp:7: unknown node set MISSING"},
       {"unknown section set", "*SOLID SECTION,ELSET=Nowhere,MATERIAL=M\n",

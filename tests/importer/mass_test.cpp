@@ -1,6 +1,5 @@
-// Mass properties against closed forms: a unit cube of density 2 meshed
-// with every solid family, shifted away from the origin, and models that
-// have no mass properties.
+// Mass properties against closed forms (a unit cube of density 2 in every solid family, shifted), and models
+// without mass properties.
 #include "mass.h"
 
 #include <gtest/gtest.h>
@@ -23,12 +22,7 @@ TEST(Mass, UnitCubeOfDensityTwoInEveryFamily) {
                           {6, 7}, {7, 4}, {0, 4}, {1, 5}, {2, 6}, {3, 7}};
   const Ids tetEdges = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
   const Ids wedgeEdges = {{0, 1}, {1, 2}, {2, 0}, {3, 4}, {4, 5}, {5, 3}, {0, 3}, {1, 4}, {2, 5}};
-  const struct Case {
-    const char* name;
-    Solid shape;
-    const Ids& elements;
-    Ids edges;
-  } cases[] = {
+  const struct Case { const char* name; Solid shape; const Ids& elements; Ids edges; } cases[] = {
       {"hex8", Solid::Hex8, brick, {}},      {"hex20", Solid::Hex20, brick, brickEdges},
       {"tet4", Solid::Tet4, tets, {}},       {"tet10", Solid::Tet10, tets, tetEdges},
       {"wedge6", Solid::Wedge6, wedges, {}}, {"wedge15", Solid::Wedge15, wedges, wedgeEdges},
@@ -54,12 +48,8 @@ TEST(Mass, UnitCubeOfDensityTwoInEveryFamily) {
       // About the centre: 2 (1/12 + 1/12) on the diagonal, no products.
       for (int k = 0; k < 6; ++k) EXPECT_NEAR(r.inertiaCenter[k], k < 3 ? 1.0 / 3 : 0.0, 1e-12);
       // About the origin: parallel axes, products m x y with the solver's (positive) sign.
-      const double expected[6] = {1.0 / 3 + m * (y * y + z * z),
-                                  1.0 / 3 + m * (x * x + z * z),
-                                  1.0 / 3 + m * (x * x + y * y),
-                                  m * x * y,
-                                  m * x * z,
-                                  m * y * z};
+      const double expected[6] = {1.0 / 3 + m * (y * y + z * z), 1.0 / 3 + m * (x * x + z * z),
+                                  1.0 / 3 + m * (x * x + y * y), m * x * y, m * x * z, m * y * z};
       for (int k = 0; k < 6; ++k) EXPECT_NEAR(r.inertiaOrigin[k], expected[k], 1e-11) << k;
     }
   }

@@ -26,17 +26,10 @@ TEST(OdbInfo, PrintsTheDatabaseOrTheLibrarysMessage) {
        })
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
 
-  odbw::edit::moveLink(dir.file("job.odb"), "/steps/Step-1/frames/1", "/steps/Step-1/frames/3");
-  testsupport::writeFile(dir.file("text.odb"), "plain text\n");
-  for (const auto& [file, err] : {
-           std::pair{"text.odb", "odbinfo: text.odb: /: file is not an hdf5 file\n"},
-           std::pair{"job.odb",
-                     "odbinfo: job.odb: /steps/Step-1/frames: found frame '3', expected frames named 0..1\n"},
-       }) {
-    r = testsupport::run({ODBINFO_PATH, file}, dir.path());
-    EXPECT_EQ(r.status, 1) << file;
-    EXPECT_EQ(r.err, err);
-  }
+  testsupport::writeFile(dir.file("text.odb"), "plain text\n");  // HDF5 itself refuses it and must stay quiet
+  r = testsupport::run({ODBINFO_PATH, "text.odb"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "odbinfo: text.odb: /: file is not an hdf5 file\n");
 }
 
 }  // namespace

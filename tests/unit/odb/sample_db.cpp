@@ -101,4 +101,13 @@ odb_FieldOutput field(const odb_Odb& odb, const char* name) {
   return odb.steps()["Step-1"].frames()[0].fieldOutputs()[name];
 }
 
+std::string messageOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const odb_Exception& e) {
+    return e.message();
+  }
+  return "(no exception)";
+}
+
 }  // namespace sample

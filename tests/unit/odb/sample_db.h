@@ -2,6 +2,7 @@
 // the reader's tests. Its contents are listed in sample_db.cpp.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ std::vector<std::string> keys(const auto& repo) {
   for (int i = 0; i < repo.size(); ++i) out.push_back(repo.keyAt(i).str());
   return out;
 }
+
+// The message of the odb_Exception that body throws, or "(no exception)".
+std::string messageOf(const std::function<void()>& body);
 
 // Closes every database the library holds, so no test leaks into the next.
 struct Finalize {

@@ -2,6 +2,7 @@
 // each kind of block, in their original order.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "sample_db.h"
@@ -22,9 +23,7 @@ std::vector<std::string> describe(const odb_FieldOutput& f) {
 
 TEST(Subset, EachSetKindOnEachBlockKind) {
   struct Case {
-    const char* name;
-    const char* owner;  // "" for the assembly, else an instance or part
-    const char* set;
+    const char *name, *owner, *set;  // owner: "" for the assembly, else an instance or part
     bool elementSet;
     const char* field;
     std::vector<std::string> expect;
@@ -61,10 +60,10 @@ TEST(Subset, EachSetKindOnEachBlockKind) {
     // The subset keeps the field output's attributes and the selected rows.
     const odb_FieldOutput s = sample::field(odb, "S");
     const odb_FieldOutput sub = s.getSubset(odb.rootAssembly().instances()["I1"].elementSets(false)["IE"]);
-    EXPECT_EQ(sub.description().str(), "Stress components");
-    EXPECT_EQ(sub.validInvariants().size(), 3);
-    EXPECT_EQ(sub.bulkDataBlocks()[0].numberOfElements(), 1);
-    EXPECT_EQ(sub.bulkDataBlocks()[0].dataDouble()[0], 12.0);  // element 2 starts at row 2 of the original
+    const odb_FieldBulkData& b = sub.bulkDataBlocks()[0];  // element 2 starts at row 2 of the original
+    EXPECT_EQ(std::tuple(sub.description().str(),
+                         sub.validInvariants().size(), b.numberOfElements(), b.dataDouble()[0]),
+              std::tuple("Stress components", 3, 1, 12.0));
     EXPECT_EQ(sub.values()[1].mises(), s.values()[3].mises());
     EXPECT_EQ(s.getSubset(odb_Set()).values().size(), 0);  // a set that is no set selects nothing
   }
