@@ -51,7 +51,7 @@ static std::string sibling(const char* name) {
 static int printHelp() {
   std::printf("usage: veltra <command> [arguments...]\n\ncommands:\n");
   for (const Command& c : commands)
-    if (!sibling(c.name).empty()) std::printf("  %-12s%s\n", c.name, c.summary);
+    if (!sibling(c.name).empty()) std::printf("  %-14s%s\n", c.name, c.summary);
   return 0;
 }
 
