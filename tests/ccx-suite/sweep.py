@@ -262,7 +262,7 @@ def read_dat(path):
             if m:
                 what, columns = m.group(1), m.group(2) or ""
                 ids = 0 if what.startswith("total") else 2 if ("integ.pnt" in columns or "+face" in columns) else 1
-                current = (what, m.group(3) or "", float(m.group(4)), ids, [])
+                current = (what, m.group(3) or "", float(m.group(4)), ids, [], "+face" in columns)
                 blocks.append(current)
                 continue
             words = line.split()
@@ -282,7 +282,9 @@ def read_dat(path):
                 current[4].append(numbers[current[3]:])
             else:
                 current = None  # some other table
-    return [b[:3] + (b[4],) for b in blocks]
+    # Contact prints keyed by slave element and face have no place in the
+    # database; the importer leaves them out (docs/calculix.md says so).
+    return [b[:3] + (b[4],) for b in blocks if not b[5]]
 
 
 def read_sta(path):
@@ -512,6 +514,13 @@ def judge(results, listed):
             r["failures"].insert(0, ("solve", "the solver fails here and the deck is not listed: " + r["reason"]))
         elif r["solved"] and reason is not None:
             r["note"] = "listed (%s) but now solves%s" % (reason, "" if r["failures"] else ": take it off the list")
+        elif reason is not None and r["imported"]:
+            # The solver reported an error and went on: what it wrote after it
+            # (a step written twice, say) is noted, not held against the import.
+            dropped = [f for f in r["failures"] if f[0] not in ("import", "report")]
+            if dropped:
+                r["note"] = "listed (%s); not held to: %s" % (reason, dropped[0][1][:120])
+            r["failures"] = [f for f in r["failures"] if f not in dropped]
 
 
 def summary(results, listed, out):

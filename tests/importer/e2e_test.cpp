@@ -179,6 +179,121 @@ TEST_F(CubeJob, BrokenInputsGiveFileLineAndLeaveNoDatabase) {
 
 namespace {
 
+// A one-tetrahedron job written by hand: the deck, and .frd records put together from these pieces.
+const char* const kTetDeck =
+    "*NODE,NSET=NALL\n1,0,0,0\n2,1,0,0\n3,0,1,0\n4,0,0,1\n5,1,1,1\n*ELEMENT,TYPE=C3D4,ELSET=EALL\n1,1,2,3,4\n"
+    "2,2,3,4,5\n*STEP\n*STATIC\n*END STEP\n*STEP\n*STATIC\n*END STEP\n";
+
+std::string frdNodes(int first, int last) {
+  std::string s = "    2C                             " + std::to_string(last - first + 1) +
+                  "                                     1\n";
+  for (int n = first; n <= last; ++n) s += " -1" + std::string(10 - std::to_string(n).size(), ' ') +
+                                           std::to_string(n) + " 0.00000E+00 0.00000E+00 1.00000E+00\n";
+  return s + " -3\n";
+}
+
+std::string frdTet(int label, const char* nodes) {
+  return "    3C                             1                                     1\n -1         " +
+         std::to_string(label) + "    3    0    1\n -2" + nodes + "\n -3\n";
+}
+
+// A nodal block at nodes 1..4 of step/increment at total time t (one value per node, or DISP's three).
+std::string frdBlock(int step, int inc, const char* t, const char* name, const char* component) {
+  const bool disp = std::string(name) == "DISP";
+  std::string s = "    1PSTEP                         1           " + std::to_string(inc) + "           " +
+                  std::to_string(step) + "\n  100CL  101 " + t + "           4                     0    1           1\n";
+  char head[64];
+  std::snprintf(head, sizeof head, " -4  %-8s    %d    1\n", name, disp ? 4 : 1);
+  s += head;
+  for (int k = 1; k <= (disp ? 3 : 1); ++k) {
+    std::snprintf(head, sizeof head, " -5  %-8s    1    2    %d    0\n", disp ? ("D" + std::to_string(k)).c_str() : component, k);
+    s += head;
+  }
+  if (disp) s += " -5  ALL         1    2    0    0    1ALL\n";
+  for (int n = 1; n <= 4; ++n)
+    s += " -1         " + std::to_string(n) + (disp ? " 1.00000E+00 0.00000E+00 0.00000E+00\n" : " 2.50000E+00\n");
+  return s + " -3\n";
+}
+
+}  // namespace
+
+// Whole jobs written by hand, imported: solver output without an end record, model changes, mixed integration
+// point counts, field names, and write failures. Each row: the .frd, the .dat, the options, the status and the
+// standard error expected, and what the database must then hold.
+TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
+  const std::string mesh = "    1C\n" + frdNodes(1, 4) + frdTet(1, "         1         2         3         4");
+  const std::string disp1 = frdBlock(1, 1, "1.00000E+00", "DISP", "");
+  const std::string cut = disp1.substr(0, disp1.rfind(" -1"));
+  const std::string ip =
+      "\n stresses (elem, integ.pnt.,sxx,syy,szz,sxy,sxz,syz) for set EALL and time  0.1000000E+01\n\n" +
+      [] {
+        std::string rows;
+        for (int e = 1; e <= 2; ++e)
+          for (int p = 1; p <= (e == 1 ? 1 : 4); ++p)
+            rows += "         " + std::to_string(e) + "   " + std::to_string(p) +
+                    "  1.000000E+00  2.000000E+00  3.000000E+00  0.000000E+00  0.000000E+00  0.000000E+00\n";
+        return rows;
+      }() + "\n";
+  const struct Case {
+    const char* name;
+    std::string frd, dat;
+    std::string prefix;  // shell commands before the import
+    const char* options;
+    int status;
+    std::string err;
+    int elements = 0;                    // elements of the database's instance, when it is written
+    std::vector<std::string> fields{};   // fields of the last frame
+  } cases[] = {
+      {"no end record: complete blocks imported, one warning", mesh + disp1, "", "", "", 0,
+       "ccx2odb: job.frd: no end record; the solver stopped after step 1 increment 1\n", 1, {"U"}},
+      {"nothing after the header", "    1C\n    1UUSER\n", "", "", "", 1,
+       "ccx2odb: job.frd: nothing after the header: the solver stopped before writing results\n"},
+      {"block cut in the middle", mesh + cut, "", "", "", 1,
+       "ccx2odb: job.frd:" + std::to_string(std::count(mesh.begin(), mesh.end(), '\n') +
+                                            std::count(cut.begin(), cut.end(), '\n')) +
+           ": unexpected end of file inside the DISP block\n"},
+      {"block cut in the middle, --partial", mesh + disp1 + frdBlock(2, 1, "2.00000E+00", "DISP", "").substr(0, 300),
+       "", "", "--partial", 0,
+       "ccx2odb: job.frd:30: unexpected end of file inside the DISP block; block dropped\n"
+       "ccx2odb: job.frd: no end record; the solver stopped after step 1 increment 1\n",
+       1, {"U"}},
+      {"model change: a later mesh block adds an element and its node",
+       mesh + disp1 + frdNodes(5, 5) + frdTet(2, "         2         3         4         5") +
+           frdBlock(2, 1, "2.00000E+00", "ERROR", "STR(%)") + " 9999\n",
+       "", "", "", 0, "", 2, {"ERR_STR"}},
+      {"integration points: elements of 1 and 4 points in one print, element 2 from the deck",
+       mesh + disp1 + " 9999\n", ip, "", "", 0, "", 2, {"S_IP", "U"}},
+      {"write failure", mesh + disp1 + " 9999\n", "", "ulimit -f 4; ", "", 1, "ccx2odb: job.odb: File too large\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("job.inp"), kTetDeck);
+    testsupport::writeFile(dir.file("job.frd"), c.frd);
+    if (!c.dat.empty()) testsupport::writeFile(dir.file("job.dat"), c.dat);
+    const auto r = run({"/bin/sh", "-c", c.prefix + "exec '" CCX2ODB "' " + c.options + " job"}, dir.path());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    const bool written = testsupport::exists(dir.file("job.odb"));
+    EXPECT_EQ(run({"/bin/sh", "-c", "ls | grep -c odb || true"}, dir.path()).out, written ? "1\n" : "0\n");
+    if (c.status != 0 || !written) {
+      EXPECT_FALSE(written);
+      continue;
+    }
+    odb_Odb& odb = openOdb(dir.file("job.odb"));
+    EXPECT_EQ(odb.rootAssembly().instances()["PART-1-1"].elementCount(), c.elements);
+    int s = odb.steps().size() - 1;  // the last step with a frame
+    while (s > 0 && odb.steps().valueAt(s).frames().size() == 0) --s;
+    const odb_Step& last = odb.steps().valueAt(s);
+    odb_FieldOutputRepository fields = last.frames()[last.frames().size() - 1].fieldOutputs();
+    for (const std::string& f : c.fields)
+      EXPECT_TRUE(fields.isMember(f.c_str()) && fields[f.c_str()].values().size() > 0) << f;
+    odb.close();
+  }
+}
+
+namespace {
+
 struct Extremes {
   double max = -HUGE_VAL, min = HUGE_VAL;
   void add(double v) { max = std::max(max, v), min = std::min(min, v); }

@@ -23,14 +23,17 @@ const std::string kDispLong =
     "  100CL  101 0.30000E+00           2                     0    1           1\n" + kDispHead +
     " -1         1 5.18959E-03-8.25219E-04-1.00000E+00\n -1        12-1.00000E+00-2.00000E+00 3.00000E+00\n -3\n";
 
-std::string message(const std::string& text) {
+// The error, or how the file ended: "end" at 9999, "no end record", or the block dropped when partial.
+std::string message(const std::string& text, bool partial = false) {
   try {
     ccx::InputFile in("job.frd", text);
-    for (FrdReader r(in); r.next() != Item::End;) continue;
+    FrdReader r(in, partial);
+    while (r.next() != Item::End) continue;
+    if (!r.dropped().empty()) return "dropped: " + r.dropped();
+    return r.complete() ? "end" : "no end record";
   } catch (const ccx::ParseError& e) {
     return e.what();
   }
-  return "no error";
 }
 
 }  // namespace
@@ -123,12 +126,18 @@ TEST(Frd, BinaryRecords) {
 
 TEST(Frd, MalformedInputNamesFileAndLine) {
   const std::string head = kDispLong.substr(0, kDispLong.find(" -1        12"));
-  const struct Case { const char* name; std::string text; const char* expected; } cases[] = {
+  const std::string cut = kNodesLong.substr(0, kNodesLong.size() - 4);
+  const struct Case { const char* name; std::string text; const char* expected; bool partial = false; } cases[] = {
       {"garbled number", std::string(kNodesLong).replace(kNodesLong.find("2.50000E-01"), 11, "2.5x000E-01"),
        "job.frd:4: bad number '2.5x000E-01' in columns 26-37"},
-      {"truncated block", kNodesLong.substr(0, kNodesLong.size() - 4),
-       "job.frd:4: unexpected end of file inside the node block"},
-      {"no end record", kNodesLong, "job.frd:5: unexpected end of file: no 9999 end record"},
+      {"truncated block", cut, "job.frd:4: unexpected end of file inside the node block"},
+      {"truncated block, partial", cut, "dropped: job.frd:4: unexpected end of file inside the node block", true},
+      {"no end record: complete blocks are read", kNodesLong, "no end record"},
+      {"blank node and element counts",
+       "    2C                                                                   1\n -1         1 0.00000E+00"
+       " 0.00000E+00 0.00000E+00\n -3\n    3C                                                                   1\n"
+       " -1         1   11    0    1\n -2         1         1\n -3\n 9999\n",
+       "end"},
       {"short result row", head + " -1        12-1.00000E+00\n -3\n",
        "job.frd:10: node 12 of DISP has 1 values, expected 3"},
       {"bad result number", head + " -1        12-1.00000E+00-2.0000QE+00 3.00000E+00\n",
@@ -146,6 +155,6 @@ TEST(Frd, MalformedInputNamesFileAndLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(message(c.text), c.expected);
+    EXPECT_EQ(message(c.text, c.partial), c.expected);
   }
 }

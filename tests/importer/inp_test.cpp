@@ -25,13 +25,14 @@ std::string error(const std::string& text, const std::string& dir = ".") {
 TEST(Inp, MeshSetsMaterialsAndSteps) {
   const ccx::InpModel m = readInpText(
       "job.inp", "** a comment\n*Node, nset=Nall\n1, 0., 0., 0.\n2, 1., 0., 0.\n3, 0., 1., 0.\n4, 0., 0., 1.\n"
-      "*element, type=c3d4,\n  elset=Solid\n7, 1, 2,\n   3, 4\n*NSET, NSET=base, GENERATE\n1, 3, 2\n*nset,nset=Both\n"
+      "*element, type=c3d4,\n  elset=Solid\n7, 1, 2,\n   3, 4\n*ELEMENT,TYPE=B32,ELSET=BEAM\n8, 1, 2, 3,\n*NSET, NSET=base, GENERATE\n1, 3, 2\n*nset,nset=Both\n"
       "base, 4\n*ELSET,ELSET=Outer\nsolid\n*MATERIAL,NAME=Steel\n*DENSITY\n7.8e-9\n"
       "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n*STEP\n*STATIC\n*END STEP\n*Step\n*Static\n*End Step\n");
   EXPECT_EQ(m.nodeLabels, (std::vector<int>{1, 2, 3, 4}));
-  EXPECT_EQ(m.elementLabels, std::vector<int>{7});
-  EXPECT_EQ(m.typeNames, std::vector<std::string>{"C3D4"});
-  EXPECT_EQ(m.connectivity, (std::vector<int>{1, 2, 3, 4}));  // continued on the next line
+  EXPECT_EQ(m.elementLabels, (std::vector<int>{7, 8}));
+  EXPECT_EQ(m.typeNames, (std::vector<std::string>{"C3D4", "B32"}));
+  // Continued on the next line; a complete node list ends even after a trailing comma.
+  EXPECT_EQ(m.connectivity, (std::vector<int>{1, 2, 3, 4, 1, 2, 3}));
   EXPECT_EQ(labels(m.findNodeSet("NALL")), (std::vector<int>{1, 2, 3, 4}));
   EXPECT_EQ(labels(m.findNodeSet("BASE")), (std::vector<int>{1, 3}));     // GENERATE 1, 3, 2
   EXPECT_EQ(labels(m.findNodeSet("BOTH")), (std::vector<int>{1, 3, 4}));  // nested set name

@@ -27,8 +27,10 @@ struct DatBlock {
 class DatReader {
  public:
   explicit DatReader(InputFile& input) : in_(input) {}
-  // Reads the next block of a kind the importer knows; false at the end.
-  // Blocks of other kinds (eigenvalue tables, contact prints) are skipped.
+  // Reads the next "... for set S and time t" block (and the contact prints
+  // of slave nodes "... for all contact elements and time t"); false at
+  // the end. Other prints (eigenvalue tables, prints per element face) are
+  // skipped.
   bool next(DatBlock& block);
 
  private:
@@ -36,6 +38,7 @@ class DatReader {
   void rows(DatBlock& block);
 
   InputFile& in_;
+  std::string held_;  // a header read as the end of an empty block, taken next
 };
 
 }  // namespace ccx

@@ -34,31 +34,14 @@ void FrdReader::bad(std::string_view what, std::string_view text) const {
   in_.fail(std::string(what) + " '" + std::string(trim(text)) + "'");
 }
 
-static int intField(InputFile& in, std::string_view line, std::size_t first, std::size_t width, const char* what) {
-  long v = 0;
-  const std::string_view f = column(line, first, width);
-  if (!parseInt(f, v) || v < -2147483647L || v > 2147483647L)
-    in.fail(std::string("bad ") + what + " '" + std::string(trim(f)) + "' in columns " + std::to_string(first + 1) +
-            "-" + std::to_string(first + width));
-  return static_cast<int>(v);
-}
-
-static double realField(InputFile& in, std::string_view line, std::size_t first, std::size_t width) {
-  double v = 0;
-  const std::string_view f = column(line, first, width);
-  if (!parseReal(f, v))
-    in.fail("bad number '" + std::string(trim(f)) + "' in columns " + std::to_string(first + 1) + "-" +
-            std::to_string(first + width));
-  return v;
-}
-
 // Counts in headers come from the file: a binary block must fit in what is
 // left of it, and reservations for ASCII blocks are capped by the same.
 static void checkFits(InputFile& in, std::size_t count, std::size_t recordBytes, const char* what) {
   if (in.size() == 0) return;  // size unknown (a pipe): reads fail at the end instead
   const std::uint64_t left = in.size() > in.offset() ? in.size() - in.offset() : 0;
   if (count > 0 && (recordBytes == 0 || count > left / recordBytes))
-    in.fail(std::string(what) + " of " + std::to_string(count) + " records runs past the end of the file");
+    throw FrdReader::CutOff(in.name(), in.line(),
+                            std::string(what) + " of " + std::to_string(count) + " records runs past the end of the file");
 }
 
 static std::size_t reservation(InputFile& in, std::size_t count, std::size_t minLineBytes) {
@@ -67,7 +50,22 @@ static std::size_t reservation(InputFile& in, std::size_t count, std::size_t min
   return static_cast<std::size_t>(std::min<std::uint64_t>(count, left / minLineBytes));
 }
 
+FrdReader::CutOff::CutOff(const std::string& file, long line, const std::string& message)
+    : ParseError(file, line, message) {}
+
+void FrdReader::cutOff(const std::string& message) const { throw CutOff(in_.name(), in_.line(), message); }
+
 FrdReader::Item FrdReader::next() {
+  if (!partial_) return nextItem();
+  try {
+    return nextItem();
+  } catch (const CutOff& e) {
+    dropped_ = e.what();
+    return Item::End;
+  }
+}
+
+FrdReader::Item FrdReader::nextItem() {
   std::string_view line;
   while (in_.nextLine(line)) {
     const std::string_view key = recordKey(line);
@@ -87,12 +85,16 @@ FrdReader::Item FrdReader::next() {
       readParameter(line);
       continue;
     }
-    if (key == "9999") return Item::End;
-    if (key == "1C" || key == "1U" || key == "-3" || line.empty()) continue;
-    if (!key.empty() && key[0] == '-') bad("data record outside a block", line);
+    if (key == "9999") {
+      complete_ = true;
+      return Item::End;
+    }
+    if (key == "1C" || key == "1U" || key == "-3" || trim(line).empty()) continue;
+    if (key.empty()) bad("unknown record", line);
+    if (key[0] == '-') bad("data record outside a block", line);
     // Other header records (4C, 5C, user records) carry nothing we map.
   }
-  in_.fail("unexpected end of file: no 9999 end record");
+  return Item::End;  // no 9999 record: complete() tells
 }
 
 // 1PSTEP: block counter, increment, step. Modal steps add 1PMODE with the
@@ -117,10 +119,18 @@ static int formatFlag(InputFile& in, std::string_view line, std::size_t col) {
   return static_cast<int>(flag);
 }
 
+// The node and element counts of 2C and 3C lines; some solver versions
+// leave them blank in ASCII files, where the -3 record ends the block anyway.
+static int blockCount(InputFile& in, std::string_view header, int flag, const char* what) {
+  if (flag < 2 && trim(column(header, 24, 12)).empty()) return 0;
+  const int count = intField(in, header, 24, 12, what);
+  if (count < 0) in.fail(std::string("negative ") + what);
+  return count;
+}
+
 void FrdReader::readNodes(std::string_view header) {
-  const int count = intField(in_, header, 24, 12, "node count");
   const int flag = formatFlag(in_, header, 73);
-  if (count < 0) in_.fail("negative node count");
+  const int count = blockCount(in_, header, flag, "node count");
   nodes_.labels.clear();
   nodes_.coordinates.clear();
   const std::size_t reserve = reservation(in_, static_cast<std::size_t>(count), 20);
@@ -154,14 +164,14 @@ void FrdReader::readNodes(std::string_view header) {
     if (key != "-1") bad("expected a node record (-1) or the end of the block (-3), found", line);
     nodes_.labels.push_back(intField(in_, line, 3, w, "node number"));
     for (int k = 0; k < 3; ++k) nodes_.coordinates.push_back(realField(in_, line, 3 + w + 12 * k, 12));
+    if (rtrimmedSize(line) > 3 + w + 36) bad("unexpected text after the coordinates", line.substr(3 + w + 36));
   }
-  in_.fail("unexpected end of file inside the node block");
+  cutOff("unexpected end of file inside the node block");
 }
 
 void FrdReader::readElements(std::string_view header) {
-  const int count = intField(in_, header, 24, 12, "element count");
   const int flag = formatFlag(in_, header, 73);
-  if (count < 0) in_.fail("negative element count");
+  const int count = blockCount(in_, header, flag, "element count");
   FrdElements& e = elements_;
   e.labels.clear();
   e.types.clear();
@@ -211,20 +221,23 @@ void FrdReader::readElements(std::string_view header) {
       e.connectivity.push_back(intField(in_, line, 3 + w * k, w, "node number"));
     }
   }
-  in_.fail("unexpected end of file inside the element block");
+  cutOff("unexpected end of file inside the element block");
 }
 
 // -4 line: name and number of components; -5 lines: one per component.
-static void readComponents(InputFile& in, FrdResult& r) {
+void FrdReader::readComponents() {
+  InputFile& in = in_;
+  FrdResult& r = result_;
   std::string_view line;
-  if (!in.nextLine(line) || recordKey(line) != "-4") in.fail("expected the -4 line after the 100C header");
+  if (!in.nextLine(line)) cutOff("unexpected end of file after the 100C header");
+  if (recordKey(line) != "-4") in.fail("expected the -4 line after the 100C header");
   r.name = std::string(trim(column(line, 5, 8)));
   const int n = intField(in, line, 13, 5, "component count");
   if (n <= 0 || n > 1000) in.fail("bad component count " + std::to_string(n));
   r.components.clear();
   r.storedColumns.clear();
   for (int i = 0; i < n; ++i) {
-    if (!in.nextLine(line)) in.fail("unexpected end of file in the components of " + r.name);
+    if (!in.nextLine(line)) cutOff("unexpected end of file in the components of " + r.name);
     if (recordKey(line) != "-5") in.fail("expected a -5 component line of " + r.name);
     FrdComponent c;
     c.name = std::string(trim(column(line, 5, 8)));
@@ -250,7 +263,7 @@ void FrdReader::readResult(std::string_view header) {
   const std::string_view type = trim(column(header, 56, 2));
   r.analysisType = type.empty() ? 0 : intField(in_, header, 56, 2, "analysis type");
   const int flag = formatFlag(in_, header, 73);
-  readComponents(in_, r);
+  readComponents();
   r.nodes.clear();
   r.values.clear();
   if (flag >= 2) return readResultBinary(static_cast<std::size_t>(count));
@@ -300,18 +313,17 @@ void FrdReader::readResultAscii(bool longFormat, std::size_t expected) {
       bad("expected a result record (-1, -2) or -3 in " + r.name + ", found", line);
     }
     const std::size_t have = rtrimmedSize(line);
-    for (std::size_t k = 0; k < 6 && missing > 0; ++k, --missing) {
-      const std::size_t at = first + 12 * k;
+    std::size_t at = first;
+    for (std::size_t k = 0; k < 6 && missing > 0; ++k, --missing, at += 12) {
       if (at >= have) break;
-      double v = 0;
-      const std::string_view f = line.substr(at, 12);
-      if (!parseReal(f, v))
-        in_.fail("bad number '" + std::string(trim(f)) + "' in columns " + std::to_string(at + 1) + "-" +
-                 std::to_string(at + 12) + " of " + r.name);
+      double v = 0;  // the hot loop: the checked field only builds the message
+      if (!parseReal(line.substr(at, 12), v)) realField(in_, line, at, 12, "number", r.name);
       r.values.push_back(static_cast<float>(v));
     }
+    // Two records run together (a lost line end) must not pass as one.
+    if (have > at) bad("unexpected text after the values of " + r.name, line.substr(at));
   }
-  in_.fail("unexpected end of file inside the " + r.name + " block");
+  cutOff("unexpected end of file inside the " + r.name + " block");
 }
 
 }  // namespace ccx

@@ -52,10 +52,21 @@ class FrdReader {
  public:
   enum class Item { Nodes, Elements, Result, End };
 
-  explicit FrdReader(InputFile& input) : in_(input) {}
-  // Reads up to and including the next block; throws ParseError on bad input
-  // and on a file that ends before its 9999 record.
+  // A block cut off by the end of the file (a solver stopped mid-write).
+  class CutOff : public ParseError {
+   public:
+    CutOff(const std::string& file, long line, const std::string& message);
+  };
+
+  explicit FrdReader(InputFile& input, bool partial = false) : in_(input), partial_(partial) {}
+  // Reads up to and including the next block; throws ParseError on bad
+  // input. End comes at the 9999 record or at the end of the file between
+  // blocks (complete() tells which). A block cut off by the end of the file
+  // throws CutOff, or, when partial, ends the file and is described by
+  // dropped().
   Item next();
+  bool complete() const { return complete_; }
+  const std::string& dropped() const { return dropped_; }
 
   const FrdNodes& nodes() const { return nodes_; }
   const FrdElements& elements() const { return elements_; }
@@ -70,9 +81,15 @@ class FrdReader {
   void readResultAscii(bool longFormat, std::size_t expected);
   void readResultBinary(std::size_t count);
   void readParameter(std::string_view line);
+  void readComponents();
+  Item nextItem();
+  [[noreturn]] void cutOff(const std::string& message) const;
   [[noreturn]] void bad(std::string_view what, std::string_view text) const;
 
   InputFile& in_;
+  bool partial_ = false;
+  bool complete_ = false;
+  std::string dropped_;
   FrdNodes nodes_;
   FrdElements elements_;
   FrdResult result_;

@@ -1,39 +1,38 @@
-// The import driver: model first, then the .frd's result blocks and the
-// .dat's printed blocks merged in (step, increment) order into frames, and
-// the .dat's node prints gathered per step into history regions.
+// The import driver: the .frd's result blocks and the .dat's printed blocks
+// merged in (step, increment) order into frames placed by the frame clock,
+// the .dat's node prints gathered per step into history regions, and the
+// model written last, so that it holds every node and element any block
+// refers to (later .frd mesh blocks of a model change, deck elements that
+// only the .dat prints).
 #include "import.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
+#include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
-#include <sstream>
+#include <unordered_map>
 
 #include "dat.h"
+#include "frame_clock.h"
 #include "frd.h"
 #include "inp.h"
 #include "mapping.h"
 #include "mass.h"
 #include "mesh.h"
 #include "node_history.h"
+#include "odb/odb.h"
 #include "odb/odb_writer.h"
 #include "sta.h"
 
 namespace ccx {
 
 namespace {
-
-struct FrameKey {
-  int step = 0;
-  int increment = 0;
-  double time = 0;  // total time, or the frequency of a modal step
-  int analysisType = 0;
-};
 
 class Importer {
  public:
@@ -43,40 +42,42 @@ class Importer {
  private:
   void readDeck();
   void readMesh();
+  void completeMesh();
+  void adoptFromDeck(const std::set<int>& nodes, const std::set<int>& elements);
   void writeModel();
   void mergeResults();
   bool nextFrd();
   bool nextDat();
-  FrameKey datKey(const DatBlock& b);
-  FrameKey datKey_;
-  void openFrame(FrameKey key);
-  void openStep(int step);
-  void finishStep();
-  double stepStart(int step) const;
+  void finishFrd();
+  BlockKey frdKey() const;
+  void enter(const FramePlace& p);
+  void openSteps(int step);
   void writeFrdBlock(const FrdResult& r);
   void writeNodal(const FrdResult& r, const FieldDef& f);
   void writeElementNodal(const FrdResult& r, const FieldDef& f);
-  void writeDatBlock(const DatBlock& b, const FrameKey& key);
+  void writeDatBlock(const DatBlock& b, const BlockKey& key);
+  void writeDatField(const DatBlock& b, const DatMapping& m, const FieldDef& f);
   void addField(const FieldDef& f);
   void progress();
 
   const ImportOptions& options_;
   odbw::Writer& w_;
   InpModel inp_;
-  std::vector<StaIncrement> sta_;
-  std::size_t staCursor_ = 0;
+  FrameClock clock_;
   Mesh mesh_;
   NodeRows rows_;
   std::unique_ptr<InputFile> frdFile_, datFile_;
   std::unique_ptr<FrdReader> frd_;
   std::unique_ptr<DatReader> dat_;
   DatBlock datBlock_;
+  BlockKey datKey_;
   bool frdPending_ = false, datPending_ = false;
-  int step_ = 0;                   // steps written so far
-  std::optional<FrameKey> frame_;  // the open frame
+  bool frdBlocks_ = false;          // the .frd had a mesh or result block
+  int stepsWritten_ = 0;
   int frameIndex_ = -1;
-  double lastTime_ = 0, stepStartTime_ = 0;
-  std::set<std::string> fields_;  // field outputs of the open frame
+  std::set<std::string> fields_;    // field outputs of the open frame
+  std::set<int> strayNodes_, strayElements_;  // labels in blocks but not in the mesh (yet)
+  std::unordered_map<int, std::size_t> deckNodes_;  // deck node label -> index, made when first needed
   StepHistory history_;
   MassProperties mass_;
   int percent_ = 0;
@@ -88,49 +89,70 @@ static bool fileExists(const std::string& path) { return ::access(path.c_str(), 
 
 void Importer::readDeck() {
   inp_ = readInp(options_.job + ".inp");
-  if (fileExists(options_.job + ".sta")) {
-    InputFile sta(options_.job + ".sta");
-    sta_ = readSta(sta);
-  }
+  if (!fileExists(options_.job + ".sta")) return;
+  InputFile sta(options_.job + ".sta");
+  clock_ = FrameClock(readSta(sta));
 }
 
 void Importer::readMesh() {
   const std::string frd = options_.job + ".frd";
-  if (!fileExists(frd)) {
-    mesh_.fromInp(inp_);
-    return;
-  }
-  frdFile_ = std::make_unique<InputFile>(frd);
-  frd_ = std::make_unique<FrdReader>(*frdFile_);
-  for (;;) {
-    const FrdReader::Item item = frd_->next();
-    progress();
-    if (item == FrdReader::Item::Nodes)
-      mesh_.fromFrdNodes(std::move(frd_->nodes()));
-    else if (item == FrdReader::Item::Elements)
-      mesh_.fromFrdElements(std::move(frd_->elements()));
-    else {
-      frdPending_ = item == FrdReader::Item::Result;
-      break;
-    }
+  if (fileExists(frd)) {
+    frdFile_ = std::make_unique<InputFile>(frd);
+    frd_ = std::make_unique<FrdReader>(*frdFile_, options_.partial);
+    frdPending_ = nextFrd();
   }
   if (mesh_.nodeLabels.empty() && mesh_.elementLabels.empty()) mesh_.fromInp(inp_);
 }
 
-void Importer::writeModel() {
-  w_.addPart(kPart);
-  w_.addInstance(kInstance, kPart);
-  w_.setInstanceNodes(kInstance, mesh_.nodeLabels, mesh_.coordinates);
-  w_.setInstanceElements(kInstance, mesh_.elementLabels, mesh_.offsets, mesh_.connectivity);
-  for (int pass = 0; pass < 2; ++pass) {
-    const bool nodes = pass == 0;
-    for (const InpSet& s : nodes ? inp_.nodeSets : inp_.elementSets) {
-      std::vector<int> labels = s.labels;
-      std::sort(labels.begin(), labels.end());
-      labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
-      w_.addAssemblySet(nodes ? odbw::SetKind::Node : odbw::SetKind::Element, s.name, {{kInstance, std::move(labels)}});
+// Node and element blocks (the first ones and those of later model changes)
+// go into the mesh; true when a result block is pending.
+bool Importer::nextFrd() {
+  if (!frd_) return false;
+  for (;;) {
+    const FrdReader::Item item = frd_->next();
+    progress();
+    if (item == FrdReader::Item::End) {
+      finishFrd();
+      return false;
     }
+    frdBlocks_ = true;
+    if (item == FrdReader::Item::Result) return true;
+    if (item == FrdReader::Item::Nodes)
+      mesh_.mergeNodes(std::move(frd_->nodes()));
+    else
+      mesh_.mergeElements(std::move(frd_->elements()));
   }
+}
+
+// A file that ends without its 9999 record: the solver stopped. What it
+// finished is kept, with a warning.
+void Importer::finishFrd() {
+  const std::string& name = frdFile_->name();
+  if (!frd_->complete()) {
+    if (!frdBlocks_) throw ParseError(name, 0, "nothing after the header: the solver stopped before writing results");
+    if (!frd_->dropped().empty()) std::fprintf(stderr, "ccx2odb: %s; block dropped\n", frd_->dropped().c_str());
+    if (clock_.frameStep() > 0)
+      std::fprintf(stderr, "ccx2odb: %s: no end record; the solver stopped after step %d increment %d\n", name.c_str(),
+                   clock_.frameStep(), clock_.frameIncrement());
+    else
+      std::fprintf(stderr, "ccx2odb: %s: no end record; the solver stopped before writing results\n", name.c_str());
+  }
+  frd_.reset();
+}
+
+bool Importer::nextDat() {
+  if (!dat_ || !dat_->next(datBlock_)) {
+    dat_.reset();
+    return false;
+  }
+  const BlockKey upcoming = frdPending_ ? frdKey() : BlockKey{};
+  datKey_ = clock_.datKey(datBlock_.time, frdPending_ ? &upcoming : nullptr);
+  return true;
+}
+
+BlockKey Importer::frdKey() const {
+  const FrdResult& r = frd_->result();
+  return clock_.frdKey(r.step, r.increment, r.mode, r.value, r.analysisType);
 }
 
 void Importer::progress() {
@@ -142,82 +164,30 @@ void Importer::progress() {
   std::fprintf(stderr, "ccx2odb: %s: %d%%\n", frdFile_->name().c_str(), now);
 }
 
-bool Importer::nextFrd() {
-  if (!frd_) return false;
-  const FrdReader::Item item = frd_->next();
-  if (item == FrdReader::Item::End) {
-    frd_.reset();
-    return false;
-  }
-  if (item != FrdReader::Item::Result) frdFile_->fail("mesh block after the first result block");
-  progress();
-  return true;
-}
-
-bool Importer::nextDat() {
-  if (!dat_) return false;
-  if (dat_->next(datBlock_)) {
-    datKey_ = datKey(datBlock_);
-    return true;
-  }
-  dat_.reset();
-  return false;
-}
-
-double Importer::stepStart(int step) const {
-  for (const StaIncrement& s : sta_)
-    if (s.step == step) return s.totalTime - s.stepTime;
-  return lastTime_;  // without the .sta: where the previous step's last frame ended
-}
-
-void Importer::finishStep() {
-  if (step_ > 0) history_.write(w_, "Step-" + std::to_string(step_));
-}
-
-void Importer::openStep(int step) {
-  while (step_ < step) {
-    finishStep();
-    ++step_;
-    stepStartTime_ = stepStart(step_);
-    frame_.reset();
+void Importer::openSteps(int step) {
+  while (stepsWritten_ < step) {
+    if (stepsWritten_ > 0) history_.write(w_, stepName(stepsWritten_));
+    ++stepsWritten_;
     odbw::StepInfo info;
-    const MassProperties& mp = mass_;
-    info.mass = mp.valid ? mp.mass : -1.0;
-    if (mp.valid) {
-      info.massCenter = std::vector<double>(mp.center.begin(), mp.center.end());
-      info.inertiaAboutCenter = std::vector<double>(mp.inertiaCenter.begin(), mp.inertiaCenter.end());
-      info.inertiaAboutOrigin = std::vector<double>(mp.inertiaOrigin.begin(), mp.inertiaOrigin.end());
+    info.mass = mass_.valid ? mass_.mass : -1.0;
+    if (mass_.valid) {
+      info.massCenter = std::vector<double>(mass_.center.begin(), mass_.center.end());
+      info.inertiaAboutCenter = std::vector<double>(mass_.inertiaCenter.begin(), mass_.inertiaCenter.end());
+      info.inertiaAboutOrigin = std::vector<double>(mass_.inertiaOrigin.begin(), mass_.inertiaOrigin.end());
     }
-    w_.addStep("Step-" + std::to_string(step_), info);
+    w_.addStep(stepName(stepsWritten_), info);
   }
 }
 
-static std::string number(double v) {
-  std::ostringstream s;
-  s << v;
-  return s.str();
-}
-
-void Importer::openFrame(FrameKey key) {
-  if (key.step < step_) key.step = step_;  // a block out of order joins the current step
-  if (key.step < 1) key.step = 1;
-  openStep(key.step);
-  if (frame_ && frame_->step == key.step && frame_->increment == key.increment) return;
-  frame_ = key;
+void Importer::enter(const FramePlace& p) {
+  openSteps(p.step);
+  if (!p.newFrame) return;
   fields_.clear();
-  if (key.analysisType != 2 && key.analysisType != 4) lastTime_ = key.time;
   odbw::FrameInfo info;
-  info.incrementNumber = key.increment;
-  if (key.analysisType == 2 || key.analysisType == 4) {
-    info.frameValue = key.time;
-    const char* what = key.analysisType == 2 ? ": Frequency = " : ": Buckling factor = ";
-    info.description = "Mode " + std::to_string(key.increment) + what + number(key.time);
-  } else {
-    const double stepTime = key.time - stepStartTime_;
-    info.frameValue = stepTime;
-    info.description = "Increment " + std::to_string(key.increment) + ": Step Time = " + number(stepTime);
-  }
-  frameIndex_ = w_.addFrame("Step-" + std::to_string(step_), info);
+  info.incrementNumber = p.increment;
+  info.frameValue = p.frameValue;
+  info.description = p.description;
+  frameIndex_ = w_.addFrame(stepName(p.step), info);
 }
 
 void Importer::addField(const FieldDef& f) {
@@ -226,7 +196,7 @@ void Importer::addField(const FieldDef& f) {
   info.type = f.type;
   info.componentLabels = f.labels;
   info.validInvariants = f.invariants;
-  w_.addFieldOutput("Step-" + std::to_string(step_), frameIndex_, f.name, info);
+  w_.addFieldOutput(stepName(stepsWritten_), frameIndex_, f.name, info);
   fields_.insert(f.name);
 }
 
@@ -245,7 +215,7 @@ void Importer::writeNodal(const FrdResult& r, const FieldDef& f) {
   odbw::BlockInfo block;
   block.instance = kInstance;
   block.nodeLabels = r.nodes;
-  w_.addBlock("Step-" + std::to_string(step_), frameIndex_, f.name, block, view, static_cast<int>(width));
+  w_.addBlock(stepName(stepsWritten_), frameIndex_, f.name, block, view, static_cast<int>(width));
 }
 
 // Spreads nodal tensors over the elements: one block per element type, each
@@ -274,75 +244,74 @@ void Importer::writeElementNodal(const FrdResult& r, const FieldDef& f) {
       }
     }
     if (block.elementLabels.empty()) continue;
-    w_.addBlock("Step-" + std::to_string(step_), frameIndex_, f.name, block, std::span<const float>(data), 6);
+    w_.addBlock(stepName(stepsWritten_), frameIndex_, f.name, block, std::span<const float>(data), 6);
   }
 }
 
 void Importer::writeFrdBlock(const FrdResult& r) {
-  const bool modal = r.analysisType == 2 || r.analysisType == 4;
-  FrameKey key{r.step, modal && r.mode > 0 ? r.mode : r.increment, r.value, r.analysisType};
-  if (r.step == 0) {  // no 1PSTEP lines: a new time is a new increment
-    key.step = std::max(step_, 1);
-    key.increment = frame_ && frame_->time == r.value ? frame_->increment : (frame_ ? frame_->increment + 1 : 1);
-  }
-  openFrame(key);
+  enter(clock_.place(frdKey()));
+  std::set<int> stray;  // nodes new to the mesh; those the deck lacks too are looked for once
+  for (int n : r.nodes)
+    if (!mesh_.hasNode(n) && !strayNodes_.count(n)) stray.insert(n);
+  if (!stray.empty()) adoptFromDeck(stray, {});
+  for (int n : stray)
+    if (!mesh_.hasNode(n)) strayNodes_.insert(n);
   FrdMapping m = mapFrdBlock(r);
-  if (m.layout == FrdLayout::ElementNodal) {
-    if (!fields_.count(m.field.name)) writeElementNodal(r, m.field);
-    return;
-  }
-  if (m.layout == FrdLayout::Nodal) {
-    if (!fields_.count(m.field.name)) writeNodal(r, m.field);
-    return;
-  }
+  if (m.layout == FrdLayout::ElementNodal && !fields_.count(m.field.name)) writeElementNodal(r, m.field);
+  if (m.layout == FrdLayout::Nodal && !fields_.count(m.field.name)) writeNodal(r, m.field);
   for (FieldDef& c : m.components) {
-    if (fields_.count(c.name)) c.name = r.name + "_" + c.name;
+    if (fields_.count(c.name)) c.name = fieldName(r.name) + "_" + c.name;
     if (!fields_.count(c.name)) writeNodal(r, c);
   }
 }
 
-static bool sameTime(double a, double b) { return std::fabs(a - b) <= 6e-6 * std::max(1.0, std::fabs(a)); }
-
-// The .dat has total times only: the .sta places them in steps and
-// increments; without it a time that matches a .frd frame joins that frame.
-FrameKey Importer::datKey(const DatBlock& b) {
-  if (!sta_.empty()) {
-    const int i = findIncrement(sta_, b.time, staCursor_);
-    if (i >= 0) {
-      staCursor_ = static_cast<std::size_t>(i);
-      const StaIncrement& s = sta_[staCursor_];
-      return {s.step, s.increment, b.time, 0};
-    }
+// One block per number of integration points: a print may mix element
+// types (8-point and 27-point bricks), and a block holds one count.
+void Importer::writeDatField(const DatBlock& b, const DatMapping& m, const FieldDef& f) {
+  const std::size_t rows = b.rows(), width = static_cast<std::size_t>(b.width);
+  std::map<int, std::vector<std::size_t>> byCount;  // points per element -> rows
+  std::vector<int> order;                           // counts in order of first appearance
+  for (std::size_t i = 0, end = 0; i < rows; i = end) {
+    end = i + 1;
+    if (m.position == "INTEGRATION_POINT")
+      while (end < rows && b.ids[end] == b.ids[i] && b.points[end] > b.points[end - 1]) ++end;
+    const int count = static_cast<int>(end - i);
+    auto& list = byCount[count];
+    if (list.empty()) order.push_back(count);
+    for (std::size_t k = i; k < end; ++k) list.push_back(k);
   }
-  if (frdPending_ && frd_ && frd_->result().step > 0 && sameTime(frd_->result().value, b.time))
-    return {frd_->result().step, frd_->result().increment, b.time, 0};
-  if (frame_ && sameTime(frame_->time, b.time)) return *frame_;
-  return {std::max(step_, 1), frame_ ? frame_->increment + 1 : 1, b.time, 0};
-}
-
-void Importer::writeDatBlock(const DatBlock& b, const FrameKey& key) {
-  const DatMapping m = mapDatBlock(b);
-  if (m.history) {
-    openStep(std::max(key.step, step_));
-    history_.add(b, m, b.time - stepStartTime_);
-    return;
-  }
-  openFrame(key);
-  const std::size_t rows = b.rows();
-  for (const FieldDef& f : m.fields) {
-    if (!fields_.count(f.name)) addField(f);
+  for (int count : order) {
     odbw::BlockInfo block;
     block.position = m.position;
     block.instance = kInstance;
-    block.elementLabels = b.ids;
-    if (m.position == "INTEGRATION_POINT") block.integrationPoints = b.points;
     std::vector<double> data;
-    data.reserve(rows * f.columns.size());
-    for (std::size_t i = 0; i < rows; ++i)
-      for (int c : f.columns)
-        data.push_back(b.values[i * static_cast<std::size_t>(b.width) + static_cast<std::size_t>(c)]);
-    w_.addBlock("Step-" + std::to_string(step_), frameIndex_, f.name, block, std::span<const double>(data),
+    data.reserve(byCount[count].size() * f.columns.size());
+    for (std::size_t i : byCount[count]) {
+      block.elementLabels.push_back(b.ids[i]);
+      if (m.position == "INTEGRATION_POINT") block.integrationPoints.push_back(b.points[i]);
+      for (int c : f.columns) data.push_back(b.values[i * width + static_cast<std::size_t>(c)]);
+    }
+    w_.addBlock(stepName(stepsWritten_), frameIndex_, f.name, block, std::span<const double>(data),
                 static_cast<int>(f.columns.size()));
+  }
+}
+
+void Importer::writeDatBlock(const DatBlock& b, const BlockKey& key) {
+  if (b.rows() == 0) return;  // a print with nothing in it (no contact yet)
+  const DatMapping m = mapDatBlock(b);
+  const bool atNodes = b.kind == DatBlock::Kind::Node;
+  for (int id : b.ids)
+    if (atNodes ? !mesh_.hasNode(id) : !mesh_.hasElement(id)) (atNodes ? strayNodes_ : strayElements_).insert(id);
+  if (m.history) {
+    const FramePlace p = clock_.placeHistory(key);
+    openSteps(p.step);
+    history_.add(b, m, p.frameValue);
+    return;
+  }
+  enter(clock_.place(key));
+  for (const FieldDef& f : m.fields) {
+    if (!fields_.count(f.name)) addField(f);
+    writeDatField(b, m, f);
   }
 }
 
@@ -368,23 +337,66 @@ void Importer::mergeResults() {
   }
 }
 
+// Nodes and elements that blocks refer to but the .frd's mesh lacks (a
+// model change adds elements back, prints name deck elements) come from the
+// deck: the elements named, the nodes named, and the deck elements that
+// hold a node named and whose nodes are all in the mesh then.
+void Importer::adoptFromDeck(const std::set<int>& nodes, const std::set<int>& elements) {
+  if (deckNodes_.empty())
+    for (std::size_t i = 0; i < inp_.nodeLabels.size(); ++i) deckNodes_.emplace(inp_.nodeLabels[i], i);
+  auto adoptNode = [&](int n) {
+    const auto it = deckNodes_.find(n);
+    if (it == deckNodes_.end() || mesh_.hasNode(n)) return;
+    mesh_.addNode(n, std::span<const double>(inp_.coordinates).subspan(3 * it->second).first<3>());
+  };
+  for (int n : nodes) adoptNode(n);
+  for (std::size_t e = 0; e < inp_.elementLabels.size(); ++e) {
+    if (mesh_.hasElement(inp_.elementLabels[e])) continue;
+    const auto first = static_cast<std::size_t>(inp_.offsets[e]), last = static_cast<std::size_t>(inp_.offsets[e + 1]);
+    const std::span<const int> conn = std::span<const int>(inp_.connectivity).subspan(first, last - first);
+    const bool named = elements.count(inp_.elementLabels[e]) > 0;
+    if (!named && (std::none_of(conn.begin(), conn.end(), [&](int n) { return nodes.count(n) > 0; }) ||
+                   !std::all_of(conn.begin(), conn.end(), [&](int n) { return mesh_.hasNode(n); })))
+      continue;
+    for (int n : conn) adoptNode(n);
+    mesh_.addElement(inp_.elementLabels[e], inp_.elementTypes[e], conn);
+  }
+  mesh_.makeGroups();
+}
+
+// Labels neither the .frd nor the deck knows (nodes the solver generated)
+// are placed at the origin.
+void Importer::completeMesh() {
+  if (!strayNodes_.empty() || !strayElements_.empty()) adoptFromDeck(strayNodes_, strayElements_);
+  for (int n : strayNodes_)
+    if (!mesh_.hasNode(n)) mesh_.addNode(n, std::array<double, 3>{});
+}
+
+void Importer::writeModel() {
+  w_.setInstanceNodes(kInstance, mesh_.nodeLabels, mesh_.coordinates);
+  w_.setInstanceElements(kInstance, mesh_.elementLabels, mesh_.offsets, mesh_.connectivity);
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool nodes = pass == 0;
+    for (const InpSet& s : nodes ? inp_.nodeSets : inp_.elementSets) {
+      std::vector<int> labels = s.labels;
+      std::sort(labels.begin(), labels.end());
+      labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
+      w_.addAssemblySet(nodes ? odbw::SetKind::Node : odbw::SetKind::Element, s.name, {{kInstance, std::move(labels)}});
+    }
+  }
+}
+
 void Importer::run() {
   readDeck();
   mass_ = computeMass(inp_);
+  w_.addPart(kPart);
+  w_.addInstance(kInstance, kPart);
   readMesh();
-  writeModel();
-  // From here on only the connectivity is needed (to spread tensors over
-  // elements): the deck's mesh, the sets and the coordinates go.
-  inp_.coordinates = {};
-  inp_.connectivity = {};
-  inp_.nodeSets = {};
-  inp_.elementSets = {};
-  inp_.nodeSetIndex = {};
-  inp_.elementSetIndex = {};
-  mesh_.coordinates = {};
   mergeResults();
-  openStep(inp_.steps);  // steps without any output still appear
-  finishStep();
+  openSteps(std::max(inp_.steps, clock_.step()));  // steps without any output still appear
+  if (stepsWritten_ > 0) history_.write(w_, stepName(stepsWritten_));
+  completeMesh();
+  writeModel();
 }
 
 void importJob(const ImportOptions& options) {
@@ -395,6 +407,17 @@ void importJob(const ImportOptions& options) {
     writer.setDescription("CalculiX job " + options.job);
     Importer(options, writer).run();
     writer.close();
+  } catch (const odb_Exception& e) {
+    // A write the system refused (full disk, file size limit) is told by
+    // its reason; other library failures keep their message. Either names
+    // the output, not the temporary file.
+    const int error = errno;
+    std::remove(temporary.c_str());
+    if (error == EFBIG || error == ENOSPC || error == EIO || error == EDQUOT)
+      throw ParseError(output, 0, std::strerror(error));
+    std::string message = e.message();
+    if (message.rfind(temporary, 0) == 0) message.replace(0, temporary.size(), output);
+    throw std::runtime_error(message);
   } catch (...) {
     std::remove(temporary.c_str());
     throw;

@@ -12,6 +12,7 @@ struct ImportOptions {
   std::string job;       // path without extension: JOB.inp, JOB.frd, ...
   std::string output;    // database path; JOB.odb when empty
   bool progress = true;  // progress lines on stderr for large inputs
+  bool partial = false;  // a .frd block cut off by the end of the file is dropped, not an error
 };
 
 // Throws ParseError for bad input and odb_Exception when writing fails;

@@ -36,18 +36,6 @@ struct Keyword {
   }
 };
 
-std::vector<std::string_view> splitCommas(std::string_view line) {
-  std::vector<std::string_view> out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = line.find(',', start);
-    out.push_back(trim(line.substr(start, comma == std::string_view::npos ? line.npos : comma - start)));
-    if (comma == std::string_view::npos) break;
-    start = comma + 1;
-  }
-  return out;
-}
-
 class DeckReader {
  public:
   explicit DeckReader(InpModel& model) : m_(model) {}
@@ -57,7 +45,8 @@ class DeckReader {
   void keyword(InputFile& in, const std::string& text, const std::string& directory, int depth);
   void data(InputFile& in, std::string_view line);
   void nodeLine(InputFile& in, const std::vector<std::string_view>& f);
-  void elementLine(InputFile& in, const std::vector<std::string_view>& f);
+  void elementLine(InputFile& in, std::string_view line, const std::vector<std::string_view>& f);
+  void finishElement(InputFile& in);
   void setLine(InputFile& in, const std::vector<std::string_view>& f, bool nodes);
   InpSet& setNamed(bool nodes, const std::string& name);
   int typeIndex(const std::string& type);
@@ -65,16 +54,37 @@ class DeckReader {
   InpModel& m_;
   Block block_ = Block::None;
   std::string elementType_;
+  int elementNodes_ = 0;    // nodes of elementType_, 0 when the type is not known here
+  int open_ = -1;           // label of the element whose node list goes on, -1 when none
+  std::size_t openFrom_ = 0;  // where its nodes start in the connectivity
+  bool openComma_ = false;  // an element of unknown type whose line ended in a comma
   std::string setName_;  // *NSET/*ELSET being filled, or the NSET=/ELSET= of *NODE/*ELEMENT
   bool generate_ = false;
   std::string material_;
 };
 
 long number(InputFile& in, std::string_view field, const char* what) {
-  long v = 0;
-  if (!parseInt(field, v) || v < -2147483647L || v > 2147483647L)
-    in.fail(std::string("bad ") + what + " '" + std::string(field) + "'");
-  return v;
+  return intField(in, field, 0, std::string_view::npos, what);
+}
+
+// Nodes of a deck element type, 0 when the type has no fixed count here
+// (user elements, network elements).
+int nodesOfType(std::string_view type) {
+  static const struct { const char* prefix; int nodes; } fixed[] = {
+      {"B31", 2}, {"B32", 3}, {"T2D2", 2}, {"T3D2", 2}, {"T3D3", 3}, {"SPRINGA", 2}, {"SPRING1", 1},
+      {"SPRING2", 2}, {"DASHPOTA", 2}, {"GAPUNI", 2}, {"MASS", 1}, {"DCOUP3D", 1}};
+  for (const auto& f : fixed)
+    if (type.rfind(f.prefix, 0) == 0) return f.nodes;
+  // Families named by their node count: C3D20R, CPS8, CAX4, S8R, M3D4, F3D6, ...
+  for (const char* family : {"C3D", "CPS", "CPE", "CAX", "M3D", "F3D", "S"}) {
+    const std::string_view f(family);
+    if (type.rfind(f, 0) != 0) continue;
+    int n = 0;
+    for (std::size_t i = f.size(); i < type.size() && n <= 27 && type[i] >= '0' && type[i] <= '9'; ++i)
+      n = 10 * n + (type[i] - '0');
+    return n <= 27 ? n : 0;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -110,6 +120,7 @@ static Keyword parseKeyword(const std::string& text) {
 }
 
 void DeckReader::keyword(InputFile& in, const std::string& text, const std::string& directory, int depth) {
+  finishElement(in);
   const Keyword k = parseKeyword(text);
   block_ = Block::None;
   setName_.clear();
@@ -118,6 +129,7 @@ void DeckReader::keyword(InputFile& in, const std::string& text, const std::stri
     if (file.size() >= 2 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
     if (file.empty()) in.fail("*INCLUDE without INPUT=");
     if (depth > 16) in.fail("*INCLUDE nested too deeply");
+    if (directory.empty()) in.fail("*INCLUDE of " + file + " in a deck read without files");
     const std::string path = file[0] == '/' || directory == "." ? file : directory + "/" + file;
     InputFile included(path);
     const std::size_t slash = path.rfind('/');
@@ -129,6 +141,7 @@ void DeckReader::keyword(InputFile& in, const std::string& text, const std::stri
     block_ = Block::Element;
     elementType_ = upper(k.value("TYPE"));
     if (elementType_.empty()) in.fail("*ELEMENT without TYPE=");
+    elementNodes_ = nodesOfType(elementType_);
     setName_ = upper(k.value("ELSET"));
   } else if (k.name == "NSET" || k.name == "ELSET") {
     const bool nodes = k.name == "NSET";
@@ -163,19 +176,33 @@ void DeckReader::nodeLine(InputFile& in, const std::vector<std::string_view>& f)
   if (!setName_.empty()) setNamed(true, setName_).labels.push_back(static_cast<int>(label));
 }
 
-void DeckReader::elementLine(InputFile& in, const std::vector<std::string_view>& f) {
-  const long label = number(in, f[0], "element number");
-  std::size_t n = 0;
-  for (std::size_t i = 1; i < f.size(); ++i) {
-    if (f[i].empty()) continue;
-    m_.connectivity.push_back(static_cast<int>(number(in, f[i], "node number")));
-    ++n;
+// An element's node list goes on in the next lines until its type's node
+// count is reached (a complete list may still end in a comma); for types
+// without a fixed count, while its lines end in a comma.
+void DeckReader::elementLine(InputFile& in, std::string_view line, const std::vector<std::string_view>& f) {
+  std::size_t i = 0;
+  if (open_ < 0) {
+    open_ = static_cast<int>(number(in, f[0], "element number"));
+    openFrom_ = m_.connectivity.size();
+    i = 1;
   }
+  for (; i < f.size(); ++i)
+    if (!f[i].empty()) m_.connectivity.push_back(static_cast<int>(number(in, f[i], "node number")));
+  const std::size_t have = m_.connectivity.size() - openFrom_;
+  openComma_ = elementNodes_ == 0 && line.back() == ',';
+  if (openComma_ || have < static_cast<std::size_t>(elementNodes_)) return;
+  finishElement(in);
+}
+
+void DeckReader::finishElement(InputFile& in) {
+  if (open_ < 0) return;
+  const int label = std::exchange(open_, -1);
+  const std::size_t n = m_.connectivity.size() - openFrom_;
   if (n == 0) in.fail("element " + std::to_string(label) + " has no nodes");
-  m_.elementLabels.push_back(static_cast<int>(label));
+  m_.elementLabels.push_back(label);
   m_.elementTypes.push_back(typeIndex(elementType_));
   m_.offsets.push_back(m_.offsets.back() + static_cast<std::int64_t>(n));
-  if (!setName_.empty()) setNamed(false, setName_).labels.push_back(static_cast<int>(label));
+  if (!setName_.empty()) setNamed(false, setName_).labels.push_back(label);
 }
 
 void DeckReader::setLine(InputFile& in, const std::vector<std::string_view>& f, bool nodes) {
@@ -200,10 +227,13 @@ void DeckReader::setLine(InputFile& in, const std::vector<std::string_view>& f, 
     const std::string name = upper(item);
     const InpSet* other = nodes ? m_.findNodeSet(name) : m_.findElementSet(name);
     if (!other) in.fail(std::string("unknown ") + (nodes ? "node" : "element") + " set " + name);
+    if (name == setName_) continue;  // a set naming itself adds nothing
     add.insert(add.end(), other->labels.begin(), other->labels.end());
   }
   // setNamed may have moved the set vector; take the target afresh.
   InpSet& again = setNamed(nodes, setName_);
+  // Sets naming each other in turn would double at every line.
+  if (again.labels.size() + add.size() > 100000000U) in.fail("set " + setName_ + " of more than 100000000 members");
   again.labels.insert(again.labels.end(), add.begin(), add.end());
   (void)target;
 }
@@ -215,7 +245,7 @@ void DeckReader::data(InputFile& in, std::string_view line) {
     case Block::Node:
       return nodeLine(in, f);
     case Block::Element:
-      return elementLine(in, f);
+      return elementLine(in, line, f);
     case Block::NodeSet:
       return setLine(in, f, true);
     case Block::ElementSet:
@@ -233,25 +263,37 @@ void DeckReader::data(InputFile& in, std::string_view line) {
 
 void DeckReader::read(InputFile& in, const std::string& directory, int depth) {
   std::string_view raw;
-  std::string joined;
-  while (in.nextLine(raw)) {
-    std::string_view line = trim(raw);
-    if (line.empty() || line.substr(0, 2) == "**") continue;
-    joined.assign(line);
-    // A line ending in a comma goes on in the next line (keyword options,
-    // element node lists).
-    while (!joined.empty() && joined.back() == ',' && (joined[0] == '*' || block_ == Block::Element)) {
-      std::string_view more;
-      if (!in.nextLine(more)) break;
-      more = trim(more);
-      if (more.substr(0, 2) == "**") continue;
+  std::string joined, held;  // held: a keyword line read while looking for a continuation
+  bool holding = false;
+  for (;;) {
+    if (holding) {
+      joined.swap(held);
+      holding = false;
+    } else if (in.nextLine(raw)) {
+      joined.assign(trim(raw));
+    } else {
+      break;
+    }
+    if (joined.empty() || joined.rfind("**", 0) == 0) continue;
+    if (joined[0] != '*') {
+      data(in, joined);
+      continue;
+    }
+    // Keyword options go on in the next line after a trailing comma, unless
+    // that line is a keyword itself.
+    while (joined.back() == ',' && in.nextLine(raw)) {
+      const std::string_view more = trim(raw);
+      if (more.rfind("**", 0) == 0) continue;
+      if (!more.empty() && more[0] == '*') {
+        held.assign(more);
+        holding = true;
+        break;
+      }
       joined.append(more);
     }
-    if (joined[0] == '*')
-      keyword(in, joined, directory, depth);
-    else
-      data(in, joined);
+    keyword(in, joined, directory, depth);
   }
+  finishElement(in);
 }
 
 InpModel readInp(const std::string& path) {

@@ -45,7 +45,8 @@ struct InpModel {
 
 // Reads path and the files it includes; throws ParseError "FILE:LINE: ...".
 InpModel readInp(const std::string& path);
-// Reads a deck given as text (for tests); *INCLUDE paths are relative to directory.
+// Reads a deck given as text (for tests); *INCLUDE paths are relative to
+// directory, and an empty directory reads no other file (an *INCLUDE fails).
 InpModel readInpText(const std::string& name, const std::string& text, const std::string& directory = ".");
 
 }  // namespace ccx

@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <charconv>
 #include <cstring>
 
@@ -166,5 +168,43 @@ bool parseInt(std::string_view field, long& value) {
   auto [ptr, ec] = std::from_chars(p, end, value);
   return ec == std::errc() && ptr == end;
 }
+
+static std::string fieldMessage(std::string_view what, std::string_view field, std::size_t first, std::size_t width,
+                                std::string_view of) {
+  std::string m = "bad " + std::string(what) + " '" + std::string(trim(field)) + "'";
+  if (width != std::string_view::npos)
+    m += " in columns " + std::to_string(first + 1) + "-" + std::to_string(first + width);
+  return of.empty() ? m : m + " of " + std::string(of);
+}
+
+int intField(InputFile& in, std::string_view line, std::size_t first, std::size_t width, std::string_view what) {
+  long v = 0;
+  const std::string_view f = width == std::string_view::npos ? line : column(line, first, width);
+  if (!parseInt(f, v) || v < -2147483647L || v > 2147483647L) in.fail(fieldMessage(what, f, first, width, {}));
+  return static_cast<int>(v);
+}
+
+double realField(InputFile& in, std::string_view line, std::size_t first, std::size_t width, std::string_view what,
+                 std::string_view of) {
+  double v = 0;
+  const std::string_view f = width == std::string_view::npos ? line : column(line, first, width);
+  if (!parseReal(f, v)) in.fail(fieldMessage(what, f, first, width, of));
+  return v;
+}
+
+std::vector<std::string_view> splitCommas(std::string_view line) {
+  std::vector<std::string_view> out;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = line.find(',', start);
+    out.push_back(trim(line.substr(start, comma == std::string_view::npos ? line.npos : comma - start)));
+    if (comma == std::string_view::npos) return out;
+    start = comma + 1;
+  }
+}
+
+// Six printed digits round each time by up to 5e-6 of its size; two such
+// roundings stay within 1e-5. Increments closer than that cannot be told
+// apart in the files anyway.
+bool sameTime(double a, double b) { return std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b)); }
 
 }  // namespace ccx

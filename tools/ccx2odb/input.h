@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ccx {
 
@@ -68,6 +69,21 @@ class InputFile {
 // for three-digit exponents. Returns false unless the whole field is used.
 bool parseReal(std::string_view field, double& value);
 bool parseInt(std::string_view field, long& value);
+
+// The checked number fields of all parsers: columns [first, first + width)
+// of line (the whole line when width is npos). A field that is not a number
+// fails with "bad WHAT 'text' in columns A-B" (without the columns for a
+// whole line), followed by " of OF" when of is given (the block's name).
+int intField(InputFile& in, std::string_view line, std::size_t first, std::size_t width, std::string_view what);
+double realField(InputFile& in, std::string_view line, std::size_t first, std::size_t width,
+                 std::string_view what = "number", std::string_view of = {});
+
+// Splits a line at its commas; items are trimmed, empty ones kept.
+std::vector<std::string_view> splitCommas(std::string_view line);
+
+// Whether two printed times are the same instant: the files print six or
+// seven significant digits, so times are compared relative to their size.
+bool sameTime(double a, double b);
 
 // Returns columns [first, first + width) of line (0-based), clipped to it.
 inline std::string_view column(std::string_view line, std::size_t first, std::size_t width) {

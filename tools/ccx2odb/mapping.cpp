@@ -1,6 +1,8 @@
 // Names and types of the database objects made from .frd and .dat blocks.
 #include "mapping.h"
 
+#include <algorithm>
+
 namespace ccx {
 
 // odb_Enum codes, repeated here so the importer's mapping reads on its own.
@@ -35,12 +37,24 @@ static const Known kKnown[] = {
     {"PE", "PEEQ", "Equivalent plastic strain", kScalar},
 };
 
-// Field names are HDF5 link names: no '/' and not "." alone.
-static std::string linkName(std::string name) {
-  for (char& c : name)
-    if (c == '/') c = '_';
-  if (name.empty() || name == ".") name = "_" + name;
-  return name;
+// Field names end up in parameter names ("Step_1__Frame_2__U__mag"):
+// letters, digits and underscores only. A percentage component (the error
+// estimate "STR(%)") becomes ERR_ and its name.
+std::string fieldName(std::string_view name) {
+  std::string out;
+  bool gap = false;
+  for (char c : name) {
+    const bool word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!word) {
+      gap = !out.empty();
+      continue;
+    }
+    if (gap) out += '_';
+    gap = false;
+    out += c;
+  }
+  if (out.empty()) out = "X";
+  return name.find('%') != std::string_view::npos ? "ERR_" + out : out;
 }
 
 static bool tensorBlock(const FrdResult& b, FieldDef& f) {
@@ -62,26 +76,39 @@ FrdMapping mapFrdBlock(const FrdResult& b) {
   for (const Known& k : kKnown)
     if (b.name == k.frd) known = &k;
   FieldDef& f = m.field;
-  f.name = known ? known->name : b.name;
+  f.name = known ? known->name : fieldName(b.name);
   f.description = known ? known->description : b.name + " components";
-  if ((!known || known->type == kTensor3dFull) && tensorBlock(b, f)) {
+  // CONTACT declares its six values with tensor indices, but they are
+  // separate quantities at the contact nodes: one field each.
+  if ((!known || known->type == kTensor3dFull) && b.name != "CONTACT" && tensorBlock(b, f)) {
     m.layout = FrdLayout::ElementNodal;
     f.type = kTensor3dFull;
     for (const char* s : kSuffix) f.labels.push_back(f.name + s);
     f.invariants = kTensorInvariants;
-    f.name = linkName(f.name);
     return m;
   }
   f.columns.clear();
-  if (known && known->type == kVector && b.storedColumns.size() == 3) {
-    m.layout = FrdLayout::Nodal;
-    f.type = kVector;
-    for (int k = 0; k < 3; ++k) {
-      f.labels.push_back(f.name + std::to_string(k + 1));
-      f.columns.push_back(k);
+  std::vector<bool> taken(b.storedColumns.size(), false);
+  if (known && known->type == kVector) {
+    // The vector's columns are those with rows 1, 2, 3; a block may carry
+    // more (D4, D5 of an electromagnetic run), which become scalars below.
+    std::vector<int> at(3, -1);
+    for (std::size_t k = 0; k < b.storedColumns.size(); ++k) {
+      const FrdComponent& c = b.components[static_cast<std::size_t>(b.storedColumns[k])];
+      if (c.type == 2 && c.row >= 1 && c.row <= 3 && at[static_cast<std::size_t>(c.row - 1)] < 0)
+        at[static_cast<std::size_t>(c.row - 1)] = static_cast<int>(k);
     }
-    f.invariants = kVectorInvariants;
-    return m;
+    if (b.storedColumns.size() == 3 && std::count(at.begin(), at.end(), -1) == 3) at = {0, 1, 2};
+    if (std::count(at.begin(), at.end(), -1) == 0) {
+      m.layout = FrdLayout::Nodal;
+      f.type = kVector;
+      for (int k = 0; k < 3; ++k) {
+        f.labels.push_back(f.name + std::to_string(k + 1));
+        f.columns.push_back(at[static_cast<std::size_t>(k)]);
+        taken[static_cast<std::size_t>(at[static_cast<std::size_t>(k)])] = true;
+      }
+      f.invariants = kVectorInvariants;
+    }
   }
   if (known && known->type == kScalar && b.storedColumns.size() == 1) {
     m.layout = FrdLayout::Nodal;
@@ -90,11 +117,12 @@ FrdMapping mapFrdBlock(const FrdResult& b) {
     return m;
   }
   // Anything else: each printed column its own scalar field, named after the component.
-  m.layout = FrdLayout::PerComponent;
+  if (m.layout != FrdLayout::Nodal) m.layout = FrdLayout::PerComponent;
   for (std::size_t k = 0; k < b.storedColumns.size(); ++k) {
+    if (taken[k]) continue;
     FieldDef c;
-    c.name = linkName(b.components[static_cast<std::size_t>(b.storedColumns[k])].name);
-    c.description = b.name + " component " + c.name;
+    c.name = fieldName(b.components[static_cast<std::size_t>(b.storedColumns[k])].name);
+    c.description = b.name + " component " + b.components[static_cast<std::size_t>(b.storedColumns[k])].name;
     c.type = kScalar;
     c.columns.push_back(static_cast<int>(k));
     m.components.push_back(std::move(c));
@@ -113,6 +141,7 @@ static const KnownDat kHistory[] = {
     {"displacements", "U", "Spatial displacement"},
     {"forces", "RF", "Reaction force"},
     {"temperatures", "NT", "Nodal temperature"},
+    {"velocities", "V", "Spatial velocity"},
     {"total force", "RF", "Total reaction force"},
     {"total mass", "MASS", "Total mass"},
     {"center of gravity", "CG", "Centre of gravity"},
@@ -166,9 +195,19 @@ static void integrationPointField(const DatBlock& b, const std::string& name, co
     for (int c = 1; c <= 3; ++c) f.labels.push_back(base + std::to_string(c));
     f.invariants = kVectorInvariants;
   }
-  const int width = b.width == 1 || b.width == 3 || b.width == 6 ? b.width : 1;
-  for (int c = 0; c < width; ++c) f.columns.push_back(c);
-  m.fields.push_back(std::move(f));
+  if (b.width == 1 || b.width == 3 || b.width == 6) {
+    for (int c = 0; c < b.width; ++c) f.columns.push_back(c);
+    m.fields.push_back(std::move(f));
+    return;
+  }
+  // Any other width (internal state variables): a scalar field per column, NAME_IP_1, NAME_IP_2, ...
+  for (int c = 0; c < b.width; ++c) {
+    FieldDef one;
+    one.name = name + "_" + std::to_string(c + 1);
+    one.description = description + " " + std::to_string(c + 1);
+    one.columns.push_back(c);
+    m.fields.push_back(std::move(one));
+  }
 }
 
 DatMapping mapDatBlock(const DatBlock& b) {
@@ -176,15 +215,13 @@ DatMapping mapDatBlock(const DatBlock& b) {
   if (b.kind == DatBlock::Kind::Node || b.kind == DatBlock::Kind::Total) {
     const KnownDat* k = find(std::begin(kHistory), std::end(kHistory), b.what);
     m.history = true;
-    m.outputs = historyNames(k ? k->name : upper(b.what), b.width);
+    m.outputs = historyNames(k ? k->name : fieldName(upper(b.what)), b.width);
     m.outputDescription = k ? k->description : b.what;
     return m;
   }
   if (b.kind == DatBlock::Kind::IntegrationPoint) {
     const KnownDat* k = find(std::begin(kIntegrationPoint), std::end(kIntegrationPoint), b.what);
-    std::string name = upper(b.what) + "_IP";
-    for (char& c : name)
-      if (c == ' ') c = '_';
+    const std::string name = fieldName(upper(b.what)) + "_IP";
     m.position = "INTEGRATION_POINT";
     integrationPointField(b, k ? k->name : name, k ? k->description : b.what, m);
     return m;
@@ -193,7 +230,7 @@ DatMapping mapDatBlock(const DatBlock& b) {
   // others (the element's second moments of mass) under key_J11 ....
   const KnownDat* k = find(std::begin(kWholeElement), std::end(kWholeElement), b.what);
   m.position = "WHOLE_ELEMENT";
-  const std::string key = k ? k->name : upper(b.what);
+  const std::string key = k ? k->name : fieldName(upper(b.what));
   for (int c = 0; c < b.width; ++c) {
     FieldDef f;
     f.name = c == 0 ? key : key + "_J" + kSuffix[(c - 1) % 6];

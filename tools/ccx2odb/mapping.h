@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dat.h"
@@ -21,7 +22,7 @@ struct FieldDef {
 
 // How a .frd block is stored.
 enum class FrdLayout {
-  Nodal,         // one NODAL field (vectors, named scalars)
+  Nodal,         // one NODAL field (vectors, named scalars), and components for columns beyond the vector
   ElementNodal,  // one ELEMENT_NODAL tensor field, a block per element type
   PerComponent,  // one NODAL scalar field per component
 };
@@ -45,6 +46,9 @@ struct DatMapping {
 };
 
 DatMapping mapDatBlock(const DatBlock& block);
+
+// A field name made of letters, digits and underscores ("STR(%)" -> "ERR_STR").
+std::string fieldName(std::string_view name);
 
 // The tensor component (0..5 for 11 22 33 12 13 23) of a row and column index, -1 otherwise.
 int tensorSlot(int row, int column);

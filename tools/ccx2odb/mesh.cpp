@@ -22,23 +22,54 @@ static void toDeckOrder(int type, int* nodes) {
   }
 }
 
-void Mesh::fromFrdNodes(FrdNodes&& nodes) {
-  nodeLabels = std::move(nodes.labels);
-  coordinates = std::move(nodes.coordinates);
+void LabelSet::insert(int label) {
+  if (label < 0 || label >= kDense) {
+    rest_.insert(label);
+    return;
+  }
+  const auto at = static_cast<std::size_t>(label);
+  if (at >= bits_.size()) bits_.resize(std::max(at + 1, 2 * bits_.size()));
+  bits_[at] = true;
 }
 
-void Mesh::fromFrdElements(FrdElements&& e) {
-  elementLabels = std::move(e.labels);
-  elementTypes = std::move(e.types);
-  offsets = std::move(e.offsets);
-  connectivity = std::move(e.connectivity);
-  for (std::size_t i = 0; i < elementLabels.size(); ++i) toDeckOrder(elementTypes[i], connectivity.data() + offsets[i]);
+void Mesh::mergeNodes(FrdNodes&& nodes) {
+  if (nodeLabels.empty()) {
+    nodeLabels = std::move(nodes.labels);
+    coordinates = std::move(nodes.coordinates);
+    for (int n : nodeLabels) nodeSet_.insert(n);
+    return;
+  }
+  for (std::size_t i = 0; i < nodes.labels.size(); ++i)
+    if (!hasNode(nodes.labels[i])) addNode(nodes.labels[i], std::span<const double, 3>(&nodes.coordinates[3 * i], 3));
+}
+
+void Mesh::mergeElements(FrdElements&& e) {
+  const bool first = elementLabels.empty();
+  for (std::size_t i = 0; i < e.labels.size(); ++i) {
+    if (!first && hasElement(e.labels[i])) continue;
+    elementSet_.insert(e.labels[i]);
+    elementLabels.push_back(e.labels[i]);
+    elementTypes.push_back(e.types[i]);
+    const auto at = connectivity.size();
+    connectivity.insert(connectivity.end(), e.connectivity.begin() + e.offsets[i], e.connectivity.begin() + e.offsets[i + 1]);
+    offsets.push_back(static_cast<std::int64_t>(connectivity.size()));
+    toDeckOrder(e.types[i], connectivity.data() + at);
+  }
   makeGroups();
 }
 
-void Mesh::fromFrd(FrdNodes&& nodes, FrdElements&& elements) {
-  fromFrdNodes(std::move(nodes));
-  fromFrdElements(std::move(elements));
+void Mesh::addNode(int label, std::span<const double, 3> xyz) {
+  nodeSet_.insert(label);
+  nodeLabels.push_back(label);
+  coordinates.insert(coordinates.end(), xyz.begin(), xyz.end());
+}
+
+void Mesh::addElement(int label, int deckType, std::span<const int> nodes) {
+  elementSet_.insert(label);
+  elementLabels.push_back(label);
+  elementTypes.push_back(100 + deckType);  // deck type indices, kept apart from .frd numbers
+  connectivity.insert(connectivity.end(), nodes.begin(), nodes.end());
+  offsets.push_back(static_cast<std::int64_t>(connectivity.size()));
 }
 
 void Mesh::fromInp(const InpModel& m) {
@@ -49,6 +80,8 @@ void Mesh::fromInp(const InpModel& m) {
   for (int& t : elementTypes) t += 100;  // deck type indices, kept apart from .frd numbers
   offsets = m.offsets;
   connectivity = m.connectivity;
+  for (int n : nodeLabels) nodeSet_.insert(n);
+  for (int e : elementLabels) elementSet_.insert(e);
   makeGroups();
 }
 

@@ -2,7 +2,6 @@
 // written with list-directed spacing, one increment per row.
 #include "sta.h"
 
-#include <cmath>
 
 namespace ccx {
 
@@ -36,10 +35,8 @@ std::vector<StaIncrement> readSta(InputFile& in) {
 }
 
 int findIncrement(const std::vector<StaIncrement>& increments, double time, std::size_t from) {
-  // The .sta prints six digits, the .dat seven: compare to the coarser one.
-  const double tolerance = 6e-6 * std::max(1.0, std::fabs(time));
   for (std::size_t i = from; i < increments.size(); ++i)
-    if (std::fabs(increments[i].totalTime - time) <= tolerance) return static_cast<int>(i);
+    if (sameTime(increments[i].totalTime, time)) return static_cast<int>(i);
   return -1;
 }
 
