@@ -7,6 +7,7 @@
 // its running extremes, magnitudes and working arrays as floats, so its
 // untouched extremes show as -3.40282e+38 and 3.40282e+38.
 #include <cfloat>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -51,6 +52,12 @@ static std::unique_ptr<T[]> workArray(bool wanted, int n) {
   return std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(n));
 }
 
+// Column m of a rows x width array into out.
+template <class T>
+static void copyColumn(const T* data, int rows, int width, int m, T* out) {
+  for (int j = 0; j < rows; ++j) out[j] = data[static_cast<std::size_t>(j) * width + m];
+}
+
 // The engineering extremes of values[0..rows) into enggMax and enggMin, each
 // only when its setting asks for it.
 template <class T, class R>
@@ -81,25 +88,26 @@ static void tensorElementBlock(const odb_FieldBulkData& block, const T* data, in
   bool counted[6];
   countedPositions(block, width, counted);
   const bool components = extract_field_components;
-  std::unique_ptr<T[]> comp[6];
-  for (int m = 0; m < 6; ++m) comp[m] = workArray<T>(components && counted[m] && (engg_max || engg_min), rows);
-
   for (int j = 0; j < rows; ++j) {
     trackExtremes(r.max, r.min, static_cast<T>(mises[j]));
     if (!components) continue;
     const T* row = data + static_cast<std::size_t>(j) * width;
-    for (int m = 0; m < 6; ++m) {
-      if (!counted[m]) continue;
-      trackExtremes(*kSMax[m], *kSMin[m], row[m]);
-      if (comp[m]) comp[m][j] = row[m];
-    }
+    for (int m = 0; m < 6; ++m)
+      if (counted[m]) trackExtremes(*kSMax[m], *kSMin[m], row[m]);
   }
   if (!components) return;
   for (int m = 0; m < 6; ++m) {
     *kSEnggMin[m] = DBL_MAX;
     *kSEnggMax[m] = -DBL_MAX;
   }
-  for (int m = 0; m < 6; ++m) selectInto(comp[m].get(), rows, *kSEnggMax[m], *kSEnggMin[m]);
+  // One working array serves the components in turn.
+  std::unique_ptr<T[]> work = workArray<T>(engg_max || engg_min, rows);
+  if (!work) return;
+  for (int m = 0; m < 6; ++m) {
+    if (!counted[m]) continue;
+    copyColumn(data, rows, width, m, work.get());
+    selectInto(work.get(), rows, *kSEnggMax[m], *kSEnggMin[m]);
+  }
 }
 
 // Vector block, element or node: the main quantity is the magnitude, kept in
@@ -110,26 +118,25 @@ static void vectorBlock(const T* data, int rows, int width, BlockResult<T>& r) {
   const bool components = extract_field_components;
   const bool engg = engg_max || engg_min;
   std::unique_ptr<T[]> mags = workArray<T>(engg, rows);
-  std::unique_ptr<T[]> xyz[3];
-  for (int c = 0; c < 3; ++c) xyz[c] = workArray<T>(components && engg, rows);
 
   for (int j = 0; j < rows; ++j) {
     const T* row = data + static_cast<std::size_t>(j) * width;
     T sum = 0;
     for (int m = 0; m < width; ++m) sum += row[m] * row[m];
-    if (components) {
-      for (int c = 0; c < 3; ++c) {
-        const T v = c < width ? row[c] : T(0);
-        trackExtremes(*kVecMax[c], *kVecMin[c], v);
-        if (xyz[c]) xyz[c][j] = v;
-      }
-    }
+    if (components)
+      for (int c = 0; c < 3; ++c) trackExtremes(*kVecMax[c], *kVecMin[c], c < width ? row[c] : T(0));
     const T mag = std::sqrt(sum);
     trackExtremes(r.max, r.min, mag);
     if (mags) mags[j] = mag;
   }
   selectInto(mags.get(), rows, r.enggMax, r.enggMin);
-  for (int c = 0; c < 3; ++c) selectInto(xyz[c].get(), rows, *kVecEnggMax[c], *kVecEnggMin[c]);
+  if (!components || !mags) return;
+  // The magnitudes are done with: their array serves the components in turn.
+  for (int c = 0; c < 3; ++c) {
+    if (c < width) copyColumn(data, rows, width, c, mags.get());
+    else std::fill_n(mags.get(), rows, T(0));
+    selectInto(mags.get(), rows, *kVecEnggMax[c], *kVecEnggMin[c]);
+  }
 }
 
 // Any other block (and a tensor at nodes): every component counts for the
@@ -192,7 +199,7 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
   if (elementBlock && invariants.isMember(odb_Enum::MISES)) misesInvariantRule(block, rows);
 }
 
-void odbE_printBulkField(const odb_FieldBulkData& block, std::ofstream& /*out*/, odb_String /*stepName*/,
+void odbE_printBulkField(const odb_FieldBulkData& block, std::ostream& /*out*/, odb_String /*stepName*/,
                          int /*incrementNumber*/, odb_String /*fieldName*/, const odb_SequenceInvariant& invariants,
                          odb_String /*indent*/, bool /*isComplex*/) {
   if (block.precision() == 0)
@@ -201,7 +208,7 @@ void odbE_printBulkField(const odb_FieldBulkData& block, std::ofstream& /*out*/,
     computeBlock(block, block.dataDouble(), invariants);
 }
 
-static void writeBulkLines(std::ofstream& out, const std::string& head, int type, const Extremes& combined,
+static void writeBulkLines(std::ostream& out, const std::string& head, int type, const Extremes& combined,
                            const bool present[6]) {
   if (type == odb_Enum::VECTOR) {
     writeGroup(out, head, "mag", combined);
@@ -221,7 +228,7 @@ static void writeBulkLines(std::ofstream& out, const std::string& head, int type
   }
 }
 
-void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::ofstream& out, odb_String stepName,
+void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::ostream& out, odb_String stepName,
                                 int incrementNumber, odb_String /*regionKind*/, odb_String /*regionName*/,
                                 odb_String fieldName, const odb_SequenceInvariant& invariants, odb_String indent,
                                 bool isComplex) {

@@ -14,11 +14,11 @@ static bool isSelected(const odb_String& description) {
 }
 
 // Names-only lines of one quantity group: the value is always the integer 0.
-static void writeNameGroup(std::ofstream& out, const std::string& head, const char* label) {
+static void writeNameGroup(std::ostream& out, const std::string& head, const char* label) {
   writeGroup(out, head, label, Stat4<int>{0, 0, 0, 0});
 }
 
-static void writeNamesOnly(const odb_FieldOutput& field, std::ofstream& out, const odb_String& stepName,
+static void writeNamesOnly(const odb_FieldOutput& field, std::ostream& out, const odb_String& stepName,
                            int incrementNumber, const odb_String& regionKind, const odb_String& regionName,
                            const odb_SequenceString& labels) {
   const odb_SequenceFieldBulkData& blocks = field.bulkDataBlocks();
@@ -53,7 +53,7 @@ static void writeNamesOnly(const odb_FieldOutput& field, std::ofstream& out, con
   }
 }
 
-void odbE_printField(const odb_FieldOutput& field, std::ofstream& out, odb_String stepName, int incrementNumber,
+void odbE_printField(const odb_FieldOutput& field, std::ostream& out, odb_String stepName, int incrementNumber,
                      odb_String regionKind, odb_String regionName, odb_String indent, int depth) {
   const odb_String& description = field.description();
   const odb_SequenceString& labels = field.componentLabels();

@@ -42,7 +42,7 @@ static double extractFrom(const odb_FieldValue& value, const Seq& data, int type
   return static_cast<double>(value.mises());
 }
 
-double odbE_printFieldValue(const odb_FieldValue& value, std::ofstream& /*out*/,
+double odbE_printFieldValue(const odb_FieldValue& value, std::ostream& /*out*/,
                             const odb_SequenceInvariant& /*invariants*/, const bool componentMarks[6],
                             odb_String /*indent*/, bool /*isComplex*/) {
   const int type = value.type();

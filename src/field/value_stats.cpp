@@ -51,7 +51,7 @@ static double* const kSlotEnggMin[6] = {&S11EnggMin, &S22EnggMin, &S33EnggMin,
 // Reads every value once: the main quantity from the extractor, the
 // components from the slots it fills. Component arrays are made on the first
 // value of their kind, so a field of one type allocates only what it uses.
-static void readValues(const odb_SequenceFieldValue& values, std::ofstream& out,
+static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
                        const odb_SequenceInvariant& invariants, const bool marks[6], const odb_String& indent,
                        bool isComplex, SetStats& s) {
   const int n = values.size();
@@ -107,7 +107,7 @@ static void selectEngineering(SetStats& s, const bool marks[6]) {
   }
 }
 
-static void writeTypeLines(std::ofstream& out, const std::string& head, const SetStats& s, const bool marks[6]) {
+static void writeTypeLines(std::ostream& out, const std::string& head, const SetStats& s, const bool marks[6]) {
   if (s.lastType == odb_Enum::SCALAR) {
     writeGroup(out, head, "", s.main.e);
   } else if (s.lastType == odb_Enum::VECTOR) {
@@ -128,25 +128,39 @@ static void writeTypeLines(std::ofstream& out, const std::string& head, const Se
   }
 }
 
-// One pass per valid invariant over the values, reusing one working array.
-static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ofstream& out, const std::string& head,
-                                const odb_SequenceInvariant& invariants, double* work) {
+// One pass over the values for all valid invariants, so that each value's
+// principal values are computed once; each invariant has its own array
+// (floats: the invariants are floats), selected from and written in turn.
+static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostream& out, const std::string& head,
+                                const odb_SequenceInvariant& invariants) {
   const int n = values.size();
-  for (int row = 0; row < 9; ++row) {
-    if (!invariants.isMember(kInvariantRows[row].code)) continue;
-    Extremes e = kUntouched;
-    for (int i = 0; i < n; ++i) {
-      const double x = odbE_getTensorValue(values.constGet(i), row);
-      trackExtremes(e.max, e.min, x);
-      work[i] = x;
+  int rows[9], count = 0;
+  for (int row = 0; row < 9; ++row)
+    if (invariants.isMember(kInvariantRows[row].code)) rows[count++] = row;
+  if (count == 0) return;
+  Extremes e[9];
+  std::unique_ptr<float[]> work[9];
+  for (int k = 0; k < count; ++k) {
+    e[k] = kUntouched;
+    work[k] = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(n));
+  }
+  for (int i = 0; i < n; ++i) {
+    const odb_FieldValue value = values.constGet(i);
+    for (int k = 0; k < count; ++k) {
+      const double x = odbE_getTensorValue(value, rows[k]);
+      trackExtremes(e[k].max, e[k].min, x);
+      work[k][i] = static_cast<float>(x);
     }
-    if (engg_min && e.min != DBL_MAX) e.enggMin = enggMinimum(work, n, per);
-    if (engg_max && e.max != -DBL_MAX) e.enggMax = enggMaximum(work, n, per);
-    const char* label = kInvariantRows[row].label;
-    if (e.max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e.max);
-    if (e.min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e.min);
-    if (engg_max && e.enggMax != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmax"), e.enggMax);
-    if (engg_min && e.enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e.enggMin);
+  }
+  for (int k = 0; k < count; ++k) {
+    if (engg_min && e[k].min != DBL_MAX) e[k].enggMin = enggMinimum(work[k].get(), n, per);
+    if (engg_max && e[k].max != -DBL_MAX) e[k].enggMax = enggMaximum(work[k].get(), n, per);
+    work[k].reset();
+    const char* label = kInvariantRows[rows[k]].label;
+    if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);
+    if (e[k].min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e[k].min);
+    if (engg_max && e[k].enggMax != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmax"), e[k].enggMax);
+    if (engg_min && e[k].enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e[k].enggMin);
   }
 }
 
@@ -165,7 +179,7 @@ double odbE_getTensorValue(const odb_FieldValue& value, int selector) {
   }
 }
 
-void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ofstream& out, odb_String stepName,
+void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream& out, odb_String stepName,
                              int incrementNumber, odb_String /*regionKind*/, odb_String regionName,
                              odb_String fieldName, const odb_SequenceInvariant& invariants,
                              odb_SequenceString& componentLabels, odb_Enum::odb_DataTypeEnum /*type*/,
@@ -187,7 +201,6 @@ void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ofstream
 
   const std::string head = resultHead(stepName, incrementNumber, regionName, fieldName);
   if (s.main.e.max != -DBL_MAX) writeTypeLines(out, head, s, marks);
-  // The main array is done with; the invariants reuse it as their one array.
-  if (tensor_invariants && cleanName(fieldName) == odb_String("S"))
-    writeInvariantLines(values, out, head, invariants, s.main.values.get());
+  s.main.values.reset();
+  if (tensor_invariants && cleanName(fieldName) == odb_String("S")) writeInvariantLines(values, out, head, invariants);
 }

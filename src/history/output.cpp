@@ -51,7 +51,7 @@ static void printExtremeLine(std::ostream& out, const odb_String& head, const od
   out << '\n' << std::flush;
 }
 
-void odbE_printHistoryOutput(const odb_HistoryOutput& output, std::ofstream& out, odb_String stepName,
+void odbE_printHistoryOutput(const odb_HistoryOutput& output, std::ostream& out, odb_String stepName,
                              odb_String pointName, odb_String /*indent*/) {
   const odb_SequenceSequenceFloat data = output.data();
   const int n = data.size();

@@ -20,7 +20,7 @@ static odb_String pointName(const odb_HistoryRegion& region) {
   return name;
 }
 
-void odbE_printHistoryRegion(const odb_HistoryRegion& region, std::ofstream& out, odb_String stepName,
+void odbE_printHistoryRegion(const odb_HistoryRegion& region, std::ostream& out, odb_String stepName,
                              odb_String indent, int depth) {
   std::cout << "Processing History Region: " << region.description() << std::endl;
   if (depth < 1) return;

@@ -1,5 +1,6 @@
 // Blocks of a field output (docs/format.md §6 "Blocks"): reading and
 // checking one block, and the odb_FieldBulkData handle. No globals.
+#include <algorithm>
 #include <unordered_set>
 
 #include "odb/derived.h"
@@ -17,25 +18,32 @@ static odb_Enum::odb_ResultPositionEnum parsePosition(const std::string& p, cons
 }
 
 // Reads a label array that must have one entry per row of data.
-static std::vector<int> readLabels(hid_t block, const char* name, int rows, const Where& w, std::uint64_t limit) {
+static Buffer<int> readLabels(hid_t block, const char* name, int rows, const Where& w, std::uint64_t limit) {
   Dataset d = openDataset(block, name, w);
   requireRank(d, 1, w);
   if (d.dims[0] != static_cast<hsize_t>(rows))
     odbFail(w, std::string(name) + " has " + std::to_string(d.dims[0]) + " entries, data has " +
                    std::to_string(rows) + " rows");
-  return readInts(d, w, limit);
+  return readIntBuffer(d, w, limit);
 }
 
 // docs/format.md §6: the values of one element stand together and every
 // element has as many values as the first. Returns the number of elements.
-static int countElements(const std::vector<int>& labels, const Where& w) {
+// While the elements come in ascending order none can repeat, and no set of
+// the labels seen is needed; the first step down starts one.
+static int countElements(const Buffer<int>& labels, const Where& w) {
   std::unordered_set<int> seen;
+  bool ascending = true;
   std::size_t perElement = 0;
   int first = 0, count = 0;
   for (std::size_t i = 0; i < labels.size();) {
     std::size_t j = i;
     while (j < labels.size() && labels[j] == labels[i]) ++j;
-    if (!seen.insert(labels[i]).second)
+    if (ascending && count > 0 && labels[i] <= labels[i - 1]) {
+      ascending = false;
+      for (std::size_t k = 0; k < i; ++k) seen.insert(labels[k]);
+    }
+    if (!ascending && !seen.insert(labels[i]).second)
       odbFail(w, "the values of element " + std::to_string(labels[i]) + " do not stand together");
     if (count == 0) {
       perElement = j - i;
@@ -80,7 +88,7 @@ std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t b
   auto b = std::make_shared<BlockData>();
   b->shape = field.shape;
   b->type = field.type;
-  const Dataset data = readBlockHeader(g.get(), w, field.componentLabels.size(), *b);
+  Dataset data = readBlockHeader(g.get(), w, field.componentLabels.size(), *b);
   // An empty block is left out; writers may omit its (empty) label arrays.
   if (b->length == 0) return nullptr;
   // docs/format.md §6: the label arrays each position requires.
@@ -96,17 +104,39 @@ std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t b
                        std::to_string(i) + ", expected 1 or more");
   }
   if (element) b->numberOfElements = countElements(b->elementLabels, w);
-  if (b->precision == 0) {
-    b->f = readFloats(data, w, ctx.bytes);
-    b->haveF = true;
-  } else {
-    b->d = readDoubles(data, w, ctx.bytes);
-    b->haveD = true;
-  }
+  // The values are read on first use: a run that only lists names reads none.
+  b->count = checkedCount(data, w, ctx.bytes);
+  b->ctx = field.ctx;
+  b->path = w.path;
+  b->pending = std::move(data);
   return b;
 }
 
+void BlockData::load() const {
+  if (source) {
+    source->need();
+    const auto w = static_cast<std::size_t>(width);
+    auto pick = [&](const auto& from, auto& to) {
+      to.resize(rows.size() * w);
+      auto at = to.begin();
+      for (int r : rows) at = std::copy_n(from.begin() + static_cast<std::ptrdiff_t>(r * w), w, at);
+    };
+    if (precision == 0) pick(source->f, f);
+    else pick(source->d, d);
+    source.reset();
+    rows = std::vector<int>();
+  } else {
+    const Where w = ctx->at(path);
+    if (precision == 0) readFloatsInto(*pending, w, count, f);
+    else readDoublesInto(*pending, w, count, d);
+    pending.reset();
+  }
+  haveF = precision == 0;
+  haveD = precision != 0;
+}
+
 const float* BlockData::floats() const {
+  need();
   if (!haveF) {
     f.assign(d.begin(), d.end());
     haveF = true;
@@ -115,6 +145,7 @@ const float* BlockData::floats() const {
 }
 
 const double* BlockData::doubles() const {
+  need();
   if (!haveD) {
     d.assign(f.begin(), f.end());
     haveD = true;
@@ -138,7 +169,7 @@ static const BlockData& blockOf(const std::shared_ptr<const BlockData>& p) {
   return p ? *p : empty;
 }
 
-static const int* labelsOrNull(const std::vector<int>& v) { return v.empty() ? nullptr : v.data(); }
+static const int* labelsOrNull(const Buffer<int>& v) { return v.empty() ? nullptr : v.data(); }
 
 odb_Enum::odb_DataTypeEnum odb_FieldBulkData::type() const { return blockOf(block_).type; }
 int odb_FieldBulkData::precision() const { return blockOf(block_).precision; }
@@ -160,8 +191,11 @@ float* odb_FieldBulkData::mises() const {
   const BlockData& b = *block_;
   if (b.haveMises) return b.mises.data();
   // docs/format.md §6: zeros for a block that is not a tensor, never null.
-  b.mises.assign(static_cast<std::size_t>(b.length), 0.0f);
-  if (isTensor(b.type)) {
+  if (!isTensor(b.type)) {
+    b.mises.assign(static_cast<std::size_t>(b.length), 0.0f);
+  } else {
+    b.need();
+    b.mises.resize(static_cast<std::size_t>(b.length));
     double s[6];
     for (int r = 0; r < b.length; ++r) {
       const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(b.width);

@@ -53,6 +53,7 @@ void FieldOutputImpl::adopt(std::vector<std::shared_ptr<const BlockData>> blocks
     if (total > INT_MAX) odbFail(ctx->at(path), "field output has more than 2147483647 values");
     bulk.append(odb_FieldBulkData(b));
   }
+  this->blocks = blocks;
   values = odb_SequenceFieldValue(std::move(blocks));
   loaded = true;
 }

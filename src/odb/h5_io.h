@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "odb/buffer_pool.h"
 #include "odb/h5_handle.h"
 
 namespace odb_detail {
@@ -80,13 +81,21 @@ std::optional<Dataset> openOptionalDataset(hid_t loc, const std::string& name, c
 void requireRank(const Dataset& d, int rank, const Where& w);
 // Returns 0 for float32, 1 for float64; fails for any other type.
 int floatPrecision(const Dataset& d, const Where& w);
+// Checks that a float dataset of d's shape fits within limit bytes (the
+// file's size) and returns its number of values.
+std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit);
+
 // Reads a whole integer dataset, each value checked to fit the target.
 // limit is the file's size: no array is allocated beyond what the file can hold.
 std::vector<int> readInts(const Dataset& d, const Where& w, std::uint64_t limit);
 std::vector<std::int64_t> readInt64s(const Dataset& d, const Where& w, std::uint64_t limit);
+Buffer<int> readIntBuffer(const Dataset& d, const Where& w, std::uint64_t limit);
 // Reads a whole float32 or float64 dataset, converted to the target type.
 std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit);
 std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t limit);
+// Reads a float dataset of n values (from checkedCount) into out, reusing its storage.
+void readFloatsInto(const Dataset& d, const Where& w, std::size_t n, Buffer<float>& out);
+void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<double>& out);
 
 // Returns the number of elements of d, failing when it overflows or exceeds an int.
 int elementCount(const Dataset& d, const Where& w);

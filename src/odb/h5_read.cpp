@@ -240,7 +240,7 @@ int elementCount(const Dataset& d, const Where& w) {
 // docs/format.md §8: a size beyond what the file can hold is an error, found
 // before anything is allocated. Compressed arrays may expand, by at most the
 // ratio deflate can reach.
-static std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) {
+std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) {
   const std::size_t n = static_cast<std::size_t>(elementCount(d, w));
   H5PropList dcpl(H5Dget_create_plist(d.id.get()));
   if (!dcpl.valid()) odbFailH5(w, "cannot read the layout of " + d.name);
@@ -261,13 +261,13 @@ static void readAll(const Dataset& d, const Where& w, hid_t memType, void* buf, 
   if (H5Dread(d.id.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buf) < 0) odbFailH5(w, "cannot read " + d.name);
 }
 
-template <class Target>
-static std::vector<Target> readIntegerData(const Dataset& d, const Where& w, std::uint64_t limit, hid_t direct,
+template <class Target, class Vec = std::vector<Target>>
+static Vec readIntegerData(const Dataset& d, const Where& w, std::uint64_t limit, hid_t direct,
                                            long long lo, long long hi) {
   if (d.cls != H5T_INTEGER) odbFail(w, d.name + " is " + classText(d.cls) + ", expected an integer");
   if (d.typeSize > 8) odbFail(w, d.name + " is wider than 64 bits");
   const std::size_t n = checkedCount(d, w, limit);
-  std::vector<Target> out(n);
+  Vec out(n);
   // Read directly when every stored value fits; otherwise read wide and check
   // each value, since HDF5 would clip silently.
   if ((d.isSigned && d.typeSize <= sizeof(Target)) || (!d.isSigned && d.typeSize < sizeof(Target))) {
@@ -304,6 +304,10 @@ std::vector<std::int64_t> readInt64s(const Dataset& d, const Where& w, std::uint
   return readIntegerData<std::int64_t>(d, w, limit, H5T_NATIVE_INT64, LLONG_MIN, LLONG_MAX);
 }
 
+Buffer<int> readIntBuffer(const Dataset& d, const Where& w, std::uint64_t limit) {
+  return readIntegerData<int, Buffer<int>>(d, w, limit, H5T_NATIVE_INT, INT_MIN, INT_MAX);
+}
+
 std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit) {
   floatPrecision(d, w);
   const std::size_t n = checkedCount(d, w, limit);
@@ -318,6 +322,16 @@ std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t 
   std::vector<double> out(n);
   readAll(d, w, H5T_NATIVE_DOUBLE, out.data(), n);
   return out;
+}
+
+void readFloatsInto(const Dataset& d, const Where& w, std::size_t n, Buffer<float>& out) {
+  out.resize(n);
+  readAll(d, w, H5T_NATIVE_FLOAT, out.data(), n);
+}
+
+void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<double>& out) {
+  out.resize(n);
+  readAll(d, w, H5T_NATIVE_DOUBLE, out.data(), n);
 }
 
 }  // namespace odb_detail

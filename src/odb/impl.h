@@ -103,17 +103,38 @@ struct BlockData {
   int length = 0;
   int width = 1;
   int numberOfElements = 0;
-  std::vector<int> nodeLabels, elementLabels, integrationPoints;  // empty: none
-  // The values in the stored precision; the other one is converted on first use.
-  mutable std::vector<float> f;
-  mutable std::vector<double> d;
+  Buffer<int> nodeLabels, elementLabels, integrationPoints;  // empty: none
+  // The values in the stored precision, read on first use (need()); the
+  // other precision is converted on first use.
+  mutable Buffer<float> f;
+  mutable Buffer<double> d;
   mutable bool haveF = false, haveD = false;
-  mutable std::vector<float> mises;
+  mutable Buffer<float> mises;
   mutable bool haveMises = false;
+  // The principal values of the last row asked for: the principal values
+  // and Tresca of one value are computed once.
+  mutable int principalRow = -1;
+  mutable double principal[3] = {};
+  // Until the values are read: the block's open data array (checked, count
+  // values) with the place to name in messages, or the block this one holds
+  // the rows of.
+  mutable std::optional<Dataset> pending;
+  Ctx ctx;
+  std::string path;
+  std::size_t count = 0;
+  mutable std::shared_ptr<const BlockData> source;
+  mutable std::vector<int> rows;
 
+  // Reads or picks the values when that has not happened yet.
+  void need() const {
+    if (pending || source) load();
+  }
   const float* floats() const;
   const double* doubles() const;
   bool isElementBlock() const { return position != odb_Enum::NODAL; }
+
+ private:
+  void load() const;
 };
 
 struct FieldOutputImpl {
@@ -126,6 +147,7 @@ struct FieldOutputImpl {
   odb_SequenceInvariant validInvariants;
   std::shared_ptr<const FieldShape> shape;
   bool loaded = false;
+  std::vector<std::shared_ptr<const BlockData>> blocks;
   odb_SequenceFieldBulkData bulk;
   odb_SequenceFieldValue values;
 

@@ -67,7 +67,9 @@ static const LabelIndex& memberIndex(FileCtx& ctx, const SetImpl& set, const std
 }
 
 // A block holding the given rows of b, in their order.
-static std::shared_ptr<const BlockData> pickRows(const BlockData& b, const std::vector<int>& rows) {
+static std::shared_ptr<const BlockData> pickRows(const std::shared_ptr<const BlockData>& src,
+                                                 const std::vector<int>& rows) {
+  const BlockData& b = *src;
   auto out = std::make_shared<BlockData>();
   out->shape = b.shape;
   out->instance = b.instance;
@@ -77,17 +79,10 @@ static std::shared_ptr<const BlockData> pickRows(const BlockData& b, const std::
   out->precision = b.precision;
   out->width = b.width;
   out->length = static_cast<int>(rows.size());
-  const auto w = static_cast<std::size_t>(b.width);
-  auto pick = [&](const auto& from, auto& to) {
-    to.reserve(rows.size() * w);
-    for (int r : rows) to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(r * w),
-                                 from.begin() + static_cast<std::ptrdiff_t>((r + 1) * w));
-  };
-  if (b.precision == 0) pick(b.f, out->f);
-  else pick(b.d, out->d);
-  out->haveF = b.precision == 0;
-  out->haveD = b.precision != 0;
-  auto labels = [&](const std::vector<int>& from, std::vector<int>& to) {
+  // The values are picked on first use, from the whole block.
+  out->source = src;
+  out->rows = rows;
+  auto labels = [&](const Buffer<int>& from, Buffer<int>& to) {
     if (from.empty()) return;
     for (int r : rows) to.push_back(from[static_cast<std::size_t>(r)]);
   };
@@ -95,7 +90,7 @@ static std::shared_ptr<const BlockData> pickRows(const BlockData& b, const std::
   labels(b.elementLabels, out->elementLabels);
   labels(b.integrationPoints, out->integrationPoints);
   if (!out->elementLabels.empty()) {
-    std::vector<int> distinct = out->elementLabels;
+    std::vector<int> distinct(out->elementLabels.begin(), out->elementLabels.end());
     std::sort(distinct.begin(), distinct.end());
     out->numberOfElements = static_cast<int>(std::unique(distinct.begin(), distinct.end()) - distinct.begin());
   }
@@ -109,7 +104,7 @@ static std::vector<int> rowsOnSet(FileCtx& ctx, const BlockData& b, const SetImp
   const bool byElement = elementSet && b.isElementBlock();
   if (!elementSet && b.position != odb_Enum::NODAL && b.position != odb_Enum::ELEMENT_NODAL) return {};
   const LabelIndex& index = memberIndex(ctx, set, b.instance.str(), elementSet && !byElement);
-  const std::vector<int>& labels = byElement ? b.elementLabels : b.nodeLabels;
+  const Buffer<int>& labels = byElement ? b.elementLabels : b.nodeLabels;
   std::vector<int> rows;
   if (index.empty()) return rows;
   for (int r = 0; r < b.length; ++r)
@@ -136,9 +131,8 @@ odb_FieldOutput odb_FieldOutput::getSubset(const odb_Set& set) const {
   out->shape = impl_->shape;
   std::vector<std::shared_ptr<const BlockData>> blocks;
   if (const SetImpl* s = set.impl()) {
-    for (const odb_FieldBulkData& bulk : impl_->bulk) {
-      const BlockData& b = *bulk.impl();
-      const std::vector<int> rows = rowsOnSet(*impl_->ctx, b, *s);
+    for (const std::shared_ptr<const BlockData>& b : impl_->blocks) {
+      const std::vector<int> rows = rowsOnSet(*impl_->ctx, *b, *s);
       if (rows.empty()) continue;  // empty blocks are dropped
       // Always a copy: a caller may reorder a block's mises array in place.
       blocks.push_back(pickRows(b, rows));

@@ -30,6 +30,7 @@ odb_FieldValue odb_SequenceFieldValue::constGet(int i) const {
       last_ = static_cast<std::size_t>(std::upper_bound(starts_.begin(), starts_.end(), i) - starts_.begin()) - 1;
     }
   }
+  blocks_[last_]->need();
   return odb_FieldValue(blocks_[last_].get(), i - starts_[last_]);
 }
 
@@ -104,12 +105,20 @@ float odb_FieldValue::inv3() const {
   return tensorOf(block_, row_, s) ? static_cast<float>(thirdInvariant(s)) : 0.0f;
 }
 
+// The principal values of the value's tensor, max first; null for other types.
+static const double* principalsOf(const BlockData* b, int row) {
+  if (b && b->principalRow == row) return b->principal;
+  double s[6];
+  if (!tensorOf(b, row, s)) return nullptr;
+  principals(s, b->principal);
+  b->principalRow = row;
+  return b->principal;
+}
+
 // Principal value k (0 max, 1 mid, 2 min) of the value's tensor, 0 for other types.
 static float principal(const BlockData* b, int row, int k) {
-  double s[6], p[3];
-  if (!tensorOf(b, row, s)) return 0.0f;
-  principals(s, p);
-  return static_cast<float>(p[k]);
+  const double* p = principalsOf(b, row);
+  return p ? static_cast<float>(p[k]) : 0.0f;
 }
 
 float odb_FieldValue::maxPrincipal() const { return principal(block_, row_, 0); }
@@ -117,10 +126,8 @@ float odb_FieldValue::midPrincipal() const { return principal(block_, row_, 1); 
 float odb_FieldValue::minPrincipal() const { return principal(block_, row_, 2); }
 
 float odb_FieldValue::tresca() const {
-  double s[6], p[3];
-  if (!tensorOf(block_, row_, s)) return 0.0f;
-  principals(s, p);
-  return static_cast<float>(p[0] - p[2]);
+  const double* p = principalsOf(block_, row_);
+  return p ? static_cast<float>(p[0] - p[2]) : 0.0f;
 }
 
 static float inPlane(const BlockData* b, int row, int k) {

@@ -13,7 +13,7 @@ namespace {
 struct Offer {
   const odb_FieldOutput& field;
   const odb_Frame& frame;
-  std::ofstream& out;
+  std::ostream& out;
   const odb_String& stepName;
   const odb_String& indent;
   int depth;
@@ -61,7 +61,7 @@ static void offerAllSets(const Offer& o, odb_Odb& odb) {
   }
 }
 
-void odbE_printFrame(odb_Odb& odb, const odb_Frame& frame, std::ofstream& out, odb_String stepName,
+void odbE_printFrame(odb_Odb& odb, const odb_Frame& frame, std::ostream& out, odb_String stepName,
                      odb_String indent, int depth) {
   std::cout << "Processing Frame: " << frame.description() << std::endl;
   if (depth < 1) return;
@@ -69,11 +69,14 @@ void odbE_printFrame(odb_Odb& odb, const odb_Frame& frame, std::ofstream& out, o
   const odb_String childIndent = indent + odb_String("    ");
   const bool offerSetsToo = extract_field_sets || tensor_invariants;
   // fieldOutputs() builds a new repository on every call: take it once, and
-  // keep it while its field outputs are in use.
-  const odb_FieldOutputRepository fields = frame.fieldOutputs();
+  // keep it while its field outputs are in use. A field output is dropped
+  // from it once offered, so only one holds its arrays at a time.
+  odb_FieldOutputRepository fields = frame.fieldOutputs();
   odb_FieldOutputRepositoryIterator it(fields);
   for (it.first(); !it.isDone(); it.next()) {
-    const odb_FieldOutput& field = fields[it.currentKey()];
+    const odb_String& key = it.currentKey();
+    const odb_FieldOutput field = fields[key];
+    fields.insert(key, odb_FieldOutput());
     const Offer offer{field, frame, out, stepName, childIndent, depth};
     dispatch(offer, field, "ALL", odb_String(""));
     if (offerSetsToo) offerAllSets(offer, odb);

@@ -16,7 +16,7 @@ static const char* const kIndentStep = "    ";
 // The budget a full run starts every step with; deep enough never to stop a real walk.
 static constexpr int kFullDepth = 9999;
 
-void odbE_printFullOdb(odb_Odb& odb, std::ofstream& out) {
+void odbE_printFullOdb(odb_Odb& odb, std::ostream& out) {
   const odb_StepRepository& steps = odb.steps();
   odb_StepRepositoryIterator it(steps);
   for (it.first(); !it.isDone(); it.next()) {
@@ -34,7 +34,7 @@ static odb_String massPrefix(const odb_String& stepName) {
 }
 
 // Writes "<prefix><literal>(a, b, c)"; an empty sequence writes nothing.
-static void printMassSequence(std::ofstream& out, const odb_String& prefix, const char* literal,
+static void printMassSequence(std::ostream& out, const odb_String& prefix, const char* literal,
                               const odb_SequenceDouble& values) {
   if (values.size() < 1) return;
   out << prefix << literal << "(";
@@ -49,7 +49,7 @@ static void printMassSequence(std::ofstream& out, const odb_String& prefix, cons
   out << ")" << '\n' << std::flush;
 }
 
-static void printMassProperties(const odb_Step& step, std::ofstream& out) {
+static void printMassProperties(const odb_Step& step, std::ostream& out) {
   std::cout << "Extracting mass properties" << std::endl;
   const double mass = step.mass();
   // -1.0 is the library's "mass not known"; the whole group is left out then.
@@ -66,14 +66,14 @@ static void printMassProperties(const odb_Step& step, std::ofstream& out) {
   printMassSequence(out, prefix, "__InertiaOrigin\t", step.inertiaAboutOrigin());
 }
 
-static void printHistoryRegions(const odb_Step& step, std::ofstream& out, const odb_String& indent, int depth) {
+static void printHistoryRegions(const odb_Step& step, std::ostream& out, const odb_String& indent, int depth) {
   const odb_HistoryRegionRepository& regions = step.historyRegions();
   odb_HistoryRegionRepositoryIterator it(regions);
   for (it.first(); !it.isDone(); it.next())
     odbE_printHistoryRegion(it.currentValue(), out, step.name(), indent, depth);
 }
 
-void odbE_printStep(odb_Odb& odb, const odb_Step& step, std::ofstream& out, odb_String indent, int depth) {
+void odbE_printStep(odb_Odb& odb, const odb_Step& step, std::ostream& out, odb_String indent, int depth) {
   std::cout << "Processing Step: " << step.name() << std::endl;
   if (extract_mass) printMassProperties(step, out);
   if (depth <= 0) return;

@@ -5,7 +5,7 @@
 
 #include "odb/odb.h"
 
-void odbE_printFullOdb(odb_Odb& odb, std::ofstream& out);
-void odbE_printStep(odb_Odb& odb, const odb_Step& step, std::ofstream& out, odb_String indent, int depth);
-void odbE_printFrame(odb_Odb& odb, const odb_Frame& frame, std::ofstream& out, odb_String stepName,
+void odbE_printFullOdb(odb_Odb& odb, std::ostream& out);
+void odbE_printStep(odb_Odb& odb, const odb_Step& step, std::ostream& out, odb_String indent, int depth);
+void odbE_printFrame(odb_Odb& odb, const odb_Frame& frame, std::ostream& out, odb_String stepName,
                      odb_String indent, int depth);

@@ -71,13 +71,13 @@ std::optional<long long> parseSize(std::string_view word) {
   return n;
 }
 
-MeshShape meshShape(long long values) {
+MeshShape meshShape(long long values, int points) {
   MeshShape s;
-  const long long elements = std::max(1LL, (values + 7) / 8);
+  const long long elements = std::max(1LL, (values + points - 1) / points);
   const int n = std::max(1, static_cast<int>(std::cbrt(static_cast<double>(elements))));
   s.nx = s.ny = n;
   s.nz = static_cast<int>((elements + static_cast<long long>(n) * n - 1) / (static_cast<long long>(n) * n));
-  const long long wanted = (s.elements() * 8 + kRowsPerBlock - 1) / kRowsPerBlock;
+  const long long wanted = (s.elements() * points + kRowsPerBlock - 1) / kRowsPerBlock;
   s.sBlocks = static_cast<int>(std::clamp<long long>(wanted, std::min(2, s.nz), s.nz));
   return s;
 }
@@ -230,7 +230,7 @@ static void stress(double t, double x, double z, Rng& rng, double s[6]) {
   s[5] = 3.0 * rng.noise();
 }
 
-// S and PEEQ at the 8 integration points of every element, S in sBlocks
+// S and PEEQ at the integration points of every element, S in sBlocks
 // blocks of whole layers (as a solver writes one block per element group).
 template <class T>
 static void writeElementFields(odbw::Writer& w, const Model& m, int step, int frame) {
@@ -258,7 +258,7 @@ static void writeElementFields(odbw::Writer& w, const Model& m, int step, int fr
     for (int k = k0; k < k1; ++k)
       for (int j = 0; j < sh.ny; ++j)
         for (int i = 0; i < sh.nx; ++i)
-          for (int p = 0; p < 8; ++p) {
+          for (int p = 0; p < m.options.points; ++p) {
             const double x = (i + 0.25 + 0.5 * (p & 1)) / sh.nx, z = (k + 0.25 + 0.5 * (p >> 2)) / sh.nz;
             double v[6];
             stress(t, x, z, sRng, v);
@@ -270,6 +270,27 @@ static void writeElementFields(odbw::Writer& w, const Model& m, int step, int fr
           }
     addBlock<T>(w, stepText, frame, kStressField, block, s, 6);
     addBlock<T>(w, stepText, frame, kScalarField, block, e, 1);
+  }
+}
+
+// Scalar node fields F1..Fn on the top node plane: many small field outputs.
+template <class T>
+static void writeExtraFields(odbw::Writer& w, const Model& m, int step, int frame) {
+  odbw::BlockInfo block;
+  block.position = "NODAL";
+  block.instance = kInstance;
+  block.nodeLabels = planeNodes(m, m.shape.nz);
+  const double t = loadFactor(m, step, frame);
+  for (int f = 1; f <= m.options.extraFields; ++f) {
+    std::string name = "F";
+    name += std::to_string(f);
+    odbw::FieldInfo info;
+    info.description = "Extra scalar " + std::to_string(f);
+    w.addFieldOutput(stepName(step), frame, name, info);
+    Rng rng = streamFor(m.options.seed, step, frame, 1000 + f);
+    std::vector<double> data(block.nodeLabels.size());
+    for (double& v : data) v = t * f + rng.noise();
+    addBlock<T>(w, stepName(step), frame, name, block, data, 1);
   }
 }
 
@@ -310,12 +331,20 @@ void generateOdb(const std::string& path, const GenOptions& options) {
                                 std::to_string(kMaxValues));
   if (options.steps < 1 || options.steps > 100) throw std::invalid_argument("steps out of range 1..100");
   if (options.frames < 1 || options.frames > 1000) throw std::invalid_argument("frames out of range 1..1000");
-  Model m{meshShape(options.values), options};
-  odbw::Writer w(path);
+  if (options.points < 1 || options.points > 8) throw std::invalid_argument("points out of range 1..8");
+  if (options.extraFields < 0 || options.extraFields > 100000)
+    throw std::invalid_argument("fields out of range 0..100000");
+  Model m{meshShape(options.values, options.points), options};
+  odbw::Options layout;
+  layout.chunked = options.chunked;
+  layout.checksum = options.chunked && options.checksum;
+  odbw::Writer w(path, layout);
   w.setDescription("odbgen synthetic model, seed " + std::to_string(options.seed) + ", " +
                    std::to_string(m.shape.elements()) + " elements");
   writeMesh(w, m);
-  writeSets(w, m);
+  if (options.sets == GenOptions::Sets::Standard) writeSets(w, m);
+  if (options.sets == GenOptions::Sets::Every)
+    w.addInstanceSet(kInstance, odbw::SetKind::Element, "ALL_ELEMENTS", layerElements(m, 0, m.shape.nz));
   for (int step = 0; step < options.steps; ++step) {
     w.addStep(stepName(step), stepInfo(m, step));
     writeHistory(w, m, step);
@@ -328,9 +357,11 @@ void generateOdb(const std::string& path, const GenOptions& options) {
       if (options.single) {
         writeDisplacement<float>(w, m, step, index);
         writeElementFields<float>(w, m, step, index);
+        writeExtraFields<float>(w, m, step, index);
       } else {
         writeDisplacement<double>(w, m, step, index);
         writeElementFields<double>(w, m, step, index);
+        writeExtraFields<double>(w, m, step, index);
       }
     }
   }

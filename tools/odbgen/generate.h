@@ -16,10 +16,17 @@ struct GenOptions {
   int steps = 1;
   int frames = 2;            // frames per step
   bool single = false;       // float32 field data (precision 0) instead of float64
+  int points = 8;            // integration points per element (1..8)
+  int extraFields = 0;       // scalar node fields F1..Fn on the top plane, per frame
+  // Sets: the part, instance and assembly sets (Standard), only the instance
+  // set ALL_ELEMENTS (Every), or none.
+  enum class Sets { Standard, Every, None } sets = Sets::Standard;
+  bool chunked = true;       // arrays in chunks of about 1 MiB ...
+  bool checksum = true;      // ... with Fletcher-32
 };
 
-// The mesh that GenOptions leads to: nx x ny x nz hexahedra, 8 integration
-// points each, the S field split into sBlocks blocks of whole layers.
+// The mesh that GenOptions leads to: nx x ny x nz hexahedra, `points`
+// integration points each, the S field split into sBlocks blocks of whole layers.
 struct MeshShape {
   int nx = 1, ny = 1, nz = 1;
   int sBlocks = 1;
@@ -39,7 +46,7 @@ std::string stepName(int step);  // "Step-1", "Step-2", ...
 // plain positive count ("250000"); nothing when the word is neither.
 std::optional<long long> parseSize(std::string_view word);
 
-MeshShape meshShape(long long values);
+MeshShape meshShape(long long values, int points = 8);
 
 // Writes the database at path, replacing any file there; throws odb_Exception
 // (from the writer) or std::invalid_argument for options out of range.

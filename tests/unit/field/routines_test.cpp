@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <fstream>
@@ -212,6 +213,66 @@ TEST_F(FieldRoutines, SetCoveringTheModelAgreesWithTheWholeModel) {
         EXPECT_EQ(lines[whole + "__enggmin"], lines[set + "__enggmin"]);
       }
     }
+  }
+}
+
+// A names-only run reads no value: it completes, with the same lines, when
+// every data array of the database is damaged, while a computing run fails.
+TEST_F(FieldRoutines, NamesOnlyReadsNoValue) {
+  const std::vector<double> s = {101, 102, 103, 104, 105, 106, 111, 112, 113, 114, 115, 116};
+  const std::vector<float> u = {201, 202, 203, 211, 212, 213, 221, 222, 223}, t = {301, 302, 303};
+  const std::string path = dir_.file("names.odb"), damaged = dir_.file("damaged.odb");
+  {
+    odbw::Writer w(path);
+    w.addInstance("I", "");
+    w.setInstanceNodes("I", std::vector<int>{1, 2, 3});
+    w.setInstanceElements("I", std::vector<int>{1, 2}, std::vector<std::int64_t>{0, 2, 4}, std::vector<int>{1, 2, 2, 3});
+    w.addAssemblySet(odbw::SetKind::Element, "E", {{"I", {1, 2}}});
+    w.addAssemblySet(odbw::SetKind::Node, "N", {{"I", {1, 2, 3}}});
+    w.addStep("Step-1");
+    w.addFrame("Step-1");
+    addField(w, "S", odb_Enum::TENSOR_3D_FULL, {"S11", "S22", "S33", "S12", "S13", "S23"}, block(2, true), s, 6);
+    addField(w, "U", odb_Enum::VECTOR, {"U1", "U2", "U3"}, block(3), u, 3);
+    addField(w, "T", odb_Enum::SCALAR, {}, block(3), t, 1);
+    w.close();
+  }
+  std::string bytes = testsupport::readFile(path);
+  auto damage = [&](const void* values, std::size_t size) {
+    const std::size_t at = bytes.find(std::string(static_cast<const char*>(values), size));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 1] = static_cast<char>(bytes[at + 1] ^ 0x40);  // the chunk's checksum no longer holds
+  };
+  damage(s.data(), s.size() * sizeof(double));
+  damage(u.data(), u.size() * sizeof(float));
+  damage(t.data(), t.size() * sizeof(float));
+  testsupport::writeFile(damaged, bytes);
+
+  extract_all_field = extract_field_components = engg_max = tensor_invariants = true;
+  auto report = [&](const std::string& db) {
+    std::ostringstream out;
+    odb_Odb& odb = openOdb(db);
+    for (const char* name : {"S", "U", "T"}) {
+      const odb_FieldOutput field = fieldOf(odb, name);
+      odbE_printField(field, out, "Step-1", 1, "ALL", "", "", 10);
+      odbE_printField(field.getSubset(odb.rootAssembly().elementSets(false)["E"]), out, "Step-1", 1, "ELEMENT_SET",
+                      "__E", "", 10);
+      odbE_printField(field.getSubset(odb.rootAssembly().nodeSets(false)["N"]), out, "Step-1", 1, "NODE_SET",
+                      "__N", "", 10);
+    }
+    odb.close();
+    return out.str();
+  };
+  compute_values = false;
+  const std::string names = report(path);
+  EXPECT_EQ(std::count(names.begin(), names.end(), '\n'), 87);  // S: 21 + 21 on E, U: 12 x 3, T: 3 x 3
+  EXPECT_EQ(report(damaged), names);
+  compute_values = true;
+  try {
+    report(damaged);
+    ADD_FAILURE() << "a computing run read the damaged values";
+  } catch (const odb_Exception& e) {
+    const std::string expected = damaged + ": /steps/Step-1/frames/0/fieldOutputs/S/blocks/0: cannot read data";
+    EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
   }
 }
 

@@ -27,7 +27,7 @@ namespace {
 std::vector<DispatchCall> calls;  // every odbE_printField call since the last clear
 }  // namespace
 
-void odbE_printField(const odb_FieldOutput& field, std::ofstream&, odb_String stepName, int incrementNumber,
+void odbE_printField(const odb_FieldOutput& field, std::ostream&, odb_String stepName, int incrementNumber,
                      odb_String regionKind, odb_String regionName, odb_String indent, int depth) {
   calls.push_back({field.name().str(), stepName.str(), incrementNumber, regionKind.str(), regionName.str(),
                    indent.str(), depth, field.values().size()});
