@@ -1,13 +1,14 @@
 // Run driver: the command line, the existence checks, the upgrade and open of
-// the database, the element set check, and the two output files. Reads and
-// writes no globals of its own; the configuration goes through readConfigFile.
+// the database, the element set check, and the two output files (written
+// through report_file.h). Reads and writes no globals of its own; the
+// configuration goes through readConfigFile.
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 
+#include "run/report_file.h"
 #include "run/run.h"
 #include "run/settings.h"
 #include "traverse/traverse.h"
@@ -125,15 +126,14 @@ int VLTmain(int argc, char** argv) {
     std::exit(0);
   }
 
-  // A library exception from here on leaves this function with the stream
+  // A library exception from here on leaves this function with the file
   // closed by its destructor, keeping what was written, and no marker file.
-  std::ofstream out("params.txt");
+  // So does a report that could not be written whole, found at the close.
+  ReportFile report("params.txt");
+  std::ostream out(&report);
   odbE_printFullOdb(odb, out);
   odb.close();
-  out.close();
-
-  std::ofstream done("paramsdone.txt");
-  done << "Done\n";
-  done.close();
+  report.close();
+  writeDoneMarker();
   return 0;
 }

@@ -77,18 +77,31 @@ class EndToEnd : public testing::Test {
     return testsupport::run(args, dir_.path());
   }
   std::string file(const std::string& name) {
-    return testsupport::exists(dir_.file(name)) ? testsupport::readFile(dir_.file(name)) : "(absent)";
+    struct stat info;
+    if (lstat(dir_.file(name).c_str(), &info) != 0) return "(absent)";
+    if (S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode)) return S_ISLNK(info.st_mode) ? "(link)" : "(folder)";
+    return testsupport::readFile(dir_.file(name));
   }
   testsupport::TempDir dir_;
 };
 
-// params/done: params.txt and paramsdone.txt afterwards (both kOld before); upgraded: upgradedOdb.odb left behind.
-struct Case { const char* name; Args args; std::string out, err; int status; std::string params, done; bool upgraded; };
+// params/done: params.txt and paramsdone.txt afterwards (both kOld before); upgraded: upgradedOdb.odb left behind;
+// shell: commands run in the folder before the program, to make its output files unwritable.
+struct Case {
+  const char* name; Args args; std::string out, err; int status; std::string params, done; bool upgraded;
+  std::string shell = "";
+};
 Case ok(const char* name, const Args& args, bool upgraded = false) {  // writes the report
   return {name, args, kProgress, "", 0, kReport, "Done\n", upgraded};
 }
 Case kept(const char* name, const Args& args, std::string out, std::string err, int status, bool upgraded = false) {
   return {name, args, out, err, status, kOld, kOld, upgraded};
+}
+// A run whose output cannot be written whole ends as after a library failure, with no new marker.
+const std::string kFull = "rm params.txt; ln -s /dev/full params.txt;";
+Case unwritten(const char* name, const Args& args, std::string shell, std::string message, std::string params,
+               std::string done = kOld) {
+  return {name, args, kProgress, message + "\nODB Application exited with error(s)\n", 0, params, done, false, shell};
 }
 
 const Case kCases[] = {
@@ -121,6 +134,14 @@ const Case kCases[] = {
     ok("format-1 database", {"-odb", "old.odb", "-config", "cfg.txt"}, true),
     kept("format-1 database, missing element set", {"-odb", "old.odb", "-config", "cfg.txt", "-elset", "NOSUCH"}, "",
          noElset("NOSUCH", "upgradedOdb.odb"), 0, true),
+    unwritten("report on a full disk", kGood, kFull, "params.txt: No space left on device", "(link)"),
+    unwritten("marker on a full disk", kGood, "rm paramsdone.txt; ln -s /dev/full paramsdone.txt;",
+              "paramsdone.txt: No space left on device", kReport, "(absent)"),
+    {"report in a folder", kGood, "", "params.txt: Is a directory\nODB Application exited with error(s)\n", 0,
+     "(folder)", kOld, false, "rm params.txt; mkdir params.txt;"},
+    {"upgrade over the file size limit", {"-odb", "old.odb", "-config", "cfg.txt"}, "",
+     "upgradedOdb.odb: /: cannot write the file: File too large\nODB Application exited with error(s)\n", 0, kOld,
+     kOld, false, "ulimit -f 8; trap '' XFSZ;"},  // 4 KiB in 512-byte blocks
 };
 
 // Each row also through the probe, which prints the runtime counts at exit: however the run ends, the runtime is
@@ -132,9 +153,14 @@ TEST_F(EndToEnd, CommandLineAndOutputFiles) {
   for (const Case& row : kCases)
     for (const auto& [program, counts] : kPrograms) {
       SCOPED_TRACE(std::string(row.name) + " with " + program);
-      for (const char* f : {"params.txt", "paramsdone.txt"}) testsupport::writeFile(dir_.file(f), kOld);
+      for (const char* f : {"params.txt", "paramsdone.txt"}) {
+        std::remove(dir_.file(f).c_str());
+        testsupport::writeFile(dir_.file(f), kOld);
+      }
       std::remove(dir_.file("upgradedOdb.odb").c_str());
-      const testsupport::RunResult r = run(program, row.args);
+      Args args = row.args;
+      if (!row.shell.empty()) args.insert(args.begin(), {"-c", row.shell + " exec \"$0\" \"$@\"", program});
+      const testsupport::RunResult r = run(row.shell.empty() ? program : "/bin/sh", args);
       EXPECT_EQ(std::tie(r.out, r.err, r.status), std::make_tuple(row.out + counts, row.err, row.status));
       EXPECT_EQ(std::make_tuple(file("params.txt"), file("paramsdone.txt")), std::tie(row.params, row.done));
       EXPECT_EQ(testsupport::exists(dir_.file("upgradedOdb.odb")), row.upgraded);
@@ -159,16 +185,34 @@ TEST_F(EndToEnd, LibraryFailure) {
 TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
   const std::string folder = std::string(VELTRA_PATH).substr(0, std::string(VELTRA_PATH).rfind('/') + 1);
   std::string want = "usage: veltra <command> [arguments...]\n\ncommands:\n"
-                     "  harvestodb  extract extreme values from an output database into params.txt\n";
-  if (testsupport::exists(folder + "odbinfo")) want += "  odbinfo     describe the contents of an output database\n";
-  if (testsupport::exists(folder + "ccx2odb"))
-    want += "  ccx2odb     convert CalculiX results into an output database\n";
+                     "  harvestodb    extract extreme values from an output database into params.txt\n";
+  const std::pair<const char*, const char*> others[] = {
+      {"odbinfo", "  odbinfo       describe the contents of an output database\n"},
+      {"ccx2odb", "  ccx2odb       convert CalculiX results into an output database\n"},
+      {"harvest-many", "  harvest-many  run harvestodb over many databases into one results table\n"},
+      {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"}};
+  for (const auto& [program, line] : others)
+    if (testsupport::exists(folder + program)) want += line;
   const std::tuple<Args, std::string, std::string, int> cases[] = {
       {{}, want, "", 0}, {{"help"}, want, "", 0},
       {{"harvest", "-help"}, "", "veltra: unknown command 'harvest' (try 'veltra help')\n", 1}};
   for (const auto& [args, out, err, status] : cases) {
     const testsupport::RunResult r = run(VELTRA_PATH, args);
     EXPECT_EQ(std::tie(r.out, r.err, r.status), std::tie(out, err, status));
+  }
+}
+
+// A listing cut short is a failure, whether the tool is started directly or through veltra.
+TEST_F(EndToEnd, OdbinfoFailsWhenItsListingCannotBeWritten) {
+  const std::string odbinfo = std::string(VELTRA_PATH).substr(0, std::string(VELTRA_PATH).rfind('/') + 1) + "odbinfo";
+  if (!testsupport::exists(odbinfo)) GTEST_SKIP() << "odbinfo is not built";
+  for (const Args& args : {Args{odbinfo, "db.odb"}, Args{VELTRA_PATH, "odbinfo", "db.odb"}}) {
+    SCOPED_TRACE(args[0]);
+    Args viaShell = {"-c", "exec \"$0\" \"$@\" >/dev/full"};
+    viaShell.insert(viaShell.end(), args.begin(), args.end());
+    const testsupport::RunResult r = run("/bin/sh", viaShell);
+    EXPECT_EQ(std::tie(r.out, r.err, r.status),
+              std::make_tuple("", "odbinfo: standard output: No space left on device\n", 1));
   }
 }
 

@@ -1,6 +1,10 @@
 // odbinfo DB: prints the model, steps, frames, field outputs with their
 // blocks, and history of a database, as the reader sees them. A database the
-// reader refuses gives "odbinfo: <message>" on standard error and status 1.
+// reader refuses gives "odbinfo: <message>" on standard error and status 1,
+// and so does a listing that could not be written whole.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -129,6 +133,13 @@ int main(int argc, char** argv) {
   } catch (const nex_Exception& e) {
     std::cout.flush();
     std::cerr << "odbinfo: " << e.message() << "\n";
+  }
+  // A listing cut short by a full disk must not pass for a whole one.
+  errno = 0;
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::cerr << "odbinfo: standard output: " << std::strerror(errno ? errno : EIO) << "\n";
+    status = 1;
   }
   odb_finalizeAPI();
   return status;
