@@ -55,8 +55,8 @@ void writeFrameFields(odbw::Writer& w, int f, unsigned shape, const std::vector<
                       const std::vector<int>& conn, Bytes& in) {
   w.addFieldOutput("Step-1", f, "S", {.description = "Stress", .type = odb_Enum::TENSOR_3D_FULL,
                                       .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
-                                      .validInvariants = {1, 4, 7}});
-  odbw::BlockInfo s{.position = (shape & 2) ? "ELEMENT_NODAL" : "INTEGRATION_POINT", .instance = "I-1"};
+                                      .validInvariants = {odb_Enum::MAX_PRINCIPAL, odb_Enum::MISES, odb_Enum::INV3}});
+  odbw::BlockInfo s{.position = (shape & 2) ? odb_Enum::ELEMENT_NODAL : odb_Enum::INTEGRATION_POINT, .instance = "I-1"};
   std::vector<double> sData;
   for (int e = 0; e < 2; ++e)
     for (int p = 0; p < ((shape & 2) ? 8 : 2); ++p) {
@@ -69,13 +69,13 @@ void writeFrameFields(odbw::Writer& w, int f, unsigned shape, const std::vector<
   if (shape & 1) w.addBlock("Step-1", f, "S", s, std::span<const float>(narrow), 6);
   else w.addBlock("Step-1", f, "S", s, std::span<const double>(sData), 6);
   w.addFieldOutput("Step-1", f, "U", {.description = "Spatial displacement", .type = odb_Enum::VECTOR,
-                                      .componentLabels = {"U1", "U2", "U3"}, .validInvariants = {8}});
+                                      .componentLabels = {"U1", "U2", "U3"}, .validInvariants = {odb_Enum::MAGNITUDE}});
   std::vector<double> uData(36);
   for (double& v : uData) v = static_cast<double>(in.next()) / 16.0;
   w.addBlock("Step-1", f, "U", {.instance = "I-1", .nodeLabels = nodes}, std::span<const double>(uData), 3);
   w.addFieldOutput("Step-1", f, "E", {.description = "Element energy", .type = odb_Enum::SCALAR});
   const std::vector<double> energy{1.0, static_cast<double>(in.next())};
-  w.addBlock("Step-1", f, "E", {.position = "WHOLE_ELEMENT", .instance = "I-1", .elementLabels = {1, 2},
+  w.addBlock("Step-1", f, "E", {.position = odb_Enum::WHOLE_ELEMENT, .instance = "I-1", .elementLabels = {1, 2},
                                 .oneDimensional = (shape & 8) != 0}, std::span<const double>(energy), 1);
 }
 

@@ -45,14 +45,14 @@ struct FrameInfo {
 
 struct FieldInfo {
   std::optional<std::string> description{};
-  int type = odb_Enum::SCALAR;                 // always written
-  std::vector<std::string> componentLabels{};    // written when not empty
-  std::vector<int> validInvariants{};            // written when not empty
+  odb_Enum::odb_DataTypeEnum type = odb_Enum::SCALAR;         // always written
+  std::vector<std::string> componentLabels{};                 // written when not empty
+  std::vector<odb_Enum::odb_InvariantEnum> validInvariants{};  // written when not empty
   std::optional<int> isComplex{};
 };
 
 struct BlockInfo {
-  std::string position = "NODAL";              // NODAL, INTEGRATION_POINT, CENTROID, WHOLE_ELEMENT, ELEMENT_NODAL
+  odb_Enum::odb_ResultPositionEnum position = odb_Enum::NODAL;  // a value outside the list is refused
   std::optional<std::string> instance{};
   std::optional<int> sectionPoint{};
   std::vector<int> nodeLabels{};                 // each written when not empty

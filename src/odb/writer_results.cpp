@@ -1,6 +1,7 @@
 // The database writer, results: steps, frames, field outputs with their
 // blocks, history regions and history outputs. No globals.
 #include "odb/h5_write.h"
+#include "odb/vocabulary.h"
 
 namespace odbw {
 
@@ -85,7 +86,9 @@ void Writer::addFieldOutput(const std::string& step, int frame, const std::strin
   odb_detail::putIntAttr(at, g.get(), "type", info.type, H5T_STD_I32LE);
   if (!info.componentLabels.empty())
     odb_detail::putStringArrayAttr(at, g.get(), "componentLabels", info.componentLabels);
-  if (!info.validInvariants.empty()) odb_detail::putIntArrayAttr(at, g.get(), "validInvariants", info.validInvariants);
+  if (!info.validInvariants.empty())
+    odb_detail::putIntArrayAttr(at, g.get(), "validInvariants",
+                                std::vector<int>(info.validInvariants.begin(), info.validInvariants.end()));
   putOptional(at, g.get(), "isComplex", info.isComplex);
   odb_detail::createGroup(at, g.get(), "blocks", impl_->options.trackOrder);
   f.blocks[field] = 0;
@@ -121,6 +124,8 @@ static int writeBlock(Writer::Impl& w, const std::string& step, int frame, const
   const std::string blocksPath = fieldPath(step, frame, field) + "/blocks";
   const std::string name = std::to_string(it->second);
   const WriteAt at = w.at(blocksPath + "/" + name);
+  if (!odb_vocab::isValidPosition(info.position))
+    odb_detail::writeFail(at, "position " + std::to_string(static_cast<int>(info.position)) + " is not a result position");
   const std::size_t rows = rowCount(at, "data", data.size(), width, false);
   if (info.oneDimensional && width != 1)
     odb_detail::writeFail(at, "one-dimensional data needs width 1, got " + std::to_string(width));
@@ -129,7 +134,7 @@ static int writeBlock(Writer::Impl& w, const std::string& step, int frame, const
   checkLabels(at, "integrationPoints", info.integrationPoints, rows);
 
   const H5Group g = makeChild(w, blocksPath, name);
-  odb_detail::putStringAttr(at, g.get(), "position", info.position);
+  odb_detail::putStringAttr(at, g.get(), "position", std::string(odb_vocab::positionName(info.position)));
   putOptional(at, g.get(), "instance", info.instance);
   putOptional(at, g.get(), "sectionPoint", info.sectionPoint);
   std::vector<hsize_t> dims{rows};

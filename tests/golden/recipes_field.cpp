@@ -27,8 +27,8 @@ void addMesh(Writer& w, const std::string& instance) {
   w.setInstanceElements(instance, elements, offsets, connectivity);
 }
 
-FieldInfo fieldInfo(int type, const std::string& description, std::vector<std::string> labels,
-                    std::vector<int> invariants = {}) {
+FieldInfo fieldInfo(odb_Enum::odb_DataTypeEnum type, const std::string& description, std::vector<std::string> labels,
+                    std::vector<odb_Enum::odb_InvariantEnum> invariants = {}) {
   FieldInfo info;
   info.type = type;
   info.description = description;
@@ -39,7 +39,7 @@ FieldInfo fieldInfo(int type, const std::string& description, std::vector<std::s
 
 BlockInfo nodal(const std::string& instance, std::vector<int> nodes) {
   BlockInfo b;
-  b.position = "NODAL";
+  b.position = odb_Enum::NODAL;
   b.instance = instance;
   b.nodeLabels = std::move(nodes);
   return b;
@@ -47,14 +47,14 @@ BlockInfo nodal(const std::string& instance, std::vector<int> nodes) {
 
 BlockInfo integrationPoints(const std::string& instance, std::vector<int> elements, std::vector<int> points) {
   BlockInfo b;
-  b.position = "INTEGRATION_POINT";
+  b.position = odb_Enum::INTEGRATION_POINT;
   b.instance = instance;
   b.elementLabels = std::move(elements);
   b.integrationPoints = std::move(points);
   return b;
 }
 
-BlockInfo centroids(const std::string& instance, std::vector<int> elements, const char* position = "CENTROID") {
+BlockInfo centroids(const std::string& instance, std::vector<int> elements, odb_Enum::odb_ResultPositionEnum position = odb_Enum::CENTROID) {
   BlockInfo b;
   b.position = position;
   b.instance = instance;
@@ -99,11 +99,13 @@ GOLDEN_RECIPE(field_types) {
            nodal(kInstance, nodes), std::vector<double>{3, 4, 0, 1, 2, 2, 0, 0, -6, -8, 6, 0}, 3);
   addField(w, f, "S",
            fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", {"S11", "S22", "S33", "S12", "S13", "S23"},
-                     {4, 5, 6, 7, 1, 2, 3, 9, 10, 11}),
+                     {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::PRESS, odb_Enum::INV3, odb_Enum::MAX_PRINCIPAL,
+                      odb_Enum::MID_PRINCIPAL, odb_Enum::MIN_PRINCIPAL, odb_Enum::MAX_INPLANE_PRINCIPAL,
+                      odb_Enum::MIN_INPLANE_PRINCIPAL, odb_Enum::OUTOFPLANE_PRINCIPAL}),
            integrationPoints(kInstance, {1, 1, 2, 2}, {1, 2, 1, 2}),
            std::vector<float>{30, 0, 0, 0, 0, 0, 60, 30, 0, 0, 0, 0, 0, 0, -90, 0, 0, 0, 10, 10, 10, 0, 0, 0}, 6);
-  addField(w, f, "EVOL", fieldInfo(odb_Enum::SCALAR, "Element volume", {}, {4}),
-           centroids(kInstance, {1, 2}, "WHOLE_ELEMENT"), std::vector<double>{2.5, 4}, 1);
+  addField(w, f, "EVOL", fieldInfo(odb_Enum::SCALAR, "Element volume", {}, {odb_Enum::MISES}),
+           centroids(kInstance, {1, 2}, odb_Enum::WHOLE_ELEMENT), std::vector<double>{2.5, 4}, 1);
   addField(w, f, "LE",
            fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Logarithmic strain components", {"LE11", "LE22", "LE33", "LE12"}),
            integrationPoints(kInstance, {1, 2}, {1, 1}), std::vector<double>{0.003, 0, 0, 0, 0, 0.001, 0, 0}, 4);
@@ -113,7 +115,7 @@ GOLDEN_RECIPE(field_types) {
            centroids(kInstance, {1, 2}), std::vector<double>{1, 0, 0, 0, 0, 0, 0, 0}, 4);
   addField(w, f, "SG", fieldInfo(odb_Enum::TENSOR_2D_SURFACE, "Membrane Stress", {"SG11", "SG22", "SG12"}),
            centroids(kInstance, {1, 2}), std::vector<float>{0, 4, 0, 6, 0, 0}, 3);
-  addField(w, f, "XX", fieldInfo(4, "Other quantity", {}), nodal(kInstance, nodes),
+  addField(w, f, "XX", fieldInfo(static_cast<odb_Enum::odb_DataTypeEnum>(4), "Other quantity", {}), nodal(kInstance, nodes),
            std::vector<float>{5, -2, 1, 0}, 1);
   w.close();
 }

@@ -71,9 +71,9 @@ TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
   ASSERT_EQ(m.fields.size(), 1u);
   EXPECT_EQ(m.fields[0].name, "S_IP");
   EXPECT_EQ(m.fields[0].labels.front(), "S11");
-  EXPECT_EQ(m.position, "INTEGRATION_POINT");
+  EXPECT_EQ(m.position, odb_Enum::INTEGRATION_POINT);
   m = ccx::mapDatBlock(b[4]);
-  EXPECT_EQ(m.position, "WHOLE_ELEMENT");
+  EXPECT_EQ(m.position, odb_Enum::WHOLE_ELEMENT);
   ASSERT_EQ(m.fields.size(), 7u);
   EXPECT_EQ(m.fields[0].name, "EMAS");
   EXPECT_NE(m.fields[0].description.find("Element"), std::string::npos);

@@ -227,7 +227,7 @@ void Importer::writeElementNodal(const FrdResult& r, const FieldDef& f) {
   addField(f);
   for (const auto& group : mesh_.groups) {
     odbw::BlockInfo block;
-    block.position = "ELEMENT_NODAL";
+    block.position = odb_Enum::ELEMENT_NODAL;
     block.instance = kInstance;
     std::vector<float> data;
     for (std::size_t e : group) {
@@ -273,7 +273,7 @@ void Importer::writeDatField(const DatBlock& b, const DatMapping& m, const Field
   std::vector<int> order;                           // counts in order of first appearance
   for (std::size_t i = 0, end = 0; i < rows; i = end) {
     end = i + 1;
-    if (m.position == "INTEGRATION_POINT")
+    if (m.position == odb_Enum::INTEGRATION_POINT)
       while (end < rows && b.ids[end] == b.ids[i] && b.points[end] > b.points[end - 1]) ++end;
     const int count = static_cast<int>(end - i);
     auto& list = byCount[count];
@@ -288,7 +288,7 @@ void Importer::writeDatField(const DatBlock& b, const DatMapping& m, const Field
     data.reserve(byCount[count].size() * f.columns.size());
     for (std::size_t i : byCount[count]) {
       block.elementLabels.push_back(b.ids[i]);
-      if (m.position == "INTEGRATION_POINT") block.integrationPoints.push_back(b.points[i]);
+      if (m.position == odb_Enum::INTEGRATION_POINT) block.integrationPoints.push_back(b.points[i]);
       for (int c : f.columns) data.push_back(b.values[i * width + static_cast<std::size_t>(c)]);
     }
     w_.addBlock(stepName(stepsWritten_), frameIndex_, f.name, block, std::span<const double>(data),

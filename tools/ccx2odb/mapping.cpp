@@ -2,14 +2,17 @@
 #include "mapping.h"
 
 #include <algorithm>
+#include <string_view>
+
+#include "odb/vocabulary.h"
 
 namespace ccx {
 
-// odb_Enum codes, repeated here so the importer's mapping reads on its own.
-static constexpr int kScalar = 2, kVector = 3, kTensor3dFull = 5;
-static const std::vector<int> kTensorInvariants = {4, 5, 6, 7, 1, 2, 3};  // mises tresca press inv3 max mid min
-static const std::vector<int> kVectorInvariants = {8};                    // magnitude
-static const char* const kSuffix[6] = {"11", "22", "33", "12", "13", "23"};
+using E = odb_Enum;
+static constexpr E::odb_DataTypeEnum kScalar = E::SCALAR, kVector = E::VECTOR, kTensor3dFull = E::TENSOR_3D_FULL;
+static const std::vector<E::odb_InvariantEnum> kTensorInvariants = {
+    E::MISES, E::TRESCA, E::PRESS, E::INV3, E::MAX_PRINCIPAL, E::MID_PRINCIPAL, E::MIN_PRINCIPAL};
+static const std::vector<E::odb_InvariantEnum> kVectorInvariants = {E::MAGNITUDE};
 
 int tensorSlot(int row, int column) {
   const int a = std::min(row, column), b = std::max(row, column);
@@ -83,7 +86,7 @@ FrdMapping mapFrdBlock(const FrdResult& b) {
   if ((!known || known->type == kTensor3dFull) && b.name != "CONTACT" && tensorBlock(b, f)) {
     m.layout = FrdLayout::ElementNodal;
     f.type = kTensor3dFull;
-    for (const char* s : kSuffix) f.labels.push_back(f.name + s);
+    for (std::string_view s : odb_vocab::kTensorSuffixes) f.labels.push_back(f.name + std::string(s));
     f.invariants = kTensorInvariants;
     return m;
   }
@@ -173,10 +176,9 @@ static const KnownDat* find(const KnownDat* first, const KnownDat* last, const s
 }
 
 static std::vector<std::string> historyNames(const std::string& name, int width) {
-  static const char* const tensor[6] = {"11", "22", "33", "12", "13", "23"};
   std::vector<std::string> out;
   for (int k = 0; k < width; ++k)
-    out.push_back(width == 1 ? name : name + (width == 6 ? tensor[k] : std::to_string(k + 1)));
+    out.push_back(width == 1 ? name : name + (width == 6 ? std::string(odb_vocab::kTensorSuffixes[k]) : std::to_string(k + 1)));
   return out;
 }
 
@@ -188,7 +190,7 @@ static void integrationPointField(const DatBlock& b, const std::string& name, co
   const std::string base = name.substr(0, name.size() - 3);  // without "_IP"
   if (b.width == 6) {  // the .dat prints tensors as xx yy zz xy xz yz: already 11 22 33 12 13 23
     f.type = kTensor3dFull;
-    for (const char* s : kSuffix) f.labels.push_back(base + s);
+    for (std::string_view s : odb_vocab::kTensorSuffixes) f.labels.push_back(base + std::string(s));
     f.invariants = kTensorInvariants;
   } else if (b.width == 3) {
     f.type = kVector;
@@ -222,20 +224,20 @@ DatMapping mapDatBlock(const DatBlock& b) {
   if (b.kind == DatBlock::Kind::IntegrationPoint) {
     const KnownDat* k = find(std::begin(kIntegrationPoint), std::end(kIntegrationPoint), b.what);
     const std::string name = fieldName(upper(b.what)) + "_IP";
-    m.position = "INTEGRATION_POINT";
+    m.position = E::INTEGRATION_POINT;
     integrationPointField(b, k ? k->name : name, k ? k->description : b.what, m);
     return m;
   }
   // Whole-element prints: the first column under the print's key, the
   // others (the element's second moments of mass) under key_J11 ....
   const KnownDat* k = find(std::begin(kWholeElement), std::end(kWholeElement), b.what);
-  m.position = "WHOLE_ELEMENT";
+  m.position = E::WHOLE_ELEMENT;
   const std::string key = k ? k->name : fieldName(upper(b.what));
   for (int c = 0; c < b.width; ++c) {
     FieldDef f;
-    f.name = c == 0 ? key : key + "_J" + kSuffix[(c - 1) % 6];
+    f.name = c == 0 ? key : key + "_J" + std::string(odb_vocab::kTensorSuffixes[(c - 1) % 6]);
     f.description = c == 0 ? (k ? k->description : "Element " + b.what)
-                           : "Element second moment of mass " + std::string(kSuffix[(c - 1) % 6]);
+                           : "Element second moment of mass " + std::string(odb_vocab::kTensorSuffixes[(c - 1) % 6]);
     f.columns.push_back(c);
     m.fields.push_back(std::move(f));
   }

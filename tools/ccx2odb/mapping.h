@@ -8,15 +8,16 @@
 
 #include "dat.h"
 #include "frd.h"
+#include "odb/odb.h"
 
 namespace ccx {
 
 struct FieldDef {
   std::string name;
   std::string description;
-  int type = 2;                     // odb_Enum::SCALAR
+  odb_Enum::odb_DataTypeEnum type = odb_Enum::SCALAR;
   std::vector<std::string> labels;  // component labels, empty for a scalar
-  std::vector<int> invariants;
+  std::vector<odb_Enum::odb_InvariantEnum> invariants;
   std::vector<int> columns;  // source column of each stored component
 };
 
@@ -39,7 +40,7 @@ FrdMapping mapFrdBlock(const FrdResult& block);
 // or history (node prints and set totals).
 struct DatMapping {
   bool history = false;
-  std::string position;              // INTEGRATION_POINT or WHOLE_ELEMENT for fields
+  odb_Enum::odb_ResultPositionEnum position = odb_Enum::WHOLE_ELEMENT;  // or INTEGRATION_POINT, for fields
   std::vector<FieldDef> fields;      // fields: usually one; whole-element prints may give several
   std::vector<std::string> outputs;  // history: one output name per column
   std::string outputDescription;

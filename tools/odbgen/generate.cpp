@@ -205,7 +205,7 @@ static void writeDisplacement(odbw::Writer& w, const Model& m, int step, int fra
   Rng rng = streamFor(m.options.seed, step, frame, 1);
   const double t = loadFactor(m, step, frame);
   odbw::BlockInfo block;
-  block.position = "NODAL";
+  block.position = odb_Enum::NODAL;
   block.instance = kInstance;
   std::vector<double> data;
   for (int k = 0; k <= m.shape.nz; ++k)
@@ -238,7 +238,8 @@ static void writeElementFields(odbw::Writer& w, const Model& m, int step, int fr
   sInfo.description = "Stress components";
   sInfo.type = odb_Enum::TENSOR_3D_FULL;
   sInfo.componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"};
-  sInfo.validInvariants = {1, 2, 3, 4, 5, 6, 7};
+  sInfo.validInvariants = {odb_Enum::MAX_PRINCIPAL, odb_Enum::MID_PRINCIPAL, odb_Enum::MIN_PRINCIPAL, odb_Enum::MISES,
+                         odb_Enum::TRESCA, odb_Enum::PRESS, odb_Enum::INV3};
   odbw::FieldInfo eInfo;
   eInfo.description = "Equivalent plastic strain";
   eInfo.type = odb_Enum::SCALAR;
@@ -252,7 +253,7 @@ static void writeElementFields(odbw::Writer& w, const Model& m, int step, int fr
     const int k0 = static_cast<int>(static_cast<long long>(sh.nz) * b / sh.sBlocks);
     const int k1 = static_cast<int>(static_cast<long long>(sh.nz) * (b + 1) / sh.sBlocks);
     odbw::BlockInfo block;
-    block.position = "INTEGRATION_POINT";
+    block.position = odb_Enum::INTEGRATION_POINT;
     block.instance = kInstance;
     std::vector<double> s, e;
     for (int k = k0; k < k1; ++k)
@@ -277,7 +278,7 @@ static void writeElementFields(odbw::Writer& w, const Model& m, int step, int fr
 template <class T>
 static void writeExtraFields(odbw::Writer& w, const Model& m, int step, int frame) {
   odbw::BlockInfo block;
-  block.position = "NODAL";
+  block.position = odb_Enum::NODAL;
   block.instance = kInstance;
   block.nodeLabels = planeNodes(m, m.shape.nz);
   const double t = loadFactor(m, step, frame);

@@ -37,7 +37,7 @@ template <class T>
 void addField(odbw::Writer& w, const char* name, int type, std::vector<std::string> labels,
               const odbw::BlockInfo& at, const std::vector<T>& data, int width) {
   odbw::FieldInfo info;
-  info.type = type;
+  info.type = static_cast<odb_Enum::odb_DataTypeEnum>(type);
   info.componentLabels = std::move(labels);
   w.addFieldOutput("Step-1", 0, name, info);
   w.addBlock("Step-1", 0, name, at, std::span<const T>(data), width);
@@ -47,7 +47,7 @@ void addField(odbw::Writer& w, const char* name, int type, std::vector<std::stri
 odbw::BlockInfo block(int count, bool elements = false, const char* instance = "I") {
   odbw::BlockInfo b;
   b.instance = instance;
-  if (elements) b.position = "CENTROID";
+  if (elements) b.position = odb_Enum::CENTROID;
   for (int i = 1; i <= count; ++i) (elements ? b.elementLabels : b.nodeLabels).push_back(i);
   return b;
 }

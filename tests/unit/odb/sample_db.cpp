@@ -29,28 +29,28 @@ static void writeFields(odbw::Writer& w) {
     w.addBlock("Step-1", 0, field, info, std::span<const T>(t), width);
   };
   w.addFieldOutput("Step-1", 0, "U", {.description = "Spatial displacement", .type = odb_Enum::VECTOR,
-                                      .componentLabels = {"U1", "U2", "U3"}, .validInvariants = {8}});
+                                      .componentLabels = {"U1", "U2", "U3"}, .validInvariants = {odb_Enum::MAGNITUDE}});
   std::vector<double> u;
   for (int i = 0; i < 4; ++i)
     for (int k = 1; k <= 3; ++k) u.push_back(10 * i + k);
-  block("U", {.position = "NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 4}}, u, 3);
-  block("U", {.position = "NODAL", .instance = "I2", .nodeLabels = {1, 2}}, {3, 4, 0, 0, 0, 2}, 3);
+  block("U", {.position = odb_Enum::NODAL, .instance = "I1", .nodeLabels = {1, 2, 3, 4}}, u, 3);
+  block("U", {.position = odb_Enum::NODAL, .instance = "I2", .nodeLabels = {1, 2}}, {3, 4, 0, 0, 0, 2}, 3);
 
   w.addFieldOutput("Step-1", 0, "S", {.description = "Stress components", .type = odb_Enum::TENSOR_3D_FULL,
                                       .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
-                                      .validInvariants = {4, 1, 3}, .isComplex = 0});
+                                      .validInvariants = {odb_Enum::MISES, odb_Enum::MAX_PRINCIPAL, odb_Enum::MIN_PRINCIPAL}, .isComplex = 0});
   std::vector<double> s(24);
   for (int i = 0; i < 24; ++i) s[static_cast<std::size_t>(i)] = i;
-  block("S", {.position = "INTEGRATION_POINT", .instance = "I1", .elementLabels = {1, 1, 2, 2},
+  block("S", {.position = odb_Enum::INTEGRATION_POINT, .instance = "I1", .elementLabels = {1, 1, 2, 2},
               .integrationPoints = {1, 2, 1, 2}}, s, 6);
-  block("S", {.position = "CENTROID", .instance = "I1"}, {}, 6);
-  block("S", {.position = "CENTROID", .instance = "I2", .elementLabels = {7}}, {100, 0, 0, 0, 0, 0}, 6);
+  block("S", {.position = odb_Enum::CENTROID, .instance = "I1"}, {}, 6);
+  block("S", {.position = odb_Enum::CENTROID, .instance = "I2", .elementLabels = {7}}, {100, 0, 0, 0, 0, 0}, 6);
 
   w.addFieldOutput("Step-1", 0, "SN", {.type = odb_Enum::SCALAR});
-  block("SN", {.position = "ELEMENT_NODAL", .instance = "I1", .nodeLabels = {1, 2, 3, 2, 3, 4},
+  block("SN", {.position = odb_Enum::ELEMENT_NODAL, .instance = "I1", .nodeLabels = {1, 2, 3, 2, 3, 4},
                .elementLabels = {1, 1, 1, 2, 2, 2}}, {1, 2, 3, 4, 5, 6}, 1);
   w.addFieldOutput("Step-1", 0, "EV", {.type = odb_Enum::SCALAR});
-  block("EV", {.position = "WHOLE_ELEMENT", .instance = "I1", .sectionPoint = 3, .elementLabels = {1, 2},
+  block("EV", {.position = odb_Enum::WHOLE_ELEMENT, .instance = "I1", .sectionPoint = 3, .elementLabels = {1, 2},
                .oneDimensional = true}, {0.5, 1.5}, 1);
 }
 

@@ -19,7 +19,7 @@ void writeTensor(const std::string& path) {
   w.addFieldOutput("Step-1", 0, "S", {.type = odb_Enum::TENSOR_3D_FULL,
                                       .componentLabels = {"S13", "S22", "S11", "S33", "S12", "S23"}});
   const std::vector<T> row = {1, 8, 2, 2, 0, 0};
-  w.addBlock("Step-1", 0, "S", {.position = "CENTROID", .instance = "I", .elementLabels = {1}},
+  w.addBlock("Step-1", 0, "S", {.position = odb_Enum::CENTROID, .instance = "I", .elementLabels = {1}},
              std::span<const T>(row), 6);
   w.close();
 }

@@ -26,7 +26,7 @@ void writeSample(const std::string& path, const odbw::Options& options) {
   w.addStep("Step-1");
   w.addFrame("Step-2", {.incrementNumber = 7, .frameValue = 0.25});
   w.addFieldOutput("Step-2", 0, "S", {.type = odb_Enum::TENSOR_3D_FULL, .componentLabels = {"S11", "S22"}});
-  w.addBlock("Step-2", 0, "S", {.position = "INTEGRATION_POINT", .elementLabels = {1, 1}, .integrationPoints = {1, 2}},
+  w.addBlock("Step-2", 0, "S", {.position = odb_Enum::INTEGRATION_POINT, .elementLabels = {1, 1}, .integrationPoints = {1, 2}},
              std::vector<double>{1, 2, 3, 4}, 2);
   w.addFieldOutput("Step-2", 0, "TEMP", {.isComplex = 0});
   w.addBlock("Step-2", 0, "TEMP", {.sectionPoint = 3, .nodeLabels = {10, 11, 12}, .oneDimensional = true},
