@@ -4,43 +4,45 @@
 // The run fails (status 1) when a benchmark reports an error or when the two
 // sides of a pair disagree on their checksum.
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bench_common.h"
 #include "generate.h"
+#include "tool_cli.h"
 
 #ifndef HARVEST_BENCH_DATA_DIR
 #define HARVEST_BENCH_DATA_DIR "."
 #endif
 
-// Takes --bench_size and --bench_seed out of argv; false on a bad value.
-static bool takeOwnFlags(int& argc, char** argv) {
-  std::vector<char*> rest;
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg.starts_with("--bench_size=")) {
-      const std::string_view word = arg.substr(std::strlen("--bench_size="));
-      const auto n = word == "tiny" ? std::optional<long long>(1000) : odbgen::parseSize(word);
-      if (!n) return false;
-      bench::config().values = *n;
-    } else if (arg.starts_with("--bench_seed=")) {
-      const std::string_view word = arg.substr(std::strlen("--bench_seed="));
-      auto& seed = bench::config().seed;
-      if (std::from_chars(word.data(), word.data() + word.size(), seed).ec != std::errc()) return false;
-    } else {
-      rest.push_back(argv[i]);
-    }
-  }
-  argc = static_cast<int>(rest.size());
-  for (int i = 0; i < argc; ++i) argv[i] = rest[static_cast<std::size_t>(i)];
-  return true;
+// Reads --bench_size and --bench_seed; everything else is left in `rest`
+// (program name first) for Google Benchmark. Returns the status to exit with
+// when the run stops here.
+static std::optional<int> takeOwnFlags(int argc, char** argv, std::vector<std::string>& rest) {
+  CLI::App app("Benchmarks of the reader and the statistics; other --benchmark_... flags go to Google Benchmark.",
+               "harvest_bench");
+  app.allow_extras();
+  app.add_option_function<std::string>(
+         "--bench_size",
+         [](const std::string& word) {
+           bench::config().values = word == "tiny" ? 1000 : *odbgen::parseSize(word);
+         },
+         "values per field of the generated databases: tiny, small, medium, large or a count")
+      ->check(CLI::Validator(
+          [](const std::string& word) {
+            return word == "tiny" || odbgen::parseSize(word) ? std::string() : "not a size: " + word;
+          },
+          "tiny|small|medium|large|N"));
+  app.add_option("--bench_seed", bench::config().seed, "seed of the generated databases");
+  if (const auto status = tool_cli::parse(app, "harvest_bench", argc, argv)) return status;
+  rest = app.remaining();
+  rest.insert(rest.begin(), argv[0]);
+  return std::nullopt;
 }
 
 namespace {
@@ -100,12 +102,13 @@ class CheckingReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   bench::config().dataDir = HARVEST_BENCH_DATA_DIR;
-  if (!takeOwnFlags(argc, argv)) {
-    std::fprintf(stderr, "harvest_bench: bad --bench_size or --bench_seed (sizes: tiny small medium large N)\n");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  std::vector<std::string> rest;
+  if (const auto status = takeOwnFlags(argc, argv, rest)) return *status;
+  std::vector<char*> args;
+  for (std::string& arg : rest) args.push_back(arg.data());
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return tool_cli::kUsageError;
   odb_initializeAPI();
   bench::registerSelectionBenchmarks();
   bench::registerReadBenchmarks();

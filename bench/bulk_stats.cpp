@@ -84,14 +84,14 @@ static void BM_BulkProgram(benchmark::State& state, bool single, bool components
   }
 }
 
-struct Extremes {
+struct MinMaxEngg {  // maximum, minimum and engineering maximum and minimum of some values
   double max = -std::numeric_limits<double>::max(), min = std::numeric_limits<double>::max();
   double enggMax = -std::numeric_limits<double>::max(), enggMin = std::numeric_limits<double>::max();
 };
 
 // Maximum, minimum and engineering extremes of n floats, reordering them.
-static Extremes extremes(float* v, std::size_t n) {
-  Extremes e;
+static MinMaxEngg minMaxEngg(float* v, std::size_t n) {
+  MinMaxEngg e;
   for (std::size_t i = 0; i < n; ++i) {
     e.max = std::max<double>(e.max, v[i]);
     e.min = std::min<double>(e.min, v[i]);
@@ -111,19 +111,19 @@ static float mises(const double* s) {
 }
 
 // The baseline: what any direct loop over the arrays would do.
-static Extremes plainStatistics(const odb_FieldOutput& s, bool components) {
-  Extremes all;
+static MinMaxEngg plainStatistics(const odb_FieldOutput& s, bool components) {
+  MinMaxEngg all;
   for (const odb_FieldBulkData& block : s.bulkDataBlocks()) {
     const std::size_t n = static_cast<std::size_t>(block.length());
     const double* data = block.dataDouble();
     auto work = std::make_unique_for_overwrite<float[]>(n);
     for (std::size_t j = 0; j < n; ++j) work[j] = mises(data + 6 * j);
-    const Extremes e = extremes(work.get(), n);
+    const MinMaxEngg e = minMaxEngg(work.get(), n);
     all.max = std::max(all.max, e.max), all.min = std::min(all.min, e.min);
     all.enggMax = std::max(all.enggMax, e.enggMax), all.enggMin = std::min(all.enggMin, e.enggMin);
     for (int c = 0; components && c < 6; ++c) {
       for (std::size_t j = 0; j < n; ++j) work[j] = static_cast<float>(data[6 * j + static_cast<std::size_t>(c)]);
-      benchmark::DoNotOptimize(extremes(work.get(), n));
+      benchmark::DoNotOptimize(minMaxEngg(work.get(), n));
     }
   }
   return all;
@@ -132,7 +132,7 @@ static Extremes plainStatistics(const odb_FieldOutput& s, bool components) {
 static void BM_BulkPlain(benchmark::State& state, bool single, bool components) {
   try {
     const odb_FieldOutput& s = loadedStress(single);
-    Extremes e;
+    MinMaxEngg e;
     for (auto _ : state) e = plainStatistics(s, components);
     const double rows = rowCount(s);
     setThroughput(state, rows, rows * 6 * (single ? 4 : 8));

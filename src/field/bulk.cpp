@@ -5,7 +5,9 @@
 //
 // A block is computed in its own precision: a single-precision block keeps
 // its running extremes, magnitudes and working arrays as floats, so its
-// untouched extremes show as -3.40282e+38 and 3.40282e+38.
+// untouched extremes show as -3.40282e+38 and 3.40282e+38. The engineering
+// selections copy the numbers they select from (never a NaN) into working
+// arrays of their own: the block's arrays, mises() included, keep their order.
 #include <cfloat>
 #include <algorithm>
 #include <cmath>
@@ -28,16 +30,39 @@ struct BlockResult {
   T max = -kTop, min = kTop, enggMax = -kTop, enggMin = kTop;
 };
 
+// A working array that keeps its storage from block to block and field to
+// field: grown to the largest block met, so that a run allocates it a few
+// times rather than once per block.
+template <class T>
+class WorkArray {
+ public:
+  constexpr WorkArray() = default;
+  T* get(int n) {
+    const auto size = static_cast<std::size_t>(n);
+    if (size > size_) {
+      data_ = std::make_unique_for_overwrite<T[]>(size);
+      size_ = size;
+    }
+    return data_.get();
+  }
+ private:
+  std::unique_ptr<T[]> data_;
+  std::size_t size_ = 0;
+};
+
 }  // namespace
 
-static double* const kVecMax[3] = {&vecXMax, &vecYMax, &vecZMax};
-static double* const kVecMin[3] = {&vecXMin, &vecYMin, &vecZMin};
-static double* const kVecEnggMax[3] = {&vecXEnggMax, &vecYEnggMax, &vecZEnggMax};
-static double* const kVecEnggMin[3] = {&vecXEnggMin, &vecYEnggMin, &vecZEnggMin};
-static double* const kSMax[6] = {&S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
-static double* const kSMin[6] = {&S11Min, &S22Min, &S33Min, &S12Min, &S13Min, &S23Min};
-static double* const kSEnggMax[6] = {&S11EnggMax, &S22EnggMax, &S33EnggMax, &S12EnggMax, &S13EnggMax, &S23EnggMax};
-static double* const kSEnggMin[6] = {&S11EnggMin, &S22EnggMin, &S33EnggMin, &S12EnggMin, &S13EnggMin, &S23EnggMin};
+// The selections work on these, never on the block's own arrays.
+constinit static WorkArray<float> floatWork;
+constinit static WorkArray<double> doubleWork;
+
+template <class T>
+static T* workArray(int n) {
+  if constexpr (std::is_same_v<T, float>)
+    return floatWork.get(n);
+  else
+    return doubleWork.get(n);
+}
 
 static void resetVectorExtremes() {
   for (int c = 0; c < 3; ++c) {
@@ -46,67 +71,75 @@ static void resetVectorExtremes() {
   }
 }
 
+// Stores v at work[count] and counts it unless it is NaN: a NaN takes no part
+// in a selection.
 template <class T>
-static std::unique_ptr<T[]> workArray(bool wanted, int n) {
-  if (!wanted || n <= 0) return nullptr;
-  return std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(n));
+static inline void keepNumber(T* work, int& count, T v) {
+  work[count] = v;
+  count += static_cast<int>(v == v);
 }
 
-// Column m of a rows x width array into out.
+// The numbers of column m of a rows x width array into out; returns their count.
 template <class T>
-static void copyColumn(const T* data, int rows, int width, int m, T* out) {
-  for (int j = 0; j < rows; ++j) out[j] = data[static_cast<std::size_t>(j) * width + m];
+static int copyColumn(const T* data, int rows, int width, int m, T* out) {
+  int count = 0;
+  for (int j = 0; j < rows; ++j) keepNumber(out, count, data[static_cast<std::size_t>(j) * width + m]);
+  return count;
 }
 
-// The engineering extremes of values[0..rows) into enggMax and enggMin, each
-// only when its setting asks for it.
+// The engineering extremes of values[0..count) into enggMax and enggMin, each
+// only when its setting asks for it; no value leaves both as they are.
 template <class T, class R>
-static void selectInto(T* values, int rows, R& enggMax, R& enggMin) {
-  if (!values || rows <= 0) return;
-  if (engg_min) enggMin = static_cast<R>(enggMinimum(values, rows, per));
-  if (engg_max) enggMax = static_cast<R>(enggMaximum(values, rows, per));
+static void selectInto(T* values, int count, R& enggMax, R& enggMin) {
+  if (!values || count <= 0) return;
+  if (engg_min) enggMin = static_cast<R>(enggMinimum(values, count, per));
+  if (engg_max) enggMax = static_cast<R>(enggMaximum(values, count, per));
 }
 
 // Table positions that count in a tensor block: the label of the position is
 // among the block's labels and the position exists in its rows.
 static void countedPositions(const odb_FieldBulkData& block, int width, bool counted[6]) {
   const odb_SequenceString& labels = block.componentLabels();
-  for (int m = 0; m < 6; ++m) counted[m] = m < width && labels.isMember(odb_String(kTensorLabels[m]));
+  for (int m = 0; m < 6; ++m) counted[m] = m < width && labels.isMember(odb_String(std::string(odb_vocab::kTensorSuffixes[m])));
 }
 
 // Tensor element block: the main quantity is the von Mises value; the
-// components go to S11Max..S23Min and their own arrays.
+// components go to S11Max..S23Min and their own selections.
 template <class T>
 static void tensorElementBlock(const odb_FieldBulkData& block, const T* data, int rows, int width,
                                BlockResult<T>& r) {
-  float* mises = block.mises();
-  float misesEnggMax = -FLT_MAX, misesEnggMin = FLT_MAX;
-  selectInto(mises, rows, misesEnggMax, misesEnggMin);
-  r.enggMax = misesEnggMax;
-  r.enggMin = misesEnggMin;
-
+  const bool components = extract_field_components;
+  const bool engg = engg_max || engg_min;
   bool counted[6];
   countedPositions(block, width, counted);
-  const bool components = extract_field_components;
+  const float* mises = block.mises();
+  float* misesWork = engg ? workArray<float>(rows) : nullptr;
+  int numbers = 0;
   for (int j = 0; j < rows; ++j) {
     trackExtremes(r.max, r.min, static_cast<T>(mises[j]));
+    if (misesWork) keepNumber(misesWork, numbers, mises[j]);
     if (!components) continue;
     const T* row = data + static_cast<std::size_t>(j) * width;
     for (int m = 0; m < 6; ++m)
-      if (counted[m]) trackExtremes(*kSMax[m], *kSMin[m], row[m]);
+      if (counted[m]) trackExtremes(*kTensorMax[m], *kTensorMin[m], row[m]);
   }
+  float misesEnggMax = -FLT_MAX, misesEnggMin = FLT_MAX;
+  selectInto(misesWork, numbers, misesEnggMax, misesEnggMin);
+  r.enggMax = misesEnggMax;
+  r.enggMin = misesEnggMin;
+
   if (!components) return;
   for (int m = 0; m < 6; ++m) {
-    *kSEnggMin[m] = DBL_MAX;
-    *kSEnggMax[m] = -DBL_MAX;
+    *kTensorEnggMin[m] = DBL_MAX;
+    *kTensorEnggMax[m] = -DBL_MAX;
   }
-  // One working array serves the components in turn.
-  std::unique_ptr<T[]> work = workArray<T>(engg_max || engg_min, rows);
-  if (!work) return;
+  if (!engg) return;
+  // The von Mises selection is done: one working array serves the components in turn.
+  T* work = workArray<T>(rows);
   for (int m = 0; m < 6; ++m) {
     if (!counted[m]) continue;
-    copyColumn(data, rows, width, m, work.get());
-    selectInto(work.get(), rows, *kSEnggMax[m], *kSEnggMin[m]);
+    const int n = copyColumn(data, rows, width, m, work);
+    selectInto(work, n, *kTensorEnggMax[m], *kTensorEnggMin[m]);
   }
 }
 
@@ -116,9 +149,8 @@ static void tensorElementBlock(const odb_FieldBulkData& block, const T* data, in
 template <class T>
 static void vectorBlock(const T* data, int rows, int width, BlockResult<T>& r) {
   const bool components = extract_field_components;
-  const bool engg = engg_max || engg_min;
-  std::unique_ptr<T[]> mags = workArray<T>(engg, rows);
-
+  T* mags = engg_max || engg_min ? workArray<T>(rows) : nullptr;
+  int numbers = 0;
   for (int j = 0; j < rows; ++j) {
     const T* row = data + static_cast<std::size_t>(j) * width;
     T sum = 0;
@@ -127,15 +159,18 @@ static void vectorBlock(const T* data, int rows, int width, BlockResult<T>& r) {
       for (int c = 0; c < 3; ++c) trackExtremes(*kVecMax[c], *kVecMin[c], c < width ? row[c] : T(0));
     const T mag = std::sqrt(sum);
     trackExtremes(r.max, r.min, mag);
-    if (mags) mags[j] = mag;
+    if (mags) keepNumber(mags, numbers, mag);
   }
-  selectInto(mags.get(), rows, r.enggMax, r.enggMin);
+  selectInto(mags, numbers, r.enggMax, r.enggMin);
   if (!components || !mags) return;
   // The magnitudes are done with: their array serves the components in turn.
   for (int c = 0; c < 3; ++c) {
-    if (c < width) copyColumn(data, rows, width, c, mags.get());
-    else std::fill_n(mags.get(), rows, T(0));
-    selectInto(mags.get(), rows, *kVecEnggMax[c], *kVecEnggMin[c]);
+    int n = rows;
+    if (c < width)
+      n = copyColumn(data, rows, width, c, mags);
+    else
+      std::fill_n(mags, rows, T(0));
+    selectInto(mags, n, *kVecEnggMax[c], *kVecEnggMin[c]);
   }
 }
 
@@ -144,13 +179,14 @@ static void vectorBlock(const T* data, int rows, int width, BlockResult<T>& r) {
 // engineering selection sees.
 template <class T>
 static void plainBlock(const T* data, int rows, int width, BlockResult<T>& r) {
-  std::unique_ptr<T[]> values = workArray<T>((engg_max || engg_min) && width > 0, rows);
+  T* values = (engg_max || engg_min) && width > 0 ? workArray<T>(rows) : nullptr;
+  int numbers = 0;
   for (int j = 0; j < rows; ++j) {
     const T* row = data + static_cast<std::size_t>(j) * width;
     for (int m = 0; m < width; ++m) trackExtremes(r.max, r.min, row[m]);
-    if (values) values[j] = row[width - 1];
+    if (values) keepNumber(values, numbers, row[width - 1]);
   }
-  selectInto(values.get(), rows, r.enggMax, r.enggMin);
+  selectInto(values, numbers, r.enggMax, r.enggMin);
 }
 
 // Element blocks that carry the von Mises invariant report the extremes of
@@ -176,8 +212,8 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
   if (elementBlock && extract_field_components) {
     resetVectorExtremes();
     for (int m = 0; m < 6; ++m) {
-      *kSMax[m] = -DBL_MAX;
-      *kSMin[m] = DBL_MAX;
+      *kTensorMax[m] = -DBL_MAX;
+      *kTensorMin[m] = DBL_MAX;
     }
   }
   // Single-precision node blocks carry the vector extremes over from the
@@ -185,7 +221,7 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
   if (!elementBlock && doublePrecision && extract_field_components) resetVectorExtremes();
 
   BlockResult<T> r;
-  if (elementBlock && isTensorType(type)) {
+  if (elementBlock && odb_vocab::isTensor(type)) {
     tensorElementBlock(block, data, rows, width, r);
   } else if (type == odb_Enum::VECTOR) {
     vectorBlock(data, rows, width, r);
@@ -208,20 +244,21 @@ void odbE_printBulkField(const odb_FieldBulkData& block, std::ostream& /*out*/, 
     computeBlock(block, block.dataDouble(), invariants);
 }
 
-static void writeBulkLines(std::ostream& out, const std::string& head, int type, const Extremes& combined,
+static void writeBulkLines(std::ostream& out, const std::string& head, int type, const QuantityExtremes& combined,
                            const bool present[6]) {
   if (type == odb_Enum::VECTOR) {
     writeGroup(out, head, "mag", combined);
     if (!extract_field_components) return;
-    Extremes c[3];
+    QuantityExtremes c[3];
     for (int i = 0; i < 3; ++i) c[i] = {*kVecMax[i], *kVecMin[i], *kVecEnggMax[i], *kVecEnggMin[i]};
     writeVectorComponents(out, head, c);
-  } else if (isTensorType(type)) {
+  } else if (odb_vocab::isTensor(type)) {
     writeGroup(out, head, "mises", combined);
     if (!extract_field_components) return;
     for (int m = 0; m < 6; ++m) {
       if (!present[m]) continue;
-      writeGroup(out, head, kTensorLabels[m], Extremes{*kSMax[m], *kSMin[m], *kSEnggMax[m], *kSEnggMin[m]});
+      writeGroup(out, head, odb_vocab::kTensorSuffixes[m],
+                 QuantityExtremes{*kTensorMax[m], *kTensorMin[m], *kTensorEnggMax[m], *kTensorEnggMin[m]});
     }
   } else {
     writeGroup(out, head, "", combined);
@@ -234,7 +271,7 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
                                 bool isComplex) {
   // A field without blocks has no type to choose its lines by: it gets none.
   if (blocks.size() == 0) return;
-  Extremes combined = kUntouched;
+  QuantityExtremes combined = kUntouched;
   bool present[6] = {};
   int type = 0;
   const odb_String blockIndent = indent + "    ";
@@ -247,7 +284,7 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
     if (bulkmin < combined.min) combined.min = bulkmin;
     if (bulkEnggMax > combined.enggMax) combined.enggMax = bulkEnggMax;
     if (bulkEnggMin < combined.enggMin) combined.enggMin = bulkEnggMin;
-    if (isTensorType(type)) {
+    if (odb_vocab::isTensor(type)) {
       bool counted[6];
       countedPositions(block, block.width(), counted);
       for (int m = 0; m < 6; ++m) present[m] = present[m] || counted[m];

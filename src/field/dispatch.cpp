@@ -2,6 +2,7 @@
 // selection settings and hands a field output to the set statistics, the
 // whole-model bulk statistics, or, in a names-only run, writes the names of
 // the lines a computing run would write, each with the value 0.
+#include "field/dispatch.h"
 #include "field/field.h"
 #include "field/lines.h"
 #include "field/results.h"
@@ -14,7 +15,7 @@ static bool isSelected(const odb_String& description) {
 }
 
 // Names-only lines of one quantity group: the value is always the integer 0.
-static void writeNameGroup(std::ostream& out, const std::string& head, const char* label) {
+static void writeNameGroup(std::ostream& out, const std::string& head, std::string_view label) {
   writeGroup(out, head, label, Stat4<int>{0, 0, 0, 0});
 }
 
@@ -34,13 +35,13 @@ static void writeNamesOnly(const odb_FieldOutput& field, std::ostream& out, cons
     for (const InvariantRow& row : kInvariantRows)
       if (invariants.isMember(row.code)) writeNameGroup(out, head, row.label);
 
-  if (isTensorType(bulkType)) {
+  if (odb_vocab::isTensor(bulkType)) {
     bool marks[6];
     componentMarks(labels, marks);
     writeNameGroup(out, head, "mises");
     if (extract_field_components)
       for (int k = 0; k < 6; ++k)
-        if (marks[k]) writeNameGroup(out, head, kTensorLabels[k]);
+        if (marks[k]) writeNameGroup(out, head, odb_vocab::kTensorSuffixes[k]);
   } else if (bulkType == odb_Enum::VECTOR) {
     writeNameGroup(out, head, "mag");
     if (extract_field_components) {

@@ -1,13 +1,10 @@
-// Field output extraction: dispatcher, per-value statistics (sets) and bulk
-// data statistics (whole model).
+// Field output statistics: per-value statistics (sets) and bulk data
+// statistics (whole model). The dispatcher above them is in field/dispatch.h.
 #pragma once
 
 #include <fstream>
 
 #include "odb/odb.h"
-
-void odbE_printField(const odb_FieldOutput& field, std::ostream& out, odb_String stepName, int incrementNumber,
-                     odb_String regionKind, odb_String regionName, odb_String indent, int depth);
 
 void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream& out, odb_String stepName,
                              int incrementNumber, odb_String regionKind, odb_String regionName,

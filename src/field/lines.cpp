@@ -1,18 +1,16 @@
 // Parameter names and component marks for the field result lines.
 #include "field/lines.h"
 
-#include <cstring>
-
-#include "field/results.h"
+#include <string_view>
 
 void componentMarks(const odb_SequenceString& labels, bool marks[6]) {
   for (int i = 0; i < 6; ++i) marks[i] = false;
   for (int l = 0; l < labels.size(); ++l) {
-    const std::string& label = labels[l].str();
+    const std::string_view label = labels[l].str();
     if (label.size() < 2) continue;
-    const char* tail = label.c_str() + label.size() - 2;
+    const std::string_view tail = label.substr(label.size() - 2);
     for (int i = 0; i < 6; ++i)
-      if (std::strcmp(tail, kTensorLabels[i]) == 0) marks[i] = true;
+      if (tail == odb_vocab::kTensorSuffixes[i]) marks[i] = true;
   }
 }
 

@@ -1,6 +1,6 @@
 // Result lines: parameter names, the one line writer and the groups of lines
-// each quantity gets, plus the tables of component and invariant labels that
-// the field routines share.
+// each quantity gets, plus the table of invariant labels that the field
+// routines share. Tensor slots and the tensor test come from odb/vocabulary.h.
 #pragma once
 
 #include <cfloat>
@@ -9,10 +9,9 @@
 #include <string_view>
 
 #include "odb/odb.h"
+#include "odb/vocabulary.h"
 #include "run/settings.h"
-
-// Tensor component slots, in the fixed order used everywhere.
-inline constexpr const char* kTensorLabels[6] = {"11", "22", "33", "12", "13", "23"};
+#include "text/text.h"
 
 // Invariants in the order of their lines, with the accessor selector of
 // odbE_getTensorValue equal to the row index.
@@ -32,14 +31,12 @@ inline constexpr InvariantRow kInvariantRows[9] = {
     {odb_Enum::OUTOFPLANE_PRINCIPAL, "outofplane_principal"},
 };
 
-inline bool isTensorType(int type) { return type >= 5 && type <= 9; }
-
 // True when text occurs anywhere in s (case-sensitive).
 inline bool containsText(const odb_String& s, const char* text) {
   return s.str().find(text) != std::string::npos;
 }
 
-// Sets mark i when some label ends in kTensorLabels[i]; labels shorter than
+// Sets mark i when some label ends in odb_vocab::kTensorSuffixes[i]; labels shorter than
 // two characters set nothing.
 void componentMarks(const odb_SequenceString& labels, bool marks[6]);
 
@@ -49,11 +46,12 @@ std::string resultHead(const odb_String& stepName, int incrementNumber, const od
                        const odb_String& fieldName);
 
 // Writes one result line. Flushed at once so that a run ended by a library
-// failure leaves every line written so far in params.txt. The stream's
-// formatting is never touched: numbers appear as %g would print them.
+// failure leaves every line written so far in params.txt.
 template <class V>
 void writeResultLine(std::ostream& out, std::string_view name, std::string_view suffix, V value) {
-  out << name << suffix << '\t' << value << '\n' << std::flush;
+  out << name << suffix << '\t';
+  writeNumber(out, value);
+  out << '\n' << std::flush;
 }
 
 // The four statistics of one quantity.
@@ -61,8 +59,9 @@ template <class V>
 struct Stat4 {
   V max, min, enggMax, enggMin;
 };
-using Extremes = Stat4<double>;
-inline constexpr Extremes kUntouched{-DBL_MAX, DBL_MAX, -DBL_MAX, DBL_MAX};
+// Maximum, minimum and engineering extremes of one quantity.
+using QuantityExtremes = Stat4<double>;
+inline constexpr QuantityExtremes kUntouched{-DBL_MAX, DBL_MAX, -DBL_MAX, DBL_MAX};
 
 // "__" label "__max" and so on; a scalar (empty label) gets "__max".
 inline std::string statSuffix(std::string_view label, std::string_view stat) {

@@ -1,12 +1,9 @@
-// Result accumulators, name cleaning and the engineering ordering.
+// Result accumulators and the engineering ordering.
 //
 // Defines the process-wide accumulators of field/results.h. The per-value
 // extractor writes the component slots of the value it just read; the bulk
 // statistics keep the extremes of the block last computed in them.
 #include "field/results.h"
-
-#include <algorithm>
-#include <string>
 
 double bulkmax = 0;      // maximum of the last bulk block's main quantity
 double bulkmin = 0;      // minimum of the last bulk block's main quantity
@@ -53,6 +50,15 @@ double S23EnggMin = 0;  // engineering minimum of tensor component 23
 
 double* tensorCompPtr[6] = {};  // slots 11 22 33 12 13 23 -> S11Max..S23Max; set by the value statistics
 
+double* const kVecMax[3] = {&vecXMax, &vecYMax, &vecZMax};
+double* const kVecMin[3] = {&vecXMin, &vecYMin, &vecZMin};
+double* const kVecEnggMax[3] = {&vecXEnggMax, &vecYEnggMax, &vecZEnggMax};
+double* const kVecEnggMin[3] = {&vecXEnggMin, &vecYEnggMin, &vecZEnggMin};
+double* const kTensorMax[6] = {&S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
+double* const kTensorMin[6] = {&S11Min, &S22Min, &S33Min, &S12Min, &S13Min, &S23Min};
+double* const kTensorEnggMax[6] = {&S11EnggMax, &S22EnggMax, &S33EnggMax, &S12EnggMax, &S13EnggMax, &S23EnggMax};
+double* const kTensorEnggMin[6] = {&S11EnggMin, &S22EnggMin, &S33EnggMin, &S12EnggMin, &S13EnggMin, &S23EnggMin};
+
 void resetResults() {
   bulkmax = bulkmin = bulkEnggMax = bulkEnggMin = 0;
   vecXMax = vecYMax = vecZMax = 0;
@@ -67,10 +73,3 @@ void resetResults() {
 }
 
 bool maxfunction(double a, double b) { return a > b; }
-
-odb_String cleanName(const odb_String& name) {
-  std::string s = name.str();
-  std::replace(s.begin(), s.end(), '-', '_');
-  std::replace(s.begin(), s.end(), ' ', '_');
-  return odb_String(std::move(s));
-}

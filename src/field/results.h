@@ -1,4 +1,4 @@
-// Result lines, extreme-value statistics and the shared result accumulators.
+// The shared result accumulators and the engineering ordering.
 //
 // The accumulators are process-wide doubles through which the field routines
 // hand values to each other: the per-value extractor stores the components
@@ -21,10 +21,18 @@ extern double S11EnggMax, S22EnggMax, S33EnggMax, S12EnggMax, S13EnggMax, S23Eng
 extern double S11EnggMin, S22EnggMin, S33EnggMin, S12EnggMin, S13EnggMin, S23EnggMin;
 extern double* tensorCompPtr[6];
 
+// The accumulators above as tables in component order: vector components
+// 1 2 3, tensor slots 11 22 33 12 13 23.
+extern double* const kVecMax[3];
+extern double* const kVecMin[3];
+extern double* const kVecEnggMax[3];
+extern double* const kVecEnggMin[3];
+extern double* const kTensorMax[6];
+extern double* const kTensorMin[6];
+extern double* const kTensorEnggMax[6];
+extern double* const kTensorEnggMin[6];
+
 void resetResults();
 
 // True exactly when a > b: the descending order of engineering maxima.
 bool maxfunction(double a, double b);
-
-// A copy of name with every "-" and then every " " replaced by "_".
-odb_String cleanName(const odb_String& name);

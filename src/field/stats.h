@@ -4,8 +4,9 @@
 // The engineering extreme of n values at a percentage is the k-th value from
 // the extreme end, k = n * percentage / 100 truncated; k = 0 stands for the
 // extreme itself. The selection is a partial ordering (nth_element) of a
-// working array the caller owns; the minimum is taken first when both are
-// wanted, on the same array.
+// working array the caller owns and fills with the values that are numbers
+// only: a NaN takes no part in a selection, and n counts the numbers. The
+// minimum is taken first when both are wanted, on the same array.
 #pragma once
 
 #include <algorithm>
@@ -24,7 +25,8 @@ inline int enggPosition(int n, double percentage) {
 }
 
 // The engineering minimum of values[0..n): the value at the position in
-// ascending order. n must be positive; values is reordered.
+// ascending order. n must be positive and values free of NaN; values is
+// reordered.
 template <class T>
 T enggMinimum(T* values, int n, double percentage) {
   const int pos = enggPosition(n, percentage);
@@ -33,7 +35,8 @@ T enggMinimum(T* values, int n, double percentage) {
 }
 
 // The engineering maximum of values[0..n): the value at the position in
-// descending order (maxfunction). n must be positive; values is reordered.
+// descending order (maxfunction). n must be positive and values free of NaN;
+// values is reordered.
 template <class T>
 T enggMaximum(T* values, int n, double percentage) {
   const int pos = enggPosition(n, percentage);

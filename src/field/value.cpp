@@ -25,9 +25,8 @@ static double extractFrom(const odb_FieldValue& value, const Seq& data, int type
   if (type == odb_Enum::VECTOR) {
     if (extract_field_components) {
       // A two-component vector has no Z: it counts as 0.
-      double* const slots[3] = {&vecXMax, &vecYMax, &vecZMax};
       for (int i = 0; i < 3; ++i)
-        if (!entryAt(data, i, *slots[i])) *slots[i] = 0.0;
+        if (!entryAt(data, i, *kVecMax[i])) *kVecMax[i] = 0.0;
     }
     return static_cast<double>(value.magnitude());
   }
@@ -46,7 +45,7 @@ double odbE_printFieldValue(const odb_FieldValue& value, std::ostream& /*out*/,
                             const odb_SequenceInvariant& /*invariants*/, const bool componentMarks[6],
                             odb_String /*indent*/, bool /*isComplex*/) {
   const int type = value.type();
-  if (type != odb_Enum::SCALAR && type != odb_Enum::VECTOR && !isTensorType(type)) return 0.0;
+  if (type != odb_Enum::SCALAR && type != odb_Enum::VECTOR && !odb_vocab::isTensor(type)) return 0.0;
   if (value.precision() == 0) return extractFrom(value, value.data(), type, componentMarks);
   return extractFrom(value, value.dataDouble(), type, componentMarks);
 }

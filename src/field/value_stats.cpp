@@ -14,15 +14,17 @@
 namespace {
 
 // One quantity gathered over the values: its extremes and the working array
-// the engineering selection reorders.
+// the engineering selection reorders, which holds the values that are numbers
+// (a NaN takes no part in a selection).
 struct Gathered {
-  Extremes e = kUntouched;
+  QuantityExtremes e = kUntouched;
   std::unique_ptr<double[]> values;
   int count = 0;
 
   void allocate(int n) { values = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(n)); }
   void add(double v) {
-    values[count++] = v;
+    values[count] = v;
+    count += static_cast<int>(v == v);
     trackExtremes(e.max, e.min, v);
   }
   void selectMin() {
@@ -43,11 +45,6 @@ struct SetStats {
 
 }  // namespace
 
-static double* const kSlotEnggMax[6] = {&S11EnggMax, &S22EnggMax, &S33EnggMax,
-                                        &S12EnggMax, &S13EnggMax, &S23EnggMax};
-static double* const kSlotEnggMin[6] = {&S11EnggMin, &S22EnggMin, &S33EnggMin,
-                                        &S12EnggMin, &S13EnggMin, &S23EnggMin};
-
 // Reads every value once: the main quantity from the extractor, the
 // components from the slots it fills. Component arrays are made on the first
 // value of their kind, so a field of one type allocates only what it uses.
@@ -56,7 +53,6 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
                        bool isComplex, SetStats& s) {
   const int n = values.size();
   const odb_String valueIndent = indent + "    ";
-  double* const vecSlots[3] = {&vecXMax, &vecYMax, &vecZMax};
   for (int i = 0; i < n; ++i) {
     const odb_FieldValue value = values.constGet(i);
     s.main.add(odbE_printFieldValue(value, out, invariants, marks, valueIndent, isComplex));
@@ -65,9 +61,9 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
     if (s.lastType == odb_Enum::VECTOR) {
       for (int c = 0; c < 3; ++c) {
         if (!s.vec[c].values) s.vec[c].allocate(n);
-        s.vec[c].add(*vecSlots[c]);
+        s.vec[c].add(*kVecMax[c]);
       }
-    } else if (isTensorType(s.lastType)) {
+    } else if (odb_vocab::isTensor(s.lastType)) {
       for (int k = 0; k < 6; ++k) {
         if (!marks[k]) continue;
         if (!s.slot[k].values) s.slot[k].allocate(n);
@@ -79,7 +75,7 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
 
 static void selectEngineering(SetStats& s, const bool marks[6]) {
   const bool vector = extract_field_components && s.lastType == odb_Enum::VECTOR;
-  const bool tensor = extract_field_components && isTensorType(s.lastType);
+  const bool tensor = extract_field_components && odb_vocab::isTensor(s.lastType);
   if (engg_min) {
     s.main.selectMin();
     if (vector)
@@ -91,18 +87,19 @@ static void selectEngineering(SetStats& s, const bool marks[6]) {
       for (Gathered& g : s.vec) g.selectMax();
   }
   if (!tensor) return;
+  // A slot whose values are all NaN selects nothing and hands on its start values.
   for (int k = 0; k < 6; ++k) {
-    if (!marks[k] || s.slot[k].count == 0) continue;
+    if (!marks[k] || !s.slot[k].values) continue;
     if (engg_max) {
       s.slot[k].selectMax();
-      *kSlotEnggMax[k] = s.slot[k].e.enggMax;
+      *kTensorEnggMax[k] = s.slot[k].e.enggMax;
     }
   }
   for (int k = 0; k < 6; ++k) {
-    if (!marks[k] || s.slot[k].count == 0) continue;
+    if (!marks[k] || !s.slot[k].values) continue;
     if (engg_min) {
       s.slot[k].selectMin();
-      *kSlotEnggMin[k] = s.slot[k].e.enggMin;
+      *kTensorEnggMin[k] = s.slot[k].e.enggMin;
     }
   }
 }
@@ -113,24 +110,25 @@ static void writeTypeLines(std::ostream& out, const std::string& head, const Set
   } else if (s.lastType == odb_Enum::VECTOR) {
     writeGroup(out, head, "mag", s.main.e);
     if (extract_field_components) {
-      const Extremes c[3] = {s.vec[0].e, s.vec[1].e, s.vec[2].e};
+      const QuantityExtremes c[3] = {s.vec[0].e, s.vec[1].e, s.vec[2].e};
       writeVectorComponents(out, head, c);
     }
-  } else if (isTensorType(s.lastType)) {
+  } else if (odb_vocab::isTensor(s.lastType)) {
     writeGroup(out, head, "mises", s.main.e);
     if (!extract_field_components) return;
     for (int k = 0; k < 6; ++k) {
       if (!marks[k]) continue;
       // The engineering lines carry the slot globals, as the bulk path does.
-      const Extremes e{s.slot[k].e.max, s.slot[k].e.min, *kSlotEnggMax[k], *kSlotEnggMin[k]};
-      writeGroup(out, head, kTensorLabels[k], e);
+      const QuantityExtremes e{s.slot[k].e.max, s.slot[k].e.min, *kTensorEnggMax[k], *kTensorEnggMin[k]};
+      writeGroup(out, head, odb_vocab::kTensorSuffixes[k], e);
     }
   }
 }
 
 // One pass over the values for all valid invariants, so that each value's
-// principal values are computed once; each invariant has its own array
-// (floats: the invariants are floats), selected from and written in turn.
+// principal values are computed once; each invariant has its own array of
+// the values that are numbers (floats: the invariants are floats), selected
+// from and written in turn.
 static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostream& out, const std::string& head,
                                 const odb_SequenceInvariant& invariants) {
   const int n = values.size();
@@ -138,8 +136,9 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
   for (int row = 0; row < 9; ++row)
     if (invariants.isMember(kInvariantRows[row].code)) rows[count++] = row;
   if (count == 0) return;
-  Extremes e[9];
+  QuantityExtremes e[9];
   std::unique_ptr<float[]> work[9];
+  int numbers[9] = {};
   for (int k = 0; k < count; ++k) {
     e[k] = kUntouched;
     work[k] = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(n));
@@ -149,12 +148,13 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
     for (int k = 0; k < count; ++k) {
       const double x = odbE_getTensorValue(value, rows[k]);
       trackExtremes(e[k].max, e[k].min, x);
-      work[k][i] = static_cast<float>(x);
+      work[k][numbers[k]] = static_cast<float>(x);
+      numbers[k] += static_cast<int>(x == x);
     }
   }
   for (int k = 0; k < count; ++k) {
-    if (engg_min && e[k].min != DBL_MAX) e[k].enggMin = enggMinimum(work[k].get(), n, per);
-    if (engg_max && e[k].max != -DBL_MAX) e[k].enggMax = enggMaximum(work[k].get(), n, per);
+    if (engg_min && e[k].min != DBL_MAX && numbers[k] > 0) e[k].enggMin = enggMinimum(work[k].get(), numbers[k], per);
+    if (engg_max && e[k].max != -DBL_MAX && numbers[k] > 0) e[k].enggMax = enggMaximum(work[k].get(), numbers[k], per);
     work[k].reset();
     const char* label = kInvariantRows[rows[k]].label;
     if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);
@@ -185,8 +185,7 @@ void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream&
                              odb_SequenceString& componentLabels, odb_Enum::odb_DataTypeEnum /*type*/,
                              odb_String indent, bool isComplex) {
   const int n = values.size();
-  double* const current[6] = {&S11Max, &S22Max, &S33Max, &S12Max, &S13Max, &S23Max};
-  for (int k = 0; k < 6; ++k) tensorCompPtr[k] = current[k];
+  for (int k = 0; k < 6; ++k) tensorCompPtr[k] = kTensorMax[k];
   bool marks[6];
   componentMarks(componentLabels, marks);
   if (containsText(regionName, "Warn") || containsText(regionName, "Info")) return;

@@ -3,16 +3,17 @@
 // settings extract_history, extract_minMax_history and compute_values.
 #include <ostream>
 
-#include "field/results.h"
 #include "history/history.h"
 #include "run/settings.h"
+#include "text/text.h"
 
 // The running extremes are floats, like the values, and start at the largest
 // finite float magnitude; a history whose entries are all empty shows them.
 static constexpr float kFloatMax = 3.4028234663852886e38f;
 
 namespace {
-struct Extremes {
+// The running maximum and minimum of a history's values over time.
+struct HistoryExtremes {
   float max = -kFloatMax;
   float min = kFloatMax;
 };
@@ -20,7 +21,7 @@ struct Extremes {
 
 // Writes one entry "(t, v)" (or "(0, 0)" names-only); only its last float
 // counts for the extremes, and a NaN never replaces one.
-static void printEntry(const odb_SequenceFloat& entry, std::ostream& out, Extremes& ext) {
+static void printEntry(const odb_SequenceFloat& entry, std::ostream& out, HistoryExtremes& ext) {
   if (extract_history) out << "(";
   const int width = entry.size();
   for (int j = 0; j < width; ++j) {
@@ -28,9 +29,9 @@ static void printEntry(const odb_SequenceFloat& entry, std::ostream& out, Extrem
     if (compute_values) x = entry.constGet(j);
     if (extract_history) {
       if (compute_values)
-        out << x;
+        writeNumber(out, x);
       else
-        out << 0;
+        out << '0';
     }
     if (j != width - 1) {
       if (extract_history) out << ", ";
@@ -45,9 +46,9 @@ static void printEntry(const odb_SequenceFloat& entry, std::ostream& out, Extrem
 static void printExtremeLine(std::ostream& out, const odb_String& head, const odb_String& tail, float value) {
   out << head << tail << "\t";
   if (compute_values)
-    out << value;
+    writeNumber(out, value);
   else
-    out << 0;
+    out << '0';
   out << '\n' << std::flush;
 }
 
@@ -65,7 +66,7 @@ void odbE_printHistoryOutput(const odb_HistoryOutput& output, std::ostream& out,
     if (extract_history) out << "None" << '\n' << std::flush;
     return;
   }
-  Extremes ext;
+  HistoryExtremes ext;
   for (int i = 0; i < n; ++i) {
     const odb_SequenceFloat entry = data.constGet(i);
     printEntry(entry, out, ext);

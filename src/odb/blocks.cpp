@@ -5,16 +5,17 @@
 
 #include "odb/derived.h"
 #include "odb/impl.h"
+#include "odb/vocabulary.h"
 
 namespace odb_detail {
 
 static odb_Enum::odb_ResultPositionEnum parsePosition(const std::string& p, const Where& w) {
-  if (p == "NODAL") return odb_Enum::NODAL;
-  if (p == "INTEGRATION_POINT") return odb_Enum::INTEGRATION_POINT;
-  if (p == "CENTROID") return odb_Enum::CENTROID;
-  if (p == "WHOLE_ELEMENT") return odb_Enum::WHOLE_ELEMENT;
-  if (p == "ELEMENT_NODAL") return odb_Enum::ELEMENT_NODAL;
-  odbFail(w, "position is '" + p + "', expected NODAL, INTEGRATION_POINT, CENTROID, WHOLE_ELEMENT or ELEMENT_NODAL");
+  if (const auto position = odb_vocab::positionFromName(p)) return *position;
+  std::string names;
+  for (std::size_t i = 0; i < odb_vocab::kPositionNames.size(); ++i)
+    names += std::string(i == 0 ? "" : i + 1 == odb_vocab::kPositionNames.size() ? " or " : ", ") +
+             std::string(odb_vocab::kPositionNames[i]);
+  odbFail(w, "position is '" + p + "', expected " + names);
 }
 
 // Reads a label array that must have one entry per row of data.
@@ -121,39 +122,37 @@ void BlockData::load() const {
       auto at = to.begin();
       for (int r : rows) at = std::copy_n(from.begin() + static_cast<std::ptrdiff_t>(r * w), w, at);
     };
-    if (precision == 0) pick(source->f, f);
-    else pick(source->d, d);
+    if (precision == 0) pick(source->floatValues, floatValues);
+    else pick(source->doubleValues, doubleValues);
     source.reset();
     rows = std::vector<int>();
   } else {
     const Where w = ctx->at(path);
-    if (precision == 0) readFloatsInto(*pending, w, count, f);
-    else readDoublesInto(*pending, w, count, d);
+    if (precision == 0) readFloatsInto(*pending, w, count, floatValues);
+    else readDoublesInto(*pending, w, count, doubleValues);
     pending.reset();
   }
-  haveF = precision == 0;
-  haveD = precision != 0;
+  haveFloatValues = precision == 0;
+  haveDoubleValues = precision != 0;
 }
 
 const float* BlockData::floats() const {
   need();
-  if (!haveF) {
-    f.assign(d.begin(), d.end());
-    haveF = true;
+  if (!haveFloatValues) {
+    floatValues.assign(doubleValues.begin(), doubleValues.end());
+    haveFloatValues = true;
   }
-  return f.data();
+  return floatValues.data();
 }
 
 const double* BlockData::doubles() const {
   need();
-  if (!haveD) {
-    d.assign(f.begin(), f.end());
-    haveD = true;
+  if (!haveDoubleValues) {
+    doubleValues.assign(floatValues.begin(), floatValues.end());
+    haveDoubleValues = true;
   }
-  return d.data();
+  return doubleValues.data();
 }
-
-bool isTensor(int type) { return type >= odb_Enum::TENSOR_3D_FULL && type <= odb_Enum::TENSOR_2D_SURFACE; }
 
 }  // namespace odb_detail
 
@@ -191,7 +190,7 @@ float* odb_FieldBulkData::mises() const {
   const BlockData& b = *block_;
   if (b.haveMises) return b.mises.data();
   // docs/format.md §6: zeros for a block that is not a tensor, never null.
-  if (!isTensor(b.type)) {
+  if (!odb_vocab::isTensor(b.type)) {
     b.mises.assign(static_cast<std::size_t>(b.length), 0.0f);
   } else {
     b.need();
@@ -199,8 +198,8 @@ float* odb_FieldBulkData::mises() const {
     double s[6];
     for (int r = 0; r < b.length; ++r) {
       const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(b.width);
-      if (b.precision == 0) tensorFromRow(b.f.data() + at, b.shape->cols, s);
-      else tensorFromRow(b.d.data() + at, b.shape->cols, s);
+      if (b.precision == 0) tensorFromRow(b.floatValues.data() + at, b.shape->cols, s);
+      else tensorFromRow(b.doubleValues.data() + at, b.shape->cols, s);
       b.mises[static_cast<std::size_t>(r)] = static_cast<float>(vonMises(s));
     }
   }

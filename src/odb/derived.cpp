@@ -6,26 +6,27 @@
 #include <cmath>
 #include <utility>
 
+#include "odb/vocabulary.h"
+
 namespace odb_detail {
 
-// Index into s[6] of the component a two-character code names, or -1.
+// Index into s[6] of the component a label's last two characters name, or -1.
 static int componentIndex(const std::string& label) {
   if (label.size() < 2) return -1;
-  const std::string tail = label.substr(label.size() - 2);
-  static const char* const codes[6] = {"11", "22", "33", "12", "13", "23"};
-  for (int k = 0; k < 6; ++k)
-    if (tail == codes[k]) return k;
+  const std::string_view tail = std::string_view(label).substr(label.size() - 2);
+  for (std::size_t k = 0; k < odb_vocab::kTensorSuffixes.size(); ++k)
+    if (tail == odb_vocab::kTensorSuffixes[k]) return static_cast<int>(k);
   return -1;
 }
 
 // The components a type stores, in column order (docs/format.md §7).
 static std::vector<int> canonicalOrder(int type) {
   switch (type) {
-    case 6:
-    case 8:
+    case odb_Enum::TENSOR_3D_PLANAR:
+    case odb_Enum::TENSOR_2D_PLANAR:
       return {0, 1, 2, 3};
-    case 7:
-    case 9:
+    case odb_Enum::TENSOR_3D_SURFACE:
+    case odb_Enum::TENSOR_2D_SURFACE:
       return {0, 1, 3};
     default:
       return {0, 1, 2, 3, 4, 5};

@@ -1,5 +1,6 @@
-// Checked HDF5 access, part 1: messages, the runtime switch, files and
-// groups. Touches one process-wide flag: whether HDF5 was started here.
+// Checked HDF5 access, part 1: messages, starting and stopping HDF5, files,
+// the root checks, links and groups. Touches two process-wide flags: whether
+// HDF5 was started here, and whether a written file was left open.
 #include "odb/h5_io.h"
 
 #include <sys/stat.h>
@@ -8,13 +9,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "odb/odb.h"
 
 namespace odb_detail {
 
-static bool hdf5Started = false;  // set by the first startHdf5, never cleared
+static bool hdf5Started = false;   // set by the first startHdf5, never cleared
+static bool writeLeftOpen = false;  // set by fileLeftOpen, never cleared
 
 Where Where::at(std::string_view name) const {
   std::string p = path;
@@ -37,32 +40,73 @@ static herr_t keepInnermost(unsigned n, const H5E_error2_t* e, void* out) {
   return 0;
 }
 
-// HDF5's innermost message in the house style: lower case, no final period.
-static std::string innermostMessage() {
+// HDF5's innermost message, as HDF5 wrote it; the stack is cleared.
+static std::string innermostText() {
   std::string text;
   H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, keepInnermost, &text);
   H5Eclear2(H5E_DEFAULT);
+  return text;
+}
+
+// The house style: lower case, no final period.
+static std::string houseStyle(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.pop_back();
   return text;
 }
 
-void odbFailH5(const Where& w, std::string_view what) {
-  const std::string inner = innermostMessage();
+void odbFailHdf5(const Where& w, std::string_view what) {
+  const std::string inner = houseStyle(innermostText());
   std::string m(what);
   if (!inner.empty()) m += " (" + inner + ")";
   odbFail(w, m);
 }
 
+void writeFail(const Where& w, std::string_view what) {
+  // A failed system call comes with the time, the file name, the descriptor
+  // and the sizes; of all that only the system's own reason is kept.
+  std::string inner = innermostText();
+  const std::string tag = "error message = '";
+  if (const std::size_t at = inner.find(tag); at != std::string::npos)
+    inner = inner.substr(at + tag.size(), inner.find('\'', at + tag.size()) - at - tag.size());
+  else
+    inner = houseStyle(inner);
+  std::string m(what);
+  if (!inner.empty()) m += ": " + inner;
+  odbFail(w, m);
+}
+
+void checked(herr_t status, const Where& w, std::string_view what) {
+  if (status < 0) writeFail(w, what);
+}
+
+H5PropList propertyList(hid_t cls, const Where& w) {
+  H5PropList p(H5Pcreate(cls));
+  if (!p.valid()) writeFail(w, "cannot make a property list");
+  return p;
+}
+
+void fileLeftOpen() { writeLeftOpen = true; }
+
+static void stopHdf5() {
+  if (!writeLeftOpen) H5close();
+}
+
 void startHdf5() {
   if (hdf5Started) return;
+  // HDF5's own exit handler would close every file still open, also one it
+  // could not write, and crash on it; stopHdf5 takes its place. It is
+  // registered first, so it runs after the runtime's handler has closed the
+  // databases.
+  H5dont_atexit();
   H5open();
+  std::atexit(stopHdf5);
   // Every failure is reported through odb_Exception; HDF5 must not print.
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   hdf5Started = true;
 }
 
-H5File openFileReadOnly(const Where& w) {
+H5File openFile(const Where& w, bool writable) {
   startHdf5();
   struct stat st {};
   if (::stat(w.file.c_str(), &st) != 0) {
@@ -70,18 +114,42 @@ H5File openFileReadOnly(const Where& w) {
     odbFail(w, std::string("cannot access the file (") + std::strerror(errno) + ")");
   }
   if (S_ISDIR(st.st_mode)) odbFail(w, "is a directory, expected a file");
-  if (::access(w.file.c_str(), R_OK) != 0) odbFail(w, "file is not readable");
-  const htri_t isH5 = H5Fis_hdf5(w.file.c_str());
-  if (isH5 == 0) odbFail(w, "file is not an hdf5 file");
-  if (isH5 < 0) odbFailH5(w, "cannot read the file");
-  H5File f(H5Fopen(w.file.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-  if (!f.valid()) odbFailH5(w, "cannot open the file");
+  if (::access(w.file.c_str(), writable ? R_OK | W_OK : R_OK) != 0)
+    odbFail(w, writable ? "file is not writable" : "file is not readable");
+  const htri_t isHdf5 = H5Fis_hdf5(w.file.c_str());
+  if (isHdf5 == 0) odbFail(w, "file is not an hdf5 file");
+  if (isHdf5 < 0) odbFailHdf5(w, "cannot read the file");
+  H5File f(H5Fopen(w.file.c_str(), writable ? H5F_ACC_RDWR : H5F_ACC_RDONLY, H5P_DEFAULT));
+  if (!f.valid()) odbFailHdf5(w, "cannot open the file");
   return f;
+}
+
+H5Group openRoot(hid_t file, const Where& w) {
+  H5Group root(H5Gopen2(file, "/", H5P_DEFAULT));
+  if (!root.valid()) odbFailHdf5(w, "cannot open the root group");
+  return root;
+}
+
+long long formatVersion(hid_t root, const Where& w) {
+  // docs/format.md §2: anything but format "odb" is not ours, whatever it holds.
+  const bool isOdb =
+      attributeClass(root, "format", w) == H5T_STRING && readStringAttribute(root, "format", w) == "odb";
+  if (!isOdb) odbFail(w, "file is not an output database");
+  const auto version = readIntAttribute(root, "format_version", w);
+  if (!version) odbFail(w, "format_version is missing");
+  return *version;
+}
+
+void checkVersion(long long version, const Where& w, bool upgrading) {
+  if (version == 2 || (version == 1 && upgrading)) return;
+  if (version == 1) odbFail(w, "database needs upgrading (format_version 1)");
+  if (version > 2) odbFail(w, "was written by a newer version (format_version " + std::to_string(version) + ")");
+  odbFail(w, "unknown format_version " + std::to_string(version));
 }
 
 std::uint64_t fileBytes(hid_t file, const Where& w) {
   hsize_t size = 0;
-  if (H5Fget_filesize(file, &size) < 0) odbFailH5(w, "cannot get the file size");
+  if (H5Fget_filesize(file, &size) < 0) odbFailHdf5(w, "cannot get the file size");
   return size;
 }
 
@@ -94,14 +162,14 @@ Kind childKind(hid_t loc, const std::string& name, const Where& w) {
     const std::size_t slash = name.find('/', pos);
     const std::string prefix = name.substr(0, slash);
     const htri_t e = H5Lexists(loc, prefix.c_str(), H5P_DEFAULT);
-    if (e < 0) odbFailH5(w, "cannot look up " + prefix);
+    if (e < 0) odbFailHdf5(w, "cannot look up " + prefix);
     if (e == 0) return Kind::Missing;
     if (slash == std::string::npos) break;
     pos = slash + 1;
   }
   H5O_info_t info{};
   if (H5Oget_info_by_name2(loc, name.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0)
-    odbFailH5(w, "cannot open " + name);
+    odbFailHdf5(w, "cannot open " + name);
   if (info.type == H5O_TYPE_GROUP) return Kind::Group;
   if (info.type == H5O_TYPE_DATASET) return Kind::Dataset;
   return Kind::Other;
@@ -120,7 +188,7 @@ H5Group openOptionalGroup(hid_t loc, const std::string& name, const Where& w) {
   if (k == Kind::Missing) return H5Group();
   if (k != Kind::Group) odbFail(w, std::string("is ") + kindText(k) + ", expected a group");
   H5Group g(H5Gopen2(loc, name.c_str(), H5P_DEFAULT));
-  if (!g.valid()) odbFailH5(w, "cannot open the group");
+  if (!g.valid()) odbFailHdf5(w, "cannot open the group");
   return g;
 }
 
@@ -147,12 +215,12 @@ std::vector<std::string> childNames(hid_t group, const Where& w) {
   std::vector<LinkEntry> links;
   hsize_t idx = 0;
   if (H5Literate(group, H5_INDEX_NAME, H5_ITER_INC, &idx, collectLink, &links) < 0)
-    odbFailH5(w, "cannot list the group");
+    odbFailHdf5(w, "cannot list the group");
   // docs/format.md §3: creation order when the group tracks it, name order otherwise.
   H5PropList plist(H5Gget_create_plist(group));
   unsigned flags = 0;
   if (!plist.valid() || H5Pget_link_creation_order(plist.get(), &flags) < 0)
-    odbFailH5(w, "cannot read the group's properties");
+    odbFailHdf5(w, "cannot read the group's properties");
   const bool tracked = (flags & H5P_CRT_ORDER_TRACKED) != 0 &&
                        std::all_of(links.begin(), links.end(), [](const LinkEntry& l) { return l.hasOrder; });
   if (tracked)

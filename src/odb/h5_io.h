@@ -1,7 +1,7 @@
-// Checked HDF5 reads for the reader. Every HDF5 call of the reader goes
-// through here, and every failure becomes an odb_Exception built by odbFail,
-// naming the file as the caller passed it and the absolute object path.
-// Private to src/odb.
+// The checked HDF5 layer under the reader, the writer and the upgrade: one
+// place type, files, links, groups, attributes and whole-dataset reads. Every
+// failure becomes an odb_Exception built by odbFail, naming the file as the
+// caller passed it and the absolute object path. Private to src/odb.
 #pragma once
 
 #include <hdf5.h>
@@ -28,18 +28,38 @@ struct Where {
 // Throws "<file>: <path>: <what>".
 [[noreturn]] void odbFail(const Where& w, std::string_view what);
 // Like odbFail, with HDF5's innermost message added in parentheses.
-[[noreturn]] void odbFailH5(const Where& w, std::string_view what);
+[[noreturn]] void odbFailHdf5(const Where& w, std::string_view what);
+// For writes: like odbFail, with HDF5's reason after a colon; for a failed
+// system call the system's own ("cannot write the file: No space left on device").
+[[noreturn]] void writeFail(const Where& w, std::string_view what);
+// Fails with writeFail when an HDF5 call of a write returned a negative status.
+void checked(herr_t status, const Where& w, std::string_view what);
+// Returns a new property list of class cls (H5P_FILE_ACCESS, ...).
+H5PropList propertyList(hid_t cls, const Where& w);
 
-// Starts HDF5 and switches its error printing off, once per process.
+// Starts HDF5 and switches its error printing off, once per process. HDF5 is
+// stopped at the process's exit, unless a written file was left open.
 void startHdf5();
+// Records that HDF5 could not close a written file (a full disk): HDF5 then
+// stays up at exit, since stopping it would close that file again and crash.
+void fileLeftOpen();
 
-// Opens an existing file read-only; w names the file and "/".
-H5File openFileReadOnly(const Where& w);
+// Opens an existing file, read-only unless writable; w names the file and "/".
+H5File openFile(const Where& w, bool writable = false);
 // Returns the size of the open file in bytes.
 std::uint64_t fileBytes(hid_t file, const Where& w);
+// Opens the root group of an open file.
+H5Group openRoot(hid_t file, const Where& w);
+// The root checks every database passes (format "odb", a format_version):
+// returns the version, which the caller judges.
+long long formatVersion(hid_t root, const Where& w);
+// Fails unless this library reads a database of that version: 2, or 1 too
+// when upgrading.
+void checkVersion(long long version, const Where& w, bool upgrading);
 
 enum class Kind { Missing, Group, Dataset, Other };
-// Returns what the link `name` (relative, may hold '/') below loc is; Missing when any part is absent.
+// Returns what the link `name` (relative or absolute, may hold '/') below loc
+// is; Missing when any part of the path is absent. An HDF5 failure is an error.
 Kind childKind(hid_t loc, const std::string& name, const Where& w);
 // Opens the group `name` below loc; w names the group itself.
 H5Group openGroup(hid_t loc, const std::string& name, const Where& w);

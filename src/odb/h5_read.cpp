@@ -37,7 +37,7 @@ struct Attr {
 
 bool hasAttribute(hid_t obj, const char* name, const Where& w) {
   const htri_t e = H5Aexists(obj, name);
-  if (e < 0) odbFailH5(w, std::string("cannot look up attribute ") + name);
+  if (e < 0) odbFailHdf5(w, std::string("cannot look up attribute ") + name);
   return e > 0;
 }
 
@@ -45,14 +45,14 @@ static std::optional<Attr> openAttribute(hid_t obj, const char* name, const Wher
   if (!hasAttribute(obj, name, w)) return std::nullopt;
   Attr a;
   a.id = H5Attribute(H5Aopen(obj, name, H5P_DEFAULT));
-  if (!a.id.valid()) odbFailH5(w, std::string("cannot open attribute ") + name);
+  if (!a.id.valid()) odbFailHdf5(w, std::string("cannot open attribute ") + name);
   a.type = H5Datatype(H5Aget_type(a.id.get()));
   H5Dataspace space(H5Aget_space(a.id.get()));
-  if (!a.type.valid() || !space.valid()) odbFailH5(w, std::string("cannot read attribute ") + name);
+  if (!a.type.valid() || !space.valid()) odbFailHdf5(w, std::string("cannot read attribute ") + name);
   a.cls = H5Tget_class(a.type.get());
   const hssize_t n = H5Sget_simple_extent_npoints(space.get());
   a.rank = H5Sget_simple_extent_ndims(space.get());
-  if (n < 0 || a.rank < 0) odbFailH5(w, std::string("cannot read the shape of attribute ") + name);
+  if (n < 0 || a.rank < 0) odbFailHdf5(w, std::string("cannot read the shape of attribute ") + name);
   a.count = static_cast<std::size_t>(n);
   return a;
 }
@@ -77,11 +77,11 @@ static void requireList(const Attr& a, const char* name, const Where& w) {
 static std::vector<std::string> readStrings(const Attr& a, const char* name, const Where& w) {
   std::vector<std::string> out;
   const htri_t var = H5Tis_variable_str(a.type.get());
-  if (var < 0) odbFailH5(w, std::string("cannot read attribute ") + name);
+  if (var < 0) odbFailHdf5(w, std::string("cannot read attribute ") + name);
   if (var > 0) {
     std::vector<char*> ptrs(a.count, nullptr);
     if (a.count > 0 && H5Aread(a.id.get(), a.type.get(), ptrs.data()) < 0)
-      odbFailH5(w, std::string("cannot read attribute ") + name);
+      odbFailHdf5(w, std::string("cannot read attribute ") + name);
     for (char* p : ptrs) out.emplace_back(p ? p : "");
     H5Dataspace space(H5Aget_space(a.id.get()));
     if (a.count > 0) H5Dvlen_reclaim(a.type.get(), space.get(), H5P_DEFAULT, ptrs.data());
@@ -93,7 +93,7 @@ static std::vector<std::string> readStrings(const Attr& a, const char* name, con
     odbFail(w, std::string(name) + " has an impossible string size");
   std::vector<char> buf(bytes);
   if (bytes > 0 && H5Aread(a.id.get(), a.type.get(), buf.data()) < 0)
-    odbFailH5(w, std::string("cannot read attribute ") + name);
+    odbFailHdf5(w, std::string("cannot read attribute ") + name);
   for (std::size_t i = 0; i < a.count; ++i) {
     std::string s(buf.data() + i * size, size);
     while (!s.empty() && s.back() == '\0') s.pop_back();  // docs/format.md §4: trailing NULs dropped
@@ -124,12 +124,12 @@ static std::vector<long long> readIntegers(const Attr& a, const char* name, cons
   std::vector<long long> out(a.count);
   if (isSigned || H5Tget_size(a.type.get()) < 8) {
     if (a.count > 0 && H5Aread(a.id.get(), H5T_NATIVE_LLONG, out.data()) < 0)
-      odbFailH5(w, std::string("cannot read attribute ") + name);
+      odbFailHdf5(w, std::string("cannot read attribute ") + name);
     return out;
   }
   std::vector<unsigned long long> u(a.count);
   if (a.count > 0 && H5Aread(a.id.get(), H5T_NATIVE_ULLONG, u.data()) < 0)
-    odbFailH5(w, std::string("cannot read attribute ") + name);
+    odbFailHdf5(w, std::string("cannot read attribute ") + name);
   for (std::size_t i = 0; i < u.size(); ++i) {
     if (u[i] > static_cast<unsigned long long>(LLONG_MAX))
       odbFail(w, std::string(name) + " holds " + std::to_string(u[i]) + ", which does not fit 64 signed bits");
@@ -166,7 +166,7 @@ static std::vector<double> readReals(const Attr& a, const char* name, const Wher
   requireClass(a, name, w, a.cls == H5T_FLOAT || a.cls == H5T_INTEGER, "a number");
   std::vector<double> out(a.count);
   if (a.count > 0 && H5Aread(a.id.get(), H5T_NATIVE_DOUBLE, out.data()) < 0)
-    odbFailH5(w, std::string("cannot read attribute ") + name);
+    odbFailHdf5(w, std::string("cannot read attribute ") + name);
   return out;
 }
 
@@ -195,18 +195,18 @@ std::optional<Dataset> openOptionalDataset(hid_t loc, const std::string& name, c
   Dataset d;
   d.name = name;
   d.id = H5Dataset(H5Dopen2(loc, name.c_str(), H5P_DEFAULT));
-  if (!d.id.valid()) odbFailH5(w, "cannot open " + name);
+  if (!d.id.valid()) odbFailHdf5(w, "cannot open " + name);
   H5Datatype type(H5Dget_type(d.id.get()));
   H5Dataspace space(H5Dget_space(d.id.get()));
-  if (!type.valid() || !space.valid()) odbFailH5(w, "cannot read the type of " + name);
+  if (!type.valid() || !space.valid()) odbFailHdf5(w, "cannot read the type of " + name);
   d.cls = H5Tget_class(type.get());
   d.typeSize = H5Tget_size(type.get());
   d.isSigned = d.cls != H5T_INTEGER || H5Tget_sign(type.get()) != H5T_SGN_NONE;
   const int rank = H5Sget_simple_extent_ndims(space.get());
-  if (rank < 0) odbFailH5(w, "cannot read the shape of " + name);
+  if (rank < 0) odbFailHdf5(w, "cannot read the shape of " + name);
   d.dims.assign(static_cast<std::size_t>(rank), 0);
   if (rank > 0 && H5Sget_simple_extent_dims(space.get(), d.dims.data(), nullptr) < 0)
-    odbFailH5(w, "cannot read the shape of " + name);
+    odbFailHdf5(w, "cannot read the shape of " + name);
   return d;
 }
 
@@ -243,7 +243,7 @@ int elementCount(const Dataset& d, const Where& w) {
 std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) {
   const std::size_t n = static_cast<std::size_t>(elementCount(d, w));
   H5PropList dcpl(H5Dget_create_plist(d.id.get()));
-  if (!dcpl.valid()) odbFailH5(w, "cannot read the layout of " + d.name);
+  if (!dcpl.valid()) odbFailHdf5(w, "cannot read the layout of " + d.name);
   const int filters = H5Pget_nfilters(dcpl.get());
   std::uint64_t bytes = 0;
   if (__builtin_mul_overflow(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(d.typeSize), &bytes))
@@ -258,7 +258,7 @@ std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) 
 
 static void readAll(const Dataset& d, const Where& w, hid_t memType, void* buf, std::size_t n) {
   if (n == 0) return;
-  if (H5Dread(d.id.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buf) < 0) odbFailH5(w, "cannot read " + d.name);
+  if (H5Dread(d.id.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buf) < 0) odbFailHdf5(w, "cannot read " + d.name);
 }
 
 template <class Target, class Vec = std::vector<Target>>
@@ -308,20 +308,21 @@ Buffer<int> readIntBuffer(const Dataset& d, const Where& w, std::uint64_t limit)
   return readIntegerData<int, Buffer<int>>(d, w, limit, H5T_NATIVE_INT, INT_MIN, INT_MAX);
 }
 
-std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit) {
+template <class T>
+static std::vector<T> readReals(const Dataset& d, const Where& w, std::uint64_t limit, hid_t memType) {
   floatPrecision(d, w);
   const std::size_t n = checkedCount(d, w, limit);
-  std::vector<float> out(n);
-  readAll(d, w, H5T_NATIVE_FLOAT, out.data(), n);
+  std::vector<T> out(n);
+  readAll(d, w, memType, out.data(), n);
   return out;
 }
 
+std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit) {
+  return readReals<float>(d, w, limit, H5T_NATIVE_FLOAT);
+}
+
 std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t limit) {
-  floatPrecision(d, w);
-  const std::size_t n = checkedCount(d, w, limit);
-  std::vector<double> out(n);
-  readAll(d, w, H5T_NATIVE_DOUBLE, out.data(), n);
-  return out;
+  return readReals<double>(d, w, limit, H5T_NATIVE_DOUBLE);
 }
 
 void readFloatsInto(const Dataset& d, const Where& w, std::size_t n, Buffer<float>& out) {

@@ -1,6 +1,7 @@
 // Checked HDF5 calls for writing: file and group creation with the writer's
-// properties, attributes and datasets. Private to src/odb (writer, edits,
-// upgrade). Every failure throws odb_Exception "<file>: <object path>: <what>".
+// properties, attributes and datasets. Private to src/odb (writer, upgrade)
+// and the tests' edit functions. Every failure throws odb_Exception
+// "<file>: <object path>: <what>", with HDF5's reason when HDF5 failed.
 #pragma once
 
 #include <hdf5.h>
@@ -13,16 +14,10 @@
 #include <vector>
 
 #include "odb/h5_handle.h"
+#include "odb/h5_io.h"
 #include "odb/odb_writer.h"
 
 namespace odb_detail {
-
-// Where a write happens: the file as the caller named it and an absolute object path.
-struct WriteAt {
-  const std::string& file;
-  std::string path;
-  WriteAt child(const std::string& name) const { return {file, path == "/" ? "/" + name : path + "/" + name}; }
-};
 
 // How arrays are laid out (the writer's Options, without the public header).
 struct Layout {
@@ -32,41 +27,34 @@ struct Layout {
   std::size_t chunkBytes = 1 << 20;
 };
 
-[[noreturn]] void writeFail(const WriteAt& at, std::string_view what);
-
-// Switches HDF5's own error printing off; our messages carry what matters.
-void silenceHdf5();
-
-H5PropList writerFileCreateProps(bool trackOrder);
-H5PropList writerFileAccessProps();
-H5PropList writerGroupCreateProps(bool trackOrder);
-
-// Creates the file, replacing any file of that name.
+// Creates the file with the writer's properties, replacing any file of that name.
 H5File createFile(const std::string& file, bool trackOrder);
-// Opens an existing file for reading (readWrite false) or editing.
-H5File openFile(const std::string& file, bool readWrite);
+// Flushes and closes a file that was written. After a failure nothing of the
+// file stays open in HDF5, so nothing is left to write at the process's exit.
+void closeWrittenFile(H5File& file, const Where& w);
+// The same, for the way out of a failure: reports nothing.
+void closeWrittenFileQuietly(H5File& file, const Where& w) noexcept;
 
 // Throws unless name can be an HDF5 link name (not empty, no '/', not ".").
-void checkName(const WriteAt& parent, const std::string& name);
-bool linkExists(hid_t loc, const std::string& absolutePath);
+void checkName(const Where& parent, const std::string& name);
 // Creates group `name` under parent; an existing link of that name is an error.
-H5Group createGroup(const WriteAt& parent, hid_t parentId, const std::string& name, bool trackOrder);
+H5Group createGroup(const Where& parent, hid_t parentId, const std::string& name, bool trackOrder);
 // Opens the group at.path, creating it and its missing parents.
-H5Group ensureGroup(const WriteAt& at, hid_t file, bool trackOrder);
-H5Group openGroup(const WriteAt& at, hid_t file);
-H5Object openObject(const WriteAt& at, hid_t file);
+H5Group ensureGroup(const Where& at, hid_t file, bool trackOrder);
+// Opens the existing group or dataset at.path.
+H5Object openObject(const Where& at, hid_t file);
 
 // Attributes on object obj (at names it); an existing attribute of that name is replaced.
-void putStringAttr(const WriteAt& at, hid_t obj, const std::string& name, const std::string& value);
-void putStringArrayAttr(const WriteAt& at, hid_t obj, const std::string& name, const std::vector<std::string>& values);
-void putIntAttr(const WriteAt& at, hid_t obj, const std::string& name, long long value, hid_t fileType);
-void putIntArrayAttr(const WriteAt& at, hid_t obj, const std::string& name, const std::vector<int>& values);
-void putDoubleAttr(const WriteAt& at, hid_t obj, const std::string& name, double value);
-void putDoubleArrayAttr(const WriteAt& at, hid_t obj, const std::string& name, const std::vector<double>& values);
+void putStringAttr(const Where& at, hid_t obj, const std::string& name, const std::string& value);
+void putStringArrayAttr(const Where& at, hid_t obj, const std::string& name, const std::vector<std::string>& values);
+void putIntAttr(const Where& at, hid_t obj, const std::string& name, long long value, hid_t fileType);
+void putIntArrayAttr(const Where& at, hid_t obj, const std::string& name, const std::vector<int>& values);
+void putDoubleAttr(const Where& at, hid_t obj, const std::string& name, double value);
+void putDoubleArrayAttr(const Where& at, hid_t obj, const std::string& name, const std::vector<double>& values);
 
 // Writes dataset `name` under loc from memory of type memType, stored as fileType, with the
 // given shape (empty dims: a scalar). The layout decides chunking and the checksum filter.
-void putDataset(const WriteAt& parent, hid_t loc, const std::string& name, hid_t memType, hid_t fileType,
+void putDataset(const Where& parent, hid_t loc, const std::string& name, hid_t memType, hid_t fileType,
                 const void* data, const std::vector<hsize_t>& dims, const Layout& layout);
 
 }  // namespace odb_detail
@@ -93,7 +81,7 @@ struct Writer::Impl {
   std::set<std::string> parts;
   std::set<std::string> instances;
 
-  odb_detail::WriteAt at(std::string objectPath) const { return {path, std::move(objectPath)}; }
+  odb_detail::Where at(std::string objectPath) const { return {path, std::move(objectPath)}; }
   // Returns the file id; throws once the file is closed.
   hid_t fileId() const;
   // Opens the group at an absolute path, creating missing groups.

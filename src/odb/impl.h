@@ -105,10 +105,10 @@ struct BlockData {
   int numberOfElements = 0;
   Buffer<int> nodeLabels, elementLabels, integrationPoints;  // empty: none
   // The values in the stored precision, read on first use (need()); the
-  // other precision is converted on first use.
-  mutable Buffer<float> f;
-  mutable Buffer<double> d;
-  mutable bool haveF = false, haveD = false;
+  // other precision is converted on first use (floats(), doubles()).
+  mutable Buffer<float> floatValues;
+  mutable Buffer<double> doubleValues;
+  mutable bool haveFloatValues = false, haveDoubleValues = false;
   mutable Buffer<float> mises;
   mutable bool haveMises = false;
   // The principal values of the last row asked for: the principal values
@@ -157,9 +157,6 @@ struct FieldOutputImpl {
   void adopt(std::vector<std::shared_ptr<const BlockData>> blocks);
 };
 
-// True for the tensor data types 5..9.
-bool isTensor(int type);
-
 // Reads and checks block `index` of a field output; null when it has no rows.
 std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t blocksGroup, int index);
 // Checks that the children of a frames or blocks group are named 0..n-1 and returns n.
@@ -198,7 +195,6 @@ struct OdbImpl {
 // Opens and loads a database (structure only); the path is kept as passed.
 std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets);
 // Parts of loadOdb.
-void checkRoot(const FileCtx& ctx, hid_t root);
 void loadModel(OdbImpl& odb, bool readInternalSets);
 void loadSteps(OdbImpl& odb);
 odb_HistoryRegion loadHistoryRegion(const OdbImpl& odb, hid_t group, const std::string& path,

@@ -64,15 +64,26 @@ static void loadAssemblySets(const FileCtx& ctx, hid_t assembly, bool readIntern
   }
 }
 
+// nodes/coordinates holds three values for each node of nodes/labels.
+static void requireCoordinateShape(bool ok, std::uint64_t nodes, const Where& w) {
+  if (!ok) odbFail(w, "nodes/coordinates does not have the shape [" + std::to_string(nodes) + ", 3] of nodes/labels");
+}
+
+// elements/offsets has one entry more than elements/labels.
+static void requireOffsetCount(std::uint64_t offsets, std::uint64_t labels, const Where& w) {
+  if (offsets != labels + 1)
+    odbFail(w, "elements/offsets has " + std::to_string(offsets) + " entries, expected " + std::to_string(labels + 1) +
+                   " (one more than elements/labels)");
+}
+
 // Checks the mesh's shapes; the CSR content is checked when it is read.
 static void checkMeshShapes(hid_t inst, const Where& w, InstanceImpl& impl) {
   if (auto labels = openOptionalDataset(inst, "nodes/labels", w)) {
     requireRank(*labels, 1, w);
     impl.nodeCount = elementCount(*labels, w);
     if (auto xyz = openOptionalDataset(inst, "nodes/coordinates", w)) {
-      if (xyz->dims.size() != 2 || xyz->dims[0] != labels->dims[0] || xyz->dims[1] != 3)
-        odbFail(w, "nodes/coordinates does not have the shape [" + std::to_string(impl.nodeCount) +
-                       ", 3] of nodes/labels");
+      requireCoordinateShape(xyz->dims.size() == 2 && xyz->dims[0] == labels->dims[0] && xyz->dims[1] == 3,
+                             labels->dims[0], w);
       floatPrecision(*xyz, w);
     }
   }
@@ -91,9 +102,7 @@ static void checkMeshShapes(hid_t inst, const Where& w, InstanceImpl& impl) {
   if (!offsets) return;
   requireRank(*offsets, 1, w);
   requireRank(*conn, 1, w);
-  if (offsets->dims[0] != labels->dims[0] + 1)
-    odbFail(w, "elements/offsets has " + std::to_string(offsets->dims[0]) + " entries, expected " +
-                   std::to_string(labels->dims[0] + 1) + " (one more than elements/labels)");
+  requireOffsetCount(offsets->dims[0], labels->dims[0], w);
 }
 
 static void loadInstances(OdbImpl& odb, hid_t assembly, bool readInternal) {
@@ -150,9 +159,7 @@ Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {
   if (!offsets) return m;
   Dataset conn = openDataset(g.get(), "elements/connectivity", w);
   m.offsets = readInt64s(*offsets, w, ctx.bytes);
-  if (m.offsets.size() != m.labels.size() + 1)
-    odbFail(w, "elements/offsets has " + std::to_string(m.offsets.size()) + " entries, expected " +
-                   std::to_string(m.labels.size() + 1) + " (one more than elements/labels)");
+  requireOffsetCount(m.offsets.size(), m.labels.size(), w);
   // docs/format.md §8: offsets start at 0, never decrease and end at the connectivity's length.
   if (m.offsets.front() != 0)
     odbFail(w, "elements/offsets starts at " + std::to_string(m.offsets.front()) + ", expected 0");
@@ -215,8 +222,7 @@ odb_SequenceNode odb_Instance::nodes() const {
   const std::vector<int> l = readInts(*labels, w, ctx.bytes);
   std::vector<double> xyz;
   if (auto c = openOptionalDataset(g.get(), "nodes/coordinates", w)) xyz = readDoubles(*c, w, ctx.bytes);
-  if (!xyz.empty() && xyz.size() != 3 * l.size())
-    odbFail(w, "nodes/coordinates does not have the shape [" + std::to_string(l.size()) + ", 3] of nodes/labels");
+  requireCoordinateShape(xyz.empty() || xyz.size() == 3 * l.size(), l.size(), w);
   for (std::size_t i = 0; i < l.size(); ++i) {
     if (xyz.empty()) out.append(odb_Node(l[i]));
     else out.append(odb_Node(l[i], xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]));

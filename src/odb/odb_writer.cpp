@@ -8,10 +8,10 @@
 namespace odbw {
 
 using odb_detail::H5Group;
-using odb_detail::WriteAt;
+using odb_detail::Where;
 
 hid_t Writer::Impl::fileId() const {
-  if (!file.valid()) odb_detail::writeFail(at("/"), "the file is closed");
+  if (!file.valid()) odb_detail::odbFail(at("/"), "the file is closed");
   return file.get();
 }
 
@@ -28,22 +28,18 @@ Writer::Writer(const std::string& path, const Options& options) : impl_(std::mak
   impl_->options = options;
   impl_->layout = {options.trackOrder, options.chunked, options.checksum, options.chunkBytes};
   if (options.formatVersion != 1 && options.formatVersion != 2)
-    odb_detail::writeFail(impl_->at("/"), "cannot write format_version " + std::to_string(options.formatVersion));
+    odb_detail::odbFail(impl_->at("/"), "cannot write format_version " + std::to_string(options.formatVersion));
   impl_->file = odb_detail::createFile(path, options.trackOrder);
   const H5Group root = impl_->group("/");
   odb_detail::putStringAttr(impl_->at("/"), root.get(), "format", "odb");
   odb_detail::putIntAttr(impl_->at("/"), root.get(), "format_version", options.formatVersion, H5T_STD_I32LE);
 }
 
-Writer::~Writer() = default;  // the file handle closes itself and reports nothing
+Writer::~Writer() { odb_detail::closeWrittenFileQuietly(impl_->file, impl_->at("/")); }  // close() reports
 
 void Writer::close() {
-  const hid_t id = impl_->fileId();
-  if (H5Fflush(id, H5F_SCOPE_GLOBAL) < 0) {
-    impl_->file.reset();
-    odb_detail::writeFail(impl_->at("/"), "cannot flush the file");
-  }
-  if (H5Fclose(impl_->file.release()) < 0) odb_detail::writeFail(impl_->at("/"), "cannot close the file");
+  impl_->fileId();
+  odb_detail::closeWrittenFile(impl_->file, impl_->at("/"));
 }
 
 const std::string& Writer::path() const { return impl_->path; }
@@ -71,14 +67,14 @@ static void writeSet(Writer::Impl& w, const std::string& folderPath, const std::
   odb_detail::putDataset(w.at(folderPath), folder.get(), name, H5T_NATIVE_INT, H5T_STD_I32LE, labels.data(),
                          {labels.size()}, w.layout);
   if (!internal) return;
-  const WriteAt at = w.at(folderPath).child(name);
+  const Where at = w.at(folderPath).at(name);
   const odb_detail::H5Object set = odb_detail::openObject(at, w.fileId());
   odb_detail::putIntAttr(at, set.get(), "internal", 1, H5T_STD_I32LE);
 }
 
 void Writer::addPartSet(const std::string& part, SetKind kind, const std::string& name, std::span<const int> labels,
                         bool internal) {
-  if (!impl_->parts.count(part)) odb_detail::writeFail(impl_->at("/parts/" + part), "no such part");
+  if (!impl_->parts.count(part)) odb_detail::odbFail(impl_->at("/parts/" + part), "no such part");
   writeSet(*impl_, "/parts/" + part + "/" + setFolder(kind), name, labels, internal);
 }
 
@@ -91,7 +87,7 @@ void Writer::addInstance(const std::string& name, const std::string& part) {
 }
 
 static void requireInstance(const Writer::Impl& w, const std::string& instance) {
-  if (!w.instances.count(instance)) odb_detail::writeFail(w.at(instancePath(instance)), "no such instance");
+  if (!w.instances.count(instance)) odb_detail::odbFail(w.at(instancePath(instance)), "no such instance");
 }
 
 void Writer::setInstanceNodes(const std::string& instance, std::span<const int> labels,
@@ -99,7 +95,7 @@ void Writer::setInstanceNodes(const std::string& instance, std::span<const int> 
   requireInstance(*impl_, instance);
   const std::string path = instancePath(instance) + "/nodes";
   if (!coordinates.empty() && coordinates.size() != 3 * labels.size())
-    odb_detail::writeFail(impl_->at(path + "/coordinates"), "coordinates has " + std::to_string(coordinates.size()) +
+    odb_detail::odbFail(impl_->at(path + "/coordinates"), "coordinates has " + std::to_string(coordinates.size()) +
                                                                 " values, expected " +
                                                                 std::to_string(3 * labels.size()) + " (3 for each of " +
                                                                 std::to_string(labels.size()) + " nodes)");
@@ -116,7 +112,7 @@ void Writer::setInstanceElements(const std::string& instance, std::span<const in
   requireInstance(*impl_, instance);
   const std::string path = instancePath(instance) + "/elements";
   if (offsets.size() != labels.size() + 1)
-    odb_detail::writeFail(impl_->at(path + "/offsets"), "offsets has " + std::to_string(offsets.size()) +
+    odb_detail::odbFail(impl_->at(path + "/offsets"), "offsets has " + std::to_string(offsets.size()) +
                                                             " entries, expected " + std::to_string(labels.size() + 1));
   const H5Group g = impl_->group(path);
   const odb_detail::Layout& layout = impl_->layout;
@@ -139,7 +135,7 @@ void Writer::addAssemblySet(SetKind kind, const std::string& name,
   const std::string folderPath = std::string("/assembly/") + setFolder(kind);
   const H5Group folder = impl_->group(folderPath);
   const H5Group set = odb_detail::createGroup(impl_->at(folderPath), folder.get(), name, impl_->options.trackOrder);
-  const WriteAt at = impl_->at(folderPath).child(name);
+  const Where at = impl_->at(folderPath).at(name);
   if (internal) odb_detail::putIntAttr(at, set.get(), "internal", 1, H5T_STD_I32LE);
   for (const auto& [instance, labels] : perInstance)
     odb_detail::putDataset(at, set.get(), instance, H5T_NATIVE_INT, H5T_STD_I32LE, labels.data(), {labels.size()},

@@ -9,20 +9,6 @@ hid_t FileCtx::fileId(const std::string& path) const {
   return file.get();
 }
 
-void checkRoot(const FileCtx& ctx, hid_t root) {
-  const Where w = ctx.at("/");
-  // docs/format.md §2: anything but format "odb" is not ours, whatever it holds.
-  const bool isOdb = attributeClass(root, "format", w) == H5T_STRING &&
-                     readStringAttribute(root, "format", w) == "odb";
-  if (!isOdb) odbFail(w, "file is not an output database");
-  const auto version = readIntAttribute(root, "format_version", w);
-  if (!version) odbFail(w, "format_version is missing");
-  if (*version == 2) return;
-  if (*version == 1) odbFail(w, "database needs upgrading (format_version 1)");
-  if (*version > 2) odbFail(w, "was written by a newer version (format_version " + std::to_string(*version) + ")");
-  odbFail(w, "unknown format_version " + std::to_string(*version));
-}
-
 std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets) {
   auto odb = std::make_unique<OdbImpl>();
   odb->ctx = std::make_shared<FileCtx>();
@@ -30,10 +16,10 @@ std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets)
   ctx.name = path;
   odb->name = path;
   const Where root = ctx.at("/");
-  ctx.file = openFileReadOnly(root);
+  ctx.file = openFile(root);
   ctx.bytes = fileBytes(ctx.file.get(), root);
-  H5Group g = openGroup(ctx.file.get(), "/", root);
-  checkRoot(ctx, g.get());
+  const H5Group g = openRoot(ctx.file.get(), root);
+  checkVersion(formatVersion(g.get(), root), root, false);
   odb->description = readStringAttribute(g.get(), "description", root).value_or("");
   loadModel(*odb, readInternalSets);
   loadSteps(*odb);

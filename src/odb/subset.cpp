@@ -134,8 +134,8 @@ odb_FieldOutput odb_FieldOutput::getSubset(const odb_Set& set) const {
     for (const std::shared_ptr<const BlockData>& b : impl_->blocks) {
       const std::vector<int> rows = rowsOnSet(*impl_->ctx, *b, *s);
       if (rows.empty()) continue;  // empty blocks are dropped
-      // Always a copy: a caller may reorder a block's mises array in place.
-      blocks.push_back(pickRows(b, rows));
+      // A block wholly on the set is shared, not copied.
+      blocks.push_back(rows.size() == static_cast<std::size_t>(b->length) ? b : pickRows(b, rows));
     }
   }
   out->adopt(std::move(blocks));

@@ -5,6 +5,7 @@
 
 #include "odb/derived.h"
 #include "odb/impl.h"
+#include "odb/vocabulary.h"
 
 using namespace odb_detail;
 
@@ -72,9 +73,9 @@ odb_SequenceDouble odb_FieldValue::dataDouble() const {
 
 // Gathers the value's tensor; false when the value is not a tensor.
 static bool tensorOf(const BlockData* b, int row, double s[6]) {
-  if (!b || !isTensor(b->type)) return false;
-  if (b->precision == 0) tensorFromRow(b->f.data() + rowStart(b, row), b->shape->cols, s);
-  else tensorFromRow(b->d.data() + rowStart(b, row), b->shape->cols, s);
+  if (!b || !odb_vocab::isTensor(b->type)) return false;
+  if (b->precision == 0) tensorFromRow(b->floatValues.data() + rowStart(b, row), b->shape->cols, s);
+  else tensorFromRow(b->doubleValues.data() + rowStart(b, row), b->shape->cols, s);
   return true;
 }
 
@@ -83,8 +84,8 @@ float odb_FieldValue::magnitude() const {
   double sum = 0.0;
   const std::size_t at = rowStart(block_, row_);
   for (int k = 0; k < block_->width; ++k) {
-    const double v = block_->precision == 0 ? block_->f[at + static_cast<std::size_t>(k)]
-                                            : block_->d[at + static_cast<std::size_t>(k)];
+    const double v = block_->precision == 0 ? block_->floatValues[at + static_cast<std::size_t>(k)]
+                                            : block_->doubleValues[at + static_cast<std::size_t>(k)];
     sum += v * v;
   }
   return static_cast<float>(std::sqrt(sum));

@@ -6,7 +6,7 @@
 namespace odbw {
 
 using odb_detail::H5Group;
-using odb_detail::WriteAt;
+using odb_detail::Where;
 
 std::string stepPath(const std::string& step) { return "/steps/" + step; }
 std::string framePath(const std::string& step, int frame) {
@@ -21,28 +21,28 @@ std::string regionPath(const std::string& step, const std::string& region) {
 
 Writer::Impl::Step& Writer::Impl::step(const std::string& name) {
   const auto it = steps.find(name);
-  if (it == steps.end()) odb_detail::writeFail(at(stepPath(name)), "no such step");
+  if (it == steps.end()) odb_detail::odbFail(at(stepPath(name)), "no such step");
   return it->second;
 }
 
 Writer::Impl::Frame& Writer::Impl::frame(const std::string& stepName, int index) {
   Step& s = step(stepName);
   if (index < 0 || static_cast<std::size_t>(index) >= s.frames.size())
-    odb_detail::writeFail(at(framePath(stepName, index)),
+    odb_detail::odbFail(at(framePath(stepName, index)),
                           "no such frame, the step has " + std::to_string(s.frames.size()) + " frames");
   return s.frames[static_cast<std::size_t>(index)];
 }
 
-static void putOptional(const WriteAt& at, hid_t obj, const char* name, const std::optional<std::string>& v) {
+static void putOptional(const Where& at, hid_t obj, const char* name, const std::optional<std::string>& v) {
   if (v) odb_detail::putStringAttr(at, obj, name, *v);
 }
-static void putOptional(const WriteAt& at, hid_t obj, const char* name, const std::optional<int>& v) {
+static void putOptional(const Where& at, hid_t obj, const char* name, const std::optional<int>& v) {
   if (v) odb_detail::putIntAttr(at, obj, name, *v, H5T_STD_I32LE);
 }
-static void putOptional(const WriteAt& at, hid_t obj, const char* name, const std::optional<double>& v) {
+static void putOptional(const Where& at, hid_t obj, const char* name, const std::optional<double>& v) {
   if (v) odb_detail::putDoubleAttr(at, obj, name, *v);
 }
-static void putOptional(const WriteAt& at, hid_t obj, const char* name, const std::optional<std::vector<double>>& v) {
+static void putOptional(const Where& at, hid_t obj, const char* name, const std::optional<std::vector<double>>& v) {
   if (v) odb_detail::putDoubleArrayAttr(at, obj, name, *v);
 }
 
@@ -54,7 +54,7 @@ static H5Group makeChild(Writer::Impl& w, const std::string& parentPath, const s
 
 void Writer::addStep(const std::string& step, const StepInfo& info) {
   const H5Group g = makeChild(*impl_, "/steps", step);
-  const WriteAt at = impl_->at(stepPath(step));
+  const Where at = impl_->at(stepPath(step));
   putOptional(at, g.get(), "description", info.description);
   putOptional(at, g.get(), "mass", info.mass);
   putOptional(at, g.get(), "massCenter", info.massCenter);
@@ -69,7 +69,7 @@ int Writer::addFrame(const std::string& step, const FrameInfo& info) {
   Impl::Step& s = impl_->step(step);
   const int index = static_cast<int>(s.frames.size());
   const H5Group g = makeChild(*impl_, stepPath(step) + "/frames", std::to_string(index));
-  const WriteAt at = impl_->at(framePath(step, index));
+  const Where at = impl_->at(framePath(step, index));
   putOptional(at, g.get(), "incrementNumber", info.incrementNumber);
   putOptional(at, g.get(), "description", info.description);
   putOptional(at, g.get(), "frameValue", info.frameValue);
@@ -81,7 +81,7 @@ int Writer::addFrame(const std::string& step, const FrameInfo& info) {
 void Writer::addFieldOutput(const std::string& step, int frame, const std::string& field, const FieldInfo& info) {
   Impl::Frame& f = impl_->frame(step, frame);
   const H5Group g = makeChild(*impl_, framePath(step, frame) + "/fieldOutputs", field);
-  const WriteAt at = impl_->at(fieldPath(step, frame, field));
+  const Where at = impl_->at(fieldPath(step, frame, field));
   putOptional(at, g.get(), "description", info.description);
   odb_detail::putIntAttr(at, g.get(), "type", info.type, H5T_STD_I32LE);
   if (!info.componentLabels.empty())
@@ -95,23 +95,23 @@ void Writer::addFieldOutput(const std::string& step, int frame, const std::strin
 }
 
 // Number of rows of data with `width` values a row; throws when they do not divide.
-static std::size_t rowCount(const WriteAt& at, const char* what, std::size_t values, int width, bool widthZeroOk) {
+static std::size_t rowCount(const Where& at, const char* what, std::size_t values, int width, bool widthZeroOk) {
   if (width < 0 || (width == 0 && !widthZeroOk))
-    odb_detail::writeFail(at, "width " + std::to_string(width) + ", expected at least " + (widthZeroOk ? "0" : "1"));
+    odb_detail::odbFail(at, "width " + std::to_string(width) + ", expected at least " + (widthZeroOk ? "0" : "1"));
   if (width == 0) {
     if (values != 0)
-      odb_detail::writeFail(at, std::string(what) + " has " + std::to_string(values) + " values, width is 0");
+      odb_detail::odbFail(at, std::string(what) + " has " + std::to_string(values) + " values, width is 0");
     return 0;
   }
   if (values % static_cast<std::size_t>(width) != 0)
-    odb_detail::writeFail(at, std::string(what) + " has " + std::to_string(values) +
+    odb_detail::odbFail(at, std::string(what) + " has " + std::to_string(values) +
                                   " values, not a multiple of width " + std::to_string(width));
   return values / static_cast<std::size_t>(width);
 }
 
-static void checkLabels(const WriteAt& at, const char* name, const std::vector<int>& labels, std::size_t rows) {
+static void checkLabels(const Where& at, const char* name, const std::vector<int>& labels, std::size_t rows) {
   if (labels.empty() || labels.size() == rows) return;
-  odb_detail::writeFail(at, std::string(name) + " has " + std::to_string(labels.size()) + " entries, data has " +
+  odb_detail::odbFail(at, std::string(name) + " has " + std::to_string(labels.size()) + " entries, data has " +
                                 std::to_string(rows) + " rows");
 }
 
@@ -120,15 +120,15 @@ static int writeBlock(Writer::Impl& w, const std::string& step, int frame, const
                       const BlockInfo& info, std::span<const T> data, int width, hid_t memType, hid_t fileType) {
   Writer::Impl::Frame& f = w.frame(step, frame);
   const auto it = f.blocks.find(field);
-  if (it == f.blocks.end()) odb_detail::writeFail(w.at(fieldPath(step, frame, field)), "no such field output");
+  if (it == f.blocks.end()) odb_detail::odbFail(w.at(fieldPath(step, frame, field)), "no such field output");
   const std::string blocksPath = fieldPath(step, frame, field) + "/blocks";
   const std::string name = std::to_string(it->second);
-  const WriteAt at = w.at(blocksPath + "/" + name);
+  const Where at = w.at(blocksPath + "/" + name);
   if (!odb_vocab::isValidPosition(info.position))
-    odb_detail::writeFail(at, "position " + std::to_string(static_cast<int>(info.position)) + " is not a result position");
+    odb_detail::odbFail(at, "position " + std::to_string(static_cast<int>(info.position)) + " is not a result position");
   const std::size_t rows = rowCount(at, "data", data.size(), width, false);
   if (info.oneDimensional && width != 1)
-    odb_detail::writeFail(at, "one-dimensional data needs width 1, got " + std::to_string(width));
+    odb_detail::odbFail(at, "one-dimensional data needs width 1, got " + std::to_string(width));
   checkLabels(at, "nodeLabels", info.nodeLabels, rows);
   checkLabels(at, "elementLabels", info.elementLabels, rows);
   checkLabels(at, "integrationPoints", info.integrationPoints, rows);
@@ -162,7 +162,7 @@ int Writer::addBlock(const std::string& step, int frame, const std::string& fiel
 void Writer::addHistoryRegion(const std::string& step, const std::string& region, const HistoryRegionInfo& info) {
   Impl::Step& s = impl_->step(step);
   const H5Group g = makeChild(*impl_, stepPath(step) + "/historyRegions", region);
-  const WriteAt at = impl_->at(regionPath(step, region));
+  const Where at = impl_->at(regionPath(step, region));
   putOptional(at, g.get(), "description", info.description);
   putOptional(at, g.get(), "node", info.node);
   putOptional(at, g.get(), "element", info.element);
@@ -176,7 +176,7 @@ void Writer::addHistoryRegion(const std::string& step, const std::string& region
 
 // Format 1 kept the two columns apart, as `time` and `value`.
 template <class T>
-static void writeTimeValue(Writer::Impl& w, const WriteAt& at, hid_t group, std::span<const T> data, std::size_t rows,
+static void writeTimeValue(Writer::Impl& w, const Where& at, hid_t group, std::span<const T> data, std::size_t rows,
                            hid_t memType, hid_t fileType) {
   std::vector<T> time(rows), value(rows);
   for (std::size_t i = 0; i < rows; ++i) {
@@ -193,14 +193,14 @@ static void writeHistory(Writer::Impl& w, const std::string& step, const std::st
                          hid_t fileType) {
   Writer::Impl::Step& s = w.step(step);
   const auto it = s.regions.find(region);
-  if (it == s.regions.end()) odb_detail::writeFail(w.at(regionPath(step, region)), "no such history region");
+  if (it == s.regions.end()) odb_detail::odbFail(w.at(regionPath(step, region)), "no such history region");
   const std::string outputsPath = regionPath(step, region) + "/historyOutputs";
   odb_detail::checkName(w.at(outputsPath), output);
-  const WriteAt at = w.at(outputsPath + "/" + output);
+  const Where at = w.at(outputsPath + "/" + output);
   const std::size_t rows = rowCount(at, "data", data.size(), width, true);
   const bool v1 = w.options.formatVersion == 1;
   if (v1 && width != 2)
-    odb_detail::writeFail(at,
+    odb_detail::odbFail(at,
                           "format 1 stores history as time and value, width must be 2, got " + std::to_string(width));
   const H5Group g = makeChild(w, outputsPath, output);
   putOptional(at, g.get(), "description", info.description);

@@ -4,7 +4,7 @@
 // extract_field_sets and tensor_invariants.
 #include <iostream>
 
-#include "field/field.h"
+#include "field/dispatch.h"
 #include "run/settings.h"
 #include "traverse/traverse.h"
 

@@ -8,6 +8,7 @@
 
 #include "history/history.h"
 #include "run/settings.h"
+#include "text/text.h"
 #include "traverse/traverse.h"
 
 // Each level of the report hands its children four more blanks.
@@ -41,9 +42,9 @@ static void printMassSequence(std::ostream& out, const odb_String& prefix, const
   for (int i = 0; i < values.size(); ++i) {
     if (i > 0) out << ", ";
     if (compute_values)
-      out << values.constGet(i);
+      writeNumber(out, values.constGet(i));
     else
-      out << 0;
+      out << '0';
   }
   // Flushed line by line, so a run that dies later keeps every line written.
   out << ")" << '\n' << std::flush;
@@ -57,9 +58,9 @@ static void printMassProperties(const odb_Step& step, std::ostream& out) {
   const odb_String prefix = massPrefix(step.name());
   out << prefix << "__Mass\t";
   if (compute_values)
-    out << mass;
+    writeNumber(out, mass);
   else
-    out << 0;
+    out << '0';
   out << '\n' << std::flush;
   printMassSequence(out, prefix, "__MassCenter\t", step.massCenter());
   printMassSequence(out, prefix, "__InertiaCenter\t", step.inertiaAboutCenter());

@@ -3,42 +3,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "odb/odb_writer.h"
+#include "sample_db.h"
 #include "test_support.h"
 
 namespace {
 
 using Args = std::vector<std::string>;
 
-// One element in the assembly set ESET; step Step-1 with a mass, a mass centre and a history output.
-void writeDatabase(const std::string& path, int formatVersion) {
-  odbw::Writer w(path, {.formatVersion = formatVersion});
-  w.addPart("PART-1");
-  w.addInstance("PART-1-1", "PART-1");
-  const int nodes[] = {1, 2}, elements[] = {1};
-  const double coordinates[] = {0, 0, 0, 1, 0, 0};
-  const std::int64_t offsets[] = {0, 2};
-  const float history[] = {0.0f, 0.0f, 1.0f, 0.5f};  // time, value pairs
-  w.setInstanceNodes("PART-1-1", nodes, coordinates);
-  w.setInstanceElements("PART-1-1", elements, offsets, nodes);
-  w.addAssemblySet(odbw::SetKind::Element, "ESET", {{"PART-1-1", {1}}});
-  odbw::StepInfo step;
-  step.mass = 12.5;
-  step.massCenter = std::vector<double>{1, 0.25, 0};
-  w.addStep("Step-1", step);
-  w.addHistoryRegion("Step-1", "Node PART-1-1.1");
-  w.addHistoryOutput("Step-1", "Node PART-1-1.1", "U1", {}, history, 2);
-  w.close();
-}
-
-const std::string kReport = "Step_1__Mass\t12.5\nStep_1__MassCenter\t(1, 0.25, 0)\n";  // with EXTRACT_MASS
-const std::string kProgress = "Processing Step: Step-1\nExtracting mass properties\n";
+// The sample database's mass lines (EXTRACT_MASS); its second step has no mass.
+const std::string kReport = "Step_1__Mass\t12.5\nStep_1__MassCenter\t(1, 0.25, 0)\n"
+                            "Step_1__InertiaCenter\t(1, 2, 3, 4, 5, 6)\nStep_1__InertiaOrigin\t(6, 5, 4, 3, 2, 1)\n";
+const std::string kProgress = "Processing Step: Step-1\nExtracting mass properties\n"
+                              "Processing Step: Step 2\nExtracting mass properties\n";
 const std::string kUsage =
     " Program to open an output database and extract output parameters\n"
     " from the database and write them to an ASCII file.\n"
@@ -66,8 +47,8 @@ Args good(Args e) { return e.insert(e.begin(), kGood.begin(), kGood.end()), e; }
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
-    for (const char* db : {"db.odb", "other.odb"}) writeDatabase(dir_.file(db), 2);
-    writeDatabase(dir_.file("old.odb"), 1);
+    for (const char* db : {"db.odb", "other.odb"}) sample::writeSample(dir_.file(db), 0);
+    sample::writeSample(dir_.file("old.odb"), 0, {.formatVersion = 1});
     testsupport::writeFile(dir_.file("cfg.txt"), "ODB EXTRACTIONS\nEXTRACT_MASS\n");
     testsupport::writeFile(dir_.file("bad.odb"), "this is not a database\n");
     for (const char* folder : {"cfgdir", "folder.odb"}) mkdir(dir_.file(folder).c_str(), 0755);
@@ -126,11 +107,11 @@ const Case kCases[] = {
     kept("-extra taken as -elset", good({"-extra", "NOSUCH"}), "", noElset("NOSUCH"), 0),
     kept("-extra consumes the next argument", {"-extra", "-help", "-odb", "db.odb", "-config", "cfg.txt"}, "",
          noElset("-help"), 0),
-    ok("existing element set", good({"-elset", "ESET"})),
+    ok("existing element set", good({"-elset", "AE"})),
     kept("last database wins", {"-odb", "other.odb", "-odb", "db.odb", "-config", "cfg.txt", "-elset", "NOSUCH"}, "",
          noElset("NOSUCH"), 0),
     {"configuration is a folder", {"-odb", "db.odb", "-config", "cfgdir"},
-     "Unable to open file" "Processing Step: Step-1\n", "", 0, "", "Done\n", false},
+     "Unable to open file" "Processing Step: Step-1\nProcessing Step: Step 2\n", "", 0, "", "Done\n", false},
     ok("format-1 database", {"-odb", "old.odb", "-config", "cfg.txt"}, true),
     kept("format-1 database, missing element set", {"-odb", "old.odb", "-config", "cfg.txt", "-elset", "NOSUCH"}, "",
          noElset("NOSUCH", "upgradedOdb.odb"), 0, true),

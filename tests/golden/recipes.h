@@ -8,6 +8,7 @@
 //   }
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "odb/odb_writer.h"
@@ -19,6 +20,10 @@ using Recipe = void (*)(const std::string& path);
 struct RecipeRegistrar {
   RecipeRegistrar(const char* name, Recipe recipe);
 };
+
+// Flips a byte of the values stored at path (found by their bytes, which
+// must occur exactly once), so that reading them fails their checksum.
+void damageStored(const std::string& path, const void* values, std::size_t size);
 
 }  // namespace golden
 

@@ -1,6 +1,7 @@
 // Databases of the field golden cases (field_*): every data type on the
 // whole model and on sets, and fields split over two blocks.
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -157,4 +158,70 @@ GOLDEN_RECIPE(field_two_blocks) {
   w.addBlock(kStep, f, "UF", nodal("A-1", nodes), std::vector<float>(first.begin(), first.end()), 3);
   w.addBlock(kStep, f, "UF", nodal("B-1", nodes), std::vector<float>(second.begin(), second.end()), 3);
   w.close();
+}
+
+// Values that are not numbers, values beyond the float range (a path that
+// narrows them shows inf), and blocks the statistics treat on their own: a
+// tensor at nodes, a vector at element centroids, a vector of two components.
+// The sets cover the model, so their lines repeat the whole model's. Ten
+// nodes; element e joins nodes 2e-1 and 2e.
+GOLDEN_RECIPE(field_nan) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Writer w(path);
+  w.addInstance(kInstance, "");
+  std::vector<int> nodes, elements, connectivity;
+  std::vector<std::int64_t> offsets = {0};
+  for (int n = 1; n <= 10; ++n) nodes.push_back(n), connectivity.push_back(n);
+  for (int e = 1; e <= 5; ++e) elements.push_back(e), offsets.push_back(2 * e);
+  w.setInstanceNodes(kInstance, nodes);
+  w.setInstanceElements(kInstance, elements, offsets, connectivity);
+  w.addAssemblySet(SetKind::Node, "NODES", {{kInstance, nodes}});
+  w.addAssemblySet(SetKind::Element, "ELEMENTS", {{kInstance, elements}});
+  w.addStep(kStep);
+  const int f = w.addFrame(kStep);
+
+  addField(w, f, "NT", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, nodes),
+           std::vector<float>{5, nan, 1, nan, 4, nan, 2, nan, 3, nan}, 1);
+  addField(w, f, "BIG", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, {1, 2, 3}),
+           std::vector<double>{-3e300, 2e300, 1}, 1);
+  addField(w, f, "NONE", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, {1, 2}),
+           std::vector<float>{nan, nan}, 1);
+  addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U1", "U2", "U3"}), nodal(kInstance, {1, 2, 3, 4}),
+           std::vector<double>{3, 4, 0, nan, 1, 1, 0, 0, 2, 6, nan, 8}, 3);
+  addField(w, f, "U2", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U21", "U22"}), nodal(kInstance, {1, 2}),
+           std::vector<float>{6, 8, -3, 4}, 2);
+  addField(w, f, "S",
+           fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"},
+                     {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::MAX_PRINCIPAL}),
+           integrationPoints(kInstance, {1, 2, 3}, {1, 1, 1}),
+           std::vector<float>{30, 0, 0, 0, 0, 0, nan, 0, 0, 0, 0, 0, 0, 0, -90, 0, 0, 0}, 6);
+  addField(w, f, "SN", fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Stress at nodes", {"SN11", "SN22", "SN33", "SN12"}),
+           nodal(kInstance, {1, 2}), std::vector<float>{-50, 0, 0, 1, 40, 0, 0, 3}, 4);
+  addField(w, f, "VE", fieldInfo(odb_Enum::VECTOR, "Element vector", {"VE1", "VE2", "VE3"}),
+           centroids(kInstance, {1, 2, 3}), std::vector<double>{3, 4, 0, 6, 8, 0, 5, 12, 0}, 3);
+  w.close();
+}
+
+// Every data array fails its checksum: a names-only run reads none of them
+// and completes, a computing run stops at the first.
+GOLDEN_RECIPE(field_damaged) {
+  const std::vector<double> s = {101, 102, 103, 104, 105, 106, 111, 112, 113, 114, 115, 116};
+  const std::vector<float> u = {201, 202, 203, 211, 212, 213, 221, 222, 223, 231, 232, 233}, t = {301, 302, 303, 304};
+  const std::vector<int> nodes = {1, 2, 3, 4};
+  {
+    Writer w(path);
+    addMesh(w, kInstance);
+    w.addAssemblySet(SetKind::Element, "E", {{kInstance, {1, 2}}});
+    w.addAssemblySet(SetKind::Node, "N", {{kInstance, nodes}});
+    w.addStep(kStep);
+    const int f = w.addFrame(kStep);
+    addField(w, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"}),
+             centroids(kInstance, {1, 2}), s, 6);
+    addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U1", "U2", "U3"}), nodal(kInstance, nodes), u, 3);
+    addField(w, f, "T", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, nodes), t, 1);
+    w.close();
+  }
+  golden::damageStored(path, s.data(), s.size() * sizeof(double));
+  golden::damageStored(path, u.data(), u.size() * sizeof(float));
+  golden::damageStored(path, t.data(), t.size() * sizeof(float));
 }

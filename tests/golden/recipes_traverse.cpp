@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "odb_edit.h"
 #include "recipes.h"
 
 using odbw::BlockInfo;
@@ -144,31 +145,37 @@ GOLDEN_RECIPE(hist_values) {
   odbw::edit::writeFloatDataset(path, "/steps/Step-1/historyRegions/" + r + "/historyOutputs/W0/data", {}, {3, 0});
 }
 
+namespace golden {
+
+// Chunks carry a Fletcher-32 checksum: one flipped byte in the stored values
+// makes their read fail, and only their read.
+void damageStored(const std::string& path, const void* values, std::size_t size) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  const std::string needle(static_cast<const char*>(values), size);
+  const std::size_t at = bytes.find(needle);
+  if (at == std::string::npos || bytes.find(needle, at + 1) != std::string::npos)
+    throw std::runtime_error(path + ": the values to damage are not stored exactly once");
+  bytes[at + 6] = static_cast<char>(bytes[at + 6] ^ 0x40);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+}  // namespace golden
+
 // A history whose stored values fail their checksum, in the second step:
 // the first step is reported in full before the library gives up.
 GOLDEN_RECIPE(trav_damaged) {
   const std::vector<float> marked = {0, 1111, 1, 2222, 2, 3333, 3, 4444};
-  {
-    Writer w(path);
-    w.addStep("Step-1", massProperties(1, {}));
-    w.addHistoryRegion("Step-1", "Node I.7", pointInfo("Node 7", 7));
-    addHistory(w, "Step-1", "Node I.7", "U2", {0, 0, 1, 0.5f});
-    w.addStep("Step-2", massProperties(2, {}));
-    w.addHistoryRegion("Step-2", "Node I.8", pointInfo("Node 8", 8));
-    addHistory(w, "Step-2", "Node I.8", "U2", marked);
-    w.close();
-  }
-  // Chunks carry a Fletcher-32 checksum: one flipped byte in the marked
-  // values makes their read fail, and only their read.
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
-  const std::string needle(reinterpret_cast<const char*>(marked.data()), marked.size() * sizeof(float));
-  const std::size_t at = bytes.find(needle);
-  if (at == std::string::npos || bytes.find(needle, at + 1) != std::string::npos)
-    throw std::runtime_error(path + ": the marked history values are not stored exactly once");
-  bytes[at + 6] = static_cast<char>(bytes[at + 6] ^ 0x40);
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  Writer w(path);
+  w.addStep("Step-1", massProperties(1, {}));
+  w.addHistoryRegion("Step-1", "Node I.7", pointInfo("Node 7", 7));
+  addHistory(w, "Step-1", "Node I.7", "U2", {0, 0, 1, 0.5f});
+  w.addStep("Step-2", massProperties(2, {}));
+  w.addHistoryRegion("Step-2", "Node I.8", pointInfo("Node 8", 8));
+  addHistory(w, "Step-2", "Node I.8", "U2", marked);
+  w.close();
+  golden::damageStored(path, marked.data(), marked.size() * sizeof(float));
 }
 
 // Sets of the root assembly, an instance and a part, with blanks, dashes

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <tuple>
 
 #include "frame_clock.h"
 #include "mapping.h"
+#include "odb/vocabulary.h"
 #include "sta.h"
 
 using ccx::DatBlock;
@@ -27,62 +30,63 @@ const char* const kDat =
     " mass (element, mass) and mass moment of itertia(xx,yy,zz,xy,xz,yz) for set EALL and time  0.1000000E+01\n\n"
     "         1  2.500000E-01  2.083333E-02  2.083333E-02  2.083333E-02  1.562500E-02  1.562500E-02  1.562500E-02\n"
     " contact stress (slave element+face,press,tang1,tang2) for all contact elements and time 0.1000000E+01\n\n"
-    "        10          4  5.415709E+00  0.000000E+00  0.000000E+00\n\n"
+    "        10          4  5.415709E+00  0.000000E+00  0.000000E+00\n"
+    "        10          4  5.524685E+00  0.000000E+00  0.000000E+00\n\n"
+    " total contact spring energy for time  0.1000000E+01\n\n        2.000010E-05\n\n"
     " contact stress (slave node,press,tang1,tang2) for all contact elements and time 0.1000000E+01\n\n\n"
     " contact stress (slave node,press,tang1,tang2) for all contact elements and time 0.2000000E+01\n\n"
     "       126  1.333483E+02  2.252051E+00  2.250385E+00\n";
 
+// Each block read, and the first field or history output it becomes.
 TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
   InputFile in("job.dat", kDat);
   DatReader r(in);
-  struct Case { const char *what, *set; DatBlock::Kind kind; double time; int width; std::size_t rows; } cases[] = {
-      {"displacements", "LOAD", DatBlock::Kind::Node, 1.0, 3, 1},
-      {"stresses", "EX", DatBlock::Kind::IntegrationPoint, 1.0, 6, 2},
-      {"heat flux", "EALL", DatBlock::Kind::IntegrationPoint, 2.0, 3, 1},
-      {"center of gravity", "EALL", DatBlock::Kind::Total, 1.0, 3, 1},
-      {"mass", "EALL", DatBlock::Kind::Element, 1.0, 7, 1},
-      // Contact prints of slave nodes are node rows (faces are skipped); an empty one ends at the next header.
-      {"contact stress", "", DatBlock::Kind::Node, 1.0, 3, 0},
-      {"contact stress", "", DatBlock::Kind::Node, 2.0, 3, 1},
+  using K = DatBlock::Kind;
+  const struct Case {
+    const char *what, *set; K kind; double time; int width; std::size_t rows; const char* mapped;
+  } cases[] = {
+      {"displacements", "LOAD", K::Node, 1.0, 3, 1, "U1 history"},
+      {"stresses", "EX", K::IntegrationPoint, 1.0, 6, 2, "S_IP INTEGRATION_POINT"},
+      {"heat flux", "EALL", K::IntegrationPoint, 2.0, 3, 1, "HFL_IP INTEGRATION_POINT"},
+      {"center of gravity", "EALL", K::Total, 1.0, 3, 1, "CG1 history"},
+      {"mass", "EALL", K::Element, 1.0, 7, 1, "EMAS WHOLE_ELEMENT"},
+      // Rows of a slave element face: element, face, values at one point of the face.
+      {"contact stress", "", K::Face, 1.0, 3, 2, "CONTACT_STRESS_IP INTEGRATION_POINT"},
+      {"total contact spring energy", "", K::Total, 1.0, 1, 1, "TOTAL_CONTACT_SPRING_ENERGY history"},
+      // Contact prints of slave nodes are node rows; an empty one ends at the next header.
+      {"contact stress", "", K::Node, 1.0, 3, 0, "CONTACT_STRESS1 history"},
+      {"contact stress", "", K::Node, 2.0, 3, 1, "CONTACT_STRESS1 history"},
   };
-  std::vector<DatBlock> b(8);
-  for (std::size_t i = 0; i < 7; ++i) {
-    SCOPED_TRACE(cases[i].what);
+  std::vector<DatBlock> b(std::size(cases));
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.what);
     ASSERT_TRUE(r.next(b[i]));
-    EXPECT_EQ(b[i].what, cases[i].what);
-    EXPECT_EQ(b[i].kind, cases[i].kind);
-    EXPECT_EQ(b[i].set, cases[i].set);
-    EXPECT_DOUBLE_EQ(b[i].time, cases[i].time);
-    EXPECT_EQ(b[i].width, cases[i].width);
-    EXPECT_EQ(b[i].rows(), cases[i].rows);
+    const ccx::DatMapping m = ccx::mapDatBlock(b[i]);
+    const std::string mapped = m.history ? m.outputs.at(0) + " history"
+                                         : m.fields.at(0).name + " " + std::string(odb_vocab::positionName(m.position));
+    EXPECT_EQ(std::tie(b[i].what, b[i].kind, b[i].set, b[i].width, mapped),
+              std::tie(c.what, c.kind, c.set, c.width, c.mapped));
+    EXPECT_DOUBLE_EQ(b[i].time, c.time);
+    EXPECT_EQ(b[i].rows(), c.rows);
   }
-  EXPECT_FALSE(r.next(b[7]));
-  EXPECT_EQ(b[6].ids, std::vector<int>{126});
+  DatBlock end;
+  EXPECT_FALSE(r.next(end));
   // Touching values: each is read from its own 14 columns.
   EXPECT_EQ(b[0].values, (std::vector<double>{2.463875e-04, -1.723861e-04, 1.138229e-03}));
-  EXPECT_EQ(b[1].ids, (std::vector<int>{1, 1}));
   EXPECT_EQ(b[1].points, (std::vector<int>{1, 2}));
   EXPECT_DOUBLE_EQ(b[1].values[10], -13.15433);
-
-  ccx::DatMapping m = ccx::mapDatBlock(b[0]);
-  EXPECT_TRUE(m.history);
-  EXPECT_EQ(m.outputs, (std::vector<std::string>{"U1", "U2", "U3"}));
-  m = ccx::mapDatBlock(b[1]);
-  ASSERT_EQ(m.fields.size(), 1u);
-  EXPECT_EQ(m.fields[0].name, "S_IP");
-  EXPECT_EQ(m.fields[0].labels.front(), "S11");
-  EXPECT_EQ(m.position, odb_Enum::INTEGRATION_POINT);
-  m = ccx::mapDatBlock(b[4]);
-  EXPECT_EQ(m.position, odb_Enum::WHOLE_ELEMENT);
-  ASSERT_EQ(m.fields.size(), 7u);
-  EXPECT_EQ(m.fields[0].name, "EMAS");
-  EXPECT_NE(m.fields[0].description.find("Element"), std::string::npos);
+  EXPECT_EQ(b[5].ids, (std::vector<int>{10, 10}));
+  EXPECT_EQ(b[5].points, (std::vector<int>{4, 4}));  // the face
+  EXPECT_EQ(b[8].ids, std::vector<int>{126});
+  EXPECT_EQ(ccx::mapDatBlock(b[1]).fields[0].labels.front(), "S11");
+  EXPECT_EQ(ccx::mapDatBlock(b[4]).fields.size(), 7u);
+  EXPECT_NE(ccx::mapDatBlock(b[4]).fields[0].description.find("Element"), std::string::npos);
 }
 
 TEST(Dat, MalformedRowNamesFileAndLine) {
-  InputFile in("job.dat",
-               " displacements (vx,vy,vz) for set LOAD and time  0.1000000E+01\n\n"
-               "         3  2.463875E-04 -1.7238x1E-04  1.138229E-03\n");
+  InputFile in("job.dat", " displacements (vx,vy,vz) for set LOAD and time  0.1000000E+01\n\n"
+                          "         3  2.463875E-04 -1.7238x1E-04  1.138229E-03\n");
   DatBlock b;
   try {
     DatReader(in).next(b);
@@ -152,20 +156,14 @@ TEST(FrameClock, PlacesBlocksInStepsAndFrames) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ccx::FrameClock clock(c.sta);
+    auto frdKey = [&](const Block& b) { return clock.keyOfFrdBlock(b.step, b.increment, b.mode, b.value, b.type); };
     std::vector<std::string> got;
-    for (std::size_t i = 0; i < c.blocks.size(); ++i) {
-      const Block& b = c.blocks[i];
-      ccx::BlockKey key;
-      if (b.source == 'f') {
-        key = clock.frdKey(b.step, b.increment, b.mode, b.value, b.type);
-      } else {
-        std::optional<ccx::BlockKey> upcoming;
-        for (std::size_t j = i + 1; j < c.blocks.size() && !upcoming; ++j)
-          if (c.blocks[j].source == 'f')
-            upcoming = clock.frdKey(c.blocks[j].step, c.blocks[j].increment, c.blocks[j].mode, c.blocks[j].value,
-                                    c.blocks[j].type);
-        key = clock.datKey(b.value, upcoming ? &*upcoming : nullptr);
-      }
+    for (auto b = c.blocks.begin(); b != c.blocks.end(); ++b) {
+      std::optional<ccx::BlockKey> upcoming;
+      const auto next = std::find_if(b + 1, c.blocks.end(), [](const Block& x) { return x.source == 'f'; });
+      if (b->source == 'd' && next != c.blocks.end()) upcoming = frdKey(*next);
+      const ccx::BlockKey key =
+          b->source == 'f' ? frdKey(*b) : clock.keyOfPrint(b->value, upcoming ? &*upcoming : nullptr);
       const ccx::FramePlace p = clock.place(key);
       got.push_back((p.newFrame ? "+" : "") + ccx::stepName(p.step) + " " + p.description);
     }

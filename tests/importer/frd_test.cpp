@@ -91,7 +91,7 @@ TEST(Frd, ShortFormatAndContinuationLines) {
       "  100CL  101 1.00000E+00           1                     0    1           0\n -4  SDV         8    1\n";
   for (char k = '1'; k <= '8'; ++k) text += std::string(" -5  SDV") + k + "        1    1    0    0\n";
   text += " -1    7 1.00000E+00 2.00000E+00 3.00000E+00 4.00000E+00 5.00000E+00 6.00000E+00\n"
-      " -2      7.00000E+00-8.00000E+00\n -3\n 9999\n";
+      " -2      7.00000E+00 2.50000-001\n -3\n 9999\n";  // an exponent without its E
   ccx::InputFile in("short.frd", text);
   FrdReader r(in);
   ASSERT_EQ(r.next(), Item::Nodes);
@@ -100,7 +100,7 @@ TEST(Frd, ShortFormatAndContinuationLines) {
   EXPECT_EQ(r.elements().types, std::vector<int>{3});
   EXPECT_EQ(r.elements().connectivity, (std::vector<int>{7, 7, 7, 7}));
   ASSERT_EQ(r.next(), Item::Result);
-  EXPECT_EQ(r.result().values, (std::vector<float>{1, 2, 3, 4, 5, 6, 7, -8}));
+  EXPECT_EQ(r.result().values, (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 0.25f}));
 }
 
 TEST(Frd, BinaryRecords) {

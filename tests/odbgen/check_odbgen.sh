@@ -1,15 +1,26 @@
 #!/bin/sh
-# odbgen writes a small database that odbinfo reads with status 0; the same
-# seed writes the same content and another seed other numbers; bad arguments
-# end with status 1.
-#   check_odbgen.sh ODBGEN ODBINFO [H5DUMP]
+# odbgen writes small databases that odbinfo lists as expected (listing.txt)
+# and reads with status 0; the same
+# seed writes the same content (options as "--name value" or "--name=value")
+# and another seed other numbers; a failed write leaves no file; and the
+# tools' command lines: --help on standard output with status 0, usage
+# errors on standard error with status 2.
+#   check_odbgen.sh ODBGEN ODBINFO CCX2ODB [H5DUMP]
 set -eu
 odbgen=$1
 odbinfo=$2
-h5dump=${3:-}
+ccx2odb=$3
+h5dump=${4:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "check_odbgen: $*" >&2; exit 1; }
+
+here=$(cd "$(dirname "$0")" && pwd)
+
+# The listing of a small database: model, sets, steps, frames, fields, blocks and history as described in
+# generate.h. After an intended change, rewrite listing.txt with the two commands below and review the diff.
+(cd "$dir" && "$odbgen" --size 40 --steps 2 --frames 1 --fields 1 g.odb >/dev/null && "$odbinfo" g.odb >listing.txt)
+diff -u "$here/listing.txt" "$dir/listing.txt" >&2 || fail "odbinfo's listing of odbgen's database changed"
 
 "$odbgen" --size small --seed 7 "$dir/a.odb" >/dev/null
 "$odbinfo" "$dir/a.odb" >"$dir/info.txt" 2>&1 || { cat "$dir/info.txt"; fail "odbinfo failed on the generated database"; }
@@ -17,7 +28,7 @@ fail() { echo "check_odbgen: $*" >&2; exit 1; }
 if [ -n "$h5dump" ]; then
   # A smaller model keeps the text dumps short.
   "$odbgen" --size 2000 --seed 7 "$dir/a.odb" >/dev/null
-  "$odbgen" --size 2000 --seed 7 "$dir/b.odb" >/dev/null
+  "$odbgen" --size=2000 --seed=7 "$dir/b.odb" >/dev/null
   "$odbgen" --size 2000 --seed 8 "$dir/c.odb" >/dev/null
   for f in a b c; do
     (cd "$dir" && "$h5dump" "$f.odb" | tail -n +2 >"$f.txt")  # line 1 names the file
@@ -39,12 +50,46 @@ status=0
 grep -q "^odbgen: $dir/cut.odb: " "$dir/err.txt" || fail "write failure: message '$(cat "$dir/err.txt")'"
 [ ! -e "$dir/cut.odb" ] || fail "write failure: the partial database was left"
 
-for args in "--size nonsense" "--size 0" "--steps x" "--frames 0" "--bogus 1" "--seed" "--points 9" "--layout x" \
-            "--elements 0" "--fields -1" "--sets x"; do
+# tool | arguments | status | stream | its first line starts with
+cd "$dir"
+while IFS='|' read -r tool args status stream text; do
+  got=0
   # shellcheck disable=SC2086
-  "$odbgen" $args "$dir/x.odb" >/dev/null 2>"$dir/err.txt" && fail "odbgen $args: accepted"
-  grep -q "^odbgen: " "$dir/err.txt" || fail "odbgen $args: no message"
-done
-"$odbgen" >/dev/null 2>"$dir/err.txt" && fail "odbgen without an output file: accepted"
-grep -q "^usage: odbgen" "$dir/err.txt" || fail "odbgen without an output file: no usage"
+  case $tool in
+    odbgen) "$odbgen" $args >out.txt 2>err.txt || got=$? ;;
+    odbinfo) "$odbinfo" $args >out.txt 2>err.txt || got=$? ;;
+    ccx2odb) "$ccx2odb" $args >out.txt 2>err.txt || got=$? ;;
+  esac
+  [ "$got" = "$status" ] || fail "$tool $args: status $got, expected $status: $(cat err.txt)"
+  head -n 1 "$stream.txt" | grep -qF -- "$text" || fail "$tool $args: $stream '$(head -n 1 "$stream.txt")', expected '$text'"
+  [ "$stream" = err ] && [ -s out.txt ] && fail "$tool $args: output on stdout too"
+done <<'TABLE'
+odbgen|--help|0|out|Writes a synthetic result database
+odbgen|-h|0|out|Writes a synthetic result database
+odbinfo|--help|0|out|Lists what a result database holds
+ccx2odb|--help|0|out|Imports a CalculiX job
+odbgen||2|err|odbgen: OUT.odb is required
+odbgen|--size nonsense x.odb|2|err|odbgen: --size: not a size: nonsense
+odbgen|--size 0 x.odb|2|err|odbgen: --size: not a size: 0
+odbgen|--size 10 --elements 2 x.odb|2|err|odbgen: --size excludes --elements
+odbgen|--steps x x.odb|2|err|odbgen: 
+odbgen|--frames 0 x.odb|2|err|odbgen: frames out of range 1..1000
+odbgen|--points 9 x.odb|2|err|odbgen: points out of range 1..8
+odbgen|--fields -1 x.odb|2|err|odbgen: fields out of range 0..100000
+odbgen|--elements 0 x.odb|2|err|odbgen: --elements: 
+odbgen|--layout x x.odb|2|err|odbgen: --layout: 
+odbgen|--sets=x x.odb|2|err|odbgen: --sets: 
+odbgen|--bogus x.odb|2|err|odbgen: the following argument was not expected: --bogus
+odbgen|--seed|2|err|odbgen: 
+odbgen|a.odb b.odb|2|err|odbgen: the following argument was not expected: b.odb
+odbinfo||2|err|odbinfo: DATABASE is required
+odbinfo|a.odb a.odb|2|err|odbinfo: the following argument was not expected: a.odb
+odbinfo|--bogus a.odb|2|err|odbinfo: the following argument was not expected: --bogus
+odbinfo|missing.odb|1|err|odbinfo: missing.odb: 
+ccx2odb||2|err|ccx2odb: JOB is required
+ccx2odb|--bogus job|2|err|ccx2odb: the following argument was not expected: --bogus
+ccx2odb|--output=out.odb missing|1|err|ccx2odb: missing.inp: cannot open
+ccx2odb|-o out.odb --quiet missing.inp|1|err|ccx2odb: missing.inp: cannot open
+TABLE
+[ ! -e x.odb ] || fail "a refused command line wrote x.odb"
 echo "check_odbgen: ok"

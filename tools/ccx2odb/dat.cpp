@@ -1,22 +1,40 @@
 // The .dat reader. Headers are matched by their words, rows by columns:
-// ids are I10 (and I4 for the integration point), values E14.6, and total
-// rows have six blanks before their values.
+// ids are I10 (then I4 for the integration point, or I11 for the face of
+// a contact print), values E14.6, and total rows have six blanks before
+// their values.
 #include "dat.h"
 
 #include <algorithm>
 
 namespace ccx {
 
-// "stresses (elem, integ.pnt.,sxx,...) for set EX and time  0.1000000E+01"
+// "stresses (elem, integ.pnt.,sxx,...) for set EX and time  0.1000000E+01",
+// "contact stress (slave node,...) for all contact elements and time ...",
+// "total contact spring energy for time ..." (a total of the whole model).
 bool DatReader::header(std::string_view line, DatBlock& b) {
-  const std::size_t timeAt = line.rfind(" and time");
-  std::size_t setAt = line.rfind("for set");
-  const bool contact = setAt == line.npos;  // "... for all contact elements and time t"
-  if (contact) setAt = line.rfind("for all contact elements");
-  if (timeAt == line.npos || setAt == line.npos || setAt > timeAt) return false;
-  if (!parseReal(line.substr(timeAt + 9), b.time)) in_.fail("bad time in the header of a printed block");
-  b.set = contact ? std::string() : upper(trim(line.substr(setAt + 7, timeAt - setAt - 7)));
-  const std::string_view head = trim(line.substr(0, setAt));
+  const std::size_t timeAt = line.rfind("time");
+  if (timeAt == line.npos) return false;
+  std::string_view rest = trim(line.substr(0, timeAt));
+  std::size_t forAt = line.npos;
+  bool contact = false;
+  b.set.clear();
+  if (rest.ends_with(" and")) {
+    rest.remove_suffix(4);
+    const std::size_t setAt = rest.rfind("for set");
+    const std::size_t contactAt = rest.rfind("for all contact elements");
+    if (setAt != rest.npos) {
+      forAt = setAt;
+      b.set = upper(trim(rest.substr(setAt + 7)));
+    } else if (contactAt != rest.npos && contactAt + 24 == rest.size()) {
+      forAt = contactAt;
+      contact = true;
+    }
+  } else if (rest.ends_with(" for")) {
+    forAt = rest.size() - 3;
+  }
+  if (forAt == line.npos) return false;
+  if (!parseReal(line.substr(timeAt + 4), b.time)) in_.fail("bad time in the header of a printed block");
+  const std::string_view head = trim(rest.substr(0, forAt));
   const std::size_t paren = head.find('(');
   b.what = std::string(trim(head.substr(0, paren)));
   b.columns.clear();
@@ -28,10 +46,10 @@ bool DatReader::header(std::string_view line, DatBlock& b) {
   }
   const bool total = b.what.rfind("total", 0) == 0 || b.what.rfind("center of gravity", 0) == 0;
   if (contact) {
-    // Rows of slave nodes are node rows; those of slave element faces
-    // (element, face) have no place in the database and are skipped.
-    if (b.columns.empty() || b.columns[0] != "slave node") return false;
-    b.kind = DatBlock::Kind::Node;
+    // Rows of slave nodes are node rows; those of slave element faces hold
+    // the element, the face and the values at one point of that face.
+    if (b.columns.empty() || (b.columns[0] != "slave node" && b.columns[0] != "slave element+face")) return false;
+    b.kind = b.columns[0] == "slave node" ? DatBlock::Kind::Node : DatBlock::Kind::Face;
     b.columns.erase(b.columns.begin());
   } else if (total) {
     b.kind = DatBlock::Kind::Total;
@@ -55,7 +73,8 @@ bool DatReader::header(std::string_view line, DatBlock& b) {
 }
 
 void DatReader::rows(DatBlock& b) {
-  const std::size_t first = b.kind == DatBlock::Kind::Total ? 6 : b.kind == DatBlock::Kind::IntegrationPoint ? 14 : 10;
+  using K = DatBlock::Kind;
+  const std::size_t first = b.kind == K::Total ? 6 : b.kind == K::IntegrationPoint ? 14 : b.kind == K::Face ? 21 : 10;
   std::string_view line;
   bool started = false;
   while (in_.nextLine(line)) {
@@ -74,8 +93,9 @@ void DatReader::rows(DatBlock& b) {
       for (int k = 0; k < b.width; ++k) b.columns.push_back(b.what);
     }
     started = true;
-    if (b.kind != DatBlock::Kind::Total) b.ids.push_back(intField(in_, line, 0, 10, "number"));
-    if (b.kind == DatBlock::Kind::IntegrationPoint) b.points.push_back(intField(in_, line, 10, 4, "integration point"));
+    if (b.kind != K::Total) b.ids.push_back(intField(in_, line, 0, 10, "number"));
+    if (b.kind == K::IntegrationPoint) b.points.push_back(intField(in_, line, 10, 4, "integration point"));
+    if (b.kind == K::Face) b.points.push_back(intField(in_, line, 10, 11, "face"));
     for (int k = 0; k < b.width; ++k) {
       const std::size_t at = first + 14 * static_cast<std::size_t>(k);
       if (trim(column(line, at, 14)).empty())

@@ -10,15 +10,16 @@
 namespace ccx {
 
 struct DatBlock {
-  enum class Kind { Node, IntegrationPoint, Element, Total };
+  // Face: contact prints per slave element face, a row per point of the face.
+  enum class Kind { Node, IntegrationPoint, Element, Total, Face };
   long line = 0;  // line of the header
   Kind kind = Kind::Node;
   std::string what;                  // e.g. "displacements", "total force"
   std::vector<std::string> columns;  // value columns only, e.g. "vx", "sxx", "mass"
-  std::string set;                   // upper-cased as printed
+  std::string set;                   // upper-cased as printed; empty for contact prints and model totals
   double time = 0.0;                 // total time
   std::vector<int> ids;              // node or element per row (empty for totals)
-  std::vector<int> points;           // integration point per row (IntegrationPoint only)
+  std::vector<int> points;           // integration point (IntegrationPoint) or face (Face) per row
   std::vector<double> values;        // rows x width
   int width = 0;
   std::size_t rows() const { return width ? values.size() / static_cast<std::size_t>(width) : 0; }
@@ -27,10 +28,9 @@ struct DatBlock {
 class DatReader {
  public:
   explicit DatReader(InputFile& input) : in_(input) {}
-  // Reads the next "... for set S and time t" block (and the contact prints
-  // of slave nodes "... for all contact elements and time t"); false at
-  // the end. Other prints (eigenvalue tables, prints per element face) are
-  // skipped.
+  // Reads the next "... for set S and time t" block, contact print "... for
+  // all contact elements and time t" or model total "... for time t"; false
+  // at the end. Other prints (eigenvalue tables) are skipped.
   bool next(DatBlock& block);
 
  private:

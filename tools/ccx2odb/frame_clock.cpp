@@ -2,7 +2,7 @@
 #include "frame_clock.h"
 
 #include <algorithm>
-#include <sstream>
+#include <charconv>
 
 #include "input.h"
 
@@ -12,13 +12,15 @@ std::string stepName(int step) { return "Step-" + std::to_string(step); }
 
 static bool modal(int analysisType) { return analysisType == 2 || analysisType == 4; }
 
-static std::string number(double v) {
-  std::ostringstream s;
-  s << v;
-  return s.str();
+// A frame value in six significant digits, "%g" style ("1.5e-06", "41.7"),
+// the same in every locale.
+static std::string sixDigits(double v) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6).ptr;
+  return std::string(text, end);
 }
 
-BlockKey FrameClock::frdKey(int step, int increment, int mode, double value, int analysisType) const {
+BlockKey FrameClock::keyOfFrdBlock(int step, int increment, int mode, double value, int analysisType) const {
   BlockKey key{step, modal(analysisType) && mode > 0 ? mode : increment, value, analysisType};
   if (step > 0) return key;
   key.step = std::max(step_, 1);
@@ -29,7 +31,7 @@ BlockKey FrameClock::frdKey(int step, int increment, int mode, double value, int
   return key;
 }
 
-BlockKey FrameClock::datKey(double time, const BlockKey* upcoming) {
+BlockKey FrameClock::keyOfPrint(double time, const BlockKey* upcoming) {
   const int i = findIncrement(sta_, time, staCursor_);
   if (i >= 0) {
     staCursor_ = static_cast<std::size_t>(i);
@@ -81,10 +83,10 @@ FramePlace FrameClock::place(const BlockKey& key) {
   if (modal(f.analysisType)) {
     p.frameValue = f.value;
     const char* what = f.analysisType == 2 ? ": Frequency = " : ": Buckling factor = ";
-    p.description = "Mode " + std::to_string(f.increment) + what + number(f.value);
+    p.description = "Mode " + std::to_string(f.increment) + what + sixDigits(f.value);
   } else {
     p.frameValue = f.value - stepStart_;
-    p.description = "Increment " + std::to_string(f.increment) + ": Step Time = " + number(p.frameValue);
+    p.description = "Increment " + std::to_string(f.increment) + ": Step Time = " + sixDigits(p.frameValue);
   }
   return p;
 }

@@ -38,11 +38,11 @@ class FrameClock {
 
   // The key of a .frd block: modal steps count their modes; a file without
   // step lines makes a new total time the next increment of the current step.
-  BlockKey frdKey(int step, int increment, int mode, double value, int analysisType) const;
+  BlockKey keyOfFrdBlock(int step, int increment, int mode, double value, int analysisType) const;
   // The key of a .dat block printed at total time: the .sta row of that
   // time, else the pending .frd block (upcoming, may be null) or the open
   // frame of the same time, else the next increment of the current step.
-  BlockKey datKey(double time, const BlockKey* upcoming);
+  BlockKey keyOfPrint(double time, const BlockKey* upcoming);
 
   // Places a block that fills a frame, opening steps and frames as needed.
   FramePlace place(const BlockKey& key);

@@ -49,7 +49,7 @@ class Importer {
   bool nextFrd();
   bool nextDat();
   void finishFrd();
-  BlockKey frdKey() const;
+  BlockKey pendingFrdKey() const;
   void enter(const FramePlace& p);
   void openSteps(int step);
   void writeFrdBlock(const FrdResult& r);
@@ -70,7 +70,7 @@ class Importer {
   std::unique_ptr<FrdReader> frd_;
   std::unique_ptr<DatReader> dat_;
   DatBlock datBlock_;
-  BlockKey datKey_;
+  BlockKey pendingDatKey_;
   bool frdPending_ = false, datPending_ = false;
   bool frdBlocks_ = false;          // the .frd had a mesh or result block
   int stepsWritten_ = 0;
@@ -145,14 +145,14 @@ bool Importer::nextDat() {
     dat_.reset();
     return false;
   }
-  const BlockKey upcoming = frdPending_ ? frdKey() : BlockKey{};
-  datKey_ = clock_.datKey(datBlock_.time, frdPending_ ? &upcoming : nullptr);
+  const BlockKey upcoming = frdPending_ ? pendingFrdKey() : BlockKey{};
+  pendingDatKey_ = clock_.keyOfPrint(datBlock_.time, frdPending_ ? &upcoming : nullptr);
   return true;
 }
 
-BlockKey Importer::frdKey() const {
+BlockKey Importer::pendingFrdKey() const {
   const FrdResult& r = frd_->result();
-  return clock_.frdKey(r.step, r.increment, r.mode, r.value, r.analysisType);
+  return clock_.keyOfFrdBlock(r.step, r.increment, r.mode, r.value, r.analysisType);
 }
 
 void Importer::progress() {
@@ -249,7 +249,7 @@ void Importer::writeElementNodal(const FrdResult& r, const FieldDef& f) {
 }
 
 void Importer::writeFrdBlock(const FrdResult& r) {
-  enter(clock_.place(frdKey()));
+  enter(clock_.place(pendingFrdKey()));
   std::set<int> stray;  // nodes new to the mesh; those the deck lacks too are looked for once
   for (int n : r.nodes)
     if (!mesh_.hasNode(n) && !strayNodes_.count(n)) stray.insert(n);
@@ -265,35 +265,55 @@ void Importer::writeFrdBlock(const FrdResult& r) {
   }
 }
 
-// One block per number of integration points: a print may mix element
-// types (8-point and 27-point bricks), and a block holds one count.
+// One block per number of values per element: a print may mix element
+// types (8-point and 27-point bricks), and a block holds one count. A
+// contact print per face gives each element face its points 1, 2, ... in
+// the order printed, and a block per face and count, the face as the
+// section point.
 void Importer::writeDatField(const DatBlock& b, const DatMapping& m, const FieldDef& f) {
   const std::size_t rows = b.rows(), width = static_cast<std::size_t>(b.width);
-  std::map<int, std::vector<std::size_t>> byCount;  // points per element -> rows
-  std::vector<int> order;                           // counts in order of first appearance
-  for (std::size_t i = 0, end = 0; i < rows; i = end) {
-    end = i + 1;
-    if (m.position == odb_Enum::INTEGRATION_POINT)
-      while (end < rows && b.ids[end] == b.ids[i] && b.points[end] > b.points[end - 1]) ++end;
-    const int count = static_cast<int>(end - i);
-    auto& list = byCount[count];
-    if (list.empty()) order.push_back(count);
-    for (std::size_t k = i; k < end; ++k) list.push_back(k);
+  const bool atPoints = b.kind == DatBlock::Kind::IntegrationPoint, atFaces = b.kind == DatBlock::Kind::Face;
+  std::vector<std::size_t> run(rows);  // the element (and face) run of each row
+  std::vector<std::size_t> runSize;
+  std::map<std::pair<int, int>, std::size_t> faceRun;
+  for (std::size_t i = 0; i < rows; ++i) {
+    std::size_t r = runSize.size();
+    if (atFaces)
+      r = faceRun.emplace(std::pair(b.ids[i], b.points[i]), r).first->second;
+    else if (atPoints && i > 0 && b.ids[i] == b.ids[i - 1] && b.points[i] > b.points[i - 1])
+      r = run[i - 1];
+    if (r == runSize.size()) runSize.push_back(0);
+    ++runSize[r];
+    run[i] = r;
   }
-  for (int count : order) {
-    odbw::BlockInfo block;
-    block.position = m.position;
-    block.instance = kInstance;
-    std::vector<double> data;
-    data.reserve(byCount[count].size() * f.columns.size());
-    for (std::size_t i : byCount[count]) {
-      block.elementLabels.push_back(b.ids[i]);
-      if (m.position == odb_Enum::INTEGRATION_POINT) block.integrationPoints.push_back(b.points[i]);
-      for (int c : f.columns) data.push_back(b.values[i * width + static_cast<std::size_t>(c)]);
+  std::vector<std::size_t> order(rows);
+  for (std::size_t i = 0; i < rows; ++i) order[i] = i;
+  if (atFaces)
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return run[x] < run[y]; });
+  using Key = std::pair<int, std::size_t>;  // face (0 for other prints), values per element
+  std::map<Key, odbw::BlockInfo> blocks;
+  std::map<Key, std::vector<double>> data;
+  std::vector<Key> keys;  // in order of first appearance
+  for (std::size_t k = 0; k < rows;) {
+    const std::size_t count = runSize[run[order[k]]];
+    const Key key{atFaces ? b.points[order[k]] : 0, count};
+    odbw::BlockInfo& block = blocks[key];
+    if (block.elementLabels.empty()) {
+      keys.push_back(key);
+      block.position = m.position;
+      block.instance = kInstance;
+      if (atFaces) block.sectionPoint = key.first;
     }
-    w_.addBlock(stepName(stepsWritten_), frameIndex_, f.name, block, std::span<const double>(data),
-                static_cast<int>(f.columns.size()));
+    for (std::size_t j = 0; j < count; ++j, ++k) {
+      const std::size_t i = order[k];
+      block.elementLabels.push_back(b.ids[i]);
+      if (atPoints || atFaces) block.integrationPoints.push_back(atFaces ? static_cast<int>(j + 1) : b.points[i]);
+      for (int c : f.columns) data[key].push_back(b.values[i * width + static_cast<std::size_t>(c)]);
+    }
   }
+  for (const Key& key : keys)
+    w_.addBlock(stepName(stepsWritten_), frameIndex_, f.name, blocks[key], std::span<const double>(data[key]),
+                static_cast<int>(f.columns.size()));
 }
 
 void Importer::writeDatBlock(const DatBlock& b, const BlockKey& key) {
@@ -325,13 +345,14 @@ void Importer::mergeResults() {
     bool takeFrd = frdPending_;
     if (frdPending_ && datPending_) {
       const FrdResult& r = frd_->result();
-      takeFrd = r.step == 0 || std::pair(r.step, r.increment) <= std::pair(datKey_.step, datKey_.increment);
+      const BlockKey& d = pendingDatKey_;
+      takeFrd = r.step == 0 || std::pair(r.step, r.increment) <= std::pair(d.step, d.increment);
     }
     if (takeFrd) {
       writeFrdBlock(frd_->result());
       frdPending_ = nextFrd();
     } else {
-      writeDatBlock(datBlock_, datKey_);
+      writeDatBlock(datBlock_, pendingDatKey_);
       datPending_ = nextDat();
     }
   }

@@ -63,7 +63,8 @@ class DeckReader {
   std::string material_;
 };
 
-long number(InputFile& in, std::string_view field, const char* what) {
+// An item of a data line that must be an integer (a label, a GENERATE bound).
+long integerItem(InputFile& in, std::string_view field, const char* what) {
   return intField(in, field, 0, std::string_view::npos, what);
 }
 
@@ -166,7 +167,7 @@ void DeckReader::keyword(InputFile& in, const std::string& text, const std::stri
 }
 
 void DeckReader::nodeLine(InputFile& in, const std::vector<std::string_view>& f) {
-  const long label = number(in, f[0], "node number");
+  const long label = integerItem(in, f[0], "node number");
   m_.nodeLabels.push_back(static_cast<int>(label));
   for (std::size_t i = 1; i <= 3; ++i) {
     double x = 0;
@@ -182,12 +183,12 @@ void DeckReader::nodeLine(InputFile& in, const std::vector<std::string_view>& f)
 void DeckReader::elementLine(InputFile& in, std::string_view line, const std::vector<std::string_view>& f) {
   std::size_t i = 0;
   if (open_ < 0) {
-    open_ = static_cast<int>(number(in, f[0], "element number"));
+    open_ = static_cast<int>(integerItem(in, f[0], "element number"));
     openFrom_ = m_.connectivity.size();
     i = 1;
   }
   for (; i < f.size(); ++i)
-    if (!f[i].empty()) m_.connectivity.push_back(static_cast<int>(number(in, f[i], "node number")));
+    if (!f[i].empty()) m_.connectivity.push_back(static_cast<int>(integerItem(in, f[i], "node number")));
   const std::size_t have = m_.connectivity.size() - openFrom_;
   openComma_ = elementNodes_ == 0 && line.back() == ',';
   if (openComma_ || have < static_cast<std::size_t>(elementNodes_)) return;
@@ -208,9 +209,9 @@ void DeckReader::finishElement(InputFile& in) {
 void DeckReader::setLine(InputFile& in, const std::vector<std::string_view>& f, bool nodes) {
   InpSet& target = setNamed(nodes, setName_);
   if (generate_) {
-    const long first = number(in, f[0], "first number");
-    const long last = f.size() > 1 ? number(in, f[1], "last number") : first;
-    const long step = f.size() > 2 && !f[2].empty() ? number(in, f[2], "increment") : 1;
+    const long first = integerItem(in, f[0], "first number");
+    const long last = f.size() > 1 ? integerItem(in, f[1], "last number") : first;
+    const long step = f.size() > 2 && !f[2].empty() ? integerItem(in, f[2], "increment") : 1;
     if (step <= 0 || last < first) in.fail("bad GENERATE range");
     if ((last - first) / step >= 100000000L) in.fail("GENERATE range of more than 100000000 numbers");
     for (long v = first; v <= last; v += step) target.labels.push_back(static_cast<int>(v));

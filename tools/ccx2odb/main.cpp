@@ -1,43 +1,27 @@
-// ccx2odb [--partial] [-o FILE] JOB: imports a CalculiX job (JOB.inp, JOB.frd, JOB.dat,
+// ccx2odb [--partial] [--quiet] [-o FILE] JOB: imports a CalculiX job (JOB.inp, JOB.frd, JOB.dat,
 // JOB.sta) into a result database, JOB.odb unless -o names another file.
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 
 #include "import.h"
 #include "input.h"
-
-static int usage() {
-  std::fputs(
-      "usage: ccx2odb [--partial] [-o FILE] JOB\n"
-      "  reads JOB.inp and, when present, JOB.frd, JOB.dat and JOB.sta;\n"
-      "  writes JOB.odb (or FILE)\n"
-      "  --partial  drop a .frd block cut off by the end of the file instead of failing\n",
-      stderr);
-  return 1;
-}
+#include "tool_cli.h"
 
 int main(int argc, char** argv) {
+  CLI::App app("Imports a CalculiX job into a result database: reads JOB.inp and, when present, JOB.frd, JOB.dat "
+               "and JOB.sta; writes JOB.odb.",
+               "ccx2odb");
   ccx::ImportOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-o" && i + 1 < argc)
-      options.output = argv[++i];
-    else if (arg == "--partial")
-      options.partial = true;
-    else if (arg == "-h" || arg == "--help")
-      return usage(), 0;
-    else if (!arg.empty() && arg[0] == '-')
-      return usage();
-    else if (options.job.empty())
-      options.job = arg;
-    else
-      return usage();
-  }
-  if (options.job.empty()) return usage();
+  bool quiet = false;
+  app.add_option("-o,--output", options.output, "the database to write instead of JOB.odb");
+  app.add_flag("--partial", options.partial, "drop a .frd block cut off by the end of the file instead of failing");
+  app.add_flag("--quiet", quiet, "no progress lines for large inputs");
+  app.add_option("JOB", options.job, "the job name (JOB.inp also works)")->required();
+  if (const auto status = tool_cli::parse(app, "ccx2odb", argc, argv)) return *status;
+  options.progress = !quiet;
   if (options.job.size() > 4 && options.job.compare(options.job.size() - 4, 4, ".inp") == 0)
     options.job.resize(options.job.size() - 4);
   // Past a file size limit a write fails with EFBIG instead of killing the
@@ -47,11 +31,7 @@ int main(int argc, char** argv) {
     ccx::importJob(options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ccx2odb: %s\n", e.what());
-    // After a failed write HDF5 may still hold the file it could not close,
-    // and closing it again at its exit handler crashes: leave without them
-    // (the partial output is already removed).
-    std::fflush(stderr);
-    std::_Exit(1);
+    return 1;
   }
   return 0;
 }

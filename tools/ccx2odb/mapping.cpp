@@ -221,7 +221,7 @@ DatMapping mapDatBlock(const DatBlock& b) {
     m.outputDescription = k ? k->description : b.what;
     return m;
   }
-  if (b.kind == DatBlock::Kind::IntegrationPoint) {
+  if (b.kind == DatBlock::Kind::IntegrationPoint || b.kind == DatBlock::Kind::Face) {
     const KnownDat* k = find(std::begin(kIntegrationPoint), std::end(kIntegrationPoint), b.what);
     const std::string name = fieldName(upper(b.what)) + "_IP";
     m.position = E::INTEGRATION_POINT;

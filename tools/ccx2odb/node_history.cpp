@@ -1,5 +1,6 @@
 // Node prints become one region per node ("Node PART-1-1.7"), set totals one
-// region per set ("Set FIX"); each column is an output of (time, value) rows.
+// region per set ("Set FIX") and totals of no set (the contact spring energy)
+// the region "Whole model"; each column is an output of (time, value) rows.
 #include "node_history.h"
 
 #include "import.h"
@@ -23,8 +24,9 @@ void StepHistory::add(const DatBlock& b, const DatMapping& m, double stepTime) {
   const std::size_t rows = b.rows();
   for (std::size_t i = 0; i < rows; ++i) {
     const bool atNode = b.kind == DatBlock::Kind::Node;
-    Region& r =
-        atNode ? region(std::string("Node ") + kInstance + "." + std::to_string(b.ids[i])) : region("Set " + b.set);
+    Region& r = atNode       ? region(std::string("Node ") + kInstance + "." + std::to_string(b.ids[i]))
+                : b.set.empty() ? region("Whole model")
+                                : region("Set " + b.set);
     if (atNode)
       r.node = b.ids[i];
     else

@@ -11,9 +11,11 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "odb/odb_writer.h"
+#include "odb/vocabulary.h"
 
 namespace odbgen {
 
@@ -237,7 +239,8 @@ static void writeElementFields(odbw::Writer& w, const Model& m, int step, int fr
   odbw::FieldInfo sInfo;
   sInfo.description = "Stress components";
   sInfo.type = odb_Enum::TENSOR_3D_FULL;
-  sInfo.componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"};
+  for (std::string_view suffix : odb_vocab::kTensorSuffixes)
+    sInfo.componentLabels.push_back(kStressField + std::string(suffix));
   sInfo.validInvariants = {odb_Enum::MAX_PRINCIPAL, odb_Enum::MID_PRINCIPAL, odb_Enum::MIN_PRINCIPAL, odb_Enum::MISES,
                          odb_Enum::TRESCA, odb_Enum::PRESS, odb_Enum::INV3};
   odbw::FieldInfo eInfo;

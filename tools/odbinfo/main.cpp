@@ -9,26 +9,10 @@
 #include <string>
 
 #include "odb/odb.h"
+#include "odb/vocabulary.h"
+#include "tool_cli.h"
 
 namespace {
-
-const char* typeName(int type) {
-  switch (type) {
-    case odb_Enum::SCALAR: return "SCALAR";
-    case odb_Enum::VECTOR: return "VECTOR";
-    case odb_Enum::TENSOR_3D_FULL: return "TENSOR_3D_FULL";
-    case odb_Enum::TENSOR_3D_PLANAR: return "TENSOR_3D_PLANAR";
-    case odb_Enum::TENSOR_3D_SURFACE: return "TENSOR_3D_SURFACE";
-    case odb_Enum::TENSOR_2D_PLANAR: return "TENSOR_2D_PLANAR";
-    case odb_Enum::TENSOR_2D_SURFACE: return "TENSOR_2D_SURFACE";
-    default: return "OTHER";
-  }
-}
-
-const char* positionName(odb_Enum::odb_ResultPositionEnum p) {
-  static const char* const names[] = {"NODAL", "INTEGRATION_POINT", "CENTROID", "WHOLE_ELEMENT", "ELEMENT_NODAL"};
-  return names[p];
-}
 
 void printDoubles(std::ostream& os, const odb_SequenceDouble& s) {
   os << "(";
@@ -67,7 +51,7 @@ void printModel(std::ostream& os, const odb_Odb& odb) {
 }
 
 void printField(std::ostream& os, const odb_String& name, const odb_FieldOutput& f) {
-  os << "    field " << name << " " << typeName(f.type()) << " \"" << f.description() << "\""
+  os << "    field " << name << " " << odb_vocab::typeName(f.type()) << " \"" << f.description() << "\""
      << (f.isComplex() ? " complex" : "") << "\n      components:";
   for (const odb_String& l : f.componentLabels()) os << " " << l;
   os << "\n      invariants:";
@@ -76,7 +60,7 @@ void printField(std::ostream& os, const odb_String& name, const odb_FieldOutput&
   const odb_SequenceFieldBulkData& blocks = f.bulkDataBlocks();
   for (int j = 0; j < blocks.size(); ++j) {
     const odb_FieldBulkData& b = blocks[j];
-    os << "      block " << j << ": instance " << b.instanceName() << ", " << positionName(b.position())
+    os << "      block " << j << ": instance " << b.instanceName() << ", " << odb_vocab::positionName(b.position())
        << ", float" << (b.precision() ? 64 : 32) << ", " << b.length() << " x " << b.width() << ", "
        << b.numberOfElements() << " elements, section point " << b.sectionPoint() << "\n";
   }
@@ -123,13 +107,13 @@ int run(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: odbinfo DATABASE\n";
-    return 1;
-  }
+  CLI::App app("Lists what a result database holds, as the reader sees it.", "odbinfo");
+  std::string path;
+  app.add_option("DATABASE", path, "the database to list")->required();
+  if (const auto status = tool_cli::parse(app, "odbinfo", argc, argv)) return *status;
   int status = 1;
   try {
-    status = run(argv[1]);
+    status = run(path);
   } catch (const nex_Exception& e) {
     std::cout.flush();
     std::cerr << "odbinfo: " << e.message() << "\n";

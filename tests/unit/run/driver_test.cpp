@@ -3,7 +3,6 @@
 #include <string>
 
 #include "run/run.h"
-#include "test_support.h"
 
 namespace {
 
@@ -23,17 +22,6 @@ TEST(RightTrim, CompletesOnlyNamesWithoutTheSuffix) {
     rightTrim(name, ".odb");
     EXPECT_EQ(name.str(), row.want);
   }
-}
-
-// stat succeeds for any kind of file, a folder included.
-TEST(FileExists, AnyKindOfFileCounts) {
-  testsupport::TempDir dir;
-  testsupport::writeFile(dir.file("empty.txt"), "");
-  EXPECT_TRUE(fileExists(dir.file("empty.txt")));
-  EXPECT_TRUE(fileExists(dir.path()));
-  EXPECT_FALSE(fileExists(dir.file("missing.txt")));
-  EXPECT_FALSE(fileExists(dir.file("empty.txt/below")));
-  EXPECT_FALSE(fileExists(""));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // A small database with one of everything, written by odbw::Writer, shared by
-// the reader's tests. Its contents are listed in sample_db.cpp.
+// the library's tests. Its contents are listed in sample_db.cpp.
 #pragma once
 
 #include <functional>
@@ -26,6 +26,11 @@ std::vector<std::string> keys(const auto& repo) {
 
 // The message of the odb_Exception that body throws, or "(no exception)".
 std::string messageOf(const std::function<void()>& body);
+
+// Runs tests/support/inspect_h5.py on a file and returns its listing.
+std::string inspectH5(const std::string& file, const std::string& cwd);
+// Returns the first listing line that contains `needle`, without its indent, or "".
+std::string lineWith(const std::string& listing, const std::string& needle);
 
 // Closes every database the library holds, so no test leaks into the next.
 struct Finalize {

@@ -16,7 +16,12 @@
 //   "Step 2": no attributes, no frames
 #include "sample_db.h"
 
+#include <gtest/gtest.h>
+
+#include <sstream>
 #include <vector>
+
+#include "test_support.h"
 
 namespace sample {
 
@@ -108,6 +113,19 @@ std::string messageOf(const std::function<void()>& body) {
     return e.message();
   }
   return "(no exception)";
+}
+
+std::string inspectH5(const std::string& file, const std::string& cwd) {
+  const testsupport::RunResult r = testsupport::run({HARVEST_SYSTEM_PYTHON, INSPECT_H5_SCRIPT, file}, cwd);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.out;
+}
+
+std::string lineWith(const std::string& listing, const std::string& needle) {
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);)
+    if (line.find(needle) != std::string::npos) return line.substr(line.find_first_not_of(' '));
+  return "";
 }
 
 }  // namespace sample
