@@ -86,6 +86,8 @@ odbinfo||2|err|odbinfo: DATABASE is required
 odbinfo|a.odb a.odb|2|err|odbinfo: the following argument was not expected: a.odb
 odbinfo|--bogus a.odb|2|err|odbinfo: the following argument was not expected: --bogus
 odbinfo|missing.odb|1|err|odbinfo: missing.odb: 
+odbinfo|--check g.odb|0|out|g.odb: every object reads
+odbinfo|--check=1 missing.odb|1|err|odbinfo: missing.odb: 
 ccx2odb||2|err|ccx2odb: JOB is required
 ccx2odb|--bogus job|2|err|ccx2odb: the following argument was not expected: --bogus
 ccx2odb|--output=out.odb missing|1|err|ccx2odb: missing.inp: cannot open
