@@ -3,6 +3,7 @@
 // and touched before the clock starts. Nothing else: what no reader can beat.
 //   read_floor DB.odb   prints "<seconds> s <arrays> arrays <bytes> bytes"
 #include <hdf5.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -31,6 +32,8 @@ herr_t collect(hid_t root, const char* name, const H5O_info_t* info, void* out) 
 }  // namespace
 
 int main(int argc, char** argv) {
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the same allocator settings as harvestodb (src/run/main.cpp)
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
   if (argc != 2) {
     std::fputs("usage: read_floor DB.odb\n", stderr);
     return 1;
