@@ -104,7 +104,6 @@ const Case kCases[] = {
     kept("only -config, without value", {"-odb", "db.odb", "-config"}, kUsage, kNoConfig, 1),
     ok("-elset without value", good({"-elset"})),
     kept("missing element set", good({"-elset", "NOSUCH"}), "", noElset("NOSUCH"), 0),
-    kept("-extra taken as -elset", good({"-extra", "NOSUCH"}), "", noElset("NOSUCH"), 0),
     kept("-extra consumes the next argument", {"-extra", "-help", "-odb", "db.odb", "-config", "cfg.txt"}, "",
          noElset("-help"), 0),
     ok("existing element set", good({"-elset", "AE"})),

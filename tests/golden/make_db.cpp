@@ -17,12 +17,8 @@ RecipeRegistrar::RecipeRegistrar(const char* name, Recipe recipe) { registry()[n
 }  // namespace golden
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "--list") {
-    for (const auto& [name, recipe] : golden::registry()) std::printf("%s\n", name.c_str());
-    return 0;
-  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: golden_make_db RECIPE PATH | --list\n");
+    std::fprintf(stderr, "usage: golden_make_db RECIPE PATH\n");
     return 2;
   }
   const auto it = golden::registry().find(argv[1]);

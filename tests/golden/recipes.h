@@ -1,11 +1,6 @@
 // Recipes for the databases of the golden tests: each case folder under
 // cases/ names a recipe (file "recipe", one word), and golden_make_db runs it.
-//
-//   GOLDEN_RECIPE(two_steps) {   // writes the database at `path`
-//     odbw::Writer w(path);
-//     ...
-//     w.close();
-//   }
+// GOLDEN_RECIPE(name) { ... } writes the database at `path` (recipes_*.cpp).
 #pragma once
 
 #include <cstddef>

@@ -20,47 +20,26 @@ const char* const kInstance = "PART-1-1";
 // Four nodes and two triangles: element 1 on nodes 1 2 3, element 2 on 2 3 4.
 void addMesh(Writer& w, const std::string& instance) {
   w.addInstance(instance, "PART-1");
-  const std::vector<int> nodes = {1, 2, 3, 4};
-  const std::vector<double> xyz = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
-  w.setInstanceNodes(instance, nodes, xyz);
-  const std::vector<int> elements = {1, 2}, connectivity = {1, 2, 3, 2, 3, 4};
-  const std::vector<std::int64_t> offsets = {0, 3, 6};
-  w.setInstanceElements(instance, elements, offsets, connectivity);
+  w.setInstanceNodes(instance, std::vector<int>{1, 2, 3, 4}, std::vector<double>{0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0});
+  w.setInstanceElements(instance, std::vector<int>{1, 2}, std::vector<std::int64_t>{0, 3, 6},
+                        std::vector<int>{1, 2, 3, 2, 3, 4});
 }
 
 FieldInfo fieldInfo(odb_Enum::odb_DataTypeEnum type, const std::string& description, std::vector<std::string> labels,
                     std::vector<odb_Enum::odb_InvariantEnum> invariants = {}) {
-  FieldInfo info;
-  info.type = type;
-  info.description = description;
-  info.componentLabels = std::move(labels);
-  info.validInvariants = std::move(invariants);
-  return info;
+  return {.description = description, .type = type, .componentLabels = labels, .validInvariants = invariants};
 }
 
-BlockInfo nodal(const std::string& instance, std::vector<int> nodes) {
-  BlockInfo b;
-  b.position = odb_Enum::NODAL;
-  b.instance = instance;
-  b.nodeLabels = std::move(nodes);
-  return b;
-}
+BlockInfo nodal(const std::string& at, std::vector<int> nodes) { return {.instance = at, .nodeLabels = nodes}; }
 
 BlockInfo integrationPoints(const std::string& instance, std::vector<int> elements, std::vector<int> points) {
-  BlockInfo b;
-  b.position = odb_Enum::INTEGRATION_POINT;
-  b.instance = instance;
-  b.elementLabels = std::move(elements);
-  b.integrationPoints = std::move(points);
-  return b;
+  return {.position = odb_Enum::INTEGRATION_POINT, .instance = instance, .elementLabels = elements,
+          .integrationPoints = points};
 }
 
-BlockInfo centroids(const std::string& instance, std::vector<int> elements, odb_Enum::odb_ResultPositionEnum position = odb_Enum::CENTROID) {
-  BlockInfo b;
-  b.position = position;
-  b.instance = instance;
-  b.elementLabels = std::move(elements);
-  return b;
+BlockInfo centroids(const std::string& instance, std::vector<int> elements,
+                    odb_Enum::odb_ResultPositionEnum position = odb_Enum::CENTROID) {
+  return {.position = position, .instance = instance, .elementLabels = elements};
 }
 
 template <class T>
@@ -88,10 +67,7 @@ GOLDEN_RECIPE(field_types) {
   w.addPartSet("PART-1", SetKind::Node, "PSET", one);
 
   w.addStep(kStep);
-  odbw::FrameInfo frame;
-  frame.incrementNumber = 3;
-  frame.description = "Increment      3: Step Time =    1.000";
-  const int f = w.addFrame(kStep, frame);
+  const int f = w.addFrame(kStep, {.incrementNumber = 3, .description = "Increment      3: Step Time =    1.000"});
   const std::vector<int> nodes = {1, 2, 3, 4};
 
   addField(w, f, "NT", fieldInfo(odb_Enum::SCALAR, "Nodal temperature", {}), nodal(kInstance, nodes),
@@ -130,10 +106,7 @@ GOLDEN_RECIPE(field_two_blocks) {
   addMesh(w, "B-1");
   const std::vector<int> nodes = {1, 2, 3, 4};
   w.addStep(kStep);
-  odbw::FrameInfo frame;
-  frame.incrementNumber = 7;
-  frame.description = "Increment      7: Step Time =    2.000";
-  const int f = w.addFrame(kStep, frame);
+  const int f = w.addFrame(kStep, {.incrementNumber = 7, .description = "Increment      7: Step Time =    2.000"});
 
   const FieldInfo scalar = fieldInfo(odb_Enum::SCALAR, "Temperature", {});
   w.addFieldOutput(kStep, f, "T2", scalar);

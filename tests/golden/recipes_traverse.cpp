@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,45 +18,35 @@ using odbw::Writer;
 
 namespace {
 
-void addTemperature(Writer& w, const std::string& step, int frame, const std::vector<float>& values) {
-  odbw::FieldInfo info;
-  info.description = "Temperature";
-  info.type = odb_Enum::SCALAR;
-  w.addFieldOutput(step, frame, "TEMP", info);
-  BlockInfo block;
+// A scalar field TEMP on nodes 1, 2, ... of the instance (none: the file's default).
+void addTemperature(Writer& w, const std::string& step, int frame, const std::vector<float>& values,
+                    std::optional<std::string> instance = {}) {
+  w.addFieldOutput(step, frame, "TEMP", {.description = "Temperature"});
+  BlockInfo block{.instance = instance};
   for (int i = 1; i <= static_cast<int>(values.size()); ++i) block.nodeLabels.push_back(i);
   w.addBlock(step, frame, "TEMP", block, values, 1);
 }
 
+// An empty list is left out of the file, as a solver that records none would.
+std::optional<std::vector<double>> listed(std::vector<double> v) {
+  return v.empty() ? std::nullopt : std::optional(std::move(v));
+}
+
 StepInfo massProperties(double mass, std::vector<double> centre, std::vector<double> aboutCentre = {},
                         std::vector<double> aboutOrigin = {}) {
-  StepInfo info;
-  info.mass = mass;
-  // An empty list is left out of the file, as a solver that records none would.
-  if (!centre.empty()) info.massCenter = std::move(centre);
-  if (!aboutCentre.empty()) info.inertiaAboutCenter = std::move(aboutCentre);
-  if (!aboutOrigin.empty()) info.inertiaAboutOrigin = std::move(aboutOrigin);
-  return info;
+  return {.mass = mass, .massCenter = listed(centre), .inertiaAboutCenter = listed(aboutCentre),
+          .inertiaAboutOrigin = listed(aboutOrigin)};
 }
 
 odbw::FrameInfo frameInfo(int increment, const std::string& description) {
-  odbw::FrameInfo info;
-  info.incrementNumber = increment;
-  info.description = description;
-  return info;
+  return {.incrementNumber = increment, .description = description};
 }
 
 // -1 (no node, no element) and 0 (no point) are the file's defaults anyway.
 HistoryRegionInfo pointInfo(const std::string& description, int node, int element = -1, int ip = 0, int sp = 0,
                             const char* set = nullptr) {
-  HistoryRegionInfo info;
-  info.description = description;
-  info.node = node;
-  info.element = element;
-  info.ipNumber = ip;
-  info.sectionPoint = sp;
-  if (set) info.region = set;
-  return info;
+  return {.description = description, .node = node, .element = element, .ipNumber = ip, .sectionPoint = sp,
+          .region = set ? std::optional<std::string>(set) : std::nullopt};
 }
 
 void addHistory(Writer& w, const std::string& step, const std::string& region, const std::string& output,
@@ -199,15 +190,7 @@ GOLDEN_RECIPE(trav_sets) {
   w.addPartSet("P", odbw::SetKind::Element, "PE", elements);
   w.addPartSet("P", odbw::SetKind::Node, "P N", nodes);
   w.addStep("Step-1");
-  const int frame = w.addFrame("Step-1", frameInfo(1, "Increment      1: Step Time =    1.000"));
-  odbw::FieldInfo info;
-  info.description = "Temperature";
-  info.type = odb_Enum::SCALAR;
-  w.addFieldOutput("Step-1", frame, "TEMP", info);
-  BlockInfo block;
-  block.instance = "PART-1-1";
-  block.nodeLabels = {1, 2, 3};
-  const float values[] = {1, 2, 3};
-  w.addBlock("Step-1", frame, "TEMP", block, values, 1);
+  addTemperature(w, "Step-1", w.addFrame("Step-1", frameInfo(1, "Increment      1: Step Time =    1.000")), {1, 2, 3},
+                 "PART-1-1");
   w.close();
 }

@@ -84,18 +84,6 @@ TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
   EXPECT_NE(ccx::mapDatBlock(b[4]).fields[0].description.find("Element"), std::string::npos);
 }
 
-TEST(Dat, MalformedRowNamesFileAndLine) {
-  InputFile in("job.dat", " displacements (vx,vy,vz) for set LOAD and time  0.1000000E+01\n\n"
-                          "         3  2.463875E-04 -1.7238x1E-04  1.138229E-03\n");
-  DatBlock b;
-  try {
-    DatReader(in).next(b);
-    FAIL() << "no error";
-  } catch (const ccx::ParseError& e) {
-    EXPECT_STREQ(e.what(), "job.dat:3: bad number '-1.7238x1E-04' in columns 25-38");
-  }
-}
-
 TEST(Sta, IncrementsPlaceTimes) {
   InputFile in("job.sta",
                "SUMMARY OF JOB INFORMATION\n"

@@ -1,19 +1,10 @@
-// The sample database:
-//   part P1: element set PE [1 2], node set PN [1], internal element set PI [2]
-//   assembly "ASM"; instance I1 of P1: nodes 1..4, elements 1 (1 2 3) and 2 (2 3 4),
-//     element set IE [2], node set IN [4], internal node set IH [1];
-//   instance I2 (no part): nodes 1 2, element 7 (1 2)
-//   assembly sets: element AE {I1: 1, I2: 7}, node AN {I1: 1 2, I2: 2}, internal element AI {I1: 2}
-//   Step-1 (mass 12.5, centre, inertias): frame 0 (increment 5, "Increment 5", value 0.5)
-//     U  vector U1 U2 U3: NODAL I1 nodes 1..4 (rows i: 10i+1, 10i+2, 10i+3), NODAL I2 nodes 1 2
-//     S  tensor S11..S23: INTEGRATION_POINT I1 elements 1 1 2 2, ips 1 2 1 2; an empty block;
-//        CENTROID I2 element 7
-//     SN scalar: ELEMENT_NODAL I1 (1:1 2 3, 2:2 3 4), values 1..6
-//     EV scalar: WHOLE_ELEMENT I1 elements 1 2, sectionPoint 3
-//   Step-1 frame 1: defaults, no field outputs
-//   Step-1 history: region "Node I1.1" (node 1, instance I1, region AN) with U1 [[0,0],[1,2],[2,4]];
-//     region "Assembly" (defaults) with ALLIE (float32, type 7) [[0,1],[1,3]]; region "R" naming a missing set
-//   "Step 2": no attributes, no frames
+// The sample database; tests/unit/odb/sample.odbinfo lists its objects. Members and values:
+//   I1 elements 1 (1 2 3), 2 (2 3 4); I2 element 7 (1 2); sets PE [1 2], PN [1], PI [2], IE [2], IN [4],
+//   IH [1], AE {I1 1, I2 7}, AN {I1 1 2, I2 2}, AI {I1 2}
+//   U: I1 node i (1..4) (10(i-1)+1, +2, +3); I2 nodes 1 2 (3, 4, 0), (0, 0, 2)
+//   S: I1 rows 0..3 hold 6r .. 6r+5, then an empty CENTROID block, I2 element 7 (100, 0, 0, 0, 0, 0)
+//   SN 1..6 (ELEMENT_NODAL, elements 1 and 2), EV 0.5 1.5 (one-dimensional)
+//   history U1 [[0,0],[1,2],[2,4]] (float64), ALLIE [[0,1],[1,3]] (float32, type 7); region R names a missing set
 #include "sample_db.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // What odbinfo's listing of the sample does not show, read back in both
-// precisions: labels, coordinates, connectivity, values and their derived
-// quantities, history data; and the runtime's starts, stops and closes.
+// precisions: labels, coordinates, connectivity, values, history data, tensor
+// columns placed by their labels; and the runtime's starts, stops and closes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,24 +52,15 @@ TEST(RoundTrip, LabelsValuesAndHistoryInBothPrecisions) {
               tuple(odb_Enum::NODE_SET, 4.0f));  // the assembly's set AN
   }
   odb_finalizeAPI();
-  // Derived quantities through the column mapping: S's element 7 made [[2,0,1],[0,8,0],[1,0,2]] in shuffled
-  // columns (dev s 4 -1 -3, inv3 cbrt(162)).
+  // The labels place the columns: S's element 7 made [[2,0,1],[0,8,0],[1,0,2]] in shuffled columns.
   const std::string S = "/steps/Step-1/frames/0/fieldOutputs/S";
   odbw::edit::setStringArrayAttribute(dir.file("1.odb"), S, "componentLabels", {"S13", "S22", "S11", "S33", "S12", "S23"});
   odbw::edit::writeDoubleDataset(dir.file("1.odb"), S + "/blocks/2/data", std::vector<double>{1, 8, 2, 2, 0, 0}, {1, 6});
   const odb_FieldOutput st = sample::field(openOdb(dir.file("1.odb")), "S");
   const odb_FieldValue v = st.values()[4];
-  const double expect[10] = {std::sqrt(39.0), -4, std::cbrt(162.0), 8, 3, 1, 7, 8, 2, 2};
-  const float got[10] = {v.mises(), v.press(), v.inv3(), v.maxPrincipal(), v.midPrincipal(), v.minPrincipal(),
-                         v.tresca(), v.maxInPlanePrincipal(), v.minInPlanePrincipal(), v.outOfPlanePrincipal()};
-  for (int k = 0; k < 10; ++k) EXPECT_NEAR(got[k], expect[k], 1e-4 * (1 + std::fabs(expect[k]))) << k;
-  EXPECT_EQ(tuple(st.bulkDataBlocks()[1].mises()[0], v.magnitude()), tuple(v.mises(), 0.0f));
-  odb_finalizeAPI();
-  // Rows of width 0 are rows all the same.
-  const std::string path = dir.file("0.odb"), allie = "/steps/Step-1/historyRegions/Assembly/historyOutputs/ALLIE";
-  odbw::edit::writeFloatDataset(path, allie + "/data", {}, {2, 0});
-  const odb_SequenceSequenceFloat rows = openOdb(path).steps()["Step-1"].historyRegions()["Assembly"].historyOutputs()["ALLIE"].data();
-  EXPECT_EQ(tuple(rows.size(), rows[1].size()), tuple(2, 0));
+  EXPECT_NEAR(v.mises(), std::sqrt(39.0), 1e-4);
+  EXPECT_NEAR(v.minPrincipal(), 1.0, 1e-4);
+  EXPECT_EQ(st.bulkDataBlocks()[1].mises()[0], v.mises());
 }
 
 // Starts and stops of the runtime are counted once; a closed database refuses reads; read-write is refused.

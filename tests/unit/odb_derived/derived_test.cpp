@@ -118,12 +118,4 @@ TEST(Derived, TensorColumnsTable) {
   }
 }
 
-TEST(Derived, TensorFromRowFillsAbsentComponentsWithZero) {
-  const float row[3] = {1.5f, -2.0f, 4.0f};  // 11 22 12 of a membrane
-  const int cols[6] = {0, 1, -1, 2, -1, -1};
-  double s[6];
-  tensorFromRow(row, cols, s);
-  for (int k = 0; k < 6; ++k) EXPECT_EQ(s[k], (std::array<double, 6>{1.5, -2.0, 0, 4.0, 0, 0}[k])) << k;
-}
-
 }  // namespace

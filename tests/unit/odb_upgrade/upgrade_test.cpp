@@ -29,17 +29,15 @@ void replaceLine(std::string& listing, const std::string& from, const std::strin
 TEST(Upgrade, WhichFilesNeedIt) {
   testsupport::TempDir dir;
   writeV1(dir.file("v1.odb"));
-  for (const char* f : {"v2.odb", "v3.odb", "other.h5"}) sample::writeSample(dir.file(f), 0);
+  for (const char* f : {"v2.odb", "v3.odb"}) sample::writeSample(dir.file(f), 0);
   odbw::edit::setIntAttribute(dir.file("v3.odb"), "/", "format_version", 3);
-  odbw::edit::setStringAttribute(dir.file("other.h5"), "/", "format", "something else");
   testsupport::writeFile(dir.file("text.odb"), "not a database\n");
-  const std::pair<const char*, std::string> cases[] = {  // "true", "false" or the message after "<file>: "
+  // "true", "false" or the message after "<file>: "; the reader's open checks throw as they do for openOdb.
+  const std::pair<const char*, std::string> cases[] = {
       {"v1.odb", "true"},
       {"v2.odb", "false"},
       {"v3.odb", "false"},  // openOdb reports the newer version
-      {"other.h5", "/: file is not an output database"},
       {"text.odb", "/: file is not an hdf5 file"},
-      {"missing.odb", "/: file does not exist"},
   };
   for (const auto& [file, result] : cases) {
     const std::string path = dir.file(file);
