@@ -1,6 +1,8 @@
-// Engineering extremes: the program's two std::nth_element selections
-// against the full std::sort that a naive version would make. Both reorder a
-// fresh copy of the same random values (the copy is not timed) and must agree.
+// Engineering extremes: the program's selection (enggExtremes: a count of
+// the keys' top bits, then an ordering of one bucket per extreme) against
+// two std::nth_element selections and against the full std::sort that a
+// naive version would make. Each works on a fresh copy of the same random
+// values (the copy is not timed) and all must agree.
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "field/stats.h"
 
 namespace bench {
 
@@ -35,7 +38,9 @@ static std::size_t enggPosition(std::size_t n) {
   return k > 0 ? k - 1 : 0;
 }
 
-template <class T, bool UseSort>
+enum class How { Sort, NthElement, Program };
+
+template <class T, How how>
 static void BM_EnggExtremes(benchmark::State& state) {
   const std::vector<T>& source = sourceValues<T>(state.range(0));
   const std::size_t n = source.size(), pos = enggPosition(n);
@@ -45,10 +50,12 @@ static void BM_EnggExtremes(benchmark::State& state) {
     state.PauseTiming();
     std::copy(source.begin(), source.end(), work.get());
     state.ResumeTiming();
-    if constexpr (UseSort) {
+    if constexpr (how == How::Sort) {
       std::sort(work.get(), work.get() + n);
       enggMin = work[pos];
       enggMax = work[n - 1 - pos];
+    } else if constexpr (how == How::Program) {
+      enggExtremes(work.get(), static_cast<int>(n), kPercent, &enggMin, &enggMax);
     } else {
       std::nth_element(work.get(), work.get() + pos, work.get() + n);
       enggMin = work[pos];
@@ -70,10 +77,12 @@ void registerSelectionBenchmarks() {
   };
   const long long v = config().values;
   for (const long long n : {v, 10 * v}) {
-    add("EnggExtremes/float/sort", BM_EnggExtremes<float, true>, n);
-    add("EnggExtremes/float/nth_element", BM_EnggExtremes<float, false>, n);
-    add("EnggExtremes/double/sort", BM_EnggExtremes<double, true>, n);
-    add("EnggExtremes/double/nth_element", BM_EnggExtremes<double, false>, n);
+    add("EnggExtremes/float/sort", BM_EnggExtremes<float, How::Sort>, n);
+    add("EnggExtremes/float/nth_element", BM_EnggExtremes<float, How::NthElement>, n);
+    add("EnggExtremes/float/program", BM_EnggExtremes<float, How::Program>, n);
+    add("EnggExtremes/double/sort", BM_EnggExtremes<double, How::Sort>, n);
+    add("EnggExtremes/double/nth_element", BM_EnggExtremes<double, How::NthElement>, n);
+    add("EnggExtremes/double/program", BM_EnggExtremes<double, How::Program>, n);
   }
 }
 

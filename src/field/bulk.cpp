@@ -3,6 +3,11 @@
 // vector and tensor component accumulators; the container combines the
 // blocks of a field and writes its result lines.
 //
+// While the block routine computes one large block on a second thread, the
+// container reads the next block's labels and values: the file is only ever
+// read from the calling thread, and a block is computed only once it is
+// read, so the routine never touches the file.
+//
 // A block is computed in its own precision: a single-precision block keeps
 // its running extremes, magnitudes and working arrays as floats, so its
 // untouched extremes show as -3.40282e+38 and 3.40282e+38. The engineering
@@ -12,7 +17,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <exception>
 #include <memory>
+#include <thread>
 #include <type_traits>
 
 #include "field/field.h"
@@ -92,8 +99,10 @@ static int copyColumn(const T* data, int rows, int width, int m, T* out) {
 template <class T, class R>
 static void selectInto(T* values, int count, R& enggMax, R& enggMin) {
   if (!values || count <= 0) return;
-  if (engg_min) enggMin = static_cast<R>(enggMinimum(values, count, per));
-  if (engg_max) enggMax = static_cast<R>(enggMaximum(values, count, per));
+  T mn{}, mx{};
+  enggExtremes(values, count, per, engg_min ? &mn : nullptr, engg_max ? &mx : nullptr);
+  if (engg_min) enggMin = static_cast<R>(mn);
+  if (engg_max) enggMax = static_cast<R>(mx);
 }
 
 // Table positions that count in a tensor block: the label of the position is
@@ -265,6 +274,21 @@ static void writeBulkLines(std::ostream& out, const std::string& head, int type,
   }
 }
 
+// Reads what the block routine of a block uses from the file: its labels and
+// its values in the stored precision.
+static void readBlock(const odb_FieldBulkData& block) {
+  block.numberOfElements();
+  block.elementLabels();
+  if (block.precision() == 0)
+    block.data();
+  else
+    block.dataDouble();
+}
+
+// Blocks of fewer values are computed in line: a thread would cost more
+// than reading and computing them one after the other.
+constexpr int kOverlapValues = 1 << 16;
+
 void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::ostream& out, odb_String stepName,
                                 int incrementNumber, odb_String /*regionKind*/, odb_String /*regionName*/,
                                 odb_String fieldName, const odb_SequenceInvariant& invariants, odb_String indent,
@@ -279,7 +303,27 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
     if (i == 0 && extract_field_components) resetVectorExtremes();
     const odb_FieldBulkData& block = blocks[i];
     type = block.type();
-    odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
+    if (i + 1 < blocks.size() && block.length() >= kOverlapValues) {
+      readBlock(block);
+      std::exception_ptr failed;
+      std::thread routine([&] {
+        try {
+          odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
+        } catch (...) {
+          failed = std::current_exception();
+        }
+      });
+      try {
+        readBlock(blocks[i + 1]);
+      } catch (...) {
+        routine.join();
+        throw;
+      }
+      routine.join();
+      if (failed) std::rethrow_exception(failed);
+    } else {
+      odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
+    }
     if (bulkmax > combined.max) combined.max = bulkmax;
     if (bulkmin < combined.min) combined.min = bulkmin;
     if (bulkEnggMax > combined.enggMax) combined.enggMax = bulkEnggMax;

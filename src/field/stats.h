@@ -3,13 +3,18 @@
 //
 // The engineering extreme of n values at a percentage is the k-th value from
 // the extreme end, k = n * percentage / 100 truncated; k = 0 stands for the
-// extreme itself. The selection is a partial ordering (nth_element) of a
-// working array the caller owns and fills with the values that are numbers
-// only: a NaN takes no part in a selection, and n counts the numbers. The
-// minimum is taken first when both are wanted, on the same array.
+// extreme itself. The selection reorders a working array the caller owns and
+// fills with the values that are numbers only: a NaN takes no part in a
+// selection, and n counts the numbers. The minimum is taken first when both
+// are wanted, on the same array.
 #pragma once
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "field/results.h"
 
@@ -24,24 +29,91 @@ inline int enggPosition(int n, double percentage) {
   return whole > 0 ? whole - 1 : 0;
 }
 
-// The engineering minimum of values[0..n): the value at the position in
-// ascending order. n must be positive and values free of NaN; values is
-// reordered.
+// An unsigned key whose order is the order of the numbers (no NaN); -0
+// sorts just below +0, which it equals, so either may stand for a zero.
 template <class T>
-T enggMinimum(T* values, int n, double percentage) {
-  const int pos = enggPosition(n, percentage);
-  std::nth_element(values, values + pos, values + n);
-  return values[pos];
+inline auto orderKey(T v) {
+  using K = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+  constexpr int last = static_cast<int>(sizeof(K)) * 8 - 1;
+  const K bits = std::bit_cast<K>(v);
+  // Negative numbers count down: all bits flip; the others gain the top bit.
+  return bits ^ ((K(0) - (bits >> last)) | K{1} << last);
 }
 
-// The engineering maximum of values[0..n): the value at the position in
-// descending order (maxfunction). n must be positive and values free of NaN;
-// values is reordered.
+// The values at positions rank[0] and rank[1] of values[0..n) in ascending
+// order, into at[0] and at[1]; a rank below 0 is not wanted. A small array
+// is partly ordered in place (nth_element); a large one is counted by the
+// top 16 bits of its keys, and only the numbers in the bucket of a rank are
+// copied out and ordered: two passes over the array for both ranks.
+template <class T>
+void valuesAtRanks(T* values, int n, const int rank[2], T at[2]) {
+  constexpr int kBits = 16;
+  if (n < (1 << 14)) {
+    for (int r = 0; r < 2; ++r) {
+      if (rank[r] < 0) continue;
+      std::nth_element(values, values + rank[r], values + n);
+      at[r] = values[rank[r]];
+    }
+    return;
+  }
+  constexpr int shift = static_cast<int>(sizeof(T)) * 8 - kBits;
+  thread_local std::vector<std::uint32_t> count(std::size_t{1} << kBits);
+  thread_local std::vector<T> picked[2];
+  std::fill(count.begin(), count.end(), 0u);
+  for (int i = 0; i < n; ++i) ++count[orderKey(values[i]) >> shift];
+  std::size_t bucket[2] = {SIZE_MAX, SIZE_MAX};
+  int below[2] = {0, 0};
+  for (int r = 0; r < 2; ++r) {
+    if (rank[r] < 0) continue;
+    std::size_t b = 0;
+    int under = 0;
+    while (under + static_cast<int>(count[b]) <= rank[r]) under += static_cast<int>(count[b++]);
+    bucket[r] = b;
+    below[r] = under;
+  }
+  const bool shared = bucket[0] == bucket[1];
+  picked[0].clear();
+  picked[1].clear();
+  for (int i = 0; i < n; ++i) {
+    const std::size_t b = orderKey(values[i]) >> shift;
+    if (b == bucket[0]) picked[0].push_back(values[i]);
+    else if (b == bucket[1]) picked[1].push_back(values[i]);
+  }
+  for (int r = 0; r < 2; ++r) {
+    if (rank[r] < 0) continue;
+    std::vector<T>& p = picked[shared ? 0 : r];
+    const auto nth = p.begin() + (rank[r] - below[r]);
+    std::nth_element(p.begin(), nth, p.end());
+    at[r] = *nth;
+  }
+}
+
+// The engineering minimum and maximum of values[0..n) into *mn and *mx,
+// each only when its pointer is not null: the values at the engineering
+// position in ascending and in descending order (maxfunction). n must be
+// positive and values free of NaN; values may be reordered.
+template <class T>
+void enggExtremes(T* values, int n, double percentage, T* mn, T* mx) {
+  const int pos = enggPosition(n, percentage);
+  const int rank[2] = {mn ? pos : -1, mx ? n - 1 - pos : -1};
+  T at[2] = {};
+  valuesAtRanks(values, n, rank, at);
+  if (mn) *mn = at[0];
+  if (mx) *mx = at[1];
+}
+
+template <class T>
+T enggMinimum(T* values, int n, double percentage) {
+  T v{};
+  enggExtremes(values, n, percentage, &v, static_cast<T*>(nullptr));
+  return v;
+}
+
 template <class T>
 T enggMaximum(T* values, int n, double percentage) {
-  const int pos = enggPosition(n, percentage);
-  std::nth_element(values, values + pos, values + n, [](T a, T b) { return maxfunction(a, b); });
-  return values[pos];
+  T v{};
+  enggExtremes(values, n, percentage, static_cast<T*>(nullptr), &v);
+  return v;
 }
 
 // Raises mx and lowers mn towards v. Strict comparisons, so a NaN never

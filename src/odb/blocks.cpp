@@ -92,25 +92,35 @@ std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t b
   Dataset data = readBlockHeader(g.get(), w, field.componentLabels.size(), *b);
   // An empty block is left out; writers may omit its (empty) label arrays.
   if (b->length == 0) return nullptr;
-  // docs/format.md §6: the label arrays each position requires.
-  const bool element = b->position != odb_Enum::NODAL;
-  if (!element || b->position == odb_Enum::ELEMENT_NODAL)
-    b->nodeLabels = readLabels(g.get(), "nodeLabels", b->length, w, ctx.bytes);
-  if (element) b->elementLabels = readLabels(g.get(), "elementLabels", b->length, w, ctx.bytes);
-  if (b->position == odb_Enum::INTEGRATION_POINT) {
-    b->integrationPoints = readLabels(g.get(), "integrationPoints", b->length, w, ctx.bytes);
-    for (std::size_t i = 0; i < b->integrationPoints.size(); ++i)
-      if (b->integrationPoints[i] < 1)
-        odbFail(w, "integrationPoints holds " + std::to_string(b->integrationPoints[i]) + " at entry " +
-                       std::to_string(i) + ", expected 1 or more");
-  }
-  if (element) b->numberOfElements = countElements(b->elementLabels, w);
-  // The values are read on first use: a run that only lists names reads none.
+  // The values and the labels are read on first use: a run that only lists
+  // names reads neither.
   b->count = checkedCount(data, w, ctx.bytes);
   b->ctx = field.ctx;
   b->path = w.path;
   b->pending = std::move(data);
+  b->group = std::move(g);
+  b->haveLabels = false;
   return b;
+}
+
+void BlockData::loadLabels() const {
+  const Where w = ctx->at(path);
+  ctx->fileId(path);  // fails once the database is closed
+  // docs/format.md §6: the label arrays each position requires.
+  const bool element = position != odb_Enum::NODAL;
+  if (!element || position == odb_Enum::ELEMENT_NODAL)
+    nodeLabels = readLabels(group.get(), "nodeLabels", length, w, ctx->bytes);
+  if (element) elementLabels = readLabels(group.get(), "elementLabels", length, w, ctx->bytes);
+  if (position == odb_Enum::INTEGRATION_POINT) {
+    integrationPoints = readLabels(group.get(), "integrationPoints", length, w, ctx->bytes);
+    for (std::size_t i = 0; i < integrationPoints.size(); ++i)
+      if (integrationPoints[i] < 1)
+        odbFail(w, "integrationPoints holds " + std::to_string(integrationPoints[i]) + " at entry " +
+                       std::to_string(i) + ", expected 1 or more");
+  }
+  if (element) numberOfElements = countElements(elementLabels, w);
+  haveLabels = true;
+  group.reset();
 }
 
 void BlockData::load() const {
@@ -174,13 +184,15 @@ odb_Enum::odb_DataTypeEnum odb_FieldBulkData::type() const { return blockOf(bloc
 int odb_FieldBulkData::precision() const { return blockOf(block_).precision; }
 int odb_FieldBulkData::length() const { return blockOf(block_).length; }
 int odb_FieldBulkData::width() const { return blockOf(block_).width; }
-int odb_FieldBulkData::numberOfElements() const { return blockOf(block_).numberOfElements; }
+int odb_FieldBulkData::numberOfElements() const { return blockOf(block_).labels().numberOfElements; }
 odb_Enum::odb_ResultPositionEnum odb_FieldBulkData::position() const { return blockOf(block_).position; }
 const odb_String& odb_FieldBulkData::instanceName() const { return blockOf(block_).instance; }
 int odb_FieldBulkData::sectionPoint() const { return blockOf(block_).sectionPoint; }
-const int* odb_FieldBulkData::elementLabels() const { return labelsOrNull(blockOf(block_).elementLabels); }
-const int* odb_FieldBulkData::nodeLabels() const { return labelsOrNull(blockOf(block_).nodeLabels); }
-const int* odb_FieldBulkData::integrationPoints() const { return labelsOrNull(blockOf(block_).integrationPoints); }
+const int* odb_FieldBulkData::elementLabels() const { return labelsOrNull(blockOf(block_).labels().elementLabels); }
+const int* odb_FieldBulkData::nodeLabels() const { return labelsOrNull(blockOf(block_).labels().nodeLabels); }
+const int* odb_FieldBulkData::integrationPoints() const {
+  return labelsOrNull(blockOf(block_).labels().integrationPoints);
+}
 const odb_SequenceString& odb_FieldBulkData::componentLabels() const { return blockOf(block_).shape->blockLabels; }
 const float* odb_FieldBulkData::data() const { return block_ ? block_->floats() : nullptr; }
 const double* odb_FieldBulkData::dataDouble() const { return block_ ? block_->doubles() : nullptr; }

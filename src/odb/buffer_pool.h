@@ -15,10 +15,6 @@ namespace odb_detail {
 void* poolTake(std::size_t bytes);
 // Gives back what poolTake returned, for later calls to reuse.
 void poolGive(void* p) noexcept;
-// Releases every kept array (tests; the process exit does it too).
-void poolRelease() noexcept;
-// Bytes held in kept arrays, not in use.
-std::size_t poolKeptBytes() noexcept;
 
 // Arrays from 1 MiB up come from the pool; resize leaves new elements
 // uninitialised, for arrays that a read fills whole.

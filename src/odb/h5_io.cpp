@@ -153,26 +153,41 @@ std::uint64_t fileBytes(hid_t file, const Where& w) {
   return size;
 }
 
-Kind childKind(hid_t loc, const std::string& name, const Where& w) {
+// Whether every link on the path exists. H5Lexists fails rather than
+// answers when an inner group is missing, so the path is walked one link at
+// a time.
+static bool pathExists(hid_t loc, const std::string& name, const Where& w) {
   if (name.empty()) odbFail(w, "empty link name");
-  // H5Lexists fails rather than answers when an inner group is missing,
-  // so walk the path one link at a time.
-  if (name == "/") return Kind::Group;
+  if (name == "/") return true;
   for (std::size_t pos = name[0] == '/' ? 1 : 0;;) {
     const std::size_t slash = name.find('/', pos);
     const std::string prefix = name.substr(0, slash);
     const htri_t e = H5Lexists(loc, prefix.c_str(), H5P_DEFAULT);
     if (e < 0) odbFailHdf5(w, "cannot look up " + prefix);
-    if (e == 0) return Kind::Missing;
-    if (slash == std::string::npos) break;
+    if (e == 0) return false;
+    if (slash == std::string::npos) return true;
     pos = slash + 1;
   }
+}
+
+Kind childKind(hid_t loc, const std::string& name, const Where& w) {
+  if (!pathExists(loc, name, w)) return Kind::Missing;
   H5O_info_t info{};
   if (H5Oget_info_by_name2(loc, name.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0)
     odbFailHdf5(w, "cannot open " + name);
   if (info.type == H5O_TYPE_GROUP) return Kind::Group;
   if (info.type == H5O_TYPE_DATASET) return Kind::Dataset;
   return Kind::Other;
+}
+
+// The path is walked first: on a damaged file a failed open can leave
+// HDF5 answering a later lookup differently, and "missing" must be sure.
+std::pair<Kind, H5Object> openChild(hid_t loc, const std::string& name, const Where& w) {
+  if (!pathExists(loc, name, w)) return {Kind::Missing, H5Object()};
+  H5Object o(H5Oopen(loc, name.c_str(), H5P_DEFAULT));
+  if (!o.valid()) odbFailHdf5(w, "cannot open " + name);
+  const H5I_type_t t = H5Iget_type(o.get());
+  return {t == H5I_GROUP ? Kind::Group : t == H5I_DATASET ? Kind::Dataset : Kind::Other, std::move(o)};
 }
 
 static const char* kindText(Kind k) {
@@ -184,12 +199,10 @@ static const char* kindText(Kind k) {
 }
 
 H5Group openOptionalGroup(hid_t loc, const std::string& name, const Where& w) {
-  const Kind k = childKind(loc, name, w);
+  auto [k, o] = openChild(loc, name, w);
   if (k == Kind::Missing) return H5Group();
   if (k != Kind::Group) odbFail(w, std::string("is ") + kindText(k) + ", expected a group");
-  H5Group g(H5Gopen2(loc, name.c_str(), H5P_DEFAULT));
-  if (!g.valid()) odbFailHdf5(w, "cannot open the group");
-  return g;
+  return H5Group(o.release());
 }
 
 H5Group openGroup(hid_t loc, const std::string& name, const Where& w) {

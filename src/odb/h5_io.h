@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "odb/buffer_pool.h"
@@ -61,6 +62,8 @@ enum class Kind { Missing, Group, Dataset, Other };
 // Returns what the link `name` (relative or absolute, may hold '/') below loc
 // is; Missing when any part of the path is absent. An HDF5 failure is an error.
 Kind childKind(hid_t loc, const std::string& name, const Where& w);
+// Opens what the path names, with its kind; Kind::Missing and no object when a link on the way is missing.
+std::pair<Kind, H5Object> openChild(hid_t loc, const std::string& name, const Where& w);
 // Opens the group `name` below loc; w names the group itself.
 H5Group openGroup(hid_t loc, const std::string& name, const Where& w);
 // Like openGroup, but returns an invalid handle when the link is absent.

@@ -188,14 +188,13 @@ std::optional<std::vector<double>> readDoubleArrayAttribute(hid_t obj, const cha
 // ------------------------------------------------------------------ datasets
 
 std::optional<Dataset> openOptionalDataset(hid_t loc, const std::string& name, const Where& w) {
-  const Kind k = childKind(loc, name, w);
+  auto [k, o] = openChild(loc, name, w);
   if (k == Kind::Missing) return std::nullopt;
   if (k != Kind::Dataset) odbFail(w, name + (k == Kind::Group ? " is a group" : " is a named datatype") +
                                          ", expected a dataset");
   Dataset d;
   d.name = name;
-  d.id = H5Dataset(H5Dopen2(loc, name.c_str(), H5P_DEFAULT));
-  if (!d.id.valid()) odbFailHdf5(w, "cannot open " + name);
+  d.id = H5Dataset(o.release());
   H5Datatype type(H5Dget_type(d.id.get()));
   H5Dataspace space(H5Dget_space(d.id.get()));
   if (!type.valid() || !space.valid()) odbFailHdf5(w, "cannot read the type of " + name);

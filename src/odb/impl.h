@@ -102,8 +102,11 @@ struct BlockData {
   int precision = 0;
   int length = 0;
   int width = 1;
-  int numberOfElements = 0;
-  Buffer<int> nodeLabels, elementLabels, integrationPoints;  // empty: none
+  // The label arrays (empty: none) and the element count, read and checked
+  // on first use (labels()).
+  mutable int numberOfElements = 0;
+  mutable Buffer<int> nodeLabels, elementLabels, integrationPoints;
+  mutable bool haveLabels = true;
   // The values in the stored precision, read on first use (need()); the
   // other precision is converted on first use (floats(), doubles()).
   mutable Buffer<float> floatValues;
@@ -119,6 +122,7 @@ struct BlockData {
   // values) with the place to name in messages, or the block this one holds
   // the rows of.
   mutable std::optional<Dataset> pending;
+  mutable H5Group group;  // the block's group, open until the labels are read
   Ctx ctx;
   std::string path;
   std::size_t count = 0;
@@ -129,12 +133,18 @@ struct BlockData {
   void need() const {
     if (pending || source) load();
   }
+  // This block with its labels read.
+  const BlockData& labels() const {
+    if (!haveLabels) loadLabels();
+    return *this;
+  }
   const float* floats() const;
   const double* doubles() const;
   bool isElementBlock() const { return position != odb_Enum::NODAL; }
 
  private:
   void load() const;
+  void loadLabels() const;
 };
 
 struct FieldOutputImpl {

@@ -69,7 +69,7 @@ static const LabelIndex& memberIndex(FileCtx& ctx, const SetImpl& set, const std
 // A block holding the given rows of b, in their order.
 static std::shared_ptr<const BlockData> pickRows(const std::shared_ptr<const BlockData>& src,
                                                  const std::vector<int>& rows) {
-  const BlockData& b = *src;
+  const BlockData& b = src->labels();
   auto out = std::make_shared<BlockData>();
   out->shape = b.shape;
   out->instance = b.instance;
@@ -104,7 +104,7 @@ static std::vector<int> rowsOnSet(FileCtx& ctx, const BlockData& b, const SetImp
   const bool byElement = elementSet && b.isElementBlock();
   if (!elementSet && b.position != odb_Enum::NODAL && b.position != odb_Enum::ELEMENT_NODAL) return {};
   const LabelIndex& index = memberIndex(ctx, set, b.instance.str(), elementSet && !byElement);
-  const Buffer<int>& labels = byElement ? b.elementLabels : b.nodeLabels;
+  const Buffer<int>& labels = byElement ? b.labels().elementLabels : b.labels().nodeLabels;
   std::vector<int> rows;
   if (index.empty()) return rows;
   for (int r = 0; r < b.length; ++r)

@@ -43,15 +43,14 @@ const odb_String& odb_FieldValue::instanceName() const { return block_ ? block_-
 odb_Enum::odb_ResultPositionEnum odb_FieldValue::position() const {
   return block_ ? block_->position : odb_Enum::NODAL;
 }
-int odb_FieldValue::elementLabel() const {
-  return block_ && !block_->elementLabels.empty() ? block_->elementLabels[static_cast<std::size_t>(row_)] : -1;
+// A label of this value, or `none` when its block has no such labels.
+static int labelAt(const Buffer<int>& labels, int row, int none) {
+  return labels.empty() ? none : labels[static_cast<std::size_t>(row)];
 }
-int odb_FieldValue::nodeLabel() const {
-  return block_ && !block_->nodeLabels.empty() ? block_->nodeLabels[static_cast<std::size_t>(row_)] : -1;
-}
+int odb_FieldValue::elementLabel() const { return block_ ? labelAt(block_->labels().elementLabels, row_, -1) : -1; }
+int odb_FieldValue::nodeLabel() const { return block_ ? labelAt(block_->labels().nodeLabels, row_, -1) : -1; }
 int odb_FieldValue::integrationPoint() const {
-  return block_ && !block_->integrationPoints.empty() ? block_->integrationPoints[static_cast<std::size_t>(row_)]
-                                                      : 0;
+  return block_ ? labelAt(block_->labels().integrationPoints, row_, 0) : 0;
 }
 int odb_FieldValue::sectionPoint() const { return block_ ? block_->sectionPoint : 0; }
 odb_Enum::odb_DataTypeEnum odb_FieldValue::type() const { return block_ ? block_->type : odb_Enum::SCALAR; }

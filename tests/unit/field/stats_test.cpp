@@ -26,6 +26,13 @@ std::vector<double> range(int from, int to) {
   return v;
 }
 
+// 20000 ones, then 20000 twos.
+std::vector<double> twoValues() {
+  std::vector<double> v(40000, 1.0);
+  std::fill(v.begin() + 20000, v.end(), 2.0);
+  return v;
+}
+
 TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
   const struct Case { const char* name; std::vector<double> values; double per, enggMin, enggMax; } cases[] = {
       {"per 0 is the extreme itself", {5, 1, 3}, 0, 1, 5},
@@ -43,6 +50,11 @@ TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
       {"infinite per acts as 100", range(1, 4), INFINITY, 4, 1},
       {"single value", {42}, 50, 42, 42},
       {"duplicates: k = 2 lands on the second copy", {2, 2, 1, 1, 3, 3}, 40, 1, 3},
+      // From 16384 values on, the keys' top bits are counted first and one bucket is ordered.
+      {"counted: 100000 values at 5", range(1, 100000), 5, 5000, 95001},
+      {"counted: both signs at 30", range(-60000, 60000), 30, -24001, 24001},
+      {"counted: one value everywhere, both ranks in one bucket", std::vector<double>(20000, 7), 5, 7, 7},
+      {"counted: the maximum's rank opens the upper bucket", twoValues(), 50, 1, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

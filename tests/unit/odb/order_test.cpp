@@ -80,7 +80,7 @@ TEST(ForeignFiles, WrongClassesAndImpossibleSizes) {
   const std::pair<const char*, std::string> cases[] = {  // field, the start of the message
       {"C", at + "C/blocks/0: data is a compound, expected float32 or float64"},
       {"H", at + "H/blocks/0: data is a 16-bit float, expected float32 or float64"},
-      {"BIG", at + "BIG/blocks/0: nodeLabels needs 1600000000 bytes, more than the file's "},
+      {"BIG", at + "BIG/blocks/0: data needs 1600000000 bytes, more than the file's "},
   };
   for (const auto& [field, message] : cases)
     EXPECT_EQ(sample::messageOf([&] { fields[field].values(); }).substr(0, message.size()), message) << field;
