@@ -11,7 +11,9 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -42,12 +44,23 @@ struct Pool {
   std::mutex lock;
   std::multimap<std::size_t, void*> kept;          // size -> free array
   std::unordered_map<void*, std::size_t> inUse;    // array -> size
+  std::size_t keptBytes = 0, inUseBytes = 0, mostInUse = 0;
 
-  void releaseKept() {
-    for (auto& [size, p] : kept) munmap(p, size);
-    kept.clear();
+  // Unmaps kept arrays, largest first, until what is kept and what is in use
+  // together is no more than the most ever in use: the pool never holds
+  // more than a run needed at its peak, and kept arrays of sizes that never
+  // come back cannot pile up.
+  void trim() {
+    while (!kept.empty() && keptBytes + inUseBytes > mostInUse) {
+      const auto last = std::prev(kept.end());
+      munmap(last->second, last->first);
+      keptBytes -= last->first;
+      kept.erase(last);
+    }
   }
-  ~Pool() { releaseKept(); }
+  ~Pool() {
+    for (auto& [size, p] : kept) munmap(p, size);
+  }
 };
 
 Pool& pool() {
@@ -68,18 +81,21 @@ void* poolTake(std::size_t bytes) {
   const std::size_t size = mappedSize(bytes);
   auto it = p.kept.lower_bound(size);
   void* out = nullptr;
+  std::size_t got = size;
   // A kept array more than twice as large would strand memory a later,
   // larger array could use.
   if (it != p.kept.end() && it->first / 2 <= size) {
     out = it->second;
-    p.inUse.emplace(out, it->first);
+    got = it->first;
+    p.keptBytes -= got;
     p.kept.erase(it);
-    return out;
+  } else {
+    out = mapArray(size);
   }
-  // Nothing fits: what is kept would only add to the memory in use.
-  p.releaseKept();
-  out = mapArray(size);
-  p.inUse.emplace(out, size);
+  p.inUse.emplace(out, got);
+  p.inUseBytes += got;
+  p.mostInUse = std::max(p.mostInUse, p.inUseBytes);
+  p.trim();
   return out;
 }
 
@@ -90,6 +106,8 @@ void poolGive(void* ptr) noexcept {
   const auto it = p.inUse.find(ptr);
   if (it == p.inUse.end()) return;
   p.kept.emplace(it->second, ptr);
+  p.keptBytes += it->second;
+  p.inUseBytes -= it->second;
   p.inUse.erase(it);
 }
 

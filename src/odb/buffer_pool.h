@@ -11,7 +11,9 @@
 namespace odb_detail {
 
 // Returns at least `bytes` bytes, from a kept array when one is large enough
-// and at most twice as large; the arrays kept are released when none is.
+// and at most twice as large, else from a new mapping. Kept arrays are
+// released, largest first, when kept and in use together exceed the most
+// ever in use.
 void* poolTake(std::size_t bytes);
 // Gives back what poolTake returned, for later calls to reuse.
 void poolGive(void* p) noexcept;
