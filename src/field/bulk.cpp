@@ -274,11 +274,10 @@ static void writeBulkLines(std::ostream& out, const std::string& head, int type,
   }
 }
 
-// Reads what the block routine of a block uses from the file: its labels and
-// its values in the stored precision.
-static void readBlock(const odb_FieldBulkData& block) {
+// Reads what the block routine of a block uses from the file: its labels
+// (numberOfElements reads them) and its values in the stored precision.
+static void readForRoutine(const odb_FieldBulkData& block) {
   block.numberOfElements();
-  block.elementLabels();
   if (block.precision() == 0)
     block.data();
   else
@@ -304,7 +303,7 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
     const odb_FieldBulkData& block = blocks[i];
     type = block.type();
     if (i + 1 < blocks.size() && block.length() >= kOverlapValues) {
-      readBlock(block);
+      readForRoutine(block);
       std::exception_ptr failed;
       std::thread routine([&] {
         try {
@@ -314,7 +313,7 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
         }
       });
       try {
-        readBlock(blocks[i + 1]);
+        readForRoutine(blocks[i + 1]);
       } catch (...) {
         routine.join();
         throw;

@@ -27,11 +27,11 @@ struct Gathered {
     count += static_cast<int>(v == v);
     trackExtremes(e.max, e.min, v);
   }
-  void selectMin() {
-    if (count > 0) e.enggMin = enggMinimum(values.get(), count, per);
-  }
-  void selectMax() {
-    if (count > 0) e.enggMax = enggMaximum(values.get(), count, per);
+  void selectMin() { select(true, false); }
+  void selectMax() { select(false, true); }
+  // Both wanted extremes in one selection.
+  void select(bool min, bool max) {
+    if (count > 0) enggExtremes(values.get(), count, per, min ? &e.enggMin : nullptr, max ? &e.enggMax : nullptr);
   }
 };
 
@@ -76,16 +76,9 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
 static void selectEngineering(SetStats& s, const bool marks[6]) {
   const bool vector = extract_field_components && s.lastType == odb_Enum::VECTOR;
   const bool tensor = extract_field_components && odb_vocab::isTensor(s.lastType);
-  if (engg_min) {
-    s.main.selectMin();
-    if (vector)
-      for (Gathered& g : s.vec) g.selectMin();
-  }
-  if (engg_max) {
-    s.main.selectMax();
-    if (vector)
-      for (Gathered& g : s.vec) g.selectMax();
-  }
+  s.main.select(engg_min, engg_max);
+  if (vector)
+    for (Gathered& g : s.vec) g.select(engg_min, engg_max);
   if (!tensor) return;
   // A slot whose values are all NaN selects nothing and hands on its start values.
   for (int k = 0; k < 6; ++k) {
@@ -153,8 +146,13 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
     }
   }
   for (int k = 0; k < count; ++k) {
-    if (engg_min && e[k].min != DBL_MAX && numbers[k] > 0) e[k].enggMin = enggMinimum(work[k].get(), numbers[k], per);
-    if (engg_max && e[k].max != -DBL_MAX && numbers[k] > 0) e[k].enggMax = enggMaximum(work[k].get(), numbers[k], per);
+    const bool wantMin = engg_min && e[k].min != DBL_MAX, wantMax = engg_max && e[k].max != -DBL_MAX;
+    if (numbers[k] > 0 && (wantMin || wantMax)) {
+      float mn = 0, mx = 0;
+      enggExtremes(work[k].get(), numbers[k], per, wantMin ? &mn : nullptr, wantMax ? &mx : nullptr);
+      if (wantMin) e[k].enggMin = mn;
+      if (wantMax) e[k].enggMax = mx;
+    }
     work[k].reset();
     const char* label = kInvariantRows[rows[k]].label;
     if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);
