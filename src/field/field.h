@@ -13,7 +13,7 @@ void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream&
                              odb_String indent, bool isComplex);
 double odbE_getTensorValue(const odb_FieldValue& value, int selector);
 double odbE_printFieldValue(const odb_FieldValue& value, std::ostream& out, const odb_SequenceInvariant& invariants,
-                            const bool componentMarks[6], odb_String indent, bool isComplex);
+                            const bool componentMarks[6], const odb_String& indent, bool isComplex);
 
 void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::ostream& out, odb_String stepName,
                                 int incrementNumber, odb_String regionKind, odb_String regionName,

@@ -43,7 +43,7 @@ static double extractFrom(const odb_FieldValue& value, const Seq& data, int type
 
 double odbE_printFieldValue(const odb_FieldValue& value, std::ostream& /*out*/,
                             const odb_SequenceInvariant& /*invariants*/, const bool componentMarks[6],
-                            odb_String /*indent*/, bool /*isComplex*/) {
+                            const odb_String& /*indent*/, bool /*isComplex*/) {
   const int type = value.type();
   if (type != odb_Enum::SCALAR && type != odb_Enum::VECTOR && !odb_vocab::isTensor(type)) return 0.0;
   if (value.precision() == 0) return extractFrom(value, value.data(), type, componentMarks);

@@ -2,36 +2,78 @@
 // of the vector or tensor components and of the stress invariants, written
 // as result lines. Points tensorCompPtr at S11Max..S23Max and leaves the
 // engineering extremes of the tensor slots in S11EnggMax..S23EnggMin.
+#include <algorithm>
 #include <cfloat>
-#include <memory>
+#include <exception>
+#include <thread>
+#include <vector>
 
 #include "field/field.h"
 #include "field/lines.h"
 #include "field/results.h"
 #include "field/stats.h"
+#include "odb/buffer_pool.h"
 #include "run/settings.h"
 
 namespace {
 
 // One quantity gathered over the values: its extremes and the working array
 // the engineering selection reorders, which holds the values that are numbers
-// (a NaN takes no part in a selection).
+// (a NaN takes no part in a selection). The values are kept as floats while
+// every one of them is a float exactly (single-precision data, von Mises,
+// magnitudes), which halves the memory and the selection's work; the first
+// that is not moves them to doubles. Either way the selection sees the same
+// numbers. The arrays come from the reader's pool, so a run reuses them; a
+// run without engineering extremes keeps no values at all.
 struct Gathered {
   QuantityExtremes e = kUntouched;
-  std::unique_ptr<double[]> values;
+  odb_detail::Buffer<float> floats;
+  odb_detail::Buffer<double> doubles;
   int count = 0;
+  bool started = false, keep = false, wide = false;
 
-  void allocate(int n) { values = std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(n)); }
-  void add(double v) {
-    values[count] = v;
-    count += static_cast<int>(v == v);
-    trackExtremes(e.max, e.min, v);
+  // Called before the first value of n.
+  void start(int n) {
+    started = true;
+    keep = engg_min || engg_max;
+    if (keep) floats.resize(static_cast<std::size_t>(n));
   }
-  void selectMin() { select(true, false); }
-  void selectMax() { select(false, true); }
+  void release() {
+    floats = {};
+    doubles = {};
+  }
+  void add(double v) {
+    trackExtremes(e.max, e.min, v);
+    if (!keep) return;
+    const auto at = static_cast<std::size_t>(count);
+    count += static_cast<int>(v == v);
+    if (!wide) {
+      const auto f = static_cast<float>(v);
+      if (f == v || v != v) {
+        floats[at] = f;
+        return;
+      }
+      widen();
+    }
+    doubles[at] = v;
+  }
+  void widen() {
+    doubles.resize(floats.size());
+    std::copy_n(floats.begin(), count, doubles.begin());
+    floats = {};
+    wide = true;
+  }
   // Both wanted extremes in one selection.
   void select(bool min, bool max) {
-    if (count > 0) enggExtremes(values.get(), count, per, min ? &e.enggMin : nullptr, max ? &e.enggMax : nullptr);
+    if (!keep || count == 0) return;
+    if (wide) {
+      enggExtremes(doubles.data(), count, per, min ? &e.enggMin : nullptr, max ? &e.enggMax : nullptr);
+      return;
+    }
+    float mn = 0, mx = 0;
+    enggExtremes(floats.data(), count, per, min ? &mn : nullptr, max ? &mx : nullptr);
+    if (min) e.enggMin = mn;
+    if (max) e.enggMax = mx;
   }
 };
 
@@ -47,7 +89,7 @@ struct SetStats {
 
 // Reads every value once: the main quantity from the extractor, the
 // components from the slots it fills. Component arrays are made on the first
-// value of their kind, so a field of one type allocates only what it uses.
+// value of their kind, so a field of one type keeps only what it uses.
 static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
                        const odb_SequenceInvariant& invariants, const bool marks[6], const odb_String& indent,
                        bool isComplex, SetStats& s) {
@@ -60,40 +102,63 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
     if (!extract_field_components) continue;
     if (s.lastType == odb_Enum::VECTOR) {
       for (int c = 0; c < 3; ++c) {
-        if (!s.vec[c].values) s.vec[c].allocate(n);
+        if (!s.vec[c].started) s.vec[c].start(n);
         s.vec[c].add(*kVecMax[c]);
       }
     } else if (odb_vocab::isTensor(s.lastType)) {
       for (int k = 0; k < 6; ++k) {
         if (!marks[k]) continue;
-        if (!s.slot[k].values) s.slot[k].allocate(n);
+        if (!s.slot[k].started) s.slot[k].start(n);
         s.slot[k].add(*tensorCompPtr[k]);
       }
     }
   }
 }
 
-static void selectEngineering(SetStats& s, const bool marks[6]) {
+// Sets of this many values and more run their selections on two threads.
+constexpr int kSplitValues = 1 << 16;
+
+// The engineering selections of every gathered quantity. Each is
+// independent of the others: with large sets the second core takes every
+// other one.
+static void selectEngineering(SetStats& s, const bool marks[6], int n) {
   const bool vector = extract_field_components && s.lastType == odb_Enum::VECTOR;
   const bool tensor = extract_field_components && odb_vocab::isTensor(s.lastType);
-  s.main.select(engg_min, engg_max);
+  std::vector<Gathered*> todo{&s.main};
   if (vector)
-    for (Gathered& g : s.vec) g.select(engg_min, engg_max);
+    for (Gathered& g : s.vec) todo.push_back(&g);
+  if (tensor)
+    for (int k = 0; k < 6; ++k)
+      if (marks[k] && s.slot[k].started) todo.push_back(&s.slot[k]);
+  auto run = [&](std::size_t first) {
+    for (std::size_t i = first; i < todo.size(); i += 2) todo[i]->select(engg_min, engg_max);
+  };
+  if (n >= kSplitValues && todo.size() > 1) {
+    std::exception_ptr failed;
+    std::thread second([&] {
+      try {
+        run(1);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    });
+    try {
+      run(0);
+    } catch (...) {
+      second.join();
+      throw;
+    }
+    second.join();
+    if (failed) std::rethrow_exception(failed);
+  } else {
+    for (Gathered* g : todo) g->select(engg_min, engg_max);
+  }
   if (!tensor) return;
   // A slot whose values are all NaN selects nothing and hands on its start values.
   for (int k = 0; k < 6; ++k) {
-    if (!marks[k] || !s.slot[k].values) continue;
-    if (engg_max) {
-      s.slot[k].selectMax();
-      *kTensorEnggMax[k] = s.slot[k].e.enggMax;
-    }
-  }
-  for (int k = 0; k < 6; ++k) {
-    if (!marks[k] || !s.slot[k].values) continue;
-    if (engg_min) {
-      s.slot[k].selectMin();
-      *kTensorEnggMin[k] = s.slot[k].e.enggMin;
-    }
+    if (!marks[k] || !s.slot[k].started) continue;
+    if (engg_max) *kTensorEnggMax[k] = s.slot[k].e.enggMax;
+    if (engg_min) *kTensorEnggMin[k] = s.slot[k].e.enggMin;
   }
 }
 
@@ -130,11 +195,11 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
     if (invariants.isMember(kInvariantRows[row].code)) rows[count++] = row;
   if (count == 0) return;
   QuantityExtremes e[9];
-  std::unique_ptr<float[]> work[9];
+  odb_detail::Buffer<float> work[9];
   int numbers[9] = {};
   for (int k = 0; k < count; ++k) {
     e[k] = kUntouched;
-    work[k] = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(n));
+    work[k].resize(static_cast<std::size_t>(n));
   }
   for (int i = 0; i < n; ++i) {
     const odb_FieldValue value = values.constGet(i);
@@ -149,11 +214,11 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
     const bool wantMin = engg_min && e[k].min != DBL_MAX, wantMax = engg_max && e[k].max != -DBL_MAX;
     if (numbers[k] > 0 && (wantMin || wantMax)) {
       float mn = 0, mx = 0;
-      enggExtremes(work[k].get(), numbers[k], per, wantMin ? &mn : nullptr, wantMax ? &mx : nullptr);
+      enggExtremes(work[k].data(), numbers[k], per, wantMin ? &mn : nullptr, wantMax ? &mx : nullptr);
       if (wantMin) e[k].enggMin = mn;
       if (wantMax) e[k].enggMax = mx;
     }
-    work[k].reset();
+    work[k] = {};
     const char* label = kInvariantRows[rows[k]].label;
     if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);
     if (e[k].min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e[k].min);
@@ -190,14 +255,14 @@ void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream&
   if (n == 0) return;
 
   SetStats s;
-  s.main.allocate(n);
+  s.main.start(n);
   readValues(values, out, invariants, marks, indent, isComplex, s);
-  selectEngineering(s, marks);
-  for (Gathered& g : s.vec) g.values.reset();
-  for (Gathered& g : s.slot) g.values.reset();
+  if (engg_min || engg_max) selectEngineering(s, marks, n);
+  for (Gathered& g : s.vec) g.release();
+  for (Gathered& g : s.slot) g.release();
 
   const std::string head = resultHead(stepName, incrementNumber, regionName, fieldName);
   if (s.main.e.max != -DBL_MAX) writeTypeLines(out, head, s, marks);
-  s.main.values.reset();
+  s.main.release();
   if (tensor_invariants && cleanName(fieldName) == odb_String("S")) writeInvariantLines(values, out, head, invariants);
 }

@@ -1,6 +1,7 @@
 // Storage for the reader's large arrays. A database run reads the same
 // shapes frame after frame: freed arrays are kept and handed out again, so a
-// new array neither zero-fills nor page-faults its memory anew. Private to src/odb.
+// new array neither zero-fills nor page-faults its memory anew. The reader's
+// blocks and the set statistics' working arrays take their storage here.
 #pragma once
 
 #include <cstddef>

@@ -74,7 +74,7 @@ struct InstanceImpl {
 struct Mesh {
   std::vector<int> labels;
   std::vector<std::int64_t> offsets;  // labels.size() + 1 entries, or none
-  std::vector<int> connectivity;
+  Buffer<int> connectivity;
 };
 Mesh readElements(const FileCtx& ctx, const std::string& instancePath);
 

@@ -170,7 +170,7 @@ Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {
   if (m.offsets.back() != connCount)
     odbFail(w, "elements/offsets ends at " + std::to_string(m.offsets.back()) + ", elements/connectivity has " +
                    std::to_string(connCount) + " entries");
-  m.connectivity = readInts(conn, w, ctx.bytes);
+  m.connectivity = readIntBuffer(conn, w, ctx.bytes);
   return m;
 }
 
@@ -234,7 +234,7 @@ odb_SequenceElement odb_Instance::elements() const {
   odb_SequenceElement out;
   if (!impl_) return out;
   Mesh m = readElements(*impl_->ctx, impl_->path);
-  auto conn = std::make_shared<const std::vector<int>>(std::move(m.connectivity));
+  auto conn = std::make_shared<const Buffer<int>>(std::move(m.connectivity));
   for (std::size_t i = 0; i < m.labels.size(); ++i) {
     if (m.offsets.empty()) {
       out.append(odb_Element(m.labels[i]));

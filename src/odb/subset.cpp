@@ -2,6 +2,7 @@
 // membership index cached per (set, instance) in the database's context.
 // No globals.
 #include <algorithm>
+#include <climits>
 
 #include "odb/impl.h"
 
@@ -38,7 +39,8 @@ static const std::vector<int>* membersIn(const SetImpl& set, const std::string& 
   return nullptr;
 }
 
-// The nodes of the set's elements in the instance, through its connectivity.
+// The nodes of the set's elements in the instance, through its
+// connectivity; each node once when their labels are dense enough to mark.
 static std::vector<int> nodesOfElements(const FileCtx& ctx, const std::vector<int>& elements,
                                         const std::string& instance) {
   const std::string path = "/assembly/instances/" + instance;
@@ -46,10 +48,27 @@ static std::vector<int> nodesOfElements(const FileCtx& ctx, const std::vector<in
   const Mesh mesh = readElements(ctx, path);
   if (mesh.offsets.empty()) return {};  // no connectivity, no nodes
   const LabelIndex wanted(elements);
+  auto forEachNode = [&](auto&& f) {
+    for (std::size_t e = 0; e < mesh.labels.size(); ++e)
+      if (wanted.contains(mesh.labels[e]))
+        for (auto k = mesh.offsets[e]; k < mesh.offsets[e + 1]; ++k) f(mesh.connectivity[static_cast<std::size_t>(k)]);
+  };
+  long long lo = LLONG_MAX, hi = LLONG_MIN, total = 0;
+  forEachNode([&](int n) {
+    lo = std::min<long long>(lo, n);
+    hi = std::max<long long>(hi, n);
+    ++total;
+  });
   std::vector<int> nodes;
-  for (std::size_t e = 0; e < mesh.labels.size(); ++e) {
-    if (!wanted.contains(mesh.labels[e])) continue;
-    for (auto k = mesh.offsets[e]; k < mesh.offsets[e + 1]; ++k) nodes.push_back(mesh.connectivity[static_cast<std::size_t>(k)]);
+  if (total == 0) return nodes;
+  if (hi - lo < 8 * total + 64) {
+    std::vector<unsigned char> seen(static_cast<std::size_t>(hi - lo + 1), 0);
+    forEachNode([&](int n) { seen[static_cast<std::size_t>(n - lo)] = 1; });
+    for (std::size_t i = 0; i < seen.size(); ++i)
+      if (seen[i]) nodes.push_back(static_cast<int>(lo + static_cast<long long>(i)));
+  } else {
+    nodes.reserve(static_cast<std::size_t>(total));
+    forEachNode([&](int n) { nodes.push_back(n); });
   }
   return nodes;
 }

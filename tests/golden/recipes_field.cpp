@@ -73,7 +73,7 @@ GOLDEN_RECIPE(field_types) {
   addField(w, f, "NT", fieldInfo(odb_Enum::SCALAR, "Nodal temperature", {}), nodal(kInstance, nodes),
            std::vector<float>{3, -1, 7, 2}, 1);
   addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Spatial displacement", {"U1", "U2", "U3"}),
-           nodal(kInstance, nodes), std::vector<double>{3, 4, 0, 1, 2, 2, 0, 0, -6, -8, 6, 0}, 3);
+           nodal(kInstance, nodes), std::vector<double>{3, 4, 0, 1, 2, 2, 0.5, 0, -6, -8.1, 6, 0}, 3);
   addField(w, f, "S",
            fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", {"S11", "S22", "S33", "S12", "S13", "S23"},
                      {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::PRESS, odb_Enum::INV3, odb_Enum::MAX_PRINCIPAL,
