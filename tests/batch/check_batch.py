@@ -1,14 +1,9 @@
 #!/usr/bin/python3
-"""harvest-many end to end.
+"""check_batch.py local|slurm HARVEST_MANY ODBGEN HARVESTODB
 
-  check_batch.py local|slurm HARVEST_MANY ODBGEN HARVESTODB
-
-local: a batch of generated databases with a file that is not a database, a
-path that does not exist and two databases named job.odb, on 2 jobs; then
-the resume rules, --merge, CSV quoting and a results.csv that cannot be
-written.  slurm: a one-node cluster of its own runs the batch as a job array
-split over fewer tasks than databases; exits 77 (skip) where the cluster
-cannot start.  Each good report must be byte-identical to a single run's.
+local: a batch with a file that is not a database, a missing path and two job.odb on 2 jobs, then the resume
+rules, --merge, CSV quoting and a results.csv that cannot be written. slurm: a one-node cluster of its own runs
+the batch as a job array of fewer tasks than databases (77 where it cannot start). Reports are a single run's.
 """
 import contextlib
 import csv
@@ -22,7 +17,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import check, finish, fresh, read, run, scratch, write  # noqa: E402
+from harness import check, finish, fresh, present, read, run, scratch, skip, write  # noqa: E402
 
 CONFIG = "ODB EXTRACTIONS\nEXTRACT_MASS\nEXTRACT_HISTORY\nMINMAX_HISTORY\nEXTRACT_FIELD\nEXTRACT_STRESS\n" \
          "ENGINEERING_MAX\nPERCENTAGE=5\n"
@@ -51,9 +46,9 @@ def make_databases(work, odbgen, harvestodb, batch):
             check(f"odbgen {path}", run([odbgen, "--size", "30"] + args + [full]).status == 0)
         alone = fresh(os.path.join(work, ".alone"))
         r = run([harvestodb, "-odb", full, "-config", os.path.join(work, "config.txt")], alone, text=True)
-        files = [read(os.path.join(alone, f)) if os.path.exists(os.path.join(alone, f)) else None
-                 for f in ("params.txt", "paramsdone.txt")]
-        reference[path] = (*files, next((ln.strip() for ln in r.err.splitlines() if ln.strip()), ""))
+        files = present(alone, "params.txt", "paramsdone.txt")
+        reference[path] = (files.get("params.txt"), files.get("paramsdone.txt"),
+                           next((ln.strip() for ln in r.err.splitlines() if ln.strip()), ""))
     shutil.rmtree(os.path.join(work, ".alone"))
     return reference
 
@@ -68,8 +63,7 @@ def check_results(out, batch, reference):
         else:
             check(f"{path}: params.txt as a single run's", read(os.path.join(where, "params.txt")) == params)
             check(f"{path}: paramsdone.txt as a single run's", read(os.path.join(where, "paramsdone.txt")) == done)
-    with open(os.path.join(out, "results.csv"), newline="") as f:
-        header, *rows = list(csv.reader(f))
+    header, *rows = table(os.path.join(out, "results.csv"))
     check("header", header[:3] == ["database", "status", "message"], str(header[:3]))
     check("one row per database", sorted(r[0] for r in rows) == sorted(p for p, _, _ in batch))
     first_seen = []
@@ -82,6 +76,11 @@ def check_results(out, batch, reference):
         check(f"{row[0]}: values as in params.txt", row[3:] == [dict(lines).get(n, "") for n in header[3:]])
     check("parameter columns are the union in first-seen order", header[3:] == first_seen)
     return read(os.path.join(out, "results.csv"))
+
+
+def table(path):
+    with open(path, newline="") as f:
+        return list(csv.reader(f))
 
 
 def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20):
@@ -122,17 +121,13 @@ def check_local(work, reference):
 
     # Quoting survives a round trip through Python's csv module.
     fake = os.path.join(work, "fake")
-    for folder, (shown, params, stderr) in {"x": ('db, "x".odb', 'a,"b"\tv, "1"\nplain\t2\n', None),
-                                            "y": ("y.odb", None, 'bad, "worse"\nsecond line\n')}.items():
+    for folder, files in {"x": {"database.txt": 'db, "x".odb\n', "params.txt": 'a,"b"\tv, "1"\nplain\t2\n',
+                                "paramsdone.txt": "Done\n"},
+                          "y": {"database.txt": "y.odb\n", "stderr.txt": 'bad, "worse"\nsecond line\n'}}.items():
         os.makedirs(os.path.join(fake, folder))
-        files = {"database.txt": shown + "\n", "params.txt": params, "paramsdone.txt": params and "Done\n",
-                 "stderr.txt": stderr}
-        for name, text in files.items():
-            if text:
-                write(os.path.join(fake, folder, name), text)
+        [write(os.path.join(fake, folder, name), text) for name, text in files.items()]
     harvest_many("--merge", "fake", cwd=work, expect=1)
-    with open(os.path.join(fake, "results.csv"), newline="") as f:
-        rows = list(csv.reader(f))
+    rows = table(os.path.join(fake, "results.csv"))
     check("quoted cells", rows == [["database", "status", "message", 'a,"b"', "plain"],
                                    ['db, "x".odb', "done", "", 'v, "1"', "2"],
                                    ["y.odb", "failed", 'bad, "worse"', "", ""]], str(rows))
@@ -160,20 +155,19 @@ def cluster(root):
             procs.append(subprocess.Popen([shutil.which(name, path=SBIN), *args], env=env, stdin=subprocess.DEVNULL,
                                           stdout=log, stderr=subprocess.STDOUT))
 
-    def wait_for(ready, seconds):
+    def wait_for(ready, seconds, why):
         end = time.monotonic() + seconds
-        while time.monotonic() < end and all(p.poll() is None for p in procs):
-            if ready():
-                return True
+        while not ready():
+            if time.monotonic() > end or any(p.poll() is not None for p in procs):
+                sys.exit(skip("check_batch", why()))
             time.sleep(0.3)
-        return False
 
     def idle():
         return run(["sinfo", "-h", "-o", "%t"], env=env, timeout=30, text=True).out.strip() == "idle"
 
     try:
         if why:
-            skip(why)
+            sys.exit(skip("check_batch", why))
         for d in (os.path.dirname(root), root):  # munged wants its socket's folders open to all
             os.chmod(d, 0o755)
         write(f"{root}/munge.key", os.urandom(1024))
@@ -183,18 +177,16 @@ def cluster(root):
         sockets = [socket.create_server(("127.0.0.1", 0)) for _ in range(2)]
         ports = [s.getsockname()[1] for s in sockets]
         [s.close() for s in sockets]
-        os.makedirs(f"{root}/state")
-        os.makedirs(f"{root}/spool")
+        [os.makedirs(f"{root}/{d}") for d in ("state", "spool")]
         conf = read(os.path.join(os.path.dirname(os.path.abspath(__file__)), "slurm.conf.in"), "r")
         write(env["SLURM_CONF"], conf.format(root=root, host=socket.gethostname().split(".")[0], port0=ports[0],
                                              port1=ports[1], cpus=os.cpu_count()))
-        if not wait_for(lambda: os.path.exists(sock), 10):
-            skip("munged did not start: " + tail(f"{root}/munged.out"))
+        wait_for(lambda: os.path.exists(sock), 10, lambda: "munged did not start: " + tail(f"{root}/munged.out"))
         spawn("slurmctld", "-D", "-f", env["SLURM_CONF"])
         time.sleep(2)
         spawn("slurmd", "-D", "-f", env["SLURM_CONF"])
-        if not wait_for(idle, 60):
-            skip(f"the node did not come up: {tail(f'{root}/slurmctld.out')} {tail(f'{root}/slurmd.out')}")
+        wait_for(idle, 60, lambda: "the node did not come up: %s %s" % (tail(f"{root}/slurmctld.out"),
+                                                                        tail(f"{root}/slurmd.out")))
         yield env
     finally:
         if len(procs) == 3:
@@ -210,11 +202,6 @@ def cluster(root):
 
 def tail(path):
     return read(path, "r")[-400:] if os.path.exists(path) else ""
-
-
-def skip(why):
-    print(f"check_batch: skipped: {why}")
-    sys.exit(77)
 
 
 def check_slurm(work, reference):

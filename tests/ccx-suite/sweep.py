@@ -1,21 +1,15 @@
 #!/usr/bin/python3
-"""The solver's own test decks (calculix-ccx-test) solved by ccx (limited in time, file size and
-memory, two at a time), imported with ccx2odb, reported by harvestodb with every keyword on, and
-each database checked against the solver's files by this script alone:
-  import   succeeds whenever the solver left results, also after an error; a .frd that stops after
-           its header is refused, not as "unexpected end of file" (a solve killed by a signal or the
-           time limit may stop anywhere and is not imported);
-  extreme  the whole-model extremes of U (magnitude) and S (von Mises) of every frame agree with the
-           .frd, those of S_IP with the stresses of the .dat;
-  count    each frame holds as many values as the .frd blocks of its increment, element fields and
-           histories as many as the .dat blocks.
---unsolvable lists the decks the solver does not complete here (deck<TAB>reason): an unlisted one
-that fails to solve fails, and so does a listed one that solves but does not import. --restarts
-lists decks solved after the deck whose restart file they read (deck<TAB>writer). --work DIR (or
-HARVEST_CCX_SWEEP_DIR=DIR) keeps the solves in DIR/<deck>/: a later run only imports and checks
-them again (--solve-again solves anew).
+"""sweep.py CCX2ODB HARVESTODB [DECK...]
+
+The decks of calculix-ccx-test (all, or those named) solved by ccx two at a time under limits of time, file
+size and memory, imported with ccx2odb, reported by harvestodb with every keyword and checked against the
+solver's files: the import succeeds whenever the solver left results (a .frd with only its header is refused,
+but not as "unexpected end of file"); the extremes of U (magnitude), S and S_IP (von Mises) of each frame
+agree with the .frd and the .dat; each frame holds as many values as the .frd blocks of its increment, the
+element fields and histories as many as the .dat. unsolvable.txt lists the decks the solver does not complete
+here (unlisted ones must solve, listed ones must still import), restarts.txt the decks that read another's
+restart file. HARVEST_CCX_SWEEP_DIR=DIR keeps the solves in DIR/<deck>/ for later runs to check again.
 """
-import argparse
 import concurrent.futures
 import contextlib
 import gzip
@@ -27,18 +21,20 @@ import signal
 import subprocess
 import sys
 import time
-
+import types
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import ALL_KEYWORDS, check, finish, fresh, read, run, scratch, write  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from harness import ALL_KEYWORDS, check, finish, fresh, read, run, scratch, skip, write  # noqa: E402
 
 FILE_LIMIT, MEMORY_LIMIT = 1 << 30, 6 << 30  # bytes per file any child writes; address space of one solve
+TIMEOUT, JOBS = 90, 2  # seconds per solve (an import or report gets four times as long); decks at a time
 RESTARTS = {}  # deck -> deck whose restart file it reads
 
 
 def read_source(decks, name):
-    """The bytes of a file of the deck folder, gunzipped when only NAME.gz is there (None if neither)."""
+    """A file of the deck folder, gunzipped when only NAME.gz is there (None if neither)."""
     path = os.path.join(decks, name)
     if os.path.exists(path):
         return read(path)
@@ -50,7 +46,7 @@ def submodel_inputs(text):
     return [m.group(1).decode() for m in re.finditer(rb"(?im)^\*submodel\b.*?\binput\s*=\s*([^,\s]+)", text)]
 
 
-def solve(deck, decks, work, timeout):
+def solve(deck, decks, work):
     folder = fresh(os.path.join(work, deck))
     text = read_source(decks, deck + ".inp")
     write(os.path.join(folder, deck + ".inp"), text)
@@ -64,17 +60,17 @@ def solve(deck, decks, work, timeout):
     if deck in RESTARTS and os.path.exists(made):
         shutil.copy(made, os.path.join(folder, deck + ".rin"))
     env = dict(os.environ, OMP_NUM_THREADS="1", CCX_NPROC_EQUATION_SOLVER="1", CCX_NPROC_RESULTS="1")
-    r = run(["ccx", "-i", deck], folder, timeout, FILE_LIMIT, MEMORY_LIMIT, env, text=True)
+    r = run(["ccx", "-i", deck], folder, TIMEOUT, FILE_LIMIT, MEMORY_LIMIT, env, text=True)
     write(os.path.join(folder, "solve.log"), r.out + r.err)
-    reason = solver_failure(r.status, r.out + r.err, timeout)
+    reason = solver_failure(r.status, r.out + r.err)
     write(os.path.join(folder, "solve.txt"), "%s\t%.1f\t%s\n" % ("failed" if reason else "ok", r.seconds, reason))
     return deck, r.seconds, reason
 
 
-def solver_failure(status, log, timeout):
+def solver_failure(status, log):
     """The reason the solver did not complete, or '' when it did."""
     if status is None:
-        return "takes longer than %d s here" % timeout
+        return "takes longer than %d s here" % TIMEOUT
     lines = log.splitlines()
     for i, line in enumerate(lines):
         if "*ERROR" in line:  # the message goes on in the next line
@@ -94,14 +90,9 @@ def read_solve(folder):
     return state == "ok", float(seconds), reason
 
 
-class FrdBlock:
-    def __init__(self, step, increment, value):
-        self.name, self.step, self.increment, self.value = "", step, increment, value
-        self.rows = []  # the values of each node as written (no computed ALL)
-
-
 def read_frd(path):
-    """(found anything after the header or its end record, result blocks) of an ASCII .frd."""
+    """(found anything after the header or its end record, result blocks) of an ASCII .frd; a block's
+    rows hold the values of each node as written (no computed ALL)."""
     blocks, anything = [], False
     step = increment = mode = block = fmt = section = None
     with open(path, "rb") as f:
@@ -122,7 +113,8 @@ def read_frd(path):
             elif key == "1PMODE":
                 mode = int(words[1])
             elif key == "100C":
-                block, last = FrdBlock(step, increment if mode is None else mode, float(line[12:24])), blocks[-1:]
+                block, last = types.SimpleNamespace(name="", step=step, increment=increment if mode is None else mode,
+                                                    value=float(line[12:24]), rows=[]), blocks[-1:]
                 # The importer's rule: the step and increment of the previous block again at another time
                 # (an analysis keyword outside *STEP) is the next increment.
                 if (last and mode is None and last[0].step == step and block.increment <= last[0].increment
@@ -133,10 +125,7 @@ def read_frd(path):
             elif key in ("-1", "-2") and section == "100C":
                 start = 3 + (5 if fmt == 0 else 10)
                 values = [float(line[i:i + 12]) for i in range(start, len(line), 12) if line[i:i + 12].strip()]
-                if key == "-1":
-                    block.rows.append(values)
-                else:
-                    block.rows[-1].extend(values)
+                (block.rows.append if key == "-1" else block.rows[-1].extend)(values)
             elif key == "-3":
                 if section == "100C" and block is not None:
                     blocks.append(block)
@@ -206,12 +195,6 @@ def same_time(a, b):
     return abs(a - b) <= 1e-5 * max(abs(a), abs(b)) + 1e-30
 
 
-def sta_increment(sta, t):
-    """The (step, increment) whose total time is nearest t, within the .sta's six digits, or None."""
-    best = min(sta, key=lambda row: abs(row[2] - t), default=None)
-    return best[:2] if best is not None and same_time(best[2], t) else None
-
-
 def database_counts(path):
     """{(step number, increment): {field: values of .frd kind}} and the total of .dat-kind values.
     A nodal value spread over the elements at its node counts once."""
@@ -256,9 +239,10 @@ def expected_extremes(frd_blocks, dat_blocks, sta):
         if line:
             add("Step_%d__Frame_%d__%s" % (b.step, b.increment, line[0]), line[1](rows))
     for what, _, t, rows in dat_blocks:
-        hit = sta_increment(sta, t)
-        if what == "stresses" and rows and hit and all(len(r) == 6 for r in rows):
-            add("Step_%d__Frame_%d__S_IP__mises" % hit, mises(np.array(rows)))
+        # the (step, increment) whose total time is nearest t, within the .sta's six digits
+        near = min(sta, key=lambda row: abs(row[2] - t), default=None)
+        if what == "stresses" and rows and near and same_time(near[2], t) and all(len(r) == 6 for r in rows):
+            add("Step_%d__Frame_%d__S_IP__mises" % near[:2], mises(np.array(rows)))
     return out
 
 
@@ -295,19 +279,19 @@ def compare_counts(frd_blocks, dat_blocks, db_path, fail):
         fail("count", ".dat has %d values, the database %d (element fields and history)" % (in_file, dat_in_db))
 
 
-def check_deck(deck, folder, exes, timeout):
+def check_deck(deck, folder, exes):
     """Imports, reports and checks one solved deck: a dict of what happened, with its failures."""
     solved = read_solve(folder)
     r = {"deck": deck, "solved": bool(solved and solved[0]), "reason": solved[2] if solved else "not solved",
          "seconds": solved[1] if solved else 0.0, "imported": False, "checked": False, "lines": 0, "failures": []}
     try:
-        import_and_check(deck, folder, exes, timeout, solved, r, lambda *f: r["failures"].append(f))
+        import_and_check(deck, folder, exes, solved, r, lambda *f: r["failures"].append(f))
     except Exception as e:  # a file this script cannot read is a finding too, not the end of the sweep
         r["failures"].append(("harness", "%s: %s" % (type(e).__name__, e)))
     return r
 
 
-def import_and_check(deck, folder, exes, timeout, solved, r, fail):
+def import_and_check(deck, folder, exes, solved, r, fail):
     if not solved or solved[2].startswith(("takes longer", "killed by")):
         return  # stopped at any point of writing: nothing to hold the importer to
     frd, odb, dat = (os.path.join(folder, deck + ext) for ext in (".frd", ".odb", ".dat"))
@@ -315,7 +299,7 @@ def import_and_check(deck, folder, exes, timeout, solved, r, fail):
     for f in os.listdir(folder):
         if f.endswith(".odb") or ".odb.tmp" in f:
             os.remove(os.path.join(folder, f))
-    imp = run([exes.ccx2odb, deck], folder, timeout, FILE_LIMIT, text=True)
+    imp = run([exes[0], deck], folder, 4 * TIMEOUT, FILE_LIMIT, text=True)
     if os.path.exists(frd) and not anything:
         # The solver stopped before it wrote anything: the import must say so and write nothing.
         # (A header and the end record is a complete file without results.)
@@ -327,8 +311,7 @@ def import_and_check(deck, folder, exes, timeout, solved, r, fail):
     r["imported"] = True
     report = fresh(os.path.join(folder, "report"))
     write(os.path.join(report, "all.cfg"), ALL_KEYWORDS)
-    rep = run([exes.harvestodb, "-odb", "../" + deck + ".odb", "-config", "all.cfg"], report, timeout, FILE_LIMIT,
-              text=True)
+    rep = run([exes[1], "-odb", f"../{deck}.odb", "-config", "all.cfg"], report, 4 * TIMEOUT, FILE_LIMIT, text=True)
     if rep.status != 0 or not os.path.exists(os.path.join(report, "paramsdone.txt")):
         return fail("report", "status %s: %s" % (rep.status, rep.err.strip()[-300:]))
     dat_blocks = read_dat(dat) if os.path.exists(dat) else []
@@ -338,60 +321,42 @@ def import_and_check(deck, folder, exes, timeout, solved, r, fail):
     r["checked"] = True
 
 
-def installed_decks():
-    """The folder where Debian's calculix-ccx-test put its decks, or None."""
-    files = subprocess.run(["dpkg", "-L", "calculix-ccx-test"], capture_output=True, text=True).stdout.split()
-    return next((os.path.dirname(f) for f in files if f.endswith((".inp", ".inp.gz"))), None)
-
-
-def read_list(path):
+def read_list(name):
     """deck -> the solver's reason, from lines 'deck<TAB>reason' ('#' starts a comment)."""
-    lines = [line.split("#", 1)[0].rstrip() for line in read(path, "r").splitlines()] if path else []
+    lines = [line.split("#", 1)[0].rstrip() for line in read(os.path.join(HERE, name), "r").splitlines()]
     return {d.strip(): reason.strip() for d, _, reason in (line.partition("\t") for line in lines if line)}
 
 
-def solve_all(decks, names, work, timeout, jobs):
+def solve_all(decks, names, work):
     """Solves names into work; decks that read another deck's results wait for it."""
     later = {n for n in names if n in RESTARTS or any(
         f[:-4] in names for f in submodel_inputs(read_source(decks, n + ".inp")))}
     for batch in ([n for n in names if n not in later], [n for n in names if n in later]):
-        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
-            for done in concurrent.futures.as_completed([pool.submit(solve, n, decks, work, timeout) for n in batch]):
+        with concurrent.futures.ThreadPoolExecutor(JOBS) as pool:
+            for done in concurrent.futures.as_completed([pool.submit(solve, n, decks, work) for n in batch]):
                 print("solved %-24s %7.1f s %s" % done.result(), flush=True)
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--decks", help="folder of the decks (default: where calculix-ccx-test put them)")
-    ap.add_argument("--ccx2odb", required=True, help="the importer to check")
-    ap.add_argument("--harvestodb", required=True, help="the program that reports the imported databases")
-    ap.add_argument("--unsolvable", help="the list of decks the solver does not complete here")
-    ap.add_argument("--restarts", help="the list of decks that read the restart file of another (deck<TAB>writer)")
-    ap.add_argument("--work", default=os.environ.get("HARVEST_CCX_SWEEP_DIR"),
-                    help="keep the solved decks here and check the ones solved before again without solving them")
-    ap.add_argument("--solve-again", action="store_true", help="solve every deck even when --work holds its solve")
-    ap.add_argument("--timeout", type=int, default=90, help="seconds per solve (default 90)")
-    ap.add_argument("--jobs", type=int, default=2, help="decks at a time (default 2)")
-    ap.add_argument("--only", help="comma-separated decks")
-    args = ap.parse_args()
-    args.decks = args.decks or installed_decks()
-    args.ccx2odb, args.harvestodb = os.path.abspath(args.ccx2odb), os.path.abspath(args.harvestodb)
-    if not shutil.which("ccx") or not args.decks:
-        print("ccx-suite: skipped: needs ccx and the decks of calculix-ccx-test")
-        return 77
-    names = sorted({f[:-len(ext)] for f in os.listdir(args.decks) for ext in (".inp", ".inp.gz") if f.endswith(ext)})
-    names = [n for n in args.only.split(",") if n in names] if args.only else names
-    RESTARTS.update(read_list(args.restarts))
-    listed = read_list(args.unsolvable)
-    with (contextlib.nullcontext(args.work) if args.work else scratch("ccx-sweep-")) as work:
+    if len(sys.argv) < 3 or sys.argv[1].startswith("-"):
+        sys.exit(__doc__)
+    exes, only, keep = [os.path.abspath(a) for a in sys.argv[1:3]], sys.argv[3:], os.getenv("HARVEST_CCX_SWEEP_DIR")
+    # the folder where Debian's calculix-ccx-test put its decks
+    files = subprocess.run(["dpkg", "-L", "calculix-ccx-test"], capture_output=True, text=True).stdout.split()
+    decks = next((os.path.dirname(f) for f in files if f.endswith((".inp", ".inp.gz"))), None)
+    if not shutil.which("ccx") or not decks:
+        return skip("ccx-suite", "needs ccx and the decks of calculix-ccx-test")
+    names = sorted({f[:-len(ext)] for f in os.listdir(decks) for ext in (".inp", ".inp.gz") if f.endswith(ext)})
+    names = [n for n in only if n in names] if only else names
+    RESTARTS.update(read_list("restarts.txt"))
+    listed = read_list("unsolvable.txt")
+    with (contextlib.nullcontext(keep) if keep else scratch("ccx-sweep-")) as work:
         os.makedirs(work, exist_ok=True)
-        todo = [n for n in names if args.solve_again or not args.work or read_solve(os.path.join(work, n)) is None]
         start = time.monotonic()
-        solve_all(args.decks, todo, work, args.timeout, args.jobs)
+        solve_all(decks, [n for n in names if not keep or read_solve(os.path.join(work, n)) is None], work)
         solved_in = time.monotonic() - start
-        with concurrent.futures.ProcessPoolExecutor(args.jobs) as pool:
-            results = list(pool.map(check_deck, names, [os.path.join(work, n) for n in names],
-                                    [args] * len(names), [4 * args.timeout] * len(names)))
+        with concurrent.futures.ProcessPoolExecutor(JOBS) as pool:
+            results = list(pool.map(check_deck, names, [os.path.join(work, n) for n in names], [exes] * len(names)))
     for r in results:
         reason = listed.get(r["deck"])
         check("%s solve" % r["deck"], r["solved"] or reason is not None,

@@ -1,21 +1,13 @@
 #!/usr/bin/python3
-"""Corruption campaigns: damaged copies of one input, each run by the program that reads it.
+"""campaign.py writer|h5py|frd BIN_DIR SOURCE_DIR
 
-  campaign.py writer|h5py BIN_DIR SOURCE_DIR    harvestodb on odbgen's database or examples/write_db.py's
-  campaign.py frd BIN_DIR SOURCE_DIR            ccx2odb on the .frd of twobricks.inp solved by ccx
-
-Each copy is cut at one of 64 evenly spaced lengths or has one byte flipped at one of 300
-seeded offsets. harvestodb must end with status 0 and either the clean report byte for byte
-plus paramsdone.txt, or a message naming the database, "ODB Application exited with error(s)"
-and no paramsdone.txt. ccx2odb must end with status 1, one line "ccx2odb: job.frd:LINE: ..."
-and no database, or with status 0 and a database holding exactly the result blocks read before
-the damage. A crash, a hang, a sanitizer report or a file the contract does not name fails.
-Damage the program cannot see, a valid input with other values (a flip inside an unprotected
-array of the h5py file, in a variable-length string, or in a value or name of the .frd), is
-counted, not failed.
-
-HARVEST_CORRUPTION_SAMPLE=N runs every N-th case only (sanitizer builds).
-Exit status: 0 passed, 1 failed, 77 skipped (no ccx for the frd kind).
+Damaged copies of one input (cut at 64 evenly spaced lengths, one byte flipped at 300 seeded offsets; every
+N-th only with HARVEST_CORRUPTION_SAMPLE=N), each run by the program that reads it: harvestodb on the database
+of odbgen (writer) or examples/write_db.py (h5py) must end with status 0 and the clean report plus
+paramsdone.txt, or a message naming the database, the closing line and no paramsdone.txt; ccx2odb on the .frd
+of twobricks.inp solved by ccx must end with status 1, one line "ccx2odb: job.frd:LINE: ..." and no database,
+or status 0 and a database holding the whole result blocks before the damage. A crash, a hang, a sanitizer
+report or a stray file fails; damage that leaves a valid input with other values is counted (exit 77: no ccx).
 """
 import os
 import random
@@ -24,7 +16,7 @@ import shutil
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import ALL_KEYWORDS, check, finish, fresh, read, run, scratch, write  # noqa: E402
+from harness import ALL_KEYWORDS, check, finish, fresh, present, read, run, scratch, skip, write  # noqa: E402
 
 CUTS, FLIPS, SEED, TIMEOUT = 64, 300, 20261206, 30
 CLOSING = "ODB Application exited with error(s)"
@@ -71,16 +63,8 @@ def must(r, what):
         sys.exit("campaign: %s failed: status %s, %s" % (what, r.status, r.err[-600:]))
 
 
-def guarded(case, r, folder, allowed):
-    """What every run must do: end in time, without a sanitizer report, leaving only allowed files."""
-    detail = "status %s, stderr: %s" % (r.status, r.err.decode(errors="replace")[-600:])
-    extra = sorted(set(os.listdir(folder)) - allowed)
-    return (check(case + ": no end within %d s" % TIMEOUT, r.status is not None)
-            and check(case + ": sanitizer report", not SANITIZER.search(r.err), detail)
-            and check(case + ": files left behind: " + " ".join(extra), not extra, detail)), detail
-
-
 def harvest(kind, bin_dir, source, work, counts):
+    """The clean database, the files a run may leave, how to run a copy and how to judge the run."""
     db = os.path.join(work, "clean.odb")
     must(run([os.path.join(bin_dir, "odbgen"), "--seed", "7", "--size", "10", "--steps", "2", "--frames", "2", db]
              if kind == "writer" else [sys.executable, os.path.join(source, "examples", "write_db.py"), db], work),
@@ -88,15 +72,13 @@ def harvest(kind, bin_dir, source, work, counts):
     clean, unprotected = read(db), unprotected_ranges(db)
     if kind == "writer" and any(what == "global heap" for what, _, _ in unprotected):
         sys.exit("campaign: the writer's database holds a global heap (variable-length strings)")
-    allowed = {"db.odb", "cfg.txt", "params.txt", "paramsdone.txt", "upgradedOdb.odb"}
 
     def attempt(content):
         folder = fresh(os.path.join(work, "run"))
         write(os.path.join(folder, "db.odb"), content)
         write(os.path.join(folder, "cfg.txt"), ALL_KEYWORDS)
         r = run([os.path.join(bin_dir, "harvestodb"), "-odb", "db.odb", "-config", "cfg.txt"], folder, TIMEOUT)
-        return folder, r, {n: read(os.path.join(folder, n)) for n in ("params.txt", "paramsdone.txt")
-                           if os.path.isfile(os.path.join(folder, n))}
+        return folder, r, present(folder, "params.txt", "paramsdone.txt")
 
     _, r, files = attempt(clean)
     if r.status != 0 or "paramsdone.txt" not in files or r.err:
@@ -108,32 +90,28 @@ def harvest(kind, bin_dir, source, work, counts):
     def inside(name, at, what):
         return name.startswith("flip") and any(w == what and s <= at < e for w, s, e in unprotected)
 
-    for name, at, damaged in cases(clean):
-        folder, r, files = attempt(damaged)
+    def judge(name, at, _, folder, r, files):
         if kind == "h5py" and r.status is not None and inside(name, at, "global heap") and (
                 r.status < 0 or b"H5HG_read" in r.err):
             # HDF5 1.10 trusts the object sizes of a global heap collection, which no checksum
             # covers, and copies past its end while reading a variable-length string. Our writer
             # stores fixed-length strings, so its files have no global heap and such a crash fails.
             counts["HDF5 crash, damaged global heap"] = counts.get("HDF5 crash, damaged global heap", 0) + 1
-            print("KNOWN %s: %s: status %d in HDF5 (damaged global heap)" % (kind, name, r.status))
-            continue
-        ok, detail = guarded(name, r, folder, allowed)
-        if not ok or not check(name + ": status %s" % r.status, r.status == 0, detail):
-            continue
+            return print("KNOWN %s: %s: status %d in HDF5 (damaged global heap)" % (kind, name, r.status))
         lines = r.err.decode(errors="replace").splitlines()
+        if r.status != 0:
+            return None, "status %s" % r.status, False
         if "paramsdone.txt" not in files:
-            key, why = "clean error", "no paramsdone.txt, but not the library's message and the closing line"
-            ok = len(lines) == 2 and re.match(r"(db|upgradedOdb)\.odb: ", lines[0]) and lines[1] == CLOSING
-        elif files["paramsdone.txt"] != b"Done\n" or r.err:
-            key, why, ok = None, "marker or messages of a successful run are wrong", False
-        elif files.get("params.txt") == report:
-            key, why, ok = "identical", "", True
-        else:
-            key, why = "changed, counted", "paramsdone.txt beside a report that differs from the clean one"
-            ok = inside(name, at, "raw data") or inside(name, at, "global heap")
-        if check(name + ": " + why, ok, detail):
-            counts[key] += 1
+            return "clean error", "no paramsdone.txt, but not the library's message and the closing line", \
+                len(lines) == 2 and re.match(r"(db|upgradedOdb)\.odb: ", lines[0]) and lines[1] == CLOSING
+        if files["paramsdone.txt"] != b"Done\n" or r.err:
+            return None, "marker or messages of a successful run are wrong", False
+        if files.get("params.txt") == report:
+            return "identical", "", True
+        return "changed, counted", "paramsdone.txt beside a report that differs from the clean one", \
+            inside(name, at, "raw data") or inside(name, at, "global heap")
+
+    return clean, {"db.odb", "cfg.txt", "params.txt", "paramsdone.txt", "upgradedOdb.odb"}, attempt, judge
 
 
 def record(content, at):
@@ -143,11 +121,11 @@ def record(content, at):
 
 
 def importer(_, bin_dir, source, work, counts):
+    """As harvest, for the .frd of a solved job."""
     shutil.copy(os.path.join(source, "tests", "corruption", "twobricks.inp"), os.path.join(work, "job.inp"))
     must(run(["ccx", "-i", "job"], work, 120), "ccx")
     inputs = {ext: read(os.path.join(work, "job" + ext)) for ext in (".inp", ".dat", ".sta")}
     frd = read(os.path.join(work, "job.frd"))
-    allowed = {"job.inp", "job.dat", "job.sta", "job.frd", "job.odb", "cfg.txt", "params.txt", "paramsdone.txt"}
 
     def attempt(content):
         """The folder, the import's result and what the database holds: its listing and the full
@@ -172,33 +150,28 @@ def importer(_, bin_dir, source, work, counts):
     print("campaign: frd: clean file %d bytes, %d blocks, report %d lines"
           % (len(frd), len(prefixes), clean[1].count(b"\n")))
 
-    for name, at, damaged in cases(frd):
-        folder, r, held = attempt(damaged)
-        ok, detail = guarded(name, r, folder, allowed)
-        if not ok:
-            continue
+    def judge(name, at, damaged, folder, r, held):
         lines = r.err.decode(errors="replace").split("\n")[:-1]
         before = [h for end, h in prefixes.items() if end <= at]
         rec, column = record(frd, at)
         if r.status == 1:
-            key, why = "clean error", "status 1 without one 'ccx2odb: job.frd:LINE: message' line and no database"
-            ok = len(lines) == 1 and FRD_ERROR.match(lines[0]) and not os.path.exists(os.path.join(folder, "job.odb"))
-        elif r.status != 0 or held is None:
-            key, why, ok = None, "status %s%s" % (r.status, "" if held else " and no database"), False
-        elif not all(FRD_ERROR.match(line) for line in lines):
-            key, why, ok = None, "messages that do not name job.frd", False
-        elif held == clean or (before and held == before[-1]):
-            key, why, ok = "identical", "", True
-        else:
-            # A flip in a value, or in a block or component name (another valid file, one whose
-            # names the importer may not know), changes what the database holds.
-            key = "changed, counted"
-            why = "status 0 with a database that is neither the clean one nor its whole blocks before the " \
-                  "damage, line %r" % damaged[damaged.rfind(b"\n", 0, at) + 1:damaged.find(b"\n", at)]
-            value = record(damaged, at)[0] in (b" -1", b" -2") and held[0] == clean[0]
-            ok = name.startswith("flip") and (value or rec in (b" -4", b" -5") and 5 <= column < 13)
-        if check(name + ": " + why, ok, detail):
-            counts[key] += 1
+            return "clean error", "status 1 without one 'ccx2odb: job.frd:LINE: message' line and no database", \
+                len(lines) == 1 and FRD_ERROR.match(lines[0]) and not os.path.exists(os.path.join(folder, "job.odb"))
+        if r.status != 0 or held is None:
+            return None, "status %s%s" % (r.status, "" if held else " and no database"), False
+        if not all(FRD_ERROR.match(line) for line in lines):
+            return None, "messages that do not name job.frd", False
+        if held == clean or (before and held == before[-1]):
+            return "identical", "", True
+        # A flip in a value, or in a block or component name (another valid file, one whose
+        # names the importer may not know), changes what the database holds.
+        value = record(damaged, at)[0] in (b" -1", b" -2") and held[0] == clean[0]
+        return "changed, counted", "status 0 with a database that is neither the clean one nor its whole blocks " \
+            "before the damage, line %r" % damaged[damaged.rfind(b"\n", 0, at) + 1:damaged.find(b"\n", at)], \
+            name.startswith("flip") and (value or rec in (b" -4", b" -5") and 5 <= column < 13)
+
+    allowed = {"job.inp", "job.dat", "job.sta", "job.frd", "job.odb", "cfg.txt", "params.txt", "paramsdone.txt"}
+    return frd, allowed, attempt, judge
 
 
 def main():
@@ -206,11 +179,22 @@ def main():
         sys.exit(__doc__)
     kind, bin_dir, source = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
     if kind == "frd" and not shutil.which("ccx"):
-        print("campaign: frd: skipped, ccx is not installed")
-        return 77
+        return skip("campaign: frd", "ccx is not installed")
     counts = {"identical": 0, "clean error": 0, "changed, counted": 0}
     with scratch("harvest-corruption-") as work:
-        (importer if kind == "frd" else harvest)(kind, bin_dir, source, work, counts)
+        clean, allowed, attempt, judge = (importer if kind == "frd" else harvest)(kind, bin_dir, source, work, counts)
+        for name, at, damaged in cases(clean):
+            folder, r, result = attempt(damaged)
+            verdict = judge(name, at, damaged, folder, r, result)  # None: a known fault outside our code, counted
+            if verdict:
+                # What every run must do: end in time, without a sanitizer report, leaving only allowed files.
+                detail = "status %s, stderr: %s" % (r.status, r.err.decode(errors="replace")[-600:])
+                extra = sorted(set(os.listdir(folder)) - allowed)
+                if (check(name + ": no end within %d s" % TIMEOUT, r.status is not None)
+                        and check(name + ": sanitizer report", not SANITIZER.search(r.err), detail)
+                        and check(name + ": files left behind: " + " ".join(extra), not extra, detail)
+                        and check(name + ": " + verdict[1], verdict[2], detail)):
+                    counts[verdict[0]] += 1
     print("campaign: %s: %s" % (kind, ", ".join("%s %d" % kv for kv in counts.items())))
     return finish("campaign: " + kind)
 

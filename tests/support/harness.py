@@ -1,5 +1,5 @@
-"""What the Python test harnesses share: guarded child processes, a scratch folder that always
-goes, small file helpers and a collector of failed checks."""
+"""What the Python test harnesses share: guarded child processes, a scratch folder that always goes,
+file helpers and a collector of failed checks."""
 import collections
 import contextlib
 import os
@@ -22,11 +22,11 @@ Run = collections.namedtuple("Run", "status out err seconds")  # status: None af
 
 def run(argv, cwd=None, timeout=60, fsize=64 << 20, memory=None, env=None, text=False):
     """Runs argv without input in a session of its own, limited in file size, CPU time (so that an
-    orphan of a killed harness still ends) and core dumps, and in address space when memory is given.
-    On timeout the whole process group is killed by its id."""
+    orphan of a killed harness still ends) and core dumps, and in address space when memory is given
+    (not for our own programs: a sanitizer build reserves terabytes). On timeout the whole process
+    group is killed by its id."""
     limits = [(resource.RLIMIT_CPU, int(timeout) + 10), (resource.RLIMIT_FSIZE, fsize), (resource.RLIMIT_CORE, 0)]
-    if memory:  # not for our own programs: a sanitizer build reserves terabytes of address space
-        limits.append((resource.RLIMIT_AS, memory))
+    limits += [(resource.RLIMIT_AS, memory)] if memory else []
     start = time.monotonic()
     p = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, start_new_session=True,
@@ -45,8 +45,7 @@ def run(argv, cwd=None, timeout=60, fsize=64 << 20, memory=None, env=None, text=
 
 @contextlib.contextmanager
 def scratch(prefix):
-    """A temporary folder, deleted on the way out, also on SIGTERM (ctest's timeout);
-    HARVEST_KEEP_TMP=1 keeps it."""
+    """A temporary folder, deleted on the way out, also on SIGTERM (ctest's timeout); HARVEST_KEEP_TMP=1 keeps it."""
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     folder = tempfile.mkdtemp(prefix=prefix)
     try:
@@ -71,6 +70,17 @@ def read(path, mode="rb"):
 def write(path, data):
     with open(path, "wb" if isinstance(data, bytes) else "w") as f:
         f.write(data)
+
+
+def present(folder, *names):
+    """{name: bytes} of those of names that are files in folder."""
+    return {n: read(os.path.join(folder, n)) for n in names if os.path.isfile(os.path.join(folder, n))}
+
+
+def skip(label, why):
+    """Says why the test cannot run here; the status ctest counts as skipped."""
+    print("%s: skipped: %s" % (label, why), flush=True)
+    return 77
 
 
 failures = []
