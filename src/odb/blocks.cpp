@@ -99,18 +99,27 @@ std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t b
   b->path = w.path;
   b->pending = std::move(data);
   b->group = std::move(g);
-  b->haveLabels = false;
+  b->haveElementLabels = b->haveLabels = false;
   return b;
 }
 
-void BlockData::loadLabels() const {
+void BlockData::loadElementLabels() const {
   const Where w = ctx->at(path);
   ctx->fileId(path);  // fails once the database is closed
+  if (isElementBlock()) {
+    elementLabels = readLabels(group.get(), "elementLabels", length, w, ctx->bytes);
+    numberOfElements = countElements(elementLabels, w);
+  }
+  haveElementLabels = true;
+}
+
+void BlockData::loadLabels() const {
+  elementLabelsRead();
+  const Where w = ctx->at(path);
+  ctx->fileId(path);
   // docs/format.md §6: the label arrays each position requires.
-  const bool element = position != odb_Enum::NODAL;
-  if (!element || position == odb_Enum::ELEMENT_NODAL)
+  if (position == odb_Enum::NODAL || position == odb_Enum::ELEMENT_NODAL)
     nodeLabels = readLabels(group.get(), "nodeLabels", length, w, ctx->bytes);
-  if (element) elementLabels = readLabels(group.get(), "elementLabels", length, w, ctx->bytes);
   if (position == odb_Enum::INTEGRATION_POINT) {
     integrationPoints = readLabels(group.get(), "integrationPoints", length, w, ctx->bytes);
     for (std::size_t i = 0; i < integrationPoints.size(); ++i)
@@ -118,7 +127,6 @@ void BlockData::loadLabels() const {
         odbFail(w, "integrationPoints holds " + std::to_string(integrationPoints[i]) + " at entry " +
                        std::to_string(i) + ", expected 1 or more");
   }
-  if (element) numberOfElements = countElements(elementLabels, w);
   haveLabels = true;
   group.reset();
 }
@@ -184,11 +192,13 @@ odb_Enum::odb_DataTypeEnum odb_FieldBulkData::type() const { return blockOf(bloc
 int odb_FieldBulkData::precision() const { return blockOf(block_).precision; }
 int odb_FieldBulkData::length() const { return blockOf(block_).length; }
 int odb_FieldBulkData::width() const { return blockOf(block_).width; }
-int odb_FieldBulkData::numberOfElements() const { return blockOf(block_).labels().numberOfElements; }
+int odb_FieldBulkData::numberOfElements() const { return blockOf(block_).elementLabelsRead().numberOfElements; }
 odb_Enum::odb_ResultPositionEnum odb_FieldBulkData::position() const { return blockOf(block_).position; }
 const odb_String& odb_FieldBulkData::instanceName() const { return blockOf(block_).instance; }
 int odb_FieldBulkData::sectionPoint() const { return blockOf(block_).sectionPoint; }
-const int* odb_FieldBulkData::elementLabels() const { return labelsOrNull(blockOf(block_).labels().elementLabels); }
+const int* odb_FieldBulkData::elementLabels() const {
+  return labelsOrNull(blockOf(block_).elementLabelsRead().elementLabels);
+}
 const int* odb_FieldBulkData::nodeLabels() const { return labelsOrNull(blockOf(block_).labels().nodeLabels); }
 const int* odb_FieldBulkData::integrationPoints() const {
   return labelsOrNull(blockOf(block_).labels().integrationPoints);

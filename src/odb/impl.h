@@ -103,10 +103,11 @@ struct BlockData {
   int length = 0;
   int width = 1;
   // The label arrays (empty: none) and the element count, read and checked
-  // on first use (labels()).
+  // on first use: the element labels with the count (elementLabelsRead()),
+  // the node labels and integration points with all of them (labels()).
   mutable int numberOfElements = 0;
   mutable Buffer<int> nodeLabels, elementLabels, integrationPoints;
-  mutable bool haveLabels = true;
+  mutable bool haveElementLabels = true, haveLabels = true;
   // The values in the stored precision, read on first use (need()); the
   // other precision is converted on first use (floats(), doubles()).
   mutable Buffer<float> floatValues;
@@ -133,7 +134,12 @@ struct BlockData {
   void need() const {
     if (pending || source) load();
   }
-  // This block with its labels read.
+  // This block with its element labels and element count read.
+  const BlockData& elementLabelsRead() const {
+    if (!haveElementLabels) loadElementLabels();
+    return *this;
+  }
+  // This block with all its labels read.
   const BlockData& labels() const {
     if (!haveLabels) loadLabels();
     return *this;
@@ -144,6 +150,7 @@ struct BlockData {
 
  private:
   void load() const;
+  void loadElementLabels() const;
   void loadLabels() const;
 };
 

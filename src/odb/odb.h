@@ -472,7 +472,7 @@ class odb_FieldOutput {
   bool isComplex() const;
   const odb_SequenceString& componentLabels() const;
   const odb_SequenceInvariant& validInvariants() const;
-  // Read the blocks and their labels on the first call, a block's values when first used.
+  // Read the blocks' headers on the first call, a block's values and labels when first used.
   const odb_SequenceFieldValue& values() const;
   const odb_SequenceFieldBulkData& bulkDataBlocks() const;
   // The values on the set, in their original order, grouped in blocks as before.

@@ -123,7 +123,7 @@ static std::vector<int> rowsOnSet(FileCtx& ctx, const BlockData& b, const SetImp
   const bool byElement = elementSet && b.isElementBlock();
   if (!elementSet && b.position != odb_Enum::NODAL && b.position != odb_Enum::ELEMENT_NODAL) return {};
   const LabelIndex& index = memberIndex(ctx, set, b.instance.str(), elementSet && !byElement);
-  const Buffer<int>& labels = byElement ? b.labels().elementLabels : b.labels().nodeLabels;
+  const Buffer<int>& labels = byElement ? b.elementLabelsRead().elementLabels : b.labels().nodeLabels;
   std::vector<int> rows;
   if (index.empty()) return rows;
   for (int r = 0; r < b.length; ++r)

@@ -47,7 +47,9 @@ odb_Enum::odb_ResultPositionEnum odb_FieldValue::position() const {
 static int labelAt(const Buffer<int>& labels, int row, int none) {
   return labels.empty() ? none : labels[static_cast<std::size_t>(row)];
 }
-int odb_FieldValue::elementLabel() const { return block_ ? labelAt(block_->labels().elementLabels, row_, -1) : -1; }
+int odb_FieldValue::elementLabel() const {
+  return block_ ? labelAt(block_->elementLabelsRead().elementLabels, row_, -1) : -1;
+}
 int odb_FieldValue::nodeLabel() const { return block_ ? labelAt(block_->labels().nodeLabels, row_, -1) : -1; }
 int odb_FieldValue::integrationPoint() const {
   return block_ ? labelAt(block_->labels().integrationPoints, row_, 0) : 0;

@@ -29,7 +29,7 @@ std::string failure(const std::string& path, Action a) {
     const char* name = a == Action::LoadS ? "S" : a == Action::LoadU ? "U" : a == Action::LoadSN ? "SN" : nullptr;
     if (name) {
       const odb_FieldOutput field = sample::field(odb, name);
-      for (const odb_FieldBulkData& b : field.bulkDataBlocks()) b.numberOfElements(), b.data();
+      for (const odb_FieldBulkData& b : field.bulkDataBlocks()) b.numberOfElements(), b.integrationPoints(), b.data();
     }
     if (a == Action::Elements) odb.rootAssembly().instances()["I1"].elements();
   });
