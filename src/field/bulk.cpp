@@ -17,11 +17,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <exception>
 #include <memory>
-#include <thread>
 #include <type_traits>
 
+#include "field/beside.h"
 #include "field/field.h"
 #include "field/lines.h"
 #include "field/results.h"
@@ -304,22 +303,10 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
     type = block.type();
     if (i + 1 < blocks.size() && block.length() >= kOverlapValues) {
       readForRoutine(block);
-      std::exception_ptr failed;
-      std::thread routine([&] {
-        try {
-          odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
-        } catch (...) {
-          failed = std::current_exception();
-        }
-      });
-      try {
-        readForRoutine(blocks[i + 1]);
-      } catch (...) {
-        routine.join();
-        throw;
-      }
-      routine.join();
-      if (failed) std::rethrow_exception(failed);
+      auto compute = [&] {
+        odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
+      };
+      runBeside(compute, [&] { readForRoutine(blocks[i + 1]); });
     } else {
       odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
     }

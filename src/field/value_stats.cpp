@@ -4,10 +4,9 @@
 // engineering extremes of the tensor slots in S11EnggMax..S23EnggMin.
 #include <algorithm>
 #include <cfloat>
-#include <exception>
-#include <thread>
 #include <vector>
 
+#include "field/beside.h"
 #include "field/field.h"
 #include "field/lines.h"
 #include "field/results.h"
@@ -134,22 +133,7 @@ static void selectEngineering(SetStats& s, const bool marks[6], int n) {
     for (std::size_t i = first; i < todo.size(); i += 2) todo[i]->select(engg_min, engg_max);
   };
   if (n >= kSplitValues && todo.size() > 1) {
-    std::exception_ptr failed;
-    std::thread second([&] {
-      try {
-        run(1);
-      } catch (...) {
-        failed = std::current_exception();
-      }
-    });
-    try {
-      run(0);
-    } catch (...) {
-      second.join();
-      throw;
-    }
-    second.join();
-    if (failed) std::rethrow_exception(failed);
+    runBeside([&] { run(1); }, [&] { run(0); });
   } else {
     for (Gathered* g : todo) g->select(engg_min, engg_max);
   }
