@@ -97,11 +97,7 @@ static int copyColumn(const T* data, int rows, int width, int m, T* out) {
 // only when its setting asks for it; no value leaves both as they are.
 template <class T, class R>
 static void selectInto(T* values, int count, R& enggMax, R& enggMin) {
-  if (!values || count <= 0) return;
-  T mn{}, mx{};
-  enggExtremes(values, count, per, engg_min ? &mn : nullptr, engg_max ? &mx : nullptr);
-  if (engg_min) enggMin = static_cast<R>(mn);
-  if (engg_max) enggMax = static_cast<R>(mx);
+  selectEngg(values, count, per, engg_min, engg_max, enggMin, enggMax);
 }
 
 // Table positions that count in a tensor block: the label of the position is

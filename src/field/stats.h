@@ -5,8 +5,7 @@
 // the extreme end, k = n * percentage / 100 truncated; k = 0 stands for the
 // extreme itself. The selection reorders a working array the caller owns and
 // fills with the values that are numbers only: a NaN takes no part in a
-// selection, and n counts the numbers. The minimum is taken first when both
-// are wanted, on the same array.
+// selection, and n counts the numbers. Both extremes come from one selection.
 #pragma once
 
 #include <algorithm>
@@ -100,6 +99,17 @@ void enggExtremes(T* values, int n, double percentage, T* mn, T* mx) {
   valuesAtRanks(values, n, rank, at);
   if (mn) *mn = at[0];
   if (mx) *mx = at[1];
+}
+
+// The wanted engineering extremes of values[0..n) into enggMin and enggMax,
+// converted to their type; one not wanted, or no values, leaves it as it is.
+template <class T, class R>
+void selectEngg(T* values, int n, double percentage, bool wantMin, bool wantMax, R& enggMin, R& enggMax) {
+  if (!values || n <= 0 || !(wantMin || wantMax)) return;
+  T mn{}, mx{};
+  enggExtremes(values, n, percentage, wantMin ? &mn : nullptr, wantMax ? &mx : nullptr);
+  if (wantMin) enggMin = static_cast<R>(mn);
+  if (wantMax) enggMax = static_cast<R>(mx);
 }
 
 template <class T>

@@ -64,15 +64,9 @@ struct Gathered {
   }
   // Both wanted extremes in one selection.
   void select(bool min, bool max) {
-    if (!keep || count == 0) return;
-    if (wide) {
-      enggExtremes(doubles.data(), count, per, min ? &e.enggMin : nullptr, max ? &e.enggMax : nullptr);
-      return;
-    }
-    float mn = 0, mx = 0;
-    enggExtremes(floats.data(), count, per, min ? &mn : nullptr, max ? &mx : nullptr);
-    if (min) e.enggMin = mn;
-    if (max) e.enggMax = mx;
+    if (!keep) return;
+    if (wide) selectEngg(doubles.data(), count, per, min, max, e.enggMin, e.enggMax);
+    else selectEngg(floats.data(), count, per, min, max, e.enggMin, e.enggMax);
   }
 };
 
@@ -195,13 +189,8 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
     }
   }
   for (int k = 0; k < count; ++k) {
-    const bool wantMin = engg_min && e[k].min != DBL_MAX, wantMax = engg_max && e[k].max != -DBL_MAX;
-    if (numbers[k] > 0 && (wantMin || wantMax)) {
-      float mn = 0, mx = 0;
-      enggExtremes(work[k].data(), numbers[k], per, wantMin ? &mn : nullptr, wantMax ? &mx : nullptr);
-      if (wantMin) e[k].enggMin = mn;
-      if (wantMax) e[k].enggMax = mx;
-    }
+    selectEngg(work[k].data(), numbers[k], per, engg_min && e[k].min != DBL_MAX, engg_max && e[k].max != -DBL_MAX,
+               e[k].enggMin, e[k].enggMax);
     work[k] = {};
     const char* label = kInvariantRows[rows[k]].label;
     if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);

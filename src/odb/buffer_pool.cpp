@@ -5,8 +5,8 @@
 // in 4 KiB pages, one trap each, cost a large run more than reading its
 // data. Only whole 2 MiB pieces get huge pages: an array is rounded up to
 // one when that adds at most a quarter to it, otherwise its tail gets small
-// pages and costs no more than it holds. Unmapped when released, an array leaves no hole in the
-// heap for other allocations to fragment.
+// pages and costs no more than it holds. Each array is a mapping of its
+// own, so one the pool lets go of leaves no hole in the heap.
 #include "odb/buffer_pool.h"
 
 #include <sys/mman.h>
