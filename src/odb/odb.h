@@ -634,6 +634,9 @@ void QVXStsStdB_finalize(int& active);
 void odb_initializeAPI();
 void odb_finalizeAPI();
 
+// Opens a database for reading and hands it to the caller, who owns it: the
+// file is closed when the object is destroyed. Needs no runtime start.
+std::unique_ptr<odb_Odb> odb_open(const odb_String& path, bool readInternalSets = false);
 // Opens a database for reading. The library owns the object until
 // odb_finalizeAPI; close() releases the file. readOnly must be true.
 odb_Odb& openOdb(const odb_String& path, bool readOnly = true, bool readInternalSets = false);

@@ -51,6 +51,11 @@ odb_Odb& openOdb(const odb_String& path, bool readOnly, bool readInternalSets) {
   return *openDatabases.back();
 }
 
+std::unique_ptr<odb_Odb> odb_open(const odb_String& path, bool readInternalSets) {
+  odb_detail::startHdf5();
+  return std::make_unique<odb_Odb>(odb_detail::loadOdb(path.str(), readInternalSets));
+}
+
 namespace odb_detail {
 int runtimeStartCount() { return startCount; }
 int runtimeStopCount() { return stopCount; }

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """harvest-plot on the golden reports: the summary's numbers against the report itself,
 the PNG, reports without field lines, unknown names, results tables and failures.
-  check_plot.py SCRIPTS_DIR GOLDEN_CASES_DIR
+  check_plot.py BIN_DIR GOLDEN_CASES_DIR
 The expected numbers are found here with plain patterns over the file, not with the
 module that harvest-plot uses."""
 import csv

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """harvest-many: runs harvestodb once per database, each in a working folder
 of its own, and gathers the reports into one table, OUT/results.csv.
 
@@ -391,7 +390,8 @@ class Progress:
 
 
 def self_path():
-    return os.path.realpath(__file__)
+    """The command that started this run (the console launcher, or this file under -m)."""
+    return os.path.realpath(sys.argv[0])
 
 
 def run_parallel(opts, program, config, todo):
@@ -427,10 +427,19 @@ def max_array_size():
     return 1001
 
 
+def slurm_template():
+    """The job-array script: installed data beside the launcher, else the source tree's example."""
+    here = os.path.dirname(os.path.realpath(__file__))
+    for candidate in (os.path.join(os.path.dirname(self_path()), "..", "share", "harvestodb", "harvest-many.sbatch"),
+                      os.path.join(here, "..", "..", "examples", "slurm", "harvest-many.sbatch")):
+        if os.path.isfile(candidate):
+            return os.path.realpath(candidate)
+    return os.path.realpath(candidate)
+
+
 def run_slurm(opts, program, config, dbs, todo_index):
     """Submits the databases still to do as one job array and waits for it."""
-    script = os.path.join(os.path.dirname(self_path()), "..", "examples", "slurm", "harvest-many.sbatch")
-    script = os.path.realpath(script)
+    script = slurm_template()
     if not os.path.isfile(script):
         raise Failure(f"{script}: missing")
     sbatch = shutil.which("sbatch")
@@ -473,7 +482,7 @@ def run_slice(opts, program, config, dbs):
     return 0 if ok else 1
 
 
-def main(argv):
+def run(argv):
     if argv[:1] == ["--worker"]:
         return worker(argv[1:])
     opts = parse_args(argv)
@@ -520,12 +529,17 @@ def main(argv):
     return 0 if failed == 0 else 1
 
 
-if __name__ == "__main__":
+def main(argv=None):
+    """Console entry point: runs the command line, prints tool failures, returns the exit status."""
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     try:
-        sys.exit(main(sys.argv[1:]))
+        return run(sys.argv[1:] if argv is None else argv)
     except Failure as e:
         sys.stderr.write(f"{TOOL}: {e}\n")
-        sys.exit(1)
+        return 1
     except KeyboardInterrupt:
-        sys.exit(130)
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """harvest-plot: a picture or a short summary of a harvestodb report.
 
 usage: harvest-plot [-o FILE] [--set NAME]... [--stress FIELD] [--disp FIELD] REPORT
@@ -38,8 +37,7 @@ import re
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
-import harvest_report as hr  # noqa: E402
+from . import report as hr
 
 PROG = "harvest-plot"
 MAX_HISTORY_PANELS = 3
@@ -430,7 +428,7 @@ def plot_batch(rows, source, args):
     save(fig, args.output)
 
 
-def main():
+def main(argv=None):
     parser = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n", 2)[2].split("\n\nStatus")[0],
                                      epilog="Status" + __doc__.split("\n\nStatus", 1)[1],
                                      formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -443,7 +441,7 @@ def main():
                         help="also draw this set (as named in the lines, e.g. TOP); repeatable")
     parser.add_argument("--stress", default="S", metavar="FIELD", help="tensor field of the von Mises panels (S)")
     parser.add_argument("--disp", default="U", metavar="FIELD", help="vector field of the magnitude panels (U)")
-    args = parser.parse_args()
+    args = parser.parse_args(argv)
     args.stress, args.disp = hr.clean(args.stress), hr.clean(args.disp)
 
     try:
