@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "odb/odb.h"
+#include "odb.h"
 
 namespace odbw {
 

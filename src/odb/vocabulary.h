@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "odb/odb.h"
+#include "odb.h"
 
 namespace odb_vocab {
 

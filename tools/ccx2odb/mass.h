@@ -1,5 +1,5 @@
-// Mass properties of a solid mesh by Gauss integration: mass, centre and
-// inertia about the centre and about the origin.
+// Mass properties of a deck's solid mesh: mass, centre and inertia about
+// the centre and about the origin.
 //
 // Inertias are stored as I11 I22 I33 I12 I13 I23 with I11 = integral of
 // rho (y^2 + z^2) and so on, and the products with the solver's sign:
@@ -8,38 +8,20 @@
 // rho x_i x_j; the diagonal converts as I11 = J22 + J33.
 #pragma once
 
-#include <array>
 #include <string>
 
 #include "inp.h"
+#include "odb/odb_mass.h"
 
 namespace ccx {
 
-enum class Solid { None, Tet4, Tet10, Wedge6, Wedge15, Hex8, Hex20 };
+using odbw::MassAccumulator;
+using odbw::MassProperties;
+using odbw::nodesOf;
+using odbw::Solid;
 
 // The solid family of a deck element type ("C3D10" -> Tet10), None for others.
 Solid solidOf(const std::string& deckType);
-int nodesOf(Solid shape);
-
-struct MassProperties {
-  bool valid = false;  // false: the model holds an element or material without mass properties
-  double mass = -1.0;
-  std::array<double, 3> center{};
-  std::array<double, 6> inertiaCenter{};
-  std::array<double, 6> inertiaOrigin{};
-};
-
-class MassAccumulator {
- public:
-  // xyz holds 3 coordinates per node in the deck's node order.
-  void add(Solid shape, const double* xyz, double density);
-  MassProperties result() const;
-
- private:
-  double mass_ = 0;
-  double first_[3] = {0, 0, 0};
-  double second_[6] = {0, 0, 0, 0, 0, 0};  // J11 J22 J33 J12 J13 J23 about the origin
-};
 
 // Mass properties of the deck's mesh with its sections and densities.
 MassProperties computeMass(const InpModel& model);
