@@ -32,9 +32,11 @@ struct Gathered {
   bool started = false, keep = false, wide = false;
 
   // Called before the first value of n.
-  void start(int n) {
+  void start(int n, const odb_detail::PoolRef& pool) {
     started = true;
     keep = engg_min || engg_max;
+    floats = odb_detail::bufferIn<float>(pool);
+    doubles = odb_detail::bufferIn<double>(pool);
     if (keep) floats.resize(static_cast<std::size_t>(n));
   }
   void release() {
@@ -76,6 +78,7 @@ struct SetStats {
   Gathered vec[3];
   Gathered slot[6];
   int lastType = 0;
+  odb_detail::PoolRef pool;  // the database's, for the arrays above
 };
 
 }  // namespace
@@ -95,13 +98,13 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
     if (!extract_field_components) continue;
     if (s.lastType == odb_Enum::VECTOR) {
       for (int c = 0; c < 3; ++c) {
-        if (!s.vec[c].started) s.vec[c].start(n);
+        if (!s.vec[c].started) s.vec[c].start(n, s.pool);
         s.vec[c].add(*kVecMax[c]);
       }
     } else if (odb_vocab::isTensor(s.lastType)) {
       for (int k = 0; k < 6; ++k) {
         if (!marks[k]) continue;
-        if (!s.slot[k].started) s.slot[k].start(n);
+        if (!s.slot[k].started) s.slot[k].start(n, s.pool);
         s.slot[k].add(*tensorCompPtr[k]);
       }
     }
@@ -177,6 +180,7 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
   int numbers[9] = {};
   for (int k = 0; k < count; ++k) {
     e[k] = kUntouched;
+    work[k] = odb_detail::bufferIn<float>(odb_detail::poolOf(values.impl()));
     work[k].resize(static_cast<std::size_t>(n));
   }
   for (int i = 0; i < n; ++i) {
@@ -228,7 +232,8 @@ void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream&
   if (n == 0) return;
 
   SetStats s;
-  s.main.start(n);
+  s.pool = odb_detail::poolOf(values.impl());
+  s.main.start(n, s.pool);
   readValues(values, out, invariants, marks, indent, isComplex, s);
   if (engg_min || engg_max) selectEngineering(s, marks, n);
   for (Gathered& g : s.vec) g.release();

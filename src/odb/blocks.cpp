@@ -19,13 +19,13 @@ static odb_Enum::odb_ResultPositionEnum parsePosition(const std::string& p, cons
 }
 
 // Reads a label array that must have one entry per row of data.
-static Buffer<int> readLabels(hid_t block, const char* name, int rows, const Where& w, std::uint64_t limit) {
+static Buffer<int> readLabels(hid_t block, const char* name, int rows, const Where& w, const FileCtx& ctx) {
   Dataset d = openDataset(block, name, w);
   requireRank(d, 1, w);
   if (d.dims[0] != static_cast<hsize_t>(rows))
     odbFail(w, std::string(name) + " has " + std::to_string(d.dims[0]) + " entries, data has " +
                    std::to_string(rows) + " rows");
-  return readIntBuffer(d, w, limit);
+  return readIntBuffer(d, w, ctx.bytes, ctx.pool);
 }
 
 // docs/format.md §6: the values of one element stand together and every
@@ -96,6 +96,7 @@ std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t b
   // names reads neither.
   b->count = checkedCount(data, w, ctx.bytes);
   b->ctx = field.ctx;
+  b->usePool(ctx.pool);
   b->path = w.path;
   b->pending = std::move(data);
   b->group = std::move(g);
@@ -107,7 +108,7 @@ void BlockData::loadElementLabels() const {
   const Where w = ctx->at(path);
   ctx->fileId(path);  // fails once the database is closed
   if (isElementBlock()) {
-    elementLabels = readLabels(group.get(), "elementLabels", length, w, ctx->bytes);
+    elementLabels = readLabels(group.get(), "elementLabels", length, w, *ctx);
     numberOfElements = countElements(elementLabels, w);
   }
   haveElementLabels = true;
@@ -119,9 +120,9 @@ void BlockData::loadLabels() const {
   ctx->fileId(path);
   // docs/format.md §6: the label arrays each position requires.
   if (position == odb_Enum::NODAL || position == odb_Enum::ELEMENT_NODAL)
-    nodeLabels = readLabels(group.get(), "nodeLabels", length, w, ctx->bytes);
+    nodeLabels = readLabels(group.get(), "nodeLabels", length, w, *ctx);
   if (position == odb_Enum::INTEGRATION_POINT) {
-    integrationPoints = readLabels(group.get(), "integrationPoints", length, w, ctx->bytes);
+    integrationPoints = readLabels(group.get(), "integrationPoints", length, w, *ctx);
     for (std::size_t i = 0; i < integrationPoints.size(); ++i)
       if (integrationPoints[i] < 1)
         odbFail(w, "integrationPoints holds " + std::to_string(integrationPoints[i]) + " at entry " +
@@ -153,6 +154,18 @@ void BlockData::load() const {
   haveFloatValues = precision == 0;
   haveDoubleValues = precision != 0;
 }
+
+void BlockData::usePool(const PoolRef& p) {
+  pool = p;
+  nodeLabels = bufferIn<int>(p);
+  elementLabels = bufferIn<int>(p);
+  integrationPoints = bufferIn<int>(p);
+  floatValues = bufferIn<float>(p);
+  doubleValues = bufferIn<double>(p);
+  mises = bufferIn<float>(p);
+}
+
+PoolRef poolOf(const BlockData* block) { return block ? block->pool : nullptr; }
 
 const float* BlockData::floats() const {
   need();
@@ -207,7 +220,7 @@ const odb_SequenceString& odb_FieldBulkData::componentLabels() const { return bl
 const float* odb_FieldBulkData::data() const { return block_ ? block_->floats() : nullptr; }
 const double* odb_FieldBulkData::dataDouble() const { return block_ ? block_->doubles() : nullptr; }
 
-float* odb_FieldBulkData::mises() const {
+const float* odb_FieldBulkData::mises() const {
   if (!block_) return nullptr;
   const BlockData& b = *block_;
   if (b.haveMises) return b.mises.data();

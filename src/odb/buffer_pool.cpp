@@ -40,10 +40,11 @@ void* mapArray(std::size_t size) {
   return out;
 }
 
-struct Pool {
-  std::mutex lock;
-  std::multimap<std::size_t, void*> kept;          // size -> free array
-  std::unordered_map<void*, std::size_t> inUse;    // array -> size
+}  // namespace
+
+struct ArrayPool::State {
+  std::multimap<std::size_t, void*> kept;        // size -> free array
+  std::unordered_map<void*, std::size_t> inUse;  // array -> size
   std::size_t keptBytes = 0, inUseBytes = 0, mostInUse = 0;
 
   // Unmaps kept arrays, largest first, until what is kept and what is in use
@@ -58,16 +59,14 @@ struct Pool {
       kept.erase(last);
     }
   }
-  ~Pool() {
-    for (auto& [size, p] : kept) munmap(p, size);
-  }
 };
 
-Pool& pool() {
-  static Pool p;
-  return p;
+ArrayPool::ArrayPool() : state_(std::make_unique<State>()) {}
+
+// No array can still be in use here: each holds the pool alive.
+ArrayPool::~ArrayPool() {
+  for (auto& [size, p] : state_->kept) munmap(p, size);
 }
-}  // namespace
 
 // The mapped size of an array of `bytes`.
 static std::size_t mappedSize(std::size_t bytes) {
@@ -75,9 +74,9 @@ static std::size_t mappedSize(std::size_t bytes) {
   return huge - bytes <= bytes / 4 ? huge : (bytes + kPage - 1) / kPage * kPage;
 }
 
-void* poolTake(std::size_t bytes) {
-  Pool& p = pool();
-  std::lock_guard guard(p.lock);
+void* ArrayPool::take(std::size_t bytes) {
+  std::lock_guard guard(lock_);
+  State& p = *state_;
   const std::size_t size = mappedSize(bytes);
   auto it = p.kept.lower_bound(size);
   void* out = nullptr;
@@ -99,16 +98,26 @@ void* poolTake(std::size_t bytes) {
   return out;
 }
 
-void poolGive(void* ptr) noexcept {
+void ArrayPool::give(void* ptr) noexcept {
   if (!ptr) return;
-  Pool& p = pool();
-  std::lock_guard guard(p.lock);
+  std::lock_guard guard(lock_);
+  State& p = *state_;
   const auto it = p.inUse.find(ptr);
   if (it == p.inUse.end()) return;
   p.kept.emplace(it->second, ptr);
   p.keptBytes += it->second;
   p.inUseBytes -= it->second;
   p.inUse.erase(it);
+}
+
+std::size_t ArrayPool::keptBytes() const {
+  std::lock_guard guard(lock_);
+  return state_->keptBytes;
+}
+
+std::size_t ArrayPool::inUseBytes() const {
+  std::lock_guard guard(lock_);
+  return state_->inUseBytes;
 }
 
 }  // namespace odb_detail

@@ -7,6 +7,21 @@
 
 namespace odb_detail {
 
+// Every HDF5 call of the library runs while one of these lives (guards nest).
+// HDF5 as Debian builds it is not thread-safe: two threads in HDF5 at once
+// corrupt it, even on different files. So the library keeps one lock for
+// all its HDF5 work, process-wide because HDF5's own state is; it holds no
+// state of any database or caller. While the outermost guard lives, HDF5's
+// error printing is off (failures come back as odb_Exception); the caller's
+// handler is put back when it ends.
+class H5Guard {
+ public:
+  H5Guard();
+  ~H5Guard();
+  H5Guard(const H5Guard&) = delete;
+  H5Guard& operator=(const H5Guard&) = delete;
+};
+
 template <herr_t (*Close)(hid_t)>
 class H5Handle {  // one owner, no reference counting
  public:
@@ -25,7 +40,10 @@ class H5Handle {  // one owner, no reference counting
   bool valid() const { return id_ >= 0; }
   hid_t release() { return std::exchange(id_, H5I_INVALID_HID); }
   void reset(hid_t id = H5I_INVALID_HID) noexcept {
-    if (id_ >= 0) Close(id_);
+    if (id_ >= 0) {
+      const H5Guard guard;
+      Close(id_);
+    }
     id_ = id;
   }
 

@@ -1,23 +1,55 @@
-// Checked HDF5 access, part 1: messages, starting and stopping HDF5, files,
-// the root checks, links and groups. Touches two process-wide flags: whether
-// HDF5 was started here, and whether a written file was left open.
+// Checked HDF5 access, part 1: messages, the HDF5 lock, stopping HDF5 at
+// exit, files, the root checks, links and groups. Process-wide state: the
+// HDF5 lock (h5_handle.h says why), whether the library took over HDF5's
+// exit handling, and whether a written file was left open.
 #include "odb/h5_io.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "odb/odb.h"
 
 namespace odb_detail {
 
-static bool hdf5Started = false;   // set by the first startHdf5, never cleared
+static std::atomic<bool> exitTaken = false;  // set by the first takeHdf5Exit, never cleared
 static bool writeLeftOpen = false;  // set by fileLeftOpen, never cleared
+
+namespace {
+struct Hdf5Lock {
+  std::recursive_mutex mutex;
+  int depth = 0;  // guards alive, all on the thread that holds the mutex
+  H5E_auto2_t callerPrint = nullptr;  // the handler the outermost guard put aside
+  void* callerData = nullptr;
+};
+
+// Made on first use and never destroyed: exit handlers still close files.
+Hdf5Lock& hdf5Lock() {
+  static Hdf5Lock* lock = new Hdf5Lock;
+  return *lock;
+}
+}  // namespace
+
+H5Guard::H5Guard() {
+  Hdf5Lock& l = hdf5Lock();
+  l.mutex.lock();
+  if (l.depth++ > 0) return;
+  if (H5Eget_auto2(H5E_DEFAULT, &l.callerPrint, &l.callerData) < 0) l.callerPrint = nullptr, l.callerData = nullptr;
+  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+}
+
+H5Guard::~H5Guard() {
+  Hdf5Lock& l = hdf5Lock();
+  if (--l.depth == 0) H5Eset_auto2(H5E_DEFAULT, l.callerPrint, l.callerData);
+  l.mutex.unlock();
+}
 
 Where Where::at(std::string_view name) const {
   std::string p = path;
@@ -42,6 +74,7 @@ static herr_t keepInnermost(unsigned n, const H5E_error2_t* e, void* out) {
 
 // HDF5's innermost message, as HDF5 wrote it; the stack is cleared.
 static std::string innermostText() {
+  const H5Guard guard;
   std::string text;
   H5Ewalk2(H5E_DEFAULT, H5E_WALK_UPWARD, keepInnermost, &text);
   H5Eclear2(H5E_DEFAULT);
@@ -81,6 +114,7 @@ void checked(herr_t status, const Where& w, std::string_view what) {
 }
 
 H5PropList propertyList(hid_t cls, const Where& w) {
+  const H5Guard guard;
   H5PropList p(H5Pcreate(cls));
   if (!p.valid()) writeFail(w, "cannot make a property list");
   return p;
@@ -89,25 +123,29 @@ H5PropList propertyList(hid_t cls, const Where& w) {
 void fileLeftOpen() { writeLeftOpen = true; }
 
 static void stopHdf5() {
+  const H5Guard guard;
   if (!writeLeftOpen) H5close();
 }
 
-void startHdf5() {
-  if (hdf5Started) return;
-  // HDF5's own exit handler would close every file still open, also one it
-  // could not write, and crash on it; stopHdf5 takes its place. It is
-  // registered first, so it runs after the runtime's handler has closed the
-  // databases.
-  H5dont_atexit();
+void takeHdf5Exit() {
+  if (exitTaken.exchange(true)) return;
+  // Why the library takes this over at all: HDF5 keeps a file it could not
+  // write (a full disk, a file size limit) open, and its own exit handler
+  // would close that file again and crash the process on its way out.
+  // stopHdf5 takes its place and leaves HDF5 up when that happened. This
+  // works only when HDF5 is not started yet (H5dont_atexit fails after), so
+  // a reader alone never calls it, and a caller that started HDF5 first
+  // keeps its own exit handling. It is registered before the runtime's
+  // handler, so it runs after that one has closed the databases.
+  if (H5dont_atexit() < 0) return;
+  const H5Guard guard;
   H5open();
   std::atexit(stopHdf5);
-  // Every failure is reported through odb_Exception; HDF5 must not print.
-  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-  hdf5Started = true;
 }
 
 H5File openFile(const Where& w, bool writable) {
-  startHdf5();
+  if (writable) takeHdf5Exit();
+  const H5Guard guard;
   struct stat st {};
   if (::stat(w.file.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) odbFail(w, "file does not exist");
@@ -125,6 +163,7 @@ H5File openFile(const Where& w, bool writable) {
 }
 
 H5Group openRoot(hid_t file, const Where& w) {
+  const H5Guard guard;
   H5Group root(H5Gopen2(file, "/", H5P_DEFAULT));
   if (!root.valid()) odbFailHdf5(w, "cannot open the root group");
   return root;
@@ -148,6 +187,7 @@ void checkVersion(long long version, const Where& w, bool upgrading) {
 }
 
 std::uint64_t fileBytes(hid_t file, const Where& w) {
+  const H5Guard guard;
   hsize_t size = 0;
   if (H5Fget_filesize(file, &size) < 0) odbFailHdf5(w, "cannot get the file size");
   return size;
@@ -157,6 +197,7 @@ std::uint64_t fileBytes(hid_t file, const Where& w) {
 // answers when an inner group is missing, so the path is walked one link at
 // a time.
 static bool pathExists(hid_t loc, const std::string& name, const Where& w) {
+  const H5Guard guard;
   if (name.empty()) odbFail(w, "empty link name");
   if (name == "/") return true;
   for (std::size_t pos = name[0] == '/' ? 1 : 0;;) {
@@ -171,6 +212,7 @@ static bool pathExists(hid_t loc, const std::string& name, const Where& w) {
 }
 
 Kind childKind(hid_t loc, const std::string& name, const Where& w) {
+  const H5Guard guard;
   if (!pathExists(loc, name, w)) return Kind::Missing;
   H5O_info_t info{};
   if (H5Oget_info_by_name2(loc, name.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0)
@@ -183,6 +225,7 @@ Kind childKind(hid_t loc, const std::string& name, const Where& w) {
 // The path is walked first: on a damaged file a failed open can leave
 // HDF5 answering a later lookup differently, and "missing" must be sure.
 std::pair<Kind, H5Object> openChild(hid_t loc, const std::string& name, const Where& w) {
+  const H5Guard guard;
   if (!pathExists(loc, name, w)) return {Kind::Missing, H5Object()};
   H5Object o(H5Oopen(loc, name.c_str(), H5P_DEFAULT));
   if (!o.valid()) odbFailHdf5(w, "cannot open " + name);
@@ -199,6 +242,7 @@ static const char* kindText(Kind k) {
 }
 
 H5Group openOptionalGroup(hid_t loc, const std::string& name, const Where& w) {
+  const H5Guard guard;
   auto [k, o] = openChild(loc, name, w);
   if (k == Kind::Missing) return H5Group();
   if (k != Kind::Group) odbFail(w, std::string("is ") + kindText(k) + ", expected a group");
@@ -225,6 +269,7 @@ static herr_t collectLink(hid_t, const char* name, const H5L_info_t* info, void*
 }
 
 std::vector<std::string> childNames(hid_t group, const Where& w) {
+  const H5Guard guard;
   std::vector<LinkEntry> links;
   hsize_t idx = 0;
   if (H5Literate(group, H5_INDEX_NAME, H5_ITER_INC, &idx, collectLink, &links) < 0)

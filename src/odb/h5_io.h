@@ -38,9 +38,10 @@ void checked(herr_t status, const Where& w, std::string_view what);
 // Returns a new property list of class cls (H5P_FILE_ACCESS, ...).
 H5PropList propertyList(hid_t cls, const Where& w);
 
-// Starts HDF5 and switches its error printing off, once per process. HDF5 is
-// stopped at the process's exit, unless a written file was left open.
-void startHdf5();
+// For a process that writes: lets the library stop HDF5 at exit in place of
+// HDF5's own handler, unless a written file was left open (h5_io.cpp says
+// why). Does nothing when HDF5 was started before, or on a second call.
+void takeHdf5Exit();
 // Records that HDF5 could not close a written file (a full disk): HDF5 then
 // stays up at exit, since stopping it would close that file again and crash.
 void fileLeftOpen();
@@ -112,7 +113,8 @@ std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit);
 // limit is the file's size: no array is allocated beyond what the file can hold.
 std::vector<int> readInts(const Dataset& d, const Where& w, std::uint64_t limit);
 std::vector<std::int64_t> readInt64s(const Dataset& d, const Where& w, std::uint64_t limit);
-Buffer<int> readIntBuffer(const Dataset& d, const Where& w, std::uint64_t limit);
+// Like readInts, into an array of pool (null: the heap).
+Buffer<int> readIntBuffer(const Dataset& d, const Where& w, std::uint64_t limit, const PoolRef& pool);
 // Reads a whole float32 or float64 dataset, converted to the target type.
 std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit);
 std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t limit);

@@ -36,12 +36,14 @@ struct Attr {
 }  // namespace
 
 bool hasAttribute(hid_t obj, const char* name, const Where& w) {
+  const H5Guard guard;
   const htri_t e = H5Aexists(obj, name);
   if (e < 0) odbFailHdf5(w, std::string("cannot look up attribute ") + name);
   return e > 0;
 }
 
 static std::optional<Attr> openAttribute(hid_t obj, const char* name, const Where& w) {
+  const H5Guard guard;
   if (!hasAttribute(obj, name, w)) return std::nullopt;
   Attr a;
   a.id = H5Attribute(H5Aopen(obj, name, H5P_DEFAULT));
@@ -75,6 +77,7 @@ static void requireList(const Attr& a, const char* name, const Where& w) {
 }
 
 static std::vector<std::string> readStrings(const Attr& a, const char* name, const Where& w) {
+  const H5Guard guard;
   std::vector<std::string> out;
   const htri_t var = H5Tis_variable_str(a.type.get());
   if (var < 0) odbFailHdf5(w, std::string("cannot read attribute ") + name);
@@ -119,6 +122,7 @@ std::optional<std::vector<std::string>> readStringArrayAttribute(hid_t obj, cons
 }
 
 static std::vector<long long> readIntegers(const Attr& a, const char* name, const Where& w) {
+  const H5Guard guard;
   if (H5Tget_size(a.type.get()) > 8) odbFail(w, std::string(name) + " is wider than 64 bits");
   const bool isSigned = H5Tget_sign(a.type.get()) != H5T_SGN_NONE;
   std::vector<long long> out(a.count);
@@ -163,6 +167,7 @@ int readInt32Attribute(hid_t obj, const char* name, const Where& w, int fallback
 }
 
 static std::vector<double> readReals(const Attr& a, const char* name, const Where& w) {
+  const H5Guard guard;
   requireClass(a, name, w, a.cls == H5T_FLOAT || a.cls == H5T_INTEGER, "a number");
   std::vector<double> out(a.count);
   if (a.count > 0 && H5Aread(a.id.get(), H5T_NATIVE_DOUBLE, out.data()) < 0)
@@ -188,6 +193,7 @@ std::optional<std::vector<double>> readDoubleArrayAttribute(hid_t obj, const cha
 // ------------------------------------------------------------------ datasets
 
 std::optional<Dataset> openOptionalDataset(hid_t loc, const std::string& name, const Where& w) {
+  const H5Guard guard;
   auto [k, o] = openChild(loc, name, w);
   if (k == Kind::Missing) return std::nullopt;
   if (k != Kind::Dataset) odbFail(w, name + (k == Kind::Group ? " is a group" : " is a named datatype") +
@@ -240,6 +246,7 @@ int elementCount(const Dataset& d, const Where& w) {
 // before anything is allocated. Compressed arrays may expand, by at most the
 // ratio deflate can reach.
 std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) {
+  const H5Guard guard;
   const std::size_t n = static_cast<std::size_t>(elementCount(d, w));
   H5PropList dcpl(H5Dget_create_plist(d.id.get()));
   if (!dcpl.valid()) odbFailHdf5(w, "cannot read the layout of " + d.name);
@@ -256,17 +263,19 @@ std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) 
 }
 
 static void readAll(const Dataset& d, const Where& w, hid_t memType, void* buf, std::size_t n) {
+  const H5Guard guard;
   if (n == 0) return;
   if (H5Dread(d.id.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buf) < 0) odbFailHdf5(w, "cannot read " + d.name);
 }
 
 template <class Target, class Vec = std::vector<Target>>
 static Vec readIntegerData(const Dataset& d, const Where& w, std::uint64_t limit, hid_t direct,
-                                           long long lo, long long hi) {
+                                           long long lo, long long hi, Vec out = Vec()) {
+  const H5Guard guard;
   if (d.cls != H5T_INTEGER) odbFail(w, d.name + " is " + classText(d.cls) + ", expected an integer");
   if (d.typeSize > 8) odbFail(w, d.name + " is wider than 64 bits");
   const std::size_t n = checkedCount(d, w, limit);
-  Vec out(n);
+  out.resize(n);
   // Read directly when every stored value fits; otherwise read wide and check
   // each value, since HDF5 would clip silently.
   if ((d.isSigned && d.typeSize <= sizeof(Target)) || (!d.isSigned && d.typeSize < sizeof(Target))) {
@@ -296,19 +305,23 @@ static Vec readIntegerData(const Dataset& d, const Where& w, std::uint64_t limit
 }
 
 std::vector<int> readInts(const Dataset& d, const Where& w, std::uint64_t limit) {
+  const H5Guard guard;
   return readIntegerData<int>(d, w, limit, H5T_NATIVE_INT, INT_MIN, INT_MAX);
 }
 
 std::vector<std::int64_t> readInt64s(const Dataset& d, const Where& w, std::uint64_t limit) {
+  const H5Guard guard;
   return readIntegerData<std::int64_t>(d, w, limit, H5T_NATIVE_INT64, LLONG_MIN, LLONG_MAX);
 }
 
-Buffer<int> readIntBuffer(const Dataset& d, const Where& w, std::uint64_t limit) {
-  return readIntegerData<int, Buffer<int>>(d, w, limit, H5T_NATIVE_INT, INT_MIN, INT_MAX);
+Buffer<int> readIntBuffer(const Dataset& d, const Where& w, std::uint64_t limit, const PoolRef& pool) {
+  const H5Guard guard;
+  return readIntegerData<int, Buffer<int>>(d, w, limit, H5T_NATIVE_INT, INT_MIN, INT_MAX, bufferIn<int>(pool));
 }
 
 template <class T>
 static std::vector<T> readReals(const Dataset& d, const Where& w, std::uint64_t limit, hid_t memType) {
+  const H5Guard guard;
   floatPrecision(d, w);
   const std::size_t n = checkedCount(d, w, limit);
   std::vector<T> out(n);
@@ -317,19 +330,23 @@ static std::vector<T> readReals(const Dataset& d, const Where& w, std::uint64_t 
 }
 
 std::vector<float> readFloats(const Dataset& d, const Where& w, std::uint64_t limit) {
+  const H5Guard guard;
   return readReals<float>(d, w, limit, H5T_NATIVE_FLOAT);
 }
 
 std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t limit) {
+  const H5Guard guard;
   return readReals<double>(d, w, limit, H5T_NATIVE_DOUBLE);
 }
 
 void readFloatsInto(const Dataset& d, const Where& w, std::size_t n, Buffer<float>& out) {
+  const H5Guard guard;
   out.resize(n);
   readAll(d, w, H5T_NATIVE_FLOAT, out.data(), n);
 }
 
 void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<double>& out) {
+  const H5Guard guard;
   out.resize(n);
   readAll(d, w, H5T_NATIVE_DOUBLE, out.data(), n);
 }

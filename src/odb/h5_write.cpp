@@ -13,6 +13,7 @@ static Where rootOf(const std::string& file) { return {file, "/"}; }
 
 // Link creation order tracked and indexed, on the file's root group or on a group.
 static H5PropList orderProps(hid_t cls, bool trackOrder, const Where& w) {
+  const H5Guard guard;
   H5PropList p = propertyList(cls, w);
   if (trackOrder)
     checked(H5Pset_link_creation_order(p.get(), H5P_CRT_ORDER_TRACKED | H5P_CRT_ORDER_INDEXED), w,
@@ -21,7 +22,8 @@ static H5PropList orderProps(hid_t cls, bool trackOrder, const Where& w) {
 }
 
 H5File createFile(const std::string& file, bool trackOrder) {
-  startHdf5();
+  takeHdf5Exit();
+  const H5Guard guard;
   const Where w = rootOf(file);
   const H5PropList fcpl = orderProps(H5P_FILE_CREATE, trackOrder, w);
   // Version bounds of 1.10 or later give object headers with metadata checksums.
@@ -33,6 +35,7 @@ H5File createFile(const std::string& file, bool trackOrder) {
 }
 
 void closeWrittenFile(H5File& file, const Where& w) {
+  const H5Guard guard;
   // HDF5 keeps a file it could not write open, and a second close of it
   // crashes; so the handle is given up after the first failure, and HDF5 is
   // left up at the process's exit (h5_io.cpp).
@@ -58,6 +61,7 @@ void checkName(const Where& parent, const std::string& name) {
 }
 
 H5Group createGroup(const Where& parent, hid_t parentId, const std::string& name, bool trackOrder) {
+  const H5Guard guard;
   checkName(parent, name);
   const Where at = parent.at(name);
   if (childKind(parentId, name, at) != Kind::Missing) odbFail(at, "already exists");
@@ -84,6 +88,7 @@ H5Group ensureGroup(const Where& at, hid_t file, bool trackOrder) {
 }
 
 H5Object openObject(const Where& at, hid_t file) {
+  const H5Guard guard;
   if (childKind(file, at.path, at) == Kind::Missing) odbFail(at, "does not exist");
   H5Object o(H5Oopen(file, at.path.c_str(), H5P_DEFAULT));
   if (!o.valid()) writeFail(at, "cannot open the object");
@@ -104,6 +109,7 @@ static void putAttr(const Where& at, hid_t obj, const std::string& name, hid_t f
 // Fixed-length UTF-8 strings of `size` bytes, NUL-padded: a reader finds each
 // value in the attribute itself, with no heap object whose length could be damaged.
 static H5Datatype utf8StringType(std::size_t size, const Where& at) {
+  const H5Guard guard;
   H5Datatype t(H5Tcopy(H5T_C_S1));
   if (!t.valid() || H5Tset_size(t.get(), std::max<std::size_t>(size, 1)) < 0 ||
       H5Tset_strpad(t.get(), H5T_STR_NULLPAD) < 0 || H5Tset_cset(t.get(), H5T_CSET_UTF8) < 0)
@@ -112,6 +118,7 @@ static H5Datatype utf8StringType(std::size_t size, const Where& at) {
 }
 
 static H5Dataspace vectorSpace(std::size_t n) {
+  const H5Guard guard;
   const hsize_t dims[1] = {n};
   return H5Dataspace(H5Screate_simple(1, dims, nullptr));
 }
@@ -120,6 +127,7 @@ static H5Dataspace vectorSpace(std::size_t n) {
 // attribute when scalar, else a list.
 static void putStrings(const Where& at, hid_t obj, const std::string& name, const std::vector<std::string>& values,
                        bool scalar) {
+  const H5Guard guard;
   std::size_t size = 1;
   for (const std::string& v : values) size = std::max(size, v.size());
   std::vector<char> bytes(size * values.size(), '\0');
@@ -139,24 +147,29 @@ void putStringArrayAttr(const Where& at, hid_t obj, const std::string& name, con
 }
 
 void putIntAttr(const Where& at, hid_t obj, const std::string& name, long long value, hid_t fileType) {
+  const H5Guard guard;
   putAttr(at, obj, name, fileType, H5T_NATIVE_LLONG, H5Dataspace(H5Screate(H5S_SCALAR)), &value);
 }
 
 void putIntArrayAttr(const Where& at, hid_t obj, const std::string& name, const std::vector<int>& values) {
+  const H5Guard guard;
   putAttr(at, obj, name, H5T_STD_I32LE, H5T_NATIVE_INT, vectorSpace(values.size()), values.data());
 }
 
 void putDoubleAttr(const Where& at, hid_t obj, const std::string& name, double value) {
+  const H5Guard guard;
   putAttr(at, obj, name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, H5Dataspace(H5Screate(H5S_SCALAR)), &value);
 }
 
 void putDoubleArrayAttr(const Where& at, hid_t obj, const std::string& name, const std::vector<double>& values) {
+  const H5Guard guard;
   putAttr(at, obj, name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, vectorSpace(values.size()), values.data());
 }
 
 // Chunks of about chunkBytes hold whole rows; an empty dataset cannot be chunked.
 static H5PropList datasetCreateProps(const Where& at, hid_t fileType, const std::vector<hsize_t>& dims,
                                      const Layout& layout) {
+  const H5Guard guard;
   H5PropList dcpl = propertyList(H5P_DATASET_CREATE, at);
   const bool empty = std::any_of(dims.begin(), dims.end(), [](hsize_t d) { return d == 0; });
   if (!layout.chunked || dims.empty() || empty) return dcpl;
@@ -171,6 +184,7 @@ static H5PropList datasetCreateProps(const Where& at, hid_t fileType, const std:
 
 void putDataset(const Where& parent, hid_t loc, const std::string& name, hid_t memType, hid_t fileType,
                 const void* data, const std::vector<hsize_t>& dims, const Layout& layout) {
+  const H5Guard guard;
   checkName(parent, name);
   const Where at = parent.at(name);
   if (childKind(loc, name, at) != Kind::Missing) odbFail(at, "already exists");

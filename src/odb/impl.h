@@ -41,6 +41,7 @@ struct FileCtx {
   std::string name;              // the path exactly as passed to openOdb
   H5File file;                   // invalid once the database is closed
   std::uint64_t bytes = 0;       // the file's size, the bound of every array read
+  PoolRef pool;                  // where large arrays come from; null: the heap
   // Subset memberships, built once per (set, instance, kind) and reused for
   // every frame and field output. The key holds the set alive, so its
   // address cannot be reused by another set while the entry exists.
@@ -125,6 +126,7 @@ struct BlockData {
   mutable std::optional<Dataset> pending;
   mutable H5Group group;  // the block's group, open until the labels are read
   Ctx ctx;
+  PoolRef pool;  // the pool of every array above (null: the heap), set by usePool
   std::string path;
   std::size_t count = 0;
   mutable std::shared_ptr<const BlockData> source;
@@ -146,6 +148,8 @@ struct BlockData {
   }
   const float* floats() const;
   const double* doubles() const;
+  // Makes the arrays (all empty) take their storage from p.
+  void usePool(const PoolRef& p);
   bool isElementBlock() const { return position != odb_Enum::NODAL; }
 
  private:
@@ -210,7 +214,7 @@ struct OdbImpl {
 };
 
 // Opens and loads a database (structure only); the path is kept as passed.
-std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets);
+std::unique_ptr<OdbImpl> loadOdb(const std::string& path, const odb_OpenOptions& options);
 // Parts of loadOdb.
 void loadModel(OdbImpl& odb, bool readInternalSets);
 void loadSteps(OdbImpl& odb);

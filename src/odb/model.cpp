@@ -170,7 +170,7 @@ Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {
   if (m.offsets.back() != connCount)
     odbFail(w, "elements/offsets ends at " + std::to_string(m.offsets.back()) + ", elements/connectivity has " +
                    std::to_string(connCount) + " entries");
-  m.connectivity = readIntBuffer(conn, w, ctx.bytes);
+  m.connectivity = readIntBuffer(conn, w, ctx.bytes, ctx.pool);
   return m;
 }
 

@@ -10,7 +10,28 @@
 // field outputs in it own their arrays.
 //
 // Errors. Every failure is an odb_Exception whose message names the file and
-// the object path. Nothing here prints to the console.
+// the object path. Nothing here prints to the console: HDF5's own error
+// printing is off while the library calls HDF5 and is put back as the
+// caller set it when the call returns.
+//
+// Ownership. odb_open hands the caller a database it owns; destroying it
+// closes the file. Handles taken from a database share its state and keep
+// what they need of it (arrays, the array pool) valid after it is closed or
+// destroyed; what they would have to read from the file then fails with
+// "database is closed".
+//
+// Threads. Different databases may be used on different threads at once:
+// they share nothing but HDF5, and the library runs all its HDF5 work under
+// one lock of its own, since HDF5 as built here is not thread-safe (so
+// reads on two threads take turns inside HDF5, and a caller that calls HDF5
+// itself on another thread at the same time must not). One database, and
+// every handle taken from it, is used by one thread at a time: handles read
+// lazily and keep what they read (block arrays, the derived values of the
+// last row asked for), so const calls write too. One allowance: a block
+// (odb_FieldBulkData) whose data() or dataDouble() has returned may be
+// handed to another thread, which may use it and its values while the first
+// thread goes on with other blocks, each block still on one thread at a
+// time; the array pool they share locks.
 #pragma once
 
 #include <cstdint>
@@ -396,9 +417,9 @@ class odb_FieldBulkData {
   // length() x width() values, row by row, converted when stored in the other precision.
   const float* data() const;
   const double* dataDouble() const;
-  // The von Mises value of every value (zeros for a block that is not a tensor).
-  // The array belongs to this block and the caller may reorder it.
-  float* mises() const;
+  // The von Mises value of every value (zeros for a block that is not a tensor),
+  // computed on the first call. The array belongs to this block and is read-only.
+  const float* mises() const;
 
   const odb_detail::BlockData* impl() const { return block_.get(); }
 
@@ -454,11 +475,17 @@ class odb_SequenceFieldValue {
   odb_FieldValue constGet(int i) const;
   odb_FieldValue operator[](int i) const { return constGet(i); }
 
+  // The first block, or null (the library's own use).
+  const odb_detail::BlockData* impl() const { return blocks_.empty() ? nullptr : blocks_.front().get(); }
+
  private:
   std::vector<std::shared_ptr<const odb_detail::BlockData>> blocks_;
   std::vector<int> starts_;  // first value index of each block
   int size_ = 0;
-  mutable std::size_t last_ = 0;  // block of the previous look-up
+  // The block of the previous look-up, where the next one starts: written
+  // by constGet, so a sequence is used by one thread at a time (the thread
+  // rule at the end of this file).
+  mutable std::size_t last_ = 0;
 };
 
 class odb_FieldOutput {
@@ -616,7 +643,9 @@ class odb_Odb {
   const odb_Assembly& rootAssembly() const;
   const odb_PartRepository& parts() const;
   const odb_StepRepository& steps() const;
-  // Releases the file; the object stays valid but holds nothing.
+  // Releases the file and everything read from it that no handle still
+  // holds; the object stays valid but holds nothing, and handles taken from
+  // it fail with "database is closed".
   void close();
   bool isOpen() const;
 
@@ -634,11 +663,31 @@ void QVXStsStdB_finalize(int& active);
 void odb_initializeAPI();
 void odb_finalizeAPI();
 
+// How odb_open opens a database.
+struct odb_OpenOptions {
+  // Also list the sets marked internal.
+  bool readInternalSets = false;
+  // Large arrays (1 MiB and up: block values, labels, connectivity) come
+  // from a pool of this database, which keeps freed arrays and hands them
+  // out again, mapped in huge pages where the system has them: a run that
+  // reads the same shapes frame after frame faults its memory once. The
+  // pool keeps at most what the database had in use at its peak, and goes
+  // away with the database and the last array taken from it. false: every
+  // array is a plain heap allocation, freed when its last handle goes (the
+  // mode for memory checkers, which see each array on its own).
+  bool pooledArrays = true;
+};
+
 // Opens a database for reading and hands it to the caller, who owns it: the
-// file is closed when the object is destroyed. Needs no runtime start.
+// file is closed when the object is destroyed. Needs no runtime start, and
+// leaves HDF5's exit handling to HDF5.
 std::unique_ptr<odb_Odb> odb_open(const odb_String& path, bool readInternalSets = false);
-// Opens a database for reading. The library owns the object until
-// odb_finalizeAPI; close() releases the file. readOnly must be true.
+std::unique_ptr<odb_Odb> odb_open(const odb_String& path, const odb_OpenOptions& options);
+// Opens a database for reading. The library owns the object: close()
+// releases the file and what was read, and the closed object itself stays
+// valid until the next openOdb or odb_finalizeAPI, which free it. So a
+// process that opens and closes in a loop keeps no more than one closed
+// object. readOnly must be true.
 odb_Odb& openOdb(const odb_String& path, bool readOnly = true, bool readInternalSets = false);
 // True exactly when the file is a database of format_version 1.
 bool isUpgradeRequiredForOdb(const odb_String& path);

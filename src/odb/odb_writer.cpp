@@ -24,6 +24,8 @@ static const char* setFolder(SetKind kind) { return kind == SetKind::Node ? "nod
 static std::string instancePath(const std::string& instance) { return "/assembly/instances/" + instance; }
 
 Writer::Writer(const std::string& path, const Options& options) : impl_(std::make_unique<Impl>()) {
+  odb_detail::takeHdf5Exit();  // before anything starts HDF5, the guard included
+  const odb_detail::H5Guard guard;
   impl_->path = path;
   impl_->options = options;
   impl_->layout = {options.trackOrder, options.chunked, options.checksum, options.chunkBytes};
@@ -38,6 +40,7 @@ Writer::Writer(const std::string& path, const Options& options) : impl_(std::mak
 Writer::~Writer() { odb_detail::closeWrittenFileQuietly(impl_->file, impl_->at("/")); }  // close() reports
 
 void Writer::close() {
+  const odb_detail::H5Guard guard;
   impl_->fileId();
   odb_detail::closeWrittenFile(impl_->file, impl_->at("/"));
 }
@@ -45,16 +48,19 @@ void Writer::close() {
 const std::string& Writer::path() const { return impl_->path; }
 
 void Writer::setDescription(const std::string& text) {
+  const odb_detail::H5Guard guard;
   const H5Group root = impl_->group("/");
   odb_detail::putStringAttr(impl_->at("/"), root.get(), "description", text);
 }
 
 void Writer::setAssemblyName(const std::string& name) {
+  const odb_detail::H5Guard guard;
   const H5Group g = impl_->group("/assembly");
   odb_detail::putStringAttr(impl_->at("/assembly"), g.get(), "name", name);
 }
 
 void Writer::addPart(const std::string& part) {
+  const odb_detail::H5Guard guard;
   const H5Group parts = impl_->group("/parts");
   odb_detail::createGroup(impl_->at("/parts"), parts.get(), part, impl_->options.trackOrder);
   impl_->parts.insert(part);
@@ -74,11 +80,13 @@ static void writeSet(Writer::Impl& w, const std::string& folderPath, const std::
 
 void Writer::addPartSet(const std::string& part, SetKind kind, const std::string& name, std::span<const int> labels,
                         bool internal) {
+  const odb_detail::H5Guard guard;
   if (!impl_->parts.count(part)) odb_detail::odbFail(impl_->at("/parts/" + part), "no such part");
   writeSet(*impl_, "/parts/" + part + "/" + setFolder(kind), name, labels, internal);
 }
 
 void Writer::addInstance(const std::string& name, const std::string& part) {
+  const odb_detail::H5Guard guard;
   const H5Group instances = impl_->group("/assembly/instances");
   const H5Group g =
       odb_detail::createGroup(impl_->at("/assembly/instances"), instances.get(), name, impl_->options.trackOrder);
@@ -92,6 +100,7 @@ static void requireInstance(const Writer::Impl& w, const std::string& instance) 
 
 void Writer::setInstanceNodes(const std::string& instance, std::span<const int> labels,
                               std::span<const double> coordinates) {
+  const odb_detail::H5Guard guard;
   requireInstance(*impl_, instance);
   const std::string path = instancePath(instance) + "/nodes";
   if (!coordinates.empty() && coordinates.size() != 3 * labels.size())
@@ -109,6 +118,7 @@ void Writer::setInstanceNodes(const std::string& instance, std::span<const int> 
 
 void Writer::setInstanceElements(const std::string& instance, std::span<const int> labels,
                                  std::span<const std::int64_t> offsets, std::span<const int> connectivity) {
+  const odb_detail::H5Guard guard;
   requireInstance(*impl_, instance);
   const std::string path = instancePath(instance) + "/elements";
   if (offsets.size() != labels.size() + 1)
@@ -126,12 +136,14 @@ void Writer::setInstanceElements(const std::string& instance, std::span<const in
 
 void Writer::addInstanceSet(const std::string& instance, SetKind kind, const std::string& name,
                             std::span<const int> labels, bool internal) {
+  const odb_detail::H5Guard guard;
   requireInstance(*impl_, instance);
   writeSet(*impl_, instancePath(instance) + "/" + setFolder(kind), name, labels, internal);
 }
 
 void Writer::addAssemblySet(SetKind kind, const std::string& name,
                             const std::vector<std::pair<std::string, std::vector<int>>>& perInstance, bool internal) {
+  const odb_detail::H5Guard guard;
   const std::string folderPath = std::string("/assembly/") + setFolder(kind);
   const H5Group folder = impl_->group(folderPath);
   const H5Group set = odb_detail::createGroup(impl_->at(folderPath), folder.get(), name, impl_->options.trackOrder);

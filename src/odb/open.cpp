@@ -9,11 +9,12 @@ hid_t FileCtx::fileId(const std::string& path) const {
   return file.get();
 }
 
-std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets) {
+std::unique_ptr<OdbImpl> loadOdb(const std::string& path, const odb_OpenOptions& options) {
   auto odb = std::make_unique<OdbImpl>();
   odb->ctx = std::make_shared<FileCtx>();
   FileCtx& ctx = *odb->ctx;
   ctx.name = path;
+  if (options.pooledArrays) ctx.pool = std::make_shared<ArrayPool>();
   odb->name = path;
   const Where root = ctx.at("/");
   ctx.file = openFile(root);
@@ -21,7 +22,7 @@ std::unique_ptr<OdbImpl> loadOdb(const std::string& path, bool readInternalSets)
   const H5Group g = openRoot(ctx.file.get(), root);
   checkVersion(formatVersion(g.get(), root), root, false);
   odb->description = readStringAttribute(g.get(), "description", root).value_or("");
-  loadModel(*odb, readInternalSets);
+  loadModel(*odb, options.readInternalSets);
   loadSteps(*odb);
   return odb;
 }
@@ -68,6 +69,8 @@ void odb_Odb::close() {
   // Handles the caller still holds share the context; they fail from now on.
   impl_->ctx->file.reset();
   impl_->ctx->members.clear();
+  impl_->ctx.reset();
+  impl_->description = odb_String();
   impl_->assembly = odb_Assembly();
   impl_->parts = odb_PartRepository();
   impl_->steps = odb_StepRepository();

@@ -90,6 +90,7 @@ static std::shared_ptr<const BlockData> pickRows(const std::shared_ptr<const Blo
                                                  const std::vector<int>& rows) {
   const BlockData& b = src->labels();
   auto out = std::make_shared<BlockData>();
+  out->usePool(b.pool);
   out->shape = b.shape;
   out->instance = b.instance;
   out->position = b.position;

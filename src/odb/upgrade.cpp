@@ -19,6 +19,7 @@ static long long versionOf(const std::string& path) {
 
 // Copies one attribute whatever its type; variable-length data are reclaimed after.
 static void copyAttribute(hid_t src, hid_t dst, hsize_t index, H5_index_t order, const Where& at) {
+  const H5Guard guard;
   const H5Attribute a(H5Aopen_by_idx(src, ".", order, H5_ITER_INC, index, H5P_DEFAULT, H5P_DEFAULT));
   if (!a.valid()) writeFail(at, "cannot open a root attribute");
   const H5Datatype type(H5Aget_type(a.get()));
@@ -36,6 +37,7 @@ static void copyAttribute(hid_t src, hid_t dst, hsize_t index, H5_index_t order,
 }
 
 static void copyRootAttributes(hid_t src, hid_t dst, const Where& at) {
+  const H5Guard guard;
   const H5PropList gcpl(H5Gget_create_plist(src));
   unsigned flags = 0;
   if (gcpl.valid()) H5Pget_attr_creation_order(gcpl.get(), &flags);
@@ -48,6 +50,7 @@ static void copyRootAttributes(hid_t src, hid_t dst, const Where& at) {
 // docs/format.md §6: a format-1 history output kept `time` and `value`; format 2 keeps
 // data = [[time_i, value_i]] in the wider of their two float types.
 static void convertHistoryOutput(hid_t output, const Where& src, const Where& dst, std::uint64_t limit) {
+  const H5Guard guard;
   const auto time = openOptionalDataset(output, "time", src);
   const auto value = openOptionalDataset(output, "value", src);
   if (!time && !value) return;
@@ -95,6 +98,7 @@ static void convertHistory(hid_t copy, const std::string& source, const std::str
 
 // Writes the format-2 copy of source into the new file `target`.
 static void writeUpgradedCopy(const std::string& source, const std::string& target, long long version) {
+  const H5Guard guard;
   const Where w{source, "/"};
   const H5File src = openFile(w);
   const std::uint64_t limit = fileBytes(src.get(), w);
@@ -134,6 +138,7 @@ bool isUpgradeRequiredForOdb(const odb_String& path) { return odb_detail::versio
 
 void upgradeOdb(const odb_String& path, const odb_String& newBase) {
   using namespace odb_detail;
+  takeHdf5Exit();
   const std::string& source = path.str();
   const Where w{source, "/"};
   const long long version = versionOf(source);

@@ -53,6 +53,7 @@ static H5Group makeChild(Writer::Impl& w, const std::string& parentPath, const s
 }
 
 void Writer::addStep(const std::string& step, const StepInfo& info) {
+  const odb_detail::H5Guard guard;
   const H5Group g = makeChild(*impl_, "/steps", step);
   const Where at = impl_->at(stepPath(step));
   putOptional(at, g.get(), "description", info.description);
@@ -66,6 +67,7 @@ void Writer::addStep(const std::string& step, const StepInfo& info) {
 }
 
 int Writer::addFrame(const std::string& step, const FrameInfo& info) {
+  const odb_detail::H5Guard guard;
   Impl::Step& s = impl_->step(step);
   const int index = static_cast<int>(s.frames.size());
   const H5Group g = makeChild(*impl_, stepPath(step) + "/frames", std::to_string(index));
@@ -79,6 +81,7 @@ int Writer::addFrame(const std::string& step, const FrameInfo& info) {
 }
 
 void Writer::addFieldOutput(const std::string& step, int frame, const std::string& field, const FieldInfo& info) {
+  const odb_detail::H5Guard guard;
   Impl::Frame& f = impl_->frame(step, frame);
   const H5Group g = makeChild(*impl_, framePath(step, frame) + "/fieldOutputs", field);
   const Where at = impl_->at(fieldPath(step, frame, field));
@@ -151,15 +154,18 @@ static int writeBlock(Writer::Impl& w, const std::string& step, int frame, const
 
 int Writer::addBlock(const std::string& step, int frame, const std::string& field, const BlockInfo& info,
                      std::span<const float> data, int width) {
+  const odb_detail::H5Guard guard;
   return writeBlock(*impl_, step, frame, field, info, data, width, H5T_NATIVE_FLOAT, H5T_IEEE_F32LE);
 }
 
 int Writer::addBlock(const std::string& step, int frame, const std::string& field, const BlockInfo& info,
                      std::span<const double> data, int width) {
+  const odb_detail::H5Guard guard;
   return writeBlock(*impl_, step, frame, field, info, data, width, H5T_NATIVE_DOUBLE, H5T_IEEE_F64LE);
 }
 
 void Writer::addHistoryRegion(const std::string& step, const std::string& region, const HistoryRegionInfo& info) {
+  const odb_detail::H5Guard guard;
   Impl::Step& s = impl_->step(step);
   const H5Group g = makeChild(*impl_, stepPath(step) + "/historyRegions", region);
   const Where at = impl_->at(regionPath(step, region));
@@ -215,11 +221,13 @@ static void writeHistory(Writer::Impl& w, const std::string& step, const std::st
 
 void Writer::addHistoryOutput(const std::string& step, const std::string& region, const std::string& output,
                               const HistoryOutputInfo& info, std::span<const float> data, int width) {
+  const odb_detail::H5Guard guard;
   writeHistory(*impl_, step, region, output, info, data, width, H5T_NATIVE_FLOAT, H5T_IEEE_F32LE);
 }
 
 void Writer::addHistoryOutput(const std::string& step, const std::string& region, const std::string& output,
                               const HistoryOutputInfo& info, std::span<const double> data, int width) {
+  const odb_detail::H5Guard guard;
   writeHistory(*impl_, step, region, output, info, data, width, H5T_NATIVE_DOUBLE, H5T_IEEE_F64LE);
 }
 

@@ -110,4 +110,35 @@ void createGroup(const std::string& file, const std::string& object) {
   editFile(file, object, [&](hid_t f, const Where& at) { ensureGroup(at, f, true); });
 }
 
+static int errorsCounted = 0;  // calls of countError since countHdf5Errors
+static H5E_auto2_t printing = nullptr;  // the handler countHdf5Errors replaced
+static void* printingData = nullptr;
+
+static herr_t countError(hid_t, void*) {
+  ++errorsCounted;
+  return 0;
+}
+
+void countHdf5Errors() {
+  errorsCounted = 0;
+  H5Eget_auto2(H5E_DEFAULT, &printing, &printingData);
+  H5Eset_auto2(H5E_DEFAULT, countError, nullptr);
+}
+
+bool ownHandlerSet() {
+  H5E_auto2_t f = nullptr;
+  void* data = nullptr;
+  H5Eget_auto2(H5E_DEFAULT, &f, &data);
+  return f == countError;
+}
+
+int hdf5ErrorsCounted() { return errorsCounted; }
+
+void failOwnHdf5Call(const std::string& missingFile) {
+  const hid_t f = H5Fopen(missingFile.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+  if (f >= 0) H5Fclose(f);
+}
+
+void printHdf5Errors() { H5Eset_auto2(H5E_DEFAULT, printing, printingData); }
+
 }  // namespace odbw::edit

@@ -33,4 +33,15 @@ void writeDoubleDataset(const std::string& file, const std::string& object, std:
 // Creates an empty group (and missing parents).
 void createGroup(const std::string& file, const std::string& object);
 
+
+// The caller's side of HDF5's error printing, for tests that check the
+// library leaves it alone. Installs a handler that counts its calls in
+// place of HDF5's printing; ownHandlerSet tells whether it is still set.
+void countHdf5Errors();
+bool ownHandlerSet();
+int hdf5ErrorsCounted();
+// A failing HDF5 call of the caller's own: opens a file that is not there.
+void failOwnHdf5Call(const std::string& missingFile);
+// Puts back the handler countHdf5Errors replaced.
+void printHdf5Errors();
 }  // namespace odbw::edit

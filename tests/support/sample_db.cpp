@@ -93,6 +93,36 @@ void writeSample(const std::string& path, int precision, const odbw::Options& op
   w.close();
 }
 
+template <class T>
+static void writeLargeFrame(odbw::Writer& w, int frame, int rows) {
+  w.addFrame("Step-1");
+  w.addFieldOutput("Step-1", frame, "S", {.type = odb_Enum::TENSOR_3D_FULL,
+                                          .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
+                                          .validInvariants = {odb_Enum::MISES, odb_Enum::MAX_PRINCIPAL}});
+  for (int first = 0; first < rows; first += rows / 2) {
+    odbw::BlockInfo info{.position = odb_Enum::INTEGRATION_POINT, .instance = "I1"};
+    std::vector<T> data;
+    for (int r = first; r < first + rows / 2; ++r) {
+      info.elementLabels.push_back(r / 4 + 1);
+      info.integrationPoints.push_back(r % 4 + 1);
+      for (int k = 0; k < 6; ++k) data.push_back(static_cast<T>((r % 1000) * (k + 1) + frame));
+    }
+    w.addBlock("Step-1", frame, "S", info, std::span<const T>(data), 6);
+  }
+}
+
+void writeLarge(const std::string& path, int rows, int precision) {
+  odbw::Writer w(path);
+  w.addPart("P1");
+  w.addInstance("I1", "P1");
+  w.addStep("Step-1");
+  for (int frame = 0; frame < 2; ++frame) {
+    if (precision == 0) writeLargeFrame<float>(w, frame, rows);
+    else writeLargeFrame<double>(w, frame, rows);
+  }
+  w.close();
+}
+
 odb_FieldOutput field(const odb_Odb& odb, const char* name) {
   return odb.steps()["Step-1"].frames()[0].fieldOutputs()[name];
 }

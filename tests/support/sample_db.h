@@ -14,6 +14,12 @@ namespace sample {
 // Writes the sample database with field data in float32 (precision 0) or float64 (1).
 void writeSample(const std::string& path, int precision, const odbw::Options& options = {});
 
+// Writes a database whose arrays are large enough for the reader's pool: in
+// each of two frames of Step-1 a tensor field S of two integration-point
+// blocks, rows/2 rows each (element r/4 + 1, point r % 4 + 1), component k
+// of row r holding (r % 1000) * (k + 1) + frame.
+void writeLarge(const std::string& path, int rows, int precision);
+
 // Returns the field output `name` of frame 0 of Step-1.
 odb_FieldOutput field(const odb_Odb& odb, const char* name);
 

@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,20 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define HARVEST_SANITIZED 1
+#endif
+#endif
+#if !defined(HARVEST_SANITIZED) && (defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__))
+#define HARVEST_SANITIZED 1
+#endif
+#ifdef HARVEST_SANITIZED
+#include <sanitizer/allocator_interface.h>
+#else
+#define HARVEST_SANITIZED 0
+#endif
 
 namespace testsupport {
 
@@ -38,6 +53,15 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+long heapBytesInUse() {
+#if HARVEST_SANITIZED
+  return static_cast<long>(__sanitizer_get_current_allocated_bytes());
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return static_cast<long>(m.uordblks + m.hblkhd);
+#endif
+}
 
 RunResult run(const std::vector<std::string>& argv, const std::string& cwd) {
   TempDir capture;

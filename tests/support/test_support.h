@@ -25,6 +25,9 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool exists(const std::string& path);
+// The bytes this process has taken from the heap and not given back (under a
+// sanitizer, the sanitizer's count, which leaves out its quarantine).
+long heapBytesInUse();
 
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal number

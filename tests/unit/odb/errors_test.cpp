@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "sample_db.h"
@@ -132,6 +133,30 @@ TEST(Errors, EachBrokenFileGivesItsExactMessage) {
     c.mutate(path);
     EXPECT_EQ(failure(path, c.action), c.object.empty() ? "(no exception)" : path + ": " + c.object + ": " + c.what);
   }
+}
+
+// The library silences HDF5 only inside its own calls: a caller's handler stays set through opens, reads and a
+// failing open (whose HDF5 failure it never sees), and still hears the caller's own failing call.
+TEST(Errors, CallersHdf5HandlerStaysTheirs) {
+  sample::Finalize finalize;
+  testsupport::TempDir dir;
+  const std::string good = dir.file("good.odb"), cut = dir.file("cut.odb");
+  sample::writeSample(good, 0);
+  std::filesystem::copy_file(good, cut);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(good) / 2);
+  edit::countHdf5Errors();
+  {
+    const auto odb = odb_open(good);
+    EXPECT_EQ(sample::field(*odb, "S").bulkDataBlocks()[0].data()[23], 23.0f);
+  }
+  EXPECT_EQ(sample::messageOf([&] { odb_open(cut); }).rfind(cut + ": /: cannot open the file", 0), 0u);
+  EXPECT_EQ(failure(dir.file("none.odb"), Action::Open), dir.file("none.odb") + ": /: file does not exist");
+  const bool kept = edit::ownHandlerSet();
+  const int heard = edit::hdf5ErrorsCounted();
+  edit::failOwnHdf5Call(dir.file("none.odb"));
+  const int ownHeard = edit::hdf5ErrorsCounted();
+  edit::printHdf5Errors();
+  EXPECT_EQ(std::tuple(kept, heard, ownHeard), std::tuple(true, 0, 1));
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "odb/buffer_pool.h"
 #include "odb_edit.h"
 #include "sample_db.h"
 #include "test_support.h"
@@ -84,6 +87,91 @@ TEST(Runtime, CountsStartsAndStopsAndCloses) {
             tuple(1, starts + 1, stops + 1));  // the caller's counter is its own
   EXPECT_EQ(sample::messageOf([&] { openOdb(path, false); }),
             path + ": /: databases open read-only, readOnly must be true");
+}
+
+// The fixed entry points keep nothing of a closed database: 10,000 opens and closes leave the heap as it was.
+TEST(Runtime, OpenAndCloseTenThousandTimesKeepsMemoryFlat) {
+  sample::Finalize finalize;
+  testsupport::TempDir dir;
+  const std::string path = dir.file("empty.odb");
+  odbw::Writer(path).close();
+  const auto rounds = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      odb_Odb& odb = openOdb(path);
+      odb.steps();
+      odb.close();
+    }
+  };
+  rounds(500);  // HDF5's free lists and the heap settle
+  const long before = testsupport::heapBytesInUse();
+  rounds(9500);
+  EXPECT_LT(testsupport::heapBytesInUse() - before, 64 * 1024);
+}
+
+// A block's arrays stay valid after its database is destroyed, pooled or not; the pool lives exactly as long as
+// the last array taken from it.
+TEST(Ownership, ArraysOutliveTheirDatabase) {
+  testsupport::TempDir dir;
+  const std::string path = dir.file("large.odb");
+  sample::writeLarge(path, 1 << 17, 0);
+  for (const bool pooled : {true, false}) {
+    SCOPED_TRACE(pooled);
+    odb_OpenOptions options;
+    options.pooledArrays = pooled;
+    auto odb = odb_open(path, options);
+    odb_FieldBulkData block = sample::field(*odb, "S").bulkDataBlocks()[1];
+    const float* data = block.data();
+    const float* mises = block.mises();
+    const int* elements = block.elementLabels();
+    const std::weak_ptr<odb_detail::ArrayPool> pool = odb_detail::poolOf(block.impl());
+    const bool hadPool = !pool.expired();
+    odb.reset();
+    const int last = block.length() - 1;
+    EXPECT_EQ(tuple(hadPool, pool.expired(), data[last * 6 + 5], elements[last], mises[0] > 0),
+              tuple(pooled, !pooled, 71.0f * 6, (1 << 17) / 4, true));  // row 131071: 71 * (k + 1)
+    block = odb_FieldBulkData();
+    EXPECT_TRUE(pool.expired());
+  }
+}
+
+// Everything a reader takes from a database, summed per frame: values, von Mises, labels, principal values.
+std::vector<double> digest(const odb_Odb& odb) {
+  std::vector<double> out;
+  const odb_SequenceFrame& frames = odb.steps()["Step-1"].frames();
+  for (int f = 0; f < frames.size(); ++f) {
+    const odb_FieldOutput s = frames[f].fieldOutputs()["S"];
+    double values = 0, mises = 0, labels = 0, principal = 0;
+    for (const odb_FieldBulkData& b : s.bulkDataBlocks()) {
+      const float* d = b.data();
+      const float* m = b.mises();
+      for (int i = 0; i < b.length() * b.width(); ++i) values += d[i];
+      for (int i = 0; i < b.length(); ++i) mises += m[i], labels += b.elementLabels()[i] + b.integrationPoints()[i];
+    }
+    const odb_SequenceFieldValue& v = s.values();
+    for (int i = 0; i < v.size(); i += 7) principal += v[i].maxPrincipal() + v[i].dataDouble()[0];
+    out.insert(out.end(), {values, mises, labels, principal});
+  }
+  return out;
+}
+
+// Two databases read on two threads at once give what each gives alone (the ThreadSanitizer stage runs this).
+TEST(Threads, TwoDatabasesOnTwoThreadsReadAsAlone) {
+  testsupport::TempDir dir;
+  const std::string paths[2] = {dir.file("f32.odb"), dir.file("f64.odb")};
+  std::vector<double> alone[2], together[2][3];
+  for (int k = 0; k < 2; ++k) {
+    sample::writeLarge(paths[k], (2 + k) << 16, k);
+    alone[k] = digest(*odb_open(paths[k]));
+  }
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 2; ++k)
+    threads.emplace_back([&, k] {
+      for (auto& d : together[k]) d = digest(*odb_open(paths[k]));
+    });
+  for (std::thread& t : threads) t.join();
+  for (int k = 0; k < 2; ++k)
+    for (const auto& d : together[k]) EXPECT_EQ(d, alone[k]) << paths[k];
+  EXPECT_NE(alone[0], alone[1]);
 }
 
 }  // namespace
