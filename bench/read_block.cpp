@@ -78,6 +78,41 @@ static void BM_ReadOdb(benchmark::State& state, bool single) {
   }
 }
 
+// Every frame of the first step, as a run walks them: each frame's stress
+// blocks, values in their stored precision and von Mises, from a database
+// opened with pooled arrays or with plain heap arrays (the baseline).
+static void BM_WalkFrames(benchmark::State& state, bool single, bool pooled) {
+  try {
+    odb_OpenOptions options;
+    options.pooledArrays = pooled;
+    const std::unique_ptr<odb_Odb> odb = odb_open(database(single), options);
+    const odb_SequenceFrame& frames = odb->steps()[odbgen::stepName(0).c_str()].frames();
+    double values = 0, total = 0;
+    for (auto _ : state) {
+      values = total = 0;
+      for (int f = 0; f < frames.size(); ++f) {
+        const odb_FieldOutputRepository outputs = frames[f].fieldOutputs();
+        for (const odb_FieldBulkData& block : outputs[odbgen::kStressField].bulkDataBlocks()) {
+          const std::size_t n = static_cast<std::size_t>(block.length()) * static_cast<std::size_t>(block.width());
+          if (single) {
+            const float* d = block.data();
+            for (std::size_t i = 0; i < n; ++i) total += d[i];
+          } else {
+            total += sum(block.dataDouble(), n);
+          }
+          const float* m = block.mises();
+          for (int i = 0; i < block.length(); ++i) total += m[i];
+          values += block.length();
+        }
+      }
+    }
+    setThroughput(state, values, values * 6 * (single ? 4 : 8));
+    state.SetLabel(checksum({{"sum", total}}));
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+  }
+}
+
 void registerReadBenchmarks() {
   for (const bool single : {false, true}) {
     const std::string kind = single ? "f32" : "f64";
@@ -87,6 +122,10 @@ void registerReadBenchmarks() {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("ReadStress/" + kind + "/reader").c_str(), BM_ReadOdb, single)
         ->Unit(benchmark::kMillisecond);
+    for (const bool pooled : {false, true})
+      benchmark::RegisterBenchmark(("WalkFrames/" + kind + (pooled ? "/pooled" : "/plain")).c_str(), BM_WalkFrames,
+                                   single, pooled)
+          ->Unit(benchmark::kMillisecond);
   }
 }
 
