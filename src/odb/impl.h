@@ -94,6 +94,9 @@ struct FieldShape {
   int cols[6] = {-1, -1, -1, -1, -1, -1};
 };
 
+// One block of a field output. The mutable members below are caches that
+// const calls fill on first use; they take no lock, which the thread rule of
+// odb.h allows: a block is used by one thread at a time.
 struct BlockData {
   std::shared_ptr<const FieldShape> shape;
   odb_String instance;

@@ -658,6 +658,9 @@ class odb_Odb {
 // ------------------------------------------------------------- entry points
 
 // Runtime start and stop. The library counts the starts and stops it sees.
+// These entry points, openOdb and the close of what it returns keep the
+// library's one registry, so they are called from one thread (a program's
+// main thread); odb_open needs none of them.
 void QVXStsStdB_initialize(int& active);
 void QVXStsStdB_finalize(int& active);
 void odb_initializeAPI();
