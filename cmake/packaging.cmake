@@ -18,6 +18,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "harvestodb developers <harvestodb@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A file that links libharvestodb.so.0 (the Python module may) finds it in the
+# build; the dependency on its package is the component dependency below.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)  # CPACK_COMPONENT_<C>_DEPENDS become "pkg (= version)"
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME harvestodb)

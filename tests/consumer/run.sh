@@ -3,9 +3,9 @@
 # the installed layout, a CMake consumer (find_package) and a pkg-config one,
 # each writing the example database and reading it back, with no HDF5 header
 # on their include path.
-#   run.sh BUILD_DIR SOURCE_DIR CXX
+#   run.sh BUILD_DIR SOURCE_DIR CXX [CXXFLAGS]
 set -euo pipefail
-build=$1 source=$2 cxx=$3
+build=$1 source=$2 cxx=$3 flags=${4:-}
 examples=$source/examples/cpp
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -42,7 +42,7 @@ check_examples() {  # check_examples DIR [ENV...]: writes, reads back, compares
 }
 
 # CMake: find_package against the prefix, from a folder outside the source tree.
-cmake -S "$source/tests/consumer" -B cmake-consumer -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+cmake -S "$source/tests/consumer" -B cmake-consumer -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_PREFIX_PATH="$prefix" \
       -DHARVEST_EXAMPLES_DIR="$examples" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >configure.log ||
   { cat configure.log; fail "the CMake consumer does not configure"; }
 cmake --build cmake-consumer >build.log 2>&1 || { cat build.log; fail "the CMake consumer does not build"; }
@@ -57,10 +57,10 @@ mkdir pc-consumer
 echo '#include <harvestodb/odb.h>' >pc-consumer/no_hdf5.cpp
 cat cmake-consumer/no_hdf5.cpp >>pc-consumer/no_hdf5.cpp
 # shellcheck disable=SC2086  # the flags are words
-"$cxx" -std=c++20 $cflags -c pc-consumer/no_hdf5.cpp -o pc-consumer/no_hdf5.o
+"$cxx" -std=c++20 $flags $cflags -c pc-consumer/no_hdf5.cpp -o pc-consumer/no_hdf5.o
 for example in write_db max_mises; do
   # shellcheck disable=SC2086
-  "$cxx" -std=c++20 $cflags "$examples/$example.cpp" -o "pc-consumer/$example" $libs ||
+  "$cxx" -std=c++20 $flags $cflags "$examples/$example.cpp" -o "pc-consumer/$example" $libs ||
     fail "$example does not build with pkg-config's flags"
 done
 check_examples pc-consumer LD_LIBRARY_PATH="$libdir"
