@@ -2,9 +2,10 @@
 """The Python module harvestodb against h5py reading the same files, the writer's argument checks,
 the lifetime of arrays, mass properties, and the examples of examples/python.
 
-    check_module.py BIN_DIR PYTHON_DIR EXAMPLES_DIR [--examples]
+    check_module.py BIN_DIR PYTHON_DIR EXAMPLES_DIR [--examples CMAKE BUILD_DIR]
 
-BIN_DIR holds odbgen, golden_make_db and odbinfo; PYTHON_DIR the built package."""
+BIN_DIR holds odbgen, golden_make_db and odbinfo; PYTHON_DIR the built package. With --examples,
+the examples run from the build tree and from an install of BUILD_DIR into a scratch prefix."""
 import gc
 import os
 import shutil
@@ -479,6 +480,41 @@ def check_refusals(scratch):
         H.check("writer: closed", str(e) == path + ": /: the file is closed", str(e))
 
 
+def check_docs():
+    """Every Python block of docs/library.md's Python section is a verbatim part of an example."""
+    text = H.read(os.path.join(EXAMPLES, "..", "..", "docs", "library.md"), "r")
+    section = text.split("## Python\n", 1)[1].split("\n## ", 1)[0]
+    blocks = [b.split("```", 1)[0] for b in section.split("```python\n")[1:]]
+    sources = [H.read(os.path.join(EXAMPLES, n), "r") for n in sorted(os.listdir(EXAMPLES)) if n.endswith(".py")]
+    H.check("docs: python blocks", len(blocks) == 2, str(len(blocks)))
+    for i, block in enumerate(blocks):
+        H.check("docs: python block %d is in an example" % i, any(block in src for src in sources), block[:80])
+
+
+def check_install(scratch, cmake, build):
+    """The python and programs components installed into a prefix: the launchers and the package
+    find each other there, and the pure modules import where the compiled one is missing."""
+    prefix = os.path.join(scratch, "prefix")
+    for component in ("python", "programs"):
+        r = H.run([cmake, "--install", build, "--prefix", prefix, "--component", component], text=True)
+        H.check("install " + component, r.status == 0, r.err)
+    site = os.path.join(prefix, "lib", "python3", "dist-packages")
+    r = H.run([os.path.join(prefix, "bin", "harvest-plot"), "--help"], cwd=scratch, text=True)
+    H.check("installed harvest-plot --help", r.status == 0 and r.out.startswith("usage: harvest-plot"), r.err)
+    probe = ("import harvestodb, harvestodb.report; print(harvestodb.__file__, harvestodb.__version__);"
+             "print(sorted(harvestodb.open(%r).steps))")
+    r = H.run([sys.executable, "-c", probe % os.path.join(scratch, "brick.odb")], cwd=scratch,
+              env=dict(os.environ, PYTHONPATH=site), text=True)
+    H.check("installed package", r.status == 0 and r.out.startswith(os.path.join(site, "harvestodb"))
+            and r.out.endswith("['Step-1']\n"), r.out + r.err)
+    os.remove([os.path.join(site, "harvestodb", n) for n in os.listdir(os.path.join(site, "harvestodb"))
+               if n.startswith("_odb")][0])
+    r = H.run([sys.executable, "-c", "import harvestodb.report, harvestodb.plot\ntry:\n harvestodb.open('x')\n"
+               "except ImportError:\n print('no _odb')"], cwd=scratch, env=dict(os.environ, PYTHONPATH=site),
+              text=True)
+    H.check("pure modules without _odb", r.status == 0 and r.out == "no _odb\n", r.out + r.err)
+
+
 def check_examples(scratch):
     """write_db.py writes the documented brick; max_mises.py prints per frame what numpy computes
     from h5py, on it and on a generated database."""
@@ -524,6 +560,8 @@ def main():
     with H.scratch("harvest-py-") as scratch:
         if "--examples" in sys.argv:
             check_examples(scratch)
+            check_docs()
+            check_install(scratch, *sys.argv[sys.argv.index("--examples") + 1:][:2])
             return H.finish("python examples")
         for i, (label, argv) in enumerate(DATABASES):
             path = os.path.join(scratch, "db%d.odb" % i)
