@@ -160,9 +160,11 @@ static void bindMapping(py::module_& m) {
   py::class_<Mapping>(m, "Mapping", "An ordered, read-only mapping of names to objects, in file order.")
       .def("__len__", &Mapping::size)
       .def("__getitem__",
-           [](const Mapping& self, const std::string& key) {
-             if (const py::object* v = self.find(key)) return *v;
-             throw py::key_error(key);
+           [](const Mapping& self, const py::object& key) {
+             if (py::isinstance<py::str>(key))
+               if (const py::object* v = self.find(key.cast<std::string>())) return *v;
+             PyErr_SetObject(PyExc_KeyError, key.ptr());  // KeyError(key), as a dict raises it
+             throw py::error_already_set();
            })
       .def("__contains__",
            [](const Mapping& self, const py::object& key) {
@@ -174,8 +176,8 @@ static void bindMapping(py::module_& m) {
           py::keep_alive<0, 1>())
       .def(
           "get",
-          [](const Mapping& self, const std::string& key, py::object fallback) {
-            const py::object* v = self.find(key);
+          [](const Mapping& self, const py::object& key, py::object fallback) {
+            const py::object* v = py::isinstance<py::str>(key) ? self.find(key.cast<std::string>()) : nullptr;
             return v ? *v : fallback;
           },
           py::arg("key"), py::arg("default") = py::none())

@@ -46,7 +46,13 @@ struct Values {
 
 template <class T>
 Values<T> valuesOf(py::handle obj, const At& at, const std::string& name) {
-  if (!py::isinstance<py::array>(obj)) return {py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(obj)};
+  if (!py::isinstance<py::array>(obj)) {
+    auto converted = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(obj);
+    if (!converted)
+      fail(at, name + " is " + py::repr(py::type::of(obj)).cast<std::string>() + ", expected an array of " +
+                   py::str(py::dtype::of<T>()).cast<std::string>());
+    return {converted};
+  }
   const auto a = py::reinterpret_borrow<py::array>(obj);
   if (!py::isinstance<py::array_t<T>>(a))
     fail(at, name + " has dtype " + py::str(a.dtype()).cast<std::string>() + ", expected " +
@@ -360,10 +366,11 @@ static void bindWriterModel(py::class_<Writer>& c) {
           "add_assembly_set",
           [](Writer& w, const std::string& type, const std::string& name, const py::dict& members, bool internal) {
             const At at{w.path(), "/assembly"};
+            const std::string folder = type == "NODE_SET" ? "/assembly/nodeSets/" : "/assembly/elementSets/";
             std::vector<std::pair<std::string, std::vector<int>>> perInstance;
             for (const auto& [instance, labels] : members) {
               const auto key = instance.cast<std::string>();
-              perInstance.emplace_back(key, labelVector(labels, At{w.path(), "/assembly/" + name}, key));
+              perInstance.emplace_back(key, labelVector(labels, At{w.path(), folder + name}, key));
             }
             w.w().addAssemblySet(setKind(type, at), name, perInstance, internal);
           },

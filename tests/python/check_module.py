@@ -260,6 +260,15 @@ def check_lifetime(path):
             H.check("closed database: " + what, False, "no error")
         except harvestodb.OdbError as e:
             H.check("closed database: " + what, str(e).endswith(": database is closed"), str(e))
+    steps = harvestodb.open(path).steps  # the mapping keeps its database open
+    H.check("mapping", ("Step-1" in steps, 1 in steps, steps.get("x", 5), list(steps)[:1], len(steps.items()))
+            == (True, False, 5, ["Step-1"], len(steps)) and isinstance(steps, __import__("collections").abc.Mapping))
+    for key in ("Step-9", 1):
+        try:
+            steps[key]
+            H.check("mapping KeyError", False, "no error")
+        except KeyError as e:
+            H.check("mapping KeyError", e.args == (key,), repr(e))
     H.check("closed database keeps arrays", u.shape[1] == 3 and np.isfinite(u).all())
 
 
@@ -442,6 +451,8 @@ REFUSED = [
      "/steps/Step-1/frames/0/fieldOutputs/X: type 'TENSOR' is not a data type"),
     ("set type", lambda w: w.add_instance_set("I", "NODES", "N", [1]),
      "/assembly/instances/I: set type 'NODES', expected NODE_SET or ELEMENT_SET"),
+    ("labels not numbers", lambda w: w.add_instance_set("I", "NODE_SET", "N", "abc"),
+     "/assembly/instances/I: N is <class 'str'>, expected an array of int32"),
     ("history 1-D", lambda w: w.add_history_output("Step-1", "R", "U1", np.zeros(4)),
      "/steps/Step-1/historyRegions/R/historyOutputs/U1: data has shape (4,), expected (n, 2)"),
 ]
