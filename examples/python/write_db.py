@@ -28,13 +28,15 @@ def main(argv=None):
                     [0, 0, 1], [1, 0, 1], [1, 1, 1], [0, 1, 1]], dtype=np.float64)
     connectivity = labels.reshape(1, 8)  # one element of 8 node labels
 
-    # Results: a uniaxial stress growing from point to point, a stretch along x.
+    # Results, as examples/cpp/write_db.cpp writes them: at point p S11 = 10 p, S22 = -5 p,
+    # S12 = 2 p (von Mises p * sqrt(187)); at node n U1 = 0.001 n.
     points = np.arange(1, 9, dtype=np.int32)
     stress = np.zeros((8, 6), dtype=np.float32)  # S11 S22 S33 S12 S13 S23
-    stress[:, 0] = 200.0 + 10.0 * points
-    stress[:, 3] = 5.0
+    stress[:, 0] = 10.0 * points
+    stress[:, 1] = -5.0 * points
+    stress[:, 3] = 2.0 * points
     displacement = np.zeros((8, 3), dtype=np.float32)
-    displacement[:, 0] = 1e-3 * xyz[:, 0]
+    displacement[:, 0] = 0.001 * labels
 
     # Steel in mm, t, s: the mass properties the step records (C3D8 names the shape).
     mass = harvestodb.mass_properties("C3D8", xyz, connectivity, node_labels=labels, density=7.85e-9)
