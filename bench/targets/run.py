@@ -208,7 +208,8 @@ class Bench:
 
 
 def build(args):
-    subprocess.run(["cmake", "-S", SOURCE, "-B", args.build, "-DCMAKE_BUILD_TYPE=Release"], check=True,
+    subprocess.run(["cmake", "-S", SOURCE, "-B", args.build, "-DCMAKE_BUILD_TYPE=Release",
+                    "-DHARVEST_BUILD_BENCH=ON"], check=True,
                    stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", args.build, "-j2", "--target", "harvestodb", "odbgen", "read_floor"],
                    check=True, stdout=subprocess.DEVNULL)

@@ -1,0 +1,56 @@
+// max_mises: prints the largest von Mises stress of every frame.
+//
+//   max_mises DB.odb
+//
+// One line per frame and tensor field, "STEP FRAME FIELD max_mises" with the
+// value as %g and FRAME the frame's increment number, e.g. "Step-1 1 S 261.908";
+// examples/python/max_mises.py prints the same lines.
+#include <harvestodb/odb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+static bool isTensor(odb_Enum::odb_DataTypeEnum type) {
+  return type == odb_Enum::TENSOR_3D_FULL || type == odb_Enum::TENSOR_3D_PLANAR ||
+         type == odb_Enum::TENSOR_3D_SURFACE || type == odb_Enum::TENSOR_2D_PLANAR ||
+         type == odb_Enum::TENSOR_2D_SURFACE;
+}
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: max_mises DB.odb\n");
+    return 2;
+  }
+  try {
+    const std::unique_ptr<odb_Odb> db = odb_open(argv[1]);
+    const odb_StepRepository& steps = db->steps();
+    for (int i = 0; i < steps.size(); ++i) {
+      const odb_Step& step = steps.valueAt(i);
+      for (const odb_Frame& frame : step.frames()) {
+        // The repository owns the field data: keep it while the blocks are read.
+        const odb_FieldOutputRepository fields = frame.fieldOutputs();
+        for (int f = 0; f < fields.size(); ++f) {
+          const odb_FieldOutput& field = fields.valueAt(f);
+          if (!isTensor(field.type())) continue;
+          bool any = false;
+          float largest = 0;
+          for (const odb_FieldBulkData& block : field.bulkDataBlocks()) {
+            const float* mises = block.mises();
+            if (block.length() == 0) continue;
+            const float m = *std::max_element(mises, mises + block.length());
+            largest = any ? std::max(largest, m) : m;
+            any = true;
+          }
+          if (any)
+            std::printf("%s %d %s %g\n", step.name().cStr(), frame.incrementNumber(), field.name().cStr(),
+                        static_cast<double>(largest));
+        }
+      }
+    }
+  } catch (const odb_Exception& e) {
+    std::fprintf(stderr, "max_mises: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
