@@ -50,7 +50,7 @@ class Importer {
   bool nextDat();
   void finishFrd();
   BlockKey pendingFrdKey() const;
-  void enter(const FramePlace& p);
+  void enter(const FramePlace& p, const std::string& origin, long line, const std::string& what);
   void openSteps(int step);
   void writeFrdBlock(const FrdResult& r);
   void writeNodal(const FrdResult& r, const FieldDef& f);
@@ -76,6 +76,7 @@ class Importer {
   int stepsWritten_ = 0;
   int frameIndex_ = -1;
   std::set<std::string> fields_;    // field outputs of the open frame
+  std::map<std::pair<int, int>, std::string> frames_;  // (step, increment) of each frame -> the block that opened it
   std::set<int> strayNodes_, strayElements_;  // labels in blocks but not in the mesh (yet)
   std::unordered_map<int, std::size_t> deckNodes_;  // deck node label -> index, made when first needed
   StepHistory history_;
@@ -89,9 +90,10 @@ static bool fileExists(const std::string& path) { return ::access(path.c_str(), 
 
 void Importer::readDeck() {
   inp_ = readInp(options_.job + ".inp");
+  clock_ = FrameClock({}, inp_.procedures);
   if (!fileExists(options_.job + ".sta")) return;
   InputFile sta(options_.job + ".sta");
-  clock_ = FrameClock(readSta(sta));
+  clock_ = FrameClock(readSta(sta), inp_.procedures);
 }
 
 void Importer::readMesh() {
@@ -146,13 +148,14 @@ bool Importer::nextDat() {
     return false;
   }
   const BlockKey upcoming = frdPending_ ? pendingFrdKey() : BlockKey{};
-  pendingDatKey_ = clock_.keyOfPrint(datBlock_.time, frdPending_ ? &upcoming : nullptr);
+  pendingDatKey_ =
+      clock_.keyOfPrint(datBlock_.time, frdPending_ ? &upcoming : nullptr, datBlock_.mode, datBlock_.modeKind);
   return true;
 }
 
 BlockKey Importer::pendingFrdKey() const {
   const FrdResult& r = frd_->result();
-  return clock_.keyOfFrdBlock(r.step, r.increment, r.mode, r.value, r.analysisType);
+  return clock_.keyOfFrdBlock(r.step, r.increment, r.mode, r.value, r.analysisType, r.set);
 }
 
 void Importer::progress() {
@@ -179,9 +182,17 @@ void Importer::openSteps(int step) {
   }
 }
 
-void Importer::enter(const FramePlace& p) {
+// A frame for the block at origin:line (what names it); two frames of one
+// step never share an increment number, whose report names would repeat.
+void Importer::enter(const FramePlace& p, const std::string& origin, long line, const std::string& what) {
   openSteps(p.step);
   if (!p.newFrame) return;
+  const std::string here = origin + ":" + std::to_string(line);
+  const auto [first, added] = frames_.emplace(std::pair(p.step, p.increment), here);
+  if (!added)
+    throw ParseError(origin, line,
+                     what + " would open a second frame of " + stepName(p.step) + " with increment " +
+                         std::to_string(p.increment) + " (the first was opened at " + first->second + ")");
   fields_.clear();
   odbw::FrameInfo info;
   info.incrementNumber = p.increment;
@@ -249,7 +260,7 @@ void Importer::writeElementNodal(const FrdResult& r, const FieldDef& f) {
 }
 
 void Importer::writeFrdBlock(const FrdResult& r) {
-  enter(clock_.place(pendingFrdKey()));
+  enter(clock_.place(pendingFrdKey()), frdFile_->name(), r.line, "the " + r.name + " block");
   std::set<int> stray;  // nodes new to the mesh; those the deck lacks too are looked for once
   for (int n : r.nodes)
     if (!mesh_.hasNode(n) && !strayNodes_.count(n)) stray.insert(n);
@@ -328,7 +339,7 @@ void Importer::writeDatBlock(const DatBlock& b, const BlockKey& key) {
     history_.add(b, m, p.frameValue);
     return;
   }
-  enter(clock_.place(key));
+  enter(clock_.place(key), datFile_->name(), b.line, "the " + b.what + " print");
   for (const FieldDef& f : m.fields) {
     if (!fields_.count(f.name)) addField(f);
     writeDatField(b, m, f);
@@ -344,9 +355,8 @@ void Importer::mergeResults() {
   while (frdPending_ || datPending_) {
     bool takeFrd = frdPending_;
     if (frdPending_ && datPending_) {
-      const FrdResult& r = frd_->result();
-      const BlockKey& d = pendingDatKey_;
-      takeFrd = r.step == 0 || std::pair(r.step, r.increment) <= std::pair(d.step, d.increment);
+      const BlockKey f = pendingFrdKey(), &d = pendingDatKey_;
+      takeFrd = frd_->result().step == 0 || std::pair(f.step, f.increment) <= std::pair(d.step, d.increment);
     }
     if (takeFrd) {
       writeFrdBlock(frd_->result());
