@@ -222,12 +222,31 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
            std::to_string(lines(tet) + 3) + ")\n"},
       {"write failure", kTetDeck, tet + disp1 + " 9999\n", "", "", 1, "ccx2odb: job.odb: File too large\n", {},
        "ulimit -f 4; ccx2odb job"},
+      {"the deck as output: refused, the deck untouched", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: job.inp: is an input\n", {},
+       "cp job.inp saved; ccx2odb -o job.inp job; s=$?; cmp -s job.inp saved || s=9; rm saved; exit $s"},
+      {"the .frd as output, spelled another way: refused", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: ./job.frd: is an input\n", {}, "ccx2odb -o ./job.frd job"},
+      {"a directory as output: refused with the reason", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: out.odb: is a directory; -o names the database file to write\n", {},
+       "mkdir out.odb; ccx2odb -o out.odb job; s=$?; rmdir out.odb; exit $s"},
+      {"a result file for the job name", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: job.frd: a job name is expected (job or job.inp), not a result file\n", {}, "ccx2odb job.frd"},
+      {"the solver never ran: no results, the files looked for named", kTetDeck, "", "", "", 1,
+       "ccx2odb: job: no results found (looked for job.frd and job.dat)\n"},
+      {"a .dat without a .frd: imported with a warning", kTetDeck, "",
+       datStresses("0.1000000E+01", {{1, 1}, {2, 1}}), "", 0,
+       "ccx2odb: job.frd: not found; only the printed results of job.dat are imported\n",
+       {"element 2: 2 3 4 5", "Step-1: 1 1 \"Increment 1: Step Time = 1\"", "  S_IP INTEGRATION_POINT 2 x 6 " + ipRow}},
+      {"leftovers of killed imports removed, a live import's kept", kTetDeck, tet + disp1 + " 9999\n", "", "", 0,
+       "", {"Step-1: 1 1 \"Increment 1: Step Time = 1\""},
+       "touch job.odb.tmp999999999 job.odb.tmp$$ && ccx2odb job && rm job.odb.tmp$$ && ! ls job.odb.tmp* 2>/dev/null"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testsupport::TempDir dir;
     testsupport::writeFile(dir.file("job.inp"), c.inp);
-    testsupport::writeFile(dir.file("job.frd"), c.frd);
+    if (!c.frd.empty()) testsupport::writeFile(dir.file("job.frd"), c.frd);
     if (!c.dat.empty()) testsupport::writeFile(dir.file("job.dat"), c.dat);
     if (!c.sta.empty()) testsupport::writeFile(dir.file("job.sta"), c.sta);
     const auto r = run({"/bin/sh", "-c", std::string("ccx2odb() { '" CCX2ODB "' \"$@\"; }; ") + c.command}, dir.path());

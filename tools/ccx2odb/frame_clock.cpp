@@ -32,13 +32,14 @@ bool FrameClock::bucklingRestarts(double value, int set) const {
 // then the current step if it is of the block's kind, else the next deck
 // step that is.
 int FrameClock::modalStep(int step, double value, int analysisType, int set) const {
-  const auto kind = [&](int s) { return s >= 1 && s <= static_cast<int>(procedures_.size()) ? procedures_[s - 1] : -1; };
+  const int steps = static_cast<int>(procedures_.size());
+  const auto kind = [&](int s) { return s >= 1 && s <= steps ? procedures_[s - 1] : -1; };
   if (procedures_.empty()) return step;
   const bool restart = analysisType == 4 && bucklingRestarts(value, set);
   const int own = kind(step);
   if (step >= step_ && (own == analysisType || own == 3 || own < 0) && !(restart && step == step_)) return step;
   if (step_ > 0 && kind(step_) == analysisType && !restart) return step_;
-  for (int s = step_ + 1; s <= static_cast<int>(procedures_.size()); ++s)
+  for (int s = step_ + 1; s <= steps; ++s)
     if (kind(s) == analysisType) return s;
   return step;
 }

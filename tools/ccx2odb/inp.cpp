@@ -123,12 +123,15 @@ static Keyword parseKeyword(const std::string& text) {
 // The analysis type a procedure keyword gives its step's .frd blocks; -1
 // for keywords that are no procedure.
 static int procedureOf(const std::string& keyword) {
-  static const char* const kOther[] = {"HEAT TRANSFER", "COUPLED TEMPERATURE-DISPLACEMENT", "UNCOUPLED TEMPERATURE-DISPLACEMENT",
-                                       "STEADY STATE DYNAMICS", "COMPLEX FREQUENCY", "GREEN", "SENSITIVITY",
-                                       "ELECTROMAGNETICS", "CFD", "VISCO", "SUBSTRUCTURE GENERATE", "CRACK PROPAGATION"};
+  static const char* const kOther[] = {"HEAT TRANSFER",         "COUPLED TEMPERATURE-DISPLACEMENT",
+                                       "UNCOUPLED TEMPERATURE-DISPLACEMENT", "STEADY STATE DYNAMICS",
+                                       "GREEN",                 "SENSITIVITY",
+                                       "ELECTROMAGNETICS",      "CFD",
+                                       "VISCO",                 "SUBSTRUCTURE GENERATE",
+                                       "CRACK PROPAGATION"};
   if (keyword == "STATIC") return 0;
   if (keyword == "DYNAMIC" || keyword == "MODAL DYNAMIC") return 1;
-  if (keyword == "FREQUENCY") return 2;
+  if (keyword == "FREQUENCY" || keyword == "COMPLEX FREQUENCY") return 2;
   if (keyword == "BUCKLE") return 4;
   for (const char* other : kOther)
     if (keyword == other) return 3;
@@ -148,6 +151,7 @@ void DeckReader::keyword(InputFile& in, const std::string& text, const std::stri
     if (directory.empty()) in.fail("*INCLUDE of " + file + " in a deck read without files");
     const std::string path = file[0] == '/' || directory == "." ? file : directory + "/" + file;
     InputFile included(path);
+    m_.includes.push_back(path);
     const std::size_t slash = path.rfind('/');
     read(included, slash == std::string::npos ? "." : path.substr(0, slash), depth + 1);
   } else if (k.name == "NODE") {

@@ -41,6 +41,7 @@ struct InpModel {
   // static, 1 dynamic, 2 frequency, 4 buckling, 3 any other; -1 when the
   // step names none.
   std::vector<int> procedures;
+  std::vector<std::string> includes;  // paths of the files *INCLUDE read, as opened
 
   const InpSet* findNodeSet(const std::string& name) const;
   const InpSet* findElementSet(const std::string& name) const;
