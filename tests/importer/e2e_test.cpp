@@ -175,6 +175,7 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
     std::string err;
     std::vector<std::string> expected{};
     const char* command = "ccx2odb job";  // a shell command
+    int histories = -1;                    // history outputs in the listing, when given
   } cases[] = {
       {"no end record: complete blocks imported, one warning", kTetDeck, tet + disp1, "", "", 0,
        "ccx2odb: job.frd: no end record; the solver stopped after step 1 increment 1\n",
@@ -201,7 +202,13 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
        tet + disp2 + " 9999\n", stresses, twoIncrements, 0, "",
        {"Step-1: 1 0.5 \"Increment 1: Step Time = 0.5\"", "  S_IP INTEGRATION_POINT 2 x 6 " + ipRow,
         "Step-1: 2 1 \"Increment 2: Step Time = 1\"", uRow, "  S_IP INTEGRATION_POINT 1 x 6 " + ipRow,
-        "Step-1 Node PART-1-1.3 U1: 1,0.25", "Step-1 Node PART-1-1.3 U2: 1,-1"}},
+        "Step-1 Node PART-1-1.3 U1: 1,0.25", "Step-1 Node PART-1-1.3 U2: 1,-1"},
+       "ccx2odb job", 3},
+      {"a print at a time neither the .sta nor the next .frd block knows: the next increment", kTetDeck,
+       tet + disp1 + frdResult(1, 2, 2.0, "DISP", kDisp) + " 9999\n",
+       datStresses("0.1000000E+01", {{1, 1}}) + datStresses("0.1500000E+01", {{1, 1}}), "", 0, "",
+       {"Step-1: 1 1 \"Increment 1: Step Time = 1\"", uRow, "  S_IP INTEGRATION_POINT 1 x 6 " + ipRow,
+        "Step-1: 2 2 \"Increment 2: Step Time = 2\"", uRow, "  S_IP INTEGRATION_POINT 1 x 6 " + ipRow}},
       {"20-node brick: deck node order, stress components in slot order", hex20Deck(),
        hex20 + frdResult(1, 1, 1.0, "STRESS", kStress, 20) + " 9999\n", "", "", 0, "",
        {"element 1: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20", "Step-1: 1 1 \"Increment 1: Step Time = 1\"",
@@ -256,6 +263,13 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
     if (c.status == 0 && testsupport::exists(dir.file("job.odb"))) {
       const std::string text = listing(dir.file("job.odb"));
       EXPECT_EQ(firstMissing(text, c.expected), "") << text;
+      if (c.histories >= 0) {  // "Step-1 Node PART-1-1.3 U1: ...", not "Step-1: 1 ..." (a frame)
+        std::istringstream in(text);
+        int n = 0;
+        for (std::string line; std::getline(in, line);)
+          n += line.rfind("Step-", 0) == 0 && line.find(' ') < line.find(':');
+        EXPECT_EQ(n, c.histories) << text;
+      }
     }
   }
 }
