@@ -2,6 +2,7 @@
 // library runtime, and is the one place where exceptions are caught.
 // Owns the globals `called` and `active`.
 #include <cassert>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 
@@ -36,6 +37,10 @@ void VLTFinalize() {
 }
 
 int harvestMain(int argc, char** argv) {
+  // Past a file size limit a write then fails with EFBIG, and the report's
+  // failure is told like any other (a message, no marker) instead of the
+  // process dying silently by the signal.
+  std::signal(SIGXFSZ, SIG_IGN);
   umkInitialize(active);
   // The driver ends the process itself on command-line faults, after "-help"
   // and after a missing element set; the runtime must go down then too.

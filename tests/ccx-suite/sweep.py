@@ -279,6 +279,38 @@ def compare_counts(frd_blocks, dat_blocks, db_path, fail):
         fail("count", ".dat has %d values, the database %d (element fields and history)" % (in_file, dat_in_db))
 
 
+def number_buckling_modes(path, blocks):
+    """Gives the blocks of buckling steps (analysis type 4, no mode line) the importer's increments: the base
+    state (factor 0) 0, then each result set (the header's output counter) the next one."""
+    if not blocks:
+        return
+    with open(path, "rb") as f:
+        heads = [(line[56:58].strip(), line[58:63].strip()) for line in (raw.decode("latin-1") for raw in f)
+                 if line.startswith("  100C")]
+    if len(heads) != len(blocks):
+        return
+    last = None  # (step, increment, counter) of the previous buckling block
+    for b, (kind, counter) in zip(blocks, heads):
+        if kind != "4":
+            last = None
+            continue
+        if last is None or last[0] != b.step or (b.value == 0 and last[1] > 0 and counter != last[2]):
+            b.increment = 0 if b.value == 0 else 1
+        else:
+            b.increment = last[1] + (counter != last[2])
+        last = (b.step, b.increment, counter)
+
+
+def check_unique_names(report, fail):
+    """No parameter name twice in a report: a script reading it into a dictionary would keep one silently."""
+    seen = set()
+    for line in read(report, "r").splitlines():
+        name = line.partition("\t")[0]
+        if name in seen:
+            fail("names", "%s appears twice in params.txt" % name)
+        seen.add(name)
+
+
 def check_deck(deck, folder, exes):
     """Imports, reports and checks one solved deck: a dict of what happened, with its failures."""
     solved = read_solve(folder)
@@ -296,6 +328,7 @@ def import_and_check(deck, folder, exes, solved, r, fail):
         return  # stopped at any point of writing: nothing to hold the importer to
     frd, odb, dat = (os.path.join(folder, deck + ext) for ext in (".frd", ".odb", ".dat"))
     anything, frd_blocks = read_frd(frd) if os.path.exists(frd) else (False, [])
+    number_buckling_modes(frd, frd_blocks)
     for f in os.listdir(folder):
         if f.endswith(".odb") or ".odb.tmp" in f:
             os.remove(os.path.join(folder, f))
@@ -317,6 +350,7 @@ def import_and_check(deck, folder, exes, solved, r, fail):
     dat_blocks = read_dat(dat) if os.path.exists(dat) else []
     expected = expected_extremes(frd_blocks, dat_blocks, read_sta(os.path.join(folder, deck + ".sta")))
     r["lines"] = compare_extremes(expected, os.path.join(report, "params.txt"), fail)
+    check_unique_names(os.path.join(report, "params.txt"), fail)
     compare_counts(frd_blocks, dat_blocks, odb, fail)
     r["checked"] = True
 

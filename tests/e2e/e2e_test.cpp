@@ -67,7 +67,8 @@ class EndToEnd : public testing::Test {
 };
 
 // params/done: params.txt and paramsdone.txt afterwards (both kOld before); upgraded: upgradedOdb.odb left behind;
-// shell: commands run in the folder before the program, to make its output files unwritable.
+// shell: commands run in the folder before the program, to make its output files unwritable (or the whole
+// command, when it runs the program itself as "$0").
 struct Case {
   const char* name; Args args; std::string out, err; int status; std::string params, done; bool upgraded;
   std::string shell = "";
@@ -117,6 +118,10 @@ const Case kCases[] = {
     unwritten("report on a full disk", kGood, kFull, "params.txt: No space left on device", "(link)"),
     unwritten("marker on a full disk", kGood, "rm paramsdone.txt; ln -s /dev/full paramsdone.txt;",
               "paramsdone.txt: No space left on device", kReport, "(absent)"),
+    // The limit only for the program, whose stdout and stderr reach the captured files through cat.
+    unwritten("report over the file size limit", kGood,
+              "{ { { ulimit -f 0; exec \"$0\" \"$@\"; } 2>&1 1>&3 | cat >&2; } 3>&1 | cat; }",
+              "params.txt: File too large", ""),
     {"report in a folder", kGood, "", "params.txt: Is a directory\nODB Application exited with error(s)\n", 0,
      "(folder)", kOld, false, "rm params.txt; mkdir params.txt;"},
     {"upgrade over the file size limit", {"-odb", "old.odb", "-config", "cfg.txt"}, "",
@@ -139,7 +144,9 @@ TEST_F(EndToEnd, CommandLineAndOutputFiles) {
       }
       std::remove(dir_.file("upgradedOdb.odb").c_str());
       Args args = row.args;
-      if (!row.shell.empty()) args.insert(args.begin(), {"-c", row.shell + " exec \"$0\" \"$@\"", program});
+      const bool whole = row.shell.find("\"$0\"") != std::string::npos;
+      if (!row.shell.empty())
+        args.insert(args.begin(), {"-c", whole ? row.shell : row.shell + " exec \"$0\" \"$@\"", program});
       const testsupport::RunResult r = run(row.shell.empty() ? program : "/bin/sh", args);
       EXPECT_EQ(std::tie(r.out, r.err, r.status), std::make_tuple(row.out + counts, row.err, row.status));
       EXPECT_EQ(std::make_tuple(file("params.txt"), file("paramsdone.txt")), std::tie(row.params, row.done));

@@ -101,15 +101,29 @@ TEST(Sta, IncrementsPlaceTimes) {
 }
 
 // Blocks in, step / increment / frame value / description out. 'f' is a .frd block (step, increment, mode,
-// value, analysis type), 'd' a .dat print at a total time; a print sees the next .frd block as pending.
+// value, analysis type, output counter), 'd' a .dat print at a total time (with a mode: its mode and the kind of
+// the table before it); a print sees the next .frd block as pending. The deck's procedures per step, when given.
 TEST(FrameClock, PlacesBlocksInStepsAndFrames) {
-  struct Block { char source; int step, increment, mode; double value; int type; };
+  struct Block { char source; int step, increment, mode; double value; int type, set = 0; };
   const struct Case {
     const char* name;
     std::vector<ccx::StaIncrement> sta;
     std::vector<Block> blocks;
     std::vector<std::string> expected;  // "Step-S description", "+" when the block opens a frame
+    std::vector<int> procedures{};
   } cases[] = {
+      {"buckling after a perturbation frequency step: the .frd's step 1 is the deck's third; base state first",
+       {{1, 1, 1.0, 1.0}},
+       {{'f', 1, 1, 0, 1.0, 0}, {'d', 0, 0, 0, 1.0, 0}, {'f', 2, 1, 1, 41.7, 2}, {'d', 0, 0, 1, 2.0, 2},
+        {'f', 2, 1, 2, 83.1, 2}, {'d', 0, 0, 0, 1.0, 0}, {'f', 1, 1, 0, 0.0, 4, 8}, {'f', 1, 1, 0, 0.0, 4, 8},
+        {'d', 0, 0, 1, 1.0, 4}, {'f', 1, 1, 0, 1.85, 4, 9}, {'f', 1, 1, 0, 1.85, 4, 9}, {'f', 1, 1, 0, 1.85, 4, 10},
+        {'f', 1, 1, 0, 0.0, 4, 11}, {'f', 1, 1, 0, 7.4, 4, 12}},
+       {"+Step-1 Increment 1: Step Time = 1", "Step-1 Increment 1: Step Time = 1", "+Step-2 Mode 1: Frequency = 41.7",
+        "Step-2 Mode 1: Frequency = 41.7", "+Step-2 Mode 2: Frequency = 83.1", "+Step-3 Base state",
+        "Step-3 Base state", "Step-3 Base state", "+Step-3 Mode 1: Buckling factor = 1.85",
+        "Step-3 Mode 1: Buckling factor = 1.85", "Step-3 Mode 1: Buckling factor = 1.85",
+        "+Step-3 Mode 2: Buckling factor = 1.85", "+Step-4 Base state", "+Step-4 Mode 1: Buckling factor = 7.4"},
+       {0, 2, 4, 4}},
       {"dynamic step with tiny increments, each printed increment its own frame",
        {{1, 1, 0.5e-6, 0.5e-6}, {1, 2, 1e-6, 1e-6}, {1, 3, 1.5e-6, 1.5e-6}},
        {{'d', 0, 0, 0, 0.5e-6, 0}, {'d', 0, 0, 0, 1e-6, 0}, {'d', 0, 0, 0, 1e-6, 0}, {'d', 0, 0, 0, 1.5e-6, 0}},
@@ -135,6 +149,10 @@ TEST(FrameClock, PlacesBlocksInStepsAndFrames) {
        {},
        {{'f', 2, 1, 0, 1.0, 0}, {'f', 2, 1, 0, 2.0, 0}},
        {"+Step-2 Increment 1: Step Time = 1", "+Step-2 Increment 2: Step Time = 2"}},
+      {"a mode line left before a static block does not number it",
+       {},
+       {{'f', 1, 2, 3, 1.0, 0}, {'f', 1, 3, 3, 2.0, 1}},
+       {"+Step-1 Increment 2: Step Time = 1", "+Step-1 Increment 3: Step Time = 2"}},
       {"file without step lines: a new time is the next increment",
        {},
        {{'f', 0, 0, 0, 0.5, 0}, {'f', 0, 0, 0, 0.5, 0}, {'f', 0, 0, 0, 1.0, 0}},
@@ -143,15 +161,17 @@ TEST(FrameClock, PlacesBlocksInStepsAndFrames) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ccx::FrameClock clock(c.sta);
-    auto frdKey = [&](const Block& b) { return clock.keyOfFrdBlock(b.step, b.increment, b.mode, b.value, b.type); };
+    ccx::FrameClock clock(c.sta, c.procedures);
+    auto frdKey = [&](const Block& b) {
+      return clock.keyOfFrdBlock(b.step, b.increment, b.mode, b.value, b.type, b.set);
+    };
     std::vector<std::string> got;
     for (auto b = c.blocks.begin(); b != c.blocks.end(); ++b) {
       std::optional<ccx::BlockKey> upcoming;
       const auto next = std::find_if(b + 1, c.blocks.end(), [](const Block& x) { return x.source == 'f'; });
       if (b->source == 'd' && next != c.blocks.end()) upcoming = frdKey(*next);
       const ccx::BlockKey key =
-          b->source == 'f' ? frdKey(*b) : clock.keyOfPrint(b->value, upcoming ? &*upcoming : nullptr);
+          b->source == 'f' ? frdKey(*b) : clock.keyOfPrint(b->value, upcoming ? &*upcoming : nullptr, b->mode, b->type);
       const ccx::FramePlace p = clock.place(key);
       got.push_back((p.newFrame ? "+" : "") + ccx::stepName(p.step) + " " + p.description);
     }

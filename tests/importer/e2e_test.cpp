@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <sstream>
 
 #include "dat.h"
+#include "frd.h"
+#include "input.h"
 #include "odb/odb.h"
 #include "odb/vocabulary.h"
 #include "test_support.h"
@@ -45,13 +48,16 @@ const std::vector<Component> kStress = {{"SXX", 4, 1, 1}, {"SYY", 4, 2, 2}, {"SZ
                                         {"SXY", 4, 1, 2}, {"SYZ", 4, 2, 3}, {"SZX", 4, 3, 1}};
 
 // A nodal result block of step/increment at total time t over nodes 1..nodes; component k of node n holds
-// 10 n + k + 1.
+// 10 n + k + 1. Modal blocks give the analysis type (2, 4) and, for a frequency step, the mode.
 std::string frdResult(int step, int inc, double t, const char* name, const std::vector<Component>& components,
-                      int nodes = 4) {
+                      int nodes = 4, int type = 0, int mode = 0) {
   char row[256];
-  std::snprintf(row, sizeof row, "    1PSTEP%25d%12d%12d\n  100CL  101%12.5E%12d%22d%5d%12d\n -4  %-8s%5zu%5d\n",
-                1, inc, step, t, nodes, 0, 1, 1, name, components.size(), 1);
+  std::snprintf(row, sizeof row, "    1PSTEP%25d%12d%12d\n", 1, inc, step);
   std::string s = row;
+  if (mode > 0) s += (std::snprintf(row, sizeof row, "    1PMODE%26d\n", mode), row);
+  std::snprintf(row, sizeof row, "  100CL  101%12.5E%12d%22d%5d%12d\n -4  %-8s%5zu%5d\n", t, nodes, type, 1, 1, name,
+                components.size(), 1);
+  s += row;
   for (const Component& c : components)
     s += (std::snprintf(row, sizeof row, " -5  %-8s%5d%5d%5d%5d\n", c.name, 1, c.type, c.row, c.column), row);
   for (int n = 1; n <= nodes; ++n) {
@@ -169,6 +175,7 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
     std::string err;
     std::vector<std::string> expected{};
     const char* command = "ccx2odb job";  // a shell command
+    int histories = -1;                    // history outputs in the listing, when given
   } cases[] = {
       {"no end record: complete blocks imported, one warning", kTetDeck, tet + disp1, "", "", 0,
        "ccx2odb: job.frd: no end record; the solver stopped after step 1 increment 1\n",
@@ -195,7 +202,13 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
        tet + disp2 + " 9999\n", stresses, twoIncrements, 0, "",
        {"Step-1: 1 0.5 \"Increment 1: Step Time = 0.5\"", "  S_IP INTEGRATION_POINT 2 x 6 " + ipRow,
         "Step-1: 2 1 \"Increment 2: Step Time = 1\"", uRow, "  S_IP INTEGRATION_POINT 1 x 6 " + ipRow,
-        "Step-1 Node PART-1-1.3 U1: 1,0.25", "Step-1 Node PART-1-1.3 U2: 1,-1"}},
+        "Step-1 Node PART-1-1.3 U1: 1,0.25", "Step-1 Node PART-1-1.3 U2: 1,-1"},
+       "ccx2odb job", 3},
+      {"a print at a time neither the .sta nor the next .frd block knows: the next increment", kTetDeck,
+       tet + disp1 + frdResult(1, 2, 2.0, "DISP", kDisp) + " 9999\n",
+       datStresses("0.1000000E+01", {{1, 1}}) + datStresses("0.1500000E+01", {{1, 1}}), "", 0, "",
+       {"Step-1: 1 1 \"Increment 1: Step Time = 1\"", uRow, "  S_IP INTEGRATION_POINT 1 x 6 " + ipRow,
+        "Step-1: 2 2 \"Increment 2: Step Time = 2\"", uRow, "  S_IP INTEGRATION_POINT 1 x 6 " + ipRow}},
       {"20-node brick: deck node order, stress components in slot order", hex20Deck(),
        hex20 + frdResult(1, 1, 1.0, "STRESS", kStress, 20) + " 9999\n", "", "", 0, "",
        {"element 1: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20", "Step-1: 1 1 \"Increment 1: Step Time = 1\"",
@@ -207,14 +220,40 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
       {"bad .sta row", kTetDeck, tet + disp1 + " 9999\n", "",
        staRows("     1          1     1     2  0.5000x0E+00  0.500000E+00  0.500000E+00\n"), 1,
        "ccx2odb: job.sta:3: bad time in increment row\n"},
+      {"two frames of one step with one increment: an error naming both blocks", kTetDeck,
+       tet + frdResult(1, 1, 41.7, "DISP", kDisp, 4, 2, 1) + frdResult(1, 1, 83.1, "DISP", kDisp, 4, 2, 2) +
+           frdResult(1, 1, 41.7, "DISP", kDisp, 4, 2, 1) + " 9999\n",
+       "", "", 1,
+       "ccx2odb: job.frd:" + std::to_string(lines(tet) + 27) +
+           ": the DISP block would open a second frame of Step-1 with increment 1 (the first was opened at job.frd:" +
+           std::to_string(lines(tet) + 3) + ")\n"},
       {"write failure", kTetDeck, tet + disp1 + " 9999\n", "", "", 1, "ccx2odb: job.odb: File too large\n", {},
        "ulimit -f 4; ccx2odb job"},
+      {"the deck as output: refused, the deck untouched", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: job.inp: is an input\n", {},
+       "cp job.inp saved; ccx2odb -o job.inp job; s=$?; cmp -s job.inp saved || s=9; rm saved; exit $s"},
+      {"the .frd as output, spelled another way: refused", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: ./job.frd: is an input\n", {}, "ccx2odb -o ./job.frd job"},
+      {"a directory as output: refused with the reason", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: out.odb: is a directory; -o names the database file to write\n", {},
+       "mkdir out.odb; ccx2odb -o out.odb job; s=$?; rmdir out.odb; exit $s"},
+      {"a result file for the job name", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
+       "ccx2odb: job.frd: a job name is expected (job or job.inp), not a result file\n", {}, "ccx2odb job.frd"},
+      {"the solver never ran: no results, the files looked for named", kTetDeck, "", "", "", 1,
+       "ccx2odb: job: no results found (looked for job.frd and job.dat)\n"},
+      {"a .dat without a .frd: imported with a warning", kTetDeck, "",
+       datStresses("0.1000000E+01", {{1, 1}, {2, 1}}), "", 0,
+       "ccx2odb: job.frd: not found; only the printed results of job.dat are imported\n",
+       {"element 2: 2 3 4 5", "Step-1: 1 1 \"Increment 1: Step Time = 1\"", "  S_IP INTEGRATION_POINT 2 x 6 " + ipRow}},
+      {"leftovers of killed imports removed, a live import's kept", kTetDeck, tet + disp1 + " 9999\n", "", "", 0,
+       "", {"Step-1: 1 1 \"Increment 1: Step Time = 1\""},
+       "touch job.odb.tmp999999999 job.odb.tmp$$ && ccx2odb job && rm job.odb.tmp$$ && ! ls job.odb.tmp* 2>/dev/null"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testsupport::TempDir dir;
     testsupport::writeFile(dir.file("job.inp"), c.inp);
-    testsupport::writeFile(dir.file("job.frd"), c.frd);
+    if (!c.frd.empty()) testsupport::writeFile(dir.file("job.frd"), c.frd);
     if (!c.dat.empty()) testsupport::writeFile(dir.file("job.dat"), c.dat);
     if (!c.sta.empty()) testsupport::writeFile(dir.file("job.sta"), c.sta);
     const auto r = run({"/bin/sh", "-c", std::string("ccx2odb() { '" CCX2ODB "' \"$@\"; }; ") + c.command}, dir.path());
@@ -224,6 +263,13 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
     if (c.status == 0 && testsupport::exists(dir.file("job.odb"))) {
       const std::string text = listing(dir.file("job.odb"));
       EXPECT_EQ(firstMissing(text, c.expected), "") << text;
+      if (c.histories >= 0) {  // "Step-1 Node PART-1-1.3 U1: ...", not "Step-1: 1 ..." (a frame)
+        std::istringstream in(text);
+        int n = 0;
+        for (std::string line; std::getline(in, line);)
+          n += line.rfind("Step-", 0) == 0 && line.find(' ') < line.find(':');
+        EXPECT_EQ(n, c.histories) << text;
+      }
     }
   }
 }
@@ -259,6 +305,103 @@ TEST(SolverJobs, MassPropertiesMatchTheSolversTotals) {
     const int a = k == 0 ? 1 : 0, b = k == 2 ? 1 : 2;
     EXPECT_NEAR(step.inertiaAboutOrigin()[k], k < 3 ? J[a] + J[b] : J[k], 1e-6) << k;
     EXPECT_NEAR(step.inertiaAboutCenter()[k], k < 3 ? Jc[a] + Jc[b] : Jc[k], 1e-6) << k;
+  }
+  odb.close();
+}
+
+// The solver's buckling deck of a compressed beam with a static preload and a perturbation frequency step put in
+// front: the .frd numbers the buckling step 1 and gives its modes no mode line, the .sta lists step 1 only. Each
+// step's frames against the .frd's blocks, the frame values against the .dat's eigenvalue and buckling factor
+// tables, the U values against the .frd and the node prints against the .dat, step by step.
+TEST(SolverJobs, BucklingAfterAPerturbationStepImportsAsTheDeckSays) {
+  if (run({"/bin/sh", "-c", "command -v ccx && dpkg -L calculix-ccx-test | grep -q /beamb.inp"}, ".").status != 0)
+    GTEST_SKIP() << "ccx or its test decks are not installed";
+  testsupport::TempDir dir;
+  const auto solved = run({"/bin/sh", "-c",
+                           "ulimit -f 20000; zcat -f \"$(dpkg -L calculix-ccx-test | grep /beamb.inp | head -1)\" | "
+                           "sed '/^\\*STEP/,$d' > plate.inp && cat >> plate.inp <<EOF\n"
+                           "*STEP\n*STATIC\n*CLOAD\nLAST,3,-1.\n*NODE FILE\nU\n*EL FILE\nS\n*NODE PRINT,NSET=LAST\nU\n"
+                           "*END STEP\n*STEP,PERTURBATION\n*FREQUENCY\n6\n*NODE FILE\nU\n*END STEP\n"
+                           "*STEP\n*BUCKLE\n3\n*CLOAD\nLAST,3,-1.\n*NODE FILE\nU\n*END STEP\nEOF\n"
+                           "timeout 300 ccx -i plate"},
+                          dir.path());
+  ASSERT_TRUE(solved.status == 0 && testsupport::exists(dir.file("plate.frd"))) << solved.out;
+  const auto imported = run({CCX2ODB, "plate"}, dir.path());
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(imported.err, "");
+
+  // The .frd's DISP blocks in order, and the .dat's tables and node prints.
+  std::vector<ccx::FrdResult> disp;
+  {
+    ccx::InputFile frdFile(dir.file("plate.frd"));
+    ccx::FrdReader frd(frdFile);
+    for (auto item = frd.next(); item != ccx::FrdReader::Item::End; item = frd.next())
+      if (item == ccx::FrdReader::Item::Result && frd.result().name == "DISP") disp.push_back(frd.result());
+  }
+  ASSERT_EQ(disp.size(), 11u);  // static, 6 modes, base state and 3 buckling modes
+  std::vector<double> frequencies, factors;
+  {
+    std::istringstream dat(testsupport::readFile(dir.file("plate.dat")));
+    std::vector<double>* table = nullptr;
+    for (std::string line; std::getline(dat, line);) {
+      if (line.find("E I G E N V A L U E   O U T P U T") != line.npos) table = &frequencies;
+      if (line.find("B U C K L I N G   F A C T O R") != line.npos) table = &factors;
+      if (line.find("P A R T I C") != line.npos || line.find("N U M B E R") != line.npos) table = nullptr;
+      int mode = 0;
+      double a = 0, b = 0, c = 0, d = 0;
+      const int n = table ? std::sscanf(line.c_str(), "%d %lf %lf %lf %lf", &mode, &a, &b, &c, &d) : 0;
+      if (n == 5 && table == &frequencies) frequencies.push_back(c);  // cycles per time
+      if (n == 2 && table == &factors) factors.push_back(a);
+    }
+  }
+  ASSERT_EQ(frequencies.size(), 6u);
+  ASSERT_EQ(factors.size(), 3u);
+  std::vector<std::vector<double>> prints;  // U1 of the first node of each displacement print
+  {
+    ccx::InputFile datFile(dir.file("plate.dat"));
+    ccx::DatReader reader(datFile);
+    for (ccx::DatBlock b; reader.next(b);)
+      if (b.what == "displacements") prints.push_back({b.values[0]});
+  }
+  ASSERT_EQ(prints.size(), 11u);
+
+  odb_Odb& odb = openOdb(dir.file("plate.odb").c_str());
+  ASSERT_EQ(odb.steps().size(), 3);
+  const struct Expected {
+    int increment;
+    double value;
+    std::string description;
+    std::size_t block;  // index into disp
+  } expected[3][7] = {
+      {{1, 1.0, "Increment 1: Step Time = 1", 0}},
+      {{1, frequencies[0], "Mode 1: Frequency = ", 1}, {2, frequencies[1], "Mode 2: Frequency = ", 2},
+       {3, frequencies[2], "Mode 3: Frequency = ", 3}, {4, frequencies[3], "Mode 4: Frequency = ", 4},
+       {5, frequencies[4], "Mode 5: Frequency = ", 5}, {6, frequencies[5], "Mode 6: Frequency = ", 6}},
+      {{0, 0.0, "Base state", 7}, {1, factors[0], "Mode 1: Buckling factor = ", 8},
+       {2, factors[1], "Mode 2: Buckling factor = ", 9}, {3, factors[2], "Mode 3: Buckling factor = ", 10}},
+  };
+  const std::size_t frames[3] = {1, 6, 4}, firstPrint[3] = {0, 1, 7};
+  for (int s = 0; s < 3; ++s) {
+    const odb_Step& step = odb.steps().valueAt(s);
+    SCOPED_TRACE(step.name());
+    ASSERT_EQ(static_cast<std::size_t>(step.frames().size()), frames[s]);
+    for (std::size_t f = 0; f < frames[s]; ++f) {
+      const odb_Frame& frame = step.frames()[static_cast<int>(f)];
+      const Expected& e = expected[s][f];
+      EXPECT_EQ(frame.incrementNumber(), e.increment) << f;
+      EXPECT_NEAR(frame.frameValue(), e.value, 1e-6 * std::max(1.0, std::abs(e.value))) << f;
+      EXPECT_EQ(std::string(frame.description().cStr()).substr(0, e.description.size()), e.description) << f;
+      const odb_FieldOutputRepository fields = frame.fieldOutputs();  // a fresh repository per call
+      const odb_FieldBulkData& u = fields["U"].bulkDataBlocks()[0];
+      const ccx::FrdResult& r = disp[e.block];
+      ASSERT_EQ(static_cast<std::size_t>(u.length()), r.nodes.size());
+      for (std::size_t k = 0; k < r.values.size(); ++k) ASSERT_EQ(u.data()[k], r.values[k]) << f << ' ' << k;
+    }
+    const odb_SequenceSequenceFloat u1 = step.historyRegions()["Node PART-1-1.5"].historyOutputs()["U1"].data();
+    ASSERT_EQ(static_cast<std::size_t>(u1.size()), frames[s]);
+    for (std::size_t f = 0; f < frames[s]; ++f)
+      EXPECT_NEAR(u1[static_cast<int>(f)][1], prints[firstPrint[s] + f][0],
+                  1e-6 * std::abs(prints[firstPrint[s] + f][0]));
   }
   odb.close();
 }

@@ -129,6 +129,10 @@ TEST(Frd, MalformedInputNamesFileAndLine) {
        " 0.00000E+00 0.00000E+00\n -3\n    3C                                                                   1\n"
        " -1         1   11    0    1\n -2         1         1\n -3\n 9999\n",
        "end"},
+      {"blank node count in a short-format header", "    2C                                                                   0\n"
+       " -1    1 0.00000E+00 0.00000E+00 0.00000E+00\n -3\n 9999\n", "end"},
+      {"blank node count in a binary header", "    2C                                                                   2\n",
+       "job.frd:1: bad node count '' in columns 25-36"},
       {"short result row", head + " -1        12-1.00000E+00\n -3\n",
        "job.frd:10: node 12 of DISP has 1 values, expected 3"},
       {"bad result number", head + " -1        12-1.00000E+00-2.0000QE+00 3.00000E+00\n",
@@ -147,5 +151,25 @@ TEST(Frd, MalformedInputNamesFileAndLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(message(c.text, c.partial), c.expected);
+  }
+}
+
+// Fortran numbers as the solver writes them: E12.5 and E14.6 fields, exponents without their E, values that
+// underflow (read as the denormal or zero a Fortran reader gives), and texts that are no number.
+TEST(Input, FortranNumbers) {
+  const struct Case { const char* text; bool ok; double value; } cases[] = {
+      {" 1.50000E+00", true, 1.5},     {"-2.50000E-03", true, -2.5e-3}, {"  +4.0  ", true, 4.0},
+      {"2.50000-001", true, 0.25},     {"2.5+003", true, 2500.0},       {"-1.25-2", true, -1.25e-2},
+      {"1.5e-3", true, 1.5e-3},        {"1.0E-320", true, 1.0e-320},    {"1.0E-400", true, 0.0},
+      {"1.0-400", true, 0.0},          {"1.5x", false, 0},              {"1.0-", false, 0},
+      {"1.0+3x", false, 0},            {"", false, 0},                  {"-", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    double v = -99.0;
+    EXPECT_EQ(ccx::parseReal(c.text, v), c.ok);
+    if (c.ok) {
+      EXPECT_DOUBLE_EQ(v, c.value);
+    }
   }
 }

@@ -27,7 +27,8 @@ TEST(Inp, MeshSetsMaterialsAndSteps) {
       "job.inp", "** a comment\n*Node, nset=Nall\n1, 0., 0., 0.\n2, 1., 0., 0.\n3, 0., 1., 0.\n4, 0., 0., 1.\n"
       "*element, type=c3d4,\n  elset=Solid\n7, 1, 2,\n   3, 4\n*ELEMENT,TYPE=B32,ELSET=BEAM\n8, 1, 2, 3,\n*NSET, NSET=base, GENERATE\n1, 3, 2\n*nset,nset=Both\n"
       "base, 4\n*ELSET,ELSET=Outer\nsolid\n*MATERIAL,NAME=Steel\n*DENSITY\n7.8e-9\n"
-      "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n*STEP\n*STATIC\n*END STEP\n*Step\n*Static\n*End Step\n");
+      "*SOLID SECTION, ELSET=OUTER, MATERIAL=STEEL\n*STEP\n*STATIC\n*END STEP\n*Step, perturbation\n*Frequency\n6\n"
+      "*End Step\n*STEP\n*CLOAD\n1,3,-1.\n*BUCKLE\n3\n*END STEP\n*STEP\n*END STEP\n");
   EXPECT_EQ(m.nodeLabels, (std::vector<int>{1, 2, 3, 4}));
   EXPECT_EQ(m.elementLabels, (std::vector<int>{7, 8}));
   EXPECT_EQ(m.typeNames, (std::vector<std::string>{"C3D4", "B32"}));
@@ -40,7 +41,8 @@ TEST(Inp, MeshSetsMaterialsAndSteps) {
   EXPECT_EQ(labels(m.findElementSet("OUTER")), std::vector<int>{7});
   ASSERT_EQ(m.sections.size(), 1u);
   EXPECT_DOUBLE_EQ(m.densities.at("STEEL"), 7.8e-9);
-  EXPECT_EQ(m.steps, 2);
+  EXPECT_EQ(m.steps, 4);
+  EXPECT_EQ(m.procedures, (std::vector<int>{0, 2, 4, -1}));  // as the .frd numbers analysis types
 }
 
 TEST(Inp, IncludeReadsFilesNextToTheDeck) {
@@ -49,6 +51,12 @@ TEST(Inp, IncludeReadsFilesNextToTheDeck) {
   const ccx::InpModel m = readInpText("job.inp", "*INCLUDE, INPUT=mesh.inp\n*NSET,NSET=M\nN\n", dir.path());
   EXPECT_EQ(m.nodeLabels, std::vector<int>{5});
   EXPECT_EQ(labels(m.findNodeSet("M")), std::vector<int>{5});
+  EXPECT_EQ(m.includes, std::vector<std::string>{dir.file("mesh.inp")});
+  // An absolute path is taken as it is, wherever the deck lies.
+  testsupport::TempDir other;
+  const ccx::InpModel a =
+      readInpText("job.inp", "*INCLUDE, INPUT=" + dir.file("mesh.inp") + "\n*NSET,NSET=M\nN\n", other.path());
+  EXPECT_EQ(a.nodeLabels, std::vector<int>{5});
   EXPECT_EQ(error("*include,input=gone.inp\n", dir.path()),
             dir.path() + "/gone.inp: cannot open: No such file or directory");
 }

@@ -5,6 +5,7 @@
 #include "dat.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace ccx {
 
@@ -105,6 +106,22 @@ void DatReader::rows(DatBlock& b) {
   }
 }
 
+// The spaced-out banners of modal steps: which table came last, and the
+// mode whose shapes the next prints (those at one time) show.
+void DatReader::banner(std::string_view line) {
+  std::string text;
+  for (char c : line)
+    if (c != ' ') text += c;
+  if (text == "EIGENVALUEOUTPUT") modeKind_ = 2;
+  if (text == "BUCKLINGFACTOROUTPUT") modeKind_ = 4;
+  if (text.rfind("EIGENVALUENUMBER", 0) != 0) return;
+  const std::string_view number = std::string_view(text).substr(16);
+  int mode = 0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), mode);
+  mode_ = error == std::errc() && end == number.data() + number.size() && modeKind_ ? mode : 0;
+  modeTimed_ = false;
+}
+
 bool DatReader::next(DatBlock& b) {
   std::string_view line;
   std::string held;
@@ -114,10 +131,17 @@ bool DatReader::next(DatBlock& b) {
       held_.clear();
       line = held;
     }
-    if (line.size() < 2 || line[0] != ' ' || !(line[1] >= 'a' && line[1] <= 'z')) continue;
+    if (line.size() < 2 || line[0] != ' ' || !(line[1] >= 'a' && line[1] <= 'z')) {
+      if (line.find("E I G E N") != line.npos || line.find("B U C K L") != line.npos) banner(line);
+      continue;
+    }
     const std::string text(line);
     if (!header(text, b)) continue;
     b.line = in_.line();
+    if (mode_ > 0 && modeTimed_ && !sameTime(modeTime_, b.time)) mode_ = 0;
+    if (mode_ > 0 && !modeTimed_) modeTime_ = b.time, modeTimed_ = true;
+    b.mode = mode_;
+    b.modeKind = mode_ > 0 ? modeKind_ : 0;
     b.ids.clear();
     b.points.clear();
     b.values.clear();

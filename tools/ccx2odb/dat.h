@@ -18,6 +18,8 @@ struct DatBlock {
   std::vector<std::string> columns;  // value columns only, e.g. "vx", "sxx", "mass"
   std::string set;                   // upper-cased as printed; empty for contact prints and model totals
   double time = 0.0;                 // total time
+  int mode = 0;                      // mode number of a print after an "EIGENVALUE NUMBER" line, else 0
+  int modeKind = 0;                  // with a mode: 2 frequency, 4 buckling (the table before it)
   std::vector<int> ids;              // node or element per row (empty for totals)
   std::vector<int> points;           // integration point (IntegrationPoint) or face (Face) per row
   std::vector<double> values;        // rows x width
@@ -37,8 +39,14 @@ class DatReader {
   bool header(std::string_view line, DatBlock& block);
   void rows(DatBlock& block);
 
+  void banner(std::string_view line);
+
   InputFile& in_;
   std::string held_;  // a header read as the end of an empty block, taken next
+  int modeKind_ = 0;  // 2 after an eigenvalue table, 4 after a buckling factor table
+  int mode_ = 0;      // the mode of the last "EIGENVALUE NUMBER" line, 0 once a print at another time follows
+  bool modeTimed_ = false;
+  double modeTime_ = 0.0;  // time of the first print of that mode
 };
 
 }  // namespace ccx

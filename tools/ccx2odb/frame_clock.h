@@ -17,6 +17,7 @@ struct BlockKey {
   int increment = 0;     // solver increment (or mode number of a modal step)
   double value = 0.0;    // total time, or frequency / buckling factor of a modal step
   int analysisType = 0;  // 0 static, 1 dynamic, 2 frequency, 3 other, 4 buckling
+  int set = 0;           // .frd output counter, shared by the blocks of one result set (0 unknown)
 };
 
 // Where a block goes: step, increment and the frame's value and description.
@@ -34,15 +35,24 @@ std::string stepName(int step);
 
 class FrameClock {
  public:
-  explicit FrameClock(std::vector<StaIncrement> sta = {}) : sta_(std::move(sta)) {}
+  // procedures: the deck's per step, as InpModel::procedures (may be empty).
+  explicit FrameClock(std::vector<StaIncrement> sta = {}, std::vector<int> procedures = {})
+      : sta_(std::move(sta)), procedures_(std::move(procedures)) {}
 
   // The key of a .frd block: modal steps count their modes; a file without
   // step lines makes a new total time the next increment of the current step.
-  BlockKey keyOfFrdBlock(int step, int increment, int mode, double value, int analysisType) const;
+  // A modal block goes to the deck step of its kind when its own step number
+  // cannot be (the solver numbers a buckling step after a perturbation step
+  // 1); a buckling block without a mode line is the base state (increment 0)
+  // or the next mode, told by its output counter (set) or else its factor.
+  BlockKey keyOfFrdBlock(int step, int increment, int mode, double value, int analysisType, int set = 0) const;
   // The key of a .dat block printed at total time: the .sta row of that
   // time, else the pending .frd block (upcoming, may be null) or the open
   // frame of the same time, else the next increment of the current step.
-  BlockKey keyOfPrint(double time, const BlockKey* upcoming);
+  // A print of a mode (mode > 0, modeKind 2 or 4) joins that mode's frame
+  // of the pending or open modal step; a print that a .sta row places behind
+  // the current step, before a buckling base state, joins the base state.
+  BlockKey keyOfPrint(double time, const BlockKey* upcoming, int mode = 0, int modeKind = 0);
 
   // Places a block that fills a frame, opening steps and frames as needed.
   FramePlace place(const BlockKey& key);
@@ -56,9 +66,13 @@ class FrameClock {
 
  private:
   int enterStep(int step, bool& opened);
+  int modalStep(int step, double value, int analysisType, int set) const;
+  int bucklingMode(int step, double value, int set) const;
+  bool bucklingRestarts(double value, int set) const;
   double stepStart(int step) const;
 
   std::vector<StaIncrement> sta_;
+  std::vector<int> procedures_;
   std::size_t staCursor_ = 0;
   int step_ = 0;
   double stepStart_ = 0.0;

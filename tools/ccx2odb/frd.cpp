@@ -4,6 +4,7 @@
 #include "frd.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace ccx {
@@ -262,6 +263,10 @@ void FrdReader::readResult(std::string_view header) {
   if (count < 0) in_.fail("negative node count");
   const std::string_view type = trim(column(header, 56, 2));
   r.analysisType = type.empty() ? 0 : intField(in_, header, 56, 2, "analysis type");
+  // Only a hint for placing buckling blocks: text that is no number reads as 0.
+  const std::string_view set = trim(column(header, 58, 5));
+  const auto [end, error] = std::from_chars(set.data(), set.data() + set.size(), r.set);
+  if (error != std::errc() || end != set.data() + set.size()) r.set = 0;
   const int flag = formatFlag(in_, header, 73);
   readComponents();
   r.nodes.clear();

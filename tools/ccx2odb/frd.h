@@ -41,6 +41,7 @@ struct FrdResult {
   int mode = 0;          // from a 1PMODE line (frequency and buckling steps), 0 when none
   double value = 0.0;    // total time, or the frequency of a modal step
   int analysisType = 0;  // 0 static, 1 dynamic, 2 frequency, 3 other, 4 buckling
+  int set = 0;           // the header's output counter: blocks of one result set share it; 0 when blank
   std::string name;      // e.g. "DISP"
   std::vector<FrdComponent> components;
   std::vector<int> storedColumns;  // indices into components of the data columns

@@ -6,11 +6,15 @@
 // only the .dat prints).
 #include "import.h"
 
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -38,6 +42,7 @@ class Importer {
  public:
   Importer(const ImportOptions& o, odbw::Writer& w) : options_(o), w_(w) {}
   void run();
+  const std::vector<std::string>& includes() const { return inp_.includes; }
 
  private:
   void readDeck();
@@ -50,7 +55,7 @@ class Importer {
   bool nextDat();
   void finishFrd();
   BlockKey pendingFrdKey() const;
-  void enter(const FramePlace& p);
+  void enter(const FramePlace& p, const std::string& origin, long line, const std::string& what);
   void openSteps(int step);
   void writeFrdBlock(const FrdResult& r);
   void writeNodal(const FrdResult& r, const FieldDef& f);
@@ -76,6 +81,7 @@ class Importer {
   int stepsWritten_ = 0;
   int frameIndex_ = -1;
   std::set<std::string> fields_;    // field outputs of the open frame
+  std::map<std::pair<int, int>, std::string> frames_;  // (step, increment) of each frame -> the block that opened it
   std::set<int> strayNodes_, strayElements_;  // labels in blocks but not in the mesh (yet)
   std::unordered_map<int, std::size_t> deckNodes_;  // deck node label -> index, made when first needed
   StepHistory history_;
@@ -89,13 +95,19 @@ static bool fileExists(const std::string& path) { return ::access(path.c_str(), 
 
 void Importer::readDeck() {
   inp_ = readInp(options_.job + ".inp");
+  clock_ = FrameClock({}, inp_.procedures);
   if (!fileExists(options_.job + ".sta")) return;
   InputFile sta(options_.job + ".sta");
-  clock_ = FrameClock(readSta(sta));
+  clock_ = FrameClock(readSta(sta), inp_.procedures);
 }
 
 void Importer::readMesh() {
-  const std::string frd = options_.job + ".frd";
+  const std::string frd = options_.job + ".frd", dat = options_.job + ".dat";
+  if (!fileExists(frd) && !fileExists(dat))
+    throw ParseError(options_.job, 0, "no results found (looked for " + frd + " and " + dat + ")");
+  if (!fileExists(frd))
+    std::fprintf(stderr, "ccx2odb: %s: not found; only the printed results of %s are imported\n", frd.c_str(),
+                 dat.c_str());
   if (fileExists(frd)) {
     frdFile_ = std::make_unique<InputFile>(frd);
     frd_ = std::make_unique<FrdReader>(*frdFile_, options_.partial);
@@ -146,13 +158,14 @@ bool Importer::nextDat() {
     return false;
   }
   const BlockKey upcoming = frdPending_ ? pendingFrdKey() : BlockKey{};
-  pendingDatKey_ = clock_.keyOfPrint(datBlock_.time, frdPending_ ? &upcoming : nullptr);
+  pendingDatKey_ =
+      clock_.keyOfPrint(datBlock_.time, frdPending_ ? &upcoming : nullptr, datBlock_.mode, datBlock_.modeKind);
   return true;
 }
 
 BlockKey Importer::pendingFrdKey() const {
   const FrdResult& r = frd_->result();
-  return clock_.keyOfFrdBlock(r.step, r.increment, r.mode, r.value, r.analysisType);
+  return clock_.keyOfFrdBlock(r.step, r.increment, r.mode, r.value, r.analysisType, r.set);
 }
 
 void Importer::progress() {
@@ -179,9 +192,17 @@ void Importer::openSteps(int step) {
   }
 }
 
-void Importer::enter(const FramePlace& p) {
+// A frame for the block at origin:line (what names it); two frames of one
+// step never share an increment number, whose report names would repeat.
+void Importer::enter(const FramePlace& p, const std::string& origin, long line, const std::string& what) {
   openSteps(p.step);
   if (!p.newFrame) return;
+  const std::string here = origin + ":" + std::to_string(line);
+  const auto [first, added] = frames_.emplace(std::pair(p.step, p.increment), here);
+  if (!added)
+    throw ParseError(origin, line,
+                     what + " would open a second frame of " + stepName(p.step) + " with increment " +
+                         std::to_string(p.increment) + " (the first was opened at " + first->second + ")");
   fields_.clear();
   odbw::FrameInfo info;
   info.incrementNumber = p.increment;
@@ -249,7 +270,7 @@ void Importer::writeElementNodal(const FrdResult& r, const FieldDef& f) {
 }
 
 void Importer::writeFrdBlock(const FrdResult& r) {
-  enter(clock_.place(pendingFrdKey()));
+  enter(clock_.place(pendingFrdKey()), frdFile_->name(), r.line, "the " + r.name + " block");
   std::set<int> stray;  // nodes new to the mesh; those the deck lacks too are looked for once
   for (int n : r.nodes)
     if (!mesh_.hasNode(n) && !strayNodes_.count(n)) stray.insert(n);
@@ -328,7 +349,7 @@ void Importer::writeDatBlock(const DatBlock& b, const BlockKey& key) {
     history_.add(b, m, p.frameValue);
     return;
   }
-  enter(clock_.place(key));
+  enter(clock_.place(key), datFile_->name(), b.line, "the " + b.what + " print");
   for (const FieldDef& f : m.fields) {
     if (!fields_.count(f.name)) addField(f);
     writeDatField(b, m, f);
@@ -344,9 +365,8 @@ void Importer::mergeResults() {
   while (frdPending_ || datPending_) {
     bool takeFrd = frdPending_;
     if (frdPending_ && datPending_) {
-      const FrdResult& r = frd_->result();
-      const BlockKey& d = pendingDatKey_;
-      takeFrd = r.step == 0 || std::pair(r.step, r.increment) <= std::pair(d.step, d.increment);
+      const BlockKey f = pendingFrdKey(), &d = pendingDatKey_;
+      takeFrd = frd_->result().step == 0 || std::pair(f.step, f.increment) <= std::pair(d.step, d.increment);
     }
     if (takeFrd) {
       writeFrdBlock(frd_->result());
@@ -420,13 +440,68 @@ void Importer::run() {
   writeModel();
 }
 
+// Whether two paths name one existing file.
+static bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa{}, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// An output that is one of the inputs is refused before anything is written.
+static void refuseInput(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs)
+    if (sameFile(output, input)) throw ParseError(output, 0, "is an input");
+}
+
+// A job is named without its extension (JOB or JOB.inp); a result file
+// given instead is a mistake unless it names a deck of its own.
+static void checkJobName(const std::string& job) {
+  static const char* const kResults[] = {".frd", ".dat", ".sta", ".odb", ".cvg"};
+  for (const char* ext : kResults) {
+    const std::size_t n = std::strlen(ext);
+    if (job.size() > n && job.compare(job.size() - n, n, ext) == 0 && !fileExists(job + ".inp"))
+      throw ParseError(job, 0,
+                       "a job name is expected (" + job.substr(0, job.size() - n) + " or " +
+                           job.substr(0, job.size() - n) + ".inp), not a result file");
+  }
+}
+
+// Temporary databases (OUTPUT.tmp<pid>) left by imports that were killed:
+// those of processes that no longer exist are removed, a live one's are not.
+static void removeStaleTemporaries(const std::string& output) {
+  const std::size_t slash = output.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+  const std::string prefix = (slash == std::string::npos ? output : output.substr(slash + 1)) + ".tmp";
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const long long pid = std::stoll(digits);
+    if (pid <= 0 || pid > INT_MAX || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    std::remove((slash == std::string::npos ? name : folder + name).c_str());
+  }
+  ::closedir(dir);
+}
+
 void importJob(const ImportOptions& options) {
+  checkJobName(options.job);
   const std::string output = options.output.empty() ? options.job + ".odb" : options.output;
+  std::vector<std::string> inputs;
+  for (const char* ext : {".inp", ".frd", ".dat", ".sta"}) inputs.push_back(options.job + ext);
+  refuseInput(output, inputs);
+  struct stat st{};
+  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    throw ParseError(output, 0, "is a directory; -o names the database file to write");
+  removeStaleTemporaries(output);
   const std::string temporary = output + ".tmp" + std::to_string(::getpid());
   try {
     odbw::Writer writer(temporary);
     writer.setDescription("CalculiX job " + options.job);
-    Importer(options, writer).run();
+    Importer importer(options, writer);
+    importer.run();
+    refuseInput(output, importer.includes());
     writer.close();
   } catch (const odb_Exception& e) {
     // A write the system refused (full disk, file size limit) is told by

@@ -120,6 +120,24 @@ static Keyword parseKeyword(const std::string& text) {
   return k;
 }
 
+// The analysis type a procedure keyword gives its step's .frd blocks; -1
+// for keywords that are no procedure.
+static int procedureOf(const std::string& keyword) {
+  static const char* const kOther[] = {"HEAT TRANSFER",         "COUPLED TEMPERATURE-DISPLACEMENT",
+                                       "UNCOUPLED TEMPERATURE-DISPLACEMENT", "STEADY STATE DYNAMICS",
+                                       "GREEN",                 "SENSITIVITY",
+                                       "ELECTROMAGNETICS",      "CFD",
+                                       "VISCO",                 "SUBSTRUCTURE GENERATE",
+                                       "CRACK PROPAGATION"};
+  if (keyword == "STATIC") return 0;
+  if (keyword == "DYNAMIC" || keyword == "MODAL DYNAMIC") return 1;
+  if (keyword == "FREQUENCY" || keyword == "COMPLEX FREQUENCY") return 2;
+  if (keyword == "BUCKLE") return 4;
+  for (const char* other : kOther)
+    if (keyword == other) return 3;
+  return -1;
+}
+
 void DeckReader::keyword(InputFile& in, const std::string& text, const std::string& directory, int depth) {
   finishElement(in);
   const Keyword k = parseKeyword(text);
@@ -133,6 +151,7 @@ void DeckReader::keyword(InputFile& in, const std::string& text, const std::stri
     if (directory.empty()) in.fail("*INCLUDE of " + file + " in a deck read without files");
     const std::string path = file[0] == '/' || directory == "." ? file : directory + "/" + file;
     InputFile included(path);
+    m_.includes.push_back(path);
     const std::size_t slash = path.rfind('/');
     read(included, slash == std::string::npos ? "." : path.substr(0, slash), depth + 1);
   } else if (k.name == "NODE") {
@@ -163,6 +182,9 @@ void DeckReader::keyword(InputFile& in, const std::string& text, const std::stri
     m_.sections.push_back(std::move(s));
   } else if (k.name == "STEP") {
     ++m_.steps;
+    m_.procedures.push_back(-1);
+  } else if (const int p = procedureOf(k.name); p >= 0 && !m_.procedures.empty() && m_.procedures.back() < 0) {
+    m_.procedures.back() = p;
   }
 }
 

@@ -1,5 +1,5 @@
 // Reader of CalculiX input decks: the mesh, the sets, the densities and
-// sections, and the number of steps. Keywords are case-insensitive; set and
+// sections, and the steps with their procedures. Keywords are case-insensitive; set and
 // material names are upper-cased as the solver does.
 #pragma once
 
@@ -37,6 +37,11 @@ struct InpModel {
   std::vector<std::string> materials;                 // every *MATERIAL name
   std::vector<InpSection> sections;
   int steps = 0;
+  // Per *STEP, its procedure as the .frd's analysis type numbers it: 0
+  // static, 1 dynamic, 2 frequency, 4 buckling, 3 any other; -1 when the
+  // step names none.
+  std::vector<int> procedures;
+  std::vector<std::string> includes;  // paths of the files *INCLUDE read, as opened
 
   const InpSet* findNodeSet(const std::string& name) const;
   const InpSet* findElementSet(const std::string& name) const;

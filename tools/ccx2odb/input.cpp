@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 namespace ccx {
@@ -130,6 +131,9 @@ static bool parseBareExponent(const char* p, const char* end, double mantissa, d
   char text[64];
   std::snprintf(text, sizeof text, "%.17ge%ld", mantissa, exponent);
   auto [p2, ec2] = std::from_chars(text, text + std::strlen(text), value);
+  // from_chars leaves the value alone when it is out of range; the C
+  // library gives the zero, denormal or infinity a Fortran reader would.
+  if (ec2 == std::errc::result_out_of_range) value = std::strtod(text, nullptr);
   return ec2 == std::errc() || ec2 == std::errc::result_out_of_range;
 }
 

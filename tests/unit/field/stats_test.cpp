@@ -9,9 +9,14 @@
 #include <sstream>
 #include <vector>
 
+#include "field/field.h"
 #include "field/lines.h"
 #include "field/results.h"
 #include "field/stats.h"
+#include "odb/odb.h"
+#include "odb/odb_writer.h"
+#include "run/settings.h"
+#include "test_support.h"
 
 namespace {
 
@@ -114,6 +119,51 @@ TEST(ComponentMarks, LastTwoCharacters) {
     bool marks[6];
     componentMarks(odb_SequenceString(c.labels), marks);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(marks[i], c.marks[static_cast<std::size_t>(i)]) << i;
+  }
+}
+
+// The per-value extractor hands each marked tensor component over through tensorCompPtr; the marks come from
+// the caller, and a value with fewer data entries than marked components leaves the slots past its data alone.
+TEST(PerValueComponents, MarkedSlotsGetTheValuesData) {
+  const struct Case {
+    const char* name;
+    std::vector<std::string> labels;  // the stored field's; one value of as many entries
+    std::vector<double> slots;        // 11 22 33 12 13 23 afterwards, each starting at -7, all six marked
+  } cases[] = {
+      {"full tensor", {"S11", "S22", "S33", "S12", "S13", "S23"}, {1, 2, 3, 4, 5, 6}},
+      {"fewer data entries than marked components", {"S11", "S22", "S33"}, {1, 2, 3, -7, -7, -7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    const std::string path = dir.file("v.odb");
+    std::vector<float> data(c.labels.size());
+    std::iota(data.begin(), data.end(), 1.0f);
+    {
+      odbw::Writer w(path);
+      w.addPart("PART-1");
+      w.addInstance("PART-1-1", "PART-1");
+      w.setInstanceNodes("PART-1-1", std::vector<int>{1}, std::vector<double>{0, 0, 0});
+      w.addStep("Step-1");
+      const int f = w.addFrame("Step-1", {.incrementNumber = 1});
+      w.addFieldOutput("Step-1", f, "S", {.type = odb_Enum::TENSOR_3D_FULL, .componentLabels = c.labels});
+      w.addBlock("Step-1", f, "S", {.instance = "PART-1-1", .nodeLabels = {1}}, data, static_cast<int>(data.size()));
+      w.close();
+    }
+    odb_Odb& odb = openOdb(path.c_str());
+    const odb_FieldOutputRepository fields = odb.steps()["Step-1"].frames()[0].fieldOutputs();
+    const odb_FieldOutput& s = fields["S"];
+    const bool marks[6] = {true, true, true, true, true, true};
+    double slots[6] = {-7, -7, -7, -7, -7, -7};
+    for (int k = 0; k < 6; ++k) tensorCompPtr[k] = &slots[k];
+    const bool before = extract_field_components;
+    extract_field_components = true;
+    std::ostringstream out;
+    odbE_printFieldValue(s.values()[0], out, {}, marks, "", false);
+    extract_field_components = before;
+    for (int k = 0; k < 6; ++k) tensorCompPtr[k] = nullptr;
+    EXPECT_EQ(std::vector<double>(slots, slots + 6), c.slots);
+    odb.close();
   }
 }
 
