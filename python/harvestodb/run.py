@@ -144,13 +144,18 @@ _libc = ctypes.CDLL(None, use_errno=True)
 PR_SET_PDEATHSIG = 1
 
 
-def die_with_parent(parent=os.getpid):
+def end_with_parent(sig):
+    """Asks the kernel to send sig to this process when the thread that started it ends."""
+    _libc.prctl(PR_SET_PDEATHSIG, int(sig), 0, 0, 0)
+
+
+def die_with_parent():
     """A preexec function: the child gets SIGKILL when the thread that started it ends (so the
     program never outlives a killed caller)."""
-    expected = parent()
+    expected = os.getpid()
 
     def arm():
-        _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+        end_with_parent(signal.SIGKILL)
         if os.getppid() != expected:  # the parent died before the line above
             os._exit(1)
     return arm

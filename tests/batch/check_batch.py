@@ -108,8 +108,8 @@ def check_local(work, reference):
     check("second run rewrites no report", report_times(out) == before)
     check("second run: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
     os.unlink(os.path.join(out, "p05/paramsdone.txt"))
-    db_time = os.stat(os.path.join(work, "p07.odb")).st_mtime_ns  # the report now between config and db
-    os.utime(os.path.join(out, "p07/params.txt"), ns=(db_time - 1, db_time - 1))
+    db_time = os.stat(os.path.join(work, "p07.odb")).st_mtime_ns  # a database rewritten, older than its report
+    os.utime(os.path.join(work, "p07.odb"), ns=(db_time - 10**9, db_time - 10**9))
     harvest_many(*batch, cwd=work, expect=1)
     after = report_times(out)
     check("third run runs p05 and p07 only", sorted(d for d in after if after[d] != before[d]) == ["p05", "p07"])
@@ -122,22 +122,25 @@ def check_local(work, reference):
     # Quoting survives a round trip through Python's csv module.
     fake = os.path.join(work, "fake")
     for folder, files in {"x": {"database.txt": 'db, "x".odb\n', "params.txt": 'a,"b"\tv, "1"\nplain\t2\n',
-                                "paramsdone.txt": "Done\n"},
-                          "y": {"database.txt": "y.odb\n", "stderr.txt": 'bad, "worse"\nsecond line\n'}}.items():
+                                "paramsdone.txt": "Done\n", "identity.txt": ""},
+                          "y": {"database.txt": "y.odb\n", "stderr.txt": 'bad, "worse"\nsecond line\n',
+                                "identity.txt": ""},
+                          "z": {"database.txt": "z.odb\n", "params.txt": "a\t9\n", "paramsdone.txt": "Done\n"}}.items():
         os.makedirs(os.path.join(fake, folder))
         [write(os.path.join(fake, folder, name), text) for name, text in files.items()]
     harvest_many("--merge", "fake", cwd=work, expect=1)
     rows = table(os.path.join(fake, "results.csv"))
     check("quoted cells", rows == [["database", "status", "message", 'a,"b"', "plain"],
                                    ['db, "x".odb', "done", "", 'v, "1"', "2"],
-                                   ["y.odb", "failed", 'bad, "worse"', "", ""]], str(rows))
+                                   ["y.odb", "failed", 'bad, "worse"', "", ""],
+                                   ["z.odb", "failed", "not run, or interrupted", "", ""]], str(rows))
 
     # A results.csv that cannot be written whole leaves the last one as it was.
     good = read(os.path.join(fake, "results.csv"))
     err = harvest_many("--merge", "fake", cwd=work, expect=1, fsize=64).err
     check("failed write: message", err == "harvest-many: fake/results.csv: File too large\n", repr(err))
     check("failed write leaves the last results.csv", read(os.path.join(fake, "results.csv")) == good
-          and sorted(os.listdir(fake)) == ["results.csv", "x", "y"])
+          and sorted(os.listdir(fake)) == ["results.csv", "x", "y", "z"])
 
 
 @contextlib.contextmanager
