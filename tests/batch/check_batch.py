@@ -1,16 +1,19 @@
 #!/usr/bin/python3
-"""check_batch.py local|slurm HARVEST_MANY ODBGEN HARVESTODB
+"""check_batch.py local|slurm|kill HARVEST_MANY ODBGEN HARVESTODB
 
 local: a batch with a file that is not a database, a missing path and two job.odb on 2 jobs, then the resume
 rules, --merge, CSV quoting and a results.csv that cannot be written; harvest-many killed and interrupted, the
 identity of a run (same name elsewhere, one database spelt five ways, another configuration), a folder in use,
 the command line, and harvest-run's table of refusals and failures. slurm: a one-node cluster of its own runs
-the batch as a job array of fewer tasks than databases (77 where it cannot start). Reports are a single run's.
+the batch as a job array of fewer tasks than databases (77 where it cannot start). kill: harvest-run and
+harvest-many killed at random moments on databases of tens of MB, then run again. Reports are a single run's.
 """
 import contextlib
 import csv
 import fcntl
+import hashlib
 import os
+import random
 import resource
 import shutil
 import signal
@@ -370,6 +373,78 @@ def check_harvest_run(work, odbgen, harvestodb):
         pass
 
 
+# The kill campaign: a database of tens of MB in two contents, two configurations.
+KILLS, KILL_SEED = 20, 20261206
+BIG = ["--size", "150000", "--frames", "3"]
+CONFIG_B = "ODB EXTRACTIONS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEERING_MIN\nTENSOR_INVARIANTS\nPERCENTAGE=20\n"
+
+
+def check_kill(work, odbgen, harvestodb):
+    """harvest-run and harvest-many killed at KILLS seeded random moments each, each time followed by
+    the checks that nothing of theirs runs on and that no report stands with another run's numbers;
+    then an uninterrupted run gives what a run never interrupted gives."""
+    rng = random.Random(KILL_SEED)
+    write(os.path.join(work, "b.txt"), CONFIG_B)
+    configs = {"config.txt": CONFIG, "b.txt": CONFIG_B}
+    sha = {name: hashlib.sha256(text.encode()).hexdigest() for name, text in configs.items()}
+    ref = {}
+    for seed in (1, 2):
+        db = os.path.join(work, f"big{seed}.odb")
+        check(f"odbgen {db}", run([odbgen, *BIG, "--seed", str(seed), db], timeout=120).status == 0)
+        for config in configs:
+            alone = fresh(os.path.join(work, "alone"))
+            run([harvestodb, "-odb", db, "-config", os.path.join(work, config)], alone, timeout=120)
+            ref[seed, config] = present(alone, "params.txt", "paramsdone.txt").get("params.txt")
+    check("four different reports", len(set(ref.values())) == 4 and None not in ref.values())
+
+    tool = os.path.join(os.path.dirname(TOOL), "harvest-run")
+    folder = fresh(os.path.join(work, "single"))
+    took = run([tool, "-odb", "big2.odb", "-config", "config.txt", "-C", folder], work, timeout=120).seconds
+    for k in range(KILLS):
+        seed = 1 + k % 2  # the folder holds the other database's complete report
+        p = start([tool, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work)
+        time.sleep(rng.uniform(0, 1.2 * took))
+        os.kill(p.pid, signal.SIGKILL)
+        check_stopped(f"harvest-run kill {k}", p, folder)
+        files = present(folder, "params.txt", "paramsdone.txt")
+        # Killed before it cleared the folder, the last run's complete report stays as it was.
+        check(f"harvest-run kill {k}: a marker only beside a whole report, this run's or the last one's",
+              "paramsdone.txt" not in files or files.get("params.txt") in (ref[1, "config.txt"], ref[2, "config.txt"]))
+        r = run([tool, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work, timeout=120)
+        check(f"harvest-run kill {k}: the rerun", r.status == 0 and read(os.path.join(folder, "params.txt"))
+              == ref[seed, "config.txt"], r.err.decode(errors="replace"))
+
+    # harvest-many on four names (two of each content), the configuration alternating, on its
+    # own pool and (every fourth) on GNU parallel; mostly SIGKILL, sometimes SIGTERM or SIGINT.
+    names = []
+    for i in range(4):
+        names.append(f"m{i + 1}.odb")
+        os.link(os.path.join(work, f"big{1 + i % 2}.odb"), os.path.join(work, names[-1]))
+    seed_of = {f"m{i + 1}": 1 + i % 2 for i in range(4)}
+    clean = harvest_many("config.txt", *names, "-o", "clean", "-j", "2", cwd=work, expect=0)
+    out = os.path.join(work, "killed")
+    for k in range(KILLS):
+        config = ("config.txt", "b.txt")[k % 2]
+        engine = ["--parallel"] if k % 4 == 3 else []
+        sig = (signal.SIGKILL, signal.SIGKILL, signal.SIGTERM, signal.SIGKILL, signal.SIGINT)[k % 5]
+        p = start([TOOL, config, *names, "-o", out, "-j", "2", *engine], work)
+        time.sleep(rng.uniform(0, 1.2 * clean.seconds))
+        os.kill(p.pid, sig)
+        if sig != signal.SIGKILL:
+            status = p.wait(timeout=60)
+            check(f"harvest-many kill {k}: status {status} after {sig.name}", status in (0, 128 + sig, -sig))
+        check_stopped(f"harvest-many kill {k}", p, out)
+        for d in os.listdir(out) if os.path.isdir(out) else []:
+            files = present(os.path.join(out, d), "identity.txt", "params.txt", "paramsdone.txt")
+            if "identity.txt" in files and "paramsdone.txt" in files:
+                used = [c for c in configs if sha[c].encode() in files["identity.txt"]]
+                check(f"harvest-many kill {k}: {d} holds its own run's report",
+                      len(used) == 1 and files.get("params.txt") == ref[seed_of[d], used[0]])
+    harvest_many("config.txt", *names, "-o", out, "-j", "2", cwd=work, expect=0)
+    check("after the kills, the uninterrupted table", read(os.path.join(out, "results.csv"))
+          == read(os.path.join(work, "clean", "results.csv")))
+
+
 @contextlib.contextmanager
 def cluster(root):
     """A one-node Slurm cluster in root (munged, slurmctld, slurmd, stopped by process id); yields
@@ -438,7 +513,8 @@ def check_slurm(work, reference):
     dbs = [p for p, _, _ in SLURM_BATCH]
     root = tempfile.mkdtemp(dir=work, prefix="cluster")
     with cluster(root) as env:
-        r = harvest_many("config.txt", *dbs, "-o", "slurm-out", "--slurm", "--time=5", cwd=work, expect=0, env=env)
+        r = harvest_many("config.txt", *dbs, "--slurm", "-o", "slurm-out", "--", "--time=5", cwd=work, expect=0,
+                         env=env)
         if r.status != 0:
             print(tail(f"{root}/slurmctld.log"))
     slurm_csv = check_results(os.path.join(work, "slurm-out"), SLURM_BATCH, reference)
@@ -455,6 +531,9 @@ def main():
     os.environ.pop("HARVESTODB", None)  # harvest-many finds the program next to its link
     with scratch("check_batch.") as work:
         write(os.path.join(work, "config.txt"), CONFIG)
+        if mode == "kill":
+            check_kill(work, odbgen, harvestodb)
+            return finish("check_batch kill")
         reference = make_databases(work, odbgen, harvestodb, BATCH if mode == "local" else SLURM_BATCH)
         (check_local if mode == "local" else check_slurm)(work, reference)
         if mode == "local":
