@@ -35,6 +35,7 @@ could not be written, 2 for a wrong command line, 130 or 143 when
 interrupted.
 """
 import collections
+import contextlib
 import csv
 import errno
 import fcntl
@@ -215,11 +216,11 @@ def config_hash(config):
         raise Failure(f"{config}: {e.strerror}")
 
 
-def identity(db, config_sha):
+def identity(db, config_sha, key=None):
     """What a report stands for: the database's resolved path, size and modification time (a
     stat, not a content hash, so that deciding costs nothing beside the runs), and the
     configuration's content hash."""
-    path = database_key(db)
+    path = key or database_key(db)
     try:
         st = os.stat(path)
         state = f"size {st.st_size}\nmtime_ns {st.st_mtime_ns}\n"
@@ -236,10 +237,10 @@ def read_text(path):
         return None
 
 
-def up_to_date(folder, db, config_sha, retry_failed):
+def up_to_date(folder, db, config_sha, retry_failed, key=None):
     """True when the folder holds the result of a run on the database as it is now, with this
     configuration: a complete report, or (unless failures are retried) the record of a failed run."""
-    if read_text(os.path.join(folder, "identity.txt")) != identity(db, config_sha):
+    if read_text(os.path.join(folder, "identity.txt")) != identity(db, config_sha, key):
         return False
     if os.path.exists(os.path.join(folder, "paramsdone.txt")):
         return True
@@ -266,45 +267,59 @@ def write_text(path, text):
         raise Failure(f"{path}: {e.strerror}")
 
 
+def put(path, text):
+    """Writes a small file of a run's record; Failure naming it when it cannot. Not atomic: the
+    identity, written last, is only taken when whole."""
+    try:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+    except OSError as e:
+        raise Failure(f"{path}: {e.strerror}")
+
+
 def prepare(folder, shown):
     """Creates the folder, removes an earlier run's files (the identity first, so that an
     interruption leaves no report that looks complete) and records the database path."""
     try:
-        os.makedirs(folder, exist_ok=True)
-    except OSError as e:
-        raise Failure(f"{folder}: {e.strerror}")
-    for f in OWN_FILES:
+        os.mkdir(folder)
+    except FileExistsError:
+        for f in OWN_FILES:
+            try:
+                os.unlink(os.path.join(folder, f))
+            except FileNotFoundError:
+                pass
+            except OSError as e:
+                raise Failure(f"{os.path.join(folder, f)}: {e.strerror}")
+    except OSError:
         try:
-            os.unlink(os.path.join(folder, f))
-        except FileNotFoundError:
-            pass
+            os.makedirs(folder, exist_ok=True)
         except OSError as e:
-            raise Failure(f"{os.path.join(folder, f)}: {e.strerror}")
-    write_text(os.path.join(folder, "database.txt"), shown + "\n")
+            raise Failure(f"{folder}: {e.strerror}")
+    put(os.path.join(folder, "database.txt"), shown + "\n")
 
 
 class Job:
-    """One database's run in its folder, started and ended apart so that a pool can keep several going."""
+    """One database's run in its folder, started and ended apart so that a pool can keep several
+    going. The folder is the caller's: harvest-many holds the output folder."""
 
-    def __init__(self, program, config, config_sha, shown, db, folder):
-        self.shown, self.db, self.folder = shown, db, folder
+    def __init__(self, program, config, config_sha, shown, db, folder, key=None):
+        self.shown, self.db, self.folder, self.key = shown, db, folder, key
         self.config_sha = config_sha
-        self.run = safe.Run(db, config, folder, None, program, check=False)
+        self.run = safe.Run(db, config, folder, None, program, check=False, cleared=True)
         self.proc = None
 
-    def start(self):
+    def start(self, process_group=None):
         """Starts the program; False when it could not start (the failure is recorded)."""
         prepare(self.folder, self.shown)
-        self.identity = identity(self.db, self.config_sha)  # as it was before the run
+        self.identity = identity(self.db, self.config_sha, self.key)  # as it was before the run
         refused = self.run.begin()
         if refused:
             return self.record(refused.status, refused.message)
         try:
             with open(os.path.join(self.folder, "stdout.txt"), "wb") as out, \
                  open(os.path.join(self.folder, "stderr.txt"), "wb") as err:
-                proc = self.run.start(stdout=out, stderr=err)
+                proc = self.run.start(stdout=out, stderr=err, process_group=process_group)
         except OSError as e:
-            self.run.lock.release()
             raise Failure(f"{self.folder}: {e.strerror}")
         if isinstance(proc, safe.RunResult):
             return self.record(proc.status, proc.message)
@@ -321,10 +336,10 @@ class Job:
 
     def record(self, status, message):
         if message:
-            write_text(os.path.join(self.folder, "stderr.txt"), f"{TOOL}: {message}\n")
+            put(os.path.join(self.folder, "stderr.txt"), f"{TOOL}: {message}\n")
         exit_text = f"signal {-status}" if status < 0 else str(status)
-        write_text(os.path.join(self.folder, "exit.txt"), exit_text + "\n")
-        write_text(os.path.join(self.folder, "identity.txt"), self.identity)  # last: the record is whole
+        put(os.path.join(self.folder, "exit.txt"), exit_text + "\n")
+        put(os.path.join(self.folder, "identity.txt"), self.identity)  # last: the record is whole
         return message is None
 
 
@@ -494,19 +509,51 @@ def self_path():
     return os.path.realpath(sys.argv[0])
 
 
+class Watchdog:
+    """A process that leads a process group for the runs and kills that group when this process
+    ends, however it ends (it waits for the end of a pipe only this process writes to)."""
+
+    def __init__(self):
+        r, w = os.pipe()
+        pid = os.fork()
+        if pid == 0:  # the watchdog: nothing of the parent's but the pipe's end
+            try:
+                os.setpgid(0, 0)
+                signal.signal(signal.SIGINT, signal.SIG_IGN)
+                signal.signal(signal.SIGTERM, signal.SIG_DFL)
+                os.closerange(0, r)
+                os.closerange(r + 1, 1 << 16)
+                while os.read(r, 1):
+                    pass
+                os.killpg(0, signal.SIGKILL)
+            finally:
+                os._exit(0)
+        os.close(r)
+        with contextlib.suppress(OSError):
+            os.setpgid(pid, pid)  # also here, so that the group exists before the first run joins it
+        self.pid, self.pipe = pid, w
+
+    def end(self):
+        """Stops the group (runs still in it included) and the watchdog."""
+        os.close(self.pipe)
+        with contextlib.suppress(ChildProcessError):
+            os.waitpid(self.pid, 0)
+
+
 def run_pool(opts, program, config, config_sha, todo):
-    """Runs the databases still to do locally, -j at a time, as children of this process (each
-    ending with it); no interpreter starts per database."""
+    """Runs the databases still to do locally, -j at a time, as children of this process in the
+    watchdog's group; no interpreter starts per database."""
     jobs = int(opts["jobs"] or os.cpu_count() or 1)
     pending = collections.deque(todo)
     running = {}
     progress = Progress([t[2] for t in todo])
     ended = 0
+    watchdog = Watchdog()
     try:
         while pending or running:
             while pending and len(running) < jobs:
                 job = Job(program, config, config_sha, *pending.popleft())
-                if job.start():
+                if job.start(watchdog.pid):
                     running[job.proc.pid] = job
                 else:
                     ended += 1
@@ -523,14 +570,13 @@ def run_pool(opts, program, config, config_sha, todo):
         progress.draw(ended, final=True)
     except BaseException:
         for job in running.values():
-            try:
+            with contextlib.suppress(OSError):
                 job.proc.kill()
-            except OSError:
-                pass
         for job in running.values():
             job.proc.wait()
-            job.run.lock.release()
         raise
+    finally:
+        watchdog.end()
 
 
 # The worker's command: this package from where this module was loaded, no launcher needed.
@@ -664,6 +710,7 @@ def run(argv):
     config = os.path.abspath(opts["config"])
     dbs = read_lists(opts)
     opts["names"] = folder_names(dbs)
+    opts["keys"] = [database_key(db) for db in dbs]
     opts["out_abs"] = os.path.abspath(opts["out"])
     try:
         program = safe.find_program(opts["harvestodb"], os.path.dirname(os.path.abspath(sys.argv[0])))
@@ -680,7 +727,7 @@ def run(argv):
     todo_index = []
     for i, (db, name) in enumerate(zip(dbs, opts["names"])):
         folder = os.path.join(opts["out_abs"], name)
-        if up_to_date(folder, db, sha, opts["retry_failed"]):
+        if up_to_date(folder, db, sha, opts["retry_failed"], opts["keys"][i]):
             if read_text(os.path.join(folder, "database.txt")) != db + "\n":
                 write_text(os.path.join(folder, "database.txt"), db + "\n")
         else:
@@ -693,12 +740,12 @@ def run(argv):
                 prepare(os.path.join(opts["out_abs"], opts["names"][i]), dbs[i])
             run_slurm(opts, program, config, dbs, todo_index)
         elif todo_index:
-            todo = [(dbs[i], os.path.abspath(dbs[i]), os.path.join(opts["out_abs"], opts["names"][i]))
-                    for i in todo_index]
+            todo = [(dbs[i], os.path.abspath(dbs[i]), os.path.join(opts["out_abs"], opts["names"][i]),
+                     opts["keys"][i]) for i in todo_index]
             if opts["use_parallel"]:
-                for shown, _, folder in todo:
+                for shown, _, folder, _ in todo:
                     prepare(folder, shown)
-                run_parallel(opts, program, config, todo)
+                run_parallel(opts, program, config, [t[:3] for t in todo])
             else:
                 run_pool(opts, program, config, sha, todo)
     except (KeyboardInterrupt, SystemExit) as e:
