@@ -308,10 +308,16 @@ class Job:
         self.run = safe.Run(db, config, folder, None, program, check=False, cleared=True)
         self.proc = None
 
+    def prepare(self):
+        """Clears the folder and takes the database's identity as it is before the run."""
+        prepare(self.folder, self.shown)
+        self.identity = identity(self.db, self.config_sha, self.key)
+        return self
+
     def start(self, process_group=None):
         """Starts the program; False when it could not start (the failure is recorded)."""
-        prepare(self.folder, self.shown)
-        self.identity = identity(self.db, self.config_sha, self.key)  # as it was before the run
+        if not hasattr(self, "identity"):
+            self.prepare()
         refused = self.run.begin()
         if refused:
             return self.record(refused.status, refused.message)
@@ -549,21 +555,31 @@ def run_pool(opts, program, config, config_sha, todo):
     progress = Progress([t[2] for t in todo])
     ended = 0
     watchdog = Watchdog()
+    ready = None  # the next job, its folder made ready while the runs go on
+
+    def fill():
+        nonlocal ended, ready
+        while (ready or pending) and len(running) < jobs:
+            job = ready or Job(program, config, config_sha, *pending.popleft()).prepare()
+            ready = None
+            if job.start(watchdog.pid):
+                running[job.proc.pid] = job
+            else:
+                ended += 1
+
     try:
-        while pending or running:
-            while pending and len(running) < jobs:
-                job = Job(program, config, config_sha, *pending.popleft())
-                if job.start(watchdog.pid):
-                    running[job.proc.pid] = job
-                else:
-                    ended += 1
+        while ready or pending or running:
+            fill()
             if not running:
                 continue
+            if ready is None and pending:
+                ready = Job(program, config, config_sha, *pending.popleft()).prepare()
             pid, wait_status = os.wait()
             job = running.pop(pid, None)
             if job is None:
                 continue
             job.proc.returncode = os.waitstatus_to_exitcode(wait_status)  # reaped here, not by Popen
+            fill()  # the next run starts before this one's record is written
             job.end(job.proc.returncode)
             ended += 1
             progress.draw(ended)
