@@ -176,6 +176,7 @@ TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
   const std::pair<const char*, const char*> others[] = {
       {"odbinfo", "  odbinfo       describe the contents of an output database\n"},
       {"ccx2odb", "  ccx2odb       convert CalculiX results into an output database\n"},
+      {"harvest-run", "  harvest-run   run harvestodb safely: checked configuration, judged by a fresh marker\n"},
       {"harvest-many", "  harvest-many  run harvestodb over many databases into one results table\n"},
       {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"}};
   for (const auto& [program, line] : others)
