@@ -28,6 +28,7 @@ static const Command commands[] = {
     {"ccx2odb", "convert CalculiX results into an output database"},
     {"harvest-many", "run harvestodb over many databases into one results table"},
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
+    {"harvest-response", "  the named values an optimiser reads from a report"},
 };
 
 // The folder that holds this executable, with a final "/"; empty when the
