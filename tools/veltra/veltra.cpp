@@ -26,6 +26,7 @@ static const Command commands[] = {
     {"harvestodb", "extract extreme values from an output database into params.txt"},
     {"odbinfo", "describe the contents of an output database"},
     {"ccx2odb", "convert CalculiX results into an output database"},
+    {"harvest-run", "run harvestodb safely: checked configuration, judged by a fresh marker"},
     {"harvest-many", "run harvestodb over many databases into one results table"},
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
     {"harvest-response", "  the named values an optimiser reads from a report"},
