@@ -249,13 +249,14 @@ def main(argv=None):
     parser.add_argument("bin", help="a build's bin folder")
     parser.add_argument("work", help="the study folder (kept: history.csv caches evaluations)")
     parser.add_argument("--fast", action="store_true", help="thickness only, coarse mesh, a few evaluations")
-    parser.add_argument("--allowable", type=float, default=250.0, help="allowable stress, MPa (250)")
+    parser.add_argument("--allowable", type=float, default=None, help="allowable stress, MPa (250; --fast 100)")
     parser.add_argument("--max-evals", type=int, default=None, help="optimiser iterations (30; --fast 8)")
     parser.add_argument("--div", type=int, default=6, help="bricks across width and thickness (6, the bundled mesh)")
     parser.add_argument("--ccx", default="ccx", help="the solver (ccx)")
     parser.add_argument("--solve-timeout", type=float, default=300.0, help="seconds per solve (300)")
     args = parser.parse_args(argv)
     args.max_evals = args.max_evals or (8 if args.fast else 30)
+    args.allowable = args.allowable or (100.0 if args.fast else 250.0)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))   # a solve running then is stopped with us
     ALLOWABLE[0] = args.allowable
 

@@ -1,6 +1,8 @@
 #!/usr/bin/python3
-"""harvest-response on the golden reports, and the report parser against every golden name.
+"""harvest-response on the golden reports, and the report parser against every golden name; with --loops,
+the optimisation examples on the bracket (scipy loop in its fast form, the Dakota driver), solved by ccx.
   check_response.py BIN_DIR GOLDEN_CASES_DIR
+  check_response.py --loops BIN_DIR EXAMPLES_DIR
 The expected values come from hand-written regular expressions over the report's own lines, not from
 the module's pattern translation; the parser check rebuilds every name from its parsed parts."""
 import csv
@@ -14,9 +16,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from harness import check, finish, read, run, scratch, write  # noqa: E402
+from harness import check, finish, read, run, scratch, skip, write  # noqa: E402
 
-bin_dir, cases = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+LOOPS = sys.argv[1] == "--loops"
+bin_dir, cases = os.path.abspath(sys.argv[1 + LOOPS]), os.path.abspath(sys.argv[2 + LOOPS])
 tool = os.path.join(bin_dir, "harvest-response")
 sys.path.insert(0, os.path.join(bin_dir, "..", "python"))
 import harvestodb.report as hr  # noqa: E402
@@ -196,6 +199,129 @@ def check_parser():
             check(f"{case}: {key} one kind of field", any(quantities <= f for f in FAMILIES), str(quantities))
     check("parser saw the golden reports", count > 1000, str(count))
 
+
+# ---- the optimisation examples (--loops) ----------------------------------------------------------------
+
+# A solver that fails for one shape (the mesh writer names the thickness in its first line), else ccx.
+FAILING_CCX = """#!/bin/sh
+grep -q ", %s mm thick" bracket_mesh.inp && { echo "refused on purpose"; exit 3; }
+exec ccx "$@"
+"""
+
+
+def from_report(folder):
+    """(mass, stress) texts of an evaluation's report, by plain patterns."""
+    lines = lines_of_file(os.path.join(folder, "params.txt"))
+    mass = next(v for n, v in lines if n == "Step_1__Mass")
+    stress = max((v for n, v in lines if re.fullmatch(r"Step_2__Frame_\d+__S__mises__enggmax", n)), key=float)
+    return mass, stress
+
+
+def lines_of_file(path):
+    return [tuple(line.rsplit("\t", 1)) for line in read(path, "r").splitlines()]
+
+
+def check_scipy_loop(work, examples):
+    ccx = os.path.join(work, "ccx-failing")
+    write(ccx, FAILING_CCX % "16")
+    os.chmod(ccx, 0o755)
+    argv = ["/usr/bin/python3", os.path.join(examples, "optimise-bracket", "optimise.py"), bin_dir, "study",
+            "--fast", "--ccx", ccx, "--solve-timeout", "60"]
+    first = run(argv, work, timeout=400, fsize=256 << 20, text=True)
+    history = os.path.join(work, "study", "history.csv")
+    with open(history, newline="") as f:
+        rows = list(csv.DictReader(f))
+    check("scipy loop: status 0", first.status == 0, f"{first.status}: {first.err[-500:]}")
+    check("scipy loop: a few evaluations", 3 <= len(rows) <= 10, str(len(rows)))
+    failed = [r for r in rows if r["status"] == "failed"]
+    check("scipy loop: the failed solve is a failed evaluation", len(failed) == 1 and failed[0]["t"] == "16.0000"
+          and failed[0]["reason"].startswith("ccx: status 3") and failed[0]["mass"] == "", str(failed))
+    for r in rows:
+        if r["status"] == "ok":
+            want = from_report(os.path.join(work, "study", r["folder"]))
+            check(f"scipy loop: evaluation {r['evaluation']} from its report", (r["mass"], r["stress"]) == want,
+                  f"{r}, report {want}")
+    ok = [r for r in rows if r["status"] == "ok"]
+    best = min((r for r in ok if float(r["stress"]) <= 100), key=lambda r: float(r["mass"]), default=None)
+    check("scipy loop: a feasible optimum lighter than the start", best is not None and float(best["t"]) < 12
+          and f"optimum: t = {best['t']} mm" in first.out, first.out[-800:])
+    check("scipy loop: the optimum's summary", "greatest maxima over the frames" in first.out)
+    png = os.path.join(work, "study", "optimise.png")
+    check("scipy loop: plot", os.path.exists(png) and read(png)[:8] == b"\x89PNG\r\n\x1a\n")
+    before = read(history)
+    again = run(argv, work, timeout=400, fsize=256 << 20, text=True)
+    check("scipy loop: a rerun solves nothing", again.status == 0 and read(history) == before
+          and ", 0 solved," in again.out, again.out[-500:])
+
+
+DAKOTA_STANDARD = """                                          2 variables
+                      %s t
+                      1.400000000000000e+01 w
+                                          2 functions
+                                          %d ASV_1:mass
+                                          1 ASV_2:%s
+                                          2 derivative_variables
+                                          1 DVV_1:t
+                                          2 DVV_2:w
+                                          0 analysis_components
+                                          %d eval_id
+"""
+
+DAKOTA_APREPRO = """                    { DAKOTA_VARS     =                      2 }
+                    { t               =  %s }
+                    { w               =  1.400000000000000e+01 }
+                    { DAKOTA_FNS      =                      2 }
+                    { ASV_1:mass      =                      %d }
+                    { ASV_2:%s    =                      1 }
+                    { DAKOTA_DER_VARS =                      2 }
+                    { DVV_1:t         =                      1 }
+                    { DVV_2:w         =                      2 }
+                    { DAKOTA_AN_COMPS =                      0 }
+                    { DAKOTA_EVAL_ID  =                      %d }
+"""
+
+
+def check_dakota_driver(work, examples):
+    driver = os.path.join(examples, "dakota", "driver")
+    ccx = os.path.join(work, "ccx-failing")
+    write(ccx, FAILING_CCX % "5")
+    os.chmod(ccx, 0o755)
+    env = dict(os.environ, HARVEST_BIN=bin_dir, HARVEST_MESH_DIV="2", CCX=ccx, HARVEST_SOLVE_TIMEOUT="60")
+    # form, t, ASV of the mass, second label, then the results file or the status and message
+    rows = [(DAKOTA_STANDARD, "8.000000000000000e+00", 1, "stress", "values"),
+            (DAKOTA_APREPRO, "6.500000000000000e+00", 1, "stress", "values"),
+            (DAKOTA_STANDARD, "5.000000000000000e+00", 1, "stress", "fail\n"),
+            (DAKOTA_APREPRO, "5.000000000000000e+00", 1, "stress", "fail\n"),
+            (DAKOTA_STANDARD, "8.000000000000000e+00", 1, "weight", "functions mass weight, the responses give"),
+            (DAKOTA_STANDARD, "8.000000000000000e+00", 3, "stress", "derivatives asked for")]
+    for number, (form, t, asv, label, want) in enumerate(rows, 1):
+        name = f"dakota driver {number} ({'APREPRO' if form is DAKOTA_APREPRO else 'standard'}, t {t[:3]}, {want[:20]!r})"
+        write(os.path.join(work, f"params.in.{number}"), form % (t, asv, label, number))
+        r = run([driver, f"params.in.{number}", f"results.out.{number}"], work, timeout=200, fsize=256 << 20,
+                env=env, text=True)
+        results = os.path.join(work, f"results.out.{number}")
+        got = read(results, "r") if os.path.exists(results) else None
+        if want == "values":
+            mass, stress = from_report(os.path.join(work, "evals", str(number)))
+            check(name, (r.status, got) == (0, f"{mass} mass\n{stress} stress\n"), f"{r.status}, {got!r}, {r.err}")
+        elif want == "fail\n":
+            check(name, (r.status, got) == (0, want) and f"evaluation {number}: ccx: status 3" in r.err,
+                  f"{r.status}, {got!r}, {r.err}")
+        else:
+            check(name, r.status == 1 and got is None and want in r.err, f"{r.status}, {got!r}, {r.err}")
+
+
+if LOOPS:
+    if not shutil.which("ccx"):
+        sys.exit(skip("check_response --loops", "needs ccx (scripts/setup calculix-ccx)"))
+    try:
+        import scipy  # noqa: F401
+    except ImportError:
+        sys.exit(skip("check_response --loops", "needs python3-scipy (scripts/setup python3-scipy)"))
+    with scratch("optimise-test-") as folder:
+        check_dakota_driver(folder, cases)
+        check_scipy_loop(folder, cases)
+    sys.exit(finish("check_response --loops"))
 
 with scratch("response-test-") as folder:
     check_table(folder)
