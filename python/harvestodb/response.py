@@ -37,8 +37,9 @@ Values are written as the report writes them; a sum as %.10g, a count as
 an integer.
 
 A pattern that selects the whole-model component lines of a vector or tensor
-field draws a warning: those lines follow the program's shared component
-slots (docs/report.md, "Names that promise more than they hold").
+field, or the von Mises lines of a nodal tensor field (told by a negative
+von Mises minimum), draws a warning: those lines follow the program's shared
+component slots (docs/report.md, "Names that promise more than they hold").
 
 Status 0 when every response has a value, 1 when the evaluation failed (the
 reason on stderr; Dakota's formats still write 'fail'), or a file cannot be
@@ -173,7 +174,8 @@ def _bad_value(value):
 
 
 def _slot_lines(rec):
-    return isinstance(rec, hr.FieldLine) and rec.region == "" and rec.quantity in SLOT_QUANTITIES
+    """True for whole-model component lines, False for other field lines, None for lines of no field."""
+    return (rec.region == "" and rec.quantity in SLOT_QUANTITIES) if isinstance(rec, hr.FieldLine) else None
 
 
 def _absolute_text(text):
@@ -212,17 +214,30 @@ def reduce(response, lines):
     return Value(response.name, pick[1], pick[2])
 
 
+def _not_mises(report):
+    """(step, frame, field) of whole-model fields whose von Mises minimum is negative: a nodal tensor field,
+    whose mises lines hold component extremes."""
+    return {(r.step, r.frame, r.field) for r in report.fields
+            if r.region == "" and r.quantity == "mises" and r.stat == "min" and r.value < 0}
+
+
+def _warn(ev, r, names, what):
+    if names and r.reduction != "count":
+        ev.warnings.append(f"{r.name}: {r.pattern} selects {what} ({names[0]}{', ...' if len(names) > 1 else ''}), "
+                           "which follow shared component slots: see docs/report.md")
+
+
 def evaluate_report(responses, report):
     """The Evaluation of the responses over a read Report (no completeness test)."""
     ev = Evaluation(True)
     numbers = [(name, text, rec) for name, text, rec in report.entries if rec is not None and _is_number_line(rec)]
+    nodal = _not_mises(report)
     for r in responses:
         matched = [(name, text, rec) for name, text, rec in numbers if r.regex.fullmatch(name)]
-        slots = [name for name, _, rec in matched if _slot_lines(rec)]
-        if slots and r.reduction != "count":
-            ev.warnings.append(f"{r.name}: {r.pattern} selects whole-model component lines ({slots[0]}"
-                               f"{', ...' if len(slots) > 1 else ''}), which follow shared component slots: "
-                               "see docs/report.md")
+        _warn(ev, r, [name for name, _, rec in matched if _slot_lines(rec)], "whole-model component lines")
+        _warn(ev, r, [name for name, _, rec in matched if _slot_lines(rec) is False and rec.quantity == "mises"
+                      and rec.region == "" and (rec.step, rec.frame, rec.field) in nodal],
+              "von Mises lines of a nodal tensor field")
         try:
             ev.values.append(reduce(r, [(name, text, _value(rec)) for name, text, rec in matched]))
         except ResponseError as e:
