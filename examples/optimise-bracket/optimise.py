@@ -6,8 +6,9 @@ engineering maximum of von Mises over every frame of the last step below an allo
 
 BIN is a build's bin folder (ccx2odb, harvestodb, harvest-plot; the harvestodb Python package beside
 it in ../python), WORK the folder of the study (kept between runs). Variables: the plate thickness t
-(4 to 20 mm) and the arm width w (6 to 24 mm), both from 12 mm; --fast varies t alone on a coarse
-mesh (2 bricks across) and stops after a few evaluations.
+(4 to 20 mm) and the arm width w (6 to 24 mm), both from 12 mm, on a mesh of 4 bricks across (--div 6
+is the bundled mesh); --fast varies t alone on a coarse mesh (2 bricks across), with an allowable of
+100 MPa, and stops after a few evaluations.
 
 Each evaluation gets a folder WORK/evals/NNNN: the deck (examples/calculix/bracket.inp) with a mesh of
 its shape (bracket_mesh.py), solved by ccx under limits of time and file size, imported by ccx2odb,
@@ -209,13 +210,14 @@ def plot(study, path, png):
     import matplotlib.pyplot as plt
 
     names, allowable = study.names, ALLOWABLE[0]
+    path = list({r["evaluation"]: r for r in path}.values())   # each point once, where it first came
     fig, axes = plt.subplots(1, 2, figsize=(11, 4.5))
     ax = axes[0]
     n = list(range(1, len(path) + 1))
     ok = [(i, r) for i, r in zip(n, path) if r["status"] == "ok"]
     bad = [i for i, r in zip(n, path) if r["status"] != "ok"]
     ax.plot([i for i, _ in ok], [float(r["mass"]) * 1e6 for _, r in ok], "o-", label="mass (g)")
-    ax.set_xlabel("evaluation (as the optimiser asked, repeats included)")
+    ax.set_xlabel("evaluation (in the order the optimiser first asked for it)")
     ax.set_ylabel("mass (g)")
     twin = ax.twinx()
     twin.plot([i for i, _ in ok], [float(r["stress"]) / allowable for _, r in ok], "s--", color="tab:red",
@@ -224,7 +226,7 @@ def plot(study, path, png):
     twin.set_ylabel("engineering max. von Mises / allowable")
     for i in bad:
         ax.axvline(i, color="grey", linestyle=":", linewidth=1)
-    ax.set_title("objective and constraint (dotted: failed evaluations)")
+    ax.set_title("objective and constraint (dotted: failed evaluations)", fontsize=10)
     ax = axes[1]
     xs = [float(r[names[0]]) for r in path]
     ys = [float(r[names[1]]) if len(names) > 1 else float(r["mass"] or "nan") * 1e6 for r in path]
@@ -238,7 +240,7 @@ def plot(study, path, png):
                 "*", markersize=16, color="gold", markeredgecolor="black")
     ax.set_xlabel(names[0] + " (mm)")
     ax.set_ylabel(names[1] + " (mm)" if len(names) > 1 else "mass (g)")
-    ax.set_title("path (green feasible, red infeasible, x failed, star optimum)")
+    ax.set_title("path: green feasible, red not, x failed, star optimum", fontsize=10)
     fig.tight_layout()
     fig.savefig(png, dpi=90)
     plt.close(fig)
@@ -251,7 +253,8 @@ def main(argv=None):
     parser.add_argument("--fast", action="store_true", help="thickness only, coarse mesh, a few evaluations")
     parser.add_argument("--allowable", type=float, default=None, help="allowable stress, MPa (250; --fast 100)")
     parser.add_argument("--max-evals", type=int, default=None, help="optimiser iterations (30; --fast 8)")
-    parser.add_argument("--div", type=int, default=6, help="bricks across width and thickness (6, the bundled mesh)")
+    parser.add_argument("--div", type=int, default=4,
+                        help="bricks across width and thickness (4; 6 is the bundled mesh, three times slower)")
     parser.add_argument("--ccx", default="ccx", help="the solver (ccx)")
     parser.add_argument("--solve-timeout", type=float, default=300.0, help="seconds per solve (300)")
     args = parser.parse_args(argv)
