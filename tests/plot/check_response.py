@@ -315,6 +315,23 @@ def check_dakota_driver(work, examples):
             check(name, r.status == 1 and got is None and want in r.err, f"{r.status}, {got!r}, {r.err}")
 
 
+def check_mesh(examples):
+    """The mesh writer gives the bundled mesh at 12 by 12 mm, and moves only coordinates for another shape."""
+    sys.path.insert(0, os.path.join(examples, "optimise-bracket"))
+    import bracket_mesh
+
+    def body(text):
+        return [line for line in text.splitlines() if not line.startswith("**")]
+    bundled = body(read(os.path.join(examples, "calculix", "bracket_mesh.inp"), "r"))
+    check("mesh writer: the bundled mesh", body(bracket_mesh.mesh()) == bundled)
+    other = body(bracket_mesh.mesh(8.0, 16.0))
+    same_topology = all(a == b or (a[0].isdigit() and a.split(",")[0] == b.split(",")[0]) for a, b in zip(other, bundled))
+    nodes = [tuple(map(float, line.split(",")[1:])) for line in other[1:other.index("*ELEMENT, TYPE=C3D8I, ELSET=EALL")]]
+    check("mesh writer: another shape", len(other) == len(bundled) and same_topology
+          and max(z for _, _, z in nodes) == 8.0 and max(x for x, _, _ in nodes) == 60.0
+          and {round(x, 4) for x, y, _ in nodes if y == 60.0} == {round(16.0 * i / 6, 4) for i in range(7)})
+
+
 if LOOPS:
     if not shutil.which("ccx"):
         sys.exit(skip("check_response --loops", "needs ccx (scripts/setup calculix-ccx)"))
@@ -322,6 +339,7 @@ if LOOPS:
         import scipy  # noqa: F401
     except ImportError:
         sys.exit(skip("check_response --loops", "needs python3-scipy (scripts/setup python3-scipy)"))
+    check_mesh(cases)
     with scratch("optimise-test-") as folder:
         check_dakota_driver(folder, cases)
         check_scipy_loop(folder, cases)
