@@ -267,6 +267,11 @@ def main(argv=None):
     sys.path.insert(0, os.path.join(os.path.abspath(args.bin), "..", "python"))
     from harvestodb import response, run as harvest_run  # noqa: E402
 
+    try:   # before any solver time is spent
+        harvest_run.check_config(os.path.join(HERE, "optimise.cfg"))
+    except harvest_run.ConfigError as e:
+        print("optimise: %s" % e, file=sys.stderr)
+        return 1
     os.makedirs(args.work, exist_ok=True)
     study = Study(args, ["t"] if args.fast else ["t", "w"])
     path = optimise(study, args)
