@@ -1,43 +1,61 @@
 """harvest-many: runs harvestodb once per database, each in a working folder
 of its own, and gathers the reports into one table, OUT/results.csv.
 
-  harvest-many CONFIG DB... [-o OUT] [-j N] [--list FILE] [--retry-failed] [parallel host options]
-  harvest-many CONFIG DB... [-o OUT] --slurm [sbatch options...]
+  harvest-many CONFIG DB... [-o OUT] [-j N] [--list FILE] [--retry-failed]
+  harvest-many CONFIG DB... --parallel [--parallel-args "ARGS"] [host options] [-- ARGS...]
+  harvest-many CONFIG DB... --slurm [--sbatch-args "ARGS"] [-- ARGS...]
   harvest-many --merge OUT
 
-Each database runs in OUT/<name>/, where <name> is the database's file name
-without its extension, or, for databases whose file names repeat, its path
-with "/" turned into "__" (a/job.odb -> a__job).  A folder holds what the
-program leaves (params.txt, paramsdone.txt), its output (stdout.txt,
-stderr.txt), its exit status (exit.txt) and the database's path as given
-(database.txt).  A database whose folder holds paramsdone.txt and a params.txt
-newer than both the database and the configuration file is not run again;
-nor is one whose last run failed, when its exit.txt is newer than both (or the
-database is still missing): a second invocation over an unchanged study runs
-nothing.  --retry-failed runs the failed ones again.
+Options go in any order.  Each database runs in OUT/<name>/, where <name> is
+the database's file name without its extension, or, for databases whose file
+names repeat, its path with "/" turned into "__" (a/job.odb -> a__job).  One
+database is one row, however its path is spelt (./p.odb and its absolute path
+are one).  A folder holds what the program leaves (params.txt, paramsdone.txt),
+its output (stdout.txt, stderr.txt), its exit status (exit.txt), the database's
+path as given (database.txt) and the run's identity (identity.txt: the
+database's resolved path, size and modification time, and a hash of the
+configuration's content).  A database whose folder holds a complete report of
+the same identity is not run again; nor is one whose last run of the same
+identity failed: a second invocation over an unchanged study runs nothing.
+--retry-failed runs the failed ones again.  An interrupted invocation says
+what finished; the same command resumes it.
 
-The runs are spread by GNU parallel (-j N jobs, default: one per processor;
-its host options such as --sshlogin pass through, for hosts that see the same
-paths) or submitted as one Slurm job array (--slurm: every later argument goes
-to sbatch).  The program is HARVESTODB from the environment or --harvestodb,
-else the harvestodb next to this command's link (a build's bin/ folder), else
-the one on PATH.
+The runs go to a pool of -j N programs at a time (default: one per
+processor), or through GNU parallel (--parallel, or any of its host options
+such as --sshlogin, for hosts that see the same paths), or to one Slurm job
+array (--slurm).  Further options for parallel or sbatch go in --parallel-args
+or --sbatch-args (one string, split as a shell would) or after "--".  Only one
+harvest-many at a time works on an output folder; a second one is refused.
+The configuration is checked first (as harvest-run checks it).  The program
+is HARVESTODB from the environment or --harvestodb, else the harvestodb next
+to this command's link (a build's bin/ folder), else the one on PATH.
 
 Exit status: 0 when every database completed, 1 when one did not or a file
-could not be written, 2 for a wrong command line.
+could not be written, 2 for a wrong command line, 130 or 143 when
+interrupted.
 """
+import collections
+import contextlib
 import csv
+import errno
+import fcntl
+import hashlib
 import os
 import re
-import shutil
+import shlex
 import signal
+import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 
+from harvestodb import run as safe
+
 TOOL = "harvest-many"
 BOOK = ".harvest-many"  # bookkeeping folder inside OUT, skipped by the merge
-OWN_FILES = ("params.txt", "paramsdone.txt", "stdout.txt", "stderr.txt", "exit.txt")
+OWN_FILES = ("identity.txt", "paramsdone.txt", "params.txt", "exit.txt", "stdout.txt", "stderr.txt")
+INTERRUPTING = {-signal.SIGINT, -signal.SIGTERM, -signal.SIGHUP, -signal.SIGKILL}
 
 # GNU parallel options that choose and reach the hosts; each takes a value.
 PARALLEL_HOST_OPTIONS = {"-S", "--sshlogin", "--slf", "--sshloginfile", "--ssh", "--sshdelay",
@@ -50,18 +68,14 @@ class Failure(Exception):
     """A tool failure: message printed as 'harvest-many: message', exit status 1."""
 
 
-def usage(message):
-    sys.stderr.write(f"{TOOL}: {message}\n"
-                     f"usage: {TOOL} CONFIG DB... [-o OUT] [-j N] [--list FILE] [--harvestodb PROG]\n"
-                     f"                    [parallel host options] [--slurm [sbatch options...]]\n"
-                     f"       {TOOL} --merge OUT\n")
-    sys.exit(2)
+class Usage(Exception):
+    """A wrong command line: one line, exit status 2."""
 
 
 def parse_args(argv):
     opts = {"config": None, "dbs": [], "out": "harvest-out", "jobs": None, "lists": [],
-            "harvestodb": os.environ.get("HARVESTODB"), "parallel": [], "slurm": None,
-            "merge": None, "slice": None, "retry_failed": False}
+            "harvestodb": None, "parallel": [], "use_parallel": False, "slurm": None, "extra": [],
+            "merge": None, "slice": None, "retry_failed": False, "help": False}
     i = 0
 
     def value(name):
@@ -70,21 +84,36 @@ def parse_args(argv):
             return argv[i].split("=", 1)[1]
         i += 1
         if i >= len(argv):
-            usage(f"{name} needs a value")
+            raise Usage(f"{name} needs a value")
         return argv[i]
+
+    def split(name, text):
+        try:
+            return shlex.split(text)
+        except ValueError as e:
+            raise Usage(f"{name}: {e}")
 
     while i < len(argv):
         a = argv[i]
         name = a.split("=", 1)[0] if a.startswith("--") else a
-        if a == "--slurm":
-            opts["slurm"] = argv[i + 1:]
+        if a == "--":
+            opts["extra"] = argv[i + 1:]
             break
+        elif a == "--slurm":
+            opts["slurm"] = []
+        elif name == "--sbatch-args":
+            opts["slurm"] = (opts["slurm"] or []) + split(name, value(name))
+        elif a == "--parallel":
+            opts["use_parallel"] = True
+        elif name == "--parallel-args":
+            opts["parallel"] += split(name, value(name))
+            opts["use_parallel"] = True
         elif name in ("-o", "--out"):
             opts["out"] = value(name)
         elif name in ("-j", "--jobs"):
             opts["jobs"] = value(name)
             if not re.fullmatch(r"[1-9][0-9]*", opts["jobs"]):
-                usage(f"-j {opts['jobs']}: not a positive number")
+                raise Usage(f"-j {opts['jobs']}: not a positive number")
         elif name == "--list":
             opts["lists"].append(value(name))
         elif a == "--retry-failed":
@@ -96,33 +125,47 @@ def parse_args(argv):
         elif name == "--slice":  # used by the Slurm array tasks: FIRST:COUNT of the list
             m = re.fullmatch(r"([0-9]+):([1-9][0-9]*)", value(name))
             if not m:
-                usage("--slice needs FIRST:COUNT")
+                raise Usage("--slice needs FIRST:COUNT")
             opts["slice"] = (int(m.group(1)), int(m.group(2)))
         elif name in PARALLEL_FLAGS:
             opts["parallel"].append(a)
+            opts["use_parallel"] = True
         elif name in PARALLEL_HOST_OPTIONS:
             opts["parallel"] += [name, value(name)]
+            opts["use_parallel"] = True
         elif a in ("-h", "--help"):
-            sys.stdout.write(__doc__.split("\n\n", 1)[1])
-            sys.exit(0)
+            opts["help"] = True
+            return opts
         elif a.startswith("-") and a != "-":
-            usage(f"unknown option {a}")
+            raise Usage(f"unknown option {a}")
         elif opts["config"] is None:
             opts["config"] = a
         else:
             opts["dbs"].append(a)
         i += 1
+    if opts["slurm"] is not None and opts["use_parallel"]:
+        raise Usage("--slurm and GNU parallel's options exclude each other")
+    if opts["slurm"] is not None:
+        opts["slurm"] += opts["extra"]
+    elif opts["extra"]:
+        opts["parallel"] += opts["extra"]
+        opts["use_parallel"] = True
     if opts["merge"] is not None:
         if opts["config"] or opts["dbs"] or opts["lists"]:
-            usage("--merge takes only the output folder")
+            raise Usage("--merge takes only the output folder")
         return opts
     if opts["config"] is None:
-        usage("no configuration file")
+        raise Usage("no configuration file")
     return opts
 
 
+def database_key(db):
+    """One database, however its path is spelt: the file the program opens, symbolic links resolved."""
+    return os.path.realpath(safe.database_name(db))
+
+
 def read_lists(opts):
-    """The databases from the command line and the --list files, first occurrence kept."""
+    """The databases from the command line and the --list files, first spelling of each kept."""
     dbs = list(opts["dbs"])
     for path in opts["lists"]:
         try:
@@ -134,12 +177,12 @@ def read_lists(opts):
     for db in dbs:
         if "\t" in db or "\n" in db:
             raise Failure(f"{db!r}: tabs and line breaks in database paths are not supported")
-        key = os.path.normpath(db)
+        key = database_key(db)
         if key not in seen:
             seen.add(key)
             unique.append(db)
     if not unique:
-        usage("no databases")
+        raise Usage("no databases")
     return unique
 
 
@@ -164,26 +207,44 @@ def folder_names(dbs):
     return names
 
 
-def newer_than_inputs(path, db, config, db_may_be_missing=False):
-    """True when the file at path is newer than the configuration and the database."""
+def config_hash(config):
+    """The configuration's content hash: what decides whether reports made with it still hold."""
     try:
-        t = os.stat(path).st_mtime_ns
-        if t <= os.stat(config).st_mtime_ns:
-            return False
-        try:
-            return t > os.stat(db).st_mtime_ns
-        except FileNotFoundError:
-            return db_may_be_missing
+        with open(config, "rb") as f:
+            return hashlib.sha256(f.read()).hexdigest()
+    except OSError as e:
+        raise Failure(f"{config}: {e.strerror}")
+
+
+def identity(db, config_sha, key=None):
+    """What a report stands for: the database's resolved path, size and modification time (a
+    stat, not a content hash, so that deciding costs nothing beside the runs), and the
+    configuration's content hash."""
+    path = key or database_key(db)
+    try:
+        st = os.stat(path)
+        state = f"size {st.st_size}\nmtime_ns {st.st_mtime_ns}\n"
     except OSError:
+        state = "missing\n"
+    return f"database {path}\n{state}config-sha256 {config_sha}\n"
+
+
+def read_text(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def up_to_date(folder, db, config_sha, retry_failed, key=None):
+    """True when the folder holds the result of a run on the database as it is now, with this
+    configuration: a complete report, or (unless failures are retried) the record of a failed run."""
+    if read_text(os.path.join(folder, "identity.txt")) != identity(db, config_sha, key):
         return False
-
-
-def up_to_date(folder, db, config, retry_failed):
-    """True when the folder holds the result of a run on the database as it is now: a complete
-    report, or (unless failures are retried) the record of a failed run."""
     if os.path.exists(os.path.join(folder, "paramsdone.txt")):
-        return newer_than_inputs(os.path.join(folder, "params.txt"), db, config)
-    if retry_failed or not newer_than_inputs(os.path.join(folder, "exit.txt"), db, config, True):
+        return True
+    if retry_failed:
         return False
     # A run that failed said why (or was killed); a complete run whose marker
     # was deleted by hand said nothing and runs again.
@@ -206,64 +267,121 @@ def write_text(path, text):
         raise Failure(f"{path}: {e.strerror}")
 
 
+def put(path, text):
+    """Writes a small file of a run's record; Failure naming it when it cannot. Not atomic: the
+    identity, written last, is only taken when whole."""
+    try:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+    except OSError as e:
+        raise Failure(f"{path}: {e.strerror}")
+
+
 def prepare(folder, shown):
-    """Creates the folder, records the database path and removes an earlier run's files."""
+    """Creates the folder, removes an earlier run's files (the identity first, so that an
+    interruption leaves no report that looks complete) and records the database path."""
     try:
-        os.makedirs(folder, exist_ok=True)
-    except OSError as e:
-        raise Failure(f"{folder}: {e.strerror}")
-    write_text(os.path.join(folder, "database.txt"), shown + "\n")
-    for f in OWN_FILES:
+        os.mkdir(folder)
+    except FileExistsError:
+        for f in OWN_FILES:
+            try:
+                os.unlink(os.path.join(folder, f))
+            except FileNotFoundError:
+                pass
+            except OSError as e:
+                raise Failure(f"{os.path.join(folder, f)}: {e.strerror}")
+    except OSError:
         try:
-            os.unlink(os.path.join(folder, f))
-        except FileNotFoundError:
-            pass
+            os.makedirs(folder, exist_ok=True)
         except OSError as e:
-            raise Failure(f"{os.path.join(folder, f)}: {e.strerror}")
+            raise Failure(f"{folder}: {e.strerror}")
+    put(os.path.join(folder, "database.txt"), shown + "\n")
 
 
-def run_one(harvestodb, config, shown, db, folder):
+class Job:
+    """One database's run in its folder, started and ended apart so that a pool can keep several
+    going. The folder is the caller's: harvest-many holds the output folder."""
+
+    def __init__(self, program, config, config_sha, shown, db, folder, key=None):
+        self.shown, self.db, self.folder, self.key = shown, db, folder, key
+        self.config_sha = config_sha
+        self.run = safe.Run(db, config, folder, None, program, check=False, cleared=True)
+        self.proc = None
+
+    def prepare(self):
+        """Clears the folder and takes the database's identity as it is before the run."""
+        prepare(self.folder, self.shown)
+        self.identity = identity(self.db, self.config_sha, self.key)
+        return self
+
+    def start(self, process_group=None):
+        """Starts the program; False when it could not start (the failure is recorded)."""
+        if not hasattr(self, "identity"):
+            self.prepare()
+        refused = self.run.begin()
+        if refused:
+            return self.record(refused.status, refused.message)
+        try:
+            with open(os.path.join(self.folder, "stdout.txt"), "wb") as out, \
+                 open(os.path.join(self.folder, "stderr.txt"), "wb") as err:
+                proc = self.run.start(stdout=out, stderr=err, process_group=process_group)
+        except OSError as e:
+            raise Failure(f"{self.folder}: {e.strerror}")
+        if isinstance(proc, safe.RunResult):
+            return self.record(proc.status, proc.message)
+        self.proc = proc
+        return True
+
+    def end(self, status):
+        """Records how the run ended; True when the report is complete. A run ended by an
+        interrupting signal leaves no record, so that it runs again."""
+        result = self.run.end(status)
+        if status in INTERRUPTING:
+            return False
+        return self.record(status, None) and result.ok
+
+    def record(self, status, message):
+        if message:
+            put(os.path.join(self.folder, "stderr.txt"), f"{TOOL}: {message}\n")
+        exit_text = f"signal {-status}" if status < 0 else str(status)
+        put(os.path.join(self.folder, "exit.txt"), exit_text + "\n")
+        put(os.path.join(self.folder, "identity.txt"), self.identity)  # last: the record is whole
+        return message is None
+
+
+def run_one(program, config, shown, db, folder):
     """Runs the program on one database in its folder; True when the report is complete."""
-    prepare(folder, shown)
+    job = Job(program, config, config_hash(config), shown, db, folder)
+    if not job.start():
+        return False
     try:
-        with open(os.path.join(folder, "stdout.txt"), "wb") as out, \
-             open(os.path.join(folder, "stderr.txt"), "wb") as err:
-            status = subprocess.call([harvestodb, "-odb", db, "-config", config], cwd=folder,
-                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-    except OSError as e:
-        write_text(os.path.join(folder, "stderr.txt"), f"{TOOL}: {harvestodb}: {e.strerror}\n")
-        status = 127
-    exit_text = f"signal {-status}" if status < 0 else str(status)
-    write_text(os.path.join(folder, "exit.txt"), exit_text + "\n")
-    return os.path.exists(os.path.join(folder, "paramsdone.txt"))
+        job.proc.wait()
+    except BaseException:
+        job.proc.kill()
+        job.proc.wait()
+        raise
+    return job.end(job.proc.returncode)
 
 
 def worker(argv):
-    """One database, as run by GNU parallel: --worker HARVESTODB CONFIG SHOWN DB FOLDER."""
-    if len(argv) != 5:
-        usage("--worker needs HARVESTODB CONFIG SHOWN DB FOLDER")
+    """One database, as run by GNU parallel: --worker HOST:PID HARVESTODB CONFIG SHOWN DB FOLDER.
+    It ends with its parent, and does not start once harvest-many (on this host) has ended."""
+    if len(argv) != 6:
+        raise Usage("--worker needs HOST:PID HARVESTODB CONFIG SHOWN DB FOLDER")
+    safe.end_with_parent(signal.SIGTERM)  # then SystemExit, which stops the program
+    host, _, pid = argv[0].rpartition(":")
+    if host == socket.gethostname():
+        try:
+            os.kill(int(pid), 0)
+        except ProcessLookupError:
+            return 1
+        except (OSError, ValueError):
+            pass
     try:
-        return 0 if run_one(*argv) else 1
+        return 0 if run_one(*argv[1:]) else 1
     except Failure as e:
         sys.stderr.write(f"{TOOL}: {e}\n")
         return 1
-
-
-def find_program(opts):
-    """The harvestodb executable, as an absolute path."""
-    candidates = []
-    if opts["harvestodb"]:
-        candidates.append(opts["harvestodb"])
-    candidates.append(os.path.join(os.path.dirname(os.path.abspath(sys.argv[0])), "harvestodb"))
-    on_path = shutil.which("harvestodb")
-    if on_path:
-        candidates.append(on_path)
-    for c in candidates:
-        if os.path.isfile(c) and os.access(c, os.X_OK):
-            return os.path.abspath(c)
-        if c is opts["harvestodb"]:
-            raise Failure(f"{c}: not an executable program")
-    raise Failure("harvestodb not found: set HARVESTODB or --harvestodb, or put it on PATH")
 
 
 # ---------------------------------------------------------------- results.csv
@@ -280,14 +398,16 @@ def first_line(path):
 
 
 def read_row(folder):
-    """The row of one folder: database, status, message and the report's parameters."""
+    """The row of one folder: database, status, message and the report's parameters. A report
+    counts only with the run's identity beside it (written last, after the run ended)."""
     try:
         with open(os.path.join(folder, "database.txt"), encoding="utf-8", errors="replace") as f:
             shown = f.readline().rstrip("\n")
     except OSError:
         shown = os.path.basename(folder)
     params = {}
-    if os.path.exists(os.path.join(folder, "paramsdone.txt")):
+    recorded = os.path.exists(os.path.join(folder, "identity.txt"))
+    if recorded and os.path.exists(os.path.join(folder, "paramsdone.txt")):
         try:
             with open(os.path.join(folder, "params.txt"), encoding="utf-8", errors="replace") as f:
                 for line in f:
@@ -297,15 +417,15 @@ def read_row(folder):
             return shown, "done", "", params
         except OSError as e:
             return shown, "failed", f"params.txt: {e.strerror}", {}
+    if not recorded:
+        return shown, "failed", "not run, or interrupted", {}
     message = first_line(os.path.join(folder, "stderr.txt"))
     if not message:
         status = first_line(os.path.join(folder, "exit.txt"))
-        if not status:
-            message = "not run, or interrupted"
-        elif status == "0":
+        if status == "0":
             message = "harvestodb ended without a complete report"
         else:
-            message = f"harvestodb ended with {'status ' if status[0].isdigit() else ''}{status}"
+            message = f"harvestodb ended with {'status ' if status[:1].isdigit() else ''}{status}"
     return shown, "failed", message, {}
 
 
@@ -354,16 +474,17 @@ def merge(out, shown_out=None):
 # ---------------------------------------------------------------- engines
 
 class Progress:
-    """A one-line progress bar on a terminal: counts the folders whose run has ended."""
+    """A one-line progress bar on a terminal: counts the runs that have ended."""
 
     def __init__(self, folders):
         self.folders = folders
         self.on = sys.stderr.isatty() and bool(folders)
 
-    def draw(self, final=False):
+    def draw(self, done=None, final=False):
         if not self.on:
             return
-        done = sum(os.path.exists(os.path.join(f, "exit.txt")) for f in self.folders)
+        if done is None:
+            done = sum(os.path.exists(os.path.join(f, "exit.txt")) for f in self.folders)
         width = 30
         fill = width * done // len(self.folders)
         sys.stderr.write(f"\r{TOOL}: [{'#' * fill}{'.' * (width - fill)}] {done}/{len(self.folders)}")
@@ -384,7 +505,7 @@ class Progress:
                     self.draw()
         except (KeyboardInterrupt, SystemExit):
             on_interrupt()
-            proc.terminate()
+            proc.kill()
             proc.wait()
             raise
 
@@ -394,8 +515,94 @@ def self_path():
     return os.path.realpath(sys.argv[0])
 
 
+class Watchdog:
+    """A process that leads a process group for the runs and kills that group when this process
+    ends, however it ends (it waits for the end of a pipe only this process writes to)."""
+
+    def __init__(self):
+        r, w = os.pipe()
+        pid = os.fork()
+        if pid == 0:  # the watchdog: nothing of the parent's but the pipe's end
+            try:
+                os.setpgid(0, 0)
+                signal.signal(signal.SIGINT, signal.SIG_IGN)
+                signal.signal(signal.SIGTERM, signal.SIG_DFL)
+                os.closerange(0, r)
+                os.closerange(r + 1, 1 << 16)
+                while os.read(r, 1):
+                    pass
+                os.killpg(0, signal.SIGKILL)
+            finally:
+                os._exit(0)
+        os.close(r)
+        with contextlib.suppress(OSError):
+            os.setpgid(pid, pid)  # also here, so that the group exists before the first run joins it
+        self.pid, self.pipe = pid, w
+
+    def end(self):
+        """Stops the group (runs still in it included) and the watchdog."""
+        os.close(self.pipe)
+        with contextlib.suppress(ChildProcessError):
+            os.waitpid(self.pid, 0)
+
+
+def run_pool(opts, program, config, config_sha, todo):
+    """Runs the databases still to do locally, -j at a time, as children of this process in the
+    watchdog's group; no interpreter starts per database."""
+    jobs = int(opts["jobs"] or os.cpu_count() or 1)
+    pending = collections.deque(todo)
+    running = {}
+    progress = Progress([t[2] for t in todo])
+    ended = 0
+    watchdog = Watchdog()
+    ready = None  # the next job, its folder made ready while the runs go on
+
+    def fill():
+        nonlocal ended, ready
+        while (ready or pending) and len(running) < jobs:
+            job = ready or Job(program, config, config_sha, *pending.popleft()).prepare()
+            ready = None
+            if job.start(watchdog.pid):
+                running[job.proc.pid] = job
+            else:
+                ended += 1
+
+    try:
+        while ready or pending or running:
+            fill()
+            if not running:
+                continue
+            if ready is None and pending:
+                ready = Job(program, config, config_sha, *pending.popleft()).prepare()
+            pid, wait_status = os.wait()
+            job = running.pop(pid, None)
+            if job is None:
+                continue
+            job.proc.returncode = os.waitstatus_to_exitcode(wait_status)  # reaped here, not by Popen
+            fill()  # the next run starts before this one's record is written
+            job.end(job.proc.returncode)
+            ended += 1
+            progress.draw(ended)
+        progress.draw(ended, final=True)
+    except BaseException:
+        for job in running.values():
+            with contextlib.suppress(OSError):
+                job.proc.kill()
+        for job in running.values():
+            job.proc.wait()
+        raise
+    finally:
+        watchdog.end()
+
+
+# The worker's command: this package from where this module was loaded, no launcher needed.
+WORKER = "import sys; sys.path.insert(0, %r); from harvestodb.many import main; sys.exit(main())" % \
+    os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
 def run_parallel(opts, program, config, todo):
-    """Runs the databases still to do with GNU parallel."""
+    """Runs the databases still to do with GNU parallel, which ends with this process, and
+    its workers with it."""
     parallel = shutil.which("parallel")
     if not parallel:
         raise Failure("GNU parallel not found (scripts/setup installs it, Debian package parallel)")
@@ -405,13 +612,14 @@ def run_parallel(opts, program, config, todo):
     jobs = opts["jobs"] or str(os.cpu_count() or 1)
     cmd = [parallel, "--will-cite", "--no-run-if-empty", "-q", "-j", jobs, "--colsep", "\t",
            "-a", tasks] + opts["parallel"] + \
-          [sys.executable, self_path(), "--worker", program, config, "{1}", "{2}", "{3}"]
+          [sys.executable, "-c", WORKER, "--worker", f"{socket.gethostname()}:{os.getpid()}", program, config,
+           "{1}", "{2}", "{3}"]
     progress = Progress([t[2] for t in todo])
     try:
-        proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL)
+        proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, preexec_fn=safe.die_with_parent())
     except OSError as e:
         raise Failure(f"{parallel}: {e.strerror}")
-    progress.wait(proc)
+    progress.wait(proc)  # interrupted, parallel is killed and its workers end with it
 
 
 def max_array_size():
@@ -474,54 +682,97 @@ def run_slice(opts, program, config, dbs):
     """One Slurm array task: runs its share of the list, one database after another."""
     first, count = opts["slice"]
     ok = True
+    sha = config_hash(config)
     for i in range(first, min(first + count, len(dbs))):
         folder = os.path.join(opts["out_abs"], opts["names"][i])
-        db = os.path.abspath(dbs[i])
-        if not up_to_date(folder, db, config, retry_failed=True):  # the submitter chose what runs
-            ok = run_one(program, config, dbs[i], db, folder) and ok
+        if not up_to_date(folder, dbs[i], sha, retry_failed=True):  # the submitter chose what runs
+            ok = run_one(program, config, dbs[i], os.path.abspath(dbs[i]), folder) and ok
     return 0 if ok else 1
+
+
+def lock_out(out_abs, shown):
+    """Holds OUT/.harvest-many/lock for the whole invocation (the kernel lets it go when this
+    process ends, however it ends); a second harvest-many on the folder is refused."""
+    book = os.path.join(out_abs, BOOK)
+    try:
+        os.makedirs(book, exist_ok=True)
+        fd = os.open(os.path.join(book, "lock"), os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o644)
+    except OSError as e:
+        raise Failure(f"{shown}: {e.strerror}")
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError as e:
+        if e.errno not in (errno.EWOULDBLOCK, errno.EACCES):
+            raise Failure(f"{shown}: {e.strerror}")
+        holder = os.pread(fd, 64, 0).decode(errors="replace").strip()
+        raise Failure(f"{shown}: another harvest-many{' (' + holder + ')' if holder else ''} is working "
+                      f"on this folder; wait for it to end or choose another -o")
+    os.ftruncate(fd, 0)
+    os.pwrite(fd, f"process {os.getpid()} on {socket.gethostname()}\n".encode(), 0)
+    return fd
 
 
 def run(argv):
     if argv[:1] == ["--worker"]:
         return worker(argv[1:])
     opts = parse_args(argv)
+    if opts["help"]:
+        sys.stdout.write(__doc__.split("\n\n", 1)[1])
+        return 0
+    opts["harvestodb"] = opts["harvestodb"] or os.environ.get("HARVESTODB")
     if opts["merge"] is not None:
         statuses = merge(opts["merge"])
         return 0 if all(s == "done" for s in statuses.values()) else 1
     config = os.path.abspath(opts["config"])
-    try:
-        open(config, "rb").close()
-    except OSError as e:
-        raise Failure(f"{opts['config']}: {e.strerror}")
     dbs = read_lists(opts)
     opts["names"] = folder_names(dbs)
+    opts["keys"] = [database_key(db) for db in dbs]
     opts["out_abs"] = os.path.abspath(opts["out"])
-    program = find_program(opts)
+    try:
+        program = safe.find_program(opts["harvestodb"], os.path.dirname(os.path.abspath(sys.argv[0])))
+    except ValueError as e:
+        raise Failure(str(e))
     if opts["slice"] is not None:
         return run_slice(opts, program, config, dbs)
-
     try:
-        os.makedirs(os.path.join(opts["out_abs"], BOOK), exist_ok=True)
-    except OSError as e:
-        raise Failure(f"{opts['out']}: {e.strerror}")
+        safe.check_config(opts["config"])
+    except safe.ConfigError as e:
+        raise Failure(str(e))
+    sha = config_hash(config)
+    lock_out(opts["out_abs"], opts["out"])
     todo_index = []
     for i, (db, name) in enumerate(zip(dbs, opts["names"])):
         folder = os.path.join(opts["out_abs"], name)
-        if up_to_date(folder, os.path.abspath(db), config, opts["retry_failed"]):
-            write_text(os.path.join(folder, "database.txt"), db + "\n")
+        if up_to_date(folder, db, sha, opts["retry_failed"], opts["keys"][i]):
+            if read_text(os.path.join(folder, "database.txt")) != db + "\n":
+                write_text(os.path.join(folder, "database.txt"), db + "\n")
         else:
-            prepare(folder, db)
             todo_index.append(i)
     sys.stderr.write(f"{TOOL}: {len(dbs)} databases, {len(dbs) - len(todo_index)} up to date, "
                      f"{len(todo_index)} to run\n")
-    if todo_index:
-        if opts["slurm"] is not None:
+    try:
+        if todo_index and opts["slurm"] is not None:
+            for i in todo_index:
+                prepare(os.path.join(opts["out_abs"], opts["names"][i]), dbs[i])
             run_slurm(opts, program, config, dbs, todo_index)
-        else:
-            todo = [(dbs[i], os.path.abspath(dbs[i]), os.path.join(opts["out_abs"], opts["names"][i]))
-                    for i in todo_index]
-            run_parallel(opts, program, config, todo)
+        elif todo_index:
+            todo = [(dbs[i], os.path.abspath(dbs[i]), os.path.join(opts["out_abs"], opts["names"][i]),
+                     opts["keys"][i]) for i in todo_index]
+            if opts["use_parallel"]:
+                for shown, _, folder, _ in todo:
+                    prepare(folder, shown)
+                run_parallel(opts, program, config, [t[:3] for t in todo])
+            else:
+                run_pool(opts, program, config, sha, todo)
+    except (KeyboardInterrupt, SystemExit) as e:
+        statuses = merge(opts["out_abs"], opts["out"])
+        done = sum(statuses.get(db) == "done" for db in dbs)
+        left = sum(not up_to_date(os.path.join(opts["out_abs"], n), db, sha, False)
+                   for db, n in zip(dbs, opts["names"]))
+        sys.stderr.write(f"\n{TOOL}: interrupted: {done} done, {len(dbs) - done - left} failed, {left} not run; "
+                         f"the same command runs those not run (add --retry-failed for the failed): "
+                         f"{os.path.join(opts['out'], 'results.csv')}\n")
+        return e.code if isinstance(e, SystemExit) and isinstance(e.code, int) else 130
     statuses = merge(opts["out_abs"], opts["out"])
     failed = sum(statuses.get(db) != "done" for db in dbs)
     sys.stderr.write(f"{TOOL}: {len(dbs) - failed} done, {failed} failed: "
@@ -534,6 +785,9 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     try:
         return run(sys.argv[1:] if argv is None else argv)
+    except Usage as e:
+        sys.stderr.write(f"{TOOL}: {e} (try {TOOL} --help)\n")
+        return 2
     except Failure as e:
         sys.stderr.write(f"{TOOL}: {e}\n")
         return 1

@@ -144,13 +144,18 @@ _libc = ctypes.CDLL(None, use_errno=True)
 PR_SET_PDEATHSIG = 1
 
 
-def die_with_parent(parent=os.getpid):
+def end_with_parent(sig):
+    """Asks the kernel to send sig to this process when the thread that started it ends."""
+    _libc.prctl(PR_SET_PDEATHSIG, int(sig), 0, 0, 0)
+
+
+def die_with_parent():
     """A preexec function: the child gets SIGKILL when the thread that started it ends (so the
     program never outlives a killed caller)."""
-    expected = parent()
+    expected = os.getpid()
 
     def arm():
-        _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+        end_with_parent(signal.SIGKILL)
         if os.getppid() != expected:  # the parent died before the line above
             os._exit(1)
     return arm
@@ -179,14 +184,20 @@ class Lock:
             self.fd = None
 
 
+class NoLock:
+    def release(self):
+        pass
+
+
 class Run:
     """One run in phases, so that a pool can keep several going: begin() checks, locks and clears
     the folder and returns a RunResult when the run cannot start; start() starts the program;
     end(status, err, out) judges it and releases the folder."""
 
-    def __init__(self, odb, config, folder=".", elset=None, harvestodb=None, check=True):
+    def __init__(self, odb, config, folder=".", elset=None, harvestodb=None, check=True, cleared=False):
+        """cleared: the caller holds the folder for itself and has removed the program's files."""
         self.odb, self.config, self.folder, self.elset = odb, config, folder, elset
-        self.harvestodb, self.check = harvestodb, check
+        self.harvestodb, self.check, self.cleared = harvestodb, check, cleared
         self.params = os.path.join(folder, "params.txt")
         self.lock = None
 
@@ -195,13 +206,13 @@ class Run:
 
     def begin(self):
         try:
-            self.lock = Lock(self.folder)
+            self.lock = NoLock() if self.cleared else Lock(self.folder)
         except FolderBusy as e:
             return self.refused(str(e))
         except OSError as e:
             return self.refused(f"{self.folder}: {e.strerror}")
         # Cleared first, so that a refused run leaves no earlier report behind either.
-        for name in ("paramsdone.txt", "params.txt"):
+        for name in () if self.cleared else ("paramsdone.txt", "params.txt"):
             try:
                 os.unlink(os.path.join(self.folder, name))
             except FileNotFoundError:
@@ -233,9 +244,13 @@ class Run:
         cmd = [self.harvestodb, "-odb", path(self.odb), "-config", path(self.config)]
         return cmd + (["-elset", self.elset] if self.elset is not None else [])
 
-    def start(self, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
-        """Starts the program in the folder; the Popen, or a RunResult when it cannot start."""
+    def start(self, stdout=subprocess.PIPE, stderr=subprocess.PIPE, process_group=None):
+        """Starts the program in the folder; the Popen, or a RunResult when it cannot start. It
+        ends with the calling thread, or, in a process group of the caller's, with that group."""
         try:
+            if process_group is not None:
+                return subprocess.Popen(self.argv(), cwd=self.folder, stdin=subprocess.DEVNULL, stdout=stdout,
+                                        stderr=stderr, process_group=process_group)
             return subprocess.Popen(self.argv(), cwd=self.folder, stdin=subprocess.DEVNULL, stdout=stdout,
                                     stderr=stderr, preexec_fn=die_with_parent())
         except OSError as e:

@@ -1,15 +1,22 @@
 #!/usr/bin/python3
-"""check_batch.py local|slurm HARVEST_MANY ODBGEN HARVESTODB
+"""check_batch.py local|slurm|kill HARVEST_MANY ODBGEN HARVESTODB
 
 local: a batch with a file that is not a database, a missing path and two job.odb on 2 jobs, then the resume
-rules, --merge, CSV quoting and a results.csv that cannot be written. slurm: a one-node cluster of its own runs
-the batch as a job array of fewer tasks than databases (77 where it cannot start). Reports are a single run's.
+rules, --merge, CSV quoting and a results.csv that cannot be written; harvest-many killed and interrupted, the
+identity of a run (same name elsewhere, one database spelt five ways, another configuration), a folder in use,
+the command line, and harvest-run's table of refusals and failures. slurm: a one-node cluster of its own runs
+the batch as a job array of fewer tasks than databases (77 where it cannot start). kill: harvest-run and
+harvest-many killed at random moments on databases of tens of MB, then run again. Reports are a single run's.
 """
 import contextlib
 import csv
+import fcntl
+import hashlib
 import os
+import random
 import resource
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -34,18 +41,21 @@ SLURM_BATCH = BATCH[:4] + BATCH[17:19]  # p01-p04, a/job.odb, b/job.odb
 SBIN = os.environ["PATH"] + ":/usr/sbin:/sbin"
 
 
-def make_databases(work, odbgen, harvestodb, batch):
-    """Writes the batch and runs each database once alone; returns {path: (params, done, message)}."""
+def make_databases(work, odbgen, harvestodb, batch, config="config.txt"):
+    """Writes the batch (files there already stay) and runs each database once alone with the
+    configuration; returns {path: (params, done, message)}."""
     reference = {}
     for path, args, _ in batch:
         full = os.path.join(work, path)
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        if args is None:
+        if os.path.exists(full):
+            pass
+        elif args is None:
             write(full, "not a database\n")
         elif args != "missing":
             check(f"odbgen {path}", run([odbgen, "--size", "30"] + args + [full]).status == 0)
         alone = fresh(os.path.join(work, ".alone"))
-        r = run([harvestodb, "-odb", full, "-config", os.path.join(work, "config.txt")], alone, text=True)
+        r = run([harvestodb, "-odb", full, "-config", os.path.join(work, config)], alone, text=True)
         files = present(alone, "params.txt", "paramsdone.txt")
         reference[path] = (files.get("params.txt"), files.get("paramsdone.txt"),
                            next((ln.strip() for ln in r.err.splitlines() if ln.strip()), ""))
@@ -83,10 +93,62 @@ def table(path):
         return list(csv.reader(f))
 
 
-def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20):
-    r = run([TOOL] + list(args), cwd, timeout=240, env=env, fsize=fsize, text=True)
-    check(f"harvest-many {' '.join(args)}: status {r.status}, expected {expect}", r.status == expect, r.err)
+def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20, tool=None):
+    tool = tool or TOOL
+    r = run([tool] + list(args), cwd, timeout=240, env=env, fsize=fsize, text=True)
+    check(f"{os.path.basename(tool)} {' '.join(args)}: status {r.status}, expected {expect}", r.status == expect, r.err)
     return r
+
+
+def start(argv, cwd):
+    """Starts argv in a session of its own, limited in file size and CPU time, for a test to kill."""
+    def limits():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 20, 256 << 20))
+        resource.setrlimit(resource.RLIMIT_CPU, (300, 300))
+    return subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            start_new_session=True, preexec_fn=limits)
+
+
+def ours(where):
+    """Ids of the processes, this one's aside, working in where or naming it on their command line."""
+    pids = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            cwd = os.readlink(f"/proc/{pid}/cwd")
+            cmd = read(f"/proc/{pid}/cmdline")
+        except OSError:
+            continue
+        if int(pid) != os.getpid() and (cwd.startswith(where) or where.encode() in cmd):
+            pids.append(int(pid))
+    return pids
+
+
+def check_stopped(name, session, where):
+    """After its parent was killed, every process of a run ends within 10 s; stragglers are
+    killed by id (and the session by its id) and counted as a failure."""
+    end = time.monotonic() + 10
+    while ours(where) and time.monotonic() < end:
+        time.sleep(0.1)
+    left = ours(where)
+    check(f"{name}: nothing left running", not left, " ".join(read(f"/proc/{p}/cmdline").decode(errors="replace")
+                                                           for p in left if os.path.exists(f"/proc/{p}")))
+    for pid in left:
+        with contextlib.suppress(OSError):
+            os.kill(pid, signal.SIGKILL)
+    with contextlib.suppress(OSError):
+        os.killpg(session.pid, signal.SIGKILL)
+    session.communicate()
+
+
+def wait_for_records(out, count, proc, seconds=60):
+    """Waits until count runs in out have ended (their identity.txt written) or proc has ended."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end and proc.poll() is None:
+        if sum(os.path.exists(os.path.join(out, d, "identity.txt")) for d in
+               (os.listdir(out) if os.path.isdir(out) else [])) >= count:
+            return True
+        time.sleep(0.02)
+    return False
 
 
 def report_times(out):
@@ -108,8 +170,8 @@ def check_local(work, reference):
     check("second run rewrites no report", report_times(out) == before)
     check("second run: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
     os.unlink(os.path.join(out, "p05/paramsdone.txt"))
-    db_time = os.stat(os.path.join(work, "p07.odb")).st_mtime_ns  # the report now between config and db
-    os.utime(os.path.join(out, "p07/params.txt"), ns=(db_time - 1, db_time - 1))
+    db_time = os.stat(os.path.join(work, "p07.odb")).st_mtime_ns  # a database rewritten, older than its report
+    os.utime(os.path.join(work, "p07.odb"), ns=(db_time - 10**9, db_time - 10**9))
     harvest_many(*batch, cwd=work, expect=1)
     after = report_times(out)
     check("third run runs p05 and p07 only", sorted(d for d in after if after[d] != before[d]) == ["p05", "p07"])
@@ -122,22 +184,265 @@ def check_local(work, reference):
     # Quoting survives a round trip through Python's csv module.
     fake = os.path.join(work, "fake")
     for folder, files in {"x": {"database.txt": 'db, "x".odb\n', "params.txt": 'a,"b"\tv, "1"\nplain\t2\n',
-                                "paramsdone.txt": "Done\n"},
-                          "y": {"database.txt": "y.odb\n", "stderr.txt": 'bad, "worse"\nsecond line\n'}}.items():
+                                "paramsdone.txt": "Done\n", "identity.txt": ""},
+                          "y": {"database.txt": "y.odb\n", "stderr.txt": 'bad, "worse"\nsecond line\n',
+                                "identity.txt": ""},
+                          "z": {"database.txt": "z.odb\n", "params.txt": "a\t9\n", "paramsdone.txt": "Done\n"}}.items():
         os.makedirs(os.path.join(fake, folder))
         [write(os.path.join(fake, folder, name), text) for name, text in files.items()]
     harvest_many("--merge", "fake", cwd=work, expect=1)
     rows = table(os.path.join(fake, "results.csv"))
     check("quoted cells", rows == [["database", "status", "message", 'a,"b"', "plain"],
                                    ['db, "x".odb', "done", "", 'v, "1"', "2"],
-                                   ["y.odb", "failed", 'bad, "worse"', "", ""]], str(rows))
+                                   ["y.odb", "failed", 'bad, "worse"', "", ""],
+                                   ["z.odb", "failed", "not run, or interrupted", "", ""]], str(rows))
 
     # A results.csv that cannot be written whole leaves the last one as it was.
     good = read(os.path.join(fake, "results.csv"))
     err = harvest_many("--merge", "fake", cwd=work, expect=1, fsize=64).err
     check("failed write: message", err == "harvest-many: fake/results.csv: File too large\n", repr(err))
     check("failed write leaves the last results.csv", read(os.path.join(fake, "results.csv")) == good
-          and sorted(os.listdir(fake)) == ["results.csv", "x", "y"])
+          and sorted(os.listdir(fake)) == ["results.csv", "x", "y", "z"])
+
+
+# One stem in two folders, run one after the other into one output folder; one database spelt
+# four ways; the same databases with another, older configuration.
+IDENTITY_BATCH = [("s1/p1.odb", ["--seed", "3"], "p1"), ("s2/p1.odb", ["--seed", "7"], "p1")]
+CONFIG2 = "ODB EXTRACTIONS\nEXTRACT_MASS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEERING_MIN\nPERCENTAGE=50\n"
+
+
+def check_identity(work, odbgen, harvestodb):
+    reference = make_databases(work, odbgen, harvestodb, IDENTITY_BATCH)
+    for path, _, _ in IDENTITY_BATCH:
+        os.utime(os.path.join(work, path), (time.time() - 7200,) * 2)
+    harvest_many("config.txt", "s1/p1.odb", "-o", "same", cwd=work, expect=0)
+    log = harvest_many("-o", "same", "config.txt", "s2/p1.odb", cwd=work, expect=0).err
+    check("another database of the same name and times runs", "0 up to date, 1 to run" in log, log)
+    check_results(os.path.join(work, "same"), IDENTITY_BATCH[1:], reference)
+
+    spellings = ["./s1/p1.odb", os.path.join(work, "s1/p1.odb"), "s1//p1.odb", "s1/p1", "s1/../s1/p1.odb"]
+    log = harvest_many("config.txt", *spellings, "-o", "spelt", cwd=work, expect=0).err
+    check("five spellings, one database", "1 databases, 0 up to date, 1 to run" in log, log)
+    reference["./s1/p1.odb"] = reference["s1/p1.odb"]
+    check_results(os.path.join(work, "spelt"), [("./s1/p1.odb", None, "p1")], reference)
+
+    batch = [b for b in BATCH if b[0] in ("p01.odb", "p02.odb")]
+    harvest_many("config.txt", "p01.odb", "p02.odb", "-o", "cfg", "-j", "2", cwd=work, expect=0)
+    write(os.path.join(work, "config2.txt"), CONFIG2)
+    os.utime(os.path.join(work, "config2.txt"), (time.time() - 7200,) * 2)
+    log = harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", "-j", "2", cwd=work, expect=0).err
+    check("another configuration runs again", "0 up to date, 2 to run" in log, log)
+    check_results(os.path.join(work, "cfg"), batch, make_databases(work, odbgen, harvestodb, batch, "config2.txt"))
+    log = harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", cwd=work, expect=0).err
+    check("same configuration: up to date", "2 up to date, 0 to run" in log, log)
+
+
+def check_lock_and_cli(work):
+    """A second harvest-many on a folder in use is refused and touches nothing; options in any order."""
+    book = os.path.join(work, "cfg", ".harvest-many")
+    def listing():
+        return {path: sorted(files) for path, _, files in os.walk(os.path.join(work, "cfg"))}
+    before = listing()
+    with open(os.path.join(book, "lock"), "r+") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        held.write("process 1 on elsewhere\n")
+        held.flush()
+        err = harvest_many("--retry-failed", "config.txt", "p01.odb", "-o", "cfg", cwd=work, expect=1).err
+    check("folder in use: one line", err == "harvest-many: cfg: another harvest-many (process 1 on elsewhere) is "
+          "working on this folder; wait for it to end or choose another -o\n", repr(err))
+    check("folder in use: nothing touched", before == listing())
+    # Command-line faults: status 2, one line.
+    for args, fragment in [(["--bogus", "config.txt", "p01.odb"], "unknown option --bogus"),
+                           (["config.txt", "p01.odb", "-j", "0"], "-j 0: not a positive number"),
+                           (["config.txt", "p01.odb", "--slurm", "--parallel"], "exclude each other"),
+                           (["config.txt", "p01.odb", "--sbatch-args", "'open"], "--sbatch-args: No closing quotation"),
+                           (["config.txt"], "no databases"), (["-o", "x"], "no configuration file")]:
+        err = harvest_many(*args, cwd=work, expect=2).err
+        check(f"{args}: one line", fragment in err and err.count("\n") == 1, repr(err))
+    r = harvest_many("--help", cwd=work, expect=0)
+    check("--help on standard output", "harvest-many CONFIG DB..." in r.out and r.err == "", r.err)
+    err = harvest_many("-o", "bad", "config2.txt", "p01.odb", "--harvestodb", "/nonexistent", cwd=work, expect=1).err
+    check("a program that is not there", err == "harvest-many: /nonexistent: not an executable program\n", err)
+    write(os.path.join(work, "typo.txt"), "ODB EXTRACTIONS\nEXTRACT_MAS\n")
+    err = harvest_many("typo.txt", "p01.odb", "-o", "bad", cwd=work, expect=1).err
+    check("a faulty configuration is refused before any run", err == "harvest-many: typo.txt: line 2: unknown keyword "
+          "EXTRACT_MAS (did you mean EXTRACT_MASS?)\n" and not os.path.exists(os.path.join(work, "bad")), err)
+
+
+def check_interrupted(work, reference):
+    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool mid-batch: its runs end with it, SIGTERM says what finished, and the same command completes the table."""
+    subset = BATCH[:8] + BATCH[17:]
+    batch = ["config.txt"] + [p for p, _, _ in subset] + ["-j", "2"]
+    for name, engine, sig in [("killed on parallel", ["--parallel"], signal.SIGKILL),
+                              ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills the pool
+        out = os.path.join(work, name.replace(" ", "-"))
+        p = start([TOOL, *batch, *engine, "-o", out], work)
+        started = wait_for_records(out, 2, p)
+        check(f"{name}: some runs ended before the signal", started)
+        os.kill(p.pid, sig)
+        if sig == signal.SIGTERM:
+            status = p.wait(timeout=60)
+            err = p.stderr.read().decode()
+            check(f"{name}: status 143 and what finished", status == 143 and "harvest-many: interrupted: " in err
+                  and "the same command runs those not run" in err, f"{status} {err!r}")
+        check_stopped(name, p, out)
+        log = harvest_many(*batch, "-o", out, cwd=work, expect=1).err
+        check(f"{name}: the rerun resumes", " up to date, " in log and "0 up to date" not in log, log)
+        check_results(out, subset, reference)
+
+
+# harvest-run's table: configuration, arguments beyond -odb/-config, status, standard error. Each
+# runs in a folder holding an earlier run's params.txt and paramsdone.txt, which must be gone after
+# a failure (and, when the folder is busy, untouched).
+RUN_ROWS = [
+    ("complete", CONFIG, [], 0, ""),
+    ("no section line", "EXTRACT_MASS\n", [], 1, "harvest-run: cfg: no ODB EXTRACTIONS line: the program would read "
+     "no keyword\n"),
+    ("section line with a keyword", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
+     "harvest-run: cfg: line 1: ODB EXTRACTIONS must stand alone on its line\n"),
+    ("misspelled", "ODB EXTRACTIONS\nEXTRACT_FEILD\n", [], 1,
+     "harvest-run: cfg: line 2: unknown keyword EXTRACT_FEILD (did you mean EXTRACT_FIELD?)\n"),
+    ("lower case", "ODB EXTRACTIONS\n\nextract_mass\n", [], 1,
+     "harvest-run: cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)\n"),
+    ("negated", "ODB EXTRACTIONS\nNO_EXTRACT_MASS\n", [], 1,
+     "harvest-run: cfg: line 2: unknown keyword NO_EXTRACT_MASS (did you mean EXTRACT_MASS?)\n"),
+    ("nothing near", "ODB EXTRACTIONS\nFOO\n", [], 1, "harvest-run: cfg: line 2: unknown keyword FOO\n"),
+    ("value on a flag", "ODB EXTRACTIONS\nEXTRACT_MASS=1\n", [], 1, "harvest-run: cfg: line 2: EXTRACT_MASS= takes "
+     "no value\n"),
+    *[(f"PERCENTAGE={v}", f"ODB EXTRACTIONS\nEXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
+       f"harvest-run: cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]\n")
+      for v in ("abc", "0", "-5", "100.5", "nan", "inf", "97 %", "")],
+    ("PERCENTAGE alone", "ODB EXTRACTIONS\nPERCENTAGE\n", [], 1,
+     "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
+    ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
+    ("configuration is a folder", None, [], 1, "harvest-run: cfg: is a directory, not a configuration file\n"),
+    ("database missing", CONFIG, ["-odb", "nope.odb"], 1,
+     "harvest-run: **ERROR** output database  nope.odb does not exist\n"),
+    ("element set missing (the program's status is 0)", CONFIG, ["-elset", "NOSUCH"], 1,
+     "harvest-run: An assembly level elset NOSUCH does not exist in the output database :db.odb\n"),
+    ("folder busy", CONFIG, ["busy"], 1, "harvest-run: .: another harvest-run is running in this folder\n"),
+    ("unknown option", CONFIG, ["--bogus"], 2, "harvest-run: unknown option --bogus\n"),
+]
+
+
+def check_harvest_run(work, odbgen, harvestodb):
+    tool = os.path.join(os.path.dirname(TOOL), "harvest-run")
+    folder = fresh(os.path.join(work, "run"))
+    check("odbgen", run([odbgen, "--size", "30", "--seed", "5", os.path.join(folder, "db.odb")]).status == 0)
+    for name, config, args, status, err in RUN_ROWS:
+        if os.path.isdir(os.path.join(folder, "cfg")):
+            os.rmdir(os.path.join(folder, "cfg"))
+        elif os.path.exists(os.path.join(folder, "cfg")):
+            os.unlink(os.path.join(folder, "cfg"))
+        if config is None:
+            os.makedirs(os.path.join(folder, "cfg"))
+        else:
+            write(os.path.join(folder, "cfg"), config)
+        write(os.path.join(folder, "params.txt"), "stale\t1\n")
+        write(os.path.join(folder, "paramsdone.txt"), "Done\n")
+        want = {}
+        if status == 0:
+            alone = run([harvestodb, "-odb", os.path.join(folder, "db.odb"), "-config", os.path.join(folder, "cfg")],
+                        fresh(os.path.join(work, "alone")))
+            want = present(os.path.join(work, "alone"), "params.txt", "paramsdone.txt")
+            check(f"harvest-run {name}: the program alone", alone.status == 0 and len(want) == 2)
+        argv = [tool, "-odb", "db.odb", "-config", "cfg"] + [a for a in args if a != "busy"]
+        with open(os.path.join(folder, ".harvest-run.lock"), "a") as lock:
+            if "busy" in args or status == 2:  # refused before anything was touched
+                want = {"params.txt": b"stale\t1\n", "paramsdone.txt": b"Done\n"}
+            if "busy" in args:
+                fcntl.flock(lock, fcntl.LOCK_EX)
+            r = run(argv, folder, text=True)
+        check(f"harvest-run {name}: status {r.status}, expected {status}", r.status == status, r.err)
+        check(f"harvest-run {name}: standard error", r.err == err, repr(r.err))
+        check(f"harvest-run {name}: report", present(folder, "params.txt", "paramsdone.txt") == want)
+    # -C runs elsewhere, paths taken from where harvest-run starts; from Python, a run that fails
+    # is a result, a wrong call an exception.
+    r = run([tool, "-C", "run", "-odb", "run/db.odb", "-config", "config.txt"], work, text=True)
+    check("harvest-run -C", r.status == 0 and os.path.exists(os.path.join(folder, "paramsdone.txt")), r.err)
+    sys.path.insert(0, os.path.join(os.path.dirname(TOOL), "..", "python"))
+    from harvestodb.run import RunResult, run as run_once
+    result = run_once(os.path.join(folder, "db.odb"), os.path.join(work, "config.txt"), folder, elset="NOSUCH",
+                      harvestodb=harvestodb)
+    check("run(): missing set", result == RunResult(False, 0, "An assembly level elset NOSUCH does not exist in the "
+          f"output database :{folder}/db.odb", os.path.join(folder, "params.txt")), str(result))
+    try:
+        run_once("db.odb", "config.txt", os.path.join(work, "nonexistent"), harvestodb=harvestodb)
+        check("run(): a folder that is not there raises", False)
+    except ValueError:
+        pass
+
+
+# The kill campaign: a database of tens of MB in two contents, two configurations.
+KILLS, KILL_SEED = 20, 20261206
+BIG = ["--size", "150000", "--frames", "3"]
+CONFIG_B = "ODB EXTRACTIONS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEERING_MIN\nTENSOR_INVARIANTS\nPERCENTAGE=20\n"
+
+
+def check_kill(work, odbgen, harvestodb):
+    """harvest-run and harvest-many killed at KILLS seeded random moments each, each time followed by
+    the checks that nothing of theirs runs on and that no report stands with another run's numbers;
+    then an uninterrupted run gives what a run never interrupted gives."""
+    rng = random.Random(KILL_SEED)
+    write(os.path.join(work, "b.txt"), CONFIG_B)
+    configs = {"config.txt": CONFIG, "b.txt": CONFIG_B}
+    sha = {name: hashlib.sha256(text.encode()).hexdigest() for name, text in configs.items()}
+    ref = {}
+    for seed in (1, 2):
+        db = os.path.join(work, f"big{seed}.odb")
+        check(f"odbgen {db}", run([odbgen, *BIG, "--seed", str(seed), db], timeout=120).status == 0)
+        for config in configs:
+            alone = fresh(os.path.join(work, "alone"))
+            run([harvestodb, "-odb", db, "-config", os.path.join(work, config)], alone, timeout=120)
+            ref[seed, config] = present(alone, "params.txt", "paramsdone.txt").get("params.txt")
+    check("four different reports", len(set(ref.values())) == 4 and None not in ref.values())
+
+    tool = os.path.join(os.path.dirname(TOOL), "harvest-run")
+    folder = fresh(os.path.join(work, "single"))
+    took = run([tool, "-odb", "big2.odb", "-config", "config.txt", "-C", folder], work, timeout=120).seconds
+    for k in range(KILLS):
+        seed = 1 + k % 2  # the folder holds the other database's complete report
+        p = start([tool, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work)
+        time.sleep(rng.uniform(0, 1.2 * took))
+        os.kill(p.pid, signal.SIGKILL)
+        check_stopped(f"harvest-run kill {k}", p, folder)
+        files = present(folder, "params.txt", "paramsdone.txt")
+        # Killed before it cleared the folder, the last run's complete report stays as it was.
+        check(f"harvest-run kill {k}: a marker only beside a whole report, this run's or the last one's",
+              "paramsdone.txt" not in files or files.get("params.txt") in (ref[1, "config.txt"], ref[2, "config.txt"]))
+        r = run([tool, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work, timeout=120)
+        check(f"harvest-run kill {k}: the rerun", r.status == 0 and read(os.path.join(folder, "params.txt"))
+              == ref[seed, "config.txt"], r.err.decode(errors="replace"))
+
+    # harvest-many on four names (two of each content), the configuration alternating, on its
+    # own pool and (every fourth) on GNU parallel; mostly SIGKILL, sometimes SIGTERM or SIGINT.
+    names = []
+    for i in range(4):
+        names.append(f"m{i + 1}.odb")
+        os.link(os.path.join(work, f"big{1 + i % 2}.odb"), os.path.join(work, names[-1]))
+    seed_of = {f"m{i + 1}": 1 + i % 2 for i in range(4)}
+    clean = harvest_many("config.txt", *names, "-o", "clean", "-j", "2", cwd=work, expect=0)
+    out = os.path.join(work, "killed")
+    for k in range(KILLS):
+        config = ("config.txt", "b.txt")[k % 2]
+        engine = ["--parallel"] if k % 4 == 3 else []
+        sig = (signal.SIGKILL, signal.SIGKILL, signal.SIGTERM, signal.SIGKILL, signal.SIGINT)[k % 5]
+        p = start([TOOL, config, *names, "-o", out, "-j", "2", *engine], work)
+        time.sleep(rng.uniform(0, 1.2 * clean.seconds))
+        os.kill(p.pid, sig)
+        if sig != signal.SIGKILL:
+            status = p.wait(timeout=60)
+            check(f"harvest-many kill {k}: status {status} after {sig.name}", status in (0, 128 + sig, -sig))
+        check_stopped(f"harvest-many kill {k}", p, out)
+        for d in os.listdir(out) if os.path.isdir(out) else []:
+            files = present(os.path.join(out, d), "identity.txt", "params.txt", "paramsdone.txt")
+            if "identity.txt" in files and "paramsdone.txt" in files:
+                used = [c for c in configs if sha[c].encode() in files["identity.txt"]]
+                check(f"harvest-many kill {k}: {d} holds its own run's report",
+                      len(used) == 1 and files.get("params.txt") == ref[seed_of[d], used[0]])
+    harvest_many("config.txt", *names, "-o", out, "-j", "2", cwd=work, expect=0)
+    check("after the kills, the uninterrupted table", read(os.path.join(out, "results.csv"))
+          == read(os.path.join(work, "clean", "results.csv")))
 
 
 @contextlib.contextmanager
@@ -208,7 +513,8 @@ def check_slurm(work, reference):
     dbs = [p for p, _, _ in SLURM_BATCH]
     root = tempfile.mkdtemp(dir=work, prefix="cluster")
     with cluster(root) as env:
-        r = harvest_many("config.txt", *dbs, "-o", "slurm-out", "--slurm", "--time=5", cwd=work, expect=0, env=env)
+        r = harvest_many("config.txt", *dbs, "--slurm", "-o", "slurm-out", "--", "--time=5", cwd=work, expect=0,
+                         env=env)
         if r.status != 0:
             print(tail(f"{root}/slurmctld.log"))
     slurm_csv = check_results(os.path.join(work, "slurm-out"), SLURM_BATCH, reference)
@@ -225,8 +531,17 @@ def main():
     os.environ.pop("HARVESTODB", None)  # harvest-many finds the program next to its link
     with scratch("check_batch.") as work:
         write(os.path.join(work, "config.txt"), CONFIG)
+        if mode == "kill":
+            check_kill(work, odbgen, harvestodb)
+            return finish("check_batch kill")
         reference = make_databases(work, odbgen, harvestodb, BATCH if mode == "local" else SLURM_BATCH)
         (check_local if mode == "local" else check_slurm)(work, reference)
+        if mode == "local":
+            for step in (check_interrupted, check_identity, check_lock_and_cli, check_harvest_run):
+                t = time.monotonic()
+                step(*{check_interrupted: (work, reference), check_lock_and_cli: (work,)}.get(
+                    step, (work, odbgen, harvestodb)))
+                print(f"{step.__name__}: {time.monotonic() - t:.1f} s", flush=True)
     return finish(f"check_batch {mode}")
 
 
