@@ -89,6 +89,7 @@ class Report:
     masses: list = field(default_factory=list)
     histories: list = field(default_factory=list)
     other: list = field(default_factory=list)   # names of lines of no known family
+    entries: list = field(default_factory=list)  # (name, text, record or None) of every line, in file order
 
     step_order: list = field(default_factory=list)   # step keys in first-seen order
 
@@ -188,9 +189,20 @@ def parse_line(name, text):
     return None
 
 
+def name_of(rec):
+    """The parameter name a record was read from, built again from its parts (parse_line's inverse)."""
+    if isinstance(rec, FieldLine):
+        return "%s__Frame_%d%s__%s%s__%s" % (rec.step, rec.frame, "__" + rec.region if rec.region else "",
+                                            rec.field, "__" + rec.quantity if rec.quantity else "", rec.stat)
+    if isinstance(rec, MassLine):
+        return "%s__%s" % (rec.step, rec.kind)
+    return "%s__%s__%s" % (rec.step, rec.kind, rec.name)
+
+
 def _add_line(report, name, text):
     report.lines += 1
     rec = parse_line(name, text)
+    report.entries.append((name, text, rec))
     if rec is None:
         report.other.append(name)
     else:

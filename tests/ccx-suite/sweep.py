@@ -351,8 +351,21 @@ def import_and_check(deck, folder, exes, solved, r, fail):
     expected = expected_extremes(frd_blocks, dat_blocks, read_sta(os.path.join(folder, deck + ".sta")))
     r["lines"] = compare_extremes(expected, os.path.join(report, "params.txt"), fail)
     check_unique_names(os.path.join(report, "params.txt"), fail)
+    check_names_read_back(os.path.join(report, "params.txt"), exes[1], fail)
     compare_counts(frd_blocks, dat_blocks, odb, fail)
     r["checked"] = True
+
+
+def check_names_read_back(params, harvestodb, fail):
+    """Every line of a report through the parser of harvest-plot and harvest-response (the package beside the
+    build's bin folder): a known family, and the same name when built again from the parsed parts."""
+    package = os.path.join(os.path.dirname(harvestodb), "..", "python")
+    if package not in sys.path:
+        sys.path.insert(0, package)
+    import harvestodb.report as hr
+    for name, _, rec in hr.read_params(params).entries:
+        if rec is None or hr.name_of(rec) != name:
+            fail("names", "%s reads back as %s" % (name, hr.name_of(rec) if rec else "no known line"))
 
 
 def read_list(name):

@@ -178,7 +178,8 @@ TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
       {"ccx2odb", "  ccx2odb       convert CalculiX results into an output database\n"},
       {"harvest-run", "  harvest-run   run harvestodb safely: checked configuration, judged by a fresh marker\n"},
       {"harvest-many", "  harvest-many  run harvestodb over many databases into one results table\n"},
-      {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"}};
+      {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"},
+      {"harvest-response", "  harvest-response  the named values an optimiser reads from a report\n"}};
   for (const auto& [program, line] : others)
     if (testsupport::exists(folder + program)) want += line;
   const std::tuple<Args, std::string, std::string, int> cases[] = {

@@ -29,6 +29,7 @@ static const Command commands[] = {
     {"harvest-run", "run harvestodb safely: checked configuration, judged by a fresh marker"},
     {"harvest-many", "run harvestodb over many databases into one results table"},
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
+    {"harvest-response", "  the named values an optimiser reads from a report"},
 };
 
 // The folder that holds this executable, with a final "/"; empty when the
