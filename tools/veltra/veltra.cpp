@@ -28,6 +28,7 @@ static const Command commands[] = {
     {"ccx2odb", "convert CalculiX results into an output database"},
     {"harvest-many", "run harvestodb over many databases into one results table"},
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
+    {"odb2xdmf", "write an output database as an XDMF time series for ParaView"},
 };
 
 // The folder that holds this executable, with a final "/"; empty when the

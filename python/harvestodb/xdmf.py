@@ -1,0 +1,636 @@
+"""odb2xdmf: a result database as an XDMF time series, for ParaView and meshio.
+
+usage: odb2xdmf [-o OUT.xdmf] [--fields U,S,...] DB
+
+Writes OUT.xdmf (default: the database's name with .xdmf) and beside it
+OUT.h5, which holds every array; the XDMF file is the XML index over it.
+One grid per frame, steps one after another; the mesh is every instance's
+nodes and elements (cells are numbered in instance order, then element
+order, from 0).
+
+Arrays of a frame (FIELD is the field output's name):
+  nodal fields          point data FIELD (vectors padded to 3 components,
+                        tensors in the stored component order)
+  centroid and whole-   cell data FIELD
+  element fields
+  integration-point and cell data, one value per element: FIELD holds the
+  element-nodal fields  element's point of the largest von Mises (tensors),
+                        magnitude (vectors) or value (scalars); FIELD_mises
+                        (FIELD_mag) is that largest value, FIELD_mises_min and
+                        FIELD_mises_mean the smallest and the mean over the
+                        element's points (scalars: FIELD, FIELD_min, FIELD_mean)
+  derived               FIELD_mises of tensors, FIELD_mag of vectors
+  sets                  nset_NAME (points) and elset_NAME (cells), 1 for a
+                        member and 0 otherwise; a set of an instance is named
+                        INSTANCE.NAME
+  labels                node_label, element_label, instance (its index)
+Points or cells that a field does not cover hold NaN.
+
+Status 0 on success; 1 when the database cannot be read, a field named with
+--fields is in no frame, or the output cannot be written (nothing is left
+behind); 2 for a wrong command line.
+"""
+
+import argparse
+import os
+import sys
+
+import numpy as np
+
+PROG = "odb2xdmf"
+
+
+class Failure(Exception):
+    """A failure of the export: printed as 'odb2xdmf: FILE: message', status 1."""
+
+    def __init__(self, path, message):
+        super().__init__(f"{path}: {message}")
+        self.path, self.message = path, message
+
+
+# ---- reading the database ------------------------------------------------------------------------
+#
+# The export sees the database through open_database() only: steps (a mapping of name to step),
+# frames, field outputs and their blocks, and the root assembly's instances and sets, in the
+# shape of the harvestodb Python module. This reader keeps that shape over h5py.
+
+TYPE_NAMES = {2: "SCALAR", 3: "VECTOR", 5: "TENSOR_3D_FULL", 6: "TENSOR_3D_PLANAR", 7: "TENSOR_3D_SURFACE",
+              8: "TENSOR_2D_PLANAR", 9: "TENSOR_2D_SURFACE"}
+
+
+def _text(value):
+    if isinstance(value, bytes):
+        return value.rstrip(b"\0").decode("utf-8", "replace")
+    if isinstance(value, np.ndarray):
+        return [_text(v) for v in value.tolist()]
+    return str(value)
+
+
+def _members(group):
+    """Names in the order of the group's links: creation order when tracked, else by name."""
+    import h5py
+    try:
+        names = []
+        group.id.links.iterate(lambda n: names.append(n.decode("utf-8", "replace")) and None,
+                               idx_type=h5py.h5.INDEX_CRT_ORDER)
+        return names
+    except Exception:
+        return sorted(group.keys(), key=lambda n: n.encode())
+
+
+def _numbered(group):
+    return [group[str(i)] for i in range(len(group))]
+
+
+class _Block:
+    def __init__(self, g, path):
+        self._g, self.path = g, path
+        self.position = _text(g.attrs.get("position", b""))
+        self.instance_name = _text(g.attrs.get("instance", b""))
+
+    def _read(self, name):
+        try:
+            return self._g[name][()] if name in self._g else None
+        except (OSError, KeyError, ValueError) as e:
+            raise Failure(self._g.file.filename, f"{self.path}/{name}: cannot read ({e})") from None
+
+    @property
+    def data(self):
+        d = np.asarray(self._read("data"))
+        return d.reshape(len(d), -1)
+
+    @property
+    def node_labels(self):
+        return self._read("nodeLabels")
+
+    @property
+    def element_labels(self):
+        return self._read("elementLabels")
+
+    @property
+    def integration_points(self):
+        return self._read("integrationPoints")
+
+
+class _Field:
+    def __init__(self, name, g, path):
+        self.name = name
+        self.description = _text(g.attrs.get("description", b""))
+        code = int(g.attrs["type"]) if "type" in g.attrs else None
+        if code is None:
+            raise Failure(path, "type is missing")
+        self.type = TYPE_NAMES.get(code, str(code))
+        labels = g.attrs.get("componentLabels")
+        self.component_labels = _text(labels) if labels is not None else []
+        self.blocks = [_Block(b, f"{path}/blocks/{i}") for i, b in enumerate(_numbered(g["blocks"]))] \
+            if "blocks" in g else []
+
+
+class _Frame:
+    def __init__(self, g, index, path):
+        self.increment_number = int(g.attrs.get("incrementNumber", index))
+        self.frame_value = float(g.attrs.get("frameValue", 0.0))
+        self.description = _text(g.attrs.get("description", b""))
+        fo = g.get("fieldOutputs")
+        self.field_outputs = {n: _Field(n, fo[n], f"{path}/fieldOutputs/{n}") for n in _members(fo)} \
+            if fo is not None else {}
+
+
+class _Step:
+    def __init__(self, name, g):
+        self.name = name
+        frames = g.get("frames")
+        self.frames = [_Frame(f, i, f"/steps/{name}/frames/{i}") for i, f in enumerate(_numbered(frames))] \
+            if frames is not None else []
+
+
+def _internal(obj):
+    return int(obj.attrs.get("internal", 0)) != 0
+
+
+class _Instance:
+    def __init__(self, name, g):
+        self.name = name
+        get = lambda p, dt: np.asarray(g[p][()], dtype=dt) if p in g else np.zeros(0, dt)  # noqa: E731
+        self.node_labels = get("nodes/labels", np.int64)
+        self.coordinates = get("nodes/coordinates", np.float64).reshape(-1, 3)
+        self.element_labels = get("elements/labels", np.int64)
+        self.element_offsets = get("elements/offsets", np.int64)
+        self.connectivity = get("elements/connectivity", np.int64)
+        if len(self.element_offsets) == 0:
+            self.element_offsets = np.zeros(len(self.element_labels) + 1, np.int64)
+        self.node_sets = {n: g["nodeSets"][n][()] for n in _members(g["nodeSets"])
+                          if not _internal(g["nodeSets"][n])} if "nodeSets" in g else {}
+        self.element_sets = {n: g["elementSets"][n][()] for n in _members(g["elementSets"])
+                             if not _internal(g["elementSets"][n])} if "elementSets" in g else {}
+
+
+class _Database:
+    def __init__(self, path):
+        import h5py
+        if not os.path.exists(path):
+            raise Failure(path, "file does not exist")
+        try:
+            self._f = h5py.File(path, "r")
+        except OSError:
+            raise Failure(path, "/: file is not an hdf5 file") from None
+        f = self._f
+        if _text(f.attrs.get("format", b"")) != "odb":
+            raise Failure(path, "/: file is not an output database")
+        version = f.attrs.get("format_version")
+        if version is None or int(version) != 2:
+            raise Failure(path, "/: format_version is " + ("missing" if version is None else str(int(version)))
+                          + ", expected 2 (run harvestodb on it once to upgrade an older database)")
+        asm = f.get("assembly")
+        inst = asm.get("instances") if asm is not None else None
+        self.instances = {n: _Instance(n, inst[n]) for n in _members(inst)} if inst is not None else {}
+        self.node_sets, self.element_sets = {}, {}   # assembly sets: name -> {instance: labels}
+        for kind, out in (("nodeSets", self.node_sets), ("elementSets", self.element_sets)):
+            if asm is not None and kind in asm:
+                for n in _members(asm[kind]):
+                    if not _internal(asm[kind][n]):
+                        out[n] = {i: asm[kind][n][i][()] for i in _members(asm[kind][n])}
+        st = f.get("steps")
+        self.steps = {n: _Step(n, st[n]) for n in _members(st)} if st is not None else {}
+
+    def close(self):
+        self._f.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+def open_database(path):
+    """The database at path, as a context manager."""
+    return _Database(path)
+
+
+# ---- the mesh ------------------------------------------------------------------------------------
+
+# XDMF topology: name, code in a Mixed topology, node count. Connectivity is stored in the
+# project's (solver's) node order, which for every type here is XDMF's own; WEDGE_ORDER
+# turns the base triangle around, since XDMF's wedge wants it facing away from the top.
+CELL = {"line": ("Polyline", 2, 2), "tri": ("Triangle", 4, 3), "quad": ("Quadrilateral", 5, 4),
+        "tet": ("Tetrahedron", 6, 4), "wedge": ("Wedge", 8, 6), "hex": ("Hexahedron", 9, 8),
+        "tri6": ("Triangle_6", 36, 6), "quad8": ("Quadrilateral_8", 37, 8), "tet10": ("Tetrahedron_10", 38, 10),
+        "wedge15": ("Wedge_15", 40, 15), "hex20": ("Hexahedron_20", 48, 20)}
+NODE_ORDER = {"wedge": [0, 2, 1, 3, 5, 4], "wedge15": [0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13]}
+BY_COUNT = {2: "line", 3: "tri", 10: "tet10", 15: "wedge15", 20: "hex20"}
+# node counts shared by a solid and a flat element: the solid's corner nodes that span a volume
+SOLID_OR_FLAT = {4: ("tet", "quad", (1, 2, 3)), 6: ("wedge", "tri6", (1, 2, 3)), 8: ("hex", "quad8", (1, 3, 4))}
+
+
+def cell_kinds(counts, conn_idx, offsets, xyz):
+    """The cell kind of each element from its node count; a 4-, 6- or 8-node element whose nodes
+    span no volume is the flat one (quad, 6-node triangle, 8-node quad)."""
+    kinds = np.empty(len(counts), dtype=object)
+    for n, kind in BY_COUNT.items():
+        kinds[counts == n] = kind
+    for n, (solid, flat, corners) in SOLID_OR_FLAT.items():
+        sel = np.nonzero(counts == n)[0]
+        if not len(sel):
+            continue
+        start = offsets[sel]
+        p0 = xyz[conn_idx[start]]
+        edges = [xyz[conn_idx[start + c]] - p0 for c in corners]
+        volume = np.abs(np.einsum("ij,ij->i", edges[0], np.cross(edges[1], edges[2])))
+        size = np.max([np.abs(e).max(axis=1) for e in edges], axis=0)
+        kinds[sel] = np.where(volume > 1e-9 * size ** 3, solid, flat)
+    return kinds
+
+
+class Mesh:
+    """Every instance's nodes and elements, numbered from 0 in instance order."""
+
+    def __init__(self, db, path):
+        xyz, node_labels, node_inst, elem_labels, elem_inst, counts, conn = [], [], [], [], [], [], []
+        self.instances = list(db.instances)
+        self.node_index, self.elem_index = {}, {}   # instance -> (sorted labels, their global indices)
+        base = 0
+        for k, (name, inst) in enumerate(db.instances.items()):
+            labels = np.asarray(inst.node_labels, np.int64)
+            order = np.argsort(labels, kind="stable")
+            self.node_index[name] = (labels[order], order + base)
+            xyz.append(np.asarray(inst.coordinates, np.float64).reshape(-1, 3))
+            node_labels.append(labels)
+            node_inst.append(np.full(len(labels), k, np.int32))
+            off = np.asarray(inst.element_offsets, np.int64)
+            c = np.asarray(inst.connectivity, np.int64)
+            el = np.asarray(inst.element_labels, np.int64)
+            local = self.lookup(name, c, "node")
+            if (local < 0).any():
+                e = el[np.searchsorted(off, np.nonzero(local < 0)[0][0], side="right") - 1]
+                raise Failure(path, f"/assembly/instances/{name}: element {e} refers to node "
+                                    f"{c[local < 0][0]}, which the instance does not have")
+            conn.append(local)
+            counts.append(np.diff(off))
+            elem_labels.append(el)
+            elem_inst.append(np.full(len(el), k, np.int32))
+            base += len(labels)
+        base = 0
+        for name, el in zip(self.instances, elem_labels):
+            order = np.argsort(el, kind="stable")
+            self.elem_index[name] = (el[order], order + base)
+            base += len(el)
+        cat = lambda parts, dt: np.concatenate(parts).astype(dt) if parts else np.zeros(0, dt)  # noqa: E731
+        self.xyz = cat(xyz, np.float64).reshape(-1, 3)
+        self.node_labels, self.node_instance = cat(node_labels, np.int64), cat(node_inst, np.int32)
+        self.elem_labels, self.elem_instance = cat(elem_labels, np.int64), cat(elem_inst, np.int32)
+        counts = cat(counts, np.int64)
+        self.conn = cat(conn, np.int64)
+        self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
+        self.kinds = cell_kinds(counts, self.conn, self.offsets[:-1], self.xyz)
+        unknown = np.nonzero(self.kinds == None)[0]  # noqa: E711
+        if len(unknown):
+            i = unknown[0]
+            raise Failure(path, f"/assembly/instances/{self.instances[self.elem_instance[i]]}: element "
+                                f"{self.elem_labels[i]} has {counts[i]} nodes, which no cell type here has")
+
+    def lookup(self, instance, labels, what):
+        """Global indices of labels of an instance's nodes or elements ('node'/'element'); -1 if absent."""
+        table = (self.node_index if what == "node" else self.elem_index).get(instance)
+        labels = np.asarray(labels, np.int64)
+        if table is None or not len(table[0]):
+            return np.full(len(labels), -1, np.int64)
+        sorted_labels, index = table
+        at = np.minimum(np.searchsorted(sorted_labels, labels), len(sorted_labels) - 1)
+        return np.where(sorted_labels[at] == labels, index[at], -1)
+
+    def topology(self):
+        """(XDMF topology type, array, number of cells): one type as [cells, nodes], several as Mixed."""
+        kinds = set(self.kinds.tolist())
+        ncell = len(self.kinds)
+        conn = self.conn.copy()
+        for kind, order in NODE_ORDER.items():
+            sel = np.nonzero(self.kinds == kind)[0]
+            if len(sel):
+                rows = self.offsets[sel][:, None] + np.arange(len(order))
+                conn[rows] = self.conn[rows[:, order]]
+        if len(kinds) == 1:
+            name, _, n = CELL[kinds.pop()]
+            return name, conn.reshape(ncell, n), ncell
+        if not ncell:
+            return "Mixed", np.zeros(0, np.int64), 0
+        # Mixed: per cell its type code, for a polyline also its node count, then its nodes
+        head = np.array([CELL[k][1] for k in self.kinds], np.int64)
+        counts = np.diff(self.offsets)
+        lines = head == 2
+        width = 1 + lines + counts
+        out = np.empty(int(width.sum()), np.int64)
+        start = np.concatenate([[0], np.cumsum(width)[:-1]])
+        out[start] = head
+        out[start[lines] + 1] = 2
+        first = start + 1 + lines
+        pos = np.repeat(first - self.offsets[:-1], counts) + np.arange(len(self.conn))
+        out[pos] = conn
+        return "Mixed", out, ncell
+
+    def centroids(self):
+        sums = np.add.reduceat(self.xyz[self.conn], self.offsets[:-1], axis=0) if len(self.conn) else \
+            np.zeros((0, 3))
+        return sums / np.maximum(np.diff(self.offsets), 1)[:, None]
+
+
+# ---- derived quantities --------------------------------------------------------------------------
+
+CANONICAL = {"TENSOR_3D_FULL": ["11", "22", "33", "12", "13", "23"], "TENSOR_3D_PLANAR": ["11", "22", "33", "12"],
+             "TENSOR_2D_PLANAR": ["11", "22", "33", "12"], "TENSOR_3D_SURFACE": ["11", "22", "12"],
+             "TENSOR_2D_SURFACE": ["11", "22", "12"]}
+
+
+def kind_of(field_type):
+    if field_type == "SCALAR":
+        return "scalar"
+    if field_type == "VECTOR":
+        return "vector"
+    return "tensor" if field_type in CANONICAL else "other"
+
+
+def tensor_columns(field, width):
+    """{component: column}: named by a label's last two characters, else the type's order."""
+    names = ("11", "22", "33", "12", "13", "23")
+    cols = {}
+    for i, label in enumerate(field.component_labels[:width]):
+        if label[-2:] in names and label[-2:] not in cols:
+            cols[label[-2:]] = i
+    if not cols:
+        cols = {c: i for i, c in enumerate(CANONICAL[field.type][:width])}
+    return cols
+
+
+def mises(field, data):
+    cols = tensor_columns(field, data.shape[1])
+    zero = np.zeros(len(data))
+    s = {c: data[:, cols[c]].astype(np.float64) if c in cols else zero for c in ("11", "22", "33", "12", "13", "23")}
+    return np.sqrt(((s["11"] - s["22"]) ** 2 + (s["22"] - s["33"]) ** 2 + (s["33"] - s["11"]) ** 2) / 2
+                   + 3 * (s["12"] ** 2 + s["13"] ** 2 + s["23"] ** 2))
+
+
+def measure(field, data):
+    """(suffix, per-row quantity) the report ranks a field's values by: von Mises, magnitude, value."""
+    kind = kind_of(field.type)
+    if kind == "tensor":
+        return "_mises", mises(field, data)
+    if kind == "vector":
+        return "_mag", np.sqrt((data.astype(np.float64) ** 2).sum(axis=1))
+    return "", data[:, 0].astype(np.float64)
+
+
+def shaped(field, data):
+    """The values as stored, vectors padded to three components (missing ones are 0)."""
+    if kind_of(field.type) == "vector" and data.shape[1] < 3:
+        return np.hstack([data, np.zeros((len(data), 3 - data.shape[1]), data.dtype)])
+    return data
+
+
+# ---- the arrays of one frame ---------------------------------------------------------------------
+
+def field_arrays(field, mesh):
+    """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'."""
+    out = {}
+    suffix, _ = measure(field, np.zeros((0, 6)))
+    for block in field.blocks:
+        data = np.asarray(block.data)
+        if not len(data):
+            continue
+        data = shaped(field, data)
+        if block.position == "NODAL":
+            where = mesh.lookup(block.instance_name, block.node_labels, "node")
+            centre, size = "Node", len(mesh.xyz)
+            rows, k = data, 1
+        else:
+            labels = np.asarray(block.element_labels, np.int64)
+            first = np.concatenate([[True], labels[1:] != labels[:-1]])
+            k = len(labels) // max(int(first.sum()), 1)   # values stand together, as many per element
+            where = mesh.lookup(block.instance_name, labels[first], "element")
+            centre, size = "Cell", len(mesh.elem_labels)
+            rows = data
+        _, q = measure(field, rows)
+        if k > 1:
+            q3 = q.reshape(-1, k)
+            filled = np.where(np.isnan(q3), -np.inf, q3)
+            pick = filled.argmax(axis=1)
+            rows = data.reshape(-1, k, data.shape[1])[np.arange(len(q3)), pick]
+            with np.errstate(all="ignore"):
+                extra = {"_min": np.nanmin(np.where(np.isnan(q3).all(axis=1)[:, None], 0, q3), axis=1),
+                         "_mean": np.nanmean(q3, axis=1)}
+            q = q3[np.arange(len(q3)), pick]
+        else:
+            extra = {"_min": q, "_mean": q} if centre == "Cell" else {}
+        keep = where >= 0                                  # labels the mesh does not have are left out
+        named = {field.name: rows}
+        if suffix:
+            named[field.name + suffix] = q
+        for tail, values in extra.items():
+            named[field.name + suffix + tail] = values
+        for name, values in named.items():
+            key = (centre, name)
+            if key not in out:
+                shape = (size,) + values.shape[1:]
+                out[key] = np.full(shape, np.nan, np.float32 if values.dtype == np.float32 else np.float64)
+            elif values.dtype == np.float64 and out[key].dtype == np.float32:
+                out[key] = out[key].astype(np.float64)
+            out[key][where[keep]] = values[keep]
+        if k > 1:
+            out.setdefault(("multi",), True)
+    if not out.pop(("multi",), False):   # one value per element everywhere: no min and mean arrays
+        for tail in ("_min", "_mean"):
+            out.pop(("Cell", field.name + suffix + tail), None)
+    return out
+
+
+def set_arrays(db, mesh):
+    out = {}
+    for name, inst in db.instances.items():
+        for centre, what, sets in (("Node", "node", inst.node_sets), ("Cell", "element", inst.element_sets)):
+            for set_name, labels in sets.items():
+                out[(centre, f"{'nset' if what == 'node' else 'elset'}_{name}.{set_name}")] = (what, {name: labels})
+    for centre, what, sets in (("Node", "node", db.node_sets), ("Cell", "element", db.element_sets)):
+        for set_name, per_instance in sets.items():
+            out[(centre, f"{'nset' if what == 'node' else 'elset'}_{set_name}")] = (what, per_instance)
+    arrays = {}
+    for key, (what, per_instance) in out.items():
+        flags = np.zeros(len(mesh.xyz) if what == "node" else len(mesh.elem_labels), np.uint8)
+        for inst, labels in per_instance.items():
+            idx = mesh.lookup(inst, labels, what)
+            flags[idx[idx >= 0]] = 1
+        arrays[key] = flags
+    return arrays
+
+
+def frame_times(steps):
+    """Total times of the frames, steps one after another: a step starts where the last one ended
+    (its largest frame value). When these do not rise strictly (frequencies, several frames at
+    the same time, a step that starts again at 0) the frames are numbered 0, 1, 2, ... instead."""
+    times, start = [], 0.0
+    for step in steps.values():
+        values = [f.frame_value for f in step.frames]
+        times += [start + v for v in values]
+        start += max(values, default=0.0)
+    rising = all(b > a for a, b in zip(times, times[1:]))
+    return times if rising else [float(i) for i in range(len(times))], rising
+
+
+# ---- writing -------------------------------------------------------------------------------------
+
+def data_item(h5name, path, array):
+    dt = array.dtype
+    kind = {"f": "Float", "i": "Int", "u": "UInt"}[dt.kind]
+    dims = " ".join(str(d) for d in array.shape)
+    return (f'<DataItem DataType="{kind}" Precision="{dt.itemsize}" Dimensions="{dims}" Format="HDF">'
+            f"{h5name}:{path}</DataItem>")
+
+
+def attribute(name, centre, h5name, path, array):
+    if array.ndim == 1 or array.shape[1] == 1:
+        kind = "Scalar"
+    elif array.shape[1] == 3:
+        kind = "Vector"
+    else:
+        kind = "Matrix"
+    return (f'<Attribute Name="{xml_escape(name)}" AttributeType="{kind}" Center="{centre}">'
+            + data_item(h5name, path, array) + "</Attribute>")
+
+
+def xml_escape(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;"))
+
+
+def h5_name(name):
+    return name.replace("/", "%2F").replace(":", "%3A") if name not in (".", "") else repr(name)
+
+
+class Export:
+    """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
+
+
+def export(db_path, out_path, fields=None, frames=None, quiet=False):
+    """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
+    frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
+    import h5py
+    base = os.path.splitext(out_path)[0]
+    h5_path = base + ".h5"
+    h5_base = os.path.basename(h5_path)
+    with open_database(db_path) as db:
+        try:
+            mesh = Mesh(db, db_path)
+        except KeyError as e:
+            raise Failure(db_path, f"cannot read {e}") from None
+        present = {n for step in db.steps.values() for f in step.frames for n in f.field_outputs}
+        if fields is not None:
+            missing = [n for n in fields if n not in present]
+            if missing:
+                raise Failure(db_path, f"no field output {missing[0]} in any frame"
+                              + (f" (fields: {', '.join(sorted(present)[:8])})" if present else " (it has none)"))
+        times, rising = frame_times(db.steps)
+        chosen = []
+        i = 0
+        for step_name, step in db.steps.items():
+            for frame in step.frames:
+                if frames is None or (step_name, frame.increment_number) in frames:
+                    chosen.append((step_name, frame, times[i]))
+                i += 1
+        if frames is not None and not chosen:
+            raise Failure(db_path, "no such frame: " + ", ".join(f"{s}:{n}" for s, n in frames))
+        out_dir = os.path.dirname(os.path.abspath(out_path))
+        tmp_h5 = os.path.join(out_dir, f".{os.path.basename(h5_path)}.{os.getpid()}.tmp")
+        tmp_xml = os.path.join(out_dir, f".{os.path.basename(out_path)}.{os.getpid()}.tmp")
+        try:
+            grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py)
+            with open(tmp_xml, "w") as x:
+                x.write('<?xml version="1.0"?>\n<Xdmf Version="3.0">\n<Domain>\n')
+                x.write('<Grid Name="frames" GridType="Collection" CollectionType="Temporal">\n')
+                for g in grids:
+                    x.write(g)
+                x.write("</Grid>\n</Domain>\n</Xdmf>\n")
+            os.replace(tmp_h5, h5_path)
+            os.replace(tmp_xml, out_path)
+        except OSError as e:
+            for p in (tmp_h5, tmp_xml):
+                if os.path.exists(p):
+                    os.unlink(p)
+            raise Failure(e.filename or out_path, e.strerror or str(e)) from None
+        except BaseException:
+            for p in (tmp_h5, tmp_xml):
+                if os.path.exists(p):
+                    os.unlink(p)
+            raise
+        result = Export()
+        result.xdmf, result.h5, result.mesh, result.frames, result.rising = out_path, h5_path, mesh, chosen, rising
+        return result
+
+
+def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
+    """The HDF5 file of arrays; returns the XML of each frame's grid."""
+    grids = []
+    with h5py.File(tmp_h5, "w") as h:
+        topo_type, topo, ncell = mesh.topology()
+        h["mesh/geometry"] = mesh.xyz
+        h["mesh/topology"] = topo
+        common = [("Node", "node_label", mesh.node_labels.astype(np.int32)),
+                  ("Cell", "element_label", mesh.elem_labels.astype(np.int32)),
+                  ("Cell", "instance", mesh.elem_instance)]
+        for centre, name, array in common:
+            h[f"mesh/{name}"] = array
+        constant = [(centre, name, f"/mesh/{name}", array) for centre, name, array in common]
+        for (centre, name), array in set_arrays(db, mesh).items():
+            path = f"/sets/{h5_name(name)}"
+            h[path] = array
+            constant.append((centre, name, path, array))
+        if topo_type == "Mixed":
+            topo_xml = f'<Topology TopologyType="Mixed" NumberOfElements="{ncell}">'
+        else:
+            topo_xml = f'<Topology TopologyType="{topo_type}" NumberOfElements="{ncell}"' + \
+                (' NodesPerElement="2"' if topo_type == "Polyline" else "") + ">"
+        mesh_xml = (topo_xml + data_item(h5_base, "/mesh/topology", topo) + "</Topology>"
+                    + '<Geometry GeometryType="XYZ">' + data_item(h5_base, "/mesh/geometry", mesh.xyz)
+                    + "</Geometry>")
+        for k, (step_name, frame, t) in enumerate(chosen):
+            parts = [f'<Grid Name="{xml_escape(step_name)} frame {frame.increment_number}" GridType="Uniform">',
+                     mesh_xml, f'<Time Value="{t!r}"/>',
+                     f'<Information Name="step" Value="{xml_escape(step_name)}"/>',
+                     f'<Information Name="increment" Value="{frame.increment_number}"/>',
+                     f'<Information Name="frame_value" Value="{frame.frame_value!r}"/>']
+            for centre, name, path, array in constant:
+                parts.append(attribute(name, centre, h5_base, path, array))
+            for field in frame.field_outputs.values():
+                if fields is not None and field.name not in fields:
+                    continue
+                for (centre, name), array in field_arrays(field, mesh).items():
+                    path = f"/frames/{k}/{h5_name(name)}"
+                    h[path] = array
+                    parts.append(attribute(name, centre, h5_base, path, array))
+            parts.append("</Grid>\n")
+            grids.append("\n".join(parts))
+    return grids
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n", 2)[2].split("\n\nStatus")[0],
+                                     epilog="Status" + __doc__.split("\n\nStatus", 1)[1],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter,
+                                     usage="%(prog)s [-o OUT.xdmf] [--fields U,S,...] DB")
+    parser.add_argument("database", metavar="DB", help="the result database (.odb)")
+    parser.add_argument("-o", dest="output", metavar="OUT.xdmf", help="the XDMF file (default: DB's name, .xdmf)")
+    parser.add_argument("--fields", metavar="U,S,...", help="export only these field outputs")
+    args = parser.parse_args(argv)
+    db = args.database
+    if not os.path.exists(db) and os.path.exists(db + ".odb"):
+        db += ".odb"
+    out = args.output or os.path.splitext(os.path.basename(db))[0] + ".xdmf"
+    fields = [f for f in args.fields.split(",") if f] if args.fields is not None else None
+    try:
+        result = export(db, out, fields)
+    except Failure as e:
+        print(f"{PROG}: {e.path}: {e.message}", file=sys.stderr)
+        return 1
+    print(f"{out}: {len(result.mesh.xyz)} points, {len(result.mesh.elem_labels)} cells, "
+          f"{len(result.frames)} frames; arrays in {result.h5}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
