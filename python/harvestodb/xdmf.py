@@ -96,7 +96,10 @@ class _Block:
 
     @property
     def data(self):
-        d = np.asarray(self._read("data"))
+        d = self._read("data")
+        if d is None:
+            raise Failure(self._g.file.filename, f"{self.path}: data is missing")
+        d = np.asarray(d)
         return d.reshape(len(d), -1)
 
     @property
@@ -370,13 +373,17 @@ def mises(field, data):
 
 
 def measure(field, data):
-    """(suffix, per-row quantity) the report ranks a field's values by: von Mises, magnitude, value."""
+    """(suffix, per-row quantity) the report ranks a field's values by: von Mises (single precision,
+    as the library hands it out), magnitude (in the data's precision, as the program sums it), value."""
     kind = kind_of(field.type)
     if kind == "tensor":
-        return "_mises", mises(field, data)
+        return "_mises", mises(field, data).astype(np.float32)
     if kind == "vector":
-        return "_mag", np.sqrt((data.astype(np.float64) ** 2).sum(axis=1))
-    return "", data[:, 0].astype(np.float64)
+        total = np.zeros(len(data), data.dtype)
+        for c in range(data.shape[1]):
+            total += data[:, c] * data[:, c]
+        return "_mag", np.sqrt(total)
+    return "", data[:, 0]
 
 
 def shaped(field, data):
