@@ -592,10 +592,11 @@ def run_guarded(argv, cwd, seconds):
     """(status, stderr) of argv in a session of its own, its files capped at 1 GiB; after seconds the
     whole session (xvfb-run, Xvfb, pvbatch) is killed by its id and the status is None."""
     import resource
-    limit = 1 << 30
+    hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+    limit = 1 << 30 if hard == resource.RLIM_INFINITY else min(1 << 30, hard)
     p = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=subprocess.PIPE, start_new_session=True,
-                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
+                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
     try:
         _, err = p.communicate(timeout=seconds)
         status = p.returncode
