@@ -53,6 +53,7 @@ import sys
 import tempfile
 
 from . import report as hr
+from . import xdmf
 
 PROG = "harvest-plot"
 MAX_HISTORY_PANELS = 3
@@ -467,7 +468,6 @@ def model_peaks(db, field_name, frame_key, percentage, path):
     """(step, frame, field, quantity name, marks) of the frame: the maximum and the engineering
     maximum of the quantity over every value of the field, each with the element or node that
     holds it (the first in block and row order when several do)."""
-    from . import xdmf
     steps = list(db.steps.items())
     frames = [(s, f) for s, step in steps for f in step.frames]
     if not frames:
@@ -513,7 +513,6 @@ def model_peaks(db, field_name, frame_key, percentage, path):
 
 
 def render_model(args):
-    from . import xdmf
     pvbatch, xvfb = shutil.which("pvbatch"), shutil.which("xvfb-run")
     if not pvbatch:
         fail("pvbatch", "not found: --model draws with ParaView (Debian package paraview)")
@@ -561,11 +560,13 @@ def render_model(args):
                                   else int(mesh.node_instance[index]), "kind": what, "at": [float(c) for c in at],
                                   "text": f"{name}: {value:g} at {where}", "colour": MARK_COLOURS[stat]})
         nodal = any(b.position == "NODAL" for b in field.blocks)
+        direction = outward(mesh, job_marks[0]["at"]) if job_marks else None
         array = field.name + suffix if suffix else field.name
         png = os.path.join(work, "view.png")
         job = {"xdmf": os.path.abspath(exported.xdmf), "array": array, "centre": "POINTS" if nodal else "CELLS",
                "title": f"{os.path.basename(db_path)}: {step_name}, increment {frame.increment_number}: "
-                        f"{field.name} {kind}", "png": png, "width": width, "height": height, "marks": job_marks}
+                        f"{field.name} {kind}", "png": png, "width": width, "height": height, "marks": job_marks,
+               "direction": direction}
         job_path = os.path.join(work, "job.json")
         with open(job_path, "w") as f:
             json.dump(job, f)
@@ -586,6 +587,24 @@ def render_model(args):
             print(line)
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def outward(mesh, at):
+    """A direction to look at the point from outside the model, a little from above: away from the
+    middle of the material around it (the nodes within a fifth of the model's size), which holds
+    for an inner corner as for an outer one."""
+    xyz = mesh.xyz
+    if not len(xyz):
+        return None
+    at = xdmf.np.asarray(at, float)
+    size = float((xyz.max(axis=0) - xyz.min(axis=0)).max())
+    near = xyz[((xyz - at) ** 2).sum(axis=1) <= (0.2 * size) ** 2]
+    away = at - (near.mean(axis=0) if len(near) else xyz.mean(axis=0))
+    length = float(xdmf.np.sqrt((away ** 2).sum()))
+    if not length > 1e-6 * size:
+        return None
+    away = away / length
+    return [float(away[0]) + 0.1, float(away[1]) - 0.15, float(away[2]) + 1.0]
 
 
 def run_guarded(argv, cwd, seconds):

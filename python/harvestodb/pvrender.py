@@ -6,7 +6,8 @@ imported by harvest-plot itself.
 JOB.json holds: xdmf (an odb2xdmf export of one frame, absolute path), array and centre ('CELLS' or
 'POINTS') to colour by, title, png, width, height, and marks: a list of {label, instance, kind
 ('element' or 'node'), at [x, y, z], text, colour [r, g, b]}. The model is drawn as a surface
-coloured by the array with a colour legend; each marked element is outlined and each mark gets
+coloured by the array with a colour legend, seen along direction (from the camera to the model's
+centre, reversed) when given; each marked element is outlined and each mark gets
 a sphere in its colour, and its text goes in the corner in the same colour.
 """
 import json
@@ -62,7 +63,7 @@ def main(job_path):
         colour = mark["colour"]
         if mark["kind"] == "element":
             outline(reader, mark, colour, view)
-        ball = simple.Sphere(Center=mark["at"], Radius=0.025 * size, ThetaResolution=24, PhiResolution=24)
+        ball = simple.Sphere(Center=mark["at"], Radius=0.03 * size, ThetaResolution=24, PhiResolution=24)
         ball_shown = simple.Show(ball, view)
         ball_shown.ColorArrayName = ["POINTS", ""]
         ball_shown.AmbientColor = ball_shown.DiffuseColor = colour
@@ -81,19 +82,14 @@ def main(job_path):
 
     centre = [(x0 + x1) / 2, (y0 + y1) / 2, (z0 + z1) / 2]
     flat = (z1 - z0) <= 1e-9 * size
-    # look at the maximum from outside: from the model's centre through it, a little from above
-    direction = [1.0, -1.3, 0.9]
-    if job["marks"]:
-        towards = [a - c for a, c in zip(job["marks"][0]["at"], centre)]
-        length = sum(t * t for t in towards) ** 0.5
-        if length > 0.05 * size:
-            direction = [t / length + b for t, b in zip(towards, (0.25, -0.35, 0.45))]
+    direction = job.get("direction") or [1.0, -1.3, 0.9]
     if flat:
         direction = [0.0, 0.0, 1.0]
     view.CameraFocalPoint = centre
     view.CameraPosition = [c + 3 * size * d for c, d in zip(centre, direction)]
     view.CameraViewUp = [0.0, 1.0, 0.0] if flat else [0.0, 0.0, 1.0]
     view.ResetCamera(False)
+    view.GetActiveCamera().Dolly(1.25)
     simple.Render(view)
     simple.SaveScreenshot(job["png"], view, ImageResolution=[job["width"], job["height"]])
 
