@@ -488,7 +488,7 @@ def model_peaks(db, field_name, frame_key, percentage, path):
     suffix = None
     values, where = [], []
     for block in field.blocks:
-        data = xdmf.shaped(field, xdmf.np.asarray(block.data))
+        data = xdmf.shaped(field, xdmf.np.asarray(block.data))  # a library failure goes to the caller
         if not len(data):
             continue
         suffix, q = xdmf.measure(field, data)
@@ -536,8 +536,12 @@ def render_model(args):
                                                                            args.percentage, db_path)
             exported = xdmf.export(db_path, os.path.join(work, "model.xdmf"), fields=[field.name],
                                    frames={(step_name, frame.increment_number)})
+        except xdmf.library_errors() as e:
+            print(f"{PROG}: {e}", file=sys.stderr)
+            sys.exit(1)
         except xdmf.Failure as e:
-            fail(e.path, e.message)
+            print(f"{PROG}: {e}", file=sys.stderr)
+            sys.exit(1)
         mesh = exported.mesh
         centroids = None
         job_marks, printed = [], []

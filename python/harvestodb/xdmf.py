@@ -41,174 +41,71 @@ PROG = "odb2xdmf"
 
 
 class Failure(Exception):
-    """A failure of the export: printed as 'odb2xdmf: FILE: message', status 1."""
+    """A failure of the export: printed as 'odb2xdmf: FILE: message', status 1. path is None when
+    message is the library's own, which names the file and the object itself."""
 
     def __init__(self, path, message):
-        super().__init__(f"{path}: {message}")
+        super().__init__(message if path is None else f"{path}: {message}")
         self.path, self.message = path, message
 
 
 # ---- reading the database ------------------------------------------------------------------------
 #
-# The export sees the database through open_database() only: steps (a mapping of name to step),
-# frames, field outputs and their blocks, and the root assembly's instances and sets, in the
-# shape of the harvestodb Python module. This reader keeps that shape over h5py.
+# The database is read with the library's Python module (harvestodb.open); the export sees it
+# through open_database() only: steps, frames, field outputs and blocks as the module hands them
+# out, instances with their sets' labels, and the assembly's sets per instance.
 
-TYPE_NAMES = {2: "SCALAR", 3: "VECTOR", 5: "TENSOR_3D_FULL", 6: "TENSOR_3D_PLANAR", 7: "TENSOR_3D_SURFACE",
-              8: "TENSOR_2D_PLANAR", 9: "TENSOR_2D_SURFACE"}
-
-
-def _text(value):
-    if isinstance(value, bytes):
-        return value.rstrip(b"\0").decode("utf-8", "replace")
-    if isinstance(value, np.ndarray):
-        return [_text(v) for v in value.tolist()]
-    return str(value)
-
-
-def _members(group):
-    """Names in the order of the group's links: creation order when tracked, else by name."""
-    import h5py
+def library_errors():
+    """The exception class of a library failure, or a class nothing raises without the module."""
     try:
-        names = []
-        group.id.links.iterate(lambda n: names.append(n.decode("utf-8", "replace")) and None,
-                               idx_type=h5py.h5.INDEX_CRT_ORDER)
-        return names
-    except Exception:
-        return sorted(group.keys(), key=lambda n: n.encode())
-
-
-def _numbered(group):
-    return [group[str(i)] for i in range(len(group))]
-
-
-class _Block:
-    def __init__(self, g, path):
-        self._g, self.path = g, path
-        self.position = _text(g.attrs.get("position", b""))
-        self.instance_name = _text(g.attrs.get("instance", b""))
-
-    def _read(self, name):
-        try:
-            return self._g[name][()] if name in self._g else None
-        except (OSError, KeyError, ValueError) as e:
-            raise Failure(self._g.file.filename, f"{self.path}/{name}: cannot read ({e})") from None
-
-    @property
-    def data(self):
-        d = self._read("data")
-        if d is None:
-            raise Failure(self._g.file.filename, f"{self.path}: data is missing")
-        d = np.asarray(d)
-        return d.reshape(len(d), -1)
-
-    @property
-    def node_labels(self):
-        return self._read("nodeLabels")
-
-    @property
-    def element_labels(self):
-        return self._read("elementLabels")
-
-    @property
-    def integration_points(self):
-        return self._read("integrationPoints")
-
-
-class _Field:
-    def __init__(self, name, g, path):
-        self.name = name
-        self.description = _text(g.attrs.get("description", b""))
-        code = int(g.attrs["type"]) if "type" in g.attrs else None
-        if code is None:
-            raise Failure(path, "type is missing")
-        self.type = TYPE_NAMES.get(code, str(code))
-        labels = g.attrs.get("componentLabels")
-        self.component_labels = _text(labels) if labels is not None else []
-        self.blocks = [_Block(b, f"{path}/blocks/{i}") for i, b in enumerate(_numbered(g["blocks"]))] \
-            if "blocks" in g else []
-
-
-class _Frame:
-    def __init__(self, g, index, path):
-        self.increment_number = int(g.attrs.get("incrementNumber", index))
-        self.frame_value = float(g.attrs.get("frameValue", 0.0))
-        self.description = _text(g.attrs.get("description", b""))
-        fo = g.get("fieldOutputs")
-        self.field_outputs = {n: _Field(n, fo[n], f"{path}/fieldOutputs/{n}") for n in _members(fo)} \
-            if fo is not None else {}
-
-
-class _Step:
-    def __init__(self, name, g):
-        self.name = name
-        frames = g.get("frames")
-        self.frames = [_Frame(f, i, f"/steps/{name}/frames/{i}") for i, f in enumerate(_numbered(frames))] \
-            if frames is not None else []
-
-
-def _internal(obj):
-    return int(obj.attrs.get("internal", 0)) != 0
+        from . import _odb
+        return _odb.OdbError
+    except ImportError:
+        return Failure
 
 
 class _Instance:
-    def __init__(self, name, g):
-        self.name = name
-        get = lambda p, dt: np.asarray(g[p][()], dtype=dt) if p in g else np.zeros(0, dt)  # noqa: E731
-        self.node_labels = get("nodes/labels", np.int64)
-        self.coordinates = get("nodes/coordinates", np.float64).reshape(-1, 3)
-        self.element_labels = get("elements/labels", np.int64)
-        self.element_offsets = get("elements/offsets", np.int64)
-        self.connectivity = get("elements/connectivity", np.int64)
-        if len(self.element_offsets) == 0:
-            self.element_offsets = np.zeros(len(self.element_labels) + 1, np.int64)
-        self.node_sets = {n: g["nodeSets"][n][()] for n in _members(g["nodeSets"])
-                          if not _internal(g["nodeSets"][n])} if "nodeSets" in g else {}
-        self.element_sets = {n: g["elementSets"][n][()] for n in _members(g["elementSets"])
-                             if not _internal(g["elementSets"][n])} if "elementSets" in g else {}
+    def __init__(self, inst):
+        self.name = inst.name
+        self.node_labels, self.coordinates = inst.node_labels, inst.coordinates
+        self.element_labels, self.connectivity, self.offsets = inst.element_labels, inst.connectivity, inst.offsets
+        self.node_sets = {n: s.labels(inst.name) for n, s in inst.node_sets.items()}
+        self.element_sets = {n: s.labels(inst.name) for n, s in inst.element_sets.items()}
 
 
 class _Database:
-    def __init__(self, path):
-        import h5py
-        if not os.path.exists(path):
-            raise Failure(path, "file does not exist")
-        try:
-            self._f = h5py.File(path, "r")
-        except OSError:
-            raise Failure(path, "/: file is not an hdf5 file") from None
-        f = self._f
-        if _text(f.attrs.get("format", b"")) != "odb":
-            raise Failure(path, "/: file is not an output database")
-        version = f.attrs.get("format_version")
-        if version is None or int(version) != 2:
-            raise Failure(path, "/: format_version is " + ("missing" if version is None else str(int(version)))
-                          + ", expected 2 (run harvestodb on it once to upgrade an older database)")
-        asm = f.get("assembly")
-        inst = asm.get("instances") if asm is not None else None
-        self.instances = {n: _Instance(n, inst[n]) for n in _members(inst)} if inst is not None else {}
-        self.node_sets, self.element_sets = {}, {}   # assembly sets: name -> {instance: labels}
-        for kind, out in (("nodeSets", self.node_sets), ("elementSets", self.element_sets)):
-            if asm is not None and kind in asm:
-                for n in _members(asm[kind]):
-                    if not _internal(asm[kind][n]):
-                        out[n] = {i: asm[kind][n][i][()] for i in _members(asm[kind][n])}
-        st = f.get("steps")
-        self.steps = {n: _Step(n, st[n]) for n in _members(st)} if st is not None else {}
-
-    def close(self):
-        self._f.close()
+    def __init__(self, db):
+        self._db = db
+        asm = db.root_assembly
+        self.instances = {n: _Instance(i) for n, i in asm.instances.items()}
+        self.node_sets = {n: {i: s.labels(i) for i in s.instance_names} for n, s in asm.node_sets.items()}
+        self.element_sets = {n: {i: s.labels(i) for i in s.instance_names} for n, s in asm.element_sets.items()}
+        self.steps = db.steps
 
     def __enter__(self):
         return self
 
     def __exit__(self, *_):
-        self.close()
+        self._db.close()
 
 
 def open_database(path):
-    """The database at path, as a context manager."""
-    return _Database(path)
+    """The database at path as a context manager: steps as the module has them, instances and the
+    assembly's sets (internal ones left out, as the program does) with their labels."""
+    try:
+        from . import _odb
+    except ImportError:
+        raise Failure(path, "cannot read it: the module harvestodb._odb is not built "
+                            "(Debian packages pybind11-dev and python3-pybind11)") from None
+    try:
+        db = _odb.open(os.fspath(path), False)
+    except _odb.OdbError as e:
+        raise Failure(None, str(e)) from None
+    try:
+        return _Database(db)
+    except _odb.OdbError as e:
+        db.close()
+        raise Failure(None, str(e)) from None
 
 
 # ---- the mesh ------------------------------------------------------------------------------------
@@ -260,7 +157,7 @@ class Mesh:
             xyz.append(np.asarray(inst.coordinates, np.float64).reshape(-1, 3))
             node_labels.append(labels)
             node_inst.append(np.full(len(labels), k, np.int32))
-            off = np.asarray(inst.element_offsets, np.int64)
+            off = np.asarray(inst.offsets, np.int64)
             c = np.asarray(inst.connectivity, np.int64)
             el = np.asarray(inst.element_labels, np.int64)
             local = self.lookup(name, c, "node")
@@ -367,7 +264,7 @@ def tensor_columns(field, width):
 def mises(field, data):
     cols = tensor_columns(field, data.shape[1])
     zero = np.zeros(len(data))
-    s = {c: data[:, cols[c]].astype(np.float64) if c in cols else zero for c in ("11", "22", "33", "12", "13", "23")}
+    s = {c: data[:, cols[c]].astype(np.float64, copy=False) if c in cols else zero for c in ("11", "22", "33", "12", "13", "23")}
     return np.sqrt(((s["11"] - s["22"]) ** 2 + (s["22"] - s["33"]) ** 2 + (s["33"] - s["11"]) ** 2) / 2
                    + 3 * (s["12"] ** 2 + s["13"] ** 2 + s["23"] ** 2))
 
@@ -514,7 +411,7 @@ class Export:
     """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
 
 
-def export(db_path, out_path, fields=None, frames=None, quiet=False):
+def export(db_path, out_path, fields=None, frames=None):
     """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
     frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
     import h5py
@@ -523,51 +420,56 @@ def export(db_path, out_path, fields=None, frames=None, quiet=False):
     h5_base = os.path.basename(h5_path)
     with open_database(db_path) as db:
         try:
-            mesh = Mesh(db, db_path)
-        except KeyError as e:
-            raise Failure(db_path, f"cannot read {e}") from None
-        present = {n for step in db.steps.values() for f in step.frames for n in f.field_outputs}
-        if fields is not None:
-            missing = [n for n in fields if n not in present]
-            if missing:
-                raise Failure(db_path, f"no field output {missing[0]} in any frame"
-                              + (f" (fields: {', '.join(sorted(present)[:8])})" if present else " (it has none)"))
-        times, rising = frame_times(db.steps)
-        chosen = []
-        i = 0
-        for step_name, step in db.steps.items():
-            for frame in step.frames:
-                if frames is None or (step_name, frame.increment_number) in frames:
-                    chosen.append((step_name, frame, times[i]))
-                i += 1
-        if frames is not None and not chosen:
-            raise Failure(db_path, "no such frame: " + ", ".join(f"{s}:{n}" for s, n in frames))
-        out_dir = os.path.dirname(os.path.abspath(out_path))
-        tmp_h5 = os.path.join(out_dir, f".{os.path.basename(h5_path)}.{os.getpid()}.tmp")
-        tmp_xml = os.path.join(out_dir, f".{os.path.basename(out_path)}.{os.getpid()}.tmp")
-        try:
-            grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py)
-            with open(tmp_xml, "w") as x:
-                x.write('<?xml version="1.0"?>\n<Xdmf Version="3.0">\n<Domain>\n')
-                x.write('<Grid Name="frames" GridType="Collection" CollectionType="Temporal">\n')
-                for g in grids:
-                    x.write(g)
-                x.write("</Grid>\n</Domain>\n</Xdmf>\n")
-            os.replace(tmp_h5, h5_path)
-            os.replace(tmp_xml, out_path)
-        except OSError as e:
-            for p in (tmp_h5, tmp_xml):
-                if os.path.exists(p):
-                    os.unlink(p)
-            raise Failure(e.filename or out_path, e.strerror or str(e)) from None
-        except BaseException:
-            for p in (tmp_h5, tmp_xml):
-                if os.path.exists(p):
-                    os.unlink(p)
-            raise
-        result = Export()
-        result.xdmf, result.h5, result.mesh, result.frames, result.rising = out_path, h5_path, mesh, chosen, rising
-        return result
+            return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
+        except library_errors() as e:
+            raise Failure(None, str(e)) from None
+
+
+def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
+    """export()'s work on the open database."""
+    mesh = Mesh(db, db_path)
+    present = {n for step in db.steps.values() for f in step.frames for n in f.field_outputs}
+    if fields is not None:
+        missing = [n for n in fields if n not in present]
+        if missing:
+            raise Failure(db_path, f"no field output {missing[0]} in any frame"
+                          + (f" (fields: {', '.join(sorted(present)[:8])})" if present else " (it has none)"))
+    times, rising = frame_times(db.steps)
+    chosen = []
+    i = 0
+    for step_name, step in db.steps.items():
+        for frame in step.frames:
+            if frames is None or (step_name, frame.increment_number) in frames:
+                chosen.append((step_name, frame, times[i]))
+            i += 1
+    if frames is not None and not chosen:
+        raise Failure(db_path, "no such frame: " + ", ".join(f"{s}:{n}" for s, n in frames))
+    out_dir = os.path.dirname(os.path.abspath(out_path))
+    tmp_h5 = os.path.join(out_dir, f".{os.path.basename(h5_path)}.{os.getpid()}.tmp")
+    tmp_xml = os.path.join(out_dir, f".{os.path.basename(out_path)}.{os.getpid()}.tmp")
+    try:
+        grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py)
+        with open(tmp_xml, "w") as x:
+            x.write('<?xml version="1.0"?>\n<Xdmf Version="3.0">\n<Domain>\n')
+            x.write('<Grid Name="frames" GridType="Collection" CollectionType="Temporal">\n')
+            for g in grids:
+                x.write(g)
+            x.write("</Grid>\n</Domain>\n</Xdmf>\n")
+        os.replace(tmp_h5, h5_path)
+        os.replace(tmp_xml, out_path)
+    except OSError as e:
+        for p in (tmp_h5, tmp_xml):
+            if os.path.exists(p):
+                os.unlink(p)
+        raise Failure(e.filename or out_path, e.strerror or str(e)) from None
+    except BaseException:
+        for p in (tmp_h5, tmp_xml):
+            if os.path.exists(p):
+                os.unlink(p)
+        raise
+    result = Export()
+    result.xdmf, result.h5, result.mesh, result.frames, result.rising = out_path, h5_path, mesh, chosen, rising
+    return result
 
 
 def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
@@ -632,7 +534,7 @@ def main(argv=None):
     try:
         result = export(db, out, fields)
     except Failure as e:
-        print(f"{PROG}: {e.path}: {e.message}", file=sys.stderr)
+        print(f"{PROG}: {e}", file=sys.stderr)
         return 1
     print(f"{out}: {len(result.mesh.xyz)} points, {len(result.mesh.elem_labels)} cells, "
           f"{len(result.frames)} frames; arrays in {result.h5}")

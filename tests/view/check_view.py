@@ -371,7 +371,7 @@ def check_bad_input(work, good):
     before = sorted(os.listdir(folder))
     cases = [(["junk.odb"], "odb2xdmf: junk.odb: /: file is not an hdf5 file\n"),
              (["other.h5"], "odb2xdmf: other.h5: /: file is not an output database\n"),
-             (["missing.odb"], "odb2xdmf: missing.odb: file does not exist\n"),
+             (["missing.odb"], "odb2xdmf: missing.odb: /: file does not exist\n"),
              (["--fields", "U,STRESS", good], f"odb2xdmf: {good}: no field output STRESS in any frame "
                                               "(fields: E, EVOL, PE, S, TEMP, U)\n"),
              (["broken.odb"], "odb2xdmf: broken.odb: /steps/Step-1/frames/1/fieldOutputs/S/blocks/0: data is "
