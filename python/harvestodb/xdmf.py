@@ -117,6 +117,7 @@ CELL = {"line": ("Polyline", 2, 2), "tri": ("Triangle", 4, 3), "quad": ("Quadril
         "tet": ("Tetrahedron", 6, 4), "wedge": ("Wedge", 8, 6), "hex": ("Hexahedron", 9, 8),
         "tri6": ("Triangle_6", 36, 6), "quad8": ("Quadrilateral_8", 37, 8), "tet10": ("Tetrahedron_10", 38, 10),
         "wedge15": ("Wedge_15", 40, 15), "hex20": ("Hexahedron_20", 48, 20)}
+KINDS = list(CELL)
 NODE_ORDER = {"wedge": [0, 2, 1, 3, 5, 4], "wedge15": [0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13]}
 BY_COUNT = {2: "line", 3: "tri", 10: "tet10", 15: "wedge15", 20: "hex20"}
 # node counts shared by a solid and a flat element: the solid's corner nodes that span a volume
@@ -126,9 +127,9 @@ SOLID_OR_FLAT = {4: ("tet", "quad", (1, 2, 3)), 6: ("wedge", "tri6", (1, 2, 3)),
 def cell_kinds(counts, conn_idx, offsets, xyz):
     """The cell kind of each element from its node count; a 4-, 6- or 8-node element whose nodes
     span no volume is the flat one (quad, 6-node triangle, 8-node quad)."""
-    kinds = np.empty(len(counts), dtype=object)
+    kinds = np.full(len(counts), -1, np.int8)   # an index into KINDS; -1: no cell type of that size
     for n, kind in BY_COUNT.items():
-        kinds[counts == n] = kind
+        kinds[counts == n] = KINDS.index(kind)
     for n, (solid, flat, corners) in SOLID_OR_FLAT.items():
         sel = np.nonzero(counts == n)[0]
         if not len(sel):
@@ -138,8 +139,22 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
         edges = [xyz[conn_idx[start + c]] - p0 for c in corners]
         volume = np.abs(np.einsum("ij,ij->i", edges[0], np.cross(edges[1], edges[2])))
         size = np.max([np.abs(e).max(axis=1) for e in edges], axis=0)
-        kinds[sel] = np.where(volume > 1e-9 * size ** 3, solid, flat)
+        kinds[sel] = np.where(volume > 1e-9 * size ** 3, KINDS.index(solid), KINDS.index(flat))
     return kinds
+
+
+def label_index(labels, base):
+    """What Mesh.lookup finds labels with: a table over the label range when the labels fill at
+    least a quarter of it (the usual 1..n), else the sorted labels."""
+    if not len(labels):
+        return None
+    low, high = int(labels.min()), int(labels.max())
+    if high - low < 4 * len(labels) + 1024:
+        index = np.full(high - low + 1, -1, np.int64)
+        index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1) + base   # the first of repeated labels
+        return ("dense", low, index)
+    order = np.argsort(labels, kind="stable")
+    return ("sorted", labels[order], order + base)
 
 
 class Mesh:
@@ -152,8 +167,7 @@ class Mesh:
         base = 0
         for k, (name, inst) in enumerate(db.instances.items()):
             labels = np.asarray(inst.node_labels, np.int64)
-            order = np.argsort(labels, kind="stable")
-            self.node_index[name] = (labels[order], order + base)
+            self.node_index[name] = label_index(labels, base)
             xyz.append(np.asarray(inst.coordinates, np.float64).reshape(-1, 3))
             node_labels.append(labels)
             node_inst.append(np.full(len(labels), k, np.int32))
@@ -172,8 +186,7 @@ class Mesh:
             base += len(labels)
         base = 0
         for name, el in zip(self.instances, elem_labels):
-            order = np.argsort(el, kind="stable")
-            self.elem_index[name] = (el[order], order + base)
+            self.elem_index[name] = label_index(el, base)
             base += len(el)
         cat = lambda parts, dt: np.concatenate(parts).astype(dt) if parts else np.zeros(0, dt)  # noqa: E731
         self.xyz = cat(xyz, np.float64).reshape(-1, 3)
@@ -183,7 +196,7 @@ class Mesh:
         self.conn = cat(conn, np.int64)
         self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
         self.kinds = cell_kinds(counts, self.conn, self.offsets[:-1], self.xyz)
-        unknown = np.nonzero(self.kinds == None)[0]  # noqa: E711
+        unknown = np.nonzero(self.kinds < 0)[0]
         if len(unknown):
             i = unknown[0]
             raise Failure(path, f"/assembly/instances/{self.instances[self.elem_instance[i]]}: element "
@@ -193,29 +206,34 @@ class Mesh:
         """Global indices of labels of an instance's nodes or elements ('node'/'element'); -1 if absent."""
         table = (self.node_index if what == "node" else self.elem_index).get(instance)
         labels = np.asarray(labels, np.int64)
-        if table is None or not len(table[0]):
+        if table is None:
             return np.full(len(labels), -1, np.int64)
-        sorted_labels, index = table
+        if table[0] == "dense":
+            _, low, index = table
+            at = labels - low
+            inside = (at >= 0) & (at < len(index))
+            return np.where(inside, index[np.where(inside, at, 0)], -1)
+        _, sorted_labels, index = table
         at = np.minimum(np.searchsorted(sorted_labels, labels), len(sorted_labels) - 1)
         return np.where(sorted_labels[at] == labels, index[at], -1)
 
     def topology(self):
         """(XDMF topology type, array, number of cells): one type as [cells, nodes], several as Mixed."""
-        kinds = set(self.kinds.tolist())
+        kinds = [KINDS[k] for k in np.unique(self.kinds)]
         ncell = len(self.kinds)
         conn = self.conn.copy()
         for kind, order in NODE_ORDER.items():
-            sel = np.nonzero(self.kinds == kind)[0]
+            sel = np.nonzero(self.kinds == KINDS.index(kind))[0]
             if len(sel):
                 rows = self.offsets[sel][:, None] + np.arange(len(order))
                 conn[rows] = self.conn[rows[:, order]]
         if len(kinds) == 1:
-            name, _, n = CELL[kinds.pop()]
+            name, _, n = CELL[kinds[0]]
             return name, conn.reshape(ncell, n), ncell
         if not ncell:
             return "Mixed", np.zeros(0, np.int64), 0
         # Mixed: per cell its type code, for a polyline also its node count, then its nodes
-        head = np.array([CELL[k][1] for k in self.kinds], np.int64)
+        head = np.array([CELL[k][1] for k in KINDS], np.int64)[self.kinds]
         counts = np.diff(self.offsets)
         lines = head == 2
         width = 1 + lines + counts
