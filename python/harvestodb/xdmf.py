@@ -555,7 +555,8 @@ def main(argv=None):
         print(f"{PROG}: {e}", file=sys.stderr)
         return 1
     print(f"{out}: {len(result.mesh.xyz)} points, {len(result.mesh.elem_labels)} cells, "
-          f"{len(result.frames)} frames; arrays in {result.h5}")
+          f"{len(result.frames)} frames; arrays in {result.h5}"
+          + ("" if result.rising else "; times: frame numbers, as the frame values do not rise"))
     return 0
 
 

@@ -301,6 +301,13 @@ def check_export(work):
         compare_ranges(case, db, report_of(db, work), lambda k, r=h5_ranges(out): r[k])
         check_sets(case, db, h5_ranges(out))
     check_missing_field(dbs["mixed"], os.path.join(work, "mixed.xdmf"))
+    # frame values that do not rise: the frames are numbered instead, and the tool says so
+    shutil.copy(dbs["plane"], os.path.join(work, "still.odb"))
+    with h5py.File(os.path.join(work, "still.odb"), "r+") as f:
+        f["steps/Step-1/frames/1"].attrs["frameValue"] = 1.0
+    r = export(os.path.join(work, "still.odb"), os.path.join(work, "still.xdmf"))
+    check("frame values that stand still", r.status == 0 and "times: frame numbers" in r.out and re.findall(
+        r'<Time Value="([^"]*)"', read(os.path.join(work, "still.xdmf"), "r")) == ["0.0", "1.0"], r.out)
     check_meshio(work, dbs)
     check_bad_input(work, dbs["mixed"])
 
@@ -424,6 +431,15 @@ def check_paraview(work):
         h5 = h5_ranges(out)[0]
         check(f"{case}: set arrays", sets and all(n in h5 for n in sets))
         check_picture(case, db, work)
+    # bad input to --model: one line, status 1, no picture and no scratch folder left
+    for argv, err in ((["--model", mixed, "--field", "NOPE"], "no field output NOPE in frame Step-2:1"),
+                      (["--model", mixed, "--frame", "Step-1:7"], "no frame Step-1:7; frames: Step-1:1, Step-1:2"),
+                      (["--model", os.path.join(work, "mixed.xdmf")], "file is not an hdf5 file")):
+        folder = os.path.join(work, "bad-model")
+        os.makedirs(folder, exist_ok=True)
+        r = run([os.path.join(BIN, "harvest-plot"), *argv], folder, timeout=120, text=True)
+        check(f"{argv[2:]}: --model refuses", r.status == 1 and r.err.count("\n") == 1 and err in r.err
+              and os.listdir(folder) == [], f"{r.status} {r.err!r} {os.listdir(folder)}")
 
 
 def peak_of(db_path, step, increment, name, percentage=5.0):
