@@ -575,7 +575,15 @@ def render_model(args):
         with open(job_path, "w") as f:
             json.dump(job, f)
         script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pvrender.py")
-        status, err = run_guarded([xvfb, "-a", pvbatch, script, job_path], work, RENDER_SECONDS)
+        # xvfb-run -a takes the first free display from -n on; starting from one of our own keeps
+        # apart from other pictures drawn at the same time, and a display lost to one of them
+        # anyway (ParaView aborts on "bad X server connection") is tried again
+        for attempt in range(3):
+            display = 100 + (os.getpid() * 7 + attempt * 101) % 30000
+            status, err = run_guarded([xvfb, "-a", "-n", str(display), pvbatch, script, job_path], work,
+                                      RENDER_SECONDS)
+            if status == 0 or "bad X server connection" not in err:
+                break
         if status != 0 or not os.path.isfile(png):
             why = "timed out" if status is None else f"ended with status {status}"
             detail = next((l for l in reversed(err.splitlines()) if "Error" in l), "")

@@ -393,7 +393,12 @@ def check_bad_input(work, good):
 
 def pvbatch(script, *args, cwd):
     """(status, READBACK object or None, stderr) of a pvbatch run under xvfb-run, guarded."""
-    r = run(["xvfb-run", "-a", "pvbatch", script, *args], cwd, timeout=300, fsize=1 << 30, text=True)
+    for attempt in range(3):   # a display taken by another X server meanwhile is tried again, as harvest-plot does
+        display = 100 + (os.getpid() * 7 + attempt * 101 + 13) % 30000
+        r = run(["xvfb-run", "-a", "-n", str(display), "pvbatch", script, *args], cwd, timeout=300,
+                fsize=1 << 30, text=True)
+        if r.status == 0 or "bad X server connection" not in r.err:
+            break
     got = next((json.loads(l[9:]) for l in r.out.splitlines() if l.startswith("READBACK ")), None)
     return r.status, got, r.err[-2000:]
 
