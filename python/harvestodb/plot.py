@@ -2,6 +2,7 @@
 
 usage: harvest-plot [-o FILE] [--set NAME]... [--stress FIELD] [--disp FIELD] REPORT
        harvest-plot --summary [--stress FIELD] [--disp FIELD] REPORT
+       harvest-plot --model DB [--field S] [--frame STEP:N] [--percentage P] [-o view.png]
 
 REPORT is a params.txt written by harvestodb, or the results.csv of
 harvest-many (recognised by its header "database,status,message,...").
@@ -26,18 +27,33 @@ one, and the set with the greatest maximum; the history outputs that change.
 Lines of no family the program writes are counted ("other lines: N").
 Panels and tables with no lines in the report are left out, said once.
 
-Status 0 on success, 1 when the report cannot be read or the PNG cannot be
-written (a partial PNG is removed).
+--model draws the database itself with ParaView (pvbatch, under xvfb-run):
+one frame (--frame STEP:N, N its increment number as in the report's Frame_N;
+default the last frame) coloured by --field (default S): von Mises of a
+tensor, magnitude of a vector, the value of a scalar; element values by the
+element's largest over its points, as odb2xdmf exports them. The element (or
+node) of the maximum is outlined in red, the one holding the engineering
+maximum (--percentage, default 5, as PERCENTAGE in a configuration) in
+magenta; both are printed with their labels and coordinates (element: its
+centroid). Default picture view.png, 1200 x 900 (--size WxH).
+
+Status 0 on success, 1 when the report or database cannot be read, ParaView
+is not installed or the PNG cannot be written (a partial PNG is removed).
 """
 
 import argparse
+import json
 import math
 import os
 import re
+import shutil
+import signal
+import subprocess
 import sys
 import tempfile
 
 from . import report as hr
+from . import xdmf
 
 PROG = "harvest-plot"
 MAX_HISTORY_PANELS = 3
@@ -428,20 +444,235 @@ def plot_batch(rows, source, args):
     save(fig, args.output)
 
 
+# ---- the model, drawn by ParaView ----------------------------------------------------------------
+
+RENDER_SECONDS = 300
+MARK_COLOURS = {"max": [0.85, 0.0, 0.0], "enggmax": [0.8, 0.0, 0.8]}
+
+
+def engg_position(n, percentage):
+    """Index from the top of the engineering maximum among n sorted values, as the program counts."""
+    k = n * percentage / 100.0
+    k = 0.0 if not k > 0.0 else min(k, float(n))
+    return max(int(k) - 1, 0)
+
+
+def parse_frame(text):
+    step, sep, number = (text or "").rpartition(":")
+    if not sep or not step or not number.lstrip("-").isdigit():
+        raise argparse.ArgumentTypeError(f"'{text}' is not STEP:N")
+    return step, int(number)
+
+
+def model_peaks(db, field_name, frame_key, percentage, path):
+    """(step, frame, field, quantity name, marks) of the frame: the maximum and the engineering
+    maximum of the quantity over every value of the field, each with the element or node that
+    holds it (the first in block and row order when several do)."""
+    steps = list(db.steps.items())
+    frames = [(s, f) for s, step in steps for f in step.frames]
+    if not frames:
+        raise xdmf.Failure(path, "has no frames")
+    if frame_key is None:
+        step_name, frame = frames[-1]
+    else:
+        hits = [(s, f) for s, f in frames if (s, f.increment_number) == frame_key]
+        if not hits:
+            raise xdmf.Failure(path, f"no frame {frame_key[0]}:{frame_key[1]}; frames: "
+                               + ", ".join(f"{s}:{f.increment_number}" for s, f in frames[:6])
+                               + (" ..." if len(frames) > 6 else ""))
+        step_name, frame = hits[0]
+    field = frame.field_outputs.get(field_name)
+    if field is None:
+        raise xdmf.Failure(path, f"no field output {field_name} in frame {step_name}:{frame.increment_number}"
+                           f" (fields: {', '.join(list(frame.field_outputs)[:8]) or 'none'})")
+    suffix = None
+    values, where = [], []
+    for block in field.blocks:
+        data = xdmf.shaped(field, xdmf.np.asarray(block.data))  # a library failure goes to the caller
+        if not len(data):
+            continue
+        suffix, q = xdmf.measure(field, data)
+        nodal = block.position == "NODAL"
+        labels = block.node_labels if nodal else block.element_labels
+        values.append(q)
+        where += [("node" if nodal else "element", block.instance_name, int(l)) for l in labels]
+    if not values:
+        raise xdmf.Failure(path, f"field output {field_name} of frame {step_name}:{frame.increment_number}"
+                           " has no values")
+    q = xdmf.np.concatenate(values)
+    numbers = q[~xdmf.np.isnan(q)]
+    if not len(numbers):
+        raise xdmf.Failure(path, f"field output {field_name} has no values that are numbers")
+    top = int(xdmf.np.nanargmax(q))
+    ordered = xdmf.np.sort(numbers)
+    engg = ordered[len(ordered) - 1 - engg_position(len(ordered), percentage)]
+    at_engg = int(xdmf.np.nonzero(q == engg)[0][0])
+    kind = {"_mises": "von Mises", "_mag": "magnitude", "": "value"}[suffix]
+    marks = [("max", q[top], where[top]), ("enggmax", engg, where[at_engg])]
+    return step_name, frame, field, suffix, kind, marks
+
+
+def render_model(args):
+    pvbatch, xvfb = shutil.which("pvbatch"), shutil.which("xvfb-run")
+    if not pvbatch:
+        fail("pvbatch", "not found: --model draws with ParaView (Debian package paraview)")
+    if not xvfb:
+        fail("xvfb-run", "not found: ParaView draws offscreen under it (Debian package xvfb)")
+    try:
+        width, height = (int(v) for v in args.size.lower().split("x"))
+        assert 16 <= width <= 8192 and 16 <= height <= 8192
+    except (ValueError, AssertionError):
+        fail(args.size, "--size is not WIDTHxHEIGHT (16 to 8192 each)")
+    db_path = args.model
+    out = args.output or "view.png"
+    folder = os.path.dirname(os.path.abspath(out))
+    if not os.path.isdir(folder):
+        fail(out, "No such file or directory")
+    work = tempfile.mkdtemp(prefix=".harvest-plot-", dir=folder)
+    try:
+        try:
+            with xdmf.open_database(db_path) as db:
+                step_name, frame, field, suffix, kind, marks = model_peaks(db, args.field, args.frame,
+                                                                           args.percentage, db_path)
+            exported = xdmf.export(db_path, os.path.join(work, "model.xdmf"), fields=[field.name],
+                                   frames={(step_name, frame.increment_number)})
+        except xdmf.library_errors() as e:
+            print(f"{PROG}: {e}", file=sys.stderr)
+            sys.exit(1)
+        except xdmf.Failure as e:
+            print(f"{PROG}: {e}", file=sys.stderr)
+            sys.exit(1)
+        mesh = exported.mesh
+        centroids = None
+        job_marks, printed = [], []
+        for stat, value, (what, instance, label) in marks:
+            if what == "element":
+                index = mesh.lookup(instance, [label], "element")[0]
+                if centroids is None:
+                    centroids = mesh.centroids()
+                at = centroids[index] if index >= 0 else [math.nan] * 3
+            else:
+                index = mesh.lookup(instance, [label], "node")[0]
+                at = mesh.xyz[index] if index >= 0 else [math.nan] * 3
+            name = "maximum" if stat == "max" else f"engineering maximum ({args.percentage:g} %)"
+            where = f"{what} {label}" + (f" of {instance}" if instance else "")
+            xyz = ", ".join(f"{c:g}" for c in at)
+            printed.append(f"{name}: {field.name} {kind} {value:g} at {where}, "
+                           f"{'centroid' if what == 'element' else 'node'} at ({xyz})")
+            if index >= 0:
+                job_marks.append({"label": label, "instance": int(mesh.elem_instance[index]) if what == "element"
+                                  else int(mesh.node_instance[index]), "kind": what, "at": [float(c) for c in at],
+                                  "text": f"{name}: {value:g} at {where}", "colour": MARK_COLOURS[stat]})
+        nodal = any(b.position == "NODAL" for b in field.blocks)
+        direction = outward(mesh, job_marks[0]["at"]) if job_marks else None
+        array = field.name + suffix if suffix else field.name
+        png = os.path.join(work, "view.png")
+        job = {"xdmf": os.path.abspath(exported.xdmf), "array": array, "centre": "POINTS" if nodal else "CELLS",
+               "title": f"{os.path.basename(db_path)}: {step_name}, increment {frame.increment_number}: "
+                        f"{field.name} {kind}", "png": png, "width": width, "height": height, "marks": job_marks,
+               "direction": direction}
+        job_path = os.path.join(work, "job.json")
+        with open(job_path, "w") as f:
+            json.dump(job, f)
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pvrender.py")
+        # xvfb-run -a takes the first free display from -n on; starting from one of our own keeps
+        # apart from other pictures drawn at the same time, and a display lost to one of them
+        # anyway (ParaView aborts on "bad X server connection") is tried again
+        for attempt in range(3):
+            display = 100 + (os.getpid() * 7 + attempt * 101) % 30000
+            status, err = run_guarded([xvfb, "-a", "-n", str(display), pvbatch, script, job_path], work,
+                                      RENDER_SECONDS)
+            if status == 0 or "bad X server connection" not in err:
+                break
+        if status != 0 or not os.path.isfile(png):
+            why = "timed out" if status is None else f"ended with status {status}"
+            detail = next((l for l in reversed(err.splitlines()) if "Error" in l), "")
+            fail(out, f"ParaView {why}" + (f": {detail.strip()}" if detail else ""))
+        try:
+            mask = os.umask(0)
+            os.umask(mask)
+            os.chmod(png, 0o666 & ~mask)
+            os.replace(png, out)
+        except OSError as e:
+            fail(out, e.strerror or str(e))
+        for line in printed:
+            print(line)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def outward(mesh, at):
+    """A direction to look at the point from outside the model, a little from above: away from the
+    middle of the material around it (the nodes within a fifth of the model's size), which holds
+    for an inner corner as for an outer one."""
+    xyz = mesh.xyz
+    if not len(xyz):
+        return None
+    at = xdmf.np.asarray(at, float)
+    size = float((xyz.max(axis=0) - xyz.min(axis=0)).max())
+    near = xyz[((xyz - at) ** 2).sum(axis=1) <= (0.2 * size) ** 2]
+    away = at - (near.mean(axis=0) if len(near) else xyz.mean(axis=0))
+    length = float(xdmf.np.sqrt((away ** 2).sum()))
+    if not length > 1e-6 * size:
+        return None
+    away = away / length
+    return [float(away[0]) + 0.1, float(away[1]) - 0.15, float(away[2]) + 1.0]
+
+
+def run_guarded(argv, cwd, seconds):
+    """(status, stderr) of argv in a session of its own, its files capped at 1 GiB; after seconds the
+    whole session (xvfb-run, Xvfb, pvbatch) is killed by its id and the status is None."""
+    import resource
+    hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+    limit = 1 << 30 if hard == resource.RLIM_INFINITY else min(1 << 30, hard)
+    p = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE, start_new_session=True,
+                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
+    try:
+        _, err = p.communicate(timeout=seconds)
+        status = p.returncode
+    except subprocess.TimeoutExpired:
+        status = None
+    finally:
+        try:
+            os.killpg(p.pid, signal.SIGKILL)   # whatever of the session is left (an Xvfb of xvfb-run)
+        except ProcessLookupError:
+            pass
+    if status is None:
+        _, err = p.communicate()
+    return status, err.decode(errors="replace")
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n", 2)[2].split("\n\nStatus")[0],
                                      epilog="Status" + __doc__.split("\n\nStatus", 1)[1],
                                      formatter_class=argparse.RawDescriptionHelpFormatter,
-                                     usage="%(prog)s [-o FILE] [--summary] [--set NAME]... REPORT")
-    parser.add_argument("report", metavar="REPORT", help="params.txt, or results.csv of harvest-many")
-    parser.add_argument("-o", dest="output", metavar="FILE", default="params.png",
-                        help="the PNG to write (default params.png)")
+                                     usage="%(prog)s [-o FILE] [--summary] [--set NAME]... REPORT\n"
+                                           "       %(prog)s --model DB [--field S] [--frame STEP:N] [-o view.png]")
+    parser.add_argument("report", metavar="REPORT", nargs="?", help="params.txt, or results.csv of harvest-many")
+    parser.add_argument("-o", dest="output", metavar="FILE",
+                        help="the PNG to write (default params.png; view.png with --model)")
+    parser.add_argument("--model", metavar="DB", help="draw this database's model with ParaView instead")
+    parser.add_argument("--field", default="S", metavar="S", help="--model: the field to colour by (S)")
+    parser.add_argument("--frame", type=parse_frame, metavar="STEP:N",
+                        help="--model: the frame, by step name and increment number (default: the last)")
+    parser.add_argument("--percentage", type=float, default=5.0, metavar="P",
+                        help="--model: percentage of the engineering maximum (5)")
+    parser.add_argument("--size", default="1200x900", metavar="WxH", help="--model: picture size (1200x900)")
     parser.add_argument("--summary", action="store_true", help="print the text table instead of a picture")
     parser.add_argument("--set", action="append", default=[], metavar="NAME",
                         help="also draw this set (as named in the lines, e.g. TOP); repeatable")
     parser.add_argument("--stress", default="S", metavar="FIELD", help="tensor field of the von Mises panels (S)")
     parser.add_argument("--disp", default="U", metavar="FIELD", help="vector field of the magnitude panels (U)")
     args = parser.parse_args(argv)
+    if args.model is not None:
+        if args.report is not None:
+            parser.error("--model takes a database, not a report")
+        render_model(args)
+        return 0
+    if args.report is None:
+        parser.error("the following arguments are required: REPORT")
+    args.output = args.output or "params.png"
     args.stress, args.disp = hr.clean(args.stress), hr.clean(args.disp)
 
     try:

@@ -180,6 +180,7 @@ TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
       {"harvest-many", "  harvest-many  run harvestodb over many databases into one results table\n"},
       {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"},
       {"harvest-response", "  harvest-response  the named values an optimiser reads from a report\n"}};
+      {"odb2xdmf", "  odb2xdmf      write an output database as an XDMF time series for ParaView\n"}};
   for (const auto& [program, line] : others)
     if (testsupport::exists(folder + program)) want += line;
   const std::tuple<Args, std::string, std::string, int> cases[] = {

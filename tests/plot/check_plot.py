@@ -138,6 +138,12 @@ def check_odd_names_and_tables(work):
     status, _, err = plot("--summary", "missing.txt", cwd=work)
     check("missing report", status == 1 and err == "harvest-plot: missing.txt: No such file or directory\n", err)
     status, _, err = plot("-o", "no/such/dir/x.png", odd, cwd=work)
+    # --model without ParaView on the path: one line naming the package, nothing written.
+    for argv in (["--model", "db.odb"], ["--model", "db.odb", "--field", "U", "-o", "v.png"]):
+        r = run([tool, *argv], work, timeout=60, text=True, env=dict(os.environ, PATH="/nonexistent"))
+        check(f"{argv}: no ParaView", r.status == 1 and r.err.count("\n") == 1 and "Debian package paraview" in r.err
+              and not os.path.exists(os.path.join(work, "v.png")) and not os.path.exists(
+                  os.path.join(work, "view.png")), f"{r.status} {r.err!r}")
     check("unwritable picture", status == 1 and err.endswith("harvest-plot: no/such/dir/x.png: No such file or "
                                                              "directory\n") and not os.path.exists(
         os.path.join(work, "no")), err)

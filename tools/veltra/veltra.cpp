@@ -30,6 +30,7 @@ static const Command commands[] = {
     {"harvest-many", "run harvestodb over many databases into one results table"},
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
     {"harvest-response", "  the named values an optimiser reads from a report"},
+    {"odb2xdmf", "write an output database as an XDMF time series for ParaView"},
 };
 
 // The folder that holds this executable, with a final "/"; empty when the

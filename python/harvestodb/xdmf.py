@@ -1,0 +1,564 @@
+"""odb2xdmf: a result database as an XDMF time series, for ParaView and meshio.
+
+usage: odb2xdmf [-o OUT.xdmf] [--fields U,S,...] DB
+
+Writes OUT.xdmf (default: the database's name with .xdmf) and beside it
+OUT.h5, which holds every array; the XDMF file is the XML index over it.
+One grid per frame, steps one after another; the mesh is every instance's
+nodes and elements (cells are numbered in instance order, then element
+order, from 0).
+
+Arrays of a frame (FIELD is the field output's name):
+  nodal fields          point data FIELD (vectors padded to 3 components,
+                        tensors in the stored component order)
+  centroid and whole-   cell data FIELD
+  element fields
+  integration-point and cell data, one value per element: FIELD holds the
+  element-nodal fields  element's point of the largest von Mises (tensors),
+                        magnitude (vectors) or value (scalars); FIELD_mises
+                        (FIELD_mag) is that largest value, FIELD_mises_min and
+                        FIELD_mises_mean the smallest and the mean over the
+                        element's points (scalars: FIELD, FIELD_min, FIELD_mean)
+  derived               FIELD_mises of tensors, FIELD_mag of vectors
+  sets                  nset_NAME (points) and elset_NAME (cells), 1 for a
+                        member and 0 otherwise; a set of an instance is named
+                        INSTANCE.NAME
+  labels                node_label, element_label, instance (its index)
+Points or cells that a field does not cover hold NaN.
+
+Status 0 on success; 1 when the database cannot be read, a field named with
+--fields is in no frame, or the output cannot be written (nothing is left
+behind); 2 for a wrong command line.
+"""
+
+import argparse
+import os
+import sys
+
+import numpy as np
+
+PROG = "odb2xdmf"
+
+
+class Failure(Exception):
+    """A failure of the export: printed as 'odb2xdmf: FILE: message', status 1. path is None when
+    message is the library's own, which names the file and the object itself."""
+
+    def __init__(self, path, message):
+        super().__init__(message if path is None else f"{path}: {message}")
+        self.path, self.message = path, message
+
+
+# ---- reading the database ------------------------------------------------------------------------
+#
+# The database is read with the library's Python module (harvestodb.open); the export sees it
+# through open_database() only: steps, frames, field outputs and blocks as the module hands them
+# out, instances with their sets' labels, and the assembly's sets per instance.
+
+def library_errors():
+    """The exception class of a library failure, or a class nothing raises without the module."""
+    try:
+        from . import _odb
+        return _odb.OdbError
+    except ImportError:
+        return Failure
+
+
+class _Instance:
+    def __init__(self, inst):
+        self.name = inst.name
+        self.node_labels, self.coordinates = inst.node_labels, inst.coordinates
+        self.element_labels, self.connectivity, self.offsets = inst.element_labels, inst.connectivity, inst.offsets
+        self.node_sets = {n: s.labels(inst.name) for n, s in inst.node_sets.items()}
+        self.element_sets = {n: s.labels(inst.name) for n, s in inst.element_sets.items()}
+
+
+class _Database:
+    def __init__(self, db):
+        self._db = db
+        asm = db.root_assembly
+        self.instances = {n: _Instance(i) for n, i in asm.instances.items()}
+        self.node_sets = {n: {i: s.labels(i) for i in s.instance_names} for n, s in asm.node_sets.items()}
+        self.element_sets = {n: {i: s.labels(i) for i in s.instance_names} for n, s in asm.element_sets.items()}
+        self.steps = db.steps
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self._db.close()
+
+
+def open_database(path):
+    """The database at path as a context manager: steps as the module has them, instances and the
+    assembly's sets (internal ones left out, as the program does) with their labels."""
+    try:
+        from . import _odb
+    except ImportError:
+        raise Failure(path, "cannot read it: the module harvestodb._odb is not built "
+                            "(Debian packages pybind11-dev and python3-pybind11)") from None
+    try:
+        db = _odb.open(os.fspath(path), False)
+    except _odb.OdbError as e:
+        raise Failure(None, str(e)) from None
+    try:
+        return _Database(db)
+    except _odb.OdbError as e:
+        db.close()
+        raise Failure(None, str(e)) from None
+
+
+# ---- the mesh ------------------------------------------------------------------------------------
+
+# XDMF topology: name, code in a Mixed topology, node count. Connectivity is stored in the
+# project's (solver's) node order, which for every type here is XDMF's own; WEDGE_ORDER
+# turns the base triangle around, since XDMF's wedge wants it facing away from the top.
+CELL = {"line": ("Polyline", 2, 2), "tri": ("Triangle", 4, 3), "quad": ("Quadrilateral", 5, 4),
+        "tet": ("Tetrahedron", 6, 4), "wedge": ("Wedge", 8, 6), "hex": ("Hexahedron", 9, 8),
+        "tri6": ("Triangle_6", 36, 6), "quad8": ("Quadrilateral_8", 37, 8), "tet10": ("Tetrahedron_10", 38, 10),
+        "wedge15": ("Wedge_15", 40, 15), "hex20": ("Hexahedron_20", 48, 20)}
+KINDS = list(CELL)
+NODE_ORDER = {"wedge": [0, 2, 1, 3, 5, 4], "wedge15": [0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13]}
+BY_COUNT = {2: "line", 3: "tri", 10: "tet10", 15: "wedge15", 20: "hex20"}
+# node counts shared by a solid and a flat element: the solid's corner nodes that span a volume
+SOLID_OR_FLAT = {4: ("tet", "quad", (1, 2, 3)), 6: ("wedge", "tri6", (1, 2, 3)), 8: ("hex", "quad8", (1, 3, 4))}
+
+
+def cell_kinds(counts, conn_idx, offsets, xyz):
+    """The cell kind of each element from its node count; a 4-, 6- or 8-node element whose nodes
+    span no volume is the flat one (quad, 6-node triangle, 8-node quad)."""
+    kinds = np.full(len(counts), -1, np.int8)   # an index into KINDS; -1: no cell type of that size
+    for n, kind in BY_COUNT.items():
+        kinds[counts == n] = KINDS.index(kind)
+    for n, (solid, flat, corners) in SOLID_OR_FLAT.items():
+        sel = np.nonzero(counts == n)[0]
+        if not len(sel):
+            continue
+        start = offsets[sel]
+        p0 = xyz[conn_idx[start]]
+        edges = [xyz[conn_idx[start + c]] - p0 for c in corners]
+        volume = np.abs(np.einsum("ij,ij->i", edges[0], np.cross(edges[1], edges[2])))
+        size = np.max([np.abs(e).max(axis=1) for e in edges], axis=0)
+        kinds[sel] = np.where(volume > 1e-9 * size ** 3, KINDS.index(solid), KINDS.index(flat))
+    return kinds
+
+
+def label_index(labels, base):
+    """What Mesh.lookup finds labels with: a table over the label range when the labels fill at
+    least a quarter of it (the usual 1..n), else the sorted labels."""
+    if not len(labels):
+        return None
+    low, high = int(labels.min()), int(labels.max())
+    if high - low < 4 * len(labels) + 1024:
+        index = np.full(high - low + 1, -1, np.int64)
+        index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1) + base   # the first of repeated labels
+        return ("dense", low, index)
+    order = np.argsort(labels, kind="stable")
+    return ("sorted", labels[order], order + base)
+
+
+class Mesh:
+    """Every instance's nodes and elements, numbered from 0 in instance order."""
+
+    def __init__(self, db, path):
+        xyz, node_labels, node_inst, elem_labels, elem_inst, counts, conn = [], [], [], [], [], [], []
+        self.instances = list(db.instances)
+        self.node_index, self.elem_index = {}, {}   # instance -> (sorted labels, their global indices)
+        base = 0
+        for k, (name, inst) in enumerate(db.instances.items()):
+            labels = np.asarray(inst.node_labels, np.int64)
+            self.node_index[name] = label_index(labels, base)
+            xyz.append(np.asarray(inst.coordinates, np.float64).reshape(-1, 3))
+            node_labels.append(labels)
+            node_inst.append(np.full(len(labels), k, np.int32))
+            off = np.asarray(inst.offsets, np.int64)
+            c = np.asarray(inst.connectivity, np.int64)
+            el = np.asarray(inst.element_labels, np.int64)
+            local = self.lookup(name, c, "node")
+            if (local < 0).any():
+                e = el[np.searchsorted(off, np.nonzero(local < 0)[0][0], side="right") - 1]
+                raise Failure(path, f"/assembly/instances/{name}: element {e} refers to node "
+                                    f"{c[local < 0][0]}, which the instance does not have")
+            conn.append(local)
+            counts.append(np.diff(off))
+            elem_labels.append(el)
+            elem_inst.append(np.full(len(el), k, np.int32))
+            base += len(labels)
+        base = 0
+        for name, el in zip(self.instances, elem_labels):
+            self.elem_index[name] = label_index(el, base)
+            base += len(el)
+        cat = lambda parts, dt: np.concatenate(parts).astype(dt) if parts else np.zeros(0, dt)  # noqa: E731
+        self.xyz = cat(xyz, np.float64).reshape(-1, 3)
+        self.node_labels, self.node_instance = cat(node_labels, np.int64), cat(node_inst, np.int32)
+        self.elem_labels, self.elem_instance = cat(elem_labels, np.int64), cat(elem_inst, np.int32)
+        counts = cat(counts, np.int64)
+        self.conn = cat(conn, np.int64)
+        self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
+        self.kinds = cell_kinds(counts, self.conn, self.offsets[:-1], self.xyz)
+        unknown = np.nonzero(self.kinds < 0)[0]
+        if len(unknown):
+            i = unknown[0]
+            raise Failure(path, f"/assembly/instances/{self.instances[self.elem_instance[i]]}: element "
+                                f"{self.elem_labels[i]} has {counts[i]} nodes, which no cell type here has")
+
+    def lookup(self, instance, labels, what):
+        """Global indices of labels of an instance's nodes or elements ('node'/'element'); -1 if absent."""
+        table = (self.node_index if what == "node" else self.elem_index).get(instance)
+        labels = np.asarray(labels, np.int64)
+        if table is None:
+            return np.full(len(labels), -1, np.int64)
+        if table[0] == "dense":
+            _, low, index = table
+            at = labels - low
+            inside = (at >= 0) & (at < len(index))
+            return np.where(inside, index[np.where(inside, at, 0)], -1)
+        _, sorted_labels, index = table
+        at = np.minimum(np.searchsorted(sorted_labels, labels), len(sorted_labels) - 1)
+        return np.where(sorted_labels[at] == labels, index[at], -1)
+
+    def topology(self):
+        """(XDMF topology type, array, number of cells): one type as [cells, nodes], several as Mixed."""
+        kinds = [KINDS[k] for k in np.unique(self.kinds)]
+        ncell = len(self.kinds)
+        conn = self.conn.copy()
+        for kind, order in NODE_ORDER.items():
+            sel = np.nonzero(self.kinds == KINDS.index(kind))[0]
+            if len(sel):
+                rows = self.offsets[sel][:, None] + np.arange(len(order))
+                conn[rows] = self.conn[rows[:, order]]
+        if len(kinds) == 1:
+            name, _, n = CELL[kinds[0]]
+            return name, conn.reshape(ncell, n), ncell
+        if not ncell:
+            return "Mixed", np.zeros(0, np.int64), 0
+        # Mixed: per cell its type code, for a polyline also its node count, then its nodes
+        head = np.array([CELL[k][1] for k in KINDS], np.int64)[self.kinds]
+        counts = np.diff(self.offsets)
+        lines = head == 2
+        width = 1 + lines + counts
+        out = np.empty(int(width.sum()), np.int64)
+        start = np.concatenate([[0], np.cumsum(width)[:-1]])
+        out[start] = head
+        out[start[lines] + 1] = 2
+        first = start + 1 + lines
+        pos = np.repeat(first - self.offsets[:-1], counts) + np.arange(len(self.conn))
+        out[pos] = conn
+        return "Mixed", out, ncell
+
+    def centroids(self):
+        sums = np.add.reduceat(self.xyz[self.conn], self.offsets[:-1], axis=0) if len(self.conn) else \
+            np.zeros((0, 3))
+        return sums / np.maximum(np.diff(self.offsets), 1)[:, None]
+
+
+# ---- derived quantities --------------------------------------------------------------------------
+
+CANONICAL = {"TENSOR_3D_FULL": ["11", "22", "33", "12", "13", "23"], "TENSOR_3D_PLANAR": ["11", "22", "33", "12"],
+             "TENSOR_2D_PLANAR": ["11", "22", "33", "12"], "TENSOR_3D_SURFACE": ["11", "22", "12"],
+             "TENSOR_2D_SURFACE": ["11", "22", "12"]}
+
+
+def kind_of(field_type):
+    if field_type == "SCALAR":
+        return "scalar"
+    if field_type == "VECTOR":
+        return "vector"
+    return "tensor" if field_type in CANONICAL else "other"
+
+
+def tensor_columns(field, width):
+    """{component: column}: named by a label's last two characters, else the type's order."""
+    names = ("11", "22", "33", "12", "13", "23")
+    cols = {}
+    for i, label in enumerate(field.component_labels[:width]):
+        if label[-2:] in names and label[-2:] not in cols:
+            cols[label[-2:]] = i
+    if not cols:
+        cols = {c: i for i, c in enumerate(CANONICAL[field.type][:width])}
+    return cols
+
+
+def mises(field, data):
+    cols = tensor_columns(field, data.shape[1])
+    zero = np.zeros(len(data))
+    s = {c: data[:, cols[c]].astype(np.float64, copy=False) if c in cols else zero for c in ("11", "22", "33", "12", "13", "23")}
+    return np.sqrt(((s["11"] - s["22"]) ** 2 + (s["22"] - s["33"]) ** 2 + (s["33"] - s["11"]) ** 2) / 2
+                   + 3 * (s["12"] ** 2 + s["13"] ** 2 + s["23"] ** 2))
+
+
+def measure(field, data):
+    """(suffix, per-row quantity) the report ranks a field's values by: von Mises (single precision,
+    as the library hands it out), magnitude (in the data's precision, as the program sums it), value."""
+    kind = kind_of(field.type)
+    if kind == "tensor":
+        return "_mises", mises(field, data).astype(np.float32)
+    if kind == "vector":
+        total = np.zeros(len(data), data.dtype)
+        for c in range(data.shape[1]):
+            total += data[:, c] * data[:, c]
+        return "_mag", np.sqrt(total)
+    return "", data[:, 0]
+
+
+def shaped(field, data):
+    """The values as stored, vectors padded to three components (missing ones are 0)."""
+    if kind_of(field.type) == "vector" and data.shape[1] < 3:
+        return np.hstack([data, np.zeros((len(data), 3 - data.shape[1]), data.dtype)])
+    return data
+
+
+# ---- the arrays of one frame ---------------------------------------------------------------------
+
+def field_arrays(field, mesh):
+    """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'."""
+    out = {}
+    suffix, _ = measure(field, np.zeros((0, 6)))
+    for block in field.blocks:
+        data = np.asarray(block.data)
+        if not len(data):
+            continue
+        data = shaped(field, data)
+        if block.position == "NODAL":
+            where = mesh.lookup(block.instance_name, block.node_labels, "node")
+            centre, size = "Node", len(mesh.xyz)
+            rows, k = data, 1
+        else:
+            labels = np.asarray(block.element_labels, np.int64)
+            first = np.concatenate([[True], labels[1:] != labels[:-1]])
+            k = len(labels) // max(int(first.sum()), 1)   # values stand together, as many per element
+            where = mesh.lookup(block.instance_name, labels[first], "element")
+            centre, size = "Cell", len(mesh.elem_labels)
+            rows = data
+        _, q = measure(field, rows)
+        if k > 1:
+            q3 = q.reshape(-1, k)
+            filled = np.where(np.isnan(q3), -np.inf, q3)
+            pick = filled.argmax(axis=1)
+            rows = data.reshape(-1, k, data.shape[1])[np.arange(len(q3)), pick]
+            with np.errstate(all="ignore"):
+                extra = {"_min": np.nanmin(np.where(np.isnan(q3).all(axis=1)[:, None], 0, q3), axis=1),
+                         "_mean": np.nanmean(q3, axis=1)}
+            q = q3[np.arange(len(q3)), pick]
+        else:
+            extra = {"_min": q, "_mean": q} if centre == "Cell" else {}
+        keep = where >= 0                                  # labels the mesh does not have are left out
+        named = {field.name: rows}
+        if suffix:
+            named[field.name + suffix] = q
+        for tail, values in extra.items():
+            named[field.name + suffix + tail] = values
+        for name, values in named.items():
+            key = (centre, name)
+            if key not in out:
+                shape = (size,) + values.shape[1:]
+                out[key] = np.full(shape, np.nan, np.float32 if values.dtype == np.float32 else np.float64)
+            elif values.dtype == np.float64 and out[key].dtype == np.float32:
+                out[key] = out[key].astype(np.float64)
+            out[key][where[keep]] = values[keep]
+        if k > 1:
+            out.setdefault(("multi",), True)
+    if not out.pop(("multi",), False):   # one value per element everywhere: no min and mean arrays
+        for tail in ("_min", "_mean"):
+            out.pop(("Cell", field.name + suffix + tail), None)
+    return out
+
+
+def set_arrays(db, mesh):
+    out = {}
+    for name, inst in db.instances.items():
+        for centre, what, sets in (("Node", "node", inst.node_sets), ("Cell", "element", inst.element_sets)):
+            for set_name, labels in sets.items():
+                out[(centre, f"{'nset' if what == 'node' else 'elset'}_{name}.{set_name}")] = (what, {name: labels})
+    for centre, what, sets in (("Node", "node", db.node_sets), ("Cell", "element", db.element_sets)):
+        for set_name, per_instance in sets.items():
+            out[(centre, f"{'nset' if what == 'node' else 'elset'}_{set_name}")] = (what, per_instance)
+    arrays = {}
+    for key, (what, per_instance) in out.items():
+        flags = np.zeros(len(mesh.xyz) if what == "node" else len(mesh.elem_labels), np.uint8)
+        for inst, labels in per_instance.items():
+            idx = mesh.lookup(inst, labels, what)
+            flags[idx[idx >= 0]] = 1
+        arrays[key] = flags
+    return arrays
+
+
+def frame_times(steps):
+    """Total times of the frames, steps one after another: a step starts where the last one ended
+    (its largest frame value). When these do not rise strictly (frequencies, several frames at
+    the same time, a step that starts again at 0) the frames are numbered 0, 1, 2, ... instead."""
+    times, start = [], 0.0
+    for step in steps.values():
+        values = [f.frame_value for f in step.frames]
+        times += [start + v for v in values]
+        start += max(values, default=0.0)
+    rising = all(b > a for a, b in zip(times, times[1:]))
+    return times if rising else [float(i) for i in range(len(times))], rising
+
+
+# ---- writing -------------------------------------------------------------------------------------
+
+def data_item(h5name, path, array):
+    dt = array.dtype
+    kind = {"f": "Float", "i": "Int", "u": "UInt"}[dt.kind]
+    dims = " ".join(str(d) for d in array.shape)
+    return (f'<DataItem DataType="{kind}" Precision="{dt.itemsize}" Dimensions="{dims}" Format="HDF">'
+            f"{h5name}:{path}</DataItem>")
+
+
+def attribute(name, centre, h5name, path, array):
+    if array.ndim == 1 or array.shape[1] == 1:
+        kind = "Scalar"
+    elif array.shape[1] == 3:
+        kind = "Vector"
+    else:
+        kind = "Matrix"
+    return (f'<Attribute Name="{xml_escape(name)}" AttributeType="{kind}" Center="{centre}">'
+            + data_item(h5name, path, array) + "</Attribute>")
+
+
+def xml_escape(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;"))
+
+
+def h5_name(name):
+    return name.replace("/", "%2F").replace(":", "%3A") if name not in (".", "") else repr(name)
+
+
+class Export:
+    """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
+
+
+def export(db_path, out_path, fields=None, frames=None):
+    """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
+    frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
+    import h5py
+    base = os.path.splitext(out_path)[0]
+    h5_path = base + ".h5"
+    h5_base = os.path.basename(h5_path)
+    with open_database(db_path) as db:
+        try:
+            return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
+        except library_errors() as e:
+            raise Failure(None, str(e)) from None
+
+
+def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
+    """export()'s work on the open database."""
+    mesh = Mesh(db, db_path)
+    present = {n for step in db.steps.values() for f in step.frames for n in f.field_outputs}
+    if fields is not None:
+        missing = [n for n in fields if n not in present]
+        if missing:
+            raise Failure(db_path, f"no field output {missing[0]} in any frame"
+                          + (f" (fields: {', '.join(sorted(present)[:8])})" if present else " (it has none)"))
+    times, rising = frame_times(db.steps)
+    chosen = []
+    i = 0
+    for step_name, step in db.steps.items():
+        for frame in step.frames:
+            if frames is None or (step_name, frame.increment_number) in frames:
+                chosen.append((step_name, frame, times[i]))
+            i += 1
+    if frames is not None and not chosen:
+        raise Failure(db_path, "no such frame: " + ", ".join(f"{s}:{n}" for s, n in frames))
+    out_dir = os.path.dirname(os.path.abspath(out_path))
+    tmp_h5 = os.path.join(out_dir, f".{os.path.basename(h5_path)}.{os.getpid()}.tmp")
+    tmp_xml = os.path.join(out_dir, f".{os.path.basename(out_path)}.{os.getpid()}.tmp")
+    try:
+        grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py)
+        with open(tmp_xml, "w") as x:
+            x.write('<?xml version="1.0"?>\n<Xdmf Version="3.0">\n<Domain>\n')
+            x.write('<Grid Name="frames" GridType="Collection" CollectionType="Temporal">\n')
+            for g in grids:
+                x.write(g)
+            x.write("</Grid>\n</Domain>\n</Xdmf>\n")
+        os.replace(tmp_h5, h5_path)
+        os.replace(tmp_xml, out_path)
+    except OSError as e:
+        for p in (tmp_h5, tmp_xml):
+            if os.path.exists(p):
+                os.unlink(p)
+        raise Failure(e.filename or out_path, e.strerror or str(e)) from None
+    except BaseException:
+        for p in (tmp_h5, tmp_xml):
+            if os.path.exists(p):
+                os.unlink(p)
+        raise
+    result = Export()
+    result.xdmf, result.h5, result.mesh, result.frames, result.rising = out_path, h5_path, mesh, chosen, rising
+    return result
+
+
+def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
+    """The HDF5 file of arrays; returns the XML of each frame's grid."""
+    grids = []
+    with h5py.File(tmp_h5, "w") as h:
+        topo_type, topo, ncell = mesh.topology()
+        h["mesh/geometry"] = mesh.xyz
+        h["mesh/topology"] = topo
+        common = [("Node", "node_label", mesh.node_labels.astype(np.int32)),
+                  ("Cell", "element_label", mesh.elem_labels.astype(np.int32)),
+                  ("Cell", "instance", mesh.elem_instance)]
+        for centre, name, array in common:
+            h[f"mesh/{name}"] = array
+        constant = [(centre, name, f"/mesh/{name}", array) for centre, name, array in common]
+        for (centre, name), array in set_arrays(db, mesh).items():
+            path = f"/sets/{h5_name(name)}"
+            h[path] = array
+            constant.append((centre, name, path, array))
+        if topo_type == "Mixed":
+            topo_xml = f'<Topology TopologyType="Mixed" NumberOfElements="{ncell}">'
+        else:
+            topo_xml = f'<Topology TopologyType="{topo_type}" NumberOfElements="{ncell}"' + \
+                (' NodesPerElement="2"' if topo_type == "Polyline" else "") + ">"
+        mesh_xml = (topo_xml + data_item(h5_base, "/mesh/topology", topo) + "</Topology>"
+                    + '<Geometry GeometryType="XYZ">' + data_item(h5_base, "/mesh/geometry", mesh.xyz)
+                    + "</Geometry>")
+        for k, (step_name, frame, t) in enumerate(chosen):
+            parts = [f'<Grid Name="{xml_escape(step_name)} frame {frame.increment_number}" GridType="Uniform">',
+                     mesh_xml, f'<Time Value="{t!r}"/>',
+                     f'<Information Name="step" Value="{xml_escape(step_name)}"/>',
+                     f'<Information Name="increment" Value="{frame.increment_number}"/>',
+                     f'<Information Name="frame_value" Value="{frame.frame_value!r}"/>']
+            for centre, name, path, array in constant:
+                parts.append(attribute(name, centre, h5_base, path, array))
+            for field in frame.field_outputs.values():
+                if fields is not None and field.name not in fields:
+                    continue
+                for (centre, name), array in field_arrays(field, mesh).items():
+                    path = f"/frames/{k}/{h5_name(name)}"
+                    h[path] = array
+                    parts.append(attribute(name, centre, h5_base, path, array))
+            parts.append("</Grid>\n")
+            grids.append("\n".join(parts))
+    return grids
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n", 2)[2].split("\n\nStatus")[0],
+                                     epilog="Status" + __doc__.split("\n\nStatus", 1)[1],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter,
+                                     usage="%(prog)s [-o OUT.xdmf] [--fields U,S,...] DB")
+    parser.add_argument("database", metavar="DB", help="the result database (.odb)")
+    parser.add_argument("-o", dest="output", metavar="OUT.xdmf", help="the XDMF file (default: DB's name, .xdmf)")
+    parser.add_argument("--fields", metavar="U,S,...", help="export only these field outputs")
+    args = parser.parse_args(argv)
+    db = args.database
+    if not os.path.exists(db) and os.path.exists(db + ".odb"):
+        db += ".odb"
+    out = args.output or os.path.splitext(os.path.basename(db))[0] + ".xdmf"
+    fields = [f for f in args.fields.split(",") if f] if args.fields is not None else None
+    try:
+        result = export(db, out, fields)
+    except Failure as e:
+        print(f"{PROG}: {e}", file=sys.stderr)
+        return 1
+    print(f"{out}: {len(result.mesh.xyz)} points, {len(result.mesh.elem_labels)} cells, "
+          f"{len(result.frames)} frames; arrays in {result.h5}"
+          + ("" if result.rising else "; times: frame numbers, as the frame values do not rise"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

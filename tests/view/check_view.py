@@ -1,0 +1,520 @@
+#!/usr/bin/python3
+"""odb2xdmf and harvest-plot --model against the report of the program itself.
+  check_view.py BIN_DIR export     the export read back with h5py and meshio (no ParaView)
+  check_view.py BIN_DIR paraview   read back by ParaView, the node order of every cell type,
+                                   the picture; the solved bracket when ccx is installed
+                                   (only with HARVEST_VIEW=1, as scripts/ci/view sets it)
+Databases: odbgen's, two written here (every cell type over two instances with fields at every
+position and a field missing in one frame; a plane model of 8-node quads) and the bracket.
+For each frame, the range of each exported array must equal the report's whole-model max and
+min lines of the same quantity, as the report prints them (%g)."""
+import json
+import os
+import re
+import shutil
+import sys
+
+import h5py
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import ALL_KEYWORDS, check, finish, read, run, scratch, skip, write  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BIN, MODE = os.path.abspath(sys.argv[1]), sys.argv[2]
+EXAMPLES = os.path.join(HERE, "..", "..", "examples", "calculix")
+STR = h5py.string_dtype("utf-8")
+
+# ---- databases written here ----------------------------------------------------------------------
+
+MID = lambda pts, pairs: pts + [tuple((np.array(pts[a - 1]) + np.array(pts[b - 1])) / 2) for a, b in pairs]  # noqa
+HEX = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1)]
+TET = [(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1)]
+WEDGE = [(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (0, 1, 1)]
+QUAD = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]
+TRI = [(0, 0, 0), (1, 0, 0), (0, 1, 0)]
+# (name, nodes in the solver's order, VTK cell type ParaView must make of it, integration points)
+SOLIDS = [("C3D8", HEX, 12, 8),
+          ("C3D20", MID(HEX, [(1, 2), (2, 3), (3, 4), (4, 1), (5, 6), (6, 7), (7, 8), (8, 5), (1, 5), (2, 6),
+                              (3, 7), (4, 8)]), 25, 27),
+          ("C3D4", TET, 10, 1), ("C3D10", MID(TET, [(1, 2), (2, 3), (3, 1), (1, 4), (2, 4), (3, 4)]), 24, 4),
+          ("C3D6", WEDGE, 13, 2),
+          ("C3D15", MID(WEDGE, [(1, 2), (2, 3), (3, 1), (4, 5), (5, 6), (6, 4), (1, 4), (2, 5), (3, 6)]), 26, 9)]
+FLATS = [("CPS4", QUAD, 9, 4), ("CPS8", MID(QUAD, [(1, 2), (2, 3), (3, 4), (4, 1)]), 23, 9),
+         ("CPS3", TRI, 5, 1), ("CPS6", MID(TRI, [(1, 2), (2, 3), (3, 1)]), 22, 3), ("B31", [(0, 0, 0), (1, 0, 0)], 4, 1)]
+
+
+def group(parent, key, **attrs):
+    g = parent.create_group(key, track_order=True)
+    for k, v in attrs.items():
+        g.attrs[k] = v
+    return g
+
+
+def instance_of(parent, name, elements, shift, first_node):
+    """Elements side by side along x; returns {type: (element labels, their node labels)}."""
+    labels, xyz, conn, offsets, out = [], [], [], [0], {}
+    for e, (kind, pts, _, _) in enumerate(elements):
+        nodes = []
+        for p in pts:
+            labels.append(first_node + len(labels))
+            xyz.append((p[0] + 2 * e + shift[0], p[1] + shift[1], p[2] + shift[2]))
+            nodes.append(labels[-1])
+        conn += nodes
+        offsets.append(len(conn))
+        out[kind] = (100 + e, nodes)
+    inst = group(parent, name, part=name)
+    n = group(inst, "nodes")
+    n["labels"] = np.array(labels, np.int32)
+    n["coordinates"] = np.array(xyz)
+    el = group(inst, "elements")
+    el["labels"] = np.arange(100, 100 + len(elements), dtype=np.int32)
+    el["offsets"] = np.array(offsets, np.int64)
+    el["connectivity"] = np.array(conn, np.int32)
+    group(inst, "nodeSets")["FIRST"] = np.array(out[elements[0][0]][1], np.int32)
+    group(inst, "elementSets")["FIRST"] = np.array([100], np.int32)
+    return out, np.array(labels, np.int32)
+
+
+def field(outputs, name, code, labels):
+    f = group(outputs, name, type=np.int32(code))
+    if labels:
+        f.attrs.create("componentLabels", labels, dtype=STR)
+    return group(f, "blocks")
+
+
+def block(blocks, position, instance, data, **labels):
+    b = group(blocks, str(len(blocks)), position=position, instance=instance)
+    b["data"] = data
+    for k, v in labels.items():
+        b[k] = np.asarray(v, np.int32)
+
+
+def write_mixed(path, rng):
+    """Two instances (every solid type; every flat type and a line), three frames over two steps:
+    U at the nodes, S at the integration points (a block per type), E at the element nodes,
+    EVOL per element, TEMP at the centroids of the flat instance; PE only in the first frame."""
+    with h5py.File(path, "w", track_order=True) as f:
+        f.attrs["format"], f.attrs["format_version"] = np.bytes_("odb"), np.int32(2)
+        asm = group(f, "assembly")
+        insts = group(asm, "instances")
+        solids, solid_nodes = instance_of(insts, "SOLIDS", SOLIDS, (0, 0, 0), 1)
+        flats, flat_nodes = instance_of(insts, "FLATS", FLATS, (0, 3, 0), 1)   # labels repeat across instances
+        both = group(group(asm, "elementSets"), "BOTH")
+        both["SOLIDS"], both["FLATS"] = np.array([101, 102], np.int32), np.array([100], np.int32)
+        node_sets = group(asm, "nodeSets")
+        group(node_sets, "TIPS")["SOLIDS"] = np.array([1, 2, 3], np.int32)
+        hidden = group(node_sets, "HIDDEN")
+        hidden.attrs["internal"] = np.int32(1)
+        hidden["SOLIDS"] = np.array([1], np.int32)
+        steps = group(f, "steps")
+        frame_no = 0
+        for step, values in (("Step-1", (0.5, 1.0)), ("Step-2", (1.0,))):
+            frames = group(group(steps, step), "frames")
+            for i, t in enumerate(values):
+                out = group(group(frames, str(i), incrementNumber=np.int32(i + 1), frameValue=t), "fieldOutputs")
+                u = field(out, "U", 3, ["U1", "U2", "U3"])
+                for inst, nodes in (("SOLIDS", solid_nodes), ("FLATS", flat_nodes)):
+                    block(u, "NODAL", inst, rng.normal(size=(len(nodes), 3)).astype(np.float32), nodeLabels=nodes)
+                s = field(out, "S", 5, ["S11", "S22", "S33", "S12", "S13", "S23"])
+                e = field(out, "E", 5, ["E11", "E22", "E33", "E12", "E13", "E23"])
+                for inst, types in (("SOLIDS", SOLIDS), ("FLATS", FLATS[:4])):
+                    have = solids if inst == "SOLIDS" else flats
+                    for kind, _, _, points in types:
+                        label, nodes = have[kind]
+                        block(s, "INTEGRATION_POINT", inst, 100 * rng.normal(size=(points, 6)),
+                              elementLabels=[label] * points, integrationPoints=range(1, points + 1))
+                        if inst == "SOLIDS":
+                            block(e, "ELEMENT_NODAL", inst, rng.normal(size=(len(nodes), 6)).astype(np.float32),
+                                  elementLabels=[label] * len(nodes), nodeLabels=nodes)
+                ev = field(out, "EVOL", 2, [])
+                block(ev, "WHOLE_ELEMENT", "SOLIDS", rng.uniform(1, 2, size=(len(SOLIDS), 1)),
+                      elementLabels=range(100, 100 + len(SOLIDS)))
+                temp = field(out, "TEMP", 2, [])
+                block(temp, "CENTROID", "FLATS", rng.normal(size=len(FLATS)), elementLabels=range(100, 100 + len(FLATS)))
+                if frame_no == 0:
+                    pe = field(out, "PE", 2, [])
+                    block(pe, "INTEGRATION_POINT", "SOLIDS", rng.normal(size=16),
+                          elementLabels=[100] * 8 + [101] * 8, integrationPoints=list(range(1, 9)) * 2)
+                frame_no += 1
+
+
+def write_plane(path, rng, n=6):
+    """A plane-stress plate of n x n 8-node quads: U with two components, S with four (2-D planar),
+    at the element nodes, two frames."""
+    grid = {}
+    xyz, labels = [], []
+    for j in range(2 * n + 1):
+        for i in range(2 * n + 1):
+            if i % 2 and j % 2:
+                continue
+            grid[i, j] = len(labels) + 1
+            labels.append(len(labels) + 1)
+            xyz.append((i / 2, j / 2, 0.0))
+    conn = []
+    for j in range(n):
+        for i in range(n):
+            c = [(2 * i, 2 * j), (2 * i + 2, 2 * j), (2 * i + 2, 2 * j + 2), (2 * i, 2 * j + 2),
+                 (2 * i + 1, 2 * j), (2 * i + 2, 2 * j + 1), (2 * i + 1, 2 * j + 2), (2 * i, 2 * j + 1)]
+            conn.append([grid[p] for p in c])
+    with h5py.File(path, "w", track_order=True) as f:
+        f.attrs["format"], f.attrs["format_version"] = np.bytes_("odb"), np.int32(2)
+        inst = group(group(group(f, "assembly"), "instances"), "PLATE-1")
+        nodes = group(inst, "nodes")
+        nodes["labels"], nodes["coordinates"] = np.array(labels, np.int32), np.array(xyz)
+        el = group(inst, "elements")
+        el["labels"] = np.arange(1, n * n + 1, dtype=np.int32)
+        el["offsets"] = np.arange(0, 8 * n * n + 1, 8, dtype=np.int64)
+        el["connectivity"] = np.array(conn, np.int32).ravel()
+        group(inst, "elementSets")["EDGE"] = np.arange(1, n + 1, dtype=np.int32)
+        frames = group(group(group(f, "steps"), "Step-1"), "frames")
+        for i in range(2):
+            out = group(group(frames, str(i), incrementNumber=np.int32(i + 1), frameValue=float(i + 1)),
+                        "fieldOutputs")
+            block(field(out, "U", 3, ["U1", "U2"]), "NODAL", "PLATE-1", rng.normal(size=(len(labels), 2)),
+                  nodeLabels=labels)
+            flat = np.array(conn).ravel()
+            block(field(out, "S", 8, ["S11", "S22", "S33", "S12"]), "ELEMENT_NODAL", "PLATE-1",
+                  50 * rng.normal(size=(len(flat), 4)), elementLabels=np.repeat(np.arange(1, n * n + 1), 8),
+                  nodeLabels=flat)
+
+
+# ---- the report and the export, side by side ------------------------------------------------------
+
+def report_of(db, work):
+    """{line name: value text} of the program's report of db (every keyword)."""
+    folder = os.path.join(work, "report-" + os.path.basename(db))
+    os.makedirs(folder, exist_ok=True)
+    write(os.path.join(folder, "config.txt"), ALL_KEYWORDS)
+    r = run([os.path.join(BIN, "harvestodb"), "-odb", os.path.abspath(db), "-config", "config.txt"], folder,
+            timeout=300, text=True)
+    params = os.path.join(folder, "params.txt")
+    check(f"{db}: report", r.status == 0 and os.path.exists(os.path.join(folder, "paramsdone.txt")), r.err)
+    return dict(line.rsplit("\t", 1) for line in read(params, "r").splitlines()) if os.path.exists(params) else {}
+
+
+def clean(name):
+    return name.replace("-", "_").replace(" ", "_")
+
+
+def expected_ranges(lines, step, increment, fields):
+    """[(array, column, 'max' or 'min', value text)] that the report's whole-model lines call for.
+    fields: {name: (kind, multi)}; multi: element values reduced from several points."""
+    out = []
+    prefix = f"{clean(step)}__Frame_{increment}__"
+    for name, (kind, multi, components) in fields.items():
+        base = prefix + clean(name)
+        quantity = {"tensor": "mises", "vector": "mag"}.get(kind)
+        q_array = name + ("_" + quantity if quantity else "")
+        for stat in ("max", "min"):
+            line = f"{base}__{quantity}__{stat}" if quantity else f"{base}__{stat}"
+            if line in lines:
+                array = q_array + ("_min" if multi and stat == "min" else "")
+                out.append((array, 0, stat, lines[line]))
+            if multi or kind not in ("tensor", "vector"):
+                continue
+            for col, comp in enumerate(components):
+                line = f"{base}__{comp}__{stat}"
+                if line in lines:
+                    out.append((name, col, stat, lines[line]))
+    return out
+
+
+def fields_of(db_path):
+    """[(step, increment, {field: (kind, multi, component names)})] of every frame, read with h5py."""
+    out = []
+    with h5py.File(db_path, "r") as f:
+        for step in f["steps"]:
+            frames = f["steps"][step]["frames"]
+            for i in range(len(frames)):
+                fr = frames[str(i)]
+                info = {}
+                for name, fo in fr.get("fieldOutputs", {}).items():
+                    code = int(fo.attrs["type"])
+                    kind = {2: "scalar", 3: "vector"}.get(code, "tensor" if code in (5, 6, 7, 8, 9) else "other")
+                    multi = False
+                    for b in fo["blocks"].values():
+                        if "elementLabels" in b:
+                            el = b["elementLabels"][()]
+                            multi |= len(el) > len(np.unique(el))
+                    labels = [l.decode() if isinstance(l, bytes) else l for l in fo.attrs.get("componentLabels", [])]
+                    comps = [str(c + 1) for c in range(len(labels))] if kind == "vector" else \
+                        [l[-2:] for l in labels]
+                    info[name] = (kind, multi, comps)
+                out.append((step, int(fr.attrs.get("incrementNumber", i)), info))
+    return out
+
+
+def compare_ranges(case, db, lines, ranges_of_frame):
+    """ranges_of_frame(k) -> {array: (min per column, max per column)} of exported frame k."""
+    compared = 0
+    for k, (step, increment, fields) in enumerate(fields_of(db)):
+        ranges = ranges_of_frame(k)
+        for array, col, stat, text in expected_ranges(lines, step, increment, fields):
+            got = ranges.get(array)
+            value = None if got is None else (got[1] if stat == "max" else got[0])[col]
+            check(f"{case}: {step}:{increment} {array}[{col}] {stat}", value is not None and f"{value:g}" == text,
+                  f"report {text}, export {value}")
+            compared += 1
+    check(f"{case}: some ranges compared", compared > 0)
+    return compared
+
+
+def h5_ranges(xdmf_path):
+    """Per frame {array: (min, max) per column} straight from the export's HDF5 file (NaN skipped)."""
+    text = read(xdmf_path, "r")
+    h5 = os.path.join(os.path.dirname(xdmf_path), os.path.splitext(os.path.basename(xdmf_path))[0] + ".h5")
+    frames = []
+    with h5py.File(h5, "r") as f:
+        for grid in re.findall(r'<Grid Name="[^"]*" GridType="Uniform">(.*?)</Grid>', text, re.S):
+            ranges = {}
+            for name, path in re.findall(r'<Attribute Name="([^"]*)".*?:(/[^<]*)</DataItem>', grid):
+                a = f[path][()].astype(np.float64).reshape(len(f[path]), -1)
+                a = a[~np.isnan(a).any(axis=1)]
+                ranges[name] = (a.min(axis=0), a.max(axis=0)) if len(a) else None
+            frames.append(ranges)
+    return frames
+
+
+def export(db, out, *extra):
+    return run([os.path.join(BIN, "odb2xdmf"), "-o", out, *extra, db], os.path.dirname(out), timeout=300, text=True)
+
+
+# ---- without ParaView -----------------------------------------------------------------------------
+
+def check_export(work):
+    rng = np.random.default_rng(23)
+    dbs = {"mixed": os.path.join(work, "mixed.odb"), "plane": os.path.join(work, "plane.odb"),
+           "odbgen": os.path.join(work, "gen.odb")}
+    write_mixed(dbs["mixed"], rng)
+    write_plane(dbs["plane"], rng)
+    r = run([os.path.join(BIN, "odbgen"), "--elements", "120", "--steps", "2", "--frames", "2", "--single",
+             dbs["odbgen"]], work, timeout=120, text=True)
+    check("odbgen", r.status == 0, r.err)
+    for case, db in dbs.items():
+        out = os.path.join(work, case + ".xdmf")
+        r = export(db, out)
+        check(f"{case}: export", r.status == 0 and r.err == "", r.err)
+        text = read(out, "r")
+        items = re.findall(r"<DataItem[^>]*>", text)
+        check(f"{case}: every array in HDF5", items and all('Format="HDF"' in i for i in items)
+              and not re.search(r">\s*-?\d", text.replace("</DataItem>", "")), text[:300])
+        compare_ranges(case, db, report_of(db, work), lambda k, r=h5_ranges(out): r[k])
+        check_sets(case, db, h5_ranges(out))
+    check_missing_field(dbs["mixed"], os.path.join(work, "mixed.xdmf"))
+    # frame values that do not rise: the frames are numbered instead, and the tool says so
+    shutil.copy(dbs["plane"], os.path.join(work, "still.odb"))
+    with h5py.File(os.path.join(work, "still.odb"), "r+") as f:
+        f["steps/Step-1/frames/1"].attrs["frameValue"] = 1.0
+    r = export(os.path.join(work, "still.odb"), os.path.join(work, "still.xdmf"))
+    check("frame values that stand still", r.status == 0 and "times: frame numbers" in r.out and re.findall(
+        r'<Time Value="([^"]*)"', read(os.path.join(work, "still.xdmf"), "r")) == ["0.0", "1.0"], r.out)
+    check_meshio(work, dbs)
+    check_bad_input(work, dbs["mixed"])
+
+
+def check_sets(case, db, frames):
+    """A 0/1 set array counts the set's members (internal sets are not exported)."""
+    with h5py.File(db, "r") as f:
+        want = {}
+        for inst, g in f["assembly/instances"].items():
+            for kind, prefix in (("nodeSets", "nset"), ("elementSets", "elset")):
+                for name, labels in g.get(kind, {}).items():
+                    if not labels.attrs.get("internal", 0):
+                        want[f"{prefix}_{inst}.{name}"] = len(np.unique(labels[()]))
+        for kind, prefix in (("nodeSets", "nset"), ("elementSets", "elset")):
+            for name, per in f["assembly"].get(kind, {}).items():
+                if not per.attrs.get("internal", 0):
+                    want[f"{prefix}_{name}"] = sum(len(np.unique(v[()])) for v in per.values())
+    with h5py.File(os.path.join(os.path.dirname(db), case + ".h5"), "r") as h:
+        for name, count in want.items():
+            got = int(h[f"sets/{name}"][()].sum()) if f"sets/{name}" in h else None
+            check(f"{case}: set {name} counts its members", got == count, f"{got} != {count}")
+        check(f"{case}: internal sets left out", "sets/nset_HIDDEN" not in h)
+    check(f"{case}: sets in every frame", all(n in fr for fr in frames for n in want))
+
+
+def check_missing_field(db, out):
+    frames = h5_ranges(out)
+    check("PE only in the frame that has it", "PE" in frames[0] and all("PE" not in f for f in frames[1:]))
+    check("times: steps one after another", re.findall(r'<Time Value="([^"]*)"', read(out, "r"))
+          == ["0.5", "1.0", "2.0"])
+
+
+def check_meshio(work, dbs):
+    try:
+        import meshio
+    except ImportError:
+        print("meshio: not installed (Debian python3-meshio), its read-back skipped")
+        return
+    for case in ("plane", "odbgen"):   # meshio 5 reads single-type meshes, and mixed ones of linear types only
+        out = os.path.join(work, case + ".xdmf")
+        with h5py.File(os.path.join(work, case + ".h5"), "r") as h:
+            points, cells = len(h["mesh/geometry"]), len(h["mesh/element_label"])
+        frames = h5_ranges(out)
+        with meshio.xdmf.TimeSeriesReader(out) as reader:
+            pts, blocks = reader.read_points_cells()
+            check(f"{case}: meshio points and cells", len(pts) == points
+                  and sum(len(b.data) for b in blocks) == cells, f"{len(pts)} {[len(b.data) for b in blocks]}")
+            check(f"{case}: meshio steps", reader.num_steps == len(frames))
+            for k in range(reader.num_steps):
+                t, point_data, cell_data = reader.read_data(k)
+                check(f"{case}: meshio frame {k} arrays", set(point_data) | set(cell_data) == set(frames[k]))
+                for name, values in cell_data.items():
+                    v = np.concatenate(values).reshape(cells, -1)
+                    want = frames[k][name]
+                    ok = want is None or np.allclose(np.nanmax(v, axis=0), want[1], equal_nan=True)
+                    check(f"{case}: meshio frame {k} {name}", ok)
+
+
+def check_bad_input(work, good):
+    folder = os.path.join(work, "bad")
+    os.makedirs(folder)
+    write(os.path.join(folder, "junk.odb"), "not a database\n")
+    with h5py.File(os.path.join(folder, "other.h5"), "w") as f:
+        f.attrs["format"] = np.bytes_("netcdf")
+    shutil.copy(good, os.path.join(folder, "broken.odb"))
+    with h5py.File(os.path.join(folder, "broken.odb"), "r+") as f:
+        del f["steps/Step-1/frames/1/fieldOutputs/S/blocks/0/data"]
+    before = sorted(os.listdir(folder))
+    cases = [(["junk.odb"], "odb2xdmf: junk.odb: /: file is not an hdf5 file\n"),
+             (["other.h5"], "odb2xdmf: other.h5: /: file is not an output database\n"),
+             (["missing.odb"], "odb2xdmf: missing.odb: /: file does not exist\n"),
+             (["--fields", "U,STRESS", good], f"odb2xdmf: {good}: no field output STRESS in any frame "
+                                              "(fields: E, EVOL, PE, S, TEMP, U)\n"),
+             (["broken.odb"], "odb2xdmf: broken.odb: /steps/Step-1/frames/1/fieldOutputs/S/blocks/0: data is "
+                              "missing\n")]
+    for argv, err in cases:
+        r = run([os.path.join(BIN, "odb2xdmf"), "-o", "x.xdmf", *argv], folder, timeout=60, text=True)
+        check(f"{argv}: status 1, one line", r.status == 1 and r.err == err and r.out == "", repr(r.err))
+        check(f"{argv}: nothing written", sorted(os.listdir(folder)) == before, str(os.listdir(folder)))
+
+
+# ---- with ParaView --------------------------------------------------------------------------------
+
+def pvbatch(script, *args, cwd):
+    """(status, READBACK object or None, stderr) of a pvbatch run under xvfb-run, guarded."""
+    for attempt in range(3):   # a display taken by another X server meanwhile is tried again, as harvest-plot does
+        display = 100 + (os.getpid() * 7 + attempt * 101 + 13) % 30000
+        r = run(["xvfb-run", "-a", "-n", str(display), "pvbatch", script, *args], cwd, timeout=300,
+                fsize=1 << 30, text=True)
+        if r.status == 0 or "bad X server connection" not in r.err:
+            break
+    got = next((json.loads(l[9:]) for l in r.out.splitlines() if l.startswith("READBACK ")), None)
+    return r.status, got, r.err[-2000:]
+
+
+def check_paraview(work):
+    rng = np.random.default_rng(23)
+    mixed, plane = os.path.join(work, "mixed.odb"), os.path.join(work, "plane.odb")
+    write_mixed(mixed, rng)
+    write_plane(plane, rng)
+    gen = os.path.join(work, "gen.odb")
+    run([os.path.join(BIN, "odbgen"), "--elements", "120", "--steps", "2", "--frames", "2", gen], work, timeout=120)
+    cases = [("mixed", mixed, [t for _, _, t, _ in SOLIDS + FLATS]), ("plane", plane, [23]), ("odbgen", gen, [12])]
+    bracket = solve_bracket(work)
+    if bracket:
+        cases.append(("bracket", bracket, None))
+    for case, db, cell_types in cases:
+        out = os.path.join(work, case + ".xdmf")
+        r = export(db, out)
+        check(f"{case}: export", r.status == 0, r.err)
+        status, got, err = pvbatch(os.path.join(HERE, "pv_read_back.py"), out, cwd=work)
+        if not check(f"{case}: ParaView reads it", status == 0 and got is not None, err):
+            continue
+        with h5py.File(os.path.join(work, case + ".h5"), "r") as h:
+            want = (len(h["mesh/geometry"]), len(h["mesh/element_label"]))
+        check(f"{case}: points and cells", (got["points"], got["cells"]) == want, f"{got['points']} {got['cells']}")
+        times = [float(t) for t in re.findall(r'<Time Value="([^"]*)"', read(out, "r"))]
+        check(f"{case}: times", got["times"] == times, f"{got['times']} != {times}")
+        if cell_types:
+            check(f"{case}: cell types", got["cell_types"] == sorted(cell_types), str(got["cell_types"]))
+        check(f"{case}: every cell read in its node order", got["misread"] == [], str(got["misread"]))
+        frames = [{n.split(":", 1)[1]: (a["min"], a["max"]) for n, a in fr.items() if a["max"]}
+                  for fr in got["frames"]]
+        compare_ranges(case + " (ParaView)", db, report_of(db, work), lambda k: frames[k])
+        sets = {n.split(":", 1)[1]: a["nonzero"] for n, a in got["frames"][0].items() if "set_" in n}
+        h5 = h5_ranges(out)[0]
+        check(f"{case}: set arrays", sets and all(n in h5 for n in sets))
+        check_picture(case, db, work)
+    # bad input to --model: one line, status 1, no picture and no scratch folder left
+    for argv, err in ((["--model", mixed, "--field", "NOPE"], "no field output NOPE in frame Step-2:1"),
+                      (["--model", mixed, "--frame", "Step-1:7"], "no frame Step-1:7; frames: Step-1:1, Step-1:2"),
+                      (["--model", os.path.join(work, "mixed.xdmf")], "file is not an hdf5 file")):
+        folder = os.path.join(work, "bad-model")
+        os.makedirs(folder, exist_ok=True)
+        r = run([os.path.join(BIN, "harvest-plot"), *argv], folder, timeout=120, text=True)
+        check(f"{argv[2:]}: --model refuses", r.status == 1 and r.err.count("\n") == 1 and err in r.err
+              and os.listdir(folder) == [], f"{r.status} {r.err!r} {os.listdir(folder)}")
+
+
+def peak_of(db_path, step, increment, name, percentage=5.0):
+    """(element label of the largest von Mises, of the engineering maximum), with numpy."""
+    with h5py.File(db_path, "r") as f:
+        frames = f["steps"][step]["frames"]
+        fr = next(frames[k] for k in frames if int(frames[k].attrs.get("incrementNumber", k)) == increment)
+        q, labels = [], []
+        for b in fr["fieldOutputs"][name]["blocks"].values():
+            s = b["data"][()].astype(np.float64)
+            s = np.hstack([s, np.zeros((len(s), 6 - s.shape[1]))]) if s.shape[1] < 6 else s
+            q.append(np.sqrt(((s[:, 0] - s[:, 1]) ** 2 + (s[:, 1] - s[:, 2]) ** 2 + (s[:, 2] - s[:, 0]) ** 2) / 2
+                             + 3 * (s[:, 3] ** 2 + s[:, 4] ** 2 + s[:, 5] ** 2)))
+            labels.append(b["elementLabels"][()])
+    q, labels = np.concatenate(q), np.concatenate(labels)
+    n = len(q)
+    k = int(min(n * percentage / 100, n))
+    engg = np.sort(q)[n - 1 - max(k - 1, 0)]
+    return int(labels[np.argmax(q)]), int(labels[np.nonzero(q == engg)[0][0]]), float(q.max())
+
+
+def check_picture(case, db, work):
+    if case not in ("odbgen", "bracket", "mixed"):
+        return
+    step, increment = ("Step-1", 2) if case == "bracket" else ("Step-1", 1)
+    png = os.path.join(work, case + "-view.png")
+    r = run([os.path.join(BIN, "harvest-plot"), "--model", db, "--frame", f"{step}:{increment}", "--size",
+             "640x480", "-o", png], work, timeout=400, text=True)
+    if not check(f"{case}: picture", r.status == 0 and os.path.exists(png), r.err):
+        return
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.image
+    image = matplotlib.image.imread(png)
+    check(f"{case}: picture size", image.shape[:2] == (480, 640), str(image.shape))
+    colours = len(np.unique((image[:, :, :3] * 255).astype(np.uint8).reshape(-1, 3), axis=0))
+    check(f"{case}: picture not blank", colours > 100, f"{colours} colours")
+    top, engg, value = peak_of(db, step, increment, "S")
+    marked = re.findall(r"^(maximum|engineering maximum \(5 %\)): S von Mises (\S+) at element (\d+)", r.out, re.M)
+    check(f"{case}: marked elements", [(m[0].split(" ")[0], int(m[2])) for m in marked]
+          == [("maximum", top), ("engineering", engg)], f"{r.out!r} vs {top}, {engg}")
+    check(f"{case}: marked maximum", marked and marked[0][1] == f"{value:g}", r.out)
+    check(f"{case}: coordinates printed", r.out.count("centroid at (") == 2, r.out)
+
+
+def solve_bracket(work):
+    """The bracket solved by ccx and imported; None (said) when ccx is not installed."""
+    if not shutil.which("ccx"):
+        print("bracket: ccx not installed (Debian calculix-ccx), left out")
+        return None
+    folder = os.path.join(work, "bracket")
+    os.makedirs(folder)
+    for name in ("bracket.inp", "bracket_mesh.inp"):
+        shutil.copy(os.path.join(EXAMPLES, name), folder)
+    r = run(["ccx", "-i", "bracket"], folder, timeout=600, fsize=1 << 30, env=dict(os.environ, OMP_NUM_THREADS="1"))
+    check("bracket: ccx", r.status == 0, r.err[-500:])
+    r = run([os.path.join(BIN, "ccx2odb"), "bracket"], folder, timeout=300, text=True)
+    check("bracket: ccx2odb", r.status == 0, r.err)
+    return os.path.join(folder, "bracket.odb") if r.status == 0 else None
+
+
+if MODE == "paraview":
+    if not os.environ.get("HARVEST_VIEW"):   # minutes of ParaView: not in the default run
+        sys.exit(skip("check_view paraview", "runs in scripts/ci/view (HARVEST_VIEW=1 ctest -L view)"))
+    if not (shutil.which("pvbatch") and shutil.which("xvfb-run")):
+        sys.exit(skip("check_view paraview", "pvbatch or xvfb-run missing (Debian paraview, xvfb)"))
+    with scratch("view-test-") as folder:
+        check_paraview(folder)
+else:
+    with scratch("view-test-") as folder:
+        check_export(folder)
+sys.exit(finish(f"check_view {MODE}"))
