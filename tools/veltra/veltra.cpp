@@ -28,6 +28,7 @@ static const Command commands[] = {
     {"ccx2odb", "convert CalculiX results into an output database"},
     {"harvest-many", "run harvestodb over many databases into one results table"},
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
+    {"mesh2odb", "convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database"},
 };
 
 // The folder that holds this executable, with a final "/"; empty when the

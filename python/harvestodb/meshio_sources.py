@@ -1,0 +1,366 @@
+"""Readers of the open solvers' result files, one time step at a time.
+
+read(path) yields (mesh, frame) pairs: mesh is a Mesh for the first pair and whenever the file
+carries its mesh again with the data (a .pvd series, whose files each hold a mesh), else None.
+meshio reads the single files; what it cannot read is read here: the series of .pvd collections,
+and XDMF as dolfinx writes it (a temporal collection per function, mesh tags as grids that point at
+the mesh, which meshio's TimeSeriesReader does not follow), with the standard library's XML parser
+and h5py, one data set at a time.
+"""
+
+import os
+import xml.etree.ElementTree as ET
+from dataclasses import dataclass, field
+
+import h5py
+import numpy as np
+
+from .meshio_map import ImportError_
+
+XINCLUDE = "{http://www.w3.org/2001/XInclude}include"
+
+# XDMF topology types -> meshio cell types.
+XDMF_CELLS = {
+    "Tetrahedron": "tetra", "Tetrahedron_10": "tetra10", "Hexahedron": "hexahedron",
+    "Hexahedron_20": "hexahedron20", "Wedge": "wedge", "Wedge_15": "wedge15", "Triangle": "triangle",
+    "Triangle_6": "triangle6", "Quadrilateral": "quad", "Quadrilateral_8": "quad8",
+    "Polyline": "line", "Edge_3": "line3", "Polyvertex": "vertex",
+}
+
+# Bookkeeping arrays of the writers, not results.
+SKIPPED_DATA = ("vtkOriginalPointIds", "vtkOriginalCellIds", "vtkGhostType", "gmsh:physical", "gmsh:geometrical",
+                "gmsh:dim_tags", "cell_tags", "point_tags", "medit:ref", "CellEntityIds")
+
+
+@dataclass
+class Mesh:
+    points: np.ndarray                                   # [N, 3]
+    blocks: list                                         # [(meshio cell type, [m, k] 0-based nodes)]
+    point_sets: dict = field(default_factory=dict)       # name -> 0-based node indices
+    cell_sets: dict = field(default_factory=dict)        # name -> [0-based indices or None per block]
+    fmt: str = "vtk"                                     # whose node order the blocks are in
+
+    def same_as(self, other):
+        return (self.points.shape == other.points.shape and np.array_equal(self.points, other.points)
+                and len(self.blocks) == len(other.blocks)
+                and all(a[0] == b[0] and np.array_equal(a[1], b[1]) for a, b in zip(self.blocks, other.blocks)))
+
+
+@dataclass
+class Frame:
+    time: float
+    point_data: list = field(default_factory=list)   # [(name, [N, ...] values, component names or None)]
+    cell_data: list = field(default_factory=list)    # [(name, [values per block], component names or None)]
+
+
+def _points3(points):
+    points = np.asarray(points, dtype=np.float64)
+    if points.ndim != 2 or points.shape[1] not in (1, 2, 3):
+        raise ImportError_("points have shape %s, expected [n, 2] or [n, 3]" % (points.shape,))
+    if points.shape[1] < 3:
+        points = np.hstack([points, np.zeros((len(points), 3 - points.shape[1]))])
+    return points
+
+
+# ---- meshio ----------------------------------------------------------------------------------
+
+def _from_meshio(m, fmt):
+    blocks = [(b.type, np.asarray(b.data)) for b in m.cells]
+    mesh = Mesh(_points3(m.points), blocks, fmt=fmt)
+    for name, idx in (m.point_sets or {}).items():
+        mesh.point_sets[name] = np.asarray(idx, dtype=np.int64)
+    for name, per_block in (m.cell_sets or {}).items():
+        mesh.cell_sets[name] = [None if a is None else np.asarray(a, dtype=np.int64) for a in per_block]
+    _gmsh_tags(m, mesh)
+    _med_groups(m, mesh)
+    frame = Frame(0.0)
+    for name, values in m.point_data.items():
+        if name not in SKIPPED_DATA and not name.startswith("vtk"):
+            frame.point_data.append((name, values, None))
+    for name, per_block in m.cell_data.items():
+        if name not in SKIPPED_DATA and not name.startswith("vtk"):
+            frame.cell_data.append((name, per_block, None))
+    return mesh, frame
+
+
+def _gmsh_tags(m, mesh):
+    """Physical groups that meshio left without a name become TAG_<n>."""
+    tags = m.cell_data.get("gmsh:physical")
+    if tags is None:
+        return
+    named = {int(v[0]) for v in (m.field_data or {}).values()}
+    for tag in sorted({int(t) for block in tags for t in np.unique(block)} - named):
+        mesh.cell_sets["TAG_%d" % tag] = [np.nonzero(np.asarray(b) == tag)[0] for b in tags]
+
+
+def _med_groups(m, mesh):
+    """MED families -> their groups: one set per group name."""
+    for data_name, tags_of, point in (("cell_tags", getattr(m, "cell_tags", None), False),
+                                      ("point_tags", getattr(m, "point_tags", None), True)):
+        if not tags_of:
+            continue
+        groups = {}
+        for family, names in tags_of.items():
+            for g in names:
+                groups.setdefault(g, []).append(int(family))
+        if point:
+            fam = np.asarray(m.point_data.get(data_name, []))
+            for g, families in groups.items():
+                mesh.point_sets[g] = np.nonzero(np.isin(fam, families))[0]
+        else:
+            fam = m.cell_data.get(data_name)
+            if fam is None:
+                continue
+            for g, families in groups.items():
+                mesh.cell_sets[g] = [np.nonzero(np.isin(np.asarray(b), families))[0] for b in fam]
+
+
+def _meshio_read(path, fmt=None):
+    import meshio
+    try:
+        m = meshio.read(path, file_format=fmt) if fmt else meshio.read(path)
+    except Exception as e:  # meshio raises many kinds; each ends the import with its text
+        raise ImportError_("cannot read: %s" % (str(e).strip().splitlines() or [type(e).__name__])[0])
+    return m
+
+
+def read_meshio(path, fmt):
+    mesh, frame = _from_meshio(_meshio_read(path, {"exodus": "exodus", "med": "med", "gmsh": "gmsh"}.get(fmt)), fmt)
+    if fmt == "exodus":
+        _exodus_sets(path, mesh)
+    yield mesh, frame
+
+
+def _exodus_sets(path, mesh):
+    """Element blocks and side sets (their elements) as element sets; meshio already has the node sets."""
+    import netCDF4
+
+    def names(nc, key, count, stem):
+        found = []
+        if key in nc.variables:
+            v = nc.variables[key]
+            v.set_auto_mask(False)
+            found = [b"".join(c).decode("utf-8", "replace").strip("\0 ") for c in v[:]]
+        return [n or "%s_%d" % (stem, i + 1) for i, n in enumerate(found + [""] * (count - len(found)))]
+
+    with netCDF4.Dataset(path) as nc:
+        blocks = names(nc, "eb_names", len(mesh.blocks), "BLOCK")
+        for i, name in enumerate(blocks[:len(mesh.blocks)]):
+            mesh.cell_sets[name] = [np.arange(len(b[1])) if j == i else None for j, b in enumerate(mesh.blocks)]
+        count = nc.dimensions["num_side_sets"].size if "num_side_sets" in nc.dimensions else 0
+        starts = np.cumsum([0] + [len(b[1]) for b in mesh.blocks])
+        for i, name in enumerate(names(nc, "ss_names", count, "SIDESET")):
+            key = "elem_ss%d" % (i + 1)
+            if key not in nc.variables:
+                continue
+            v = nc.variables[key]
+            v.set_auto_mask(False)
+            elements = np.unique(np.asarray(v[:], dtype=np.int64)) - 1   # global 1-based ids in block order
+            mesh.cell_sets[name] = [elements[(elements >= starts[j]) & (elements < starts[j + 1])] - starts[j]
+                                    for j in range(len(mesh.blocks))]
+
+
+# ---- ParaView collections --------------------------------------------------------------------
+
+def read_pvd(path):
+    try:
+        root = ET.parse(path).getroot()
+    except (ET.ParseError, OSError) as e:
+        raise ImportError_("cannot read: %s" % e)
+    sets = root.findall("./Collection/DataSet")
+    if root.get("type") != "Collection" or not sets:
+        raise ImportError_("no Collection of DataSet entries, expected a ParaView collection")
+    folder = os.path.dirname(path)
+    entries = []
+    for i, d in enumerate(sets):
+        if d.get("file") is None:
+            raise ImportError_("DataSet %d has no file" % (i + 1))
+        try:
+            time = float(d.get("timestep", i))
+        except ValueError:
+            raise ImportError_("DataSet %d: timestep '%s' is not a number" % (i + 1, d.get("timestep")))
+        entries.append((time, d.get("part", "0"), os.path.join(folder, d.get("file"))))
+    parts = {p for _, p, _ in entries}
+    if len(parts) > 1:
+        raise ImportError_("collection of %d parts, expected one" % len(parts))
+    for time, _, name in entries:
+        if name.endswith(".pvtu"):
+            name = _single_piece(name)
+        mesh, frame = _from_meshio(_meshio_read(name), "vtk")
+        frame.time = time
+        yield mesh, frame
+
+
+def _single_piece(path):
+    try:
+        pieces = ET.parse(path).getroot().findall("./PUnstructuredGrid/Piece")
+    except (ET.ParseError, OSError) as e:
+        raise ImportError_("cannot read %s: %s" % (path, e))
+    if len(pieces) != 1:
+        raise ImportError_("%s has %d pieces, expected one (run the solver on one process)" % (path, len(pieces)))
+    return os.path.join(os.path.dirname(path), pieces[0].get("Source"))
+
+
+# ---- XDMF as dolfinx writes it -------------------------------------------------------------------
+
+def _data_item(item, folder, where):
+    """The array of a DataItem: Format HDF (file.h5:/path, read now) or XML (numbers in the text)."""
+    dims = [int(d) for d in (item.get("Dimensions") or "").split()]
+    fmt = item.get("Format", "XML")
+    text = (item.text or "").strip()
+    if fmt == "HDF":
+        name, _, inner = text.partition(":")
+        try:
+            with h5py.File(os.path.join(folder, name), "r") as f:
+                data = f[inner][()]
+        except (OSError, KeyError) as e:
+            raise ImportError_("%s: cannot read %s (%s)" % (where, text, e))
+    elif fmt == "XML":
+        kind = np.int64 if item.get("NumberType", "Float") in ("Int", "UInt") else np.float64
+        data = np.array(text.split(), dtype=kind)
+    else:
+        raise ImportError_("%s: DataItem format %s, expected HDF or XML" % (where, fmt))
+    if dims and int(np.prod(dims)) != data.size:
+        raise ImportError_("%s: %s holds %d values, Dimensions say %s" % (where, text[:60], data.size, " ".join(map(str, dims))))
+    return data.reshape(dims) if dims else data
+
+
+def _follow(grid, domain):
+    """A grid's Topology and Geometry, following xi:include pointers into the domain's first uniform grid."""
+    topo, geo = grid.find("Topology"), grid.find("Geometry")
+    if (topo is None or geo is None) and grid.find(XINCLUDE) is not None:
+        first = next((g for g in domain.findall("Grid") if g.get("GridType", "Uniform") == "Uniform"), None)
+        if first is not None:
+            topo = topo if topo is not None else first.find("Topology")
+            geo = geo if geo is not None else first.find("Geometry")
+    return topo, geo
+
+
+def _topology(topo, folder, where):
+    kind = topo.get("TopologyType") or topo.get("Type")
+    if kind not in XDMF_CELLS:
+        raise ImportError_("%s: topology %s has no element in the database" % (where, kind))
+    conn = _data_item(topo.find("DataItem"), folder, where)
+    return XDMF_CELLS[kind], conn.reshape(len(conn), -1).astype(np.int64)
+
+
+def is_dolfinx_xdmf(path):
+    try:
+        root = ET.parse(path).getroot()
+    except (ET.ParseError, OSError):
+        return False
+    return any(g.get("CollectionType") == "Temporal" or g.find(XINCLUDE) is not None
+               for g in root.iter("Grid"))
+
+
+def read_xdmf(path):
+    """dolfinx's layout: the mesh grid, tag grids, and one temporal collection per function."""
+    try:
+        root = ET.parse(path).getroot()
+    except (ET.ParseError, OSError) as e:
+        raise ImportError_("cannot read: %s" % e)
+    domain = root.find("Domain")
+    if domain is None:
+        raise ImportError_("no Domain, expected an XDMF file")
+    folder = os.path.dirname(path)
+    grids = domain.findall("Grid")
+    mesh_grid = next((g for g in grids if g.get("GridType", "Uniform") == "Uniform"
+                      and g.find("Topology") is not None and g.find("Geometry") is not None), None)
+    if mesh_grid is None:
+        raise ImportError_("no grid with its own topology and geometry, expected the mesh")
+    where = "grid %s" % mesh_grid.get("Name")
+    points = _points3(_data_item(mesh_grid.find("Geometry/DataItem"), folder, where))
+    mesh = Mesh(points, [_topology(mesh_grid.find("Topology"), folder, where)], fmt="vtk")
+    _xdmf_tags(mesh, grids, mesh_grid, domain, folder)
+
+    series = [g for g in grids if g.get("CollectionType") == "Temporal"]
+    times = []
+    for s in series:
+        for g in s.findall("Grid"):
+            t = g.find("Time")
+            value = float(t.get("Value")) if t is not None else 0.0
+            if value not in times:
+                times.append(value)
+    first = True
+    for time in sorted(times):
+        frame = Frame(time)
+        for s in series:
+            for g in s.findall("Grid"):
+                t = g.find("Time")
+                if (float(t.get("Value")) if t is not None else 0.0) != time:
+                    continue
+                _grid_mesh_check(g, mesh, mesh_grid, domain, folder)
+                for a in g.findall("Attribute"):
+                    where = "function %s at time %g" % (a.get("Name"), time)
+                    values = _data_item(a.find("DataItem"), folder, where)
+                    if a.get("Center", "Node") == "Cell":
+                        frame.cell_data.append((a.get("Name"), [values], None))
+                    else:
+                        frame.point_data.append((a.get("Name"), values, None))
+        yield (mesh if first else None), frame
+        first = False
+    if first:
+        yield mesh, Frame(0.0)
+
+
+def _grid_mesh_check(grid, mesh, mesh_grid, domain, folder):
+    """A function grid with a topology or geometry of its own must hold the same mesh."""
+    if grid.find("Topology") is None and grid.find("Geometry") is None:
+        return
+    topo, geo = _follow(grid, domain)
+    where = "grid %s" % grid.get("Name")
+    points = _points3(_data_item(geo.find("DataItem"), folder, where))
+    other = Mesh(points, [_topology(topo, folder, where)])
+    if not other.same_as(mesh):
+        raise ImportError_("%s: the mesh differs from the first one (%d points, %d cells; expected %d, %d)"
+                           % (where, len(points), len(other.blocks[0][1]), len(mesh.points), len(mesh.blocks[0][1])))
+
+
+def _xdmf_tags(mesh, grids, mesh_grid, domain, folder):
+    """Mesh tags: cells of the mesh's dimension become element sets, lower ones (facets) node sets."""
+    cell_type, conn = mesh.blocks[0]
+    index = None
+    for g in grids:
+        if g is mesh_grid or g.get("CollectionType") == "Temporal" or g.find("Attribute") is None:
+            continue
+        topo, _ = _follow(g, domain)
+        if topo is None:
+            continue
+        name = g.get("Name", "tags")
+        where = "grid %s" % name
+        kind, tagged = _topology(topo, folder, where)
+        values = _data_item(g.find("Attribute/DataItem"), folder, where).reshape(-1)
+        if len(values) != len(tagged):
+            raise ImportError_("%s: %d values for %d entities" % (where, len(values), len(tagged)))
+        prefix = {"cell_tags": "TAG", "facet_tags": "FACET_TAG"}.get(name, name.upper())
+        if kind == cell_type:
+            if index is None:
+                index = {tuple(sorted(c)): i for i, c in enumerate(conn)}
+            cells = np.array([index.get(tuple(sorted(c)), -1) for c in tagged], dtype=np.int64)
+            if (cells < 0).any():
+                raise ImportError_("%s: tagged cell %d is not a cell of the mesh" % (where, int(np.argmax(cells < 0))))
+            for v in np.unique(values):
+                mesh.cell_sets["%s_%d" % (prefix, v)] = [np.sort(cells[values == v])]
+        else:
+            for v in np.unique(values):
+                mesh.point_sets["%s_%d" % (prefix, v)] = np.unique(tagged[values == v])
+
+
+def read(path):
+    """(mesh, frame) pairs of a file, chosen by its extension."""
+    ext = os.path.splitext(path)[1].lower()
+    if not os.path.isfile(path):
+        raise ImportError_("cannot read: %s" % ("is a directory" if os.path.isdir(path) else "no such file"))
+    if ext == ".pvd":
+        return read_pvd(path)
+    if ext in (".xdmf", ".xmf") and is_dolfinx_xdmf(path):
+        return read_xdmf(path)
+    if ext in (".vtu", ".vtk", ".xdmf", ".xmf"):
+        return read_meshio(path, "vtk")
+    if ext == ".med":
+        return read_meshio(path, "med")
+    if ext in (".e", ".exo", ".ex2", ".exii"):
+        return read_meshio(path, "exodus")
+    if ext == ".msh":
+        return read_meshio(path, "gmsh")
+    raise ImportError_("unknown format '%s', expected .vtu, .vtk, .pvd, .xdmf, .med, .e/.exo or .msh" % ext)
