@@ -8,7 +8,12 @@ the mesh, which meshio's TimeSeriesReader does not follow), with the standard li
 and h5py, one data set at a time.
 """
 
+import contextlib
+import io
 import os
+import re
+import shutil
+import tempfile
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass, field
 
@@ -66,6 +71,7 @@ def _points3(points):
 
 def _from_meshio(m, fmt):
     blocks = [(b.type, np.asarray(b.data)) for b in m.cells]
+    blocks = [(LAGRANGE.get((t, c.shape[-1]), t), c) for t, c in blocks]
     mesh = Mesh(_points3(m.points), blocks, fmt=fmt)
     for name, idx in (m.point_sets or {}).items():
         mesh.point_sets[name] = np.asarray(idx, dtype=np.int64)
@@ -115,17 +121,49 @@ def _med_groups(m, mesh):
                 mesh.cell_sets[g] = [np.nonzero(np.isin(np.asarray(b), families))[0] for b in fam]
 
 
-def _meshio_read(path, fmt=None):
+# VTK's arbitrary-order Lagrange cells (dolfinx's VTK writer uses them) with the node count of the
+# first order: their node order is that of the linear cells.
+LAGRANGE = {("VTK_LAGRANGE_TRIANGLE", 3): "triangle", ("VTK_LAGRANGE_QUADRILATERAL", 4): "quad",
+            ("VTK_LAGRANGE_TETRAHEDRON", 4): "tetra", ("VTK_LAGRANGE_HEXAHEDRON", 8): "hexahedron",
+            ("VTK_LAGRANGE_WEDGE", 6): "wedge"}
+
+
+@contextlib.contextmanager
+def _vtu_version_1(path, fmt):
+    """A VTU file of XML version 2.x (VTK 9, dolfinx) as a copy that says 1.0: the arrays of linear
+    cells are laid out alike, but meshio refuses the number."""
+    with open(path, "rb") as f:
+        head = f.read(512)
+    m = re.search(rb'<VTKFile[^>]*\bversion="(2\.\d)"', head)
+    if fmt != "vtu" or m is None:
+        yield path
+        return
+    with tempfile.TemporaryDirectory(prefix="mesh2odb-") as folder:
+        copy = os.path.join(folder, os.path.basename(path))
+        with open(path, "rb") as src, open(copy, "wb") as dst:
+            dst.write(head[:m.start(1)] + b"1.0" + head[m.end(1):])
+            src.seek(len(head))
+            shutil.copyfileobj(src, dst, 1 << 20)
+        yield copy
+
+
+def _meshio_read(path, fmt):
+    """meshio's reader of the format, called directly: meshio.read() prints and exits on a failure."""
     import meshio
+    readers = {"vtu": meshio.vtu.read, "vtk": meshio.vtk.read, "xdmf": meshio.xdmf.read, "med": meshio.med.read,
+               "exodus": meshio.exodus.read, "gmsh": meshio.gmsh.read}
     try:
-        m = meshio.read(path, file_format=fmt) if fmt else meshio.read(path)
+        with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()), \
+                _vtu_version_1(path, fmt) as readable:
+            return readers[fmt](readable)
     except Exception as e:  # meshio raises many kinds; each ends the import with its text
-        raise ImportError_("cannot read: %s" % (str(e).strip().splitlines() or [type(e).__name__])[0])
-    return m
+        text = (str(e).strip().splitlines() or [type(e).__name__])[0]
+        raise ImportError_("cannot read as %s: %s" % (fmt, text))
 
 
 def read_meshio(path, fmt):
-    mesh, frame = _from_meshio(_meshio_read(path, {"exodus": "exodus", "med": "med", "gmsh": "gmsh"}.get(fmt)), fmt)
+    reader = {".vtu": "vtu", ".vtk": "vtk", ".xdmf": "xdmf", ".xmf": "xdmf"}.get(os.path.splitext(path)[1].lower(), fmt)
+    mesh, frame = _from_meshio(_meshio_read(path, reader), "vtk" if fmt in ("vtu", "xdmf") else fmt)
     if fmt == "exodus":
         _exodus_sets(path, mesh)
     yield mesh, frame
@@ -186,7 +224,7 @@ def read_pvd(path):
     for time, _, name in entries:
         if name.endswith(".pvtu"):
             name = _single_piece(name)
-        mesh, frame = _from_meshio(_meshio_read(name), "vtk")
+        mesh, frame = _from_meshio(_meshio_read(name, "vtu" if name.endswith(".vtu") else "vtk"), "vtk")
         frame.time = time
         yield mesh, frame
 
