@@ -234,5 +234,6 @@ def typed(source, values, components, mapping, cell):
     out = []
     for i in range(width):
         name = "%s_%s" % (target, clean(components[i]) if components and len(components) == width else i + 1)
-        out.append((name, ow.SCALAR, (), (), describe(name, source, "scalar", cell), data[:, i]))
+        out.append((name, ow.SCALAR, (), (), "%s component %d" % (describe(target, source, "scalar", cell), i + 1),
+                    data[:, i]))
     return out

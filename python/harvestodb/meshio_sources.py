@@ -90,13 +90,21 @@ def _from_meshio(m, fmt):
 
 
 def _gmsh_tags(m, mesh):
-    """Physical groups that meshio left without a name become TAG_<n>."""
+    """Physical groups: named by the file's $PhysicalNames (tag and dimension), else TAG_<n>."""
     tags = m.cell_data.get("gmsh:physical")
     if tags is None:
         return
-    named = {int(v[0]) for v in (m.field_data or {}).values()}
-    for tag in sorted({int(t) for block in tags for t in np.unique(block)} - named):
-        mesh.cell_sets["TAG_%d" % tag] = [np.nonzero(np.asarray(b) == tag)[0] for b in tags]
+    names = {(int(v[0]), int(v[1])): k for k, v in (m.field_data or {}).items() if np.size(v) >= 2}
+    found = {}
+    for b, (block, values) in enumerate(zip(m.cells, tags)):
+        values = np.asarray(values)
+        for tag in np.unique(values):
+            name = names.get((int(tag), int(block.dim)), "TAG_%d" % tag)
+            if name in mesh.cell_sets and name not in found:
+                continue                      # meshio made the set itself
+            per_block = found.setdefault(name, [None] * len(m.cells))
+            per_block[b] = np.nonzero(values == tag)[0]
+    mesh.cell_sets.update(found)
 
 
 def _med_groups(m, mesh):
