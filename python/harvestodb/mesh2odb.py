@@ -85,8 +85,8 @@ def parse(argv):
 class Importer:
     """Writes the model from the first mesh, then every frame as it is read."""
 
-    def __init__(self, writer, mapping, quiet):
-        self.w, self.mapping, self.quiet = writer, mapping, quiet
+    def __init__(self, writer, mapping, quiet, density=None):
+        self.w, self.mapping, self.quiet, self.density = writer, mapping, quiet, density
         self.mesh = None
         self.frames = 0
 
@@ -198,24 +198,41 @@ class Importer:
         self.w.flush()
 
     def step(self, step, path):
-        self.w.add_step(step, description=os.path.basename(path))
+        """The file's frames as frames of the step; the step is written once the first mesh is known."""
         self.frames = 0
         for mesh, frame in ms.read(path):
             if mesh is not None:
                 if self.mesh is None:
                     self.model(mesh)
                 elif not mesh.same_as(self.mesh):
-                    raise mm.ImportError_("the mesh at time %g differs from the first one (%d points; expected %d)"
-                                          % (frame.time, len(mesh.points), len(self.mesh.points)))
+                    raise mm.ImportError_("the mesh at time %g differs from the first one (%s)"
+                                          % (frame.time, mesh.difference(self.mesh)))
+            if self.frames == 0:
+                self.w.add_step(step, description=os.path.basename(path), mass=self.mass())
             self.frame(step, frame)
             if not self.quiet:
                 print("%s: %s: frame %d at time %g" % (PROG, path, self.frames - 1, frame.time), file=sys.stderr)
 
-
-def _mass(args, importer):
-    """(mass, centre, inertia about the centre, about the origin) of the solids at a uniform density."""
-    from . import meshio_mass
-    return meshio_mass.properties(importer.mesh, importer.ours, importer.top, args.density)
+    def mass(self):
+        """(mass, centre, inertia about the centre, about the origin) at --density, through the library's
+        element integration; None without --density or when an element is no solid."""
+        if self.density is None:
+            return None
+        shapes = [mm.CELLS[t][4] for (t, _), keep in zip(self.mesh.blocks, self.top) if keep]
+        if None in shapes:
+            return None
+        try:
+            from . import mass_properties
+        except ImportError:
+            raise mm.ImportError_("--density needs the compiled module harvestodb._odb, which this build lacks")
+        counts = [len(c) for c in self.ours]
+        result = mass_properties([s for s, n in zip(shapes, counts) for _ in range(n)], self.mesh.points,
+                                 np.concatenate([c.reshape(-1) for c in self.ours]).astype(np.int32),
+                                 offsets=np.concatenate([[0], np.cumsum([c.shape[1] for c in self.ours for _ in c])]),
+                                 density=self.density)
+        if result is None:
+            return None
+        return (result["mass"], result["mass_center"], result["inertia_about_center"], result["inertia_about_origin"])
 
 
 def main(argv=None):
@@ -230,15 +247,11 @@ def main(argv=None):
     current = inputs[0][1]
     writer = importer = None
     try:
-        writer = ow.Writer(tmp)
-        importer = Importer(writer, args.mapping, args.quiet)
+        writer = ow.open_writer(tmp)
+        importer = Importer(writer, args.mapping, args.quiet, args.density)
         for step, path in inputs:
             current = path
             importer.step(step, path)
-        if args.density is not None and importer.mesh is not None:
-            mass = _mass(args, importer)
-            for step, _ in inputs:
-                writer.set_step_mass(step, mass)
         writer.close()
         os.replace(tmp, out)
         return 0

@@ -24,12 +24,12 @@ class ImportError_(Exception):
 
 # meshio cell type -> (our element, node count, permutation VTK order -> ours or None, dimension, solid shape)
 CELLS = {
-    "tetra": ("C3D4", 4, None, 3, "Tet4"),
-    "tetra10": ("C3D10", 10, None, 3, "Tet10"),
-    "hexahedron": ("C3D8", 8, None, 3, "Hex8"),
-    "hexahedron20": ("C3D20", 20, None, 3, "Hex20"),
-    "wedge": ("C3D6", 6, [0, 2, 1, 3, 5, 4], 3, "Wedge6"),
-    "wedge15": ("C3D15", 15, [0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13], 3, "Wedge15"),
+    "tetra": ("C3D4", 4, None, 3, "TET4"),
+    "tetra10": ("C3D10", 10, None, 3, "TET10"),
+    "hexahedron": ("C3D8", 8, None, 3, "HEX8"),
+    "hexahedron20": ("C3D20", 20, None, 3, "HEX20"),
+    "wedge": ("C3D6", 6, [0, 2, 1, 3, 5, 4], 3, "WEDGE6"),
+    "wedge15": ("C3D15", 15, [0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13], 3, "WEDGE15"),
     "triangle": ("S3", 3, None, 2, None),
     "triangle6": ("S6", 6, None, 2, None),
     "quad": ("S4", 4, None, 2, None),

@@ -45,6 +45,14 @@ class Mesh:
     cell_sets: dict = field(default_factory=dict)        # name -> [0-based indices or None per block]
     fmt: str = "vtk"                                     # whose node order the blocks are in
 
+    def difference(self, other):
+        """What differs from other, in words."""
+        if self.points.shape != other.points.shape:
+            return "%d points, expected %d" % (len(self.points), len(other.points))
+        if not np.array_equal(self.points, other.points):
+            return "coordinates of point %d" % int(np.nonzero((self.points != other.points).any(axis=1))[0][0] + 1)
+        return "its cells"
+
     def same_as(self, other):
         return (self.points.shape == other.points.shape and np.array_equal(self.points, other.points)
                 and len(self.blocks) == len(other.blocks)

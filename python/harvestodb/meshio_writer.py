@@ -1,11 +1,10 @@
-"""Writes a database in the layout of docs/format.md with h5py, one call per object kind.
+"""The database writer of mesh2odb, one call per object kind.
 
-The calls mirror the C++ writer (src/odb/odb_writer.h): model first (part, instance, nodes, elements,
-sets), then steps, frames, field outputs and their blocks, each written as it is added, so memory
-stays bounded by what one call hands over. Strings are fixed-length UTF-8 as our own writer stores
-them, groups track their creation order, arrays are chunked (about 1 MiB) with the Fletcher-32
-checksum. mesh2odb reaches the file only through this class, so that moving it onto the library's
-own writer is a change of this module alone.
+open_writer(path) hands out the library's own writer (src/odb/odb_writer.h through the compiled
+module harvestodb._odb), so that every importer writes the same file; where the module was not built,
+an h5py writer of the same layout (docs/format.md) takes its place. Both write objects as they are
+added, so memory stays bounded by what one call hands over: model first (part, instance, nodes,
+elements, sets), then steps, frames, field outputs and their blocks.
 """
 
 import h5py
@@ -27,8 +26,83 @@ def _fixed_list(texts):
     return np.array(data, dtype="S%d" % max(1, max(len(d) for d in data)))
 
 
-class Writer:
-    """One database being written; close() flushes it and raises OSError when that fails."""
+INVARIANT_NAMES = {1: "MAX_PRINCIPAL", 2: "MID_PRINCIPAL", 3: "MIN_PRINCIPAL", 4: "MISES", 5: "TRESCA",
+                   6: "PRESS", 7: "INV3", 8: "MAGNITUDE", 9: "MAX_INPLANE_PRINCIPAL", 10: "MIN_INPLANE_PRINCIPAL"}
+
+
+def open_writer(path):
+    try:
+        from . import _odb
+    except ImportError:
+        return H5Writer(path)
+    return LibraryWriter(_odb, path)
+
+
+class LibraryWriter:
+    """The library's writer behind mesh2odb's calls; its failures arrive as OSError with its message."""
+
+    def __init__(self, module, path):
+        self.path = path
+        self._error = module.OdbError
+        self._w = self._call(module.Writer, path)
+
+    def _call(self, fn, *args, **kwargs):
+        try:
+            return fn(*args, **kwargs)
+        except self._error as e:
+            raise OSError(str(e)) from None
+
+    def close(self):
+        if not self._w.closed:
+            self._call(self._w.close)
+
+    def flush(self):
+        pass
+
+    def add_part(self, part):
+        self._call(self._w.add_part, part)
+
+    def add_instance(self, name, part):
+        self._call(self._w.add_instance, name, part)
+
+    def set_instance_nodes(self, instance, labels, coordinates):
+        self._call(self._w.set_instance_nodes, instance, np.asarray(labels, dtype=np.int32),
+                   np.ascontiguousarray(coordinates, dtype=np.float64).reshape(-1, 3))
+
+    def set_instance_elements(self, instance, labels, offsets, connectivity):
+        self._call(self._w.set_instance_elements, instance, np.asarray(labels, dtype=np.int32),
+                   np.asarray(connectivity, dtype=np.int32), np.asarray(offsets, dtype=np.int64))
+
+    def add_assembly_set(self, kind, name, instance, labels):
+        self._call(self._w.add_assembly_set, kind.upper() + "_SET", name, {instance: np.asarray(labels, dtype=np.int32)})
+
+    def add_step(self, step, description="", mass=None):
+        extra = {}
+        if mass is not None:
+            extra = dict(mass=float(mass[0]), mass_center=list(mass[1]), inertia_about_center=list(mass[2]),
+                         inertia_about_origin=list(mass[3]))
+        self._call(self._w.add_step, step, description=description, **extra)
+
+    def add_frame(self, step, increment, value, description):
+        return self._call(self._w.add_frame, step, increment_number=int(increment), description=description,
+                          frame_value=float(value))
+
+    def add_field_output(self, step, frame, field, type_code, description, labels=(), invariants=()):
+        self._call(self._w.add_field_output, step, frame, field, type=int(type_code), description=description,
+                   component_labels=list(labels), valid_invariants=[INVARIANT_NAMES[i] for i in invariants])
+
+    def add_block(self, step, frame, field, position, instance, data, node_labels=None, element_labels=None,
+                  integration_points=None):
+        def labels(a):
+            return None if a is None else np.asarray(a, dtype=np.int32)
+        return self._call(self._w.add_block, step, frame, field, np.ascontiguousarray(data), position=position,
+                          instance=instance, node_labels=labels(node_labels), element_labels=labels(element_labels),
+                          integration_points=labels(integration_points))
+
+
+class H5Writer:
+    """The same calls with h5py: strings fixed-length UTF-8 as our writer stores them, groups tracking
+    their creation order, arrays chunked (about 1 MiB) with the Fletcher-32 checksum."""
 
     def __init__(self, path):
         self.path = path
@@ -90,13 +164,12 @@ class Writer:
 
     # ---- results ------------------------------------------------------------------------------
 
-    def add_step(self, step, description=""):
-        self._group("/steps/" + step, description=description)
+    def add_step(self, step, description="", mass=None):
+        """mass: None, or (mass, centre[3], inertia about the centre[6], inertia about the origin[6])."""
+        g = self._group("/steps/" + step, description=description)
         self._frames[step] = 0
-
-    def set_step_mass(self, step, mass):
-        """mass: (mass, centre[3], inertia about the centre[6], inertia about the origin[6])."""
-        g = self._file["/steps/" + step]
+        if mass is None:
+            return
         g.attrs["mass"] = np.float64(mass[0])
         g.attrs["massCenter"] = np.asarray(mass[1], dtype=np.float64)
         g.attrs["inertiaAboutCenter"] = np.asarray(mass[2], dtype=np.float64)
