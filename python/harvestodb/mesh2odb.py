@@ -226,7 +226,8 @@ class Importer:
         except ImportError:
             raise mm.ImportError_("--density needs the compiled module harvestodb._odb, which this build lacks")
         counts = [len(c) for c in self.ours]
-        result = mass_properties([s for s, n in zip(shapes, counts) for _ in range(n)], self.mesh.points,
+        result = mass_properties([s for s, n in zip(shapes, counts) for _ in range(n)],
+                                 np.ascontiguousarray(self.mesh.points, dtype=np.float64),
                                  np.concatenate([c.reshape(-1) for c in self.ours]).astype(np.int32),
                                  offsets=np.concatenate([[0], np.cumsum([c.shape[1] for c in self.ours for _ in c])]),
                                  density=self.density)

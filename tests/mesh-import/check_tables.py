@@ -96,7 +96,7 @@ def node_order(folder):
         points = ref @ a.T + SHIFT
         tags = {"gmsh:physical": [[1]], "gmsh:geometrical": [[1]]} if ext == ".msh" else {}
         write_mesh(path, points, [(cell_type, np.arange(len(points))[None, :])], cell_data=tags)
-        r = mesh2odb(folder, "-o", "cell.odb", "cell" + ext)
+        r = mesh2odb(folder, "-o", "cell.odb", "--density", "2", "cell" + ext)
         if not check(row + ": imported", r.status == 0, r.err):
             continue
         xyz, elements = read_model(os.path.join(folder, "cell.odb"))
@@ -107,8 +107,18 @@ def node_order(folder):
         fit, *_ = np.linalg.lstsq(design, got, rcond=None)
         residual = np.abs(design @ fit - got).max()
         check(row + ": nodes in our order", residual < 1e-9, "residual %g" % residual)
+        with h5py.File(os.path.join(folder, "cell.odb"), "r") as f:
+            mass = f["steps/Step-1"].attrs.get("mass")
+            centre = f["steps/Step-1"].attrs.get("massCenter")
         if design.shape[1] == 4:
             check(row + ": positive volume", np.linalg.det(fit[:3]) > 0, "det %g" % np.linalg.det(fit[:3]))
+            # Mass and centre at density 2 through the element integration: wrong node orders change both.
+            volume = abs(np.linalg.det(a)) * {"tet": 1 / 6, "hex": 1.0, "wed": 0.5}[cell_type[:3]]
+            centroid = {"tet": [0.25] * 3, "hex": [0.5] * 3, "wed": [1 / 3, 1 / 3, 0.5]}[cell_type[:3]] @ a.T + SHIFT
+            check(row + ": mass", mass is not None and np.isclose(mass, 2 * volume), "%s against %g" % (mass, 2 * volume))
+            check(row + ": centre of mass", centre is not None and np.allclose(centre, centroid), "%s against %s" % (centre, centroid))
+        else:
+            check(row + ": no mass for surfaces", mass is None, str(mass))
     # A 20-node brick whose file order is not the one its format promises is refused, not imported.
     exo_order = quadratic(HEX, EXO_HEX_EDGES) @ A3.T
     write_mesh(os.path.join(folder, "wrong.vtu"), exo_order, [("hexahedron20", np.arange(20)[None, :])])
