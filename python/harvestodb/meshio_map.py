@@ -133,6 +133,9 @@ DEFAULT_NAMES = {
     "von_mises": "MISES", "von_mises_stress": "MISES", "vonmises": "MISES", "mises": "MISES",
     "reaction": "RF", "reaction_force": "RF", "reactions": "RF", "rf": "RF",
     "equivalent_plastic_strain": "PEEQ", "peeq": "PEEQ",
+    # Code_Aster's result names
+    "depl": "U", "sief": "S", "sigm": "S", "sief_elga": "S", "sief_noeu": "S", "sigm_elno": "S", "sigm_noeu": "S",
+    "epsi": "E", "epsi_elga": "E", "epsi_noeu": "E",
 }
 
 # Our field name -> description (the report selects by "Stress", "Spatial" and "Element").

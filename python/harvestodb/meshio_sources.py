@@ -179,16 +179,145 @@ def _meshio_read(path, fmt):
 
 def read_meshio(path, fmt):
     reader = {".vtu": "vtu", ".vtk": "vtk", ".xdmf": "xdmf", ".xmf": "xdmf"}.get(os.path.splitext(path)[1].lower(), fmt)
-    mesh, frame = _from_meshio(_meshio_read(path, reader), "vtk" if fmt in ("vtu", "xdmf") else fmt)
-    if fmt == "exodus":
-        _exodus_sets(path, mesh)
+    m = _meshio_read(path, reader)
+    mesh, frame = _from_meshio(m, "vtk" if fmt in ("vtu", "xdmf") else fmt)
+    if fmt == "med":
+        yield from _med_frames(path, mesh, frame)
+        return
     yield mesh, frame
 
 
-def _exodus_sets(path, mesh):
-    """Element blocks and side sets (their elements) as element sets; meshio already has the node sets."""
-    import netCDF4
+_MED_STEP = re.compile(r"^(?P<name>.*)\[(?P<index>\d+)\] - (?P<time>.*)$")
 
+
+def _med_frames(path, mesh, frame):
+    """meshio names the time steps of a MED field NAME[i] - t: they become frames; the component
+    names (NOM) come from the file."""
+    comps = {}
+    try:
+        with h5py.File(path, "r") as f:
+            for name, g in f.get("CHA", {}).items():
+                if "NOM" in g.attrs:
+                    comps[name] = g.attrs["NOM"].decode("utf-8", "replace").split()
+    except OSError:
+        pass
+    frames = {}
+    for kind in ("point_data", "cell_data"):
+        for name, values, _ in getattr(frame, kind):
+            m = _MED_STEP.match(name)
+            key = (int(m["index"]), float(m["time"])) if m else (0, 0.0)
+            base = m["name"] if m else name
+            getattr(frames.setdefault(key, Frame(key[1])), kind).append((base, values, comps.get(base)))
+    first = True
+    for key in sorted(frames) or [(0, 0.0)]:
+        yield (mesh if first else None), frames.get(key, Frame(0.0))
+        first = False
+
+
+def read_exodus(path):
+    """The mesh through meshio, then the results of every time step with netCDF4, one step at a time
+    (meshio keeps only the first). Scalar variables NAME_x, NAME_y, NAME_z (or X Y Z; xx yy zz xy yz
+    xz for tensors) join into one field with those component names."""
+    import netCDF4
+    try:
+        nc = netCDF4.Dataset(path)
+    except OSError as e:
+        raise ImportError_("cannot read as exodus: %s" % e)
+    with nc:
+        nc.set_auto_mask(False)
+        mesh = _exodus_mesh(nc)
+        _exodus_sets(nc, mesh)
+
+        def names(key):
+            return [b"".join(c).decode("utf-8", "replace").strip("\0 ") for c in nc.variables[key][:]] \
+                if key in nc.variables else []
+
+        nodal, element = names("name_nod_var"), names("name_elem_var")
+        times = nc.variables["time_whole"][:] if "time_whole" in nc.variables else []
+        for step, time in enumerate(times):
+            frame = Frame(float(time))
+            columns = []
+            for i, _ in enumerate(nodal):
+                v = nc.variables.get("vals_nod_var%d" % (i + 1))
+                columns.append(v[step] if v is not None else nc.variables["vals_nod_var"][step, i])
+            for name, idx, comps in _families(nodal):
+                frame.point_data.append((name, np.stack([columns[i] for i in idx], axis=1), comps))
+            for name, idx, comps in _families(element):
+                per_block = []
+                for b, (_, conn) in enumerate(mesh.blocks):
+                    rows = []
+                    for i in idx:
+                        v = nc.variables.get("vals_elem_var%deb%d" % (i + 1, b + 1))
+                        rows.append(v[step] if v is not None else np.full(len(conn), np.nan))
+                    per_block.append(np.stack(rows, axis=1))
+                frame.cell_data.append((name, per_block, comps))
+            yield (mesh if step == 0 else None), frame
+        if not len(times):
+            yield mesh, Frame(0.0)
+
+
+_SUFFIXES = (("xx", "yy", "zz", "xy", "yz", "xz"), ("x", "y", "z"), ("x", "y"))
+
+
+def _families(names):
+    """[(field, variable indices, component names)]: components joined by their suffixes."""
+    out, used = [], set()
+    for i, name in enumerate(names):
+        if i in used:
+            continue
+        for suffixes in _SUFFIXES:
+            tail = suffixes[0]
+            if not name.lower().endswith(tail):
+                continue
+            stem = name[:-len(tail)]
+            idx = [next((j for j, n in enumerate(names) if n.lower() == (stem + s).lower() and j not in used), None)
+                   for s in suffixes]
+            if None not in idx:
+                used.update(idx)
+                out.append((stem.rstrip("_") or name, idx, [names[j] for j in idx]))
+                break
+        else:
+            used.add(i)
+            out.append((name, [i], None))
+    return out
+
+
+EXODUS_CELLS = {
+    "TETRA": "tetra", "TETRA4": "tetra", "TET4": "tetra", "TETRA10": "tetra10", "TET10": "tetra10",
+    "HEX": "hexahedron", "HEX8": "hexahedron", "HEXAHEDRON": "hexahedron", "HEX20": "hexahedron20",
+    "WEDGE": "wedge", "WEDGE6": "wedge", "WEDGE15": "wedge15",
+    "TRI": "triangle", "TRI3": "triangle", "TRIANGLE": "triangle", "TRISHELL": "triangle", "TRISHELL3": "triangle",
+    "TRI6": "triangle6", "TRISHELL6": "triangle6", "QUAD": "quad", "QUAD4": "quad", "SHELL": "quad", "SHELL4": "quad",
+    "QUAD8": "quad8", "SHELL8": "quad8", "BAR2": "line", "BEAM": "line", "BEAM2": "line", "TRUSS": "line",
+    "TRUSS2": "line", "BAR3": "line3", "BEAM3": "line3", "SPHERE": "vertex", "CIRCLE": "vertex",
+}
+
+
+def _exodus_mesh(nc):
+    """Coordinates and element blocks (connect1, connect2, ... with their elem_type); node sets."""
+    try:
+        n = nc.dimensions["num_nodes"].size
+        if "coord" in nc.variables:
+            xyz = np.asarray(nc.variables["coord"][:], dtype=np.float64).T
+        else:
+            xyz = np.stack([np.asarray(nc.variables[k][:], dtype=np.float64) for k in ("coordx", "coordy", "coordz")
+                            if k in nc.variables], axis=1)
+        blocks = []
+        count = nc.dimensions["num_el_blk"].size if "num_el_blk" in nc.dimensions else 0
+        for b in range(count):
+            v = nc.variables["connect%d" % (b + 1)]
+            kind = str(getattr(v, "elem_type", "")).upper()
+            cell_type = EXODUS_CELLS.get(kind, kind.lower())
+            blocks.append((cell_type, np.asarray(v[:], dtype=np.int64).reshape(-1, v.shape[-1] if v.ndim == 2 else 1) - 1))
+    except (KeyError, IndexError, ValueError) as e:
+        raise ImportError_("cannot read as exodus: %s is missing or malformed" % e)
+    if len(xyz) != n:
+        raise ImportError_("cannot read as exodus: %d coordinates for %d nodes" % (len(xyz), n))
+    return Mesh(_points3(xyz), blocks, fmt="exodus")
+
+
+def _exodus_sets(nc, mesh):
+    """Element blocks and side sets (their elements) as element sets, node sets as node sets."""
     def names(nc, key, count, stem):
         found = []
         if key in nc.variables:
@@ -197,21 +326,24 @@ def _exodus_sets(path, mesh):
             found = [b"".join(c).decode("utf-8", "replace").strip("\0 ") for c in v[:]]
         return [n or "%s_%d" % (stem, i + 1) for i, n in enumerate(found + [""] * (count - len(found)))]
 
-    with netCDF4.Dataset(path) as nc:
-        blocks = names(nc, "eb_names", len(mesh.blocks), "BLOCK")
-        for i, name in enumerate(blocks[:len(mesh.blocks)]):
-            mesh.cell_sets[name] = [np.arange(len(b[1])) if j == i else None for j, b in enumerate(mesh.blocks)]
-        count = nc.dimensions["num_side_sets"].size if "num_side_sets" in nc.dimensions else 0
-        starts = np.cumsum([0] + [len(b[1]) for b in mesh.blocks])
-        for i, name in enumerate(names(nc, "ss_names", count, "SIDESET")):
-            key = "elem_ss%d" % (i + 1)
-            if key not in nc.variables:
-                continue
-            v = nc.variables[key]
-            v.set_auto_mask(False)
-            elements = np.unique(np.asarray(v[:], dtype=np.int64)) - 1   # global 1-based ids in block order
-            mesh.cell_sets[name] = [elements[(elements >= starts[j]) & (elements < starts[j + 1])] - starts[j]
-                                    for j in range(len(mesh.blocks))]
+    count = nc.dimensions["num_node_sets"].size if "num_node_sets" in nc.dimensions else 0
+    for i, name in enumerate(names(nc, "ns_names", count, "NODESET")):
+        if "node_ns%d" % (i + 1) in nc.variables:
+            mesh.point_sets[name] = np.asarray(nc.variables["node_ns%d" % (i + 1)][:], dtype=np.int64) - 1
+    blocks = names(nc, "eb_names", len(mesh.blocks), "BLOCK")
+    for i, name in enumerate(blocks[:len(mesh.blocks)]):
+        mesh.cell_sets[name] = [np.arange(len(b[1])) if j == i else None for j, b in enumerate(mesh.blocks)]
+    count = nc.dimensions["num_side_sets"].size if "num_side_sets" in nc.dimensions else 0
+    starts = np.cumsum([0] + [len(b[1]) for b in mesh.blocks])
+    for i, name in enumerate(names(nc, "ss_names", count, "SIDESET")):
+        key = "elem_ss%d" % (i + 1)
+        if key not in nc.variables:
+            continue
+        v = nc.variables[key]
+        v.set_auto_mask(False)
+        elements = np.unique(np.asarray(v[:], dtype=np.int64)) - 1   # global 1-based ids in block order
+        mesh.cell_sets[name] = [elements[(elements >= starts[j]) & (elements < starts[j + 1])] - starts[j]
+                                for j in range(len(mesh.blocks))]
 
 
 # ---- ParaView collections --------------------------------------------------------------------
@@ -414,7 +546,7 @@ def read(path):
     if ext == ".med":
         return read_meshio(path, "med")
     if ext in (".e", ".exo", ".ex2", ".exii"):
-        return read_meshio(path, "exodus")
+        return read_exodus(path)
     if ext == ".msh":
         return read_meshio(path, "gmsh")
     raise ImportError_("unknown format '%s', expected .vtu, .vtk, .pvd, .xdmf, .med, .e/.exo or .msh" % ext)
