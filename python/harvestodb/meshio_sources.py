@@ -84,6 +84,8 @@ def _from_meshio(m, fmt):
     for name, idx in (m.point_sets or {}).items():
         mesh.point_sets[name] = np.asarray(idx, dtype=np.int64)
     for name, per_block in (m.cell_sets or {}).items():
+        if name.startswith("gmsh:"):        # Gmsh's bookkeeping (bounding entities), no group
+            continue
         mesh.cell_sets[name] = [None if a is None else np.asarray(a, dtype=np.int64) for a in per_block]
     _gmsh_tags(m, mesh)
     _med_groups(m, mesh)
