@@ -4,7 +4,9 @@ the same arrays written as MED and Exodus II with the formats' own libraries and
 Gmsh model with physical groups and a data view. Every report line agrees with numpy computed from the
 solver's own arrays, and the cantilever agrees with beam theory.
 
-usage: check_solvers.py BIN_DIR SOURCE_DIR
+usage: HARVEST_MESH_SOLVERS=1 check_solvers.py BIN_DIR SOURCE_DIR
+
+Without HARVEST_MESH_SOLVERS=1 it reports itself skipped, so that the default suite stays fast.
 """
 import os
 import sys
@@ -142,6 +144,8 @@ def main(argv):
         print(__doc__.split("\n\n")[1], file=sys.stderr)
         return 2
     bin_dir, source_dir = (os.path.abspath(p) for p in argv[1:])
+    if os.environ.get("HARVEST_MESH_SOLVERS") != "1":
+        return harness.skip(LABEL, "solver runs are the CI stage scripts/ci/mesh-import (HARVEST_MESH_SOLVERS=1)")
     with harness.scratch("mesh-import-") as folder:
         ran = dolfinx_cases(bin_dir, source_dir, folder)
         ran = gmsh_case(bin_dir, folder) or ran
