@@ -170,7 +170,8 @@ TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
       {"odbinfo", "  odbinfo       describe the contents of an output database\n"},
       {"ccx2odb", "  ccx2odb       convert CalculiX results into an output database\n"},
       {"harvest-many", "  harvest-many  run harvestodb over many databases into one results table\n"},
-      {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"}};
+      {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"},
+      {"mesh2odb", "  mesh2odb      convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database\n"}};
   for (const auto& [program, line] : others)
     if (testsupport::exists(folder + program)) want += line;
   const std::tuple<Args, std::string, std::string, int> cases[] = {
