@@ -545,7 +545,7 @@ def read(path):
         return read_xdmf(path)
     if ext in (".vtu", ".vtk", ".xdmf", ".xmf"):
         return read_meshio(path, "vtk")
-    if ext == ".med":
+    if ext in (".med", ".rmed"):
         return read_meshio(path, "med")
     if ext in (".e", ".exo", ".ex2", ".exii"):
         return read_exodus(path)
