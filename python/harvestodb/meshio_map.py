@@ -184,18 +184,21 @@ def slot_of(component):
     return a + b
 
 
-def _symmetric(full, source):
-    """[n, 3, 3] -> [n, 6] in our slot order; refuses a tensor that is not symmetric to its precision."""
-    eps = np.finfo(full.dtype).eps if np.issubdtype(full.dtype, np.floating) else 0.0
-    scale = np.abs(full).max(axis=(1, 2)) if len(full) else np.zeros(0)
-    skew = np.abs(full - full.transpose(0, 2, 1)).max(axis=(1, 2)) if len(full) else np.zeros(0)
-    bad = np.nonzero(skew > 64 * eps * scale)[0]
+def _symmetric(flat, side, source):
+    """[n, side*side] row by row -> [n, 6] (side 3) or [n, 3] (side 2) in our slot order; refuses a
+    tensor that is not symmetric to its precision (64 ulps of its largest entry)."""
+    eps = np.finfo(flat.dtype).eps if np.issubdtype(flat.dtype, np.floating) else 0.0
+    upper, lower = ([1, 2, 5], [3, 6, 7]) if side == 3 else ([1], [2])
+    skew = np.abs(flat[:, upper] - flat[:, lower]).max(axis=1)
+    bad = np.nonzero(skew > 64 * eps * np.abs(flat).max(axis=1))[0]
     if bad.size:
         i = int(bad[0])
         raise ImportError_("field %s: tensor of entry %d is not symmetric (%.6g against %.6g)"
-                           % (source, i, skew[i], scale[i]))
-    half = (full + full.transpose(0, 2, 1)) / 2
-    return np.stack([half[:, 0, 0], half[:, 1, 1], half[:, 2, 2], half[:, 0, 1], half[:, 0, 2], half[:, 1, 2]], axis=1)
+                           % (source, i, skew[i], np.abs(flat[i]).max()))
+    off = (flat[:, upper] + flat[:, lower]) / 2
+    if side == 2:
+        return np.column_stack([flat[:, 0], flat[:, 3], off[:, 0]])
+    return np.column_stack([flat[:, 0], flat[:, 4], flat[:, 8], off])       # 11 22 33 12 13 23
 
 
 def typed(source, values, components, mapping, cell):
@@ -218,14 +221,11 @@ def typed(source, values, components, mapping, cell):
         return [(target, ow.VECTOR, labels, (ow.MAGNITUDE,), describe(target, source, "vector", cell), data)]
     if width in (4, 9):
         side = 2 if width == 4 else 3
-        full = data.reshape(n, side, side)
-        if side == 2:
-            full = np.pad(full, ((0, 0), (0, 1), (0, 1)))
-        sym = _symmetric(full, source)
+        sym = _symmetric(data, side, source)
         desc = describe(target, source, "tensor", cell)
         if side == 2:
             return [(target, ow.TENSOR_2D_SURFACE, tuple(target + s for s in ("11", "22", "12")),
-                     (ow.MISES, ow.MAX_INPLANE_PRINCIPAL, ow.MIN_INPLANE_PRINCIPAL), desc, sym[:, [0, 1, 3]])]
+                     (ow.MISES, ow.MAX_INPLANE_PRINCIPAL, ow.MIN_INPLANE_PRINCIPAL), desc, sym)]
         return [(target, ow.TENSOR_3D_FULL, tuple(target + s for s in TENSOR_SLOTS), TENSOR_INVARIANTS, desc, sym)]
     if width == 6:
         slots = [slot_of(c) for c in components] if components and len(components) == 6 else []
