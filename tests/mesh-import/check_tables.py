@@ -80,6 +80,22 @@ def mesh2odb(folder, *args):
     return harness.run([os.path.join(BIN, "mesh2odb"), "--quiet"] + list(args), cwd=folder, timeout=120, text=True)
 
 
+def imported(folder, *args):
+    """mesh2odb's main() in this process (the tables of valid files: no start-up per row)."""
+    import contextlib
+    import io
+    sys.path.insert(0, os.path.join(BIN, "..", "python"))
+    from harvestodb import mesh2odb as tool
+    err, here = io.StringIO(), os.getcwd()
+    os.chdir(folder)
+    try:
+        with contextlib.redirect_stderr(err):
+            status = tool.main(["--quiet"] + list(args))
+    finally:
+        os.chdir(here)
+    return harness.Run(status, "", err.getvalue(), 0)
+
+
 def read_model(path):
     with h5py.File(path, "r") as f:
         inst = f["assembly/instances/PART-1-1"]
@@ -96,7 +112,7 @@ def node_order(folder):
         points = ref @ a.T + SHIFT
         tags = {"gmsh:physical": [[1]], "gmsh:geometrical": [[1]]} if ext == ".msh" else {}
         write_mesh(path, points, [(cell_type, np.arange(len(points))[None, :])], cell_data=tags)
-        r = mesh2odb(folder, "-o", "cell.odb", "--density", "2", "cell" + ext)
+        r = imported(folder, "-o", "cell.odb", "--density", "2", "cell" + ext)
         if not check(row + ": imported", r.status == 0, r.err):
             continue
         xyz, elements = read_model(os.path.join(folder, "cell.odb"))
@@ -122,7 +138,7 @@ def node_order(folder):
     # A 20-node brick whose file order is not the one its format promises is refused, not imported.
     exo_order = quadratic(HEX, EXO_HEX_EDGES) @ A3.T
     write_mesh(os.path.join(folder, "wrong.vtu"), exo_order, [("hexahedron20", np.arange(20)[None, :])])
-    r = mesh2odb(folder, "-o", "wrong.odb", "wrong.vtu")
+    r = imported(folder, "-o", "wrong.odb", "wrong.vtu")
     check("hexahedron20 in another order: refused",
           (r.status, r.err) == (1, "mesh2odb: wrong.vtu: cell 0 of type hexahedron20: mid-side nodes are not in C3D20 order\n")
           and not os.path.exists(os.path.join(folder, "wrong.odb")), "%s %r" % (r.status, r.err))
@@ -160,7 +176,7 @@ def fields(folder):
                        cell_data={r[0]: [r[2]] for r in FIELDS if r[1] == "cell"})
     meshio.write(os.path.join(folder, "fields.vtu"), mesh)
     maps = sum((["--map", "%s=%s" % (r[0], r[3])] for r in FIELDS if r[3]), [])
-    r = mesh2odb(folder, "-o", "fields.odb", *maps, "fields.vtu")
+    r = imported(folder, "-o", "fields.odb", *maps, "fields.vtu")
     if not check("fields: imported", r.status == 0, r.err):
         return
     with h5py.File(os.path.join(folder, "fields.odb"), "r") as f:
@@ -186,7 +202,7 @@ def sets(folder):
                                   "gmsh:geometrical": [np.array([1, 1]), np.array([2, 2])]},
                        field_data={"SOLID": np.array([1, 3]), "BASE": np.array([3, 2])})
     meshio.write(os.path.join(folder, "sets.msh"), mesh, file_format="gmsh22", binary=False)
-    r = mesh2odb(folder, "-o", "sets.odb", "sets.msh")
+    r = imported(folder, "-o", "sets.odb", "sets.msh")
     if not check("sets: imported", r.status == 0, r.err):
         return
     with h5py.File(os.path.join(folder, "sets.odb"), "r") as f:
