@@ -93,13 +93,14 @@ class Importer:
     # ---- model --------------------------------------------------------------------------------
 
     def model(self, mesh):
-        dims = [mm.CELLS[t][3] if t in mm.CELLS else (3 if t not in mm.BOUNDARY else 0) for t, _ in mesh.blocks]
-        dims = [d if t not in ("vertex", "line", "line3") else 1 for d, (t, _) in zip(dims, mesh.blocks)]
+        # Cells of no element count as solids (so that they are refused by name), points and lines as
+        # the boundaries they are.
+        dims = [mm.CELLS[t][3] if t in mm.CELLS else mm.LOWER.get(t, 3) for t, _ in mesh.blocks]
         top = max(dims, default=0)
         self.top = [d == top for d in dims]
         if not any(self.top):
             raise mm.ImportError_("no cells, expected a mesh of solids or surfaces")
-        conns, labels, start = [], [], 0
+        conns, start = [], 0
         self.starts = []
         for (cell_type, conn), keep in zip(mesh.blocks, self.top):
             self.starts.append(start)

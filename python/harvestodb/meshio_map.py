@@ -64,8 +64,8 @@ NATIVE_TO_VTK = {
     },
 }
 
-# Cells below the mesh's dimension that mark boundaries (they become node sets, never elements).
-BOUNDARY = {"vertex", "line", "line3", "triangle", "triangle6", "quad", "quad8"}
+# Points and lines: boundary marks of solid and surface meshes (their groups become node sets).
+LOWER = {"vertex": 0, "line": 1, "line3": 1}
 
 
 def signed_volume(cell_type, xyz):
