@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """mesh2odb on results that real solvers compute here: the dolfinx cantilever (XDMF series and its .pvd),
-the same arrays written as MED and Exodus II with the formats' own libraries and with meshio, and a
-Gmsh model with physical groups and a data view. Every report line agrees with numpy computed from the
+the same arrays written as MED and Exodus II with the formats' own libraries and with meshio, a
+Gmsh model with physical groups and a data view, and FreeFem++'s plate as a .pvd series of .vtu files. Every report line agrees with numpy computed from the
 solver's own arrays, and the cantilever agrees with beam theory.
 
 usage: HARVEST_MESH_SOLVERS=1 check_solvers.py BIN_DIR SOURCE_DIR
@@ -9,6 +9,7 @@ usage: HARVEST_MESH_SOLVERS=1 check_solvers.py BIN_DIR SOURCE_DIR
 Without HARVEST_MESH_SOLVERS=1 it reports itself skipped, so that the default suite stays fast.
 """
 import os
+import shutil
 import sys
 
 import numpy as np
@@ -139,6 +140,33 @@ def gmsh_case(bin_dir, folder):
     return True
 
 
+def freefem_case(bin_dir, folder):
+    """FreeFem++'s plane-strain plate, two load levels as .vtu (iovtk), read as a .pvd series."""
+    plugins = "/usr/lib/freefem++"
+    if shutil.which("FreeFem++") is None or not os.path.exists(os.path.join(plugins, "iovtk.so")):
+        return False
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "plate.edp")
+    env = dict(os.environ, FF_LOADPATH=plugins)
+    r = harness.run(["FreeFem++", "-nw", "-v", "0", script], cwd=folder, timeout=300, fsize=64 << 20, env=env, text=True)
+    if not check("freefem++ plate solved", r.status == 0, (r.out + r.err)[-500:]):
+        return True
+    harness.write(os.path.join(folder, "plate.pvd"), '<?xml version="1.0"?><VTKFile type="Collection"><Collection>'
+                  '<DataSet timestep="1" file="plate_1.vtu"/><DataSet timestep="2" file="plate_2.vtu"/>'
+                  '</Collection></VTKFile>')
+    if not mesh2odb(bin_dir, folder, "-o", "plate.odb", "plate.pvd"):
+        return True
+    frames = []
+    labels = np.loadtxt(os.path.join(folder, "plate_labels.txt"), ndmin=1)   # becomes the cell field Label
+    for k in (1, 2):
+        x, y, ux, uy = np.loadtxt(os.path.join(folder, "plate_%d.txt" % k)).T
+        frames.append((k - 1, [("U", "vector", "NODAL", np.stack([ux, uy, 0 * ux], axis=1)),
+                               ("Label", "scalar", "CENTROID", labels)]))
+    want = report_model.expected("Step_1", frames, {}, {}, [])
+    n = report_model.compare(check, "freefem", report(bin_dir, folder, "plate.odb"), want)
+    print("freefem: %d report lines checked" % n)
+    return True
+
+
 def main(argv):
     if len(argv) != 3:
         print(__doc__.split("\n\n")[1], file=sys.stderr)
@@ -149,8 +177,9 @@ def main(argv):
     with harness.scratch("mesh-import-") as folder:
         ran = dolfinx_cases(bin_dir, source_dir, folder)
         ran = gmsh_case(bin_dir, folder) or ran
+        ran = freefem_case(bin_dir, folder) or ran
         if not ran:
-            return harness.skip(LABEL, "neither python3-dolfinx nor python3-gmsh is installed")
+            return harness.skip(LABEL, "none of python3-dolfinx, python3-gmsh, freefem++ is installed")
     return harness.finish(LABEL)
 
 
