@@ -257,8 +257,13 @@ def main(argv=None):
         writer.close()
         os.replace(tmp, out)
         return 0
-    except (mm.ImportError_, OSError, ValueError) as e:
-        message = str(e) if isinstance(e, mm.ImportError_) else (getattr(e, "strerror", None) or str(e))
+    except Exception as e:  # noqa: BLE001 (every failure ends with one line and no partial file)
+        if isinstance(e, mm.ImportError_):
+            message = str(e)
+        elif isinstance(e, OSError):
+            message = e.strerror or str(e)
+        else:   # a file that breaks a reader in a way we did not foresee
+            message = "cannot read: %s: %s" % (type(e).__name__, (str(e).splitlines() or [""])[0])
         keep = args.partial and importer is not None and importer.mesh is not None
         try:
             if writer is not None:

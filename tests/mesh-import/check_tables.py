@@ -298,7 +298,7 @@ def command_line(folder):
         r = harness.run([tool] + args, cwd=folder, text=True)
         check("bad option %s: status 2, one line" % args, (r.status, r.out, r.err) == (2, "", err), "%s %r" % (r.status, r.err))
     veltra = harness.run([os.path.join(BIN, "veltra"), "mesh2odb", "--help"], cwd=folder, text=True)
-    check("veltra mesh2odb --help", veltra.status == 0 and veltra.out == r.out or "usage: mesh2odb" in veltra.out)
+    check("veltra mesh2odb --help", veltra.status == 0 and "usage: mesh2odb" in veltra.out, veltra.err)
 
 
 def main(argv):
