@@ -452,7 +452,9 @@ def read_xdmf(path):
         raise ImportError_("no Domain, expected an XDMF file")
     folder = os.path.dirname(path)
     grids = domain.findall("Grid")
-    mesh_grid = next((g for g in grids if g.get("GridType", "Uniform") == "Uniform"
+    # dolfinx: a mesh grid of its own in the domain; legacy FEniCS: every grid of the series carries
+    # the topology and geometry itself, so the first of them is the mesh.
+    mesh_grid = next((g for g in list(grids) + list(domain.iter("Grid")) if g.get("GridType", "Uniform") == "Uniform"
                       and g.find("Topology") is not None and g.find("Geometry") is not None), None)
     if mesh_grid is None:
         raise ImportError_("no grid with its own topology and geometry, expected the mesh")
@@ -491,11 +493,19 @@ def read_xdmf(path):
         yield mesh, Frame(0.0)
 
 
+def _same_data(a, b):
+    da, db = a.find("DataItem"), b.find("DataItem")
+    return (da is not None and db is not None and da.get("Format") == "HDF" == db.get("Format")
+            and (da.text or "").strip() == (db.text or "").strip())
+
+
 def _grid_mesh_check(grid, mesh, mesh_grid, domain, folder):
     """A function grid with a topology or geometry of its own must hold the same mesh."""
-    if grid.find("Topology") is None and grid.find("Geometry") is None:
+    if grid is mesh_grid or (grid.find("Topology") is None and grid.find("Geometry") is None):
         return
     topo, geo = _follow(grid, domain)
+    if _same_data(topo, mesh_grid.find("Topology")) and _same_data(geo, mesh_grid.find("Geometry")):
+        return                      # the same data sets of the same file (legacy FEniCS repeats them)
     where = "grid %s" % grid.get("Name")
     points = _points3(_data_item(geo.find("DataItem"), folder, where))
     other = Mesh(points, [_topology(topo, folder, where)])

@@ -213,21 +213,37 @@ def sets(folder):
         check("sets: boundary faces are no elements", len(f["assembly/instances/PART-1-1/elements/labels"]) == 2)
 
 
-def dolfinx_like(folder, name, u_rows):
-    """An XDMF file in dolfinx's layout with inline arrays: a mesh grid and a temporal collection."""
+def dolfinx_like(folder, name, u_rows, legacy=False):
+    """An XDMF series with inline arrays: dolfinx's layout (a mesh grid, a temporal collection of grids
+    that point at it) or legacy FEniCS's (every grid of the collection carries the mesh itself)."""
     pts = " ".join("%g" % v for v in POINTS.reshape(-1))
     cells = " ".join(str(v) for v in TETS.reshape(-1))
-    grids = "".join('<Grid Name="u" GridType="Uniform"><xi:include xpointer="xpointer(/Xdmf/Domain/Grid'
-                    '[@GridType=\'Uniform\'][1]/*[self::Topology or self::Geometry])" /><Time Value="%d" />'
-                    '<Attribute Name="u" AttributeType="Vector" Center="Node"><DataItem Dimensions="%d 3" '
-                    'Format="XML">%s</DataItem></Attribute></Grid>' % (t, rows, " ".join(["1"] * rows * 3))
+    mesh = ('<Topology TopologyType="Tetrahedron" NumberOfElements="2" NodesPerElement="4"><DataItem Dimensions="2 4" '
+            'NumberType="Int" Format="XML">%s</DataItem></Topology><Geometry GeometryType="XYZ"><DataItem '
+            'Dimensions="5 3" Format="XML">%s</DataItem></Geometry>' % (cells, pts))
+    pointer = ('<xi:include xpointer="xpointer(/Xdmf/Domain/Grid[@GridType=\'Uniform\'][1]/*[self::Topology or '
+               'self::Geometry])" />')
+    grids = "".join('<Grid Name="u" GridType="Uniform">%s<Time Value="%d" /><Attribute Name="u" AttributeType="Vector" '
+                    'Center="Node"><DataItem Dimensions="%d 3" Format="XML">%s</DataItem></Attribute></Grid>'
+                    % (mesh if legacy else pointer, t, rows, " ".join(["%d" % (t + 1)] * rows * 3))
                     for t, rows in enumerate(u_rows))
     harness.write(os.path.join(folder, name), (
-        '<?xml version="1.0"?><Xdmf Version="3.0" xmlns:xi="http://www.w3.org/2001/XInclude"><Domain>'
-        '<Grid Name="mesh" GridType="Uniform"><Topology TopologyType="Tetrahedron" NumberOfElements="2" '
-        'NodesPerElement="4"><DataItem Dimensions="2 4" NumberType="Int" Format="XML">%s</DataItem></Topology>'
-        '<Geometry GeometryType="XYZ"><DataItem Dimensions="5 3" Format="XML">%s</DataItem></Geometry></Grid>'
-        '<Grid Name="u" GridType="Collection" CollectionType="Temporal">%s</Grid></Domain></Xdmf>') % (cells, pts, grids))
+        '<?xml version="1.0"?><Xdmf Version="3.0" xmlns:xi="http://www.w3.org/2001/XInclude"><Domain>%s'
+        '<Grid Name="u" GridType="Collection" CollectionType="Temporal">%s</Grid></Domain></Xdmf>')
+        % ("" if legacy else '<Grid Name="mesh" GridType="Uniform">%s</Grid>' % mesh, grids))
+
+
+def xdmf_layouts(folder):
+    """Both XDMF series layouts give the same frames."""
+    for layout, legacy in (("dolfinx", False), ("legacy FEniCS", True)):
+        dolfinx_like(folder, "series.xdmf", [5, 5, 5], legacy)
+        r = imported(folder, "-o", "series.odb", "series.xdmf")
+        if not check("xdmf %s: imported" % layout, r.status == 0, r.err):
+            continue
+        with h5py.File(os.path.join(folder, "series.odb"), "r") as f:
+            frames = f["steps/Step-1/frames"]
+            got = [(frames[k].attrs["frameValue"], frames[k]["fieldOutputs/U/blocks/0/data"][0, 0]) for k in sorted(frames, key=int)]
+            check("xdmf %s: frames at the times" % layout, got == [(0.0, 1.0), (1.0, 2.0), (2.0, 3.0)], str(got))
 
 
 def bad_inputs(folder):
@@ -315,6 +331,7 @@ def main(argv):
         node_order(folder)
         fields(folder)
         sets(folder)
+        xdmf_layouts(folder)
         bad_inputs(folder)
         command_line(folder)
     return harness.finish(LABEL)
