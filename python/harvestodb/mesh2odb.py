@@ -106,10 +106,12 @@ class Importer:
             self.starts.append(start)
             if not keep:
                 continue
+            conn = np.asarray(conn)
+            outside = np.nonzero((conn < 0) | (conn >= len(mesh.points)))[0] if conn.size else []
+            if len(outside):
+                raise mm.ImportError_("cell %d of type %s names node %d, the mesh has %d points"
+                                      % (outside[0], cell_type, int(conn[outside[0]].max()) + 1, len(mesh.points)))
             ours = mm.to_our_order(cell_type, conn, mesh.points, mesh.fmt)
-            if len(ours) and (ours.min() < 0 or ours.max() >= len(mesh.points)):
-                raise mm.ImportError_("cells of type %s name node %d, the mesh has %d points"
-                                      % (cell_type, int(ours.max()) + 1, len(mesh.points)))
             conns.append(ours)
             start += len(ours)
         self.elements = start

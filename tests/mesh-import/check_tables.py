@@ -261,6 +261,8 @@ def bad_inputs(folder):
                   + "".join('<DataSet timestep="%d" file="s%d.vtu"/>' % (i, i) for i in range(3))
                   + "</Collection></VTKFile>")
     dolfinx_like(folder, "short.xdmf", [5, 4])
+    harness.write(os.path.join(folder, "far.xdmf"), harness.read(os.path.join(folder, "short.xdmf"), "r")
+                  .replace(">0 1 2 3 1 2 3 4<", ">0 1 2 3 1 2 3 9<"))
     rows = [
         ("missing file", ["missing.vtu"], "mesh2odb: missing.vtu: cannot read: no such file\n", 0),
         ("unreadable file", ["garbage.vtu"], "mesh2odb: garbage.vtu: cannot read as vtu: ", 0),
@@ -272,6 +274,8 @@ def bad_inputs(folder):
          "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", 0),
         ("field of neither length, --partial", ["--partial", "short.xdmf"],
          "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", 1),
+        ("cell naming a node beyond the points", ["far.xdmf"],
+         "mesh2odb: far.xdmf: cell 1 of type tetra names node 10, the mesh has 5 points\n", 0),
         ("meshes differ between steps", ["series.pvd"],
          "mesh2odb: series.pvd: the mesh at time 2 differs from the first one (coordinates of point 2)\n", 0),
         ("meshes differ, --partial", ["--partial", "series.pvd"],
