@@ -181,6 +181,7 @@ TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
       {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"},
       {"harvest-response", "  harvest-response  the named values an optimiser reads from a report\n"}};
       {"odb2xdmf", "  odb2xdmf      write an output database as an XDMF time series for ParaView\n"}};
+      {"mesh2odb", "  mesh2odb      convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database\n"}};
   for (const auto& [program, line] : others)
     if (testsupport::exists(folder + program)) want += line;
   const std::tuple<Args, std::string, std::string, int> cases[] = {

@@ -31,6 +31,7 @@ static const Command commands[] = {
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
     {"harvest-response", "  the named values an optimiser reads from a report"},
     {"odb2xdmf", "write an output database as an XDMF time series for ParaView"},
+    {"mesh2odb", "convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database"},
 };
 
 // The folder that holds this executable, with a final "/"; empty when the

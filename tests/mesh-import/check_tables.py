@@ -1,0 +1,345 @@
+#!/usr/bin/python3
+"""mesh2odb on files written here with meshio, h5py and numpy: the node order of every cell type, the
+field table (types, names, descriptions, --map), sets, the bad inputs and the command line.
+
+usage: check_tables.py BIN_DIR
+"""
+import os
+import sys
+
+import h5py
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
+from harness import check  # noqa: E402
+
+LABEL = "mesh_import.tables"
+BIN = ""
+
+# Reference nodes of our elements (the solver's node order of docs/format.md).
+HEX = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1)]
+HEX_EDGES = [(0, 1), (1, 2), (2, 3), (3, 0), (4, 5), (5, 6), (6, 7), (7, 4), (0, 4), (1, 5), (2, 6), (3, 7)]
+TET = [(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1)]
+TET_EDGES = [(0, 1), (1, 2), (2, 0), (0, 3), (1, 3), (2, 3)]
+WEDGE = [(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (0, 1, 1)]
+WEDGE_EDGES = [(0, 1), (1, 2), (2, 0), (3, 4), (4, 5), (5, 3), (0, 3), (1, 4), (2, 5)]
+TRI = [(0, 0, 0), (1, 0, 0), (0, 1, 0)]
+QUAD = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]
+# VTK's wedge runs its base the other way round (its normal points away from the top face).
+VTK_WEDGE = [(0, 0, 0), (0, 1, 0), (1, 0, 0), (0, 0, 1), (0, 1, 1), (1, 0, 1)]
+# Exodus II puts the vertical edges of the 20-node brick before the top ones.
+EXO_HEX_EDGES = HEX_EDGES[:4] + HEX_EDGES[8:] + HEX_EDGES[4:8]
+
+
+def quadratic(corners, edges):
+    c = np.array(corners, dtype=float)
+    return np.vstack([c] + [(c[i] + c[j]) / 2 for i, j in edges])
+
+
+OURS = {
+    "tetra": np.array(TET, float), "tetra10": quadratic(TET, TET_EDGES),
+    "hexahedron": np.array(HEX, float), "hexahedron20": quadratic(HEX, HEX_EDGES),
+    "wedge": np.array(WEDGE, float), "wedge15": quadratic(WEDGE, WEDGE_EDGES),
+    "triangle": np.array(TRI, float), "triangle6": quadratic(TRI, TET_EDGES[:3]),
+    "quad": np.array(QUAD, float), "quad8": quadratic(QUAD, HEX_EDGES[:4]),
+}
+
+A3 = np.array([[2.0, 0.3, 0.1], [-0.2, 1.5, 0.4], [0.1, -0.3, 3.0]])   # det > 0
+A2 = np.array([[2.0, 0.3, 0.0], [-0.2, 1.5, 0.0], [0.0, 0.0, 1.0]])
+MIRROR = np.diag([1.0, -1.0, 1.0])
+SHIFT = np.array([10.0, -5.0, 2.5])
+
+# (row, cell type, nodes as the file holds them, file extension, mapping to apply: A3, A2 or a mirror)
+NODE_ORDER = [
+    ("tetra", "tetra", OURS["tetra"], ".vtu", A3),
+    ("tetra mirrored", "tetra", OURS["tetra"], ".vtu", A3 @ MIRROR),
+    ("tetra10", "tetra10", OURS["tetra10"], ".vtu", A3),
+    ("tetra10 mirrored", "tetra10", OURS["tetra10"], ".vtu", A3 @ MIRROR),
+    ("hexahedron", "hexahedron", OURS["hexahedron"], ".vtu", A3),
+    ("hexahedron mirrored", "hexahedron", OURS["hexahedron"], ".vtu", A3 @ MIRROR),
+    ("hexahedron20", "hexahedron20", OURS["hexahedron20"], ".vtu", A3),
+    ("hexahedron20 mirrored", "hexahedron20", OURS["hexahedron20"], ".vtu", A3 @ MIRROR),
+    ("hexahedron20 of Exodus II", "hexahedron20", quadratic(HEX, EXO_HEX_EDGES), ".e", A3),
+    ("wedge of VTK", "wedge", np.array(VTK_WEDGE, float), ".vtu", A3),
+    ("wedge of Gmsh", "wedge", OURS["wedge"], ".msh", A3),
+    ("triangle", "triangle", OURS["triangle"], ".vtu", A2),
+    ("triangle6", "triangle6", OURS["triangle6"], ".vtu", A2),
+    ("quad", "quad", OURS["quad"], ".vtu", A2),
+    ("quad8", "quad8", OURS["quad8"], ".vtu", A2),
+]
+
+
+def write_mesh(path, points, cells, **kw):
+    import meshio
+    fmt = {".vtu": "vtu", ".e": "exodus", ".msh": "gmsh22", ".vtk": "vtk"}[os.path.splitext(path)[1]]
+    meshio.write(path, meshio.Mesh(points, cells, **kw), file_format=fmt, **({"binary": False} if fmt == "gmsh22" else {}))
+
+
+def mesh2odb(folder, *args):
+    return harness.run([os.path.join(BIN, "mesh2odb"), "--quiet"] + list(args), cwd=folder, timeout=120, text=True)
+
+
+def imported(folder, *args):
+    """mesh2odb's main() in this process (the tables of valid files: no start-up per row)."""
+    import contextlib
+    import io
+    sys.path.insert(0, os.path.join(BIN, "..", "python"))
+    from harvestodb import mesh2odb as tool
+    err, here = io.StringIO(), os.getcwd()
+    os.chdir(folder)
+    try:
+        with contextlib.redirect_stderr(err):
+            status = tool.main(["--quiet"] + list(args))
+    finally:
+        os.chdir(here)
+    return harness.Run(status, "", err.getvalue(), 0)
+
+
+def read_model(path):
+    with h5py.File(path, "r") as f:
+        inst = f["assembly/instances/PART-1-1"]
+        xyz = inst["nodes/coordinates"][()]
+        off, conn = inst["elements/offsets"][()], inst["elements/connectivity"][()]
+        return xyz, [conn[off[i]:off[i + 1]] - 1 for i in range(len(off) - 1)]
+
+
+def node_order(folder):
+    """Each element must come out as an affine image of our reference element with a positive Jacobian
+    (for solids), whatever order and orientation the file had: the order every derived value relies on."""
+    for row, cell_type, ref, ext, a in NODE_ORDER:
+        path = os.path.join(folder, "cell" + ext)
+        points = ref @ a.T + SHIFT
+        tags = {"gmsh:physical": [[1]], "gmsh:geometrical": [[1]]} if ext == ".msh" else {}
+        write_mesh(path, points, [(cell_type, np.arange(len(points))[None, :])], cell_data=tags)
+        r = imported(folder, "-o", "cell.odb", "--density", "2", "cell" + ext)
+        if not check(row + ": imported", r.status == 0, r.err):
+            continue
+        xyz, elements = read_model(os.path.join(folder, "cell.odb"))
+        got = xyz[elements[0]]
+        ours = OURS[cell_type]
+        # Fit got = ours @ M + t: exact for the right order, impossible for a wrong one.
+        design = np.hstack([ours[:, :2] if ours[:, 2].ptp() == 0 else ours, np.ones((len(ours), 1))])
+        fit, *_ = np.linalg.lstsq(design, got, rcond=None)
+        residual = np.abs(design @ fit - got).max()
+        check(row + ": nodes in our order", residual < 1e-9, "residual %g" % residual)
+        with h5py.File(os.path.join(folder, "cell.odb"), "r") as f:
+            mass = f["steps/Step-1"].attrs.get("mass")
+            centre = f["steps/Step-1"].attrs.get("massCenter")
+        if design.shape[1] == 4:
+            check(row + ": positive volume", np.linalg.det(fit[:3]) > 0, "det %g" % np.linalg.det(fit[:3]))
+            # Mass and centre at density 2 through the element integration: wrong node orders change both.
+            volume = abs(np.linalg.det(a)) * {"tet": 1 / 6, "hex": 1.0, "wed": 0.5}[cell_type[:3]]
+            centroid = {"tet": [0.25] * 3, "hex": [0.5] * 3, "wed": [1 / 3, 1 / 3, 0.5]}[cell_type[:3]] @ a.T + SHIFT
+            check(row + ": mass", mass is not None and np.isclose(mass, 2 * volume), "%s against %g" % (mass, 2 * volume))
+            check(row + ": centre of mass", centre is not None and np.allclose(centre, centroid), "%s against %s" % (centre, centroid))
+        else:
+            check(row + ": no mass for surfaces", mass is None, str(mass))
+    # A 20-node brick whose file order is not the one its format promises is refused, not imported.
+    exo_order = quadratic(HEX, EXO_HEX_EDGES) @ A3.T
+    write_mesh(os.path.join(folder, "wrong.vtu"), exo_order, [("hexahedron20", np.arange(20)[None, :])])
+    r = imported(folder, "-o", "wrong.odb", "wrong.vtu")
+    check("hexahedron20 in another order: refused",
+          (r.status, r.err) == (1, "mesh2odb: wrong.vtu: cell 0 of type hexahedron20: mid-side nodes are not in C3D20 order\n")
+          and not os.path.exists(os.path.join(folder, "wrong.odb")), "%s %r" % (r.status, r.err))
+
+
+# Two tetrahedra, five points: the mesh of the field, set and bad-input tables.
+POINTS = np.array([(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1), (1, 1, 1)], float)
+TETS = np.array([[0, 1, 2, 3], [1, 2, 3, 4]])
+SYM = np.array([[1.0, 4, 5], [4, 2, 6], [5, 6, 3]])
+VEC6 = np.array([1.0, 2, 3, 4, 6, 5])   # VTK's order xx yy zz xy yz xz: 12 = 4, 23 = 6, 13 = 5
+
+# (source array, point or cell, values, --map, field, type code, component labels, description, stored rows)
+FIELDS = [
+    ("displacement", "point", np.arange(15.0).reshape(5, 3), None, "U", 3, ["U1", "U2", "U3"],
+     "Spatial displacement", np.arange(15.0).reshape(5, 3)),
+    ("Velocity 2d", "point", np.ones((5, 2)), None, "Velocity_2d", 3, ["Velocity_2d1", "Velocity_2d2", "Velocity_2d3"],
+     "Velocity 2d", np.hstack([np.ones((5, 2)), np.zeros((5, 1))])),
+    ("temperature", "point", np.arange(5.0), None, "NT", 2, [], "Nodal temperature", np.arange(5.0)),
+    ("sigma", "cell", np.array([SYM.reshape(9), 2 * SYM.reshape(9)]), None, "S", 5,
+     ["S11", "S22", "S33", "S12", "S13", "S23"], "Stress components", np.array([[1.0, 2, 3, 4, 5, 6], [2, 4, 6, 8, 10, 12]])),
+    ("strain6", "cell", np.array([VEC6, VEC6]), "E", "E", 5, ["E11", "E22", "E33", "E12", "E13", "E23"],
+     "Strain components", np.array([[1.0, 2, 3, 4, 5, 6]] * 2)),
+    ("plane", "cell", np.array([[1.0, 3, 3, 2]] * 2), None, "plane", 9, ["plane11", "plane22", "plane12"],
+     "Element plane", np.array([[1.0, 2, 3]] * 2)),
+    ("von Mises stress", "cell", np.array([7.0, 8.0]), "MISES", "MISES", 2, [], "Mises equivalent Stress",
+     np.array([7.0, 8.0])),
+    ("misc", "cell", np.arange(10.0).reshape(2, 5), None, "misc_1", 2, [], "Element misc component 1", np.array([0.0, 5.0])),
+]
+
+
+def fields(folder):
+    import meshio
+    mesh = meshio.Mesh(POINTS, [("tetra", TETS)],
+                       point_data={r[0]: r[2] for r in FIELDS if r[1] == "point"},
+                       cell_data={r[0]: [r[2]] for r in FIELDS if r[1] == "cell"})
+    meshio.write(os.path.join(folder, "fields.vtu"), mesh)
+    maps = sum((["--map", "%s=%s" % (r[0], r[3])] for r in FIELDS if r[3]), [])
+    r = imported(folder, "-o", "fields.odb", *maps, "fields.vtu")
+    if not check("fields: imported", r.status == 0, r.err):
+        return
+    with h5py.File(os.path.join(folder, "fields.odb"), "r") as f:
+        outputs = f["steps/Step-1/frames/0/fieldOutputs"]
+        for source, where, _, _, name, code, labels, description, rows in FIELDS:
+            if not check("fields: %s becomes %s" % (source, name), name in outputs, str(list(outputs))):
+                continue
+            g = outputs[name]
+            got = (int(g.attrs["type"]), [x.decode() for x in g.attrs.get("componentLabels", [])],
+                   g.attrs["description"].decode())
+            check("fields: %s type, labels, description" % source, got == (code, labels, description), str(got))
+            block = g["blocks/0"]
+            check("fields: %s position" % source, block.attrs["position"].decode() == ("NODAL" if where == "point" else "CENTROID"))
+            check("fields: %s values" % source, np.allclose(block["data"][()], rows), str(block["data"][()]))
+
+
+def sets(folder):
+    """Gmsh physical groups, named and not, on cells of the mesh's dimension and on boundary faces."""
+    import meshio
+    faces = np.array([[0, 1, 2], [1, 2, 4]])
+    mesh = meshio.Mesh(POINTS, [("tetra", TETS), ("triangle", faces)],
+                       cell_data={"gmsh:physical": [np.array([1, 2]), np.array([3, 3])],
+                                  "gmsh:geometrical": [np.array([1, 1]), np.array([2, 2])]},
+                       field_data={"SOLID": np.array([1, 3]), "BASE": np.array([3, 2])})
+    meshio.write(os.path.join(folder, "sets.msh"), mesh, file_format="gmsh22", binary=False)
+    r = imported(folder, "-o", "sets.odb", "sets.msh")
+    if not check("sets: imported", r.status == 0, r.err):
+        return
+    with h5py.File(os.path.join(folder, "sets.odb"), "r") as f:
+        got = {(kind, name): list(f["assembly/%sSets/%s/PART-1-1" % (kind, name)][()])
+               for kind in ("node", "element") for name in f["assembly/%sSets" % kind]}
+        want = {("element", "SOLID"): [1], ("element", "TAG_2"): [2], ("node", "BASE"): [1, 2, 3, 5]}
+        check("sets: physical groups", got == want, str(got))
+        check("sets: boundary faces are no elements", len(f["assembly/instances/PART-1-1/elements/labels"]) == 2)
+
+
+def dolfinx_like(folder, name, u_rows, legacy=False):
+    """An XDMF series with inline arrays: dolfinx's layout (a mesh grid, a temporal collection of grids
+    that point at it) or legacy FEniCS's (every grid of the collection carries the mesh itself)."""
+    pts = " ".join("%g" % v for v in POINTS.reshape(-1))
+    cells = " ".join(str(v) for v in TETS.reshape(-1))
+    mesh = ('<Topology TopologyType="Tetrahedron" NumberOfElements="2" NodesPerElement="4"><DataItem Dimensions="2 4" '
+            'NumberType="Int" Format="XML">%s</DataItem></Topology><Geometry GeometryType="XYZ"><DataItem '
+            'Dimensions="5 3" Format="XML">%s</DataItem></Geometry>' % (cells, pts))
+    pointer = ('<xi:include xpointer="xpointer(/Xdmf/Domain/Grid[@GridType=\'Uniform\'][1]/*[self::Topology or '
+               'self::Geometry])" />')
+    grids = "".join('<Grid Name="u" GridType="Uniform">%s<Time Value="%d" /><Attribute Name="u" AttributeType="Vector" '
+                    'Center="Node"><DataItem Dimensions="%d 3" Format="XML">%s</DataItem></Attribute></Grid>'
+                    % (mesh if legacy else pointer, t, rows, " ".join(["%d" % (t + 1)] * rows * 3))
+                    for t, rows in enumerate(u_rows))
+    harness.write(os.path.join(folder, name), (
+        '<?xml version="1.0"?><Xdmf Version="3.0" xmlns:xi="http://www.w3.org/2001/XInclude"><Domain>%s'
+        '<Grid Name="u" GridType="Collection" CollectionType="Temporal">%s</Grid></Domain></Xdmf>')
+        % ("" if legacy else '<Grid Name="mesh" GridType="Uniform">%s</Grid>' % mesh, grids))
+
+
+def xdmf_layouts(folder):
+    """Both XDMF series layouts give the same frames."""
+    for layout, legacy in (("dolfinx", False), ("legacy FEniCS", True)):
+        dolfinx_like(folder, "series.xdmf", [5, 5, 5], legacy)
+        r = imported(folder, "-o", "series.odb", "series.xdmf")
+        if not check("xdmf %s: imported" % layout, r.status == 0, r.err):
+            continue
+        with h5py.File(os.path.join(folder, "series.odb"), "r") as f:
+            frames = f["steps/Step-1/frames"]
+            got = [(frames[k].attrs["frameValue"], frames[k]["fieldOutputs/U/blocks/0/data"][0, 0]) for k in sorted(frames, key=int)]
+            check("xdmf %s: frames at the times" % layout, got == [(0.0, 1.0), (1.0, 2.0), (2.0, 3.0)], str(got))
+
+
+def bad_inputs(folder):
+    """Each fault: status 1, one line naming the file, no database left (--partial keeps whole frames)."""
+    import meshio
+    harness.write(os.path.join(folder, "garbage.vtu"), "not a mesh\n")
+    harness.write(os.path.join(folder, "data.foo"), "1 2 3\n")
+    meshio.write(os.path.join(folder, "pyramid.vtu"), meshio.Mesh(POINTS, [("pyramid", np.array([[0, 1, 4, 2, 3]]))]))
+    meshio.write(os.path.join(folder, "skew.vtu"), meshio.Mesh(POINTS, [("tetra", TETS)],
+                 cell_data={"sigma": [np.array([np.arange(9.0), np.arange(9.0)])]}))
+    for i, scale in enumerate((1.0, 1.0, 2.0)):
+        meshio.write(os.path.join(folder, "s%d.vtu" % i), meshio.Mesh(POINTS * scale, [("tetra", TETS)],
+                     point_data={"u": np.full((5, 3), float(i))}))
+    harness.write(os.path.join(folder, "series.pvd"), '<?xml version="1.0"?><VTKFile type="Collection"><Collection>'
+                  + "".join('<DataSet timestep="%d" file="s%d.vtu"/>' % (i, i) for i in range(3))
+                  + "</Collection></VTKFile>")
+    dolfinx_like(folder, "short.xdmf", [5, 4])
+    harness.write(os.path.join(folder, "far.xdmf"), harness.read(os.path.join(folder, "short.xdmf"), "r")
+                  .replace(">0 1 2 3 1 2 3 4<", ">0 1 2 3 1 2 3 9<"))
+    rows = [
+        ("missing file", ["missing.vtu"], "mesh2odb: missing.vtu: cannot read: no such file\n", 0),
+        ("unreadable file", ["garbage.vtu"], "mesh2odb: garbage.vtu: cannot read as vtu: ", 0),
+        ("unknown format", ["data.foo"],
+         "mesh2odb: data.foo: unknown format '.foo', expected .vtu, .vtk, .pvd, .xdmf, .med, .e/.exo or .msh\n", 0),
+        ("cell type without element", ["pyramid.vtu"],
+         "mesh2odb: pyramid.vtu: cell type pyramid has no element in the database\n", 0),
+        ("field of neither length", ["short.xdmf"],
+         "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", 0),
+        ("field of neither length, --partial", ["--partial", "short.xdmf"],
+         "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", 1),
+        ("cell naming a node beyond the points", ["far.xdmf"],
+         "mesh2odb: far.xdmf: cell 1 of type tetra names node 10, the mesh has 5 points\n", 0),
+        ("meshes differ between steps", ["series.pvd"],
+         "mesh2odb: series.pvd: the mesh at time 2 differs from the first one (coordinates of point 2)\n", 0),
+        ("meshes differ, --partial", ["--partial", "series.pvd"],
+         "mesh2odb: series.pvd: the mesh at time 2 differs from the first one (coordinates of point 2)\n", 2),
+        ("tensor not symmetric", ["skew.vtu"],
+         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", 0),
+        ("second step faulty", ["s0.vtu", "--step", "Bad=skew.vtu"],
+         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", 0),
+        ("second step of another mesh", ["s0.vtu", "--step", "Other=s2.vtu"],
+         "mesh2odb: s2.vtu: the mesh at time 0 differs from the first one (coordinates of point 2)\n", 0),
+    ]
+    for row, args, err, frames in rows:
+        out = os.path.join(folder, "bad.odb")
+        r = mesh2odb(folder, "-o", "bad.odb", *args)
+        ok = r.status == 1 and (r.err == err if err.endswith("\n") else r.err.startswith(err) and r.err.count("\n") == 1)
+        check("bad input: %s: message" % row, ok, "%s %r" % (r.status, r.err))
+        left = [n for n in os.listdir(folder) if n.startswith("bad.odb")]
+        if not frames:
+            check("bad input: %s: no database left" % row, not left, str(left))
+            continue
+        with h5py.File(out, "r") as f:
+            check("bad input: %s: the frames before the fault" % row, len(f["steps/Step-1/frames"]) == frames)
+        os.remove(out)
+    harness.write(os.path.join(folder, "same.vtu"), harness.read(os.path.join(folder, "s0.vtu")))
+    r = mesh2odb(folder, "-o", "same.vtu", "same.vtu")
+    check("bad input: output is an input", (r.status, r.err) == (1, "mesh2odb: same.vtu: is an input\n"), r.err)
+
+
+def command_line(folder):
+    tool = os.path.join(BIN, "mesh2odb")
+    r = harness.run([tool, "--help"], cwd=folder, text=True)
+    check("--help: usage on stdout, status 0", r.status == 0 and "usage: mesh2odb" in r.out and r.err == "", r.err)
+    for args, err in ([["--bogus", "x.vtu"], "mesh2odb: unrecognized arguments: --bogus\n"],
+                      [[], "mesh2odb: no input file (try 'mesh2odb --help')\n"],
+                      [["--map", "u", "x.vtu"], "mesh2odb: --map takes SOURCE=FIELD, got 'u'\n"],
+                      [["--map", "u=bad name", "x.vtu"],
+                       "mesh2odb: --map target 'bad name' must hold letters, digits and underscores only\n"],
+                      [["--step", "x.vtu"], "mesh2odb: --step takes NAME=FILE, got 'x.vtu'\n"],
+                      [["--density", "-1", "x.vtu"], "mesh2odb: --density must be a positive number, got '-1'\n"]):
+        r = harness.run([tool] + args, cwd=folder, text=True)
+        check("bad option %s: status 2, one line" % args, (r.status, r.out, r.err) == (2, "", err), "%s %r" % (r.status, r.err))
+    veltra = harness.run([os.path.join(BIN, "veltra"), "mesh2odb", "--help"], cwd=folder, text=True)
+    check("veltra mesh2odb --help", veltra.status == 0 and "usage: mesh2odb" in veltra.out, veltra.err)
+
+
+def main(argv):
+    global BIN
+    if len(argv) != 2:
+        print(__doc__.split("\n\n")[1], file=sys.stderr)
+        return 2
+    BIN = os.path.abspath(argv[1])
+    try:
+        import meshio  # noqa: F401
+    except ImportError:
+        return harness.skip(LABEL, "python3-meshio is not installed")
+    with harness.scratch("mesh-tables-") as folder:
+        node_order(folder)
+        fields(folder)
+        sets(folder)
+        xdmf_layouts(folder)
+        bad_inputs(folder)
+        command_line(folder)
+    return harness.finish(LABEL)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,92 @@
+"""The report's field lines as numpy computes them from a solver's own arrays: what every line of
+params.txt (whole model and sets, every frame, max/min/engg, components, invariants) must say."""
+import math
+
+import numpy as np
+
+STATS = ("max", "min", "enggmax", "enggmin")
+TENSOR = ("11", "22", "33", "12", "13", "23")
+
+
+def extremes(values, per):
+    """max, min and the engineering extremes at per percent (k-th highest and lowest, NaNs left out)."""
+    v = np.asarray(values, dtype=np.float64)
+    v = v[~np.isnan(v)]
+    n = len(v)
+    k = int(min(max(n * per / 100.0, 0), n))
+    s = np.sort(v)
+    return {"max": s[-1], "min": s[0], "enggmax": s[::-1][max(k - 1, 0)], "enggmin": s[max(k - 1, 0)]}
+
+
+def mises(t):
+    s11, s22, s33, s12, s13, s23 = t.T
+    return np.sqrt(((s11 - s22) ** 2 + (s22 - s33) ** 2 + (s33 - s11) ** 2) / 2 + 3 * (s12 ** 2 + s13 ** 2 + s23 ** 2))
+
+
+def invariants(t):
+    s11, s22, s33, s12, s13, s23 = t.T
+    full = np.stack([np.stack([s11, s12, s13], 1), np.stack([s12, s22, s23], 1), np.stack([s13, s23, s33], 1)], 1)
+    eig = np.linalg.eigvalsh(full)
+    mean = (s11 + s22 + s33) / 3
+    dev = full - mean[:, None, None] * np.eye(3)
+    return {"mises": mises(t), "tresca": eig[:, 2] - eig[:, 0], "press": -mean, "inv3": np.cbrt(13.5 * np.linalg.det(dev)),
+            "maxprincipal": eig[:, 2], "midprincipal": eig[:, 1], "minprincipal": eig[:, 0]}
+
+
+def quantities(name, kind, data, on_set):
+    """{quantity label: values} of one field's values; "" is a scalar's own value."""
+    if kind == "scalar":
+        return {"": data}
+    if kind == "vector":
+        out = {"mag": np.linalg.norm(data, axis=1)}
+        out.update({c: data[:, i] for i, c in enumerate("123")})
+        return out
+    out = {"mises": mises(data)}
+    out.update({c: data[:, i] for i, c in enumerate(TENSOR)})
+    if on_set and name == "S":
+        out.update(invariants(data))
+    return out
+
+
+def expected(step, frames, node_sets, element_sets, connectivity, per=5.0):
+    """{line name: value}. frames: [(increment, [(field, kind, 'NODAL'|'CENTROID', data)])]; sets hold 0-based
+    node or element indices; connectivity: a 0-based node list per element."""
+    lines = {}
+    for increment, fields in frames:
+        for name, kind, position, data in fields:
+            regions = [("", np.arange(len(data)))]
+            for set_name, elements in element_sets.items():
+                if position == "NODAL":
+                    regions.append((set_name, np.unique(np.concatenate([connectivity[e] for e in elements]))))
+                else:
+                    regions.append((set_name, np.asarray(elements)))
+            if position == "NODAL":
+                regions += [(s, np.asarray(nodes)) for s, nodes in node_sets.items()]
+            for region, rows in regions:
+                if not len(rows):
+                    continue
+                for quantity, values in quantities(name, kind, data[rows], bool(region)).items():
+                    parts = [step, "Frame_%d" % increment] + ([region] if region else []) + [name] + ([quantity] if quantity else [])
+                    for stat, value in extremes(values, per).items():
+                        lines["__".join(parts + [stat])] = value
+    return lines
+
+
+def compare(check, label, params_text, want, rel=2e-5):
+    """Every line of the report against the model and the model's lines against the report."""
+    got = {}
+    for line in params_text.splitlines():
+        name, _, value = line.partition("\t")
+        got[name] = value
+    field_lines = {n: v for n, v in got.items() if "__Frame_" in n}
+    missing = sorted(set(want) - set(field_lines))
+    extra = sorted(set(field_lines) - set(want))
+    check(label + ": no line missing", not missing, "%d missing, first %s" % (len(missing), missing[:3]))
+    check(label + ": no line extra", not extra, "%d extra, first %s" % (len(extra), extra[:3]))
+    wrong = []
+    for name in sorted(set(want) & set(field_lines)):
+        value, model = float(field_lines[name]), want[name]
+        if not math.isclose(value, model, rel_tol=rel, abs_tol=1e-9 * (1 + abs(model))):
+            wrong.append("%s: report %s, numpy %.6g" % (name, field_lines[name], model))
+    check(label + ": every line agrees with numpy", not wrong, "%d differ, first %s" % (len(wrong), wrong[:3]))
+    return len(set(want) & set(field_lines))
