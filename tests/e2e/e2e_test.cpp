@@ -172,16 +172,16 @@ TEST_F(EndToEnd, LibraryFailure) {
 TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
   const std::string folder = std::string(VELTRA_PATH).substr(0, std::string(VELTRA_PATH).rfind('/') + 1);
   std::string want = "usage: veltra <command> [arguments...]\n\ncommands:\n"
-                     "  harvestodb    extract extreme values from an output database into params.txt\n";
+                     "  harvestodb        extract extreme values from an output database into params.txt\n";
   const std::pair<const char*, const char*> others[] = {
-      {"odbinfo", "  odbinfo       describe the contents of an output database\n"},
-      {"ccx2odb", "  ccx2odb       convert CalculiX results into an output database\n"},
-      {"harvest-run", "  harvest-run   run harvestodb safely: checked configuration, judged by a fresh marker\n"},
-      {"harvest-many", "  harvest-many  run harvestodb over many databases into one results table\n"},
-      {"harvest-plot", "  harvest-plot  summarise and plot a params.txt or a results table\n"},
-      {"harvest-response", "  harvest-response  the named values an optimiser reads from a report\n"}};
-      {"odb2xdmf", "  odb2xdmf      write an output database as an XDMF time series for ParaView\n"}};
-      {"mesh2odb", "  mesh2odb      convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database\n"}};
+      {"odbinfo", "  odbinfo           describe the contents of an output database\n"},
+      {"ccx2odb", "  ccx2odb           convert CalculiX results into an output database\n"},
+      {"harvest-run", "  harvest-run       run harvestodb safely: checked configuration, judged by a fresh marker\n"},
+      {"harvest-many", "  harvest-many      run harvestodb over many databases into one results table\n"},
+      {"harvest-plot", "  harvest-plot      summarise and plot a params.txt or a results table\n"},
+      {"harvest-response", "  harvest-response  the named values an optimiser reads from a report\n"},
+      {"odb2xdmf", "  odb2xdmf          write an output database as an XDMF time series for ParaView\n"},
+      {"mesh2odb", "  mesh2odb          convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database\n"}};
   for (const auto& [program, line] : others)
     if (testsupport::exists(folder + program)) want += line;
   const std::tuple<Args, std::string, std::string, int> cases[] = {

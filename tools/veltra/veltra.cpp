@@ -29,7 +29,7 @@ static const Command commands[] = {
     {"harvest-run", "run harvestodb safely: checked configuration, judged by a fresh marker"},
     {"harvest-many", "run harvestodb over many databases into one results table"},
     {"harvest-plot", "summarise and plot a params.txt or a results table"},
-    {"harvest-response", "  the named values an optimiser reads from a report"},
+    {"harvest-response", "the named values an optimiser reads from a report"},
     {"odb2xdmf", "write an output database as an XDMF time series for ParaView"},
     {"mesh2odb", "convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database"},
 };
@@ -55,7 +55,7 @@ static std::string sibling(const char* name) {
 static int printHelp() {
   std::printf("usage: veltra <command> [arguments...]\n\ncommands:\n");
   for (const Command& c : commands)
-    if (!sibling(c.name).empty()) std::printf("  %-14s%s\n", c.name, c.summary);
+    if (!sibling(c.name).empty()) std::printf("  %-18s%s\n", c.name, c.summary);
   return 0;
 }
 
