@@ -503,10 +503,10 @@ def check_docs():
 
 
 def check_install(scratch, cmake, build):
-    """The python and programs components installed into a prefix: the launchers and the package
-    find each other there, and the pure modules import where the compiled one is missing."""
+    """The library, python and programs components installed into a prefix: the launchers, the package
+    and the library find each other there, and the pure modules import where the compiled one is missing."""
     prefix = os.path.join(scratch, "prefix")
-    for component in ("python", "programs"):
+    for component in ("library", "python", "programs"):
         r = H.run([cmake, "--install", build, "--prefix", prefix, "--component", component], text=True)
         H.check("install " + component, r.status == 0, r.err)
     site = os.path.join(prefix, "lib", "python3", "dist-packages")
