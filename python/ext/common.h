@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "odb/odb.h"
+#include <harvestodb/odb.h>
 
 namespace harvest_py {
 

@@ -5,7 +5,7 @@
 #include <pybind11/stl.h>
 
 #include "common.h"
-#include "odb/vocabulary.h"
+#include <harvestodb/vocabulary.h>
 
 namespace harvest_py {
 namespace {

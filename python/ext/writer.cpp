@@ -11,9 +11,9 @@
 #include <unordered_map>
 
 #include "common.h"
-#include "odb/odb_mass.h"
-#include "odb/odb_writer.h"
-#include "odb/vocabulary.h"
+#include <harvestodb/odb_mass.h>
+#include <harvestodb/odb_writer.h>
+#include <harvestodb/vocabulary.h>
 
 namespace harvest_py {
 namespace {

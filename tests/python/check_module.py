@@ -503,10 +503,10 @@ def check_docs():
 
 
 def check_install(scratch, cmake, build):
-    """The python and programs components installed into a prefix: the launchers and the package
-    find each other there, and the pure modules import where the compiled one is missing."""
+    """The library, python and programs components installed into a prefix: the launchers, the package
+    and the library find each other there, and the pure modules import where the compiled one is missing."""
     prefix = os.path.join(scratch, "prefix")
-    for component in ("python", "programs"):
+    for component in ("library", "python", "programs"):
         r = H.run([cmake, "--install", build, "--prefix", prefix, "--component", component], text=True)
         H.check("install " + component, r.status == 0, r.err)
     site = os.path.join(prefix, "lib", "python3", "dist-packages")
@@ -555,6 +555,10 @@ def check_examples(scratch):
                         want.append("%s %d %s %g" % (sname, attr(fg, "incrementNumber", i), fname, m))
         H.check("max_mises.py " + os.path.basename(path), r.status == 0 and r.out.splitlines() == want,
                 "got %r, expected %r (%s)" % (r.out.splitlines()[:3], want[:3], r.err))
+    expected = os.path.join(EXAMPLES, "..", "cpp", "max_mises.expected")  # the C++ pair prints the same
+    if os.path.isfile(expected):
+        r = H.run([py, os.path.join(EXAMPLES, "max_mises.py"), db], env=env, text=True)
+        H.check("max_mises.py as the C++ example", r.out == H.read(expected, "r"), r.out)
     with harvestodb.open(db) as brick:
         inst = brick.root_assembly.instances["PART-1-1"]
         fields = brick.steps["Step-1"].frames[0].field_outputs
