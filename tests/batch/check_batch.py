@@ -269,14 +269,19 @@ def check_lock_and_cli(work):
           "EXTRACT_MAS (did you mean EXTRACT_MASS?)\n" and not os.path.exists(os.path.join(work, "bad")), err)
 
 
-def check_interrupted(work, reference):
-    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool mid-batch: its runs end with it, SIGTERM says what finished, and the same command completes the table."""
+def check_interrupted(work, reference, harvestodb):
+    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool
+    mid-batch: its runs end with it, SIGTERM says what finished, and the same command completes the
+    table. Each run first sleeps a little, so that the signal comes while runs are left."""
     subset = BATCH[:8] + BATCH[17:]
     batch = ["config.txt"] + [p for p, _, _ in subset] + ["-j", "2"]
+    slow = os.path.join(work, "slow-harvestodb")
+    write(slow, f'#!/bin/sh\nsleep 0.2\nexec "{harvestodb}" "$@"\n')
+    os.chmod(slow, 0o755)
     for name, engine, sig in [("killed on parallel", ["--parallel"], signal.SIGKILL),
                               ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills the pool
         out = os.path.join(work, name.replace(" ", "-"))
-        p = start([TOOL, *batch, *engine, "-o", out], work)
+        p = start([TOOL, *batch, *engine, "-o", out, "--harvestodb", slow], work)
         started = wait_for_records(out, 2, p)
         check(f"{name}: some runs ended before the signal", started)
         os.kill(p.pid, sig)
@@ -539,7 +544,7 @@ def main():
         if mode == "local":
             for step in (check_interrupted, check_identity, check_lock_and_cli, check_harvest_run):
                 t = time.monotonic()
-                step(*{check_interrupted: (work, reference), check_lock_and_cli: (work,)}.get(
+                step(*{check_interrupted: (work, reference, harvestodb), check_lock_and_cli: (work,)}.get(
                     step, (work, odbgen, harvestodb)))
                 print(f"{step.__name__}: {time.monotonic() - t:.1f} s", flush=True)
     return finish(f"check_batch {mode}")
