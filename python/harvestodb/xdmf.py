@@ -111,17 +111,19 @@ def open_database(path):
 # ---- the mesh ------------------------------------------------------------------------------------
 
 # XDMF topology: name, code in a Mixed topology, node count. Connectivity is stored in the
-# project's (solver's) node order, which for every type here is XDMF's own; WEDGE_ORDER
-# turns the base triangle around, since XDMF's wedge wants it facing away from the top.
-CELL = {"line": ("Polyline", 2, 2), "tri": ("Triangle", 4, 3), "quad": ("Quadrilateral", 5, 4),
+# project's (solver's) node order, which for most types here is XDMF's own; NODE_ORDER turns
+# a wedge's base triangle around (XDMF wants it facing away from the top) and puts a 3-node
+# beam's middle node last.
+CELL = {"line": ("Polyline", 2, 2), "line3": ("Edge_3", 34, 3), "tri": ("Triangle", 4, 3), "quad": ("Quadrilateral", 5, 4),
         "tet": ("Tetrahedron", 6, 4), "wedge": ("Wedge", 8, 6), "hex": ("Hexahedron", 9, 8),
         "tri6": ("Triangle_6", 36, 6), "quad8": ("Quadrilateral_8", 37, 8), "tet10": ("Tetrahedron_10", 38, 10),
         "wedge15": ("Wedge_15", 40, 15), "hex20": ("Hexahedron_20", 48, 20)}
 KINDS = list(CELL)
-NODE_ORDER = {"wedge": [0, 2, 1, 3, 5, 4], "wedge15": [0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13]}
-BY_COUNT = {2: "line", 3: "tri", 10: "tet10", 15: "wedge15", 20: "hex20"}
+NODE_ORDER = {"line3": [0, 2, 1], "wedge": [0, 2, 1, 3, 5, 4], "wedge15": [0, 2, 1, 3, 5, 4, 8, 7, 6, 11, 10, 9, 12, 14, 13]}
+BY_COUNT = {2: "line", 10: "tet10", 15: "wedge15", 20: "hex20"}
 # node counts shared by a solid and a flat element: the solid's corner nodes that span a volume
 SOLID_OR_FLAT = {4: ("tet", "quad", (1, 2, 3)), 6: ("wedge", "tri6", (1, 2, 3)), 8: ("hex", "quad8", (1, 3, 4))}
+# and a 3-node element is a triangle unless its nodes lie on a line (a quadratic beam)
 
 
 def cell_kinds(counts, conn_idx, offsets, xyz):
@@ -140,6 +142,13 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
         volume = np.abs(np.einsum("ij,ij->i", edges[0], np.cross(edges[1], edges[2])))
         size = np.max([np.abs(e).max(axis=1) for e in edges], axis=0)
         kinds[sel] = np.where(volume > 1e-9 * size ** 3, KINDS.index(solid), KINDS.index(flat))
+    sel = np.nonzero(counts == 3)[0]
+    if len(sel):
+        start = offsets[sel]
+        a, b = (xyz[conn_idx[start + c]] - xyz[conn_idx[start]] for c in (1, 2))
+        area = np.sqrt((np.cross(a, b) ** 2).sum(axis=1))
+        size = np.maximum(np.abs(a).max(axis=1), np.abs(b).max(axis=1))
+        kinds[sel] = np.where(area > 1e-9 * size ** 2, KINDS.index("tri"), KINDS.index("line3"))
     return kinds
 
 

@@ -29,6 +29,10 @@ def misread(cell, points):
             a, b, m = (p(edge.GetPointId(i)) for i in range(3))
             if np.linalg.norm((a + b) / 2 - m) > 1e-9 * (1 + np.linalg.norm(a - b)):
                 return True
+    if cell.GetCellDimension() == 1 and cell.GetNumberOfPoints() == 3:   # a quadratic edge: middle node last
+        a, b, m = (p(i) for i in ids)
+        if np.linalg.norm((a + b) / 2 - m) > 1e-9 * (1 + np.linalg.norm(a - b)):
+            return True
     if cell.GetCellDimension() == 3:
         for f in range(cell.GetNumberOfFaces()):
             face = cell.GetFace(f)
