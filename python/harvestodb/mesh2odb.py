@@ -180,8 +180,7 @@ class Importer:
             raise mm.ImportError_("two data arrays become field %s (use --map)" % clash)
         return fields
 
-    def frame(self, step, frame):
-        fields = self.typed_frame(frame)
+    def frame(self, step, frame, fields):
         index = self.frames
         f = self.w.add_frame(step, index, frame.time, "Increment %d: Time = %.6g" % (index, frame.time))
         all_nodes = np.arange(1, len(self.mesh.points) + 1)
@@ -210,9 +209,10 @@ class Importer:
                 elif not mesh.same_as(self.mesh):
                     raise mm.ImportError_("the mesh at time %g differs from the first one (%s)"
                                           % (frame.time, mesh.difference(self.mesh)))
+            fields = self.typed_frame(frame)     # checked before the step is written: no empty step on a fault
             if self.frames == 0:
                 self.w.add_step(step, description=os.path.basename(path), mass=self.mass())
-            self.frame(step, frame)
+            self.frame(step, frame, fields)
             if not self.quiet:
                 print("%s: %s: frame %d at time %g" % (PROG, path, self.frames - 1, frame.time), file=sys.stderr)
 
