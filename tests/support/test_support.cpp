@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +22,8 @@
 #define HARVEST_SANITIZED 1
 #endif
 #ifdef HARVEST_SANITIZED
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer's runtime (its header is not installed with every compiler).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #else
 #define HARVEST_SANITIZED 0
 #endif
