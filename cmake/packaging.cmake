@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "python3, python3-numpy, python3-matpl
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libharvestodb${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "reader and writer of harvestodb result databases (shared library)")
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)  # the shlibs file of libharvestodb0, and its ldconfig trigger
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libharvestodb-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
