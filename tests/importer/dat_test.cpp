@@ -23,6 +23,7 @@ const char* const kDat =
     "         1   1 -2.600167E+00 -2.600167E+00  3.625318E+00  3.062590E+00  1.358358E+00  1.358358E+00\n"
     "         1   2 -5.200285E+00  5.231693E+00  3.297180E+00  2.988195E+00 -1.315433E+01  4.019350E+00\n\n"
     "                    E I G E N V A L U E   O U T P U T\n"
+    "                    E I G E N V A L U E    N U M B E R     2\n"
     " heat flux (elem, integ.pnt.,qx,qy,qz) for setEALL and time  0.2000000E+01\n\n"
     "         4   1  1.000000E+00  2.000000E+00  3.000000E+00\n\n"
     " center of gravity for set EALL and time  0.1000000E+01\n\n"
@@ -37,17 +38,18 @@ const char* const kDat =
     " contact stress (slave node,press,tang1,tang2) for all contact elements and time 0.2000000E+01\n\n"
     "       126  1.333483E+02  2.252051E+00  2.250385E+00\n";
 
-// Each block read, and the first field or history output it becomes.
+// Each block read, and the first field or history output it becomes; a print after an eigenvalue number banner
+// (at the time of the first such print) carries the mode.
 TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
   InputFile in("job.dat", kDat);
   DatReader r(in);
   using K = DatBlock::Kind;
   const struct Case {
-    const char *what, *set; K kind; double time; int width; std::size_t rows; const char* mapped;
+    const char *what, *set; K kind; double time; int width; std::size_t rows; const char* mapped; int mode = 0;
   } cases[] = {
       {"displacements", "LOAD", K::Node, 1.0, 3, 1, "U1 history"},
       {"stresses", "EX", K::IntegrationPoint, 1.0, 6, 2, "S_IP INTEGRATION_POINT"},
-      {"heat flux", "EALL", K::IntegrationPoint, 2.0, 3, 1, "HFL_IP INTEGRATION_POINT"},
+      {"heat flux", "EALL", K::IntegrationPoint, 2.0, 3, 1, "HFL_IP INTEGRATION_POINT", 2},
       {"center of gravity", "EALL", K::Total, 1.0, 3, 1, "CG1 history"},
       {"mass", "EALL", K::Element, 1.0, 7, 1, "EMAS WHOLE_ELEMENT"},
       // Rows of a slave element face: element, face, values at one point of the face.
@@ -69,6 +71,7 @@ TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
               std::tie(c.what, c.kind, c.set, c.width, c.mapped));
     EXPECT_DOUBLE_EQ(b[i].time, c.time);
     EXPECT_EQ(b[i].rows(), c.rows);
+    EXPECT_EQ(std::pair(b[i].mode, b[i].modeKind), std::pair(c.mode, c.mode ? 2 : 0));
   }
   DatBlock end;
   EXPECT_FALSE(r.next(end));
@@ -153,6 +156,10 @@ TEST(FrameClock, PlacesBlocksInStepsAndFrames) {
        {},
        {{'f', 1, 2, 3, 1.0, 0}, {'f', 1, 3, 3, 2.0, 1}},
        {"+Step-1 Increment 2: Step Time = 1", "+Step-1 Increment 3: Step Time = 2"}},
+      {"a print of a mode with no modal frame to join is placed by its time",
+       {},
+       {{'f', 1, 1, 0, 1.0, 0}, {'d', 0, 0, 6, 1.0, 2}},
+       {"+Step-1 Increment 1: Step Time = 1", "Step-1 Increment 1: Step Time = 1"}},
       {"file without step lines: a new time is the next increment",
        {},
        {{'f', 0, 0, 0, 0.5, 0}, {'f', 0, 0, 0, 0.5, 0}, {'f', 0, 0, 0, 1.0, 0}},

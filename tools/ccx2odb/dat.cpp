@@ -120,6 +120,7 @@ void DatReader::banner(std::string_view line) {
   const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), mode);
   mode_ = error == std::errc() && end == number.data() + number.size() && modeKind_ ? mode : 0;
   modeTimed_ = false;
+  modePrints_.clear();
 }
 
 bool DatReader::next(DatBlock& b) {
@@ -138,7 +139,12 @@ bool DatReader::next(DatBlock& b) {
     const std::string text(line);
     if (!header(text, b)) continue;
     b.line = in_.line();
-    if (mode_ > 0 && modeTimed_ && !sameTime(modeTime_, b.time)) mode_ = 0;
+    // A mode's prints follow its banner at one time, each request once; a
+    // print at another time or a second one of a request belongs to a later step.
+    const std::string request = b.what + '\n' + b.set;
+    const bool repeated = std::find(modePrints_.begin(), modePrints_.end(), request) != modePrints_.end();
+    if (mode_ > 0 && ((modeTimed_ && !sameTime(modeTime_, b.time)) || repeated)) mode_ = 0;
+    if (mode_ > 0) modePrints_.push_back(request);
     if (mode_ > 0 && !modeTimed_) modeTime_ = b.time, modeTimed_ = true;
     b.mode = mode_;
     b.modeKind = mode_ > 0 ? modeKind_ : 0;

@@ -47,6 +47,7 @@ class DatReader {
   int mode_ = 0;      // the mode of the last "EIGENVALUE NUMBER" line, 0 once a print at another time follows
   bool modeTimed_ = false;
   double modeTime_ = 0.0;  // time of the first print of that mode
+  std::vector<std::string> modePrints_;  // what and set of each print of that mode: a repeat ends the mode
 };
 
 }  // namespace ccx

@@ -71,8 +71,8 @@ BlockKey FrameClock::keyOfPrint(double time, const BlockKey* upcoming, int mode,
   if (mode > 0 && modal(modeKind)) {
     if (upcoming && upcoming->analysisType == modeKind && upcoming->increment == mode) return *upcoming;
     if (open_ && frame_.analysisType == modeKind && frame_.increment == mode) return frame_;
-    const int step = upcoming && upcoming->analysisType == modeKind ? upcoming->step : std::max(step_, 1);
-    return {step, mode, 0.0, modeKind};
+    if (upcoming && upcoming->analysisType == modeKind) return {upcoming->step, mode, 0.0, modeKind};
+    // No modal frame to join: the print is placed by its time like any other.
   }
   const int i = findIncrement(sta_, time, staCursor_);
   if (i >= 0 && sta_[static_cast<std::size_t>(i)].step >= step_) {

@@ -50,7 +50,8 @@ class FrameClock {
   // time, else the pending .frd block (upcoming, may be null) or the open
   // frame of the same time, else the next increment of the current step.
   // A print of a mode (mode > 0, modeKind 2 or 4) joins that mode's frame
-  // of the pending or open modal step; a print that a .sta row places behind
+  // of the pending or open modal step (else it is placed by its time); a
+  // print that a .sta row places behind
   // the current step, before a buckling base state, joins the base state.
   BlockKey keyOfPrint(double time, const BlockKey* upcoming, int mode = 0, int modeKind = 0);
 
