@@ -7,9 +7,13 @@ Reading and writing (the compiled module _odb, loaded on first use):
   OdbError                          a library failure; str(error) is the library's message
 
 Submodules (pure Python, usable where _odb was not built):
-  report   reads a harvestodb report (params.txt) and the results table of harvest-many
-  plot     the harvest-plot command
-  many     the harvest-many command
+  report     reads a harvestodb report (params.txt) and the results table of harvest-many
+  response   named values for an optimiser from a report (harvest-response)
+  run        one checked run of harvestodb, judged by a fresh marker (harvest-run)
+  many       harvestodb over many databases into one table (harvest-many)
+  plot       pictures and summaries of a report, and of a model with ParaView (harvest-plot)
+  xdmf       a database as an XDMF time series for ParaView and meshio (odb2xdmf)
+  mesh2odb   results of other open solvers into a database (mesh2odb)
 """
 
 import os as _os
