@@ -350,11 +350,16 @@ def _exodus_sets(nc, mesh):
 
 # ---- ParaView collections --------------------------------------------------------------------
 
-def read_pvd(path):
+def _xml_root(path):
+    """The root element of an XML file; an unreadable or malformed file is an import error."""
     try:
-        root = ET.parse(path).getroot()
+        return ET.parse(path).getroot()
     except (ET.ParseError, OSError) as e:
         raise ImportError_("cannot read: %s" % e)
+
+
+def read_pvd(path):
+    root = _xml_root(path)
     sets = root.findall("./Collection/DataSet")
     if root.get("type") != "Collection" or not sets:
         raise ImportError_("no Collection of DataSet entries, expected a ParaView collection")
@@ -443,10 +448,7 @@ def is_dolfinx_xdmf(path):
 
 def read_xdmf(path):
     """dolfinx's layout: the mesh grid, tag grids, and one temporal collection per function."""
-    try:
-        root = ET.parse(path).getroot()
-    except (ET.ParseError, OSError) as e:
-        raise ImportError_("cannot read: %s" % e)
+    root = _xml_root(path)
     domain = root.find("Domain")
     if domain is None:
         raise ImportError_("no Domain, expected an XDMF file")
