@@ -72,6 +72,11 @@ def write(path, data):
         f.write(data)
 
 
+def report_lines(path):
+    """(name, value text) of each line of a report (params.txt), in file order."""
+    return [tuple(line.rsplit("\t", 1)) for line in read(path, "r").splitlines()]
+
+
 def present(folder, *names):
     """{name: bytes} of those of names that are files in folder."""
     return {n: read(os.path.join(folder, n)) for n in names if os.path.isfile(os.path.join(folder, n))}
