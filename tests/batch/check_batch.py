@@ -24,6 +24,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from harness import check, finish, fresh, present, read, run, scratch, skip, write  # noqa: E402
 
 CONFIG = "ODB EXTRACTIONS\nEXTRACT_MASS\nEXTRACT_HISTORY\nMINMAX_HISTORY\nEXTRACT_FIELD\nEXTRACT_STRESS\n" \
@@ -48,11 +49,9 @@ def make_databases(work, odbgen, harvestodb, batch, config="config.txt"):
     for path, args, _ in batch:
         full = os.path.join(work, path)
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        if os.path.exists(full):
-            pass
-        elif args is None:
+        if args is None and not os.path.exists(full):
             write(full, "not a database\n")
-        elif args != "missing":
+        elif args not in (None, "missing") and not os.path.exists(full):
             check(f"odbgen {path}", run([odbgen, "--size", "30"] + args + [full]).status == 0)
         alone = fresh(os.path.join(work, ".alone"))
         r = run([harvestodb, "-odb", full, "-config", os.path.join(work, config)], alone, text=True)
@@ -101,12 +100,8 @@ def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20, tool=None):
 
 
 def start(argv, cwd):
-    """Starts argv in a session of its own, limited in file size and CPU time, for a test to kill."""
-    def limits():
-        resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 20, 256 << 20))
-        resource.setrlimit(resource.RLIMIT_CPU, (300, 300))
-    return subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            start_new_session=True, preexec_fn=limits)
+    """Starts argv for a test to kill (limited as harness.run limits, in a session of its own)."""
+    return harness.start(argv, cwd, timeout=290, fsize=256 << 20)
 
 
 def ours(where):
@@ -166,16 +161,15 @@ def check_local(work, reference):
     # newer than its report runs that database again, and only it.
     before = report_times(out)
     log = harvest_many(*batch, cwd=work, expect=1).err
-    check("second run: all up to date", "22 up to date, 0 to run" in log, log)
-    check("second run rewrites no report", report_times(out) == before)
-    check("second run: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
+    check("second run: all up to date, no report rewritten, the same results.csv", "22 up to date, 0 to run" in log
+          and report_times(out) == before and read(os.path.join(out, "results.csv")) == csv_bytes, log)
     os.unlink(os.path.join(out, "p05/paramsdone.txt"))
     db_time = os.stat(os.path.join(work, "p07.odb")).st_mtime_ns  # a database rewritten, older than its report
     os.utime(os.path.join(work, "p07.odb"), ns=(db_time - 10**9, db_time - 10**9))
     harvest_many(*batch, cwd=work, expect=1)
     after = report_times(out)
-    check("third run runs p05 and p07 only", sorted(d for d in after if after[d] != before[d]) == ["p05", "p07"])
-    check("third run: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
+    check("third run runs p05 and p07 only, the same results.csv", sorted(d for d in after if after[d] != before[d])
+          == ["p05", "p07"] and read(os.path.join(out, "results.csv")) == csv_bytes)
     harvest_many("--merge", "out", cwd=work, expect=1)
     check("--merge: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
     log = harvest_many(*batch, "--retry-failed", cwd=work, expect=1).err
@@ -200,9 +194,9 @@ def check_local(work, reference):
     # A results.csv that cannot be written whole leaves the last one as it was.
     good = read(os.path.join(fake, "results.csv"))
     err = harvest_many("--merge", "fake", cwd=work, expect=1, fsize=64).err
-    check("failed write: message", err == "harvest-many: fake/results.csv: File too large\n", repr(err))
-    check("failed write leaves the last results.csv", read(os.path.join(fake, "results.csv")) == good
-          and sorted(os.listdir(fake)) == ["results.csv", "x", "y", "z"])
+    check("failed write: one line, the last results.csv left as it was", err == "harvest-many: fake/results.csv: "
+          "File too large\n" and read(os.path.join(fake, "results.csv")) == good
+          and sorted(os.listdir(fake)) == ["results.csv", "x", "y", "z"], repr(err))
 
 
 # One stem in two folders, run one after the other into one output folder; one database spelt
@@ -248,25 +242,26 @@ def check_lock_and_cli(work):
         held.write("process 1 on elsewhere\n")
         held.flush()
         err = harvest_many("--retry-failed", "config.txt", "p01.odb", "-o", "cfg", cwd=work, expect=1).err
-    check("folder in use: one line", err == "harvest-many: cfg: another harvest-many (process 1 on elsewhere) is "
-          "working on this folder; wait for it to end or choose another -o\n", repr(err))
-    check("folder in use: nothing touched", before == listing())
-    # Command-line faults: status 2, one line.
-    for args, fragment in [(["--bogus", "config.txt", "p01.odb"], "unknown option --bogus"),
-                           (["config.txt", "p01.odb", "-j", "0"], "-j 0: not a positive number"),
-                           (["config.txt", "p01.odb", "--slurm", "--parallel"], "exclude each other"),
-                           (["config.txt", "p01.odb", "--sbatch-args", "'open"], "--sbatch-args: No closing quotation"),
-                           (["config.txt"], "no databases"), (["-o", "x"], "no configuration file")]:
-        err = harvest_many(*args, cwd=work, expect=2).err
+    check("folder in use: one line, nothing touched", err == "harvest-many: cfg: another harvest-many (process 1 on "
+          "elsewhere) is working on this folder; wait for it to end or choose another -o\n" and before == listing(),
+          repr(err))
+    # Refused before any run: (arguments, status, what the one line on standard error holds).
+    write(os.path.join(work, "typo.txt"), "ODB EXTRACTIONS\nEXTRACT_MAS\n")
+    for args, status, fragment in [
+            (["--bogus", "config.txt", "p01.odb"], 2, "unknown option --bogus"),
+            (["config.txt", "p01.odb", "-j", "0"], 2, "-j 0: not a positive number"),
+            (["config.txt", "p01.odb", "--slurm", "--parallel"], 2, "exclude each other"),
+            (["config.txt", "p01.odb", "--sbatch-args", "'open"], 2, "--sbatch-args: No closing quotation"),
+            (["config.txt"], 2, "no databases"), (["-o", "x"], 2, "no configuration file"),
+            (["-o", "bad", "config2.txt", "p01.odb", "--harvestodb", "/nonexistent"], 1,
+             "harvest-many: /nonexistent: not an executable program\n"),
+            (["typo.txt", "p01.odb", "-o", "bad"], 1,
+             "harvest-many: typo.txt: line 2: unknown keyword EXTRACT_MAS (did you mean EXTRACT_MASS?)\n")]:
+        err = harvest_many(*args, cwd=work, expect=status).err
         check(f"{args}: one line", fragment in err and err.count("\n") == 1, repr(err))
+    check("refused before any run: no output folder", not os.path.exists(os.path.join(work, "bad")))
     r = harvest_many("--help", cwd=work, expect=0)
     check("--help on standard output", "harvest-many CONFIG DB..." in r.out and r.err == "", r.err)
-    err = harvest_many("-o", "bad", "config2.txt", "p01.odb", "--harvestodb", "/nonexistent", cwd=work, expect=1).err
-    check("a program that is not there", err == "harvest-many: /nonexistent: not an executable program\n", err)
-    write(os.path.join(work, "typo.txt"), "ODB EXTRACTIONS\nEXTRACT_MAS\n")
-    err = harvest_many("typo.txt", "p01.odb", "-o", "bad", cwd=work, expect=1).err
-    check("a faulty configuration is refused before any run", err == "harvest-many: typo.txt: line 2: unknown keyword "
-          "EXTRACT_MAS (did you mean EXTRACT_MASS?)\n" and not os.path.exists(os.path.join(work, "bad")), err)
 
 
 def check_interrupted(work, reference, harvestodb):
