@@ -165,12 +165,11 @@ def fields(folder):
         for source, where, _, _, name, code, labels, description, rows in FIELDS:
             if not check("fields: %s becomes %s" % (source, name), name in outputs, str(list(outputs))):
                 continue
-            g = outputs[name]
+            g, block = outputs[name], outputs[name]["blocks/0"]
             got = (int(g.attrs["type"]), [x.decode() for x in g.attrs.get("componentLabels", [])],
-                   g.attrs["description"].decode())
-            check("fields: %s type, labels, description" % source, got == (code, labels, description), str(got))
-            block = g["blocks/0"]
-            check("fields: %s position" % source, block.attrs["position"].decode() == ("NODAL" if where == "point" else "CENTROID"))
+                   g.attrs["description"].decode(), block.attrs["position"].decode())
+            want = (code, labels, description, "NODAL" if where == "point" else "CENTROID")
+            check("fields: %s type, labels, description, position" % source, got == want, str(got))
             check("fields: %s values" % source, np.allclose(block["data"][()], rows), str(block["data"][()]))
 
 
