@@ -280,8 +280,8 @@ def bad_inputs(folder):
          "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", one),
         ("cell naming a node beyond the points", ["far.xdmf"],
          "mesh2odb: far.xdmf: cell 1 of type tetra names node 10, the mesh has 5 points\n", None),
-        ("meshes differ between steps", ["series.pvd"],
-         "mesh2odb: series.pvd: the mesh at time 2 differs from the first one (coordinates of point 2)\n", {"Step-1": 2}),
+        ("meshes differ between steps", ["series.pvd"], "mesh2odb: series.pvd: the mesh at time 2 differs from the "
+         "first one (coordinates of point 2)\n", {"Step-1": 2}),
         ("tensor not symmetric", ["skew.vtu"],
          "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", model),
         ("second step faulty", ["s0.vtu", "--step", "Bad=skew.vtu"],

@@ -72,7 +72,8 @@ def expected_value(case, text, regex):
     how = re.fullmatch(r"\w+ = (\w+)\(.*\)", text)
     how = how.group(1) if how else "first"
     regex = regex or re.escape(text.split("= ", 1)[1])
-    picked = [(n, v) for n, v in report_lines(os.path.join(golden(case), "params.txt")) if re.fullmatch(regex, n) and not v.startswith("(") and v != "None"]
+    picked = [(n, v) for n, v in report_lines(os.path.join(golden(case), "params.txt"))
+              if re.fullmatch(regex, n) and not v.startswith("(") and v != "None"]
     numbers = [float(v) for _, v in picked]
     if how == "count":
         return str(len(picked))
