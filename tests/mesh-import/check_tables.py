@@ -51,23 +51,12 @@ MIRROR = np.diag([1.0, -1.0, 1.0])
 SHIFT = np.array([10.0, -5.0, 2.5])
 
 # (row, cell type, nodes as the file holds them, file extension, mapping to apply: A3, A2 or a mirror)
-NODE_ORDER = [
-    ("tetra", "tetra", OURS["tetra"], ".vtu", A3),
-    ("tetra mirrored", "tetra", OURS["tetra"], ".vtu", A3 @ MIRROR),
-    ("tetra10", "tetra10", OURS["tetra10"], ".vtu", A3),
-    ("tetra10 mirrored", "tetra10", OURS["tetra10"], ".vtu", A3 @ MIRROR),
-    ("hexahedron", "hexahedron", OURS["hexahedron"], ".vtu", A3),
-    ("hexahedron mirrored", "hexahedron", OURS["hexahedron"], ".vtu", A3 @ MIRROR),
-    ("hexahedron20", "hexahedron20", OURS["hexahedron20"], ".vtu", A3),
-    ("hexahedron20 mirrored", "hexahedron20", OURS["hexahedron20"], ".vtu", A3 @ MIRROR),
+NODE_ORDER = [(t + m, t, OURS[t], ".vtu", A3 @ mirror) for t in ("tetra", "tetra10", "hexahedron", "hexahedron20")
+              for m, mirror in (("", np.eye(3)), (" mirrored", MIRROR))] + [
     ("hexahedron20 of Exodus II", "hexahedron20", quadratic(HEX, EXO_HEX_EDGES), ".e", A3),
     ("wedge of VTK", "wedge", np.array(VTK_WEDGE, float), ".vtu", A3),
     ("wedge of Gmsh", "wedge", OURS["wedge"], ".msh", A3),
-    ("triangle", "triangle", OURS["triangle"], ".vtu", A2),
-    ("triangle6", "triangle6", OURS["triangle6"], ".vtu", A2),
-    ("quad", "quad", OURS["quad"], ".vtu", A2),
-    ("quad8", "quad8", OURS["quad8"], ".vtu", A2),
-]
+] + [(t, t, OURS[t], ".vtu", A2) for t in ("triangle", "triangle6", "quad", "quad8")]
 
 
 def write_mesh(path, points, cells, **kw):
@@ -135,13 +124,6 @@ def node_order(folder):
             check(row + ": centre of mass", centre is not None and np.allclose(centre, centroid), "%s against %s" % (centre, centroid))
         else:
             check(row + ": no mass for surfaces", mass is None, str(mass))
-    # A 20-node brick whose file order is not the one its format promises is refused, not imported.
-    exo_order = quadratic(HEX, EXO_HEX_EDGES) @ A3.T
-    write_mesh(os.path.join(folder, "wrong.vtu"), exo_order, [("hexahedron20", np.arange(20)[None, :])])
-    r = imported(folder, "-o", "wrong.odb", "wrong.vtu")
-    check("hexahedron20 in another order: refused",
-          (r.status, r.err) == (1, "mesh2odb: wrong.vtu: cell 0 of type hexahedron20: mid-side nodes are not in C3D20 order\n")
-          and not os.path.exists(os.path.join(folder, "wrong.odb")), "%s %r" % (r.status, r.err))
 
 
 # Two tetrahedra, five points: the mesh of the field, set and bad-input tables.
@@ -156,7 +138,6 @@ FIELDS = [
      "Spatial displacement", np.arange(15.0).reshape(5, 3)),
     ("Velocity 2d", "point", np.ones((5, 2)), None, "Velocity_2d", 3, ["Velocity_2d1", "Velocity_2d2", "Velocity_2d3"],
      "Velocity 2d", np.hstack([np.ones((5, 2)), np.zeros((5, 1))])),
-    ("temperature", "point", np.arange(5.0), None, "NT", 2, [], "Nodal temperature", np.arange(5.0)),
     ("sigma", "cell", np.array([SYM.reshape(9), 2 * SYM.reshape(9)]), None, "S", 5,
      ["S11", "S22", "S33", "S12", "S13", "S23"], "Stress components", np.array([[1.0, 2, 3, 4, 5, 6], [2, 4, 6, 8, 10, 12]])),
     ("strain6", "cell", np.array([VEC6, VEC6]), "E", "E", 5, ["E11", "E22", "E33", "E12", "E13", "E23"],
@@ -184,12 +165,11 @@ def fields(folder):
         for source, where, _, _, name, code, labels, description, rows in FIELDS:
             if not check("fields: %s becomes %s" % (source, name), name in outputs, str(list(outputs))):
                 continue
-            g = outputs[name]
+            g, block = outputs[name], outputs[name]["blocks/0"]
             got = (int(g.attrs["type"]), [x.decode() for x in g.attrs.get("componentLabels", [])],
-                   g.attrs["description"].decode())
-            check("fields: %s type, labels, description" % source, got == (code, labels, description), str(got))
-            block = g["blocks/0"]
-            check("fields: %s position" % source, block.attrs["position"].decode() == ("NODAL" if where == "point" else "CENTROID"))
+                   g.attrs["description"].decode(), block.attrs["position"].decode())
+            want = (code, labels, description, "NODAL" if where == "point" else "CENTROID")
+            check("fields: %s type, labels, description, position" % source, got == want, str(got))
             check("fields: %s values" % source, np.allclose(block["data"][()], rows), str(block["data"][()]))
 
 
@@ -269,6 +249,8 @@ def bad_inputs(folder):
     """Each fault: status 1, one line naming the file, no database left (--partial keeps whole frames)."""
     import meshio
     harness.write(os.path.join(folder, "garbage.vtu"), "not a mesh\n")
+    # a 20-node brick whose file order is not the one its format promises
+    write_mesh(os.path.join(folder, "wrong.vtu"), quadratic(HEX, EXO_HEX_EDGES) @ A3.T, [("hexahedron20", [range(20)])])
     harness.write(os.path.join(folder, "data.foo"), "1 2 3\n")
     meshio.write(os.path.join(folder, "pyramid.vtu"), meshio.Mesh(POINTS, [("pyramid", np.array([[0, 1, 4, 2, 3]]))]))
     meshio.write(os.path.join(folder, "skew.vtu"), meshio.Mesh(POINTS, [("tetra", TETS)],
@@ -282,45 +264,43 @@ def bad_inputs(folder):
     dolfinx_like(folder, "short.xdmf", [5, 4])
     harness.write(os.path.join(folder, "far.xdmf"), harness.read(os.path.join(folder, "short.xdmf"), "r")
                   .replace(">0 1 2 3 1 2 3 4<", ">0 1 2 3 1 2 3 9<"))
+    # (row, arguments, the one line on standard error, {step: frames} kept with --partial, None for no
+    # database, {} for the model alone); each also runs without --partial, which leaves no database.
+    one, model = {"Step-1": 1}, {}
     rows = [
-        ("missing file", ["missing.vtu"], "mesh2odb: missing.vtu: cannot read: no such file\n", 0),
-        ("unreadable file", ["garbage.vtu"], "mesh2odb: garbage.vtu: cannot read as vtu: ", 0),
+        ("missing file", ["missing.vtu"], "mesh2odb: missing.vtu: cannot read: no such file\n", None),
+        ("unreadable file", ["garbage.vtu"], "mesh2odb: garbage.vtu: cannot read as vtu: ", None),
         ("unknown format", ["data.foo"],
-         "mesh2odb: data.foo: unknown format '.foo', expected .vtu, .vtk, .pvd, .xdmf, .med, .e/.exo or .msh\n", 0),
+         "mesh2odb: data.foo: unknown format '.foo', expected .vtu, .vtk, .pvd, .xdmf, .med, .e/.exo or .msh\n", None),
+        ("hexahedron20 in another order", ["wrong.vtu"],
+         "mesh2odb: wrong.vtu: cell 0 of type hexahedron20: mid-side nodes are not in C3D20 order\n", None),
         ("cell type without element", ["pyramid.vtu"],
-         "mesh2odb: pyramid.vtu: cell type pyramid has no element in the database\n", 0),
+         "mesh2odb: pyramid.vtu: cell type pyramid has no element in the database\n", None),
         ("field of neither length", ["short.xdmf"],
-         "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", 0),
-        ("field of neither length, --partial", ["--partial", "short.xdmf"],
-         "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", 1),
+         "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", one),
         ("cell naming a node beyond the points", ["far.xdmf"],
-         "mesh2odb: far.xdmf: cell 1 of type tetra names node 10, the mesh has 5 points\n", 0),
-        ("meshes differ between steps", ["series.pvd"],
-         "mesh2odb: series.pvd: the mesh at time 2 differs from the first one (coordinates of point 2)\n", 0),
-        ("meshes differ, --partial", ["--partial", "series.pvd"],
-         "mesh2odb: series.pvd: the mesh at time 2 differs from the first one (coordinates of point 2)\n", 2),
+         "mesh2odb: far.xdmf: cell 1 of type tetra names node 10, the mesh has 5 points\n", None),
+        ("meshes differ between steps", ["series.pvd"], "mesh2odb: series.pvd: the mesh at time 2 differs from the "
+         "first one (coordinates of point 2)\n", {"Step-1": 2}),
         ("tensor not symmetric", ["skew.vtu"],
-         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", 0),
+         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", model),
         ("second step faulty", ["s0.vtu", "--step", "Bad=skew.vtu"],
-         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", 0),
-        ("second step faulty, --partial", ["--partial", "s0.vtu", "--step", "Bad=skew.vtu"],
-         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", 1),
+         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", one),
         ("second step of another mesh", ["s0.vtu", "--step", "Other=s2.vtu"],
-         "mesh2odb: s2.vtu: the mesh at time 0 differs from the first one (coordinates of point 2)\n", 0),
+         "mesh2odb: s2.vtu: the mesh at time 0 differs from the first one (coordinates of point 2)\n", one),
     ]
-    for row, args, err, frames in rows:
-        out = os.path.join(folder, "bad.odb")
-        r = mesh2odb(folder, "-o", "bad.odb", *args)
+    for (row, args, err, kept), partial in ((r, p) for r in rows for p in ([], ["--partial"])):
+        row = row + (", --partial" if partial else "")
+        r = mesh2odb(folder, "-o", "bad.odb", *partial, *args)
         ok = r.status == 1 and (r.err == err if err.endswith("\n") else r.err.startswith(err) and r.err.count("\n") == 1)
         check("bad input: %s: message" % row, ok, "%s %r" % (r.status, r.err))
-        left = [n for n in os.listdir(folder) if n.startswith("bad.odb")]
-        if not frames:
-            check("bad input: %s: no database left" % row, not left, str(left))
-            continue
-        with h5py.File(out, "r") as f:
-            check("bad input: %s: the frames before the fault" % row,
-                  list(f["steps"]) == ["Step-1"] and len(f["steps/Step-1/frames"]) == frames)
-        os.remove(out)
+        left = sorted(n for n in os.listdir(folder) if n.startswith("bad.odb"))
+        got = left or None
+        if left == ["bad.odb"]:
+            with h5py.File(os.path.join(folder, "bad.odb"), "r") as f:
+                got = {s: len(f["steps"][s]["frames"]) for s in f.get("steps", {})}
+        check("bad input: %s: what is left" % row, got == (kept if partial else None), str(got))
+        [os.remove(os.path.join(folder, n)) for n in left]
     harness.write(os.path.join(folder, "same.vtu"), harness.read(os.path.join(folder, "s0.vtu")))
     r = mesh2odb(folder, "-o", "same.vtu", "same.vtu")
     check("bad input: output is an input", (r.status, r.err) == (1, "mesh2odb: same.vtu: is an input\n"), r.err)

@@ -14,7 +14,7 @@ matplotlib.use("Agg")
 import matplotlib.image  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import check, finish, read, run, scratch, write  # noqa: E402
+from harness import check, finish, read, report_lines, run, scratch, write  # noqa: E402
 
 tool, cases = os.path.join(os.path.abspath(sys.argv[1]), "harvest-plot"), os.path.abspath(sys.argv[2])
 
@@ -82,7 +82,7 @@ def check_summaries(work):
                    f"{name.replace('Frame_3', 'Frame_1')}\t{raised}"]
     write(os.path.join(work, "frames.txt"), "\n".join(frames) + "\n")
     for case, report in reports + [("frames", os.path.join(work, "frames.txt"))]:
-        lines = [tuple(line.rsplit("\t", 1)) for line in read(report, "r").splitlines()]
+        lines = report_lines(report)
         status, out, err = plot("--summary", report, cwd=work)
         check(f"{case}: summary", status == 0 and err == "", f"status {status}, stderr {err!r}")
         got, expected = rows_of(out), expected_rows(lines)
@@ -117,8 +117,7 @@ def check_odd_names_and_tables(work):
     check("other lines change no table", rows_of(out) == rows_of(plain))
 
     # A results table: one database per row, quoted messages, a failed row.
-    parsed = {d: dict(tuple(line.rsplit("\t", 1)) for line in read(golden(d), "r").splitlines())
-              for d in ("field_sets", "trav_walk_full")}
+    parsed = {d: dict(report_lines(golden(d))) for d in ("field_sets", "trav_walk_full")}
     names = list(dict.fromkeys(n for r in parsed.values() for n in r))
     with open(os.path.join(work, "results.csv"), "w", newline="") as f:
         w = csv.writer(f)

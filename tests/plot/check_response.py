@@ -16,7 +16,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from harness import check, finish, read, run, scratch, skip, write  # noqa: E402
+from harness import check, finish, read, report_lines, run, scratch, skip, write  # noqa: E402
 
 LOOPS = sys.argv[1] == "--loops"
 bin_dir, cases = os.path.abspath(sys.argv[1 + LOOPS]), os.path.abspath(sys.argv[2 + LOOPS])
@@ -32,10 +32,6 @@ def respond(*args, cwd):
 
 def golden(case):
     return os.path.join(cases, case, "expected")
-
-
-def lines_of(case):
-    return [tuple(line.rsplit("\t", 1)) for line in read(os.path.join(golden(case), "params.txt"), "r").splitlines()]
 
 
 SET = r"[A-Za-z0-9]+(?:_[A-Za-z0-9]+)*"  # one name part: no "__" inside
@@ -76,7 +72,8 @@ def expected_value(case, text, regex):
     how = re.fullmatch(r"\w+ = (\w+)\(.*\)", text)
     how = how.group(1) if how else "first"
     regex = regex or re.escape(text.split("= ", 1)[1])
-    picked = [(n, v) for n, v in lines_of(case) if re.fullmatch(regex, n) and not v.startswith("(") and v != "None"]
+    picked = [(n, v) for n, v in report_lines(os.path.join(golden(case), "params.txt"))
+              if re.fullmatch(regex, n) and not v.startswith("(") and v != "None"]
     numbers = [float(v) for _, v in picked]
     if how == "count":
         return str(len(picked))
@@ -137,8 +134,6 @@ def check_marker_and_outputs(work):
     status, out, err = respond(*ask, "--format", "dakota", "-o", "results.out", "run", cwd=work)
     check("stale paramsdone.txt: fail in the results file", (status, out, read(os.path.join(work, "results.out"), "r"))
           == (1, "", "fail\n") and "older than params.txt" in err, err)
-    status, _, err = respond(*ask, "missing/params.txt", cwd=work)
-    check("no report", status == 1 and err == "harvest-response: missing/params.txt: no report\n", err)
 
     # A history file: the header once, a row per evaluation, design columns first; a foreign header is refused.
     os.utime(os.path.join(work, "run", "paramsdone.txt"))
@@ -162,22 +157,23 @@ def check_marker_and_outputs(work):
         check(f"warning for {pattern}", status == 0 and ("warning" in err) == warned
               and (not warned or "shared component slots" in err), err)
 
-    # The command line.
-    for args, want in ((["--format", "xml", *ask], "--format xml: expected one of"), ([], "no response"),
-                       (["--bogus", *ask], "unknown option --bogus"), (["-o"], "-o needs a value"),
-                       (["--column", "x", *ask], "--column needs NAME=VALUE")):
+    # Refused: (arguments, status, what the one line on standard error holds); usage faults are status 2.
+    write(os.path.join(work, "twice.txt"), "a = S\n\na = max(S)\nb\n")
+    for args, want_status, want in (
+            (["--format", "xml", *ask], 2, "--format xml: expected one of"), ([], 2, "no response"),
+            (["--bogus", *ask], 2, "unknown option --bogus"), (["-o"], 2, "-o needs a value"),
+            (["--column", "x", *ask], 2, "--column needs NAME=VALUE"),
+            (["--response", "x max(S)", "run"], 1, "expected NAME = PATTERN"),
+            (["--response", "1x = S", "run"], 1, "a response name"),
+            (["--response", "x = median(S)", "run"], 1, "unknown reduction 'median'"),
+            (["--response", "x = max()", "run"], 1, "a pattern is"),
+            (["-r", "twice.txt", "run"], 1,
+             "harvest-response: twice.txt:4: 'b': expected NAME = PATTERN or NAME = REDUCTION(PATTERN)\n"),
+            ([*ask, "missing/params.txt"], 1, "harvest-response: missing/params.txt: no report\n")):
         status, out, err = respond(*args, cwd=work)
-        check(f"usage {args}", status == 2 and out == "" and err.count("\n") == 1 and want in err, err)
+        check(f"refused {args}", (status, out, err.count("\n")) == (want_status, "", 1) and want in err, err)
     status, out, err = respond("--help", cwd=work)
     check("--help", status == 0 and out.startswith("usage: harvest-response") and err == "")
-    for text, want in (("x max(S)", "expected NAME = PATTERN"), ("1x = S", "a response name"),
-                       ("x = median(S)", "unknown reduction 'median'"), ("x = max()", "a pattern is")):
-        status, _, err = respond("--response", text, "run", cwd=work)
-        check(f"bad response {text!r}", status == 1 and want in err, err)
-    write(os.path.join(work, "twice.txt"), "a = S\n\na = max(S)\nb\n")
-    status, _, err = respond("-r", "twice.txt", "run", cwd=work)
-    check("response file line", status == 1 and err == "harvest-response: twice.txt:4: 'b': expected NAME = "
-          "PATTERN or NAME = REDUCTION(PATTERN)\n", err)
 
 
 # Every line of every golden report read back by the parser: a known family, the same name when built again
@@ -215,14 +211,10 @@ exec ccx "$@"
 
 def from_report(folder):
     """(mass, stress) texts of an evaluation's report, by plain patterns."""
-    lines = lines_of_file(os.path.join(folder, "params.txt"))
+    lines = report_lines(os.path.join(folder, "params.txt"))
     mass = next(v for n, v in lines if n == "Step_1__Mass")
     stress = max((v for n, v in lines if re.fullmatch(r"Step_2__Frame_\d+__S__mises__enggmax", n)), key=float)
     return mass, stress
-
-
-def lines_of_file(path):
-    return [tuple(line.rsplit("\t", 1)) for line in read(path, "r").splitlines()]
 
 
 def check_scipy_loop(work, examples):
@@ -258,31 +250,15 @@ def check_scipy_loop(work, examples):
           and ", 0 solved," in again.out, again.out[-500:])
 
 
-DAKOTA_STANDARD = """                                          2 variables
-                      %s t
-                      1.400000000000000e+01 w
-                                          2 functions
-                                          %d ASV_1:mass
-                                          1 ASV_2:%s
-                                          2 derivative_variables
-                                          1 DVV_1:t
-                                          2 DVV_2:w
-                                          0 analysis_components
-                                          %d eval_id
-"""
-
-DAKOTA_APREPRO = """                    { DAKOTA_VARS     =                      2 }
-                    { t               =  %s }
-                    { w               =  1.400000000000000e+01 }
-                    { DAKOTA_FNS      =                      2 }
-                    { ASV_1:mass      =                      %d }
-                    { ASV_2:%s    =                      1 }
-                    { DAKOTA_DER_VARS =                      2 }
-                    { DVV_1:t         =                      1 }
-                    { DVV_2:w         =                      2 }
-                    { DAKOTA_AN_COMPS =                      0 }
-                    { DAKOTA_EVAL_ID  =                      %d }
-"""
+def dakota_params(aprepro, t, asv, label, number):
+    """A Dakota parameters file in its standard form ('value name' lines) or its APREPRO one."""
+    rows = [("variables", "DAKOTA_VARS", 2), ("t", "t", t), ("w", "w", "1.400000000000000e+01"),
+            ("functions", "DAKOTA_FNS", 2), ("ASV_1:mass", "ASV_1:mass", asv), (f"ASV_2:{label}", None, 1),
+            ("derivative_variables", "DAKOTA_DER_VARS", 2), ("DVV_1:t", None, 1), ("DVV_2:w", None, 2),
+            ("analysis_components", "DAKOTA_AN_COMPS", 0), ("eval_id", "DAKOTA_EVAL_ID", number)]
+    if aprepro:
+        return "".join(f"{'':20}{{ {name or tag:<15} = {value:>22} }}\n" for tag, name, value in rows)
+    return "".join(f"{value:>43} {tag}\n" for tag, _, value in rows)
 
 
 def check_dakota_driver(work, examples):
@@ -292,15 +268,15 @@ def check_dakota_driver(work, examples):
     os.chmod(ccx, 0o755)
     env = dict(os.environ, HARVEST_BIN=bin_dir, HARVEST_MESH_DIV="2", CCX=ccx, HARVEST_SOLVE_TIMEOUT="60")
     # form, t, ASV of the mass, second label, then the results file or the status and message
-    rows = [(DAKOTA_STANDARD, "8.000000000000000e+00", 1, "stress", "values"),
-            (DAKOTA_APREPRO, "6.500000000000000e+00", 1, "stress", "values"),
-            (DAKOTA_STANDARD, "5.000000000000000e+00", 1, "stress", "fail\n"),
-            (DAKOTA_APREPRO, "5.000000000000000e+00", 1, "stress", "fail\n"),
-            (DAKOTA_STANDARD, "8.000000000000000e+00", 1, "weight", "functions mass weight, the responses give"),
-            (DAKOTA_STANDARD, "8.000000000000000e+00", 3, "stress", "derivatives asked for")]
-    for number, (form, t, asv, label, want) in enumerate(rows, 1):
-        name = f"dakota driver {number} ({'APREPRO' if form is DAKOTA_APREPRO else 'standard'}, t {t[:3]}, {want[:20]!r})"
-        write(os.path.join(work, f"params.in.{number}"), form % (t, asv, label, number))
+    rows = [(False, "8.000000000000000e+00", 1, "stress", "values"),
+            (True, "6.500000000000000e+00", 1, "stress", "values"),
+            (False, "5.000000000000000e+00", 1, "stress", "fail\n"),
+            (True, "5.000000000000000e+00", 1, "stress", "fail\n"),
+            (False, "8.000000000000000e+00", 1, "weight", "functions mass weight, the responses give"),
+            (False, "8.000000000000000e+00", 3, "stress", "derivatives asked for")]
+    for number, (aprepro, t, asv, label, want) in enumerate(rows, 1):
+        name = f"dakota driver {number} ({'APREPRO' if aprepro else 'standard'}, t {t[:3]}, {want[:20]!r})"
+        write(os.path.join(work, f"params.in.{number}"), dakota_params(aprepro, t, asv, label, number))
         r = run([driver, f"params.in.{number}", f"results.out.{number}"], work, timeout=200, fsize=256 << 20,
                 env=env, text=True)
         results = os.path.join(work, f"results.out.{number}")

@@ -6,6 +6,8 @@ the lifetime of arrays, mass properties, and the examples of examples/python.
 
 BIN_DIR holds odbgen, golden_make_db and odbinfo; PYTHON_DIR the built package. With --examples,
 the examples run from the build tree and from an install of BUILD_DIR into a scratch prefix."""
+import collections.abc
+import functools
 import gc
 import os
 import shutil
@@ -33,6 +35,7 @@ DATABASES = [
     ("golden trav_mass_special", ["golden_make_db", "trav_mass_special"]),
 ]
 
+# The stored codes as docs/format.md defines them.
 TENSOR_ORDER = {5: "11 22 33 12 13 23", 6: "11 22 33 12", 7: "11 22 12", 8: "11 22 33 12", 9: "11 22 12"}
 TYPES = {2: "SCALAR", 3: "VECTOR", 5: "TENSOR_3D_FULL", 6: "TENSOR_3D_PLANAR", 7: "TENSOR_3D_SURFACE",
          8: "TENSOR_2D_PLANAR", 9: "TENSOR_2D_SURFACE"}
@@ -52,7 +55,7 @@ def names(g):
 
 
 def attr(obj, name, default):
-    if name not in obj.attrs:
+    if obj is None or name not in obj.attrs:
         return default
     v = obj.attrs[name]
     if isinstance(v, bytes):
@@ -78,141 +81,156 @@ def mises_of(data, labels, type_code):
 
 
 def same(name, got, want):
-    """Checks equal values of the same dtype (want an h5py array or None)."""
-    if want is None or got is None:
-        return H.check(name, got is None and want is None, "got %r, expected %r" % (got, want))
-    want = np.asarray(want)
-    return H.check(name, got.dtype == want.dtype and got.shape == want.shape and np.array_equal(got, want),
-                   "got %s %s, expected %s %s" % (got.dtype, got.shape, want.dtype, want.shape))
+    """Checks equal values: arrays of the same dtype and shape, numbers (nan equal to nan), or None."""
+    if isinstance(got, np.ndarray) or isinstance(want, np.ndarray):
+        want = None if want is None else np.asarray(want)
+        ok = got is not None and want is not None and got.dtype == want.dtype and got.shape == want.shape \
+            and np.array_equal(got, want)
+        return H.check(name, ok, "got %s, expected %s" % ((got.dtype, got.shape) if got is not None else None,
+                                                          (want.dtype, want.shape) if want is not None else None))
+    nan = isinstance(got, float) and isinstance(want, float) and np.isnan(got) and np.isnan(want)
+    return H.check(name, got == want or nan, "got %r, expected %r" % (got, want))
 
 
-def compare_sets(where, module_sets, group):
-    public = [n for n in names(group) if not attr(group[n], "internal", 0)]  # internal sets are not loaded
-    H.check(where + " set names", list(module_sets.keys()) == public, str(list(module_sets.keys())))
-    for name, s in module_sets.items():
-        d = group[name]
-        if isinstance(d, h5py.Dataset):
-            same("%s/%s labels" % (where, name), s.labels(s.instance_names[0] if s.instance_names else ""), d[()])
-        else:
-            H.check("%s/%s instances" % (where, name), list(s.instance_names) == names(d))
-            for inst in names(d):
-                same("%s/%s/%s labels" % (where, name, inst), s.labels(inst), d[inst][()])
+def h5(g, key):
+    """What h5py reads in group g for key: "." the group's own name, "path@name" an attribute of the
+    object at path (g itself when empty), "path" a dataset's array; None when absent."""
+    if key == ".":
+        return g.name.rsplit("/", 1)[-1]
+    path, _, name = key.partition("@")
+    obj = g.get(path) if path else g
+    if obj is None:
+        return None
+    return attr(obj, name, None) if name else obj[()]
 
 
-def compare_model(label, db, f):
-    H.check(label + " parts", list(db.parts.keys()) == names(f.get("parts")))
-    for name, part in db.parts.items():
-        for kind in ("nodeSets", "elementSets"):
-            sets = part.node_sets if kind == "nodeSets" else part.element_sets
-            compare_sets("%s part %s %s" % (label, name, kind), sets, f["parts"][name].get(kind))
-    asm = f.get("assembly")
-    ra = db.root_assembly
-    H.check(label + " assembly name", ra.name == attr(asm, "name", "ASSEMBLY") if asm else ra.name == "ASSEMBLY")
-    instances = asm.get("instances") if asm else None
-    H.check(label + " instances", list(ra.instances.keys()) == names(instances))
-    for name, inst in ra.instances.items():
-        g = instances[name]
-        where = "%s instance %s" % (label, name)
-        H.check(where + " part", inst.part_name == attr(g, "part", ""))
-        same(where + " node labels", inst.node_labels, g["nodes/labels"][()] if "nodes/labels" in g else
-             np.zeros(0, np.int32))
-        if "nodes/coordinates" in g:
-            same(where + " coordinates", inst.coordinates, g["nodes/coordinates"][()].astype(np.float64))
-        same(where + " element labels", inst.element_labels,
-             g["elements/labels"][()] if "elements/labels" in g else np.zeros(0, np.int32))
-        if "elements/offsets" in g:
-            same(where + " offsets", inst.offsets, g["elements/offsets"][()].astype(np.int64))
-            same(where + " connectivity", inst.connectivity, g["elements/connectivity"][()])
-        for kind in ("nodeSets", "elementSets"):
-            sets = inst.node_sets if kind == "nodeSets" else inst.element_sets
-            compare_sets(where + " " + kind, sets, g.get(kind))
-    for kind in ("nodeSets", "elementSets"):
-        sets = ra.node_sets if kind == "nodeSets" else ra.element_sets
-        compare_sets("%s assembly %s" % (label, kind), sets, asm.get(kind) if asm else None)
+SKIP = object()  # nothing to compare when the file has no such object
+I32 = np.zeros(0, np.int32)
+
+
+def none_for(missing=None):
+    """None for an absent, empty or missing-marked value."""
+    return lambda v: None if v is None or np.size(v) == 0 or (missing is not None and v == missing) else v
+
+
+def rows(d):
+    return d.reshape(len(d), -1)
+
+
+# What each kind of object shows, against what h5py reads in its group: (module attribute,
+# h5py key, the format's default when the file has none, conversions of what was read); a key
+# "group/" pairs the module's mapping or list (by position with groups 0..n-1) with the group's
+# objects of the kind that follows, less the internal sets and empty blocks the module leaves out.
+SETS = [("node_sets", "nodeSets/", "set"), ("element_sets", "elementSets/", "set")]
+OBJECTS = {
+    "database": [("description", "@description", ""), ("root_assembly.name", "assembly@name", "ASSEMBLY"),
+                 ("parts", "parts/", "part"), ("root_assembly.instances", "assembly/instances/", "instance"),
+                 ("root_assembly.node_sets", "assembly/nodeSets/", "set"),
+                 ("root_assembly.element_sets", "assembly/elementSets/", "set"), ("steps", "steps/", "step")],
+    "part": [("name", ".", None), *SETS],
+    "instance": [("name", ".", None), *SETS, ("part_name", "@part", ""), ("node_labels", "nodes/labels", I32),
+                 ("coordinates", "nodes/coordinates", SKIP, lambda c: c.astype(np.float64)),
+                 ("element_labels", "elements/labels", I32),
+                 ("offsets", "elements/offsets", SKIP, lambda o: o.astype(np.int64)),
+                 ("connectivity", "elements/connectivity", SKIP)],
+    "set": [("name", ".", None)],
+    "step": [("name", ".", None), ("description", "@description", ""), ("mass", "@mass", None, none_for(-1.0)),
+             ("mass_center", "@massCenter", None, none_for()),
+             ("inertia_about_center", "@inertiaAboutCenter", None, none_for()),
+             ("inertia_about_origin", "@inertiaAboutOrigin", None, none_for()),
+             ("frames", "frames/", "frame"), ("history_regions", "historyRegions/", "region")],
+    "frame": [("frame_id", ".", None, int), ("increment_number", "@incrementNumber", lambda g: int(h5(g, "."))),
+              ("description", "@description", ""), ("frame_value", "@frameValue", 0.0),
+              ("field_outputs", "fieldOutputs/", "field")],
+    "field": [("name", ".", None), ("type_code", "@type", 2, int),
+              ("type", "@type", 2, lambda c: TYPES.get(c, "OTHER")),
+              ("description", "@description", ""), ("component_labels", "@componentLabels", (), tuple),
+              ("valid_invariants", "@validInvariants", (), lambda v: tuple(INVARIANTS[c] for c in v)),
+              ("blocks", "blocks/", "block")],
+    "block": [("position", "@position", "", str.strip), ("instance_name", "@instance", ""),
+              ("section_point", "@sectionPoint", 0), ("data", "data", None, rows),
+              ("precision", "data", None, lambda d: str(d.dtype)),
+              ("data.flags.writeable", "", False), ("data.flags.owndata", "", False),  # a read-only view
+              ("mises.dtype", "", np.dtype(np.float32)),
+              ("node_labels", "nodeLabels", None), ("element_labels", "elementLabels", None),
+              ("integration_points", "integrationPoints", None)],
+    "region": [("name", ".", None), ("outputs", "historyOutputs/", "output"),
+               ("point.node", "@node", None, none_for(-1)), ("point.element", "@element", None, none_for(-1)),
+               ("point.ip_number", "@ipNumber", 0),
+               ("point.section_point", "@sectionPoint", 0), ("point.region", "@region", ""),
+               ("point.instance_name", "@instance", "")],
+    "output": [("name", ".", None), ("data", "data", None, lambda d: d.astype(np.float32))],
+}
+
+KEEP = {"set": lambda g: not attr(g, "internal", 0), "block": lambda g: len(g["data"]) > 0}
+
+
+def compare_set(where, s, d, _):
+    if isinstance(d, h5py.Dataset):
+        return same(where + " labels", s.labels(s.instance_names[0] if s.instance_names else ""), d[()])
+    H.check(where + " instances", list(s.instance_names) == names(d))
+    for inst in names(d):
+        same("%s labels of %s" % (where, inst), s.labels(inst), d[inst][()])
 
 
 def compare_block(where, block, g, field):
-    data = g["data"][()]
-    data = data.reshape(len(data), -1)
-    H.check(where + " position", block.position == attr(g, "position", "").strip())
-    H.check(where + " instance", block.instance_name == attr(g, "instance", ""))
-    H.check(where + " section point", block.section_point == attr(g, "sectionPoint", 0))
-    H.check(where + " precision", block.precision == str(data.dtype), block.precision)
-    same(where + " data", block.data, data)
-    H.check(where + " data is a read-only view", not block.data.flags.writeable and not block.data.flags.owndata)
-    for name, attr_name in (("nodeLabels", "node_labels"), ("elementLabels", "element_labels"),
-                            ("integrationPoints", "integration_points")):
-        same("%s %s" % (where, name), getattr(block, attr_name), g[name][()] if name in g else None)
-    labels = field.component_labels
+    """Component labels without the field's name, and von Mises computed here from the stored rows."""
     stripped = tuple(x[len(field.name):] if len(x) > len(field.name) and x.startswith(field.name) else x
-                     for x in labels)
-    H.check(where + " component labels", block.component_labels == stripped, str(block.component_labels))
-    want = mises_of(data, labels, field.type_code)
-    H.check(where + " mises", block.mises.dtype == np.float32 and np.allclose(block.mises, want, rtol=1e-5, atol=1e-5),
+                     for x in field.component_labels)
+    same(where + " component labels", block.component_labels, stripped)
+    want = mises_of(rows(g["data"][()]), field.component_labels, field.type_code)
+    H.check(where + " mises", np.allclose(block.mises, want, rtol=1e-5, atol=1e-5),
             "max difference %g" % np.max(np.abs(block.mises - want)) if len(want) else "")
 
 
-def compare_steps(label, db, f):
-    steps = f.get("steps")
-    H.check(label + " steps", list(db.steps.keys()) == names(steps))
-    for sname, step in db.steps.items():
-        g = steps[sname]
-        where = "%s %s" % (label, sname)
-        H.check(where + " description", step.description == attr(g, "description", ""))
-        mass = attr(g, "mass", -1.0)
-        H.check(where + " mass", step.mass == (None if mass == -1.0 else mass) or np.isnan(mass) and np.isnan(step.mass),
-                "%r" % step.mass)
-        for name, prop in (("massCenter", "mass_center"), ("inertiaAboutCenter", "inertia_about_center"),
-                           ("inertiaAboutOrigin", "inertia_about_origin")):
-            want = attr(g, name, None)
-            got = getattr(step, prop)
-            H.check("%s %s" % (where, name), (got is None and (want is None or len(want) == 0))
-                    or (want is not None and np.array_equal(got, want)), "%r" % got)
-        frames = step.frames
-        H.check(where + " frames", len(frames) == len(names(g["frames"])))
-        for i, frame in enumerate(frames):
-            fg = g["frames"][str(i)]
-            fw = "%s frame %d" % (where, i)
-            H.check(fw + " attributes", (frame.frame_id, frame.increment_number, frame.description, frame.frame_value)
-                    == (i, attr(fg, "incrementNumber", i), attr(fg, "description", ""), attr(fg, "frameValue", 0.0)))
-            outputs = fg.get("fieldOutputs")
-            fields = frame.field_outputs
-            H.check(fw + " field outputs", list(fields.keys()) == names(outputs), str(list(fields.keys())))
-            for fname, field in fields.items():
-                og = outputs[fname]
-                ow = "%s %s" % (fw, fname)
-                code = int(attr(og, "type", 2))
-                H.check(ow + " type", (field.type, field.type_code) == (TYPES.get(code, "OTHER"), code), field.type)
-                H.check(ow + " description", field.description == attr(og, "description", ""))
-                H.check(ow + " labels", field.component_labels == tuple(attr(og, "componentLabels", ())))
-                H.check(ow + " invariants", field.valid_invariants ==
-                        tuple(INVARIANTS[c] for c in attr(og, "validInvariants", [])), str(field.valid_invariants))
-                stored = [og["blocks"][str(j)] for j in range(len(og["blocks"]))]
-                stored = [b for b in stored if len(b["data"]) > 0]  # empty blocks are left out
-                blocks = field.blocks
-                H.check(ow + " blocks", len(blocks) == len(stored), "%d, expected %d" % (len(blocks), len(stored)))
-                for j, (block, bg) in enumerate(zip(blocks, stored)):
-                    compare_block("%s block %d" % (ow, j), block, bg, field)
-        regions = g.get("historyRegions")
-        H.check(where + " history regions", list(step.history_regions.keys()) == names(regions))
-        for rname, region in step.history_regions.items():
-            rg = regions[rname]
-            rw = "%s %s" % (where, rname)
-            p = region.point
-            node, element = attr(rg, "node", -1), attr(rg, "element", -1)
-            H.check(rw + " point", (p.node, p.element, p.ip_number, p.section_point, p.region, p.instance_name)
-                    == (None if node == -1 else node, None if element == -1 else element, attr(rg, "ipNumber", 0),
-                        attr(rg, "sectionPoint", 0), attr(rg, "region", ""), attr(rg, "instance", "")))
-            H.check(rw + " outputs", list(region.outputs.keys()) == names(rg.get("historyOutputs")))
-            for oname, out in region.outputs.items():
-                same("%s %s data" % (rw, oname), out.data, rg["historyOutputs"][oname]["data"][()].astype(np.float32))
+CHECKS = {"set": compare_set, "block": compare_block}
+
+
+def dig(obj, prop):
+    return functools.reduce(getattr, prop.split("."), obj)
+
+
+def pairs(obj, prop, g, sub, kind):
+    """(name, module object, group) of the children, and whether both sides hold the same names."""
+    group, children = g.get(sub.rstrip("/")), dig(obj, prop)
+    keys = [n for n in names(group) if KEEP.get(kind, bool)(group[n])]
+    if isinstance(children, collections.abc.Mapping):
+        return [(k, children[k], group[k]) for k in keys if k in children], list(children) == keys
+    return [(k, c, group[k]) for k, c in zip(sorted(keys, key=int), children)], len(children) == len(keys)
+
+
+def walk(where, kind, obj, g, parent=None):
+    """Compares obj with its group g by the rows of its kind, then its children."""
+    for prop, key, default, *conversions in OBJECTS[kind]:
+        if key and key.endswith("/"):
+            children, ok = pairs(obj, prop, g, key, default)
+            H.check("%s %s" % (where, prop), ok, str(list(dig(obj, prop))))
+            for name, c, cg in children:
+                walk("%s/%s%s" % (where.rstrip("/"), key, name), default, c, cg, obj)
+            continue
+        want = h5(g, key) if key else None
+        if want is None:
+            want = default(g) if callable(default) else default
+        if want is SKIP:
+            continue
+        for convert in conversions:
+            want = convert(want)
+        same("%s %s" % (where, prop), dig(obj, prop), want)
+    if kind in CHECKS:
+        CHECKS[kind](where, obj, g, parent)
+
+
+def touch(kind, obj):
+    """Reads everything obj holds by the same rows, so that a damaged array is met."""
+    for prop, key, child, *_ in OBJECTS[kind]:
+        value = dig(obj, prop)
+        for c in (value.values() if isinstance(value, collections.abc.Mapping) else value) if key.endswith("/") else ():
+            touch(child, c)
 
 
 def compare(label, path):
     with harvestodb.open(path) as db, h5py.File(path, "r") as f:
-        H.check(label + " description", db.description == attr(f, "description", ""))
-        compare_model(label, db, f)
-        compare_steps(label, db, f)
+        walk(label + " /", "database", db, f)
         H.check(label + " open", not db.closed)
     H.check(label + " closed on exit", db.closed)
 
@@ -255,36 +273,21 @@ def check_lifetime(path):
     u = db.steps["Step-1"].frames[0].field_outputs["U"].blocks[0].data
     db.close()
     for what, get in (("steps", lambda: db.steps), ("field outputs", lambda: frame.field_outputs)):
-        try:
-            get()
-            H.check("closed database: " + what, False, "no error")
-        except harvestodb.OdbError as e:
-            H.check("closed database: " + what, str(e).endswith(": database is closed"), str(e))
-    steps = harvestodb.open(path).steps  # the mapping keeps its database open
-    H.check("mapping", ("Step-1" in steps, 1 in steps, steps.get("x", 5), list(steps)[:1], len(steps.items()))
-            == (True, False, 5, ["Step-1"], len(steps)) and isinstance(steps, __import__("collections").abc.Mapping))
-    for key in ("Step-9", 1):
-        try:
-            steps[key]
-            H.check("mapping KeyError", False, "no error")
-        except KeyError as e:
-            H.check("mapping KeyError", e.args == (key,), repr(e))
+        e = error_of(get)
+        H.check("closed database: " + what, e is not None and e.endswith(": database is closed"), str(e))
     H.check("closed database keeps arrays", u.shape[1] == 3 and np.isfinite(u).all())
+    steps = harvestodb.open(path).steps  # the mapping keeps its database open
+    got = ("Step-1" in steps, 1 in steps, steps.get(1, 5), [error_of(lambda: steps[k], KeyError) for k in ("S", 1)])
+    H.check("mapping", got == (True, False, 5, ["'S'", "1"]), str(got))
 
 
-def walk_all(path):
-    """Touches everything a database holds, so that a damaged array is met."""
-    with harvestodb.open(path) as db:
-        for inst in db.root_assembly.instances.values():
-            inst.coordinates, inst.connectivity
-        for step in db.steps.values():
-            for frame in step.frames:
-                for field in frame.field_outputs.values():
-                    for b in field.blocks:
-                        b.data, b.node_labels, b.element_labels, b.integration_points, b.mises
-            for region in step.history_regions.values():
-                for out in region.outputs.values():
-                    out.data
+def error_of(call, kinds=(ValueError, harvestodb.OdbError)):
+    """The message of the exception of kinds that call raises, or None."""
+    try:
+        call()
+    except kinds as e:
+        return str(e)
+    return None
 
 
 # Damaged files: (name, how h5py damages a copy of the golden field_types database). The module
@@ -312,11 +315,8 @@ def check_errors(good, scratch):
                 damage(f)
         ref = H.run([os.path.join(BIN, "odbinfo"), "--check", path], text=True)
         want = ref.err.strip()[len("odbinfo: "):]
-        try:
-            walk_all(path)
-            H.check("damaged: " + name, False, "no error; odbinfo says " + want)
-        except harvestodb.OdbError as e:
-            H.check("damaged: " + name, ref.status == 1 and str(e) == want, "%r, odbinfo: %r" % (str(e), want))
+        e = error_of(lambda: touch("database", harvestodb.open(path)), harvestodb.OdbError)
+        H.check("damaged: " + name, ref.status == 1 and e == want, "%r, odbinfo: %r" % (e, want))
 
 
 def write_everything(path, single):
@@ -372,14 +372,11 @@ def check_writer(scratch):
         path = os.path.join(scratch, "written.odb")
         props = write_everything(path, single)
         compare(label, path)
-        with harvestodb.open(path, internal_sets=True) as db:
-            H.check(label + " internal set", db.parts["PART-1"].element_sets["PE"].is_internal)
+        with harvestodb.open(path, internal_sets=True) as db:  # the walk saw the internal set left out
             step = db.steps["Step-1"]
-            H.check(label + " mass", step.mass == props["mass"] and np.array_equal(step.inertia_about_origin,
-                                                                                 props["inertia_about_origin"]))
-        with harvestodb.open(path) as db:
-            H.check(label + " internal set left out", "PE" not in db.parts["PART-1"].element_sets)
-            H.check(label + " no mass", db.steps["Step 2 (mass unknown)"].mass is None)
+            H.check(label + " internal set, mass as written", db.parts["PART-1"].element_sets["PE"].is_internal
+                    and step.mass == props["mass"] and np.array_equal(step.inertia_about_origin,
+                                                                      props["inertia_about_origin"]))
     want = {"mass": 2.0, "mass_center": [0.5] * 3, "inertia_about_center": [1 / 3.0] * 3 + [0.0] * 3,
             "inertia_about_origin": [4 / 3.0] * 3 + [0.5] * 3}
     H.check("unit cube mass properties", all(np.allclose(props[k], v, atol=1e-12) for k, v in want.items()), str(props))
@@ -410,11 +407,8 @@ def check_mass_properties():
         ("too few nodes", dict(connectivity=np.array([[0, 1, 2, 3]], np.int32)), "element 0 (C3D8) has 4 nodes, expected 8"),
         ("int64 connectivity", dict(connectivity=np.zeros((1, 8), np.int64)), "connectivity has dtype int64, expected int32"),
     ]:
-        try:
-            harvestodb.mass_properties("C3D8", xyz, **kw)
-            H.check("mass properties refuse: " + name, False, "no error")
-        except ValueError as e:
-            H.check("mass properties refuse: " + name, str(e) == "mass_properties: /: " + message, str(e))
+        e = error_of(lambda: harvestodb.mass_properties("C3D8", xyz, **kw))
+        H.check("mass properties refuse: " + name, e == "mass_properties: /: " + message, str(e))
 
 
 # Writer calls refused before anything is written: (name, call on a writer with one instance, a
@@ -440,8 +434,6 @@ REFUSED = [
      "/steps/Step-1/frames/0/fieldOutputs/T: no such field output"),
     ("coordinates shape", lambda w: w.set_instance_nodes("I", np.array([1, 2], np.int32), np.zeros((2, 2))),
      "/assembly/instances/I/nodes: coordinates has shape (2, 2), expected (2, 3)"),
-    ("coordinates dtype", lambda w: w.set_instance_nodes("I", np.array([1], np.int32), np.zeros((1, 3), np.float32)),
-     "/assembly/instances/I/nodes: coordinates has dtype float32, expected float64"),
     ("offsets length", lambda w: w.set_instance_elements("I", np.array([1], np.int32), np.arange(4, dtype=np.int32),
                                                          np.array([0, 4, 4], np.int64)),
      "/assembly/instances/I/elements: offsets has shape (3,), expected (2,)"),
@@ -468,11 +460,8 @@ def check_refusals(scratch):
         w.add_field_output("Step-1", 0, "S", type="TENSOR_3D_FULL", component_labels=["S11", "S22", "S33", "S12",
                                                                                           "S13", "S23"])
         w.add_history_region("Step-1", "R")
-        try:
-            call(w)
-            H.check("refused: " + name, False, "no error")
-        except (ValueError, harvestodb.OdbError) as e:
-            H.check("refused: " + name, str(e) == path + ": " + message, str(e))
+        e = error_of(lambda: call(w))
+        H.check("refused: " + name, e == path + ": " + message, str(e))
         w.close()
     # A with block that raises leaves no file; a closed writer refuses more.
     try:
@@ -484,11 +473,8 @@ def check_refusals(scratch):
     H.check("writer: an exception leaves no file", not os.path.exists(path))
     with harvestodb.Writer(path) as w:
         w.add_step("Step-1")
-    try:
-        w.add_step("Step-2")
-        H.check("writer: closed", False, "no error")
-    except harvestodb.OdbError as e:
-        H.check("writer: closed", str(e) == path + ": /: the file is closed", str(e))
+    e = error_of(lambda: w.add_step("Step-2"))
+    H.check("writer: closed", e == path + ": /: the file is closed", str(e))
 
 
 def check_docs():

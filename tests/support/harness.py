@@ -20,17 +20,21 @@ ALL_KEYWORDS = "\n".join([
 Run = collections.namedtuple("Run", "status out err seconds")  # status: None after the time limit, -N for signal N
 
 
-def run(argv, cwd=None, timeout=60, fsize=64 << 20, memory=None, env=None, text=False):
-    """Runs argv without input in a session of its own, limited in file size, CPU time (so that an
+def start(argv, cwd=None, timeout=60, fsize=64 << 20, memory=None, env=None):
+    """Starts argv without input in a session of its own, limited in file size, CPU time (so that an
     orphan of a killed harness still ends) and core dumps, and in address space when memory is given
-    (not for our own programs: a sanitizer build reserves terabytes). On timeout the whole process
-    group is killed by its id."""
+    (not for our own programs: a sanitizer build reserves terabytes)."""
     limits = [(resource.RLIMIT_CPU, int(timeout) + 10), (resource.RLIMIT_FSIZE, fsize), (resource.RLIMIT_CORE, 0)]
     limits += [(resource.RLIMIT_AS, memory)] if memory else []
-    start = time.monotonic()
-    p = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, start_new_session=True,
-                         preexec_fn=lambda: [resource.setrlimit(k, (n, n)) for k, n in limits])
+    return subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, start_new_session=True,
+                            preexec_fn=lambda: [resource.setrlimit(k, (n, n)) for k, n in limits])
+
+
+def run(argv, cwd=None, timeout=60, fsize=64 << 20, memory=None, env=None, text=False):
+    """Runs argv as start() does; on timeout the whole process group is killed by its id."""
+    begin = time.monotonic()
+    p = start(argv, cwd, timeout, fsize, memory, env)
     try:
         out, err = p.communicate(timeout=timeout)
         status = p.returncode
@@ -40,7 +44,7 @@ def run(argv, cwd=None, timeout=60, fsize=64 << 20, memory=None, env=None, text=
         status = None
     if text:
         out, err = out.decode(errors="replace"), err.decode(errors="replace")
-    return Run(status, out, err, time.monotonic() - start)
+    return Run(status, out, err, time.monotonic() - begin)
 
 
 @contextlib.contextmanager
@@ -70,6 +74,11 @@ def read(path, mode="rb"):
 def write(path, data):
     with open(path, "wb" if isinstance(data, bytes) else "w") as f:
         f.write(data)
+
+
+def report_lines(path):
+    """(name, value text) of each line of a report (params.txt), in file order."""
+    return [tuple(line.rsplit("\t", 1)) for line in read(path, "r").splitlines()]
 
 
 def present(folder, *names):
