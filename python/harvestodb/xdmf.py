@@ -138,9 +138,10 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
             continue
         start = offsets[sel]
         p0 = xyz[conn_idx[start]]
-        edges = [xyz[conn_idx[start + c]] - p0 for c in corners]
-        volume = np.abs(np.einsum("ij,ij->i", edges[0], np.cross(edges[1], edges[2])))
-        size = np.max([np.abs(e).max(axis=1) for e in edges], axis=0)
+        a, b, c = (xyz[conn_idx[start + k]] - p0 for k in corners)
+        volume = np.abs(a[:, 0] * (b[:, 1] * c[:, 2] - b[:, 2] * c[:, 1]) + a[:, 1] * (b[:, 2] * c[:, 0] - b[:, 0] * c[:, 2])
+                        + a[:, 2] * (b[:, 0] * c[:, 1] - b[:, 1] * c[:, 0]))
+        size = np.maximum(np.maximum(np.abs(a).max(axis=1), np.abs(b).max(axis=1)), np.abs(c).max(axis=1))
         kinds[sel] = np.where(volume > 1e-9 * size ** 3, KINDS.index(solid), KINDS.index(flat))
     sel = np.nonzero(counts == 3)[0]
     if len(sel):
@@ -152,37 +153,48 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
     return kinds
 
 
-def label_index(labels, base):
+def label_index(labels, base, dtype):
     """What Mesh.lookup finds labels with: a table over the label range when the labels fill at
-    least a quarter of it (the usual 1..n), else the sorted labels."""
+    least a quarter of it (the usual 1..n), else the sorted labels. Indices are of dtype."""
     if not len(labels):
         return None
     low, high = int(labels.min()), int(labels.max())
     if high - low < 4 * len(labels) + 1024:
-        index = np.full(high - low + 1, -1, np.int64)
-        index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1) + base   # the first of repeated labels
+        index = np.full(high - low + 1, -1, dtype)
+        index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1, dtype=dtype) + base   # the first of repeats
         return ("dense", low, index)
     order = np.argsort(labels, kind="stable")
-    return ("sorted", labels[order], order + base)
+    return ("sorted", labels[order], (order + base).astype(dtype))
+
+
+def concatenated(parts, dtype):
+    """The parts one after another, as dtype; a single part of that dtype as it is."""
+    if len(parts) == 1:
+        return np.asarray(parts[0]).astype(dtype, copy=False)
+    return np.concatenate(parts).astype(dtype, copy=False) if parts else np.zeros(0, dtype)
 
 
 class Mesh:
-    """Every instance's nodes and elements, numbered from 0 in instance order."""
+    """Every instance's nodes and elements, numbered from 0 in instance order. Indices (the
+    topology, lookups) are int32 unless the model has 2**31 nodes or elements."""
 
     def __init__(self, db, path):
         xyz, node_labels, node_inst, elem_labels, elem_inst, counts, conn = [], [], [], [], [], [], []
         self.instances = list(db.instances)
-        self.node_index, self.elem_index = {}, {}   # instance -> (sorted labels, their global indices)
+        self.node_index, self.elem_index = {}, {}   # instance -> label_index()
+        sizes = [(len(i.node_labels), len(i.element_labels)) for i in db.instances.values()]
+        big = max(sum(n for n, _ in sizes), sum(e for _, e in sizes)) >= 2 ** 31 - 1
+        self.index_type = np.int64 if big else np.int32
         base = 0
         for k, (name, inst) in enumerate(db.instances.items()):
-            labels = np.asarray(inst.node_labels, np.int64)
-            self.node_index[name] = label_index(labels, base)
+            labels = np.asarray(inst.node_labels)
+            self.node_index[name] = label_index(labels, base, self.index_type)
             xyz.append(np.asarray(inst.coordinates, np.float64).reshape(-1, 3))
             node_labels.append(labels)
             node_inst.append(np.full(len(labels), k, np.int32))
             off = np.asarray(inst.offsets, np.int64)
-            c = np.asarray(inst.connectivity, np.int64)
-            el = np.asarray(inst.element_labels, np.int64)
+            c = np.asarray(inst.connectivity)
+            el = np.asarray(inst.element_labels)
             local = self.lookup(name, c, "node")
             if (local < 0).any():
                 e = el[np.searchsorted(off, np.nonzero(local < 0)[0][0], side="right") - 1]
@@ -195,14 +207,14 @@ class Mesh:
             base += len(labels)
         base = 0
         for name, el in zip(self.instances, elem_labels):
-            self.elem_index[name] = label_index(el, base)
+            self.elem_index[name] = label_index(el, base, self.index_type)
             base += len(el)
-        cat = lambda parts, dt: np.concatenate(parts).astype(dt) if parts else np.zeros(0, dt)  # noqa: E731
+        cat = concatenated
         self.xyz = cat(xyz, np.float64).reshape(-1, 3)
-        self.node_labels, self.node_instance = cat(node_labels, np.int64), cat(node_inst, np.int32)
-        self.elem_labels, self.elem_instance = cat(elem_labels, np.int64), cat(elem_inst, np.int32)
+        self.node_labels, self.node_instance = cat(node_labels, np.int32), cat(node_inst, np.int32)
+        self.elem_labels, self.elem_instance = cat(elem_labels, np.int32), cat(elem_inst, np.int32)
         counts = cat(counts, np.int64)
-        self.conn = cat(conn, np.int64)
+        self.conn = cat(conn, self.index_type)
         self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
         self.kinds = cell_kinds(counts, self.conn, self.offsets[:-1], self.xyz)
         unknown = np.nonzero(self.kinds < 0)[0]
@@ -214,12 +226,14 @@ class Mesh:
     def lookup(self, instance, labels, what):
         """Global indices of labels of an instance's nodes or elements ('node'/'element'); -1 if absent."""
         table = (self.node_index if what == "node" else self.elem_index).get(instance)
-        labels = np.asarray(labels, np.int64)
-        if table is None:
-            return np.full(len(labels), -1, np.int64)
+        labels = np.asarray(labels)
+        if table is None or not len(labels):
+            return np.full(len(labels), -1, self.index_type)
         if table[0] == "dense":
             _, low, index = table
-            at = labels - low
+            if labels.min() >= low and labels.max() < low + len(index):   # the usual case: one gather
+                return index[labels - low]
+            at = labels.astype(np.int64) - low
             inside = (at >= 0) & (at < len(index))
             return np.where(inside, index[np.where(inside, at, 0)], -1)
         _, sorted_labels, index = table
@@ -230,23 +244,24 @@ class Mesh:
         """(XDMF topology type, array, number of cells): one type as [cells, nodes], several as Mixed."""
         kinds = [KINDS[k] for k in np.unique(self.kinds)]
         ncell = len(self.kinds)
-        conn = self.conn.copy()
+        conn = self.conn
         for kind, order in NODE_ORDER.items():
             sel = np.nonzero(self.kinds == KINDS.index(kind))[0]
             if len(sel):
+                conn = conn.copy() if conn is self.conn else conn
                 rows = self.offsets[sel][:, None] + np.arange(len(order))
                 conn[rows] = self.conn[rows[:, order]]
         if len(kinds) == 1:
             name, _, n = CELL[kinds[0]]
             return name, conn.reshape(ncell, n), ncell
         if not ncell:
-            return "Mixed", np.zeros(0, np.int64), 0
+            return "Mixed", np.zeros(0, self.index_type), 0
         # Mixed: per cell its type code, for a polyline also its node count, then its nodes
         head = np.array([CELL[k][1] for k in KINDS], np.int64)[self.kinds]
         counts = np.diff(self.offsets)
         lines = head == 2
         width = 1 + lines + counts
-        out = np.empty(int(width.sum()), np.int64)
+        out = np.empty(int(width.sum()), self.index_type)
         start = np.concatenate([[0], np.cumsum(width)[:-1]])
         out[start] = head
         out[start[lines] + 1] = 2
@@ -319,55 +334,74 @@ def shaped(field, data):
 
 # ---- the arrays of one frame ---------------------------------------------------------------------
 
+def block_measure(field, block, data):
+    """measure() of a block's rows; a tensor's von Mises as the library computed it for the program."""
+    if kind_of(field.type) == "tensor" and kind_of(block.type) == "tensor":
+        return "_mises", np.asarray(block.mises)
+    return measure(field, data)
+
+
+def per_element(q, data, k):
+    """(rows, {tail: values}) of elements of k values each: the row of the largest quantity q
+    (the first of equal ones), the largest, the smallest and the mean q; NaN is passed over."""
+    q3 = q.reshape(-1, k)
+    if np.isnan(q3).any():
+        filled = np.where(np.isnan(q3), -np.inf, q3)
+        pick = filled.argmax(axis=1)
+        with np.errstate(all="ignore"):
+            low = np.nanmin(np.where(np.isnan(q3).all(axis=1)[:, None], 0, q3), axis=1)
+            mean = np.nanmean(q3, axis=1)
+    else:
+        pick = q3.argmax(axis=1)
+        low = q3.min(axis=1)
+        mean = (q3.sum(axis=1).astype(np.float64) / k).astype(q3.dtype)   # rounded as nanmean rounds it
+    at = np.arange(len(q3))
+    rows = data.reshape(-1, k, data.shape[1])[at, pick]
+    return rows, {"": q3[at, pick], "_min": low, "_mean": mean}
+
+
 def field_arrays(field, mesh):
     """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'."""
     out = {}
     suffix, _ = measure(field, np.zeros((0, 6)))
+    multi = False
     for block in field.blocks:
         data = np.asarray(block.data)
         if not len(data):
             continue
         data = shaped(field, data)
+        _, q = block_measure(field, block, data)
         if block.position == "NODAL":
             where = mesh.lookup(block.instance_name, block.node_labels, "node")
             centre, size = "Node", len(mesh.xyz)
-            rows, k = data, 1
+            rows, values = data, {"": q}
         else:
-            labels = np.asarray(block.element_labels, np.int64)
+            labels = np.asarray(block.element_labels)
             first = np.concatenate([[True], labels[1:] != labels[:-1]])
             k = len(labels) // max(int(first.sum()), 1)   # values stand together, as many per element
-            where = mesh.lookup(block.instance_name, labels[first], "element")
+            where = mesh.lookup(block.instance_name, labels[first] if k > 1 else labels, "element")
             centre, size = "Cell", len(mesh.elem_labels)
-            rows = data
-        _, q = measure(field, rows)
-        if k > 1:
-            q3 = q.reshape(-1, k)
-            filled = np.where(np.isnan(q3), -np.inf, q3)
-            pick = filled.argmax(axis=1)
-            rows = data.reshape(-1, k, data.shape[1])[np.arange(len(q3)), pick]
-            with np.errstate(all="ignore"):
-                extra = {"_min": np.nanmin(np.where(np.isnan(q3).all(axis=1)[:, None], 0, q3), axis=1),
-                         "_mean": np.nanmean(q3, axis=1)}
-            q = q3[np.arange(len(q3)), pick]
-        else:
-            extra = {"_min": q, "_mean": q} if centre == "Cell" else {}
-        keep = where >= 0                                  # labels the mesh does not have are left out
+            if k > 1:
+                rows, values = per_element(q, data, k)
+                multi = True
+            else:
+                rows, values = data, {"": q, "_min": q, "_mean": q}
         named = {field.name: rows}
-        if suffix:
-            named[field.name + suffix] = q
-        for tail, values in extra.items():
-            named[field.name + suffix + tail] = values
-        for name, values in named.items():
+        for tail, v in values.items():
+            if suffix or tail:
+                named[field.name + suffix + tail] = v
+        keep = None if where.min(initial=0) >= 0 else where >= 0   # labels the mesh does not have are left out
+        for name, v in named.items():
             key = (centre, name)
             if key not in out:
-                shape = (size,) + values.shape[1:]
-                out[key] = np.full(shape, np.nan, np.float32 if values.dtype == np.float32 else np.float64)
-            elif values.dtype == np.float64 and out[key].dtype == np.float32:
+                out[key] = np.full((size,) + v.shape[1:], np.nan, np.float32 if v.dtype == np.float32 else np.float64)
+            elif v.dtype == np.float64 and out[key].dtype == np.float32:
                 out[key] = out[key].astype(np.float64)
-            out[key][where[keep]] = values[keep]
-        if k > 1:
-            out.setdefault(("multi",), True)
-    if not out.pop(("multi",), False):   # one value per element everywhere: no min and mean arrays
+            if keep is None:
+                out[key][where] = v
+            else:
+                out[key][where[keep]] = v[keep]
+    if not multi:   # one value per element everywhere: no min and mean arrays
         for tail in ("_min", "_mean"):
             out.pop(("Cell", field.name + suffix + tail), None)
     return out
@@ -506,8 +540,8 @@ def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
         topo_type, topo, ncell = mesh.topology()
         h["mesh/geometry"] = mesh.xyz
         h["mesh/topology"] = topo
-        common = [("Node", "node_label", mesh.node_labels.astype(np.int32)),
-                  ("Cell", "element_label", mesh.elem_labels.astype(np.int32)),
+        common = [("Node", "node_label", mesh.node_labels),
+                  ("Cell", "element_label", mesh.elem_labels),
                   ("Cell", "instance", mesh.elem_instance)]
         for centre, name, array in common:
             h[f"mesh/{name}"] = array
