@@ -508,7 +508,8 @@ def export(db_path, out_path, fields=None, frames=None):
     h5_base = os.path.basename(h5_path)
     stop = threading.Event()
     ahead = threading.Thread(target=read_ahead, args=(db_path, stop), daemon=True)
-    ahead.start()
+    if fields is None and frames is None:   # the whole file is wanted: read it while computing
+        ahead.start()
     try:
         with open_database(db_path) as db:
             try:
@@ -517,7 +518,8 @@ def export(db_path, out_path, fields=None, frames=None):
                 raise Failure(None, str(e)) from None
     finally:
         stop.set()
-        ahead.join()
+        if ahead.is_alive():
+            ahead.join()
 
 
 def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
