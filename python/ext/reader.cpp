@@ -85,37 +85,28 @@ static py::object setsOf(const DbRef& db, const odb_SetRepository& sets) {
   return mappingOf(sets, [&](const odb_Set& s) { return py::cast(Set{db, s}); });
 }
 
-// Reads the instance's nodes or elements into its arrays when not read yet.
+// Reads the instance's nodes or elements when not read yet: numpy views of the library's
+// arrays, no copy (coordinates are zeros when the file has none).
 static void needNodes(Instance& i) {
   if (i.nodeLabels) return;
-  const odb_SequenceNode nodes = i.instance.nodes();
-  std::vector<int> labels;
-  std::vector<double> xyz;
-  labels.reserve(static_cast<std::size_t>(nodes.size()));
-  xyz.reserve(3 * static_cast<std::size_t>(nodes.size()));
-  for (const odb_Node& n : nodes) {
-    labels.push_back(n.label());
-    xyz.insert(xyz.end(), n.coordinates(), n.coordinates() + 3);
-  }
-  i.coordinates = copyOf(xyz, 3);
-  i.nodeLabels = copyOf(labels);
+  const odb_NodeArrays a = i.instance.nodeArrays();
+  const auto n = static_cast<std::size_t>(a.labels.size());
+  if (a.coordinates.size() == 0 && n > 0) i.coordinates = copyOf(std::vector<double>(3 * n, 0.0), 3);
+  else i.coordinates = viewOf(a.coordinates.data(), n, 3, a.coordinates);
+  i.nodeLabels = viewOf(a.labels.data(), n, 0, a.labels);
 }
 
 static void needElements(Instance& i) {
   if (i.elementLabels) return;
-  const odb_SequenceElement elements = i.instance.elements();
-  std::vector<int> labels, connectivity;
-  std::vector<std::int64_t> offsets{0};
-  labels.reserve(static_cast<std::size_t>(elements.size()));
-  offsets.reserve(static_cast<std::size_t>(elements.size()) + 1);
-  for (const odb_Element& e : elements) {
-    labels.push_back(e.label());
-    connectivity.insert(connectivity.end(), e.connectivity().begin(), e.connectivity().end());
-    offsets.push_back(static_cast<std::int64_t>(connectivity.size()));
+  const odb_ElementArrays a = i.instance.elementArrays();
+  const auto n = static_cast<std::size_t>(a.labels.size());
+  if (a.offsets.size() == 0) {  // no connectivity: every element without nodes
+    i.offsets = copyOf(std::vector<std::int64_t>(n + 1, 0));
+  } else {
+    i.offsets = viewOf(a.offsets.data(), static_cast<std::size_t>(a.offsets.size()), 0, a.offsets);
   }
-  i.offsets = copyOf(offsets);
-  i.connectivity = copyOf(connectivity);
-  i.elementLabels = copyOf(labels);
+  i.connectivity = viewOf(a.connectivity.data(), static_cast<std::size_t>(a.connectivity.size()), 0, a.connectivity);
+  i.elementLabels = viewOf(a.labels.data(), n, 0, a.labels);
 }
 
 // A block array of length() rows, None when the block has none.

@@ -130,6 +130,7 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
     """The cell kind of each element from its node count; a 4-, 6- or 8-node element whose nodes
     span no volume is the flat one (quad, 6-node triangle, 8-node quad)."""
     kinds = np.full(len(counts), -1, np.int8)   # an index into KINDS; -1: no cell type of that size
+    columns = [np.ascontiguousarray(xyz[:, d]) for d in range(3)]   # x, y, z: gathers of one column are quicker
     for n, kind in BY_COUNT.items():
         kinds[counts == n] = KINDS.index(kind)
     for n, (solid, flat, corners) in SOLID_OR_FLAT.items():
@@ -137,10 +138,12 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
         if not len(sel):
             continue
         start = offsets[sel]
-        p0 = xyz[conn_idx[start]]
-        edges = [xyz[conn_idx[start + c]] - p0 for c in corners]
-        volume = np.abs(np.einsum("ij,ij->i", edges[0], np.cross(edges[1], edges[2])))
-        size = np.max([np.abs(e).max(axis=1) for e in edges], axis=0)
+        p0 = conn_idx[start]
+        (ax, ay, az), (bx, by, bz), (cx, cy, cz) = ([x[conn_idx[start + k]] - x[p0] for x in columns] for k in corners)
+        volume = np.abs(ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx))
+        size = np.abs(ax)
+        for v in (ay, az, bx, by, bz, cx, cy, cz):
+            np.maximum(size, np.abs(v), out=size)
         kinds[sel] = np.where(volume > 1e-9 * size ** 3, KINDS.index(solid), KINDS.index(flat))
     sel = np.nonzero(counts == 3)[0]
     if len(sel):
@@ -152,37 +155,48 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
     return kinds
 
 
-def label_index(labels, base):
+def label_index(labels, base, dtype):
     """What Mesh.lookup finds labels with: a table over the label range when the labels fill at
-    least a quarter of it (the usual 1..n), else the sorted labels."""
+    least a quarter of it (the usual 1..n), else the sorted labels. Indices are of dtype."""
     if not len(labels):
         return None
     low, high = int(labels.min()), int(labels.max())
     if high - low < 4 * len(labels) + 1024:
-        index = np.full(high - low + 1, -1, np.int64)
-        index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1) + base   # the first of repeated labels
+        index = np.full(high - low + 1, -1, dtype)
+        index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1, dtype=dtype) + base   # the first of repeats
         return ("dense", low, index)
     order = np.argsort(labels, kind="stable")
-    return ("sorted", labels[order], order + base)
+    return ("sorted", labels[order], (order + base).astype(dtype))
+
+
+def concatenated(parts, dtype):
+    """The parts one after another, as dtype; a single part of that dtype as it is."""
+    if len(parts) == 1:
+        return np.asarray(parts[0]).astype(dtype, copy=False)
+    return np.concatenate(parts).astype(dtype, copy=False) if parts else np.zeros(0, dtype)
 
 
 class Mesh:
-    """Every instance's nodes and elements, numbered from 0 in instance order."""
+    """Every instance's nodes and elements, numbered from 0 in instance order. Indices (the
+    topology, lookups) are int32 unless the model has 2**31 nodes or elements."""
 
     def __init__(self, db, path):
         xyz, node_labels, node_inst, elem_labels, elem_inst, counts, conn = [], [], [], [], [], [], []
         self.instances = list(db.instances)
-        self.node_index, self.elem_index = {}, {}   # instance -> (sorted labels, their global indices)
+        self.node_index, self.elem_index = {}, {}   # instance -> label_index()
+        sizes = [(len(i.node_labels), len(i.element_labels)) for i in db.instances.values()]
+        big = max(sum(n for n, _ in sizes), sum(e for _, e in sizes)) >= 2 ** 31 - 1
+        self.index_type = np.int64 if big else np.int32
         base = 0
         for k, (name, inst) in enumerate(db.instances.items()):
-            labels = np.asarray(inst.node_labels, np.int64)
-            self.node_index[name] = label_index(labels, base)
+            labels = np.asarray(inst.node_labels)
+            self.node_index[name] = label_index(labels, base, self.index_type)
             xyz.append(np.asarray(inst.coordinates, np.float64).reshape(-1, 3))
             node_labels.append(labels)
             node_inst.append(np.full(len(labels), k, np.int32))
             off = np.asarray(inst.offsets, np.int64)
-            c = np.asarray(inst.connectivity, np.int64)
-            el = np.asarray(inst.element_labels, np.int64)
+            c = np.asarray(inst.connectivity)
+            el = np.asarray(inst.element_labels)
             local = self.lookup(name, c, "node")
             if (local < 0).any():
                 e = el[np.searchsorted(off, np.nonzero(local < 0)[0][0], side="right") - 1]
@@ -195,14 +209,14 @@ class Mesh:
             base += len(labels)
         base = 0
         for name, el in zip(self.instances, elem_labels):
-            self.elem_index[name] = label_index(el, base)
+            self.elem_index[name] = label_index(el, base, self.index_type)
             base += len(el)
-        cat = lambda parts, dt: np.concatenate(parts).astype(dt) if parts else np.zeros(0, dt)  # noqa: E731
+        cat = concatenated
         self.xyz = cat(xyz, np.float64).reshape(-1, 3)
-        self.node_labels, self.node_instance = cat(node_labels, np.int64), cat(node_inst, np.int32)
-        self.elem_labels, self.elem_instance = cat(elem_labels, np.int64), cat(elem_inst, np.int32)
+        self.node_labels, self.node_instance = cat(node_labels, np.int32), cat(node_inst, np.int32)
+        self.elem_labels, self.elem_instance = cat(elem_labels, np.int32), cat(elem_inst, np.int32)
         counts = cat(counts, np.int64)
-        self.conn = cat(conn, np.int64)
+        self.conn = cat(conn, self.index_type)
         self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
         self.kinds = cell_kinds(counts, self.conn, self.offsets[:-1], self.xyz)
         unknown = np.nonzero(self.kinds < 0)[0]
@@ -214,12 +228,14 @@ class Mesh:
     def lookup(self, instance, labels, what):
         """Global indices of labels of an instance's nodes or elements ('node'/'element'); -1 if absent."""
         table = (self.node_index if what == "node" else self.elem_index).get(instance)
-        labels = np.asarray(labels, np.int64)
-        if table is None:
-            return np.full(len(labels), -1, np.int64)
+        labels = np.asarray(labels)
+        if table is None or not len(labels):
+            return np.full(len(labels), -1, self.index_type)
         if table[0] == "dense":
             _, low, index = table
-            at = labels - low
+            if labels.min() >= low and labels.max() < low + len(index):   # the usual case: one gather
+                return index[labels - low]
+            at = labels.astype(np.int64) - low
             inside = (at >= 0) & (at < len(index))
             return np.where(inside, index[np.where(inside, at, 0)], -1)
         _, sorted_labels, index = table
@@ -230,23 +246,24 @@ class Mesh:
         """(XDMF topology type, array, number of cells): one type as [cells, nodes], several as Mixed."""
         kinds = [KINDS[k] for k in np.unique(self.kinds)]
         ncell = len(self.kinds)
-        conn = self.conn.copy()
+        conn = self.conn
         for kind, order in NODE_ORDER.items():
             sel = np.nonzero(self.kinds == KINDS.index(kind))[0]
             if len(sel):
+                conn = conn.copy() if conn is self.conn else conn
                 rows = self.offsets[sel][:, None] + np.arange(len(order))
                 conn[rows] = self.conn[rows[:, order]]
         if len(kinds) == 1:
             name, _, n = CELL[kinds[0]]
             return name, conn.reshape(ncell, n), ncell
         if not ncell:
-            return "Mixed", np.zeros(0, np.int64), 0
+            return "Mixed", np.zeros(0, self.index_type), 0
         # Mixed: per cell its type code, for a polyline also its node count, then its nodes
         head = np.array([CELL[k][1] for k in KINDS], np.int64)[self.kinds]
         counts = np.diff(self.offsets)
         lines = head == 2
         width = 1 + lines + counts
-        out = np.empty(int(width.sum()), np.int64)
+        out = np.empty(int(width.sum()), self.index_type)
         start = np.concatenate([[0], np.cumsum(width)[:-1]])
         out[start] = head
         out[start[lines] + 1] = 2
@@ -319,55 +336,75 @@ def shaped(field, data):
 
 # ---- the arrays of one frame ---------------------------------------------------------------------
 
+def block_measure(field, block, data):
+    """measure() of a block's rows; a tensor's von Mises as the library computed it for the program."""
+    if kind_of(field.type) == "tensor" and kind_of(block.type) == "tensor":
+        return "_mises", np.asarray(block.mises)
+    return measure(field, data)
+
+
+def per_element(q, data, k):
+    """(rows, {tail: values}) of elements of k values each: the row of the largest quantity q
+    (the first of equal ones), the largest, the smallest and the mean q; NaN is passed over."""
+    q3 = q.reshape(-1, k)
+    at = np.arange(0, len(q), k)
+    row = at + q3.argmax(axis=1)   # argmax() finds the first NaN of an element that has one
+    high = q[row]
+    if np.isnan(high).any():
+        row = at + np.where(np.isnan(q3), -np.inf, q3).argmax(axis=1)
+        high = q[row]
+        with np.errstate(all="ignore"):
+            low = np.nanmin(np.where(np.isnan(q3).all(axis=1)[:, None], 0, q3), axis=1)
+            mean = np.nanmean(q3, axis=1)
+    else:
+        low = q3[:, 0].copy()
+        for j in range(1, k):   # column by column: quicker than min(axis=1) over a short axis
+            np.minimum(low, q3[:, j], out=low)
+        mean = (q3.sum(axis=1).astype(np.float64) / k).astype(q3.dtype)   # rounded as nanmean rounds it
+    return np.take(data, row, axis=0), {"": high, "_min": low, "_mean": mean}
+
+
 def field_arrays(field, mesh):
     """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'."""
     out = {}
     suffix, _ = measure(field, np.zeros((0, 6)))
+    multi = False
     for block in field.blocks:
         data = np.asarray(block.data)
         if not len(data):
             continue
         data = shaped(field, data)
+        _, q = block_measure(field, block, data)
         if block.position == "NODAL":
             where = mesh.lookup(block.instance_name, block.node_labels, "node")
             centre, size = "Node", len(mesh.xyz)
-            rows, k = data, 1
+            rows, values = data, {"": q}
         else:
-            labels = np.asarray(block.element_labels, np.int64)
-            first = np.concatenate([[True], labels[1:] != labels[:-1]])
-            k = len(labels) // max(int(first.sum()), 1)   # values stand together, as many per element
-            where = mesh.lookup(block.instance_name, labels[first], "element")
+            labels = np.asarray(block.element_labels)
+            k = len(labels) // max(block.number_of_elements, 1)   # the library checked: k values each, together
+            where = mesh.lookup(block.instance_name, labels[::k], "element")
             centre, size = "Cell", len(mesh.elem_labels)
-            rows = data
-        _, q = measure(field, rows)
-        if k > 1:
-            q3 = q.reshape(-1, k)
-            filled = np.where(np.isnan(q3), -np.inf, q3)
-            pick = filled.argmax(axis=1)
-            rows = data.reshape(-1, k, data.shape[1])[np.arange(len(q3)), pick]
-            with np.errstate(all="ignore"):
-                extra = {"_min": np.nanmin(np.where(np.isnan(q3).all(axis=1)[:, None], 0, q3), axis=1),
-                         "_mean": np.nanmean(q3, axis=1)}
-            q = q3[np.arange(len(q3)), pick]
-        else:
-            extra = {"_min": q, "_mean": q} if centre == "Cell" else {}
-        keep = where >= 0                                  # labels the mesh does not have are left out
+            if k > 1:
+                rows, values = per_element(q, data, k)
+                multi = True
+            else:
+                rows, values = data, {"": q, "_min": q, "_mean": q}
         named = {field.name: rows}
-        if suffix:
-            named[field.name + suffix] = q
-        for tail, values in extra.items():
-            named[field.name + suffix + tail] = values
-        for name, values in named.items():
+        for tail, v in values.items():
+            if suffix or tail:
+                named[field.name + suffix + tail] = v
+        keep = None if where.min(initial=0) >= 0 else where >= 0   # labels the mesh does not have are left out
+        for name, v in named.items():
             key = (centre, name)
             if key not in out:
-                shape = (size,) + values.shape[1:]
-                out[key] = np.full(shape, np.nan, np.float32 if values.dtype == np.float32 else np.float64)
-            elif values.dtype == np.float64 and out[key].dtype == np.float32:
+                out[key] = np.full((size,) + v.shape[1:], np.nan, np.float32 if v.dtype == np.float32 else np.float64)
+            elif v.dtype == np.float64 and out[key].dtype == np.float32:
                 out[key] = out[key].astype(np.float64)
-            out[key][where[keep]] = values[keep]
-        if k > 1:
-            out.setdefault(("multi",), True)
-    if not out.pop(("multi",), False):   # one value per element everywhere: no min and mean arrays
+            if keep is None:
+                out[key][where] = v
+            else:
+                out[key][where[keep]] = v[keep]
+    if not multi:   # one value per element everywhere: no min and mean arrays
         for tail in ("_min", "_mean"):
             out.pop(("Cell", field.name + suffix + tail), None)
     return out
@@ -438,18 +475,51 @@ class Export:
     """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
 
 
+def read_ahead(path, stop):
+    """Asks the kernel to read the file into the page cache, in file order, until stop is set: run
+    in a thread of its own, the disk reads while the export computes. Files larger than a quarter
+    of the free memory are left alone (they would push out what they bring in)."""
+    try:
+        fd = os.open(path, os.O_RDONLY)
+    except OSError:
+        return
+    try:
+        size = os.fstat(fd).st_size
+        if size > os.sysconf("SC_AVPHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // 4:
+            return
+        step = 16 << 20
+        for at in range(0, size, step):
+            if stop.is_set():
+                break
+            os.posix_fadvise(fd, at, step, os.POSIX_FADV_WILLNEED)
+    except (OSError, ValueError, AttributeError):   # no fadvise here: nothing read ahead
+        pass
+    finally:
+        os.close(fd)
+
+
 def export(db_path, out_path, fields=None, frames=None):
     """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
     frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
+    import threading
     import h5py
     base = os.path.splitext(out_path)[0]
     h5_path = base + ".h5"
     h5_base = os.path.basename(h5_path)
-    with open_database(db_path) as db:
-        try:
-            return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
-        except library_errors() as e:
-            raise Failure(None, str(e)) from None
+    stop = threading.Event()
+    ahead = threading.Thread(target=read_ahead, args=(db_path, stop), daemon=True)
+    if fields is None and frames is None:   # the whole file is wanted: read it while computing
+        ahead.start()
+    try:
+        with open_database(db_path) as db:
+            try:
+                return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
+            except library_errors() as e:
+                raise Failure(None, str(e)) from None
+    finally:
+        stop.set()
+        if ahead.is_alive():
+            ahead.join()
 
 
 def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
@@ -506,8 +576,8 @@ def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
         topo_type, topo, ncell = mesh.topology()
         h["mesh/geometry"] = mesh.xyz
         h["mesh/topology"] = topo
-        common = [("Node", "node_label", mesh.node_labels.astype(np.int32)),
-                  ("Cell", "element_label", mesh.elem_labels.astype(np.int32)),
+        common = [("Node", "node_label", mesh.node_labels),
+                  ("Cell", "element_label", mesh.elem_labels),
                   ("Cell", "instance", mesh.elem_instance)]
         for centre, name, array in common:
             h[f"mesh/{name}"] = array

@@ -211,38 +211,57 @@ const odb_String& odb_Instance::partName() const { return impl_ ? impl_->partNam
 int odb_Instance::nodeCount() const { return impl_ ? impl_->nodeCount : 0; }
 int odb_Instance::elementCount() const { return impl_ ? impl_->elementCount : 0; }
 
-odb_SequenceNode odb_Instance::nodes() const {
-  odb_SequenceNode out;
+odb_NodeArrays odb_Instance::nodeArrays() const {
+  odb_NodeArrays out;
   if (!impl_) return out;
   const FileCtx& ctx = *impl_->ctx;
   const Where w = ctx.at(impl_->path);
   H5Group g = openGroup(ctx.fileId(impl_->path), impl_->path, w);
   auto labels = openOptionalDataset(g.get(), "nodes/labels", w);
   if (!labels) return out;
-  const std::vector<int> l = readInts(*labels, w, ctx.bytes);
+  std::vector<int> l = readInts(*labels, w, ctx.bytes);
   std::vector<double> xyz;
   if (auto c = openOptionalDataset(g.get(), "nodes/coordinates", w)) xyz = readDoubles(*c, w, ctx.bytes);
   requireCoordinateShape(xyz.empty() || xyz.size() == 3 * l.size(), l.size(), w);
-  for (std::size_t i = 0; i < l.size(); ++i) {
-    if (xyz.empty()) out.append(odb_Node(l[i]));
-    else out.append(odb_Node(l[i], xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]));
+  out.labels = odb_SequenceInt(std::move(l));
+  out.coordinates = odb_SequenceDouble(std::move(xyz));
+  return out;
+}
+
+odb_ElementArrays odb_Instance::elementArrays() const {
+  odb_ElementArrays out;
+  if (!impl_) return out;
+  Mesh m = readElements(*impl_->ctx, impl_->path);
+  auto conn = std::make_shared<const Buffer<int>>(std::move(m.connectivity));
+  out.labels = odb_SequenceInt(std::move(m.labels));
+  out.offsets = odb_NumberSequence<std::int64_t>(std::move(m.offsets));
+  out.connectivity = odb_SequenceInt(conn->data(), static_cast<int>(conn->size()), conn);
+  return out;
+}
+
+odb_SequenceNode odb_Instance::nodes() const {
+  odb_SequenceNode out;
+  const odb_NodeArrays a = nodeArrays();
+  const double* xyz = a.coordinates.data();
+  for (int i = 0; i < a.labels.size(); ++i) {
+    if (a.coordinates.size() == 0) out.append(odb_Node(a.labels[i]));
+    else out.append(odb_Node(a.labels[i], xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]));
   }
   return out;
 }
 
 odb_SequenceElement odb_Instance::elements() const {
   odb_SequenceElement out;
-  if (!impl_) return out;
-  Mesh m = readElements(*impl_->ctx, impl_->path);
-  auto conn = std::make_shared<const Buffer<int>>(std::move(m.connectivity));
-  for (std::size_t i = 0; i < m.labels.size(); ++i) {
-    if (m.offsets.empty()) {
-      out.append(odb_Element(m.labels[i]));
+  const odb_ElementArrays a = elementArrays();
+  const std::int64_t* offsets = a.offsets.data();
+  const auto keep = std::make_shared<const odb_SequenceInt>(a.connectivity);  // holds the array
+  for (int i = 0; i < a.labels.size(); ++i) {
+    if (a.offsets.size() == 0) {
+      out.append(odb_Element(a.labels[i]));
       continue;
     }
-    const auto first = static_cast<std::size_t>(m.offsets[i]);
-    const int n = static_cast<int>(m.offsets[i + 1] - m.offsets[i]);
-    out.append(odb_Element(m.labels[i], odb_SequenceInt(conn->data() + first, n, conn)));
+    const int n = static_cast<int>(offsets[i + 1] - offsets[i]);
+    out.append(odb_Element(a.labels[i], odb_SequenceInt(a.connectivity.data() + offsets[i], n, keep)));
   }
   return out;
 }

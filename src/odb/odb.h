@@ -356,6 +356,20 @@ class odb_DiscreteEntity {
   odb_SetRepository elementSets_, publicElementSets_, nodeSets_, publicNodeSets_;
 };
 
+// An instance's mesh as flat arrays, as the file stores it: for readers that want
+// arrays (numpy, exporters) rather than one object per node or element.
+struct odb_NodeArrays {
+  odb_SequenceInt labels;
+  odb_SequenceDouble coordinates;  // x, y, z of each node; empty when the file has none
+};
+struct odb_ElementArrays {
+  odb_SequenceInt labels;
+  // Element i has the node labels connectivity[offsets[i]] .. connectivity[offsets[i + 1] - 1];
+  // both are empty when the file holds no connectivity.
+  odb_NumberSequence<std::int64_t> offsets;
+  odb_SequenceInt connectivity;
+};
+
 class odb_Instance : public odb_DiscreteEntity {
  public:
   odb_Instance() = default;
@@ -365,6 +379,9 @@ class odb_Instance : public odb_DiscreteEntity {
   // The mesh is read on each call.
   odb_SequenceNode nodes() const;
   odb_SequenceElement elements() const;
+  // The same mesh as arrays, read on each call, checked as nodes() and elements() check it.
+  odb_NodeArrays nodeArrays() const;
+  odb_ElementArrays elementArrays() const;
   int nodeCount() const;
   int elementCount() const;
 
