@@ -3,7 +3,8 @@
 // (max, mid, min, Tresca), the cyclic Jacobi values as doubles and whether
 // the closed form decided and whether a Jacobi value fell outside the
 // closed form's bounds (a 48-byte record; check.py reads them). The time per
-// tensor of each method goes to stderr.
+// tensor of each method (best of three rounds) goes to stderr.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -33,12 +34,16 @@ int main() {
   while ((got = std::fread(buf, sizeof(double), 6 * 4096, stdin)) > 0) in.insert(in.end(), buf, buf + got);
   const std::size_t n = in.size() / 6;
   std::vector<Record> out(n);
-  auto t0 = std::chrono::steady_clock::now();
-  for (std::size_t i = 0; i < n; ++i) out[i].decided = odb_detail::principalFloats(&in[6 * i], out[i].fast);
-  const double fast = secondsSince(t0);
-  t0 = std::chrono::steady_clock::now();
-  for (std::size_t i = 0; i < n; ++i) odb_detail::principals(&in[6 * i], out[i].jacobi);
-  const double jacobi = secondsSince(t0);
+  // Each method three times; the fastest round counts (a shared machine).
+  double fast = 1e300, jacobi = 1e300;
+  for (int round = 0; round < 3; ++round) {
+    auto t0 = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < n; ++i) out[i].decided = odb_detail::principalFloats(&in[6 * i], out[i].fast);
+    fast = std::min(fast, secondsSince(t0));
+    t0 = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < n; ++i) odb_detail::principals(&in[6 * i], out[i].jacobi);
+    jacobi = std::min(jacobi, secondsSince(t0));
+  }
   for (std::size_t i = 0; i < n; ++i) {
     double lo[3], hi[3];
     if (!odb_detail::principalBounds(&in[6 * i], lo, hi)) continue;

@@ -30,7 +30,7 @@ double thirdInvariant(const double s[6]);
 // Computes the eigenvalues of s in descending order (exact for a diagonal s).
 void principals(const double s[6], double out[3]);
 // The principal values of s as floats, max, mid, min, then Tresca (max - min): the very floats that
-// principals() rounds to, and its max - min rounded, computed about ten times faster. A closed form
+// principals() rounds to, and its max - min rounded, computed several times faster. A closed form
 // with a bound on its distance from principals() decides each float; when the bound leaves one open
 // (nearly repeated values, a value near a rounding boundary, entries beyond 1e+-100, NaN or
 // infinity) principals() itself runs. Returns true when the closed form decided.
