@@ -3,7 +3,9 @@
 #include "odb/derived.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "odb/vocabulary.h"
@@ -98,6 +100,166 @@ void principals(const double s[6], double out[3]) {
   out[1] = a[1][1];
   out[2] = a[2][2];
   std::sort(out, out + 3, [](double x, double y) { return x > y; });
+}
+
+// ------------------------------------------------ principal values, fast
+//
+// principalFloats() must give the floats that principals() gives, so it
+// works with intervals: for each eigenvalue an interval [lo, hi] that holds
+// what principals() returns. When lo and hi round to the same float, that
+// float is the answer (rounding is monotone). The interval's half width is
+// the closed form's own error plus a bound on principals()' distance from
+// the exact eigenvalues, both proportional to the unit roundoff u and the
+// Frobenius norm N of s:
+// - each cyclic Jacobi rotation returns an exact rotation of its matrix plus
+//   at most 20 u N (two products and a difference per entry, for the columns
+//   and again for the rows, with cosine and sine each a few ulps off unit
+//   length); at most 60 sweeps of 3 rotations, so 3600 u N, which counts
+//   twice since the result may lose symmetry (Weyl's bound then applies to
+//   the symmetric part), plus the off-diagonal left at the stop: 8192 u N;
+// - the closed form is the trigonometric one; its weak spot is acos near
+//   +-1 (nearly repeated values), where the bound grows like sqrt(u) and
+//   the fallback takes over.
+
+namespace {
+
+constexpr double kU = 0x1p-53;                 // unit roundoff of double
+constexpr double kJacobiSlack = 8192.0 * kU;  // principals() from the exact values, per unit of N
+constexpr double kHalfSqrt3 = 0.8660254037844386;
+
+// Sorts three numbers into descending order.
+void sortDown(double v[3]) {
+  if (v[0] < v[1]) std::swap(v[0], v[1]);
+  if (v[1] < v[2]) std::swap(v[1], v[2]);
+  if (v[0] < v[1]) std::swap(v[0], v[1]);
+}
+
+// The eigenvalues of [[x, o], [o, y]] into v[0], v[1]; returns their error
+// bound in the units of the Jacobi bound, N u. Hence its own N: sqrt(x^2 +
+// y^2 + 2 o^2) (a third diagonal entry only adds to N).
+double pairEigen(double x, double y, double o, double v[2], double* norm) {
+  const double mean = (x + y) / 2.0, radius = std::hypot((x - y) / 2.0, o);
+  v[0] = mean + radius;
+  v[1] = mean - radius;
+  *norm = std::sqrt(x * x + y * y + 2.0 * o * o);
+  return 8.0 * kU * (std::fabs(mean) + radius);
+}
+
+// The three eigenvalues (any order) by the trigonometric closed form, their
+// error bound and a bound on N; false when the form does not apply.
+bool trigEigen(const double s[6], double v[3], double* err, double* norm) {
+  const double d = s[3], e = s[4], f = s[5];
+  const double q = (s[0] + s[1] + s[2]) * (1.0 / 3.0);
+  // B = s - qI, which the form takes for traceless; q's rounding leaves a
+  // trace of 3 t, each difference rounds once more (Weyl: u |x|, in err).
+  const double x = s[0] - q, y = s[1] - q, z = s[2] - q;
+  const double t = std::fabs(x + y + z) * (1.0 / 3.0) + 2.0 * kU * (std::fabs(x) + std::fabs(y) + std::fabs(z));
+  const double p = std::sqrt((x * x + y * y + z * z + 2.0 * (d * d + e * e + f * f)) * (1.0 / 6.0));
+  if (!(p > 0.0) || !(t < 0.01 * p)) return false;
+  const double inv = 1.0 / p, inv3 = inv * inv * inv;
+  const double det = x * (y * z - f * f) - d * (d * z - f * e) + e * (d * f - y * e);
+  const double terms = std::fabs(x) * (std::fabs(y * z) + f * f) +
+                       std::fabs(d) * (std::fabs(d * z) + std::fabs(f * e)) +
+                       std::fabs(e) * (std::fabs(d * f) + std::fabs(y * e));
+  const double r = std::clamp(det * 0.5 * inv3, -1.0, 1.0);
+  if (!(r == r)) return false;
+  // r's error: the determinant's terms (6 u), p's (5 u) cubed, 1 / p, the
+  // products, and the trace left in B (t times the sum of its 2x2 minors,
+  // at most 6 p^2).
+  const double dr = 1.25 * (kU * (24.0 + 3.1 * terms * inv3) + 3.0 * t * inv);
+  // acos moves by at most 2.25 sqrt(dr), and by dr / sqrt(1 - m^2) when r
+  // and its neighbourhood keep below m < 1 in magnitude.
+  const double m = std::fabs(r) + dr;
+  const double dacos = m < 1.0 && dr <= 5.0625 * (1.0 - m * m) ? dr / std::sqrt(1.0 - m * m) : 2.25 * std::sqrt(dr);
+  const double dphi = dacos / 3.0 + 16.0 * kU;  // acos, /3, the cosines
+  const double phi = std::acos(r) * (1.0 / 3.0);
+  // cos(phi -+ 2 pi / 3) = -cos(phi) / 2 +- sin(phi) sqrt(3) / 2
+  const double c = std::cos(phi), sn = std::sin(phi);
+  v[0] = q + 2.0 * p * c;
+  v[1] = q + p * (-c + 2.0 * kHalfSqrt3 * sn);
+  v[2] = q + p * (-c - 2.0 * kHalfSqrt3 * sn);
+  // B's rounded diagonal (Weyl), the final sum, p's error, the trace left
+  // in B (which moves the values by t and p by t^2 / p), the cosines.
+  *err = 1.5 * (4.0 * kU * (std::fabs(q) + 3.0 * p) + 12.0 * kU * p + 2.0 * t + 2.0 * p * dphi);
+  *norm = 2.45 * p + 1.733 * std::fabs(q) + t;  // |B|_F + |qI|_F, with B's trace
+  return true;
+}
+
+}  // namespace
+
+bool principalBounds(const double s[6], double lo[3], double hi[3]) {
+  double big = 0.0;
+  for (int k = 0; k < 6; ++k) {
+    if (!std::isfinite(s[k])) return false;
+    big = std::max(big, std::fabs(s[k]));
+  }
+  const double d = s[3], e = s[4], f = s[5];
+  if (d == 0.0 && e == 0.0 && f == 0.0) {  // principals() leaves a diagonal untouched
+    double v[3] = {s[0], s[1], s[2]};
+    std::sort(v, v + 3, [](double a, double b) { return a > b; });
+    std::copy(v, v + 3, lo);
+    std::copy(v, v + 3, hi);
+    return true;
+  }
+  if (big > 1e100 || big < 1e-100) return false;  // squares and cubes stay normal numbers
+  double v[3], err = 0.0, norm = 0.0;
+  int exact = -1;  // a row and column without coupling keep their diagonal entry in principals()
+  if (e == 0.0 && f == 0.0) exact = 2;
+  else if (d == 0.0 && f == 0.0) exact = 1;
+  else if (d == 0.0 && e == 0.0) exact = 0;
+  if (exact >= 0) {
+    static const int rest[3][3] = {{1, 2, 5}, {0, 2, 4}, {0, 1, 3}};  // the other two and their coupling
+    const int* o = rest[exact];
+    v[0] = s[exact];
+    err = pairEigen(s[o[0]], s[o[1]], s[o[2]], v + 1, &norm);
+    norm += std::fabs(v[0]);
+  } else if (!trigEigen(s, v, &err, &norm)) {
+    return false;
+  }
+  const double half = (err + kJacobiSlack * norm) * 1.01;
+  if (exact < 0) sortDown(v);  // in order already but where rounding swaps near ties
+  for (int k = 0; k < 3; ++k) {
+    const bool known = k == 0 && exact >= 0;
+    lo[k] = known ? v[k] : v[k] - half;
+    hi[k] = known ? v[k] : v[k] + half;
+  }
+  if (exact < 0) return true;
+  sortDown(lo);  // the k-th largest value lies between the k-th largest bounds
+  sortDown(hi);
+  return true;
+}
+
+namespace {
+
+// The float every number in [lo, hi] rounds to, with its sign settled; false
+// when there is none.
+bool oneFloat(double lo, double hi, float* out) {
+  const float a = static_cast<float>(lo);
+  if (lo != hi && !(lo > 0.0 || hi < 0.0)) return false;  // would leave the sign of a zero open
+  if (std::bit_cast<std::uint32_t>(a) != std::bit_cast<std::uint32_t>(static_cast<float>(hi))) return false;
+  *out = a;
+  return true;
+}
+
+}  // namespace
+
+bool principalFloats(const double s[6], float out[4]) {
+  double lo[3], hi[3];
+  if (principalBounds(s, lo, hi)) {
+    bool ok = true;
+    for (int k = 0; k < 3; ++k) ok = ok && oneFloat(lo[k], hi[k], &out[k]);
+    double tlo = lo[0] - hi[2], thi = hi[0] - lo[2];
+    if (tlo != thi) {  // widened by the rounding of the differences
+      tlo -= 2.0 * kU * std::fabs(tlo);
+      thi += 2.0 * kU * std::fabs(thi);
+    }
+    if (ok && oneFloat(tlo, thi, &out[3])) return true;
+  }
+  double p[3];
+  principals(s, p);
+  for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(p[k]);
+  out[3] = static_cast<float>(p[0] - p[2]);
+  return false;
 }
 
 void inPlanePrincipals(const double s[6], double out[2]) {

@@ -29,6 +29,16 @@ double pressure(const double s[6]);
 double thirdInvariant(const double s[6]);
 // Computes the eigenvalues of s in descending order (exact for a diagonal s).
 void principals(const double s[6], double out[3]);
+// The principal values of s as floats, max, mid, min, then Tresca (max - min): the very floats that
+// principals() rounds to, and its max - min rounded, computed several times faster. A closed form
+// with a bound on its distance from principals() decides each float; when the bound leaves one open
+// (nearly repeated values, a value near a rounding boundary, entries beyond 1e+-100, NaN or
+// infinity) principals() itself runs. Returns true when the closed form decided.
+bool principalFloats(const double s[6], float out[4]);
+// Intervals [lo[k], hi[k]] that hold principals()' values, max first, found by the closed form in
+// the time of a few square roots; lo == hi where the value is known exactly. False when out of
+// reach (entries beyond 1e+-100, NaN or infinity); the intervals may then be anything.
+bool principalBounds(const double s[6], double lo[3], double hi[3]);
 // Computes the eigenvalues of [[s11, s12], [s12, s22]], the larger first.
 void inPlanePrincipals(const double s[6], double out[2]);
 

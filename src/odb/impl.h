@@ -119,10 +119,10 @@ struct BlockData {
   mutable bool haveFloatValues = false, haveDoubleValues = false;
   mutable Buffer<float> mises;
   mutable bool haveMises = false;
-  // The principal values of the last row asked for: the principal values
-  // and Tresca of one value are computed once.
+  // The principal values of the last row asked for, max, mid, min, and its
+  // Tresca value, as the accessors return them: computed once per value.
   mutable int principalRow = -1;
-  mutable double principal[3] = {};
+  mutable float principal[4] = {};
   // Until the values are read: the block's open data array (checked, count
   // values) with the place to name in messages, or the block this one holds
   // the rows of.

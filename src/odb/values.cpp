@@ -107,30 +107,27 @@ float odb_FieldValue::inv3() const {
   return tensorOf(block_, row_, s) ? static_cast<float>(thirdInvariant(s)) : 0.0f;
 }
 
-// The principal values of the value's tensor, max first; null for other types.
-static const double* principalsOf(const BlockData* b, int row) {
+// The principal values of the value's tensor, max first, then its Tresca
+// value; null for other types.
+static const float* principalsOf(const BlockData* b, int row) {
   if (b && b->principalRow == row) return b->principal;
   double s[6];
   if (!tensorOf(b, row, s)) return nullptr;
-  principals(s, b->principal);
+  principalFloats(s, b->principal);
   b->principalRow = row;
   return b->principal;
 }
 
-// Principal value k (0 max, 1 mid, 2 min) of the value's tensor, 0 for other types.
+// Principal value k (0 max, 1 mid, 2 min, 3 Tresca) of the value's tensor, 0 for other types.
 static float principal(const BlockData* b, int row, int k) {
-  const double* p = principalsOf(b, row);
-  return p ? static_cast<float>(p[k]) : 0.0f;
+  const float* p = principalsOf(b, row);
+  return p ? p[k] : 0.0f;
 }
 
 float odb_FieldValue::maxPrincipal() const { return principal(block_, row_, 0); }
 float odb_FieldValue::midPrincipal() const { return principal(block_, row_, 1); }
 float odb_FieldValue::minPrincipal() const { return principal(block_, row_, 2); }
-
-float odb_FieldValue::tresca() const {
-  const double* p = principalsOf(block_, row_);
-  return p ? static_cast<float>(p[0] - p[2]) : 0.0f;
-}
+float odb_FieldValue::tresca() const { return principal(block_, row_, 3); }
 
 static float inPlane(const BlockData* b, int row, int k) {
   double s[6], p[2];

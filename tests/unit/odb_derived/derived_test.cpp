@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -86,6 +87,64 @@ TEST(Derived, PrincipalsKeepInvariantsOfRandomTensors) {
         std::sqrt(((p[0] - p[1]) * (p[0] - p[1]) + (p[1] - p[2]) * (p[1] - p[2]) + (p[2] - p[0]) * (p[2] - p[0])) / 2);
     EXPECT_NEAR(fromPrincipals, vonMises(s.data()), 1e-8 * scale);
   }
+}
+
+// The fast principal floats are the floats of principals(), bit for bit, and
+// principals() keeps within the closed form's bounds: named edge cases, then
+// random tensors of each kind that stresses the closed form or its bounds.
+TEST(Derived, PrincipalFloatsAreJacobisFloats) {
+  const double inf = INFINITY, nan = NAN;
+  std::vector<Tensor> cases = {
+      {0, -0.0, 0, 0, 0, 0},          {-0.0, 5, -0.0, 0, 0, 0},     {1, 2, 3, -0.0, 0, -0.0},
+      {0, 0, 0, 1e-30, 0, 0},          {7, 7, 7, 0, 0, 0},           {2, 1, -3, 0, 4, 0},
+      {2, 1, -3, 0, 0, 4},             {100, 0, 0, 0, 0, 0},         {1, 2, 3, 4, 5, nan},
+      {inf, 0, 0, 1, 0, 0},            {1e200, 1, 0, 1e199, 0, 1},   {1e-200, 0, 0, 1e-201, 1e-202, 0},
+      {3e38, -3e38, 1, 1e38, 2e38, 0}, {1e-300, 1, 1, 1, 1, 1}};
+  std::mt19937 rng(24);
+  std::uniform_real_distribution<double> u(-1000, 1000);
+  for (int n = 0; n < 30000; ++n) {
+    Tensor s;
+    for (double& x : s) x = u(rng);
+    switch (n % 6) {
+      case 1: s = {s[0], s[0], s[0], 1e-12 * s[3], 1e-12 * s[4], 1e-12 * s[5]}; break;  // near-hydrostatic
+      case 2: for (double& x : s) x = static_cast<float>(x); break;                          // float data
+      case 3: s = {s[0], s[1], s[2], s[3], 0, 0}; break;                                     // plane
+      case 4: for (double& x : s) x = std::round(x / 400); break;                            // small integers
+      case 5: {  // rotated diag(a, a (1 + rel), a + small): repeated and nearly repeated values, large mean
+        double w = s[3], x = s[4], y = s[5], z = u(rng);
+        const double len = std::sqrt(w * w + x * x + y * y + z * z);
+        w /= len, x /= len, y /= len, z /= len;
+        const double r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
+                                {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
+                                {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
+        const double d[3] = {s[0], s[0] * (1 + std::pow(10.0, -16 + n % 13)), s[0] + s[1] / 300};
+        auto m = [&](int i, int j) {
+          return r[i][0] * d[0] * r[j][0] + r[i][1] * d[1] * r[j][1] + r[i][2] * d[2] * r[j][2];
+        };
+        s = {m(0, 0), m(1, 1), m(2, 2), m(0, 1), m(0, 2), m(1, 2)};
+      } break;
+      default: break;
+    }
+    cases.push_back(s);
+  }
+  int decided = 0;
+  for (const Tensor& s : cases) {
+    double p[3];
+    float f[4];
+    principals(s.data(), p);
+    decided += principalFloats(s.data(), f);
+    double lo[3], hi[3];
+    const bool bounded = principalBounds(s.data(), lo, hi);
+    for (int k = 0; bounded && k < 3; ++k)
+      ASSERT_TRUE(lo[k] <= p[k] && p[k] <= hi[k]) << k << ": " << p[k] << " outside bounds";
+    const float want[4] = {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]),
+                           static_cast<float>(p[0] - p[2])};
+    for (int k = 0; k < 4; ++k)
+      ASSERT_EQ(std::memcmp(&f[k], &want[k], sizeof(float)), 0)
+          << k << ": " << f[k] << " != " << want[k] << " for " << s[0] << " " << s[1] << " " << s[2] << " " << s[3]
+          << " " << s[4] << " " << s[5];
+  }
+  EXPECT_GT(decided, static_cast<int>(cases.size()) / 2);  // the closed form does carry the load
 }
 
 struct ColumnCase {
