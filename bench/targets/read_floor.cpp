@@ -1,15 +1,15 @@
 // The read floor: what no reader of the arrays a whole-model run needs can beat.
 // Per field output block it reads `data` and the labels that place a value
-// (elementLabels, or nodeLabels in a node block), in the stored type, a piece
-// of whole chunks at a time into one reused buffer: no memory is touched for
-// the first time after the first piece, so neither the size of the blocks nor
+// (elementLabels, or nodeLabels in a node block), in the stored type, a chunk
+// at a time into one reused buffer: no memory is touched for
+// the first time after the first chunk, so neither the size of the blocks nor
 // the page size decides the figure, only the file's bytes and their decoding
 // (checksums, filters).
 //   read_floor [--all] [--whole | --raw] [--piece-chunks N] DB.odb
 //     --all     also the other label arrays (integration points, node labels of element blocks)
 //     --whole   one H5Dread per array into one buffer as large as the largest array, touched first
 //               (the floor before pieces: beaten by readers whose blocks are large)
-//     --piece-chunks N   chunks per piece (default 4; a contiguous array reads 4 MiB a piece)
+//     --piece-chunks N   chunks per piece (default 1; a contiguous array reads N MiB a piece)
 //     --raw     chunked arrays as stored bytes, a chunk at a time with H5Dread_chunk: no filter runs, so
 //               checksums are not verified; the bound below every reader that decodes the chunks
 //   prints "<seconds> s <arrays> arrays <bytes> bytes <minor faults> faults"
@@ -31,7 +31,7 @@ struct Options {
   bool all = false;
   bool whole = false;
   bool raw = false;
-  long pieceChunks = 4;
+  long pieceChunks = 1;
 };
 
 struct Array {
