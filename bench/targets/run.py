@@ -8,16 +8,17 @@ prints each target's ratio with its goal. Exits 1 when a command fails or
 the numpy script's numbers disagree with the program's; a missed goal is
 reported, not a failure.
 
-    bench/targets/run.py [--build DIR] [--runs N] [--quick] [--no-build] [--big [--keep-big]]
+    bench/targets/run.py [--build DIR] [--runs N] [--quick] [--no-build] [--big [--keep-big] [--big-elements N]]
                          [--only speed|budget] [--json FILE] [--plot FILE.png] [--plot-rss FILE.png]
 
 The budget targets run the program with HARVEST_MEMORY_MB (256, or 0.05 with
 --quick so that a tiny field output still takes several passes) beside the
 same run held in memory; their reports must be identical byte for byte, or
 the command exits 1. --big adds a database whose stress field output is
-4.2 GB as stored (22 M elements, about 8 GB on disk and a few minutes to
-write; deleted at the end unless --keep-big) and the runs on it, which hold
-several GB in memory. --quick uses tiny databases and one round: the smoke
+4.2 GB as stored (22 M elements, about 11 GB on disk and a few minutes to
+write; deleted at the end unless --keep-big) and the runs on it: the in-memory
+run with sets and invariants holds more than 15 GB there (--big-elements N
+makes it smaller). --quick uses tiny databases and one round: the smoke
 test of the command."""
 import argparse
 import json
@@ -59,8 +60,8 @@ DATABASES = {
                    ["--elements", "8", "--fields", "200", "--frames", "1", "--sets", "none"]),
     "f64": (["--elements", "500000", "--frames", "2"], ["--elements", "1000"]),
 }
-# Only with --big: the largest field output 22 M elements x 8 points x 6 float32 = 4.2 GB as stored.
-BIG = ["--elements", "22000000", "--single", "--frames", "1"]
+# Only with --big: the stress values of 22 M elements x 8 points x 6 float32 = 4.2 GB as stored.
+BIG_ELEMENTS = 22_000_000
 SCALE = ["small", "model", "large"]
 BUDGET_MB = {False: "256", True: "0.05"}  # by --quick
 BUDGET_SLACK = 64e6  # the peak RSS a budgeted run may hold beyond its budget
@@ -122,7 +123,8 @@ class Bench:
                 f.write("ODB EXTRACTIONS\n" + "\n".join(lines) + "\n")
 
     def database(self, name):
-        full, quick = DATABASES.get(name, (BIG, None))
+        big = ["--elements", str(self.args.big_elements), "--single", "--frames", "1"]
+        full, quick = DATABASES.get(name, (big, None))
         path = self.path(name)
         if not os.path.exists(path):
             os.makedirs(self.data, exist_ok=True)
@@ -139,6 +141,8 @@ class Bench:
         return path
 
     def path(self, name):
+        if name == "big":
+            name += f"-{self.args.big_elements}"
         return os.path.join(self.data, ("quick-" if self.args.quick else "") + name + ".odb")
 
     def commands(self, db):
@@ -371,6 +375,7 @@ def main():
     ap.add_argument("--plot-rss")
     ap.add_argument("--big", action="store_true")
     ap.add_argument("--keep-big", action="store_true")
+    ap.add_argument("--big-elements", type=int, default=BIG_ELEMENTS)
     ap.add_argument("--only", choices=["speed", "budget"])
     args = ap.parse_args()
     if args.quick:
@@ -386,6 +391,9 @@ def main():
         bench.run()
     except (RuntimeError, subprocess.CalledProcessError) as e:
         print(f"run.py: {e}", file=sys.stderr)
+        if args.json:  # what was measured before the failure
+            with open(args.json, "w") as f:
+                json.dump(bench.results, f, indent=1)
         return 1
     finally:
         shutil.rmtree(bench.work, ignore_errors=True)
