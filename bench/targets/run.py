@@ -351,8 +351,9 @@ def plot_rss(results, path):
               "numpy": "numpy script"}
     scale = sorted(results["rss_scale"].values(), key=lambda e: e["field"])
     fig, ax = plt.subplots(figsize=(6.4, 4.2))
-    for key, label in labels.items():
-        ax.plot([e["field"] / MB for e in scale], [e[key] / MB for e in scale], marker="o", label=label)
+    styles = {"memory": dict(marker="o"), "budget": dict(marker="x", linestyle="--"), "numpy": dict(marker="s")}
+    for key, label in labels.items():  # the budget's line dashed: it lies on the in-memory one until runs stream
+        ax.plot([e["field"] / MB for e in scale], [e[key] / MB for e in scale], label=label, **styles[key])
     ax.axhline(results["budget_mb"] + BUDGET_SLACK / MB, color="grey", linestyle=":", label="budget + 64 MB")
     ax.set_xlabel("largest field output of a frame, as stored (MB)")
     ax.set_ylabel("peak RSS (MB)")
