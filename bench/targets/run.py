@@ -69,8 +69,11 @@ IN_MEMORY_MB = "1000000"  # a budget that holds any field output here: the run a
 
 
 def limit_child(file_bytes=4 << 30):
-    resource.setrlimit(resource.RLIMIT_FSIZE, (file_bytes, file_bytes))
-    resource.setrlimit(resource.RLIMIT_CPU, (1800, 1800))
+    """Caps a child's file size and CPU time, never above the limits this command runs under."""
+    for what, cap in [(resource.RLIMIT_FSIZE, file_bytes), (resource.RLIMIT_CPU, 1800)]:
+        hard = resource.getrlimit(what)[1]
+        cap = cap if hard == resource.RLIM_INFINITY else min(cap, hard)
+        resource.setrlimit(what, (cap, cap))
 
 
 def environment(name, quick):
