@@ -137,8 +137,13 @@ class Bench:
             if name == "h5pymodel":  # model's contents, one block per field output, as an h5py script writes them
                 writer = [PYTHON, os.path.join(HERE, "h5py_db.py"), "--elements"]
                 full, quick = ["1500000"], ["3000"]
-            subprocess.run(writer + (quick if self.args.quick else full) + [path + ".tmp"],
-                           check=True, stdout=subprocess.DEVNULL, preexec_fn=lambda: limit_child(cap))
+            try:
+                subprocess.run(writer + (quick if self.args.quick else full) + [path + ".tmp"],
+                               check=True, stdout=subprocess.DEVNULL, preexec_fn=lambda: limit_child(cap))
+            except BaseException:
+                if os.path.exists(path + ".tmp"):  # a half-written database can be gigabytes
+                    os.remove(path + ".tmp")
+                raise
             os.replace(path + ".tmp", path)
         self.results["sizes"][name] = os.path.getsize(path)
         return path
