@@ -8,10 +8,18 @@ prints each target's ratio with its goal. Exits 1 when a command fails or
 the numpy script's numbers disagree with the program's; a missed goal is
 reported, not a failure.
 
-    bench/targets/run.py [--build DIR] [--runs N] [--quick] [--no-build]
-                         [--json FILE] [--plot FILE.png]
+    bench/targets/run.py [--build DIR] [--runs N] [--quick] [--no-build] [--big [--keep-big] [--big-elements N]]
+                         [--only speed|budget] [--json FILE] [--plot FILE.png] [--plot-rss FILE.png]
 
---quick uses tiny databases and one round: the smoke test of the command."""
+The budget targets run the program with HARVEST_MEMORY_MB (256, or 0.05 with
+--quick so that a tiny field output still takes several passes) beside the
+same run held in memory; their reports must be identical byte for byte, or
+the command exits 1. --big adds a database whose stress field output is
+4.2 GB as stored (22 M elements, about 11 GB on disk and a few minutes to
+write; deleted at the end unless --keep-big) and the runs on it: the in-memory
+run with sets and invariants holds more than 15 GB there (--big-elements N
+makes it smaller). --quick uses tiny databases and one round: the smoke
+test of the command."""
 import argparse
 import json
 import os
@@ -52,18 +60,37 @@ DATABASES = {
                    ["--elements", "8", "--fields", "200", "--frames", "1", "--sets", "none"]),
     "f64": (["--elements", "500000", "--frames", "2"], ["--elements", "1000"]),
 }
+# Only with --big: the stress values of 22 M elements x 8 points x 6 float32 = 4.2 GB as stored.
+BIG_ELEMENTS = 22_000_000
 SCALE = ["small", "model", "large"]
+BUDGET_MB = {False: "256", True: "0.05"}  # by --quick
+BUDGET_SLACK = 64e6  # the peak RSS a budgeted run may hold beyond its budget
+IN_MEMORY_MB = "1000000"  # a budget that holds any field output here: the run as it was
 
 
-def limit_child():
-    resource.setrlimit(resource.RLIMIT_FSIZE, (4 << 30, 4 << 30))
-    resource.setrlimit(resource.RLIMIT_CPU, (1800, 1800))
+def limit_child(file_bytes=4 << 30):
+    """Caps a child's file size and CPU time, never above the limits this command runs under."""
+    for what, cap in [(resource.RLIMIT_FSIZE, file_bytes), (resource.RLIMIT_CPU, 1800)]:
+        hard = resource.getrlimit(what)[1]
+        cap = cap if hard == resource.RLIM_INFINITY else min(cap, hard)
+        resource.setrlimit(what, (cap, cap))
 
 
-def timed(cmd, cwd, stdout=subprocess.DEVNULL):
+def environment(name, quick):
+    """The environment of a command: name@budget runs under the memory budget, name@memory with a budget that
+    holds everything, any other as the machine gives it (the program picks its own budget)."""
+    env = {k: v for k, v in os.environ.items() if k != "HARVEST_MEMORY_MB"}
+    if name.endswith("@budget"):
+        env["HARVEST_MEMORY_MB"] = BUDGET_MB[quick]
+    elif name.endswith("@memory"):
+        env["HARVEST_MEMORY_MB"] = IN_MEMORY_MB
+    return env
+
+
+def timed(cmd, cwd, stdout=subprocess.DEVNULL, env=None):
     """Runs cmd; returns its wall time in seconds. Raises on failure."""
     start = time.perf_counter()
-    p = subprocess.Popen(cmd, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, preexec_fn=limit_child)
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, preexec_fn=limit_child, env=env)
     try:
         _, err = p.communicate(timeout=1800)
     except subprocess.TimeoutExpired:
@@ -76,10 +103,10 @@ def timed(cmd, cwd, stdout=subprocess.DEVNULL):
     return wall
 
 
-def peak_rss(cmd, cwd):
+def peak_rss(cmd, cwd, env=None, stdout=subprocess.DEVNULL):
     """Peak RSS of one run in bytes, from GNU time."""
     out = os.path.join(cwd, "rss.txt")
-    timed(["/usr/bin/time", "-f", "%M", "-o", out] + cmd, cwd)
+    timed(["/usr/bin/time", "-f", "%M", "-o", out] + cmd, cwd, stdout=stdout, env=env)
     return int(open(out).read().split()[-1]) * 1024
 
 
@@ -91,31 +118,52 @@ class Bench:
         self.data = os.path.join(self.build, "bench", "targets-data")
         self.work = tempfile.mkdtemp(prefix="harvest-targets-")
         self.rows = []
-        self.results = {"runs": args.runs, "quick": args.quick, "times": {}, "rss": {}, "sizes": {}}
+        self.results = {"runs": args.runs, "quick": args.quick, "times": {}, "rss": {}, "sizes": {},
+                        "budget_mb": float(BUDGET_MB[args.quick]), "rss_scale": {}}
+        self.differs = []
         for name, lines in CONFIGS.items():
             with open(os.path.join(self.work, name + ".cfg"), "w") as f:
                 f.write("ODB EXTRACTIONS\n" + "\n".join(lines) + "\n")
 
     def database(self, name):
-        full, quick = DATABASES[name]
-        path = os.path.join(self.data, ("quick-" if self.args.quick else "") + name + ".odb")
+        big = ["--elements", str(self.args.big_elements), "--single", "--frames", "1"]
+        full, quick = DATABASES.get(name, (big, None))
+        path = self.path(name)
         if not os.path.exists(path):
             os.makedirs(self.data, exist_ok=True)
             print(f"writing {path}", flush=True)
-            subprocess.run([os.path.join(self.bin, "odbgen")] + (quick if self.args.quick else full) + [path + ".tmp"],
-                           check=True, stdout=subprocess.DEVNULL, preexec_fn=limit_child)
+            cap = (16 << 30) if name == "big" else (4 << 30)
+            writer = [os.path.join(self.bin, "odbgen")]
+            if name == "h5pymodel":  # model's contents, one block per field output, as an h5py script writes them
+                writer = [PYTHON, os.path.join(HERE, "h5py_db.py"), "--elements"]
+                full, quick = ["1500000"], ["3000"]
+            try:
+                subprocess.run(writer + (quick if self.args.quick else full) + [path + ".tmp"],
+                               check=True, stdout=subprocess.DEVNULL, preexec_fn=lambda: limit_child(cap))
+            except BaseException:
+                if os.path.exists(path + ".tmp"):  # a half-written database can be gigabytes
+                    os.remove(path + ".tmp")
+                raise
             os.replace(path + ".tmp", path)
         self.results["sizes"][name] = os.path.getsize(path)
         return path
+
+    def path(self, name):
+        if name == "big":
+            name += f"-{self.args.big_elements}"
+        return os.path.join(self.data, ("quick-" if self.args.quick else "") + name + ".odb")
 
     def commands(self, db):
         prog = os.path.join(self.bin, "harvestodb")
         return {
             "floor": [os.path.join(self.bin, "read_floor"), db],
+            "floor_whole": [os.path.join(self.bin, "read_floor"), "--whole", "--all", db],
+            "floor_raw": [os.path.join(self.bin, "read_floor"), "--raw", db],
             "h5py": [PYTHON, os.path.join(HERE, "h5py_read.py"), db],
             "numpy": [PYTHON, os.path.join(HERE, "numpy_stats.py"), db],
             "h5ls": ["h5ls", "-r", db],
-            **{c: [prog, "-odb", db, "-config", os.path.join(self.work, c + ".cfg")] for c in CONFIGS},
+            **{c + how: [prog, "-odb", db, "-config", os.path.join(self.work, c + ".cfg")]
+               for c in CONFIGS for how in ["", "@budget", "@memory"]},
         }
 
     def medians(self, db_name, names):
@@ -127,7 +175,7 @@ class Bench:
         times = {n: [] for n in names if n not in done}
         for _ in range(self.args.runs if times else 0):
             for n in times:
-                times[n].append(timed(cmds[n], self.work))
+                times[n].append(timed(cmds[n], self.work, env=environment(n, self.args.quick)))
         med = self.results["times"].setdefault(db_name, {})
         med.update({n: statistics.median(t) for n, t in times.items()})
         return med
@@ -152,14 +200,82 @@ class Bench:
         out = subprocess.run([PYTHON, "-c", probe, self.database(db_name)], check=True, capture_output=True)
         return int(out.stdout)
 
+    def report(self, db_name, name):
+        """The bytes a run prints: stdout, params.txt and paramsdone.txt, in a fresh folder."""
+        folder = tempfile.mkdtemp(dir=self.work)
+        with open(os.path.join(folder, "stdout.txt"), "wb") as out:
+            rss = peak_rss(self.commands(self.database(db_name))[name], folder, environment(name, self.args.quick),
+                           stdout=out)
+        files = {}
+        for f in ["stdout.txt", "params.txt", "paramsdone.txt"]:
+            path = os.path.join(folder, f)
+            files[f] = open(path, "rb").read() if os.path.exists(path) else None
+        shutil.rmtree(folder)
+        return files, rss
+
+    def same_report(self, db_name, config):
+        """Compares the budgeted run's report with the in-memory run's; returns the budgeted run's peak RSS."""
+        ours, rss = self.report(db_name, config + "@budget")
+        theirs, _ = self.report(db_name, config + "@memory")
+        bad = [f for f in ours if ours[f] != theirs[f]]
+        if bad:
+            self.differs.append(f"{db_name}/{config}: {', '.join(bad)}")
+        what = f"report under the budget = in-memory report, {config}, {db_name}"
+        self.row("budget", what, "identical" if not bad else "DIFFERS: " + ", ".join(bad), "identical", not bad)
+        return rss
+
+    def budget_targets(self):
+        budget = float(BUDGET_MB[self.args.quick]) * MB
+        print(f"budget targets (HARVEST_MEMORY_MB={BUDGET_MB[self.args.quick]})", flush=True)
+        for name in ["model", "f64", "every"]:
+            self.same_report(name, "invariants")
+        t = self.medians("model", ["full", "full@budget"])
+        self.row("passes", "full run under the budget / in memory, model", f"{t['full@budget'] / t['full']:.2f}x",
+                 "<= 2.5x", t["full@budget"] <= 2.5 * t["full"])
+        scale = SCALE + (["big"] if self.args.big else [])
+        for name in scale:
+            db = self.database(name)
+            cmds = self.commands(db)
+            entry = self.results["rss_scale"].setdefault(name, {"field": self.field_output_bytes(name)})
+            for key, cmd in [("memory", "full@memory"), ("budget", "full@budget"), ("numpy", "numpy")]:
+                entry[key] = peak_rss(cmds[cmd], self.work, environment(cmd, self.args.quick))
+            print(f"  peak RSS, full, {name} ({entry['field'] / MB:.0f} MB field output): in memory "
+                  f"{entry['memory'] / MB:.0f} MB, budget {entry['budget'] / MB:.0f} MB, numpy "
+                  f"{entry['numpy'] / MB:.0f} MB", flush=True)
+        if not self.args.big:
+            return
+        field = self.results["rss_scale"]["big"]["field"]
+        rss = self.same_report("big", "invariants")
+        self.results["rss"]["big/invariants@budget"] = rss
+        self.row("budget", f"peak RSS, sets and invariants under the budget, big ({field / 1e9:.1f} GB field output)",
+                 f"{rss / MB:.0f} MB", f"<= {(budget + BUDGET_SLACK) / MB:.0f} MB", rss <= budget + BUDGET_SLACK)
+        t = self.medians("big", ["floor", "full@budget"])
+        self.row("passes", "full run under the budget / C++ read floor, big", f"{t['full@budget'] / t['floor']:.2f}x",
+                 "<= 3x", t["full@budget"] <= 3 * t["floor"])
+
     def run(self):
+        if self.args.only != "budget":
+            self.speed_targets()
+        if self.args.only != "speed":
+            self.budget_targets()
+
+    def speed_targets(self):
         print("target 2 check: the numpy script's numbers against the program's (float32, float64)", flush=True)
         self.agree("model")
         self.agree("f64")
 
-        t = self.medians("model", ["floor", "h5py", "maxmin", "full", "numpy"])
+        t = self.medians("model", ["floor", "floor_whole", "floor_raw", "h5py", "maxmin", "full", "numpy"])
         self.row(1, "max/min run / C++ read floor", f"{t['maxmin'] / t['floor']:.2f}x", "<= 1.2x",
                  t["maxmin"] <= 1.2 * t["floor"])
+        self.row(1, "max/min run / whole-array floor (before: one buffer of the largest array, every label)",
+                 f"{t['maxmin'] / t['floor_whole']:.2f}x", "reported", True)
+        self.row(1, "C++ read floor / stored bytes read raw (no checksum, no copy)",
+                 f"{t['floor'] / t['floor_raw']:.2f}x", "reported", True)
+        h = self.medians("h5pymodel", ["floor", "floor_whole", "maxmin"])
+        self.row(1, "model written by h5py (one block a field output): max/min run / C++ read floor",
+                 f"{h['maxmin'] / h['floor']:.2f}x", "reported", True)
+        self.row(1, "model written by h5py: max/min run / whole-array floor", f"{h['maxmin'] / h['floor_whole']:.2f}x",
+                 "reported", True)
         self.row(1, "max/min run / h5py read", f"{t['maxmin'] / t['h5py']:.2f}x", "< 1x", t["maxmin"] < t["h5py"])
         self.row(2, "numpy script / full run", f"{t['numpy'] / t['full']:.2f}x faster", ">= 2.5x",
                  t["numpy"] >= 2.5 * t["full"])
@@ -235,6 +351,28 @@ def plot(results, path):
     fig.savefig(path, dpi=110)
 
 
+def plot_rss(results, path):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    labels = {"memory": "program, in memory", "budget": f"program, HARVEST_MEMORY_MB={results['budget_mb']:g}",
+              "numpy": "numpy script"}
+    scale = sorted(results["rss_scale"].values(), key=lambda e: e["field"])
+    fig, ax = plt.subplots(figsize=(6.4, 4.2))
+    styles = {"memory": dict(marker="o"), "budget": dict(marker="x", linestyle="--"), "numpy": dict(marker="s")}
+    for key, label in labels.items():  # the budget's line dashed: it lies on the in-memory one until runs stream
+        ax.plot([e["field"] / MB for e in scale], [e[key] / MB for e in scale], label=label, **styles[key])
+    ax.axhline(results["budget_mb"] + BUDGET_SLACK / MB, color="grey", linestyle=":", label="budget + 64 MB")
+    ax.set_xlabel("largest field output of a frame, as stored (MB)")
+    ax.set_ylabel("peak RSS (MB)")
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.grid(True, alpha=0.3)
+    ax.legend()
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--build", default=os.path.join(SOURCE, "build-bench"))
@@ -243,11 +381,18 @@ def main():
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--json")
     ap.add_argument("--plot")
+    ap.add_argument("--plot-rss")
+    ap.add_argument("--big", action="store_true")
+    ap.add_argument("--keep-big", action="store_true")
+    ap.add_argument("--big-elements", type=int, default=BIG_ELEMENTS)
+    ap.add_argument("--only", choices=["speed", "budget"])
     args = ap.parse_args()
     if args.quick:
         args.runs = 1
     elif args.runs < 5:
         ap.error("--runs: at least 5")
+    if args.big and args.quick:
+        ap.error("--big: not with --quick")
     if not args.no_build:
         build(args)
     bench = Bench(args)
@@ -255,9 +400,14 @@ def main():
         bench.run()
     except (RuntimeError, subprocess.CalledProcessError) as e:
         print(f"run.py: {e}", file=sys.stderr)
+        if args.json:  # what was measured before the failure
+            with open(args.json, "w") as f:
+                json.dump(bench.results, f, indent=1)
         return 1
     finally:
         shutil.rmtree(bench.work, ignore_errors=True)
+        if args.big and not args.keep_big and os.path.exists(bench.path("big")):
+            os.remove(bench.path("big"))
     print()
     print(bench.table())
     bench.results["table"] = bench.table()
@@ -267,7 +417,11 @@ def main():
             json.dump(bench.results, f, indent=1)
     if args.plot:
         plot(bench.results, args.plot)
-    return 0
+    if args.plot_rss and bench.results["rss_scale"]:
+        plot_rss(bench.results, args.plot_rss)
+    for what in bench.differs:
+        print(f"run.py: the report under the budget differs from the in-memory report: {what}", file=sys.stderr)
+    return 1 if bench.differs else 0
 
 
 if __name__ == "__main__":

@@ -75,6 +75,7 @@ odbgen|--size 10 --elements 2 x.odb|2|err|odbgen: --size excludes --elements
 odbgen|--steps x x.odb|2|err|odbgen: 
 odbgen|--frames 0 x.odb|2|err|odbgen: frames out of range 1..1000
 odbgen|--points 9 x.odb|2|err|odbgen: points out of range 1..8
+odbgen|--size 250000001 x.odb|2|err|odbgen: size 250000001 out of range 1..250000000
 odbgen|--fields -1 x.odb|2|err|odbgen: fields out of range 0..100000
 odbgen|--elements 0 x.odb|2|err|odbgen: --elements: 
 odbgen|--layout x x.odb|2|err|odbgen: --layout: 

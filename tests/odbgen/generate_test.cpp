@@ -19,7 +19,7 @@ TEST(OdbgenSize, Words) {
 }
 
 TEST(OdbgenSize, MeshCoversTheValuesInWholeLayers) {
-  for (const long long values : {1LL, 7LL, 8LL, 9LL, 10'000LL, 1'000'000LL, 10'000'000LL}) {
+  for (const long long values : {1LL, 7LL, 8LL, 9LL, 10'000LL, 1'000'000LL, 10'000'000LL, 176'000'000LL}) {
     SCOPED_TRACE(values);
     const odbgen::MeshShape s = odbgen::meshShape(values);
     EXPECT_GE(s.elements() * 8, values);

@@ -41,7 +41,10 @@ class Rng {
 
 constexpr double kEdge = 10.0;         // element edge length, mm
 constexpr double kDensity = 7.85e-9;   // steel, t/mm^3
-constexpr long long kMaxValues = 50'000'000;
+// Room for a stress field of 4 GB and more as stored (22 M elements x 8 points,
+// float32 full tensor): the field is written a block of whole layers at a time,
+// so the generator never holds more than one block of it.
+constexpr long long kMaxValues = 250'000'000;
 constexpr long long kRowsPerBlock = 1 << 19;
 
 struct Model {
@@ -88,6 +91,8 @@ static void writeMesh(odbw::Writer& w, const Model& m) {
   const MeshShape& s = m.shape;
   std::vector<int> nodeLabels;
   std::vector<double> xyz;
+  nodeLabels.reserve(static_cast<std::size_t>(s.nodes()));
+  xyz.reserve(3 * static_cast<std::size_t>(s.nodes()));
   for (int k = 0; k <= s.nz; ++k)
     for (int j = 0; j <= s.ny; ++j)
       for (int i = 0; i <= s.nx; ++i) {
@@ -96,6 +101,9 @@ static void writeMesh(odbw::Writer& w, const Model& m) {
       }
   std::vector<int> elementLabels, connectivity;
   std::vector<std::int64_t> offsets{0};
+  elementLabels.reserve(static_cast<std::size_t>(s.elements()));
+  connectivity.reserve(8 * static_cast<std::size_t>(s.elements()));
+  offsets.reserve(static_cast<std::size_t>(s.elements()) + 1);
   for (int k = 0; k < s.nz; ++k)
     for (int j = 0; j < s.ny; ++j)
       for (int i = 0; i < s.nx; ++i) {
@@ -210,6 +218,8 @@ static void writeDisplacement(odbw::Writer& w, const Model& m, int step, int fra
   block.position = odb_Enum::NODAL;
   block.instance = kInstance;
   std::vector<double> data;
+  data.reserve(3 * static_cast<std::size_t>(m.shape.nodes()));
+  block.nodeLabels.reserve(static_cast<std::size_t>(m.shape.nodes()));
   for (int k = 0; k <= m.shape.nz; ++k)
     for (int j = 0; j <= m.shape.ny; ++j)
       for (int i = 0; i <= m.shape.nx; ++i) {
