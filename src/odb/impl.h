@@ -134,6 +134,11 @@ struct BlockData {
   std::size_t count = 0;
   mutable std::shared_ptr<const BlockData> source;
   mutable std::vector<int> rows;
+  // On the blocks of a windowed value sequence (values.cpp): the block whose
+  // labels and values this one stands for, and the window of its values held.
+  std::shared_ptr<const BlockData> windowOf;
+  struct Window;
+  mutable std::shared_ptr<Window> window;
 
   // Reads or picks the values when that has not happened yet.
   void need() const {
@@ -141,11 +146,13 @@ struct BlockData {
   }
   // This block with its element labels and element count read.
   const BlockData& elementLabelsRead() const {
+    if (windowOf) return windowOf->elementLabelsRead();
     if (!haveElementLabels) loadElementLabels();
     return *this;
   }
   // This block with all its labels read.
   const BlockData& labels() const {
+    if (windowOf) return windowOf->labels();
     if (!haveLabels) loadLabels();
     return *this;
   }

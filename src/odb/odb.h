@@ -475,6 +475,18 @@ class odb_SequenceFieldValue {
   odb_FieldValue constGet(int i) const;
   odb_FieldValue operator[](int i) const { return constGet(i); }
 
+  // Returns the bytes the values of every block take as stored (rows x
+  // width x 4 or 8), known from the blocks' headers without reading them.
+  std::size_t storedBytes() const;
+  // Returns a sequence of the same values that holds at most about `bytes`
+  // of each block's values: a block whose values are not yet read is read a
+  // window of rows at a time, as a walk in order reaches them; a value asked
+  // for outside its block's window reads that window again, so a value never
+  // gives stale numbers (a data() sequence taken from a window keeps it).
+  // Blocks whose values are already held are used as they are. Made for
+  // walks in order, which may be repeated: each reads every window once.
+  odb_SequenceFieldValue windowed(std::size_t bytes) const;
+
   // The first block, or null (the library's own use).
   const odb_detail::BlockData* impl() const { return blocks_.empty() ? nullptr : blocks_.front().get(); }
 
