@@ -39,6 +39,12 @@ inline auto orderKey(T v) {
   return bits ^ ((K(0) - (bits >> last)) | K{1} << last);
 }
 
+// Below this many numbers a selection orders them in place; from it on, it
+// counts their keys (valuesAtRanks), which orders -0 strictly below +0. A
+// selection over data that does not fit in memory (rank_select.h) gives the
+// counted order's results, so its callers hold smaller arrays in memory.
+constexpr int kCountedSelection = 1 << 14;
+
 // The values at positions rank[0] and rank[1] of values[0..n) in ascending
 // order, into at[0] and at[1]; a rank below 0 is not wanted. A small array
 // is partly ordered in place (nth_element); a large one is counted by the
@@ -47,7 +53,7 @@ inline auto orderKey(T v) {
 template <class T>
 void valuesAtRanks(T* values, int n, const int rank[2], T at[2]) {
   constexpr int kBits = 16;
-  if (n < (1 << 14)) {
+  if (n < kCountedSelection) {
     for (int r = 0; r < 2; ++r) {
       if (rank[r] < 0) continue;
       std::nth_element(values, values + rank[r], values + n);

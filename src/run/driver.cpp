@@ -108,6 +108,11 @@ static CommandLine scanCommandLine(int argc, char** argv) {
 int VLTmain(int argc, char** argv) {
   CommandLine cl = scanCommandLine(argc, argv);
   readConfigFile(cl.configName.cStr());
+  const char* budget = std::getenv("HARVEST_MEMORY_MB");
+  if (!setMemoryBudget(budget)) {
+    std::cerr << "**ERROR** HARVEST_MEMORY_MB is not a positive number of megabytes: " << budget << "\n\n";
+    std::exit(1);
+  }
 
   // The library writes the upgraded copy under the base name plus ".odb", in
   // the working directory, and it stays there after the run.

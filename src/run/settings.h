@@ -4,6 +4,8 @@
 // routine only reads them.
 #pragma once
 
+#include <cstddef>
+
 extern bool extract_mass;              // step mass properties ("EXTRACT_MASS")
 extern bool extract_history;           // history lines ("EXTRACT_HISTORY")
 extern bool extract_field;             // walk the frames ("EXTRACT_FIELD")
@@ -21,6 +23,19 @@ extern bool extract_field_sets;        // offer every set ("EXTRACT_FIELD_SETS")
 extern bool extract_field_components;  // component lines ("EXTRACT_FIELD_COMPONENTS")
 extern bool compute_values;            // false: names only ("DO_NOT_COMPUTE_VALUES")
 extern double per;                     // percentage of the engineering extremes ("PERCENTAGE")
+
+// The bytes a run may hold for the values of one field output and the
+// working arrays of its statistics; a field output beyond it is streamed.
+// Not a configuration setting: setMemoryBudget sets it from the environment
+// before the walk. Until then (and after resetSettings) everything fits.
+extern std::size_t memory_budget;
+
+// Sets memory_budget from HARVEST_MEMORY_MB's text, a positive decimal number
+// of megabytes (1 MB = 1,000,000 bytes); without it (null), a quarter of the
+// memory the process may use (the machine's, or its control group's limit if
+// lower). Returns false, leaving the budget as it was, when the text is no
+// such number.
+bool setMemoryBudget(const char* megabytes);
 
 // Puts every setting back to its default.
 void resetSettings();

@@ -12,6 +12,7 @@
 #include "field/field.h"
 #include "field/lines.h"
 #include "field/results.h"
+#include "field/rank_select.h"
 #include "field/stats.h"
 #include "odb/odb.h"
 #include "odb/odb_writer.h"
@@ -71,6 +72,59 @@ TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
     EXPECT_EQ(enggMinimum(single.data(), n, c.per), static_cast<float>(c.enggMin));
     EXPECT_EQ(enggMaximum(single.data(), n, c.per), static_cast<float>(c.enggMax));
   }
+}
+
+// Selection in passes against the counted in-memory selection: the same
+// numbers, bit for bit, at budgets that collect a bucket at once and at one
+// that counts through every bit of the keys; float data in two passes at
+// most, double data in four.
+template <class T>
+void checkPasses(const std::vector<double>& data, double per, std::size_t budget) {
+  std::vector<T> numbers;
+  for (double v : data)
+    if (v == v) numbers.push_back(static_cast<T>(v));
+  std::vector<T> work = numbers;
+  T mn{}, mx{};
+  enggExtremes(work.data(), static_cast<int>(work.size()), per, &mn, &mx);
+  RankSelect<T> select(per, true, true, budget);
+  do {
+    for (double v : data)
+      if (v == v) select.add(static_cast<T>(v));
+    select.endPass();
+  } while (select.wantsPass());
+  EXPECT_EQ(select.count(), static_cast<long long>(numbers.size()));
+  EXPECT_LE(select.passes(), sizeof(T) == 4 ? 2 : 4);
+  using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+  EXPECT_EQ(std::bit_cast<Bits>(select.enggMin()), std::bit_cast<Bits>(mn));
+  EXPECT_EQ(std::bit_cast<Bits>(select.enggMax()), std::bit_cast<Bits>(mx));
+}
+
+TEST(EngineeringSelection, InPassesAsInMemory) {
+  std::mt19937 rng(11);
+  std::vector<double> wide(50000), zeros(40000, 0.0), nan = range(1, 30000), fine(60000);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (double& v : wide) v = std::ldexp(unit(rng), static_cast<int>(rng() % 600) - 300);
+  for (std::size_t i = 0; i < zeros.size(); i += 2) zeros[i] = -0.0;
+  for (std::size_t i = 0; i < nan.size(); i += 3) nan[i] = kNaN;
+  // Neighbours in the last bits: one bucket of the top 16 bits holds them all.
+  for (double& v : fine) v = 1.0 + std::ldexp(static_cast<double>(rng() % 1000), -40);
+  const struct Case { const char* name; std::vector<double> values; double per; } cases[] = {
+      {"100000 values at 5", range(1, 100000), 5},
+      {"both signs at 30", range(-60000, 60000), 30},
+      {"one value everywhere", std::vector<double>(20000, 7), 5},
+      {"two values, the maximum's rank opens the upper bucket", twoValues(), 50},
+      {"signed zeros: -0 below +0", zeros, 50},
+      {"huge and tiny magnitudes", wide, 33.3},
+      {"NaN takes no part", nan, 10},
+      {"neighbours in the last bits", fine, 5},
+      {"per 0 and the extremes", range(-20000, 20000), 0},
+  };
+  for (const Case& c : cases)
+    for (std::size_t budget : {std::size_t{1}, std::size_t{5000}, std::size_t{1} << 30}) {
+      SCOPED_TRACE(std::string(c.name) + ", budget " + std::to_string(budget));
+      checkPasses<float>(c.values, c.per, budget);
+      checkPasses<double>(c.values, c.per, budget);
+    }
 }
 
 TEST(RunningExtremes, StrictSignedAndBlindToNaN) {

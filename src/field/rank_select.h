@@ -1,0 +1,189 @@
+// Engineering extremes of numbers too many to hold: the same selection as
+// enggExtremes (field/stats.h), found in passes over data the caller reads
+// again for each pass, holding a bounded number of values.
+//
+// Each pass sees the same numbers (no NaN), in any order. The first pass
+// counts them and the top 16 bits of their order keys; the bucket that holds
+// a wanted rank then either fits the budget and is collected and ordered in
+// the next pass, or the next 16 bits of the keys inside it are counted, until
+// the key is whole. So float data takes two passes at most and double data
+// four, whatever the numbers are: one value repeated everywhere just runs
+// through the key bits like any other. Keys order -0 below +0, as the counted
+// in-memory selection does; callers keep arrays of fewer than
+// kCountedSelection numbers in memory, where the two orders could differ.
+//
+//   RankSelect<float> select(per, wantMin, wantMax, budgetValues);
+//   do {
+//     for (each number v of the data) select.add(v);
+//     select.endPass();
+//   } while (select.wantsPass());
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <type_traits>
+#include <vector>
+
+#include "field/stats.h"
+
+template <class T>
+class RankSelect {
+  using Key = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+  static constexpr int kKeyBits = static_cast<int>(sizeof(Key)) * 8;
+  static constexpr int kBits = 16;
+  static constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+
+ public:
+  // budgetValues: the most numbers one wanted rank may collect at once.
+  RankSelect(double percentage, bool wantMin, bool wantMax, std::size_t budgetValues)
+      : per_(percentage), budget_(std::max<std::size_t>(budgetValues, 1)) {
+    rank_[0].wanted = wantMin;
+    rank_[1].wanted = wantMax;
+    if (wantMin || wantMax) first_.assign(kBuckets, 0);
+  }
+
+  // True while the data must be read (again): from the start until every
+  // wanted rank is found. Nothing wanted: no pass at all.
+  bool wantsPass() const { return pending() && (pass_ == 0 || rank_[0].active() || rank_[1].active()); }
+
+  void add(T v) {
+    const Key key = orderKey(v);
+    if (pass_ == 0) {
+      ++count_;
+      ++first_[key >> (kKeyBits - kBits)];
+      return;
+    }
+    for (int r = 0; r < 2; ++r) {
+      Rank& k = rank_[r];
+      if (!k.active() || (key >> (kKeyBits - k.known)) != k.prefix) continue;
+      if (k.sharedWith >= 0) continue;  // the other rank collects or counts this bucket
+      if (k.collect) k.picked.push_back(v);
+      else ++k.counts[(key >> (kKeyBits - k.known - kBits)) & (kBuckets - 1)];
+    }
+  }
+
+  void endPass() {
+    if (pass_++ == 0) {
+      firstPassDone();
+      return;
+    }
+    // How this pass gathered, before the first rank's results change it.
+    const bool collected[2] = {rank_[0].collect, rank_[1].collect};
+    for (int r = 0; r < 2; ++r) {
+      Rank& k = rank_[r];
+      if (!k.active()) continue;
+      const int from = k.sharedWith >= 0 ? k.sharedWith : r;
+      Rank& source = rank_[from];
+      if (collected[from]) {
+        // Both ranks may select in one array: the second selection reorders what the first left.
+        if (k.rank >= static_cast<long long>(source.picked.size())) changed();
+        const auto nth = source.picked.begin() + static_cast<std::ptrdiff_t>(k.rank);
+        std::nth_element(source.picked.begin(), nth, source.picked.end());
+        k.value = *nth;
+        k.found = true;
+      } else {
+        narrow(k, source.counts);
+      }
+    }
+    for (Rank& k : rank_)
+      if (k.found) {
+        k.picked = std::vector<T>();
+        k.counts = std::vector<std::uint32_t>();
+      }
+    if (rank_[0].active() || rank_[1].active()) share();
+  }
+
+  // The numbers of one pass (after the first).
+  long long count() const { return count_; }
+  // The engineering minimum and maximum: valid once wantsPass() is false, when
+  // count() > 0 and the extreme was wanted.
+  T enggMin() const { return rank_[0].value; }
+  T enggMax() const { return rank_[1].value; }
+  // The passes read so far.
+  int passes() const { return pass_; }
+
+ private:
+  struct Rank {
+    bool wanted = false, found = false;
+    long long rank = 0;  // among the numbers whose keys start with prefix
+    Key prefix = 0;
+    int known = 0;       // bits of the key known: those of prefix
+    bool collect = false;
+    int sharedWith = -1;  // the rank that gathers for this one in this pass
+    std::size_t expected = 0;  // the numbers in the bucket of prefix
+    std::vector<T> picked;
+    std::vector<std::uint32_t> counts;
+    T value{};
+    bool active() const { return wanted && !found; }
+  };
+
+  bool pending() const { return (rank_[0].wanted || rank_[1].wanted) && !(pass_ > 0 && count_ == 0); }
+
+  static T fromKey(Key key) {
+    constexpr Key top = Key{1} << (kKeyBits - 1);
+    return std::bit_cast<T>((key & top) ? key ^ top : ~key);
+  }
+
+  void firstPassDone() {
+    if (count_ == 0) {
+      rank_[0].wanted = rank_[1].wanted = false;
+      return;
+    }
+    const int n = static_cast<int>(count_);
+    const int pos = enggPosition(n, per_);
+    rank_[0].rank = pos;
+    rank_[1].rank = n - 1 - pos;
+    for (Rank& k : rank_)
+      if (k.wanted) narrow(k, first_);
+    first_ = std::vector<std::uint32_t>();
+    share();
+  }
+
+  // Finds the bucket of counts that holds k's rank: the key gains 16 bits.
+  void narrow(Rank& k, const std::vector<std::uint32_t>& counts) {
+    std::size_t b = 0;
+    long long under = 0;
+    while (b < counts.size() && under + counts[b] <= k.rank) under += counts[b++];
+    if (b == counts.size()) changed();
+    k.rank -= under;
+    k.prefix = static_cast<Key>((k.known == 0 ? Key{0} : k.prefix << kBits) | static_cast<Key>(b));
+    k.known += kBits;
+    const std::uint32_t inBucket = counts[b];
+    if (k.known == kKeyBits) {
+      k.value = fromKey(k.prefix);
+      k.found = true;
+      return;
+    }
+    k.collect = inBucket <= budget_;
+    k.expected = inBucket;
+  }
+
+  // The data of a pass differed from the first pass's.
+  [[noreturn]] static void changed() { throw std::logic_error("the numbers changed between passes"); }
+
+  // Prepares the next pass: a rank whose bucket is the other's leaves the work to it.
+  void share() {
+    for (Rank& k : rank_) k.sharedWith = -1;
+    Rank &lo = rank_[0], &hi = rank_[1];
+    if (lo.active() && hi.active() && lo.known == hi.known && lo.prefix == hi.prefix) hi.sharedWith = 0;
+    for (Rank& k : rank_) {
+      if (!k.active() || k.sharedWith >= 0) continue;
+      k.picked.clear();
+      if (k.collect) {
+        k.counts = std::vector<std::uint32_t>();
+        k.picked.reserve(k.expected);
+      } else {
+        k.counts.assign(kBuckets, 0);
+      }
+    }
+  }
+
+  double per_;
+  std::size_t budget_;
+  int pass_ = 0;
+  long long count_ = 0;
+  std::vector<std::uint32_t> first_;
+  Rank rank_[2];
+};
