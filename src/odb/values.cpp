@@ -12,33 +12,27 @@
 using namespace odb_detail;
 
 // The window of a block of a windowed sequence: rows [first, first + count)
-// of its values in the stored precision. An array that a data() sequence
-// still holds is left to it, and the window moves into a new one.
+// of its values in the stored precision, read by the block's reader. An
+// array that a data() sequence still holds is left to it, and the window
+// moves into a new one.
 struct odb_detail::BlockData::Window {
-  int rows = 1;  // the rows of a whole window
+  odb_BlockReader reader;
+  int rows = 1;  // the rows of a whole window: whole chunks of the stored array
   int first = 0, count = 0;
   std::shared_ptr<Buffer<float>> floats;
   std::shared_ptr<Buffer<double>> doubles;
-  std::vector<float> floatPiece;  // source rows around a subset's picked ones
-  std::vector<double> doublePiece;
 
+  explicit Window(const std::shared_ptr<const BlockData>& block) : reader(odb_FieldBulkData(block)) {}
   // Lets go of the window; the next row asked for reads it again.
   void release() {
     count = 0;
     floats.reset();
     doubles.reset();
-    floatPiece = {};
-    doublePiece = {};
   }
   template <class T>
   std::shared_ptr<Buffer<T>>& array() {
     if constexpr (std::is_same_v<T, float>) return floats;
     else return doubles;
-  }
-  template <class T>
-  std::vector<T>& piece() {
-    if constexpr (std::is_same_v<T, float>) return floatPiece;
-    else return doublePiece;
   }
 };
 
@@ -98,47 +92,11 @@ odb_SequenceFieldValue odb_SequenceFieldValue::windowed(std::size_t bytes) const
     w->length = b->length;
     w->width = b->width;
     w->windowOf = b;
-    w->window = std::make_shared<BlockData::Window>();
-    const std::size_t rowBytes = static_cast<std::size_t>(b->width) * (b->precision == 0 ? 4 : 8);
-    w->window->rows = static_cast<int>(std::clamp<std::size_t>(bytes / rowBytes, 1, static_cast<std::size_t>(b->length)));
+    w->window = std::make_shared<BlockData::Window>(b);
+    w->window->rows = w->window->reader.pieceRows(bytes);
     out.push_back(std::move(w));
   }
   return odb_SequenceFieldValue(std::move(out));
-}
-
-template <class T>
-static const Buffer<T>& storedValues(const BlockData& b) {
-  if constexpr (std::is_same_v<T, float>) return b.floatValues;
-  else return b.doubleValues;
-}
-
-// Copies rows [first, first + count) of b's values (stored as T) to out:
-// from its arrays when they are held, from the file while they are not, or,
-// for a subset's block, from its source, read a piece of at most pieceRows
-// rows at a time around the picked rows. A source is a field output's own
-// block, never a subset's, so the piece is free when a source is read.
-template <class T>
-static void copyRows(const BlockData& b, std::size_t first, std::size_t count, T* out, std::vector<T>& piece,
-                     std::size_t pieceRows) {
-  const auto width = static_cast<std::size_t>(b.width);
-  if (b.pending) {
-    readRows(*b.pending, b.ctx->at(b.path), std::is_same_v<T, float> ? H5T_NATIVE_FLOAT : H5T_NATIVE_DOUBLE, first,
-             count, out);
-  } else if (!b.source) {
-    std::copy_n(storedValues<T>(b).data() + first * width, count * width, out);
-  } else {
-    const std::vector<int>& rows = b.rows;
-    for (std::size_t i = first, end = first + count; i < end;) {
-      const auto lo = static_cast<std::size_t>(rows[i]);
-      std::size_t j = i + 1;
-      while (j < end && static_cast<std::size_t>(rows[j]) - lo < pieceRows) ++j;
-      const std::size_t span = static_cast<std::size_t>(rows[j - 1]) - lo + 1;
-      piece.resize(span * width);
-      copyRows(*b.source, lo, span, piece.data(), piece, pieceRows);
-      for (; i < j; ++i)
-        std::copy_n(piece.data() + (static_cast<std::size_t>(rows[i]) - lo) * width, width, out + (i - first) * width);
-    }
-  }
 }
 
 // Row `row` of a windowed block's values, the window moved to hold it.
@@ -153,8 +111,7 @@ static const T* windowRow(const BlockData& b, int row) {
     const int count = std::min(w.rows, b.length - w.first);
     if (!array || array.use_count() > 1) array = std::make_shared<Buffer<T>>(bufferIn<T>(b.pool));
     array->resize(static_cast<std::size_t>(count) * width);
-    copyRows(*b.windowOf, static_cast<std::size_t>(w.first), static_cast<std::size_t>(count), array->data(),
-             w.piece<T>(), static_cast<std::size_t>(w.rows));
+    w.reader.read(w.first, count, array->data());
     w.count = count;
   }
   return array->data() + static_cast<std::size_t>(row - w.first) * width;
