@@ -97,11 +97,12 @@ struct Passed {
   std::optional<RankSelect<double>> wide;
   bool started = false, first = true;
 
-  void start(std::size_t budgetValues) {
+  // bytes: what each of its two ranks may collect.
+  void start(std::size_t bytes) {
     started = true;
     if (!(engg_min || engg_max)) return;
-    narrow.emplace(per, engg_min, engg_max, budgetValues);
-    wide.emplace(per, engg_min, engg_max, budgetValues / 2);
+    narrow.emplace(per, engg_min, engg_max, bytes / sizeof(float));
+    wide.emplace(per, engg_min, engg_max, bytes / sizeof(double));
   }
   void add(double v) {
     if (first) trackExtremes(e.max, e.min, v);
@@ -138,9 +139,9 @@ struct PassStats {
   Passed vec[3];
   Passed slot[6];
   int lastType = 0;
-  std::size_t budgetValues = 0;  // of each selector
+  std::size_t rankBytes = 0;  // what one rank of one quantity may collect
 
-  void begin(Passed& p, int) { p.start(budgetValues); }
+  void begin(Passed& p, int) { p.start(rankBytes); }
   template <class F>
   void forEach(F&& f) {
     f(main);
@@ -279,7 +280,7 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
 // RankSelect over the passes instead of from an array of every value.
 static void writeInvariantLinesInPasses(const odb_SequenceFieldValue& values, std::ostream& out,
                                         const std::string& head, const odb_SequenceInvariant& invariants,
-                                        std::size_t budgetValues) {
+                                        std::size_t selectionBytes) {
   const int n = values.size();
   int rows[9], count = 0;
   for (int row = 0; row < 9; ++row)
@@ -290,7 +291,7 @@ static void writeInvariantLinesInPasses(const odb_SequenceFieldValue& values, st
   select.reserve(static_cast<std::size_t>(count));
   for (int k = 0; k < count; ++k) {
     e[k] = kUntouched;
-    select.emplace_back(per, engg_min, engg_max, budgetValues / static_cast<std::size_t>(count));
+    select.emplace_back(per, engg_min, engg_max, selectionBytes / (2 * sizeof(float) * static_cast<std::size_t>(count)));
   }
   bool active[9];
   for (bool first = true;; first = false) {
@@ -374,11 +375,12 @@ static void printInPasses(const odb_SequenceFieldValue& all, std::ostream& out, 
   const std::size_t window = windowBytes();
   const odb_SequenceFieldValue values = all.windowed(window);
   const int n = values.size();
-  // The selectors share what the windows leave of the budget: at most seven
-  // quantities, up to eight bytes a number.
-  const std::size_t spare = memory_budget > 2 * window ? memory_budget - 2 * window : window;
+  // The selections share a quarter of the budget: at most seven quantities
+  // of two ranks each. A rank whose bucket is larger than its share counts
+  // the next bits of the keys in one more pass instead of collecting them.
+  const std::size_t selectionBytes = memory_budget / 4;
   PassStats s;
-  s.budgetValues = std::max<std::size_t>(spare / (7 * 8), 1 << 16);
+  s.rankBytes = selectionBytes / (7 * 2);
   s.begin(s.main, n);
   do {
     readValues(values, out, invariants, marks, indent, isComplex, s);
@@ -396,7 +398,7 @@ static void printInPasses(const odb_SequenceFieldValue& all, std::ostream& out, 
     if (engg_min) *kTensorEnggMin[k] = s.slot[k].e.enggMin;
   }
   if (s.main.e.max != -DBL_MAX) writeTypeLines(out, head, s, marks);
-  if (invariantLines) writeInvariantLinesInPasses(values, out, head, invariants, s.budgetValues * 2);
+  if (invariantLines) writeInvariantLinesInPasses(values, out, head, invariants, selectionBytes);
 }
 
 void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream& out, odb_String stepName,
