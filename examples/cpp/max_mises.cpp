@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 static bool isTensor(odb_Enum::odb_DataTypeEnum type) {
   return type == odb_Enum::TENSOR_3D_FULL || type == odb_Enum::TENSOR_3D_PLANAR ||
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
     const odb_StepRepository& steps = db->steps();
     for (int i = 0; i < steps.size(); ++i) {
       const odb_Step& step = steps.valueAt(i);
+      std::vector<double> values;
+      std::vector<float> mises;
       for (const odb_Frame& frame : step.frames()) {
         // The repository owns the field data: keep it while the blocks are read.
         const odb_FieldOutputRepository fields = frame.fieldOutputs();
@@ -36,11 +39,20 @@ int main(int argc, char** argv) {
           bool any = false;
           float largest = 0;
           for (const odb_FieldBulkData& block : field.bulkDataBlocks()) {
-            const float* mises = block.mises();
-            if (block.length() == 0) continue;
-            const float m = *std::max_element(mises, mises + block.length());
-            largest = any ? std::max(largest, m) : m;
-            any = true;
+            // In pieces of whole chunks into two reused arrays: the memory of
+            // one piece, whatever the size of the block.
+            odb_BlockReader reader(block);
+            const int piece = reader.pieceRows();
+            values.resize(static_cast<std::size_t>(piece) * static_cast<std::size_t>(reader.width()));
+            mises.resize(static_cast<std::size_t>(piece));
+            for (int first = 0; first < reader.length(); first += piece) {
+              const int n = std::min(piece, reader.length() - first);
+              reader.read(first, n, values.data());
+              reader.mises(values.data(), n, mises.data());
+              const float m = *std::max_element(mises.begin(), mises.begin() + n);
+              largest = any ? std::max(largest, m) : m;
+              any = true;
+            }
           }
           if (any)
             std::printf("%s %d %s %g\n", step.name().cStr(), frame.incrementNumber(), field.name().cStr(),

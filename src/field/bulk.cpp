@@ -1,9 +1,14 @@
 // Bulk data statistics over the whole model: the block routine computes one
 // bulk data block into bulkmax, bulkmin, bulkEnggMax and bulkEnggMin and the
 // vector and tensor component accumulators; the container combines the
-// blocks of a field and writes its result lines.
+// blocks of a field and writes its result lines. Globals: those of
+// field/results.h, the settings it reads (memory_budget among them), and
+// the working arrays and the fits-the-budget flag below.
 //
-// While the block routine computes one large block on a second thread, the
+// A block is read in pieces into reused arrays (streamed blocks, below)
+// unless the run takes engineering extremes and the field output fits
+// memory_budget: then it is held whole as the library reads it. While the
+// block routine computes one large block held whole on a second thread, the
 // container reads the next block's labels and values: the file is only ever
 // read from the calling thread, and a block is computed only once it is
 // read, so the routine never touches the file.
@@ -18,11 +23,13 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "field/beside.h"
 #include "field/field.h"
 #include "field/lines.h"
+#include "field/rank_select.h"
 #include "field/results.h"
 #include "field/stats.h"
 #include "run/settings.h"
@@ -203,16 +210,8 @@ static void misesInvariantRule(const odb_FieldBulkData& block, int rows) {
   bulkmin = mn;
 }
 
-template <class T>
-static void computeBlock(const odb_FieldBulkData& block, const T* data, const odb_SequenceInvariant& invariants) {
-  const int type = block.type();
-  const int width = block.width();
-  const int elements = block.numberOfElements();
-  const bool elementBlock = elements != 0 && block.elementLabels() != nullptr;
-  const bool doublePrecision = std::is_same_v<T, double>;
-  // Element blocks group their values by element; a value is row e * vpe + p.
-  const int rows = elementBlock ? elements * (block.length() / elements) : block.length();
-
+// The component extremes a block starts afresh.
+static void startBlock(bool elementBlock, bool doublePrecision) {
   if (elementBlock && extract_field_components) {
     resetVectorExtremes();
     for (int m = 0; m < 6; ++m) {
@@ -223,6 +222,25 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
   // Single-precision node blocks carry the vector extremes over from the
   // blocks before them; the container resets them at the first block.
   if (!elementBlock && doublePrecision && extract_field_components) resetVectorExtremes();
+}
+
+template <class T>
+static void endBlock(const BlockResult<T>& r) {
+  bulkmax = r.max;
+  bulkmin = r.min;
+  bulkEnggMax = r.enggMax;
+  bulkEnggMin = r.enggMin;
+}
+
+template <class T>
+static void computeBlock(const odb_FieldBulkData& block, const T* data, const odb_SequenceInvariant& invariants) {
+  const int type = block.type();
+  const int width = block.width();
+  const int elements = block.numberOfElements();
+  const bool elementBlock = elements != 0 && block.elementLabels() != nullptr;
+  // Element blocks group their values by element; a value is row e * vpe + p.
+  const int rows = elementBlock ? elements * (block.length() / elements) : block.length();
+  startBlock(elementBlock, std::is_same_v<T, double>);
 
   BlockResult<T> r;
   if (elementBlock && odb_vocab::isTensor(type)) {
@@ -232,20 +250,273 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
   } else {
     plainBlock(data, rows, width, r);
   }
-  bulkmax = r.max;
-  bulkmin = r.min;
-  bulkEnggMax = r.enggMax;
-  bulkEnggMin = r.enggMin;
+  endBlock(r);
   if (elementBlock && invariants.isMember(odb_Enum::MISES)) misesInvariantRule(block, rows);
+}
+
+// ------------------------------------------------------------ streamed blocks
+//
+// A block is read in pieces (odb_BlockReader) when the run takes no
+// engineering extremes, and when the field output would not fit
+// memory_budget whole: its selections then run in passes over the pieces
+// (RankSelect). Pieces come in row order and every number meets the same
+// comparisons and the same selection as in memory, so the results are the
+// same bytes. While one piece is computed on a second thread, the calling
+// thread reads the next; the computation touches the pieces and the
+// accumulators only, never the file.
+
+namespace {
+
+enum class BlockKind { TensorElement, Vector, Plain };
+
+// The state of a block read in passes: its running results (first pass) and
+// its selections, [0] the main quantity, [1 + m] component m.
+template <class T>
+struct Streamed {
+  BlockKind kind = BlockKind::Plain;
+  int width = 1;
+  bool counted[6] = {};
+  bool components = false;
+  bool misesRule = false;  // element block with the von Mises invariant
+  bool firstPass = true;
+  BlockResult<T> r;
+  double ruleMax = -DBL_MAX, ruleMin = DBL_MAX;
+  std::optional<RankSelect<float>> mises;
+  std::optional<RankSelect<T>> select[7];
+  bool feedMises = false, feed[7] = {};
+
+  void startPass() {
+    feedMises = mises && mises->wantsPass();
+    for (int i = 0; i < 7; ++i) feed[i] = select[i] && select[i]->wantsPass();
+  }
+  void endPass() {
+    if (feedMises) mises->endPass();
+    for (int i = 0; i < 7; ++i)
+      if (feed[i]) select[i]->endPass();
+    firstPass = false;
+  }
+  bool wantsPass() const {
+    if (mises && mises->wantsPass()) return true;
+    for (const auto& s : select)
+      if (s && s->wantsPass()) return true;
+    return false;
+  }
+};
+
+// A piece's arrays, kept from block to block: two, so that one is read while
+// the other is computed.
+template <class T>
+struct PieceArrays {
+  WorkArray<T> values[2];
+  WorkArray<float> mises[2];
+};
+
+}  // namespace
+
+constinit static PieceArrays<float> floatPieces;
+constinit static PieceArrays<double> doublePieces;
+
+template <class T>
+static inline void feedNumber(std::optional<RankSelect<T>>& s, T v) {
+  if (v == v) s->add(v);  // a NaN takes no part in a selection
+}
+
+template <class T>
+static void tensorPiece(Streamed<T>& s, const T* data, const float* mises, int n) {
+  const int width = s.width;
+  if (s.firstPass) {
+    for (int j = 0; j < n; ++j) trackExtremes(s.r.max, s.r.min, static_cast<T>(mises[j]));
+    if (s.misesRule)
+      for (int j = 0; j < n; ++j) trackExtremes(s.ruleMax, s.ruleMin, static_cast<double>(mises[j]));
+    if (s.components)
+      for (int j = 0; j < n; ++j) {
+        const T* row = data + static_cast<std::size_t>(j) * width;
+        for (int m = 0; m < 6; ++m)
+          if (s.counted[m]) trackExtremes(*kTensorMax[m], *kTensorMin[m], row[m]);
+      }
+  }
+  if (s.feedMises)
+    for (int j = 0; j < n; ++j) feedNumber(s.mises, mises[j]);
+  for (int m = 0; m < 6; ++m)
+    if (s.feed[1 + m])
+      for (int j = 0; j < n; ++j) feedNumber(s.select[1 + m], data[static_cast<std::size_t>(j) * width + m]);
+}
+
+template <class T>
+static void vectorPiece(Streamed<T>& s, const T* data, int n) {
+  const int width = s.width;
+  for (int j = 0; j < n; ++j) {
+    const T* row = data + static_cast<std::size_t>(j) * width;
+    T sum = 0;
+    for (int m = 0; m < width; ++m) sum += row[m] * row[m];
+    if (s.firstPass && s.components)
+      for (int c = 0; c < 3; ++c) trackExtremes(*kVecMax[c], *kVecMin[c], c < width ? row[c] : T(0));
+    const T mag = std::sqrt(sum);
+    if (s.firstPass) trackExtremes(s.r.max, s.r.min, mag);
+    if (s.feed[0]) feedNumber(s.select[0], mag);
+  }
+  for (int c = 0; c < 3; ++c)
+    if (s.feed[1 + c])
+      for (int j = 0; j < n; ++j) feedNumber(s.select[1 + c], c < width ? data[static_cast<std::size_t>(j) * width + c] : T(0));
+}
+
+template <class T>
+static void plainPiece(Streamed<T>& s, const T* data, int n) {
+  const int width = s.width;
+  if (s.firstPass)
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n) * width; ++i) trackExtremes(s.r.max, s.r.min, data[i]);
+  if (s.feed[0])
+    for (int j = 0; j < n; ++j) feedNumber(s.select[0], data[static_cast<std::size_t>(j) * width + width - 1]);
+}
+
+template <class T>
+static void computePiece(Streamed<T>& s, const odb_BlockReader& reader, const T* data, float* mises, int n) {
+  if (s.kind == BlockKind::TensorElement) {
+    reader.mises(data, n, mises);
+    tensorPiece(s, data, mises, n);
+  } else if (s.kind == BlockKind::Vector) {
+    vectorPiece(s, data, n);
+  } else {
+    plainPiece(s, data, n);
+  }
+}
+
+// Bytes of values a piece holds: about a tenth of the budget, between 64 KiB
+// and 8 MiB (whole chunks of the stored array, at least one).
+static std::size_t pieceBytes() {
+  return std::clamp<std::size_t>(memory_budget / 10, std::size_t{64} << 10, std::size_t{8} << 20);
+}
+
+// Reads the first `rows` rows of the block in pieces, pass after pass, until
+// no selection wants another.
+template <class T>
+static void readPasses(odb_BlockReader& reader, int rows, Streamed<T>& s) {
+  PieceArrays<T>& arrays = [&]() -> PieceArrays<T>& {
+    if constexpr (std::is_same_v<T, float>) return floatPieces;
+    else return doublePieces;
+  }();
+  const int piece = std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
+  T* values[2] = {arrays.values[0].get(piece * s.width), arrays.values[1].get(piece * s.width)};
+  float* mises[2] = {arrays.mises[0].get(piece), arrays.mises[1].get(piece)};
+  do {
+    s.startPass();
+    reader.read(0, piece, values[0]);
+    for (int first = 0, k = 0; first < rows; first += piece, k ^= 1) {
+      const int n = std::min(piece, rows - first), next = first + n;
+      auto compute = [&, k, n] { computePiece(s, reader, values[k], mises[k], n); };
+      if (next >= rows) {
+        compute();
+        break;
+      }
+      runBeside(compute, [&, k, next] { reader.read(next, std::min(piece, rows - next), values[k ^ 1]); });
+    }
+    s.endPass();
+  } while (s.wantsPass());
+}
+
+// The selections a block needs, each holding at most its share of the budget.
+template <class T>
+static void makeSelections(Streamed<T>& s, bool elementTensor) {
+  if (!(engg_max || engg_min)) return;
+  const int count = elementTensor ? 1 + (s.components ? 6 : 0) : 1 + (s.components && s.kind == BlockKind::Vector ? 3 : 0);
+  const std::size_t share = memory_budget / (2 * sizeof(T) * static_cast<std::size_t>(count));
+  if (elementTensor) s.mises.emplace(per, engg_min, engg_max, share);
+  else if (s.kind != BlockKind::Plain || s.width > 0) s.select[0].emplace(per, engg_min, engg_max, share);
+  if (!s.components) return;
+  for (int m = 0; m < (elementTensor ? 6 : s.kind == BlockKind::Vector ? 3 : 0); ++m)
+    if (!elementTensor || s.counted[m]) s.select[1 + m].emplace(per, engg_min, engg_max, share);
+}
+
+template <class T, class R>
+static void takeSelection(const std::optional<RankSelect<T>>& s, R& enggMax, R& enggMin) {
+  if (!s || s->count() == 0) return;
+  if (engg_min) enggMin = static_cast<R>(s->enggMin());
+  if (engg_max) enggMax = static_cast<R>(s->enggMax());
+}
+
+// The block routine on a block read in pieces: the same results as
+// computeBlock on the block held whole.
+template <class T>
+static void streamBlock(const odb_FieldBulkData& block, const odb_SequenceInvariant& invariants) {
+  odb_BlockReader reader(block);
+  const int type = block.type();
+  const int width = block.width();
+  const int elements = reader.numberOfElements();
+  const bool elementBlock = elements != 0 && reader.hasElementLabels();
+  const int rows = elementBlock ? elements * (block.length() / elements) : block.length();
+  startBlock(elementBlock, std::is_same_v<T, double>);
+
+  Streamed<T> s;
+  s.width = width;
+  s.components = extract_field_components;
+  s.kind = elementBlock && odb_vocab::isTensor(type) ? BlockKind::TensorElement
+           : type == odb_Enum::VECTOR                ? BlockKind::Vector
+                                                     : BlockKind::Plain;
+  s.misesRule = elementBlock && invariants.isMember(odb_Enum::MISES) && s.kind == BlockKind::TensorElement;
+  if (s.kind == BlockKind::TensorElement) countedPositions(block, width, s.counted);
+  makeSelections(s, s.kind == BlockKind::TensorElement);
+  if (rows > 0) readPasses(reader, rows, s);
+
+  BlockResult<T>& r = s.r;
+  if (s.kind == BlockKind::TensorElement) {
+    float misesEnggMax = -FLT_MAX, misesEnggMin = FLT_MAX;
+    takeSelection(s.mises, misesEnggMax, misesEnggMin);
+    r.enggMax = misesEnggMax;
+    r.enggMin = misesEnggMin;
+    if (s.components) {
+      for (int m = 0; m < 6; ++m) {
+        *kTensorEnggMin[m] = DBL_MAX;
+        *kTensorEnggMax[m] = -DBL_MAX;
+        takeSelection(s.select[1 + m], *kTensorEnggMax[m], *kTensorEnggMin[m]);
+      }
+    }
+  } else {
+    takeSelection(s.select[0], r.enggMax, r.enggMin);
+    if (s.kind == BlockKind::Vector)
+      for (int c = 0; c < 3; ++c) takeSelection(s.select[1 + c], *kVecEnggMax[c], *kVecEnggMin[c]);
+  }
+  endBlock(r);
+  if (!(elementBlock && invariants.isMember(odb_Enum::MISES))) return;
+  // The von Mises values of a block that is no tensor are zeros.
+  if (s.kind != BlockKind::TensorElement && rows > 0) s.ruleMax = s.ruleMin = 0.0;
+  bulkmax = s.ruleMax;
+  bulkmin = s.ruleMin;
+}
+
+// Set by the container for the blocks of one field: the field output's
+// values and working arrays fit memory_budget.
+constinit static bool fieldFits = true;
+
+// Whether the block routine computes a block held whole: only for
+// engineering extremes, when the field fits the budget, and always for
+// blocks too small to be selected in passes (kCountedSelection).
+static bool computedWhole(const odb_FieldBulkData& block) {
+  return (engg_max || engg_min) && (fieldFits || block.length() < kCountedSelection);
+}
+
+// What computing a block whole holds: its values as stored, its element
+// labels, a working array and for a tensor its von Mises values and theirs.
+static std::size_t heldBytes(const odb_FieldBulkData& block) {
+  const std::size_t bytes = block.precision() == 0 ? 4 : 8;
+  std::size_t perRow = (static_cast<std::size_t>(block.width()) + 1) * bytes;
+  if (block.position() != odb_Enum::NODAL) perRow += 4;
+  if (odb_vocab::isTensor(block.type())) perRow += 8;
+  return perRow * static_cast<std::size_t>(block.length());
 }
 
 void odbE_printBulkField(const odb_FieldBulkData& block, std::ostream& /*out*/, odb_String /*stepName*/,
                          int /*incrementNumber*/, odb_String /*fieldName*/, const odb_SequenceInvariant& invariants,
                          odb_String /*indent*/, bool /*isComplex*/) {
-  if (block.precision() == 0)
+  if (!computedWhole(block)) {
+    if (block.precision() == 0)
+      streamBlock<float>(block, invariants);
+    else
+      streamBlock<double>(block, invariants);
+  } else if (block.precision() == 0) {
     computeBlock(block, block.data(), invariants);
-  else
+  } else {
     computeBlock(block, block.dataDouble(), invariants);
+  }
 }
 
 static void writeBulkLines(std::ostream& out, const std::string& head, int type, const QuantityExtremes& combined,
@@ -293,11 +564,16 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
   bool present[6] = {};
   int type = 0;
   const odb_String blockIndent = indent + "    ";
+  std::size_t held = 0;
+  for (const odb_FieldBulkData& block : blocks) held += heldBytes(block);
+  fieldFits = held <= memory_budget;
   for (int i = 0; i < blocks.size(); ++i) {
     if (i == 0 && extract_field_components) resetVectorExtremes();
     const odb_FieldBulkData& block = blocks[i];
     type = block.type();
-    if (i + 1 < blocks.size() && block.length() >= kOverlapValues) {
+    // A block read in pieces overlaps its own reading and computing.
+    if (i + 1 < blocks.size() && block.length() >= kOverlapValues && computedWhole(block) &&
+        computedWhole(blocks[i + 1])) {
       readForRoutine(block);
       auto compute = [&] {
         odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);

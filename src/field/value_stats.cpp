@@ -4,11 +4,13 @@
 // engineering extremes of the tensor slots in S11EnggMax..S23EnggMin.
 #include <algorithm>
 #include <cfloat>
+#include <optional>
 #include <vector>
 
 #include "field/beside.h"
 #include "field/field.h"
 #include "field/lines.h"
+#include "field/rank_select.h"
 #include "field/results.h"
 #include "field/stats.h"
 #include "odb/buffer_pool.h"
@@ -79,6 +81,73 @@ struct SetStats {
   Gathered slot[6];
   int lastType = 0;
   odb_detail::PoolRef pool;  // the database's, for the arrays above
+
+  void begin(Gathered& g, int n) { g.start(n, pool); }
+};
+
+// One quantity of a set whose working arrays would not fit the memory
+// budget: its numbers are selected in passes over the values. The first pass
+// takes the absolute extremes and feeds two selectors, one of floats while
+// every number is a float exactly and one of doubles; after it, the one that
+// saw what Gathered would have kept goes on alone, so the ranks fall on the
+// same numbers as in memory.
+struct Passed {
+  QuantityExtremes e = kUntouched;
+  std::optional<RankSelect<float>> narrow;
+  std::optional<RankSelect<double>> wide;
+  bool started = false, first = true;
+
+  // bytes: what each of its two ranks may collect.
+  void start(std::size_t bytes) {
+    started = true;
+    if (!(engg_min || engg_max)) return;
+    narrow.emplace(per, engg_min, engg_max, bytes / sizeof(float));
+    wide.emplace(per, engg_min, engg_max, bytes / sizeof(double));
+  }
+  void add(double v) {
+    if (first) trackExtremes(e.max, e.min, v);
+    if (v != v) return;
+    if (narrow) {
+      const auto f = static_cast<float>(v);
+      if (f == v) narrow->add(f);
+      else narrow.reset();  // only ever in the first pass: the later ones see the same numbers
+    }
+    if (wide) wide->add(v);
+  }
+  void endPass() {
+    if (first && narrow) wide.reset();
+    first = false;
+    if (narrow) narrow->endPass();
+    if (wide) wide->endPass();
+  }
+  bool wantsPass() const { return (narrow && narrow->wantsPass()) || (wide && wide->wantsPass()); }
+  // As Gathered::select: no number leaves the start values.
+  void select() {
+    if (narrow && narrow->count() > 0) {
+      if (engg_min) e.enggMin = narrow->enggMin();
+      if (engg_max) e.enggMax = narrow->enggMax();
+    } else if (wide && wide->count() > 0) {
+      if (engg_min) e.enggMin = wide->enggMin();
+      if (engg_max) e.enggMax = wide->enggMax();
+    }
+  }
+};
+
+// What the passes over one set gather.
+struct PassStats {
+  Passed main;
+  Passed vec[3];
+  Passed slot[6];
+  int lastType = 0;
+  std::size_t rankBytes = 0;  // what one rank of one quantity may collect
+
+  void begin(Passed& p, int) { p.start(rankBytes); }
+  template <class F>
+  void forEach(F&& f) {
+    f(main);
+    for (Passed& p : vec) f(p);
+    for (Passed& p : slot) f(p);
+  }
 };
 
 }  // namespace
@@ -86,9 +155,10 @@ struct SetStats {
 // Reads every value once: the main quantity from the extractor, the
 // components from the slots it fills. Component arrays are made on the first
 // value of their kind, so a field of one type keeps only what it uses.
+template <class Stats>
 static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
                        const odb_SequenceInvariant& invariants, const bool marks[6], const odb_String& indent,
-                       bool isComplex, SetStats& s) {
+                       bool isComplex, Stats& s) {
   const int n = values.size();
   const odb_String valueIndent = indent + "    ";
   for (int i = 0; i < n; ++i) {
@@ -98,13 +168,13 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
     if (!extract_field_components) continue;
     if (s.lastType == odb_Enum::VECTOR) {
       for (int c = 0; c < 3; ++c) {
-        if (!s.vec[c].started) s.vec[c].start(n, s.pool);
+        if (!s.vec[c].started) s.begin(s.vec[c], n);
         s.vec[c].add(*kVecMax[c]);
       }
     } else if (odb_vocab::isTensor(s.lastType)) {
       for (int k = 0; k < 6; ++k) {
         if (!marks[k]) continue;
-        if (!s.slot[k].started) s.slot[k].start(n, s.pool);
+        if (!s.slot[k].started) s.begin(s.slot[k], n);
         s.slot[k].add(*tensorCompPtr[k]);
       }
     }
@@ -143,7 +213,8 @@ static void selectEngineering(SetStats& s, const bool marks[6], int n) {
   }
 }
 
-static void writeTypeLines(std::ostream& out, const std::string& head, const SetStats& s, const bool marks[6]) {
+template <class Stats>
+static void writeTypeLines(std::ostream& out, const std::string& head, const Stats& s, const bool marks[6]) {
   if (s.lastType == odb_Enum::SCALAR) {
     writeGroup(out, head, "", s.main.e);
   } else if (s.lastType == odb_Enum::VECTOR) {
@@ -204,6 +275,56 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
   }
 }
 
+// The invariant lines of a set whose values are read in passes: the same
+// quantities and lines as writeInvariantLines, each invariant selected by
+// RankSelect over the passes instead of from an array of every value.
+static void writeInvariantLinesInPasses(const odb_SequenceFieldValue& values, std::ostream& out,
+                                        const std::string& head, const odb_SequenceInvariant& invariants,
+                                        std::size_t selectionBytes) {
+  const int n = values.size();
+  int rows[9], count = 0;
+  for (int row = 0; row < 9; ++row)
+    if (invariants.isMember(kInvariantRows[row].code)) rows[count++] = row;
+  if (count == 0) return;
+  QuantityExtremes e[9];
+  std::vector<RankSelect<float>> select;
+  select.reserve(static_cast<std::size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    e[k] = kUntouched;
+    select.emplace_back(per, engg_min, engg_max, selectionBytes / (2 * sizeof(float) * static_cast<std::size_t>(count)));
+  }
+  bool active[9];
+  for (bool first = true;; first = false) {
+    bool any = first;  // the first pass takes the absolute extremes
+    for (int k = 0; k < count; ++k) {
+      active[k] = select[k].wantsPass();
+      any = any || active[k];
+    }
+    if (!any) break;
+    for (int i = 0; i < n; ++i) {
+      const odb_FieldValue value = values.constGet(i);
+      for (int k = 0; k < count; ++k) {
+        const double x = odbE_getTensorValue(value, rows[k]);
+        if (first) trackExtremes(e[k].max, e[k].min, x);
+        if (active[k] && x == x) select[k].add(static_cast<float>(x));
+      }
+    }
+    for (int k = 0; k < count; ++k)
+      if (active[k]) select[k].endPass();
+  }
+  for (int k = 0; k < count; ++k) {
+    if (select[k].count() > 0) {
+      if (engg_min && e[k].min != DBL_MAX) e[k].enggMin = select[k].enggMin();
+      if (engg_max && e[k].max != -DBL_MAX) e[k].enggMax = select[k].enggMax();
+    }
+    const char* label = kInvariantRows[rows[k]].label;
+    if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);
+    if (e[k].min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e[k].min);
+    if (engg_max && e[k].enggMax != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmax"), e[k].enggMax);
+    if (engg_min && e[k].enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e[k].enggMin);
+  }
+}
+
 double odbE_getTensorValue(const odb_FieldValue& value, int selector) {
   switch (selector) {
     case 0: return value.tresca();
@@ -219,10 +340,71 @@ double odbE_getTensorValue(const odb_FieldValue& value, int selector) {
   }
 }
 
+// Whether the statistics of a set fit the memory budget: the values as
+// stored, and the larger of the working arrays of the value pass (the main
+// quantity and the components) and of the invariants, each array counted at
+// its widest (doubles; von Mises values and magnitudes stay floats).
+static bool fitsBudget(const odb_SequenceFieldValue& values, int type, const bool marks[6], bool invariantLines,
+                       const odb_SequenceInvariant& invariants) {
+  // Small sets stay in memory: their selections order in place, where -0 and +0 are equal.
+  if (values.size() < kCountedSelection) return true;
+  const auto n = static_cast<std::size_t>(values.size());
+  std::size_t gathered = 0, invariantArrays = 0;
+  if (engg_min || engg_max) {
+    const bool tensor = odb_vocab::isTensor(type);
+    std::size_t components = 0;
+    if (extract_field_components && type == odb_Enum::VECTOR) components = 3;
+    if (extract_field_components && tensor)
+      for (int k = 0; k < 6; ++k) components += marks[k];
+    gathered = n * ((tensor || type == odb_Enum::VECTOR ? 4 : 8) + 8 * components);
+  }
+  if (invariantLines)
+    for (const InvariantRow& row : kInvariantRows) invariantArrays += invariants.isMember(row.code) ? 4 * n : 0;
+  return values.storedBytes() + std::max(gathered, invariantArrays) <= memory_budget;
+}
+
+// The bytes of values a windowed sequence holds at once, per block.
+static std::size_t windowBytes() { return std::clamp<std::size_t>(memory_budget / 16, 1 << 20, 32 << 20); }
+
+// The statistics of a set beyond the memory budget: the values are read in
+// windows, in passes, and the engineering extremes selected as they go by;
+// the lines are those of the in-memory statistics, byte for byte.
+static void printInPasses(const odb_SequenceFieldValue& all, std::ostream& out, const std::string& head,
+                          const odb_SequenceInvariant& invariants, const bool marks[6], const odb_String& indent,
+                          bool isComplex, bool invariantLines) {
+  const std::size_t window = windowBytes();
+  const odb_SequenceFieldValue values = all.windowed(window);
+  const int n = values.size();
+  // The selections share a quarter of the budget: at most seven quantities
+  // of two ranks each. A rank whose bucket is larger than its share counts
+  // the next bits of the keys in one more pass instead of collecting them.
+  const std::size_t selectionBytes = memory_budget / 4;
+  PassStats s;
+  s.rankBytes = selectionBytes / (7 * 2);
+  s.begin(s.main, n);
+  do {
+    readValues(values, out, invariants, marks, indent, isComplex, s);
+    s.forEach([](Passed& p) { if (p.started) p.endPass(); });
+  } while ([&] {
+    bool more = false;
+    s.forEach([&](Passed& p) { more |= p.wantsPass(); });
+    return more;
+  }());
+  const bool tensor = extract_field_components && odb_vocab::isTensor(s.lastType);
+  s.forEach([](Passed& p) { p.select(); });
+  for (int k = 0; k < 6 && tensor; ++k) {
+    if (!marks[k] || !s.slot[k].started) continue;
+    if (engg_max) *kTensorEnggMax[k] = s.slot[k].e.enggMax;
+    if (engg_min) *kTensorEnggMin[k] = s.slot[k].e.enggMin;
+  }
+  if (s.main.e.max != -DBL_MAX) writeTypeLines(out, head, s, marks);
+  if (invariantLines) writeInvariantLinesInPasses(values, out, head, invariants, selectionBytes);
+}
+
 void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream& out, odb_String stepName,
                              int incrementNumber, odb_String /*regionKind*/, odb_String regionName,
                              odb_String fieldName, const odb_SequenceInvariant& invariants,
-                             odb_SequenceString& componentLabels, odb_Enum::odb_DataTypeEnum /*type*/,
+                             odb_SequenceString& componentLabels, odb_Enum::odb_DataTypeEnum type,
                              odb_String indent, bool isComplex) {
   const int n = values.size();
   for (int k = 0; k < 6; ++k) tensorCompPtr[k] = kTensorMax[k];
@@ -230,6 +412,13 @@ void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream&
   componentMarks(componentLabels, marks);
   if (containsText(regionName, "Warn") || containsText(regionName, "Info")) return;
   if (n == 0) return;
+  // The field output's type only sizes the working arrays; the lines follow the values' own.
+  const bool invariantLines = tensor_invariants && cleanName(fieldName) == odb_String("S");
+  if (!fitsBudget(values, type, marks, invariantLines, invariants)) {
+    printInPasses(values, out, resultHead(stepName, incrementNumber, regionName, fieldName), invariants, marks,
+                  indent, isComplex, invariantLines);
+    return;
+  }
 
   SetStats s;
   s.pool = odb_detail::poolOf(values.impl());

@@ -1,7 +1,8 @@
 // Blocks of a field output (docs/format.md §6 "Blocks"): reading and
 // checking one block, and the odb_FieldBulkData handle. No globals.
 #include <algorithm>
-#include <unordered_set>
+#include <climits>
+#include <iterator>
 
 #include "odb/derived.h"
 #include "odb/impl.h"
@@ -28,35 +29,53 @@ static Buffer<int> readLabels(hid_t block, const char* name, int rows, const Whe
   return readIntBuffer(d, w, ctx.bytes, ctx.pool);
 }
 
-// docs/format.md §6: the values of one element stand together and every
-// element has as many values as the first. Returns the number of elements.
-// While the elements come in ascending order none can repeat, and no set of
-// the labels seen is needed; the first step down starts one.
-static int countElements(const Buffer<int>& labels, const Where& w) {
-  std::unordered_set<int> seen;
-  bool ascending = true;
-  std::size_t perElement = 0;
-  int first = 0, count = 0;
-  for (std::size_t i = 0; i < labels.size();) {
+void ElementCounter::add(const int* labels, std::size_t n) {
+  for (std::size_t i = 0; i < n;) {
+    if (!open_ || labels[i] != label_) {
+      if (open_) endElement();
+      startElement(labels[i]);
+    }
+    const int label = label_;
     std::size_t j = i;
-    while (j < labels.size() && labels[j] == labels[i]) ++j;
-    if (ascending && count > 0 && labels[i] <= labels[i - 1]) {
-      ascending = false;
-      for (std::size_t k = 0; k < i; ++k) seen.insert(labels[k]);
-    }
-    if (!ascending && !seen.insert(labels[i]).second)
-      odbFail(w, "the values of element " + std::to_string(labels[i]) + " do not stand together");
-    if (count == 0) {
-      perElement = j - i;
-      first = labels[i];
-    } else if (j - i != perElement) {
-      odbFail(w, "element " + std::to_string(labels[i]) + " has " + std::to_string(j - i) + " values, element " +
-                     std::to_string(first) + " has " + std::to_string(perElement));
-    }
-    ++count;
+    while (j < n && labels[j] == label) ++j;
+    values_ += j - i;
     i = j;
   }
-  return count;
+}
+
+bool ElementCounter::seenBefore(int label) const {
+  const auto it = std::upper_bound(ranges_.begin(), ranges_.end(), std::pair(label, INT_MAX));
+  return it != ranges_.begin() && std::prev(it)->second >= label;
+}
+
+void ElementCounter::startElement(int label) {
+  if (ascending_ && count_ > 0 && label <= label_) ascending_ = false;
+  if (ascending_) {
+    if (!ranges_.empty() && ranges_.back().second + 1LL == label) ranges_.back().second = label;
+    else ranges_.emplace_back(label, label);
+  } else if (seenBefore(label) || !seen_.insert(label).second) {
+    odbFail(w_, "the values of element " + std::to_string(label) + " do not stand together");
+  }
+  open_ = true;
+  label_ = label;
+  values_ = 0;
+}
+
+void ElementCounter::endElement() {
+  if (count_ == 0) {
+    perElement_ = values_;
+    first_ = label_;
+  } else if (values_ != perElement_) {
+    odbFail(w_, "element " + std::to_string(label_) + " has " + std::to_string(values_) + " values, element " +
+                    std::to_string(first_) + " has " + std::to_string(perElement_));
+  }
+  ++count_;
+  open_ = false;
+}
+
+int ElementCounter::finish() {
+  if (open_) endElement();
+  return count_;
 }
 
 // Reads the block's attributes and the shape of data into b; returns data.
@@ -109,7 +128,9 @@ void BlockData::loadElementLabels() const {
   ctx->fileId(path);  // fails once the database is closed
   if (isElementBlock()) {
     elementLabels = readLabels(group.get(), "elementLabels", length, w, *ctx);
-    numberOfElements = countElements(elementLabels, w);
+    ElementCounter counter(w);
+    counter.add(elementLabels.data(), elementLabels.size());
+    numberOfElements = counter.finish();
   }
   haveElementLabels = true;
 }

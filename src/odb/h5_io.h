@@ -122,6 +122,19 @@ std::vector<double> readDoubles(const Dataset& d, const Where& w, std::uint64_t 
 void readFloatsInto(const Dataset& d, const Where& w, std::size_t n, Buffer<float>& out);
 void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<double>& out);
 
+// Pieces of a dataset, for reads that never hold a whole array.
+// Fails unless d's values can be read as ints (an integer of at most 64
+// bits), with the messages of the whole read.
+void requireIntegerData(const Dataset& d, const Where& w);
+// Reads rows [first, first + n) of a rank-1 or rank-2 dataset, every column,
+// converted to memType, into buf (n x columns values).
+void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf);
+// Like readRows into ints, each value checked to fit as readIntBuffer does
+// (entries numbered from the start of the array).
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out);
+// The rows of one chunk of d; 0 when d is not chunked.
+std::size_t chunkRows(const Dataset& d, const Where& w);
+
 // Returns the number of elements of d, failing when it overflows or exceeds an int.
 int elementCount(const Dataset& d, const Where& w);
 

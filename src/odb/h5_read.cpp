@@ -268,12 +268,16 @@ static void readAll(const Dataset& d, const Where& w, hid_t memType, void* buf, 
   if (H5Dread(d.id.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buf) < 0) odbFailHdf5(w, "cannot read " + d.name);
 }
 
+void requireIntegerData(const Dataset& d, const Where& w) {
+  if (d.cls != H5T_INTEGER) odbFail(w, d.name + " is " + classText(d.cls) + ", expected an integer");
+  if (d.typeSize > 8) odbFail(w, d.name + " is wider than 64 bits");
+}
+
 template <class Target, class Vec = std::vector<Target>>
 static Vec readIntegerData(const Dataset& d, const Where& w, std::uint64_t limit, hid_t direct,
                                            long long lo, long long hi, Vec out = Vec()) {
   const H5Guard guard;
-  if (d.cls != H5T_INTEGER) odbFail(w, d.name + " is " + classText(d.cls) + ", expected an integer");
-  if (d.typeSize > 8) odbFail(w, d.name + " is wider than 64 bits");
+  requireIntegerData(d, w);
   const std::size_t n = checkedCount(d, w, limit);
   out.resize(n);
   // Read directly when every stored value fits; otherwise read wide and check
@@ -349,6 +353,56 @@ void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<dou
   const H5Guard guard;
   out.resize(n);
   readAll(d, w, H5T_NATIVE_DOUBLE, out.data(), n);
+}
+
+// ------------------------------------------------------------------- pieces
+
+void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf) {
+  const H5Guard guard;
+  if (n == 0) return;
+  H5Dataspace file(H5Dget_space(d.id.get()));
+  if (!file.valid()) odbFailHdf5(w, "cannot read the shape of " + d.name);
+  const hsize_t start[2] = {first, 0};
+  const hsize_t count[2] = {n, d.dims.size() == 2 ? d.dims[1] : 1};
+  if (H5Sselect_hyperslab(file.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
+    odbFailHdf5(w, "cannot select rows of " + d.name);
+  const hsize_t values = count[0] * count[1];
+  H5Dataspace memory(H5Screate_simple(1, &values, nullptr));
+  if (!memory.valid()) odbFailHdf5(w, "cannot read " + d.name);
+  if (H5Dread(d.id.get(), memType, memory.get(), file.get(), H5P_DEFAULT, buf) < 0)
+    odbFailHdf5(w, "cannot read " + d.name);
+}
+
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out) {
+  const H5Guard guard;
+  requireIntegerData(d, w);
+  if ((d.isSigned && d.typeSize <= sizeof(int)) || (!d.isSigned && d.typeSize < sizeof(int))) {
+    readRows(d, w, H5T_NATIVE_INT, first, n, out);
+    return;
+  }
+  // Read wide and check each value, as the whole read does.
+  std::vector<long long> wide(n);
+  readRows(d, w, d.isSigned ? H5T_NATIVE_LLONG : H5T_NATIVE_ULLONG, first, n, wide.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool fits = d.isSigned ? wide[i] >= INT_MIN && wide[i] <= INT_MAX
+                                 : static_cast<unsigned long long>(wide[i]) <= static_cast<unsigned long long>(INT_MAX);
+    if (!fits)
+      odbFail(w, d.name + " holds " +
+                     (d.isSigned ? std::to_string(wide[i]) : std::to_string(static_cast<unsigned long long>(wide[i]))) +
+                     " at entry " + std::to_string(first + i) + ", which does not fit " +
+                     std::to_string(sizeof(int) * 8) + " bits");
+    out[i] = static_cast<int>(wide[i]);
+  }
+}
+
+std::size_t chunkRows(const Dataset& d, const Where& w) {
+  const H5Guard guard;
+  H5PropList dcpl(H5Dget_create_plist(d.id.get()));
+  if (!dcpl.valid()) odbFailHdf5(w, "cannot read the layout of " + d.name);
+  if (H5Pget_layout(dcpl.get()) != H5D_CHUNKED || d.dims.empty()) return 0;
+  hsize_t chunk[2] = {0, 0};
+  if (H5Pget_chunk(dcpl.get(), 2, chunk) < 0) odbFailHdf5(w, "cannot read the layout of " + d.name);
+  return static_cast<std::size_t>(chunk[0]);
 }
 
 }  // namespace odb_detail

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,36 @@ class LabelIndex {
   long long lo_ = 0;
   std::vector<unsigned char> bits_;
   std::vector<int> sorted_;
+};
+
+// docs/format.md §6: the values of one element stand together and every
+// element has as many values as the first. Takes the element labels in
+// order, in pieces of any size, and fails at the first label that breaks a
+// rule, with the same message whatever the pieces. While the elements come
+// in ascending order none can repeat: the labels seen are kept as ranges of
+// consecutive labels (one range for the usual numbering), and a set of the
+// labels after the first step down.
+class ElementCounter {
+ public:
+  explicit ElementCounter(const Where& w) : w_(w) {}
+  void add(const int* labels, std::size_t n);
+  // Checks the last element and returns the number of elements.
+  int finish();
+
+ private:
+  void startElement(int label);
+  void endElement();
+  bool seenBefore(int label) const;
+
+  Where w_;
+  bool open_ = false;      // an element's values are being counted
+  int label_ = 0;          // the element being counted
+  std::size_t values_ = 0; // its values so far
+  bool ascending_ = true;
+  std::vector<std::pair<int, int>> ranges_;  // labels seen while ascending, as [lo, hi]
+  std::unordered_set<int> seen_;             // labels after the first step down
+  std::size_t perElement_ = 0;
+  int first_ = 0, count_ = 0;
 };
 
 struct SetImpl : std::enable_shared_from_this<SetImpl> {
@@ -134,6 +165,11 @@ struct BlockData {
   std::size_t count = 0;
   mutable std::shared_ptr<const BlockData> source;
   mutable std::vector<int> rows;
+  // On the blocks of a windowed value sequence (values.cpp): the block whose
+  // labels and values this one stands for, and the window of its values held.
+  std::shared_ptr<const BlockData> windowOf;
+  struct Window;
+  mutable std::shared_ptr<Window> window;
 
   // Reads or picks the values when that has not happened yet.
   void need() const {
@@ -141,11 +177,13 @@ struct BlockData {
   }
   // This block with its element labels and element count read.
   const BlockData& elementLabelsRead() const {
+    if (windowOf) return windowOf->elementLabelsRead();
     if (!haveElementLabels) loadElementLabels();
     return *this;
   }
   // This block with all its labels read.
   const BlockData& labels() const {
+    if (windowOf) return windowOf->labels();
     if (!haveLabels) loadLabels();
     return *this;
   }

@@ -34,6 +34,7 @@
 // time; the array pool they share locks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -274,6 +275,7 @@ struct StepImpl;
 struct FrameImpl;
 struct FieldOutputImpl;
 struct BlockData;
+struct BlockReaderImpl;
 struct HistoryRegionImpl;
 struct HistoryOutputImpl;
 }  // namespace odb_detail
@@ -446,6 +448,60 @@ class odb_FieldBulkData {
 
 using odb_SequenceFieldBulkData = odb_Sequence<odb_FieldBulkData>;
 
+// Reads a block's arrays in pieces of rows into arrays the caller owns and
+// reuses, so that a block of any size is read with the memory of one piece
+// (the block's own arrays are neither read nor kept; what the block already
+// holds is copied from it). Works for the blocks of a field output and of a
+// subset (getSubset), whose values are read from the field's block in
+// pieces and picked. Element labels are checked as the whole read checks
+// them (numberOfElements()); a label array whose length differs from the
+// values' rows fails with the whole read's message before a piece of it is
+// read, the element labels' when the reader is made. A read of rows outside
+// the block fails; every failure is an odb_Exception naming the file and
+// the block's path.
+//
+// Threads: a reader reads the file, so it follows the rule at the top of
+// this file (one thread at a time, with its database); mises() reads
+// nothing and may run on any thread while the reader reads the next piece.
+class odb_BlockReader {
+ public:
+  explicit odb_BlockReader(const odb_FieldBulkData& block);
+  ~odb_BlockReader();
+  odb_BlockReader(odb_BlockReader&&) noexcept;
+  odb_BlockReader& operator=(odb_BlockReader&&) noexcept;
+
+  int length() const;
+  int width() const;
+  int precision() const;
+  // Suggests the rows of a piece: near targetBytes of stored values, whole
+  // chunks of the stored array when it is chunked; 1 to length() rows.
+  int pieceRows(std::size_t targetBytes = std::size_t{8} << 20) const;
+  // Reads rows [first, first + n) of the values, n x width() numbers row by
+  // row, converted to out's type when stored in the other precision.
+  void read(int first, int n, float* out);
+  void read(int first, int n, double* out);
+  // Read rows [first, first + n) of a label array, n numbers; nothing when
+  // the block has none (see odb_FieldBulkData).
+  void readElementLabels(int first, int n, int* out);
+  void readNodeLabels(int first, int n, int* out);
+  void readIntegrationPoints(int first, int n, int* out);
+  bool hasElementLabels() const;
+  bool hasNodeLabels() const;
+  bool hasIntegrationPoints() const;
+  // Returns the number of distinct elements (0 for a node block), checked as
+  // the whole read checks it: counted while the element labels are read in
+  // order from row 0, the rest read in pieces on this call when needed.
+  int numberOfElements();
+  // Computes the von Mises value of each of n rows of values (as read()
+  // gives them: in doubles, or in floats from a float32 block) into out: the
+  // same floats as the block's mises(), zeros for a block that is no tensor.
+  void mises(const float* values, int n, float* out) const;
+  void mises(const double* values, int n, float* out) const;
+
+ private:
+  std::unique_ptr<odb_detail::BlockReaderImpl> impl_;
+};
+
 // One value of a field output: a view of one row of a block. It stays valid
 // while the field output or the sequence it came from lives.
 class odb_FieldValue {
@@ -491,6 +547,18 @@ class odb_SequenceFieldValue {
   // Returns value i; throws odb_Exception when i is out of range.
   odb_FieldValue constGet(int i) const;
   odb_FieldValue operator[](int i) const { return constGet(i); }
+
+  // Returns the bytes the values of every block take as stored (rows x
+  // width x 4 or 8), known from the blocks' headers without reading them.
+  std::size_t storedBytes() const;
+  // Returns a sequence of the same values that holds at most about `bytes`
+  // of each block's values: a block whose values are not yet read is read a
+  // window of rows at a time, as a walk in order reaches them; a value asked
+  // for outside its block's window reads that window again, so a value never
+  // gives stale numbers (a data() sequence taken from a window keeps it).
+  // Blocks whose values are already held are used as they are. Made for
+  // walks in order, which may be repeated: each reads every window once.
+  odb_SequenceFieldValue windowed(std::size_t bytes) const;
 
   // The first block, or null (the library's own use).
   const odb_detail::BlockData* impl() const { return blocks_.empty() ? nullptr : blocks_.front().get(); }

@@ -117,19 +117,65 @@ static std::shared_ptr<const BlockData> pickRows(const std::shared_ptr<const Blo
   return out;
 }
 
-// The rows of b on the set; none when the set does not reach the block.
-static std::vector<int> rowsOnSet(FileCtx& ctx, const BlockData& b, const SetImpl& set) {
+// The rows of b on the set: none when the set does not reach the block, and
+// `all` with no list when every row is on it (a set of the whole model
+// lists no row).
+struct RowsOnSet {
+  bool all = false;
+  std::vector<int> rows;
+};
+// Label arrays from this size on that the block has not read yet are read in
+// pieces to find its rows on a set, and not kept: a set of the whole model
+// then shares the block without making it hold its labels.
+constexpr std::size_t kPiecedLabels = std::size_t{32} << 20;
+
+// Calls f(row, label) for the element or node label of every row of b, in
+// order: from the block's arrays, read whole as before, or, for a large
+// array still in the file, in pieces through a reader, which checks what the
+// whole read checks (the element count included).
+template <class F>
+static void forEachLabel(const std::shared_ptr<const BlockData>& src, bool elementLabels, F&& f) {
+  const BlockData& b = *src;
+  const bool held = elementLabels ? b.haveElementLabels : b.haveLabels;
+  if (held || static_cast<std::size_t>(b.length) * sizeof(int) < kPiecedLabels) {
+    const Buffer<int>& labels = elementLabels ? b.elementLabelsRead().elementLabels : b.labels().nodeLabels;
+    for (int r = 0; r < b.length; ++r) f(r, labels[static_cast<std::size_t>(r)]);
+    return;
+  }
+  odb_BlockReader reader{odb_FieldBulkData(src)};
+  const int piece = 1 << 20;
+  std::vector<int> labels(static_cast<std::size_t>(std::min(piece, b.length)));
+  for (int first = 0; first < b.length; first += piece) {
+    const int n = std::min(piece, b.length - first);
+    if (elementLabels) reader.readElementLabels(first, n, labels.data());
+    else reader.readNodeLabels(first, n, labels.data());
+    for (int i = 0; i < n; ++i) f(first + i, labels[static_cast<std::size_t>(i)]);
+  }
+  reader.numberOfElements();
+}
+
+static RowsOnSet rowsOnSet(FileCtx& ctx, const std::shared_ptr<const BlockData>& src, const SetImpl& set) {
+  const BlockData& b = *src;
   if (set.partSet || !membersIn(set, b.instance.str())) return {};
   const bool elementSet = set.type == odb_Enum::ELEMENT_SET;
   const bool byElement = elementSet && b.isElementBlock();
   if (!elementSet && b.position != odb_Enum::NODAL && b.position != odb_Enum::ELEMENT_NODAL) return {};
   const LabelIndex& index = memberIndex(ctx, set, b.instance.str(), elementSet && !byElement);
-  const Buffer<int>& labels = byElement ? b.elementLabelsRead().elementLabels : b.labels().nodeLabels;
-  std::vector<int> rows;
-  if (index.empty()) return rows;
-  for (int r = 0; r < b.length; ++r)
-    if (index.contains(labels[static_cast<std::size_t>(r)])) rows.push_back(r);
-  return rows;
+  RowsOnSet on;
+  if (index.empty()) return on;
+  int missing = -1;  // the first row not on the set; the list starts there
+  forEachLabel(src, byElement, [&](int r, int label) {
+    const bool member = index.contains(label);
+    if (missing < 0 && !member) {
+      missing = r;
+      on.rows.resize(static_cast<std::size_t>(r));
+      for (int k = 0; k < r; ++k) on.rows[static_cast<std::size_t>(k)] = k;
+    } else if (missing >= 0 && member) {
+      on.rows.push_back(r);
+    }
+  });
+  on.all = missing < 0;
+  return on;
 }
 
 }  // namespace odb_detail
@@ -152,10 +198,10 @@ odb_FieldOutput odb_FieldOutput::getSubset(const odb_Set& set) const {
   std::vector<std::shared_ptr<const BlockData>> blocks;
   if (const SetImpl* s = set.impl()) {
     for (const std::shared_ptr<const BlockData>& b : impl_->blocks) {
-      const std::vector<int> rows = rowsOnSet(*impl_->ctx, *b, *s);
-      if (rows.empty()) continue;  // empty blocks are dropped
-      // A block wholly on the set is shared, not copied.
-      blocks.push_back(rows.size() == static_cast<std::size_t>(b->length) ? b : pickRows(b, rows));
+      const RowsOnSet on = rowsOnSet(*impl_->ctx, b, *s);
+      // A block wholly on the set is shared, not copied; empty blocks are dropped.
+      if (on.all) blocks.push_back(b);
+      else if (!on.rows.empty()) blocks.push_back(pickRows(b, on.rows));
     }
   }
   out->adopt(std::move(blocks));

@@ -1,13 +1,40 @@
-// Field values: the value sequence as a view over the blocks, and each
-// value's accessors and derived quantities (docs/format.md §7). No globals.
+// Field values: the value sequence as a view over the blocks (whole, or in
+// windows of rows), and each value's accessors and derived quantities
+// (docs/format.md §7). No globals.
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "odb/derived.h"
 #include "odb/impl.h"
 #include "odb/vocabulary.h"
 
 using namespace odb_detail;
+
+// The window of a block of a windowed sequence: rows [first, first + count)
+// of its values in the stored precision, read by the block's reader. An
+// array that a data() sequence still holds is left to it, and the window
+// moves into a new one.
+struct odb_detail::BlockData::Window {
+  odb_BlockReader reader;
+  int rows = 1;  // the rows of a whole window: whole chunks of the stored array
+  int first = 0, count = 0;
+  std::shared_ptr<Buffer<float>> floats;
+  std::shared_ptr<Buffer<double>> doubles;
+
+  explicit Window(const std::shared_ptr<const BlockData>& block) : reader(odb_FieldBulkData(block)) {}
+  // Lets go of the window; the next row asked for reads it again.
+  void release() {
+    count = 0;
+    floats.reset();
+    doubles.reset();
+  }
+  template <class T>
+  std::shared_ptr<Buffer<T>>& array() {
+    if constexpr (std::is_same_v<T, float>) return floats;
+    else return doubles;
+  }
+};
 
 odb_SequenceFieldValue::odb_SequenceFieldValue(std::vector<std::shared_ptr<const BlockData>> blocks)
     : blocks_(std::move(blocks)) {
@@ -25,6 +52,8 @@ odb_FieldValue odb_SequenceFieldValue::constGet(int i) const {
   // the next one; anything else searches.
   auto inBlock = [&](std::size_t k) { return i >= starts_[k] && i - starts_[k] < blocks_[k]->length; };
   if (!inBlock(last_)) {
+    // A windowed sequence holds the window of one block at a time.
+    if (const auto& w = blocks_[last_]->window) w->release();
     if (last_ + 1 < blocks_.size() && inBlock(last_ + 1)) {
       ++last_;
     } else {
@@ -33,6 +62,59 @@ odb_FieldValue odb_SequenceFieldValue::constGet(int i) const {
   }
   blocks_[last_]->need();
   return odb_FieldValue(blocks_[last_].get(), i - starts_[last_]);
+}
+
+std::size_t odb_SequenceFieldValue::storedBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& b : blocks_)
+    bytes += static_cast<std::size_t>(b->length) * static_cast<std::size_t>(b->width) * (b->precision == 0 ? 4 : 8);
+  return bytes;
+}
+
+// ------------------------------------------------------------------ windows
+
+odb_SequenceFieldValue odb_SequenceFieldValue::windowed(std::size_t bytes) const {
+  std::vector<std::shared_ptr<const BlockData>> out;
+  out.reserve(blocks_.size());
+  for (const auto& b : blocks_) {
+    if (b->windowOf || (!b->pending && !b->source)) {  // windowed already, or its values are held
+      out.push_back(b);
+      continue;
+    }
+    auto w = std::make_shared<BlockData>();
+    w->usePool(b->pool);
+    w->shape = b->shape;
+    w->instance = b->instance;
+    w->position = b->position;
+    w->sectionPoint = b->sectionPoint;
+    w->type = b->type;
+    w->precision = b->precision;
+    w->length = b->length;
+    w->width = b->width;
+    w->windowOf = b;
+    w->window = std::make_shared<BlockData::Window>(b);
+    w->window->rows = w->window->reader.pieceRows(bytes);
+    out.push_back(std::move(w));
+  }
+  return odb_SequenceFieldValue(std::move(out));
+}
+
+// Row `row` of a windowed block's values, the window moved to hold it.
+template <class T>
+static const T* windowRow(const BlockData& b, int row) {
+  BlockData::Window& w = *b.window;
+  std::shared_ptr<Buffer<T>>& array = w.array<T>();
+  const auto width = static_cast<std::size_t>(b.width);
+  if (row < w.first || row - w.first >= w.count) {
+    w.count = 0;  // nothing held should the read fail
+    w.first = row - row % w.rows;
+    const int count = std::min(w.rows, b.length - w.first);
+    if (!array || array.use_count() > 1) array = std::make_shared<Buffer<T>>(bufferIn<T>(b.pool));
+    array->resize(static_cast<std::size_t>(count) * width);
+    w.reader.read(w.first, count, array->data());
+    w.count = count;
+  }
+  return array->data() + static_cast<std::size_t>(row - w.first) * width;
 }
 
 // --------------------------------------------------------------- one value
@@ -62,31 +144,54 @@ static std::size_t rowStart(const BlockData* b, int row) {
   return static_cast<std::size_t>(row) * static_cast<std::size_t>(b->width);
 }
 
+// The value's row in the stored precision (floats for precision 0).
+static const float* floatRow(const BlockData* b, int row) {
+  return b->window ? windowRow<float>(*b, row) : b->floatValues.data() + rowStart(b, row);
+}
+static const double* doubleRow(const BlockData* b, int row) {
+  return b->window ? windowRow<double>(*b, row) : b->doubleValues.data() + rowStart(b, row);
+}
+
+// The value's numbers from a window: a view that keeps the window's array
+// when stored so, else a converted copy.
+template <class To, class From>
+static odb_NumberSequence<To> fromWindow(const BlockData* b, int row) {
+  const From* p = windowRow<From>(*b, row);
+  if constexpr (std::is_same_v<To, From>)
+    return odb_NumberSequence<To>(p, b->width, b->window->array<From>());
+  else
+    return odb_NumberSequence<To>(std::vector<To>(p, p + b->width));
+}
+
 odb_SequenceFloat odb_FieldValue::data() const {
   if (!block_) return {};
+  if (block_->window)
+    return block_->precision == 0 ? fromWindow<float, float>(block_, row_) : fromWindow<float, double>(block_, row_);
   return odb_SequenceFloat(block_->floats() + rowStart(block_, row_), block_->width);
 }
 
 odb_SequenceDouble odb_FieldValue::dataDouble() const {
   if (!block_) return {};
+  if (block_->window)
+    return block_->precision == 0 ? fromWindow<double, float>(block_, row_) : fromWindow<double, double>(block_, row_);
   return odb_SequenceDouble(block_->doubles() + rowStart(block_, row_), block_->width);
 }
 
 // Gathers the value's tensor; false when the value is not a tensor.
 static bool tensorOf(const BlockData* b, int row, double s[6]) {
   if (!b || !odb_vocab::isTensor(b->type)) return false;
-  if (b->precision == 0) tensorFromRow(b->floatValues.data() + rowStart(b, row), b->shape->cols, s);
-  else tensorFromRow(b->doubleValues.data() + rowStart(b, row), b->shape->cols, s);
+  if (b->precision == 0) tensorFromRow(floatRow(b, row), b->shape->cols, s);
+  else tensorFromRow(doubleRow(b, row), b->shape->cols, s);
   return true;
 }
 
 float odb_FieldValue::magnitude() const {
   if (!block_ || block_->type != odb_Enum::VECTOR) return 0.0f;
   double sum = 0.0;
-  const std::size_t at = rowStart(block_, row_);
+  const float* f = block_->precision == 0 ? floatRow(block_, row_) : nullptr;
+  const double* d = block_->precision == 0 ? nullptr : doubleRow(block_, row_);
   for (int k = 0; k < block_->width; ++k) {
-    const double v = block_->precision == 0 ? block_->floatValues[at + static_cast<std::size_t>(k)]
-                                            : block_->doubleValues[at + static_cast<std::size_t>(k)];
+    const double v = f ? f[k] : d[k];
     sum += v * v;
   }
   return static_cast<float>(std::sqrt(sum));

@@ -198,3 +198,72 @@ GOLDEN_RECIPE(field_damaged) {
   golden::damageStored(path, u.data(), u.size() * sizeof(float));
   golden::damageStored(path, t.data(), t.size() * sizeof(float));
 }
+
+// Blocks large enough for the engineering extremes to be selected in passes
+// when the field output does not fit the memory budget (field_large_budget
+// runs this database with a tiny one, field_large without): every position
+// and data type in both precisions, values that repeat (ties at every rank),
+// NaN, a constant field, signed zeros. Small chunks, so that a block is read
+// in many pieces. Two instances of 9,000 elements of 2 points; each node
+// belongs to one element: element e holds nodes 2e-1 and 2e.
+GOLDEN_RECIPE(field_large) {
+  constexpr int kElements = 9000, kNodes = 2 * kElements;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::uint32_t seed = 12345;
+  // Numbers from a few hundred distinct values, so that many tie.
+  auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>(seed >> 20) % 400 - 150;
+  };
+  Writer w(path, {.chunkBytes = 16 << 10});
+  std::vector<int> nodes, elements, connectivity, twice, points, perNode;
+  std::vector<std::int64_t> offsets = {0};
+  for (int n = 1; n <= kNodes; ++n) nodes.push_back(n), connectivity.push_back(n);
+  for (int e = 1; e <= kElements; ++e) {
+    elements.push_back(e), offsets.push_back(2 * e);
+    twice.insert(twice.end(), {e, e}), points.insert(points.end(), {1, 2}), perNode.insert(perNode.end(), {2 * e - 1, 2 * e});
+  }
+  std::vector<int> half(elements.begin(), elements.begin() + kElements / 2);
+  for (const char* instance : {"A-1", "B-1"}) {
+    w.addInstance(instance, "");
+    w.setInstanceNodes(instance, nodes);
+    w.setInstanceElements(instance, elements, offsets, connectivity);
+  }
+  w.addAssemblySet(SetKind::Element, "HALF", {{"A-1", half}});
+  w.addAssemblySet(SetKind::Node, "NODES-B", {{"B-1", nodes}});
+  w.addStep(kStep);
+  const int f = w.addFrame(kStep, {.incrementNumber = 4});
+
+  // Rows of `width` numbers; every 97th row NaN in its first column, and in all of it every 389th.
+  auto rows = [&]<class T>(T, int count, int width, double scale) {
+    std::vector<T> v;
+    for (int r = 0; r < count; ++r)
+      for (int c = 0; c < width; ++c)
+        v.push_back(r % 389 == 5 || (r % 97 == 3 && c == 0) ? static_cast<T>(nan) : static_cast<T>(next() * scale));
+    return v;
+  };
+  const std::vector<std::string> six = {"S11", "S22", "S33", "S12", "S13", "S23"};
+  const auto ips = [&](const char* instance) { return integrationPoints(instance, twice, points); };
+  w.addFieldOutput(kStep, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", six, {odb_Enum::MISES}));
+  w.addBlock(kStep, f, "S", ips("A-1"), rows(0.0f, 2 * kElements, 6, 0.5), 6);
+  w.addBlock(kStep, f, "S", ips("B-1"), rows(0.0f, 2 * kElements, 6, 2.0), 6);
+  addField(w, f, "SD", fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Stress", {"SD11", "SD22", "SD33", "SD12"}), ips("A-1"),
+           rows(0.0, 2 * kElements, 4, 0.125), 4);
+  addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U1", "U2", "U3"}), nodal("B-1", nodes),
+           rows(0.0, kNodes, 3, 0.01), 3);
+  addField(w, f, "UF", fieldInfo(odb_Enum::VECTOR, "Displacement", {"UF1", "UF2"}), nodal("A-1", nodes),
+           rows(0.0f, kNodes, 2, 1.0), 2);
+  addField(w, f, "VE", fieldInfo(odb_Enum::VECTOR, "Element vector", {"VE1", "VE2", "VE3"}), ips("B-1"),
+           rows(0.0f, 2 * kElements, 3, 1.0), 3);
+  addField(w, f, "SN", fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Stress at nodes", {"SN11", "SN22", "SN33", "SN12"}),
+           nodal("A-1", nodes), rows(0.0f, kNodes, 4, 1.0), 4);
+  BlockInfo elementNodal{.position = odb_Enum::ELEMENT_NODAL, .instance = "A-1", .nodeLabels = perNode,
+                         .elementLabels = twice};
+  addField(w, f, "EN", fieldInfo(odb_Enum::SCALAR, "Energy", {}), elementNodal, rows(0.0, 2 * kElements, 1, 1.0), 1);
+  addField(w, f, "CONST", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal("A-1", nodes),
+           std::vector<float>(kNodes, 7.5f), 1);
+  std::vector<double> zeros(2 * kElements, 0.0);
+  for (std::size_t i = 0; i < zeros.size(); i += 3) zeros[i] = -0.0;
+  addField(w, f, "ZERO", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), ips("B-1"), zeros, 1);
+  w.close();
+}

@@ -6,6 +6,7 @@
 #   config.txt      the configuration file (optional)
 #   args            the command line after the program name, one line
 #                   (default: -odb db.odb -config config.txt)
+#   env             variables for the run, NAME=VALUE words on one line
 #   expected/       params.txt, stdout.txt, stderr.txt, status.txt and, when the
 #                   run must leave it, paramsdone.txt; a file listed in
 #                   expected/absent must not exist after the run
@@ -21,9 +22,11 @@ fi
 [ -f "$case_dir/config.txt" ] && cp "$case_dir/config.txt" "$work/config.txt"
 args="-odb db.odb -config config.txt"
 [ -f "$case_dir/args" ] && args=$(head -n 1 "$case_dir/args")
+vars=""
+[ -f "$case_dir/env" ] && vars=$(head -n 1 "$case_dir/env")
 
 status=0
-(cd "$work" && eval "exec \"$prog\" $args" > stdout.txt 2> stderr.txt < /dev/null) || status=$?
+(cd "$work" && eval "exec env $vars \"$prog\" $args" > stdout.txt 2> stderr.txt < /dev/null) || status=$?
 echo "$status" > "$work/status.txt"
 
 exp="$case_dir/expected"

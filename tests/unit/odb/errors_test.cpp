@@ -46,6 +46,26 @@ std::string failure(const std::string& path, Action a) {
   });
 }
 
+// The same, reading each block in pieces of one row through odb_BlockReader: the same checks, the same messages.
+std::string streamedFailure(const std::string& path, Action a) {
+  const bool bulk = a == Action::BulkS || a == Action::BulkU;
+  const char* name = a == Action::LoadS || a == Action::BulkS ? "S" : a == Action::LoadU || a == Action::BulkU ? "U" : "SN";
+  return sample::messageOf([&] {
+    const auto odb = odb_open(path);
+    const odb_FieldOutput field = sample::field(*odb, name);
+    for (const odb_FieldBulkData& b : field.bulkDataBlocks()) {
+      odb_BlockReader r(b);
+      r.numberOfElements();
+      std::vector<double> row(static_cast<std::size_t>(r.width()));
+      int label = 0;
+      for (int i = 0; i < r.length(); ++i) {
+        if (!bulk) r.readNodeLabels(i, 1, &label), r.readIntegrationPoints(i, 1, &label);
+        r.read(i, 1, row.data());
+      }
+    }
+  });
+}
+
 struct Case {
   Mutate mutate;
   Action action;
@@ -108,6 +128,10 @@ TEST(Errors, EachBrokenFileGivesItsExactMessage) {
       {ints(sn0 + "/elementLabels", V{1, 1, 2, 2, 2, 2}, {6}), LoadSN, sn0, "element 2 has 4 values, element 1 has 2"},
       {ints(sn0 + "/elementLabels", V{1, 1, 1, 1, 2, 2}, {6}), LoadSN, sn0, "element 2 has 2 values, element 1 has 4"},
       {ints(u0 + "/nodeLabels", V{1, 2, 3}, {3}), LoadU, u0, "nodeLabels has 3 entries, data has 4 rows"},
+      {ints(b0 + "/elementLabels", V{1, 1, 2, 2, 2}, {5}), BulkS, b0, "elementLabels has 5 entries, data has 4 rows"},
+      {ints(sn0 + "/elementLabels", V{1, 1, 1, 2, 2, 1}, {6}), BulkS, "", ""},  // SN is not read
+      {ints(sn0 + "/elementLabels", V{2, 2, 1, 1, 2, 2}, {6}), LoadSN, sn0,
+       "the values of element 2 do not stand together"},
       // A whole-model run never reads node labels or integration points.
       {ints(b0 + "/integrationPoints", V{0, 1, 1, 2}, {4}), BulkS, "", ""},
       {ints(u0 + "/nodeLabels", V{1, 2, 3}, {3}), BulkU, "", ""},
@@ -131,7 +155,11 @@ TEST(Errors, EachBrokenFileGivesItsExactMessage) {
     const std::string path = dir.file(std::to_string(n++) + ".odb");
     sample::writeSample(path, 1);
     c.mutate(path);
-    EXPECT_EQ(failure(path, c.action), c.object.empty() ? "(no exception)" : path + ": " + c.object + ": " + c.what);
+    const std::string expected = c.object.empty() ? "(no exception)" : path + ": " + c.object + ": " + c.what;
+    EXPECT_EQ(failure(path, c.action), expected);
+    if (c.action >= LoadS && c.action <= BulkU) {
+      EXPECT_EQ(streamedFailure(path, c.action), expected) << "in pieces";
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 // columns placed by their labels; and the runtime's starts, stops and closes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -132,6 +133,104 @@ TEST(Ownership, ArraysOutliveTheirDatabase) {
     block = odb_FieldBulkData();
     EXPECT_TRUE(pool.expired());
   }
+}
+
+// A block's arrays as the whole read gives them, or as odb_BlockReader gives them in pieces of `piece` rows
+// (0: the rows it suggests); absent label arrays are empty.
+struct Arrays {
+  std::vector<float> floats, mises;
+  std::vector<double> doubles;
+  std::vector<int> elements, nodes, points;
+  int count = 0;
+  bool operator==(const Arrays&) const = default;
+};
+
+Arrays whole(const odb_FieldBulkData& b) {
+  const auto n = static_cast<std::size_t>(b.length()), values = n * static_cast<std::size_t>(b.width());
+  auto labels = [&](const int* p) { return p ? std::vector<int>(p, p + n) : std::vector<int>(); };
+  return {std::vector<float>(b.data(), b.data() + values), std::vector<float>(b.mises(), b.mises() + n),
+          std::vector<double>(b.dataDouble(), b.dataDouble() + values), labels(b.elementLabels()),
+          labels(b.nodeLabels()), labels(b.integrationPoints()), b.numberOfElements()};
+}
+
+Arrays inPieces(const odb_FieldBulkData& b, int piece) {
+  odb_BlockReader r(b);
+  const int n = r.length(), w = r.width();
+  if (piece == 0) piece = r.pieceRows();
+  Arrays a;
+  a.floats.resize(static_cast<std::size_t>(n * w)), a.doubles.resize(a.floats.size());
+  a.mises.resize(static_cast<std::size_t>(n));
+  if (r.hasElementLabels()) a.elements.resize(a.mises.size());
+  if (r.hasNodeLabels()) a.nodes.resize(a.mises.size());
+  if (r.hasIntegrationPoints()) a.points.resize(a.mises.size());
+  for (int first = 0; first < n; first += piece) {
+    const int k = std::min(piece, n - first);
+    r.read(first, k, a.floats.data() + first * w);
+    r.read(first, k, a.doubles.data() + first * w);
+    if (r.precision() == 0) r.mises(a.floats.data() + first * w, k, a.mises.data() + first);
+    else r.mises(a.doubles.data() + first * w, k, a.mises.data() + first);
+    if (!a.elements.empty()) r.readElementLabels(first, k, a.elements.data() + first);
+    if (!a.nodes.empty()) r.readNodeLabels(first, k, a.nodes.data() + first);
+    if (!a.points.empty()) r.readIntegrationPoints(first, k, a.points.data() + first);
+  }
+  a.count = r.numberOfElements();
+  return a;
+}
+
+// Every position, both precisions, whole blocks and subsets, pieces that cut chunks or hold several.
+TEST(BlockReader, PiecesGiveWhatTheWholeReadGives) {
+  struct Case {
+    const char *name, *field, *set;  // set: an assembly set, "" for the field output itself
+    bool large;                      // writeLarge's two blocks of 65,536 rows (chunks of 43,690 float rows)
+    std::vector<int> pieces;
+  };
+  const Case cases[] = {
+      {"integration points and centroid", "S", "", false, {1, 3, 0}},
+      {"nodal, two instances", "U", "", false, {1, 2, 0}},
+      {"element-nodal", "SN", "", false, {1, 4, 0}},
+      {"whole element, one column", "EV", "", false, {1, 0}},
+      {"element set", "S", "AE", false, {1, 2, 0}},
+      {"node set", "U", "AN", false, {1, 0}},
+      {"element set through connectivity", "U", "AE", false, {1, 2}},
+      {"chunks cut and whole", "S", "", true, {1000, 40000, 0, 65536}},
+  };
+  sample::Finalize finalize;
+  testsupport::TempDir dir;
+  for (int precision : {0, 1}) {
+    const std::string small = dir.file("s" + std::to_string(precision) + ".odb"),
+                      large = dir.file("l" + std::to_string(precision) + ".odb");
+    sample::writeSample(small, precision, {.chunkBytes = 40});  // chunks of one to ten rows
+    sample::writeLarge(large, 1 << 17, precision);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (precision ? " float64" : " float32"));
+      const std::string path = c.large ? large : small;
+      const auto read = [&](const odb_Odb& odb) {
+        const odb_FieldOutput f = sample::field(odb, c.field);
+        return *c.set ? f.getSubset(odb.rootAssembly().elementSets(false).isMember(c.set)
+                                        ? odb.rootAssembly().elementSets(false)[c.set]
+                                        : odb.rootAssembly().nodeSets(false)[c.set])
+                      : f;
+      };
+      const auto whole_odb = odb_open(path);
+      const auto expected = read(*whole_odb).bulkDataBlocks();
+      ASSERT_GT(expected.size(), 0);
+      for (int piece : c.pieces) {
+        const auto odb = odb_open(path);  // nothing read yet: the reader reads the file
+        const odb_FieldOutput f = read(*odb);
+        for (int i = 0; i < expected.size(); ++i) EXPECT_EQ(inPieces(f.bulkDataBlocks()[i], piece), whole(expected[i])) << piece;
+      }
+    }
+  }
+  // What the block holds already is copied; suggested pieces are whole chunks; no read past the end.
+  const auto odb = odb_open(dir.file("l0.odb"));
+  const odb_FieldBulkData b = sample::field(*odb, "S").bulkDataBlocks()[1];
+  odb_BlockReader r(b);
+  float row[6];
+  EXPECT_EQ(std::tuple(r.pieceRows(1 << 20), r.pieceRows(100), r.pieceRows(3 << 20)), std::tuple(43690, 43690, 65536));
+  EXPECT_EQ(sample::messageOf([&] { r.read(65535, 2, row); }),
+            dir.file("l0.odb") + ": /steps/Step-1/frames/0/fieldOutputs/S/blocks/1: rows [65535, 65537) asked for, "
+                                 "the block has 65536 rows");
+  EXPECT_EQ(whole(b), inPieces(b, 5000));
 }
 
 // Everything a reader takes from a database, summed per frame: values, von Mises, labels, principal values.

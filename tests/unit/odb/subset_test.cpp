@@ -65,4 +65,68 @@ TEST(Subset, EachSetKindOnEachBlockKind) {
   EXPECT_EQ(s.getSubset(odb_Set()).values().size(), 0);  // a set that is no set selects nothing
 }
 
+// Everything a value gives, as text.
+std::string valueText(const odb_FieldValue& v) {
+  std::string out = v.instanceName().str() + ":" + std::to_string(v.elementLabel()) + "/" +
+                    std::to_string(v.nodeLabel()) + "/" + std::to_string(v.integrationPoint());
+  for (float x : v.data()) out += " " + std::to_string(x);
+  for (double x : v.dataDouble()) out += " " + std::to_string(x);
+  for (float x : {v.magnitude(), v.mises(), v.maxPrincipal(), v.minPrincipal(), v.tresca()})
+    out += " " + std::to_string(x);
+  return out;
+}
+
+// A windowed sequence gives what the sequence of whole blocks gives, value by
+// value, whatever the window, walked in order, again, and backwards; a value
+// or a data() sequence taken before the window moved on still gives its own
+// numbers.
+TEST(Subset, WindowedValuesAreTheWholeBlocksValues) {
+  struct Case {
+    const char* name;
+    bool large;        // writeLarge's two blocks of 500 rows, else the sample
+    int precision;
+    const char* field;
+    const char* set;   // an element set of the assembly, or null for the whole field output
+    std::size_t bytes;
+  };
+  const Case cases[] = {
+      {"one row a window, three blocks", false, 0, "S", nullptr, 1},
+      {"two rows a window, float64", false, 1, "S", nullptr, 96},
+      {"vectors, rows picked through connectivity", false, 0, "U", "AE", 1},
+      {"element-nodal, whole window", false, 1, "SN", nullptr, 1 << 20},
+      {"windows across chunks, float32", true, 0, "S", nullptr, 7 * 24},
+      {"windows across chunks, float64", true, 1, "S", nullptr, 1000},
+  };
+  sample::Finalize finalize;
+  testsupport::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file(std::string(c.large ? "l" : "s") + std::to_string(c.precision) + ".odb");
+    if (c.large) sample::writeLarge(path, 1000, c.precision);
+    else sample::writeSample(path, c.precision);
+    // Two opens: the whole sequence's reads must not serve the windowed one.
+    const auto wholeDb = odb_open(path), windowDb = odb_open(path);
+    auto values = [&](const odb_Odb& odb) {
+      const odb_FieldOutput f = sample::field(odb, c.field);
+      return c.set ? f.getSubset(odb.rootAssembly().elementSets(false)[c.set]).values() : f.values();
+    };
+    const odb_SequenceFieldValue whole = values(*wholeDb);
+    const odb_SequenceFieldValue all = values(*windowDb);
+    const odb_SequenceFieldValue windowed = all.windowed(c.bytes);
+    ASSERT_EQ(windowed.size(), whole.size());
+    ASSERT_GT(whole.size(), 2);
+    EXPECT_EQ(windowed.storedBytes(), all.storedBytes());
+    std::vector<std::string> expect;
+    for (int i = 0; i < whole.size(); ++i) expect.push_back(valueText(whole[i]));
+    const odb_FieldValue first = windowed[0];
+    const odb_SequenceFloat firstData = first.data();
+    for (int round = 0; round < 2; ++round)
+      for (int i = 0; i < windowed.size(); ++i) ASSERT_EQ(valueText(windowed[i]), expect[i]) << "value " << i;
+    for (int i = windowed.size() - 1; i >= 0; --i) ASSERT_EQ(valueText(windowed[i]), expect[i]) << "value " << i;
+    EXPECT_EQ(valueText(first), expect[0]);
+    EXPECT_EQ(std::vector<float>(firstData.begin(), firstData.end()),
+              std::vector<float>(whole[0].data().begin(), whole[0].data().end()));
+  }
+}
+
 }  // namespace
