@@ -366,8 +366,10 @@ void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first
   const hsize_t count[2] = {n, d.dims.size() == 2 ? d.dims[1] : 1};
   if (H5Sselect_hyperslab(file.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) < 0)
     odbFailHdf5(w, "cannot select rows of " + d.name);
-  const hsize_t values = count[0] * count[1];
-  H5Dataspace memory(H5Screate_simple(1, &values, nullptr));
+  // The memory space has the selection's shape: HDF5 then maps whole
+  // hyperslabs onto chunks, where a flat space costs a look-up per value.
+  const int rank = static_cast<int>(d.dims.size());
+  H5Dataspace memory(H5Screate_simple(rank, count, nullptr));
   if (!memory.valid()) odbFailHdf5(w, "cannot read " + d.name);
   if (H5Dread(d.id.get(), memType, memory.get(), file.get(), H5P_DEFAULT, buf) < 0)
     odbFailHdf5(w, "cannot read " + d.name);
