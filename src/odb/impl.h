@@ -109,6 +109,10 @@ struct Mesh {
   Buffer<int> connectivity;
 };
 Mesh readElements(const FileCtx& ctx, const std::string& instancePath);
+// Like readElements, the connectivity checked but left in the file: the
+// open array (none without offsets), for reads in pieces.
+Mesh readElementsButConnectivity(const FileCtx& ctx, const std::string& instancePath,
+                                 std::optional<Dataset>& connectivity);
 
 struct FrameImpl {
   Ctx ctx;

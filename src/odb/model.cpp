@@ -149,6 +149,14 @@ void loadModel(OdbImpl& odb, bool readInternalSets) {
 }
 
 Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {
+  std::optional<Dataset> conn;
+  Mesh m = readElementsButConnectivity(ctx, instancePath, conn);
+  if (conn) m.connectivity = readIntBuffer(*conn, ctx.at(instancePath), ctx.bytes, ctx.pool);
+  return m;
+}
+
+Mesh readElementsButConnectivity(const FileCtx& ctx, const std::string& instancePath,
+                                 std::optional<Dataset>& connectivity) {
   const Where w = ctx.at(instancePath);
   H5Group g = openGroup(ctx.fileId(instancePath), instancePath, w);
   Mesh m;
@@ -170,7 +178,7 @@ Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {
   if (m.offsets.back() != connCount)
     odbFail(w, "elements/offsets ends at " + std::to_string(m.offsets.back()) + ", elements/connectivity has " +
                    std::to_string(connCount) + " entries");
-  m.connectivity = readIntBuffer(conn, w, ctx.bytes, ctx.pool);
+  connectivity = std::move(conn);
   return m;
 }
 

@@ -45,13 +45,27 @@ static std::vector<int> nodesOfElements(const FileCtx& ctx, const std::vector<in
                                         const std::string& instance) {
   const std::string path = "/assembly/instances/" + instance;
   if (childKind(ctx.fileId(path), path, ctx.at(path)) != Kind::Group) return {};
-  const Mesh mesh = readElements(ctx, path);
-  if (mesh.offsets.empty()) return {};  // no connectivity, no nodes
+  // The connectivity is read in pieces, twice, and never held whole: a set
+  // of every element of a large model would hold it next to the field.
+  std::optional<Dataset> conn;
+  const Mesh mesh = readElementsButConnectivity(ctx, path, conn);
+  if (mesh.offsets.empty() || !conn) return {};  // no connectivity, no nodes
+  const Where w = ctx.at(path);
+  const auto entries = static_cast<std::size_t>(mesh.offsets.back());
+  checkedCount(*conn, w, ctx.bytes);  // as the whole read checks it
   const LabelIndex wanted(elements);
   auto forEachNode = [&](auto&& f) {
-    for (std::size_t e = 0; e < mesh.labels.size(); ++e)
-      if (wanted.contains(mesh.labels[e]))
-        for (auto k = mesh.offsets[e]; k < mesh.offsets[e + 1]; ++k) f(mesh.connectivity[static_cast<std::size_t>(k)]);
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    std::vector<int> piece(std::min(kPiece, entries));
+    std::size_t e = 0;
+    for (std::size_t first = 0; first < entries; first += kPiece) {
+      const std::size_t n = std::min(kPiece, entries - first);
+      readIntRows(*conn, w, first, n, piece.data());
+      for (std::size_t i = 0; i < n; ++i) {
+        while (static_cast<std::size_t>(mesh.offsets[e + 1]) <= first + i) ++e;
+        if (wanted.contains(mesh.labels[e])) f(piece[i]);
+      }
+    }
   };
   long long lo = LLONG_MAX, hi = LLONG_MIN, total = 0;
   forEachNode([&](int n) {
