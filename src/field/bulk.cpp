@@ -482,11 +482,17 @@ static void streamBlock(const odb_FieldBulkData& block, const odb_SequenceInvari
 // values and working arrays fit memory_budget.
 constinit static bool fieldFits = true;
 
-// Whether the block routine computes a block held whole: only for
-// engineering extremes, when the field fits the budget, and always for
-// blocks too small to be selected in passes (kCountedSelection).
+// Blocks under this many values are read whole when the field fits the
+// budget, with or without engineering extremes: for a small block a reader
+// costs more than the memory it saves (the many-small-frames target).
+constexpr int kStreamedValues = 1 << 16;
+
+// Whether the block routine computes a block held whole: when the field fits
+// the budget and the run takes engineering extremes or the block is small,
+// and always for blocks too small to be selected in passes (kCountedSelection).
 static bool computedWhole(const odb_FieldBulkData& block) {
-  return (engg_max || engg_min) && (fieldFits || block.length() < kCountedSelection);
+  if (fieldFits && (engg_max || engg_min || block.length() < kStreamedValues)) return true;
+  return (engg_max || engg_min) && block.length() < kCountedSelection;
 }
 
 // What computing a block whole holds: its values as stored, its element
