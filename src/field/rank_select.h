@@ -9,8 +9,9 @@
 // the key is whole. So float data takes two passes at most and double data
 // four, whatever the numbers are: one value repeated everywhere just runs
 // through the key bits like any other. Keys order -0 below +0, as the counted
-// in-memory selection does; callers keep arrays of fewer than
-// kCountedSelection numbers in memory, where the two orders could differ.
+// in-memory selection does. Fewer than kCountedSelection numbers (a large
+// array of mostly NaN) are collected whole in the second pass, in the order
+// they come, and selected as in memory (enggExtremes), where -0 and +0 tie.
 //
 //   RankSelect<float> select(per, wantMin, wantMax, budgetValues);
 //   do {
@@ -49,6 +50,10 @@ class RankSelect {
   bool wantsPass() const { return pending() && (pass_ == 0 || rank_[0].active() || rank_[1].active()); }
 
   void add(T v) {
+    if (few_) {
+      all_.push_back(v);
+      return;
+    }
     const Key key = orderKey(v);
     if (pass_ == 0) {
       ++count_;
@@ -67,6 +72,10 @@ class RankSelect {
   void endPass() {
     if (pass_++ == 0) {
       firstPassDone();
+      return;
+    }
+    if (few_) {
+      selectFew();
       return;
     }
     // How this pass gathered, before the first rank's results change it.
@@ -132,6 +141,12 @@ class RankSelect {
       return;
     }
     const int n = static_cast<int>(count_);
+    if (n < kCountedSelection) {
+      few_ = true;
+      all_.reserve(static_cast<std::size_t>(n));
+      first_ = std::vector<std::uint32_t>();
+      return;
+    }
     const int pos = enggPosition(n, per_);
     rank_[0].rank = pos;
     rank_[1].rank = n - 1 - pos;
@@ -139,6 +154,19 @@ class RankSelect {
       if (k.wanted) narrow(k, first_);
     first_ = std::vector<std::uint32_t>();
     share();
+  }
+
+  // The selection of the in-memory path over the numbers collected in order.
+  void selectFew() {
+    if (static_cast<long long>(all_.size()) != count_) changed();
+    T mn{}, mx{};
+    enggExtremes(all_.data(), static_cast<int>(all_.size()), per_, rank_[0].wanted ? &mn : nullptr,
+                 rank_[1].wanted ? &mx : nullptr);
+    for (Rank& k : rank_) k.found = k.wanted;
+    rank_[0].value = mn;
+    rank_[1].value = mx;
+    few_ = false;
+    all_ = std::vector<T>();
   }
 
   // Finds the bucket of counts that holds k's rank: the key gains 16 bits.
@@ -185,5 +213,7 @@ class RankSelect {
   int pass_ = 0;
   long long count_ = 0;
   std::vector<std::uint32_t> first_;
+  bool few_ = false;  // fewer than kCountedSelection numbers: all_ collects them
+  std::vector<T> all_;
   Rank rank_[2];
 };

@@ -108,6 +108,9 @@ TEST(EngineeringSelection, InPassesAsInMemory) {
   for (std::size_t i = 0; i < nan.size(); i += 3) nan[i] = kNaN;
   // Neighbours in the last bits: one bucket of the top 16 bits holds them all.
   for (double& v : fine) v = 1.0 + std::ldexp(static_cast<double>(rng() % 1000), -40);
+  // Mostly NaN: fewer numbers than a counted selection takes, zeros of both signs at the ranks.
+  std::vector<double> sparse(40000, kNaN);
+  for (std::size_t i = 0; i < sparse.size(); i += 4) sparse[i] = (i / 4) % 3 == 0 ? -0.0 : (i / 4) % 3 == 1 ? 0.0 : 1.0;
   const struct Case { const char* name; std::vector<double> values; double per; } cases[] = {
       {"100000 values at 5", range(1, 100000), 5},
       {"both signs at 30", range(-60000, 60000), 30},
@@ -118,6 +121,7 @@ TEST(EngineeringSelection, InPassesAsInMemory) {
       {"NaN takes no part", nan, 10},
       {"neighbours in the last bits", fine, 5},
       {"per 0 and the extremes", range(-20000, 20000), 0},
+      {"mostly NaN: ordered as in memory, -0 and +0 tie", sparse, 40},
   };
   for (const Case& c : cases)
     for (std::size_t budget : {std::size_t{1}, std::size_t{5000}, std::size_t{1} << 30}) {
