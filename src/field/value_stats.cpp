@@ -235,6 +235,23 @@ static void writeTypeLines(std::ostream& out, const std::string& head, const Sta
   }
 }
 
+// The rows of kInvariantRows that invariants holds, into rows; returns their count.
+static int invariantRows(const odb_SequenceInvariant& invariants, int rows[9]) {
+  int count = 0;
+  for (int row = 0; row < 9; ++row)
+    if (invariants.isMember(kInvariantRows[row].code)) rows[count++] = row;
+  return count;
+}
+
+// The lines of one invariant: each extreme that a value reached.
+static void writeInvariantGroup(std::ostream& out, const std::string& head, const char* label,
+                                const QuantityExtremes& e) {
+  if (e.max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e.max);
+  if (e.min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e.min);
+  if (engg_max && e.enggMax != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmax"), e.enggMax);
+  if (engg_min && e.enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e.enggMin);
+}
+
 // One pass over the values for all valid invariants, so that each value's
 // principal values are computed once; each invariant has its own array of
 // the values that are numbers (floats: the invariants are floats), selected
@@ -242,9 +259,8 @@ static void writeTypeLines(std::ostream& out, const std::string& head, const Sta
 static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostream& out, const std::string& head,
                                 const odb_SequenceInvariant& invariants) {
   const int n = values.size();
-  int rows[9], count = 0;
-  for (int row = 0; row < 9; ++row)
-    if (invariants.isMember(kInvariantRows[row].code)) rows[count++] = row;
+  int rows[9];
+  const int count = invariantRows(invariants, rows);
   if (count == 0) return;
   QuantityExtremes e[9];
   odb_detail::Buffer<float> work[9];
@@ -267,11 +283,7 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
     selectEngg(work[k].data(), numbers[k], per, engg_min && e[k].min != DBL_MAX, engg_max && e[k].max != -DBL_MAX,
                e[k].enggMin, e[k].enggMax);
     work[k] = {};
-    const char* label = kInvariantRows[rows[k]].label;
-    if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);
-    if (e[k].min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e[k].min);
-    if (engg_max && e[k].enggMax != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmax"), e[k].enggMax);
-    if (engg_min && e[k].enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e[k].enggMin);
+    writeInvariantGroup(out, head, kInvariantRows[rows[k]].label, e[k]);
   }
 }
 
@@ -282,9 +294,8 @@ static void writeInvariantLinesInPasses(const odb_SequenceFieldValue& values, st
                                         const std::string& head, const odb_SequenceInvariant& invariants,
                                         std::size_t selectionBytes) {
   const int n = values.size();
-  int rows[9], count = 0;
-  for (int row = 0; row < 9; ++row)
-    if (invariants.isMember(kInvariantRows[row].code)) rows[count++] = row;
+  int rows[9];
+  const int count = invariantRows(invariants, rows);
   if (count == 0) return;
   QuantityExtremes e[9];
   std::vector<RankSelect<float>> select;
@@ -317,11 +328,7 @@ static void writeInvariantLinesInPasses(const odb_SequenceFieldValue& values, st
       if (engg_min && e[k].min != DBL_MAX) e[k].enggMin = select[k].enggMin();
       if (engg_max && e[k].max != -DBL_MAX) e[k].enggMax = select[k].enggMax();
     }
-    const char* label = kInvariantRows[rows[k]].label;
-    if (e[k].max != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "max"), e[k].max);
-    if (e[k].min != DBL_MAX) writeResultLine(out, head, statSuffix(label, "min"), e[k].min);
-    if (engg_max && e[k].enggMax != -DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmax"), e[k].enggMax);
-    if (engg_min && e[k].enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e[k].enggMin);
+    writeInvariantGroup(out, head, kInvariantRows[rows[k]].label, e[k]);
   }
 }
 
