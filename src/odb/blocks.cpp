@@ -186,6 +186,20 @@ void BlockData::usePool(const PoolRef& p) {
   mises = bufferIn<float>(p);
 }
 
+std::shared_ptr<BlockData> blockLike(const BlockData& b) {
+  auto out = std::make_shared<BlockData>();
+  out->usePool(b.pool);
+  out->shape = b.shape;
+  out->instance = b.instance;
+  out->position = b.position;
+  out->sectionPoint = b.sectionPoint;
+  out->type = b.type;
+  out->precision = b.precision;
+  out->length = b.length;
+  out->width = b.width;
+  return out;
+}
+
 PoolRef poolOf(const BlockData* block) { return block ? block->pool : nullptr; }
 
 const float* BlockData::floats() const {

@@ -223,6 +223,9 @@ struct FieldOutputImpl {
   void adopt(std::vector<std::shared_ptr<const BlockData>> blocks);
 };
 
+// A new block with b's header (shape, instance, position, section point,
+// type, precision, length, width) and arrays in b's pool; no values or labels.
+std::shared_ptr<BlockData> blockLike(const BlockData& b);
 // Reads and checks block `index` of a field output; null when it has no rows.
 std::shared_ptr<const BlockData> readBlock(const FieldOutputImpl& field, hid_t blocksGroup, int index);
 // Checks that the children of a frames or blocks group are named 0..n-1 and returns n.

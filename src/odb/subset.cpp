@@ -103,15 +103,7 @@ static const LabelIndex& memberIndex(FileCtx& ctx, const SetImpl& set, const std
 static std::shared_ptr<const BlockData> pickRows(const std::shared_ptr<const BlockData>& src,
                                                  const std::vector<int>& rows) {
   const BlockData& b = src->labels();
-  auto out = std::make_shared<BlockData>();
-  out->usePool(b.pool);
-  out->shape = b.shape;
-  out->instance = b.instance;
-  out->position = b.position;
-  out->sectionPoint = b.sectionPoint;
-  out->type = b.type;
-  out->precision = b.precision;
-  out->width = b.width;
+  auto out = blockLike(b);
   out->length = static_cast<int>(rows.size());
   // The values are picked on first use, from the whole block.
   out->source = src;

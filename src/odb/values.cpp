@@ -81,16 +81,7 @@ odb_SequenceFieldValue odb_SequenceFieldValue::windowed(std::size_t bytes) const
       out.push_back(b);
       continue;
     }
-    auto w = std::make_shared<BlockData>();
-    w->usePool(b->pool);
-    w->shape = b->shape;
-    w->instance = b->instance;
-    w->position = b->position;
-    w->sectionPoint = b->sectionPoint;
-    w->type = b->type;
-    w->precision = b->precision;
-    w->length = b->length;
-    w->width = b->width;
+    auto w = blockLike(*b);
     w->windowOf = b;
     w->window = std::make_shared<BlockData::Window>(b);
     w->window->rows = w->window->reader.pieceRows(bytes);
