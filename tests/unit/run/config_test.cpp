@@ -45,17 +45,14 @@ const std::string kOpen = "ODB EXTRACTIONS\n", kLong(10 << 20, 'x');
 struct Case { const char* name; std::string content; const char* want; /* settings() afterwards */ };
 
 const Case kCases[] = {
-    {"empty file", "", "compute per=0"},
     {"no opening line", "EXTRACT_MASS\nPERCENTAGE=5\n", "compute per=0"},
     {"lines before the opening line", "EXTRACT_MASS\nPERCENTAGE=5\n" + kOpen + "EXTRACT_HISTORY\n",
      "history compute per=0"},
     {"opening line is scanned", "ODB EXTRACTIONS EXTRACT_MASS\n", "mass compute per=0"},
     {"opening text inside a line", "# ODB EXTRACTIONS below\nEXTRACT_ALL\n", "all compute per=0"},
     {"case-sensitive", "odb extractions\nEXTRACT_MASS\n" + kOpen + "extract_mass\n", "compute per=0"},
-    {"components also set field", kOpen + "EXTRACT_FIELD_COMPONENTS\n", "field comp compute per=0"},
     {"sets also set field", kOpen + "EXTRACT_FIELD_SETS\n", "field sets compute per=0"},
-    {"inside a longer word", kOpen + "NO_EXTRACT_MASS\n", "mass compute per=0"},
-    {"several on one line", kOpen + "xEXTRACT_STRESSyEXTRACT_SPATIAL,EXTRACT_ELEMENT\n",
+    {"several on one line, inside longer words", kOpen + "xEXTRACT_STRESSyEXTRACT_SPATIAL,EXTRACT_ELEMENT\n",
      "stress spatial element compute per=0"},
     {"typical file", "My settings\n" + kOpen + "EXTRACT_FIELD EXTRACT_STRESS\nENGINEERING_MAX\nPERCENTAGE = 5\n",
      "field stress enggmax compute per=5"},
@@ -71,19 +68,13 @@ const Case kCases[] = {
     {"binary bytes", kOpen + "\0\xff EXTRACT_HISTORY\x01\n\x80\0"s + "MINMAX_HISTORY\n",
      "history minmax compute per=0"},
     // PERCENTAGE: the text after the first "=" of the line, at most 23
-    // characters of it, converted as atof does.
+    // characters of it, converted as atof does (hexadecimal included).
     {"last percentage wins", kOpen + "PERCENTAGE=90\nPERCENTAGE=95.5\n", "compute per=95.5"},
-    {"nothing after =", kOpen + "PERCENTAGE=50\nPERCENTAGE=\n", "compute per=0"},
     {"no number after =", kOpen + "PERCENTAGE=50\nPERCENTAGE = abc\n", "compute per=0"},
     {"number then text", kOpen + "PERCENTAGE = 97 %\n", "compute per=97"},
     {"first = of the line", kOpen + "LIMIT=3 PERCENTAGE=90\n", "compute per=3"},
     {"no = keeps the value", kOpen + "PERCENTAGE=7\nPERCENTAGE 42\n", "compute per=7"},
-    {"exponent and sign", kOpen + "PERCENTAGE=-1e1\n", "compute per=-10"},
     {"hexadecimal", kOpen + "PERCENTAGE=0x1A\n", "compute per=26"},
-    {"infinity", kOpen + "PERCENTAGE=inf\n", "compute per=inf"},
-    {"not a number", kOpen + "PERCENTAGE=nan\n", "compute per=nan"},
-    {"23 characters converted", kOpen + "PERCENTAGE=123456789012345678901234567\n",
-     "compute per=1.2345678901234568e+22"},
     {"blanks count towards 23", kOpen + "PERCENTAGE=" + std::string(22, ' ') + "75\n", "compute per=7"},
 };
 

@@ -10,11 +10,9 @@ TEST(RightTrim, CompletesOnlyNamesWithoutTheSuffix) {
   struct Case { const char* name; const char* given; const char* want; } cases[] = {
       {"no suffix", "job", "job.odb"},
       {"suffix at the end", "job.odb", "job.odb"},
-      {"suffix inside the name", "my.odb.bak", "my.odb.bak"},
-      {"suffix in a folder name", "run.odb/job", "run.odb/job"},
+      {"suffix anywhere else", "run.odb/my.odb.bak", "run.odb/my.odb.bak"},
       {"other extension", "job.ODB", "job.ODB.odb"},
       {"empty name", "", ".odb"},
-      {"dot only", ".", "..odb"},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
