@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -173,27 +174,20 @@ TEST_F(EndToEnd, LibraryFailure) {
     }
 }
 
+// The help lists the programs beside veltra, harvestodb first (each with its summary from the launcher's table);
+// a copy of veltra alone in a folder lists none.
 TEST_F(EndToEnd, VeltraHelpListsTheProgramsBesideIt) {
-  const std::string folder = std::string(VELTRA_PATH).substr(0, std::string(VELTRA_PATH).rfind('/') + 1);
-  std::string want = "usage: veltra <command> [arguments...]\n\ncommands:\n"
-                     "  harvestodb        extract extreme values from an output database into params.txt\n";
-  const std::pair<const char*, const char*> others[] = {
-      {"odbinfo", "  odbinfo           describe the contents of an output database\n"},
-      {"ccx2odb", "  ccx2odb           convert CalculiX results into an output database\n"},
-      {"harvest-run", "  harvest-run       run harvestodb safely: checked configuration, judged by a fresh marker\n"},
-      {"harvest-many", "  harvest-many      run harvestodb over many databases into one results table\n"},
-      {"harvest-plot", "  harvest-plot      summarise and plot a params.txt or a results table\n"},
-      {"harvest-response", "  harvest-response  the named values an optimiser reads from a report\n"},
-      {"odb2xdmf", "  odb2xdmf          write an output database as an XDMF time series for ParaView\n"},
-      {"mesh2odb", "  mesh2odb          convert VTU, XDMF, MED, Exodus II or Gmsh results into an output database\n"}};
-  for (const auto& [program, line] : others)
-    if (testsupport::exists(folder + program)) want += line;
-  const std::tuple<Args, std::string, std::string, int> cases[] = {
-      {{}, want, "", 0}, {{"help"}, want, "", 0},
-      {{"harvest", "-help"}, "", "veltra: unknown command 'harvest' (try 'veltra help')\n", 1}};
-  for (const auto& [args, out, err, status] : cases) {
-    const testsupport::RunResult r = run(VELTRA_PATH, args);
-    EXPECT_EQ(std::tie(r.out, r.err, r.status), std::tie(out, err, status));
+  std::filesystem::copy_file(VELTRA_PATH, dir_.file("veltra"));
+  const std::string head = "usage: veltra <command> [arguments...]\n\ncommands:\n";
+  const testsupport::RunResult help = run(VELTRA_PATH, {});
+  EXPECT_EQ(help.out.rfind(head + "  harvestodb        extract extreme values", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("\n  odbinfo           describe"), std::string::npos) << help.out;
+  const std::tuple<std::string, Args, std::string, std::string, int> cases[] = {
+      {VELTRA_PATH, {"help"}, help.out, "", 0}, {dir_.file("veltra"), {}, head, "", 0},
+      {VELTRA_PATH, {"harvest", "-help"}, "", "veltra: unknown command 'harvest' (try 'veltra help')\n", 1}};
+  for (const auto& [program, args, out, err, status] : cases) {
+    const testsupport::RunResult r = run(program, args);
+    EXPECT_EQ(std::tie(r.out, r.err, r.status), std::tie(out, err, status)) << program;
   }
 }
 
