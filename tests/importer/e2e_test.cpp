@@ -226,9 +226,10 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
            std::to_string(lines(tet) + 3) + ")\n"},
       {"write failure", kTetDeck, tet + disp1 + " 9999\n", "", "", 1, "ccx2odb: job.odb: File too large\n", {},
        "ulimit -f 4; ccx2odb job"},
-      {"an input as output, spelled another way: refused, the input untouched", kTetDeck, tet + disp1 + " 9999\n",
-       "", "", 1, "ccx2odb: ./job.frd: is an input\n", {},
-       "cp job.frd saved; ccx2odb -o ./job.frd job; s=$?; cmp -s job.frd saved || s=9; rm saved; exit $s"},
+      {"an input as output: refused, the deck untouched, the .frd spelled another way", kTetDeck,
+       tet + disp1 + " 9999\n", "", "", 1, "ccx2odb: ./job.frd: is an input\n", {},
+       "cp job.inp saved; ccx2odb -o job.inp job 2>/dev/null && exit 9; cmp -s job.inp saved && rm saved || exit 9; "
+       "ccx2odb -o ./job.frd job"},
       {"a directory as output: refused with the reason", kTetDeck, tet + disp1 + " 9999\n", "", "", 1,
        "ccx2odb: out.odb: is a directory; -o names the database file to write\n", {},
        "mkdir out.odb; ccx2odb -o out.odb job; s=$?; rmdir out.odb; exit $s"},
