@@ -264,30 +264,24 @@ def check_lock_and_cli(work):
 
 
 def check_interrupted(work, reference, harvestodb):
-    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool
-    mid-batch: its runs end with it, SIGTERM says what finished, and the same command completes the
-    table. Each run first sleeps a little, so that the signal comes while runs are left."""
+    """harvest-many interrupted (SIGTERM) mid-batch on its own pool: its runs end with it, it says what
+    finished, and the same command completes the table (the kill campaign kills it on either engine).
+    Each run first sleeps a little, so that the signal comes while runs are left."""
     subset = BATCH[:8] + BATCH[17:]
     batch = ["config.txt"] + [p for p, _, _ in subset] + ["-j", "2"]
-    slow = os.path.join(work, "slow-harvestodb")
+    slow, out = os.path.join(work, "slow-harvestodb"), os.path.join(work, "interrupted")
     write(slow, f'#!/bin/sh\nsleep 0.2\nexec "{harvestodb}" "$@"\n')
     os.chmod(slow, 0o755)
-    for name, engine, sig in [("killed on parallel", ["--parallel"], signal.SIGKILL),
-                              ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills the pool
-        out = os.path.join(work, name.replace(" ", "-"))
-        p = start([TOOL, *batch, *engine, "-o", out, "--harvestodb", slow], work)
-        started = wait_for_records(out, 2, p)
-        check(f"{name}: some runs ended before the signal", started)
-        os.kill(p.pid, sig)
-        if sig == signal.SIGTERM:
-            status = p.wait(timeout=60)
-            err = p.stderr.read().decode()
-            check(f"{name}: status 143 and what finished", status == 143 and "harvest-many: interrupted: " in err
-                  and "the same command runs those not run" in err, f"{status} {err!r}")
-        check_stopped(name, p, out)
-        log = harvest_many(*batch, "-o", out, cwd=work, expect=1).err
-        check(f"{name}: the rerun resumes", " up to date, " in log and "0 up to date" not in log, log)
-        check_results(out, subset, reference)
+    p = start([TOOL, *batch, "-o", out, "--harvestodb", slow], work)
+    check("interrupted: some runs ended before the signal", wait_for_records(out, 2, p))
+    os.kill(p.pid, signal.SIGTERM)
+    status, err = p.wait(timeout=60), p.stderr.read().decode()
+    check("interrupted: status 143 and what finished", status == 143 and "harvest-many: interrupted: " in err
+          and "the same command runs those not run" in err, f"{status} {err!r}")
+    check_stopped("interrupted", p, out)
+    log = harvest_many(*batch, "-o", out, cwd=work, expect=1).err
+    check("interrupted: the rerun resumes", " up to date, " in log and "0 up to date" not in log, log)
+    check_results(out, subset, reference)
 
 
 # harvest-run's table: configuration, arguments beyond -odb/-config, status, standard error. Each
@@ -299,24 +293,18 @@ RUN_ROWS = [
      "no keyword\n"),
     ("section line with a keyword", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
      "harvest-run: cfg: line 1: ODB EXTRACTIONS must stand alone on its line\n"),
-    ("misspelled", "ODB EXTRACTIONS\nEXTRACT_FEILD\n", [], 1,
-     "harvest-run: cfg: line 2: unknown keyword EXTRACT_FEILD (did you mean EXTRACT_FIELD?)\n"),
     ("lower case", "ODB EXTRACTIONS\n\nextract_mass\n", [], 1,
      "harvest-run: cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)\n"),
-    ("negated", "ODB EXTRACTIONS\nNO_EXTRACT_MASS\n", [], 1,
-     "harvest-run: cfg: line 2: unknown keyword NO_EXTRACT_MASS (did you mean EXTRACT_MASS?)\n"),
     ("nothing near", "ODB EXTRACTIONS\nFOO\n", [], 1, "harvest-run: cfg: line 2: unknown keyword FOO\n"),
     ("value on a flag", "ODB EXTRACTIONS\nEXTRACT_MASS=1\n", [], 1, "harvest-run: cfg: line 2: EXTRACT_MASS= takes "
      "no value\n"),
     *[(f"PERCENTAGE={v}", f"ODB EXTRACTIONS\nEXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
        f"harvest-run: cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]\n")
-      for v in ("abc", "0", "100.5", "nan", "inf", "97 %", "")],
+      for v in ("abc", "0", "100.5", "nan")],
     ("PERCENTAGE alone", "ODB EXTRACTIONS\nPERCENTAGE\n", [], 1,
      "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
     ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
     ("configuration is a folder", None, [], 1, "harvest-run: cfg: is a directory, not a configuration file\n"),
-    ("database missing", CONFIG, ["-odb", "nope.odb"], 1,
-     "harvest-run: **ERROR** output database  nope.odb does not exist\n"),
     ("element set missing (the program's status is 0)", CONFIG, ["-elset", "NOSUCH"], 1,
      "harvest-run: An assembly level elset NOSUCH does not exist in the output database :db.odb\n"),
     ("folder busy", CONFIG, ["busy"], 1, "harvest-run: .: another harvest-run is running in this folder\n"),
