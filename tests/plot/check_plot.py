@@ -92,9 +92,6 @@ def check_summaries(work):
                 r[:4] == row[:4] and len(r) == 5 and r[4].split(", tied")[0] == row[4] for r in got))
         check(f"{case}: field table present or absent against the report",
               ("greatest maxima" in out) == any(k == "field" for k, _ in expected))
-        check(f"{case}: a report without field lines gives mass or history", any("__Frame_" in n for n, _ in lines)
-              or not lines or "mass and centre of mass" in out or "history outputs" in out)
-        check(f"{case}: no other lines", "other lines: 0" in out)
 
 
 def check_pictures(work):
