@@ -169,8 +169,6 @@ def check_local(work, reference):
     after = report_times(out)
     check("third run runs p05 and p07 only, the same results.csv", sorted(d for d in after if after[d] != before[d])
           == ["p05", "p07"] and read(os.path.join(out, "results.csv")) == csv_bytes)
-    harvest_many("--merge", "out", cwd=work, expect=1)
-    check("--merge: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
     log = harvest_many(*batch, "--retry-failed", cwd=work, expect=1).err
     check("--retry-failed runs the failed", "20 up to date, 2 to run" in log, log)
 
