@@ -262,24 +262,28 @@ def check_lock_and_cli(work):
 
 
 def check_interrupted(work, reference, harvestodb):
-    """harvest-many interrupted (SIGTERM) mid-batch on its own pool: its runs end with it, it says what
-    finished, and the same command completes the table (the kill campaign kills it on either engine).
+    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool mid-batch:
+    its runs end with it, SIGTERM says what finished, and the same command completes the table.
     Each run first sleeps a little, so that the signal comes while runs are left."""
     subset = BATCH[:8] + BATCH[17:]
     batch = ["config.txt"] + [p for p, _, _ in subset] + ["-j", "2"]
-    slow, out = os.path.join(work, "slow-harvestodb"), os.path.join(work, "interrupted")
+    slow = os.path.join(work, "slow-harvestodb")
     write(slow, f'#!/bin/sh\nsleep 0.2\nexec "{harvestodb}" "$@"\n')
     os.chmod(slow, 0o755)
-    p = start([TOOL, *batch, "-o", out, "--harvestodb", slow], work)
-    check("interrupted: some runs ended before the signal", wait_for_records(out, 2, p))
-    os.kill(p.pid, signal.SIGTERM)
-    status, err = p.wait(timeout=60), p.stderr.read().decode()
-    check("interrupted: status 143 and what finished", status == 143 and "harvest-many: interrupted: " in err
-          and "the same command runs those not run" in err, f"{status} {err!r}")
-    check_stopped("interrupted", p, out)
-    log = harvest_many(*batch, "-o", out, cwd=work, expect=1).err
-    check("interrupted: the rerun resumes", " up to date, " in log and "0 up to date" not in log, log)
-    check_results(out, subset, reference)
+    for name, engine, sig in [("killed on parallel", ["--parallel"], signal.SIGKILL),
+                              ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills either at random
+        out = os.path.join(work, name.replace(" ", "-"))
+        p = start([TOOL, *batch, *engine, "-o", out, "--harvestodb", slow], work)
+        check(f"{name}: some runs ended before the signal", wait_for_records(out, 2, p))
+        os.kill(p.pid, sig)
+        if sig == signal.SIGTERM:
+            status, err = p.wait(timeout=60), p.stderr.read().decode()
+            check(f"{name}: status 143 and what finished", status == 143 and "harvest-many: interrupted: " in err
+                  and "the same command runs those not run" in err, f"{status} {err!r}")
+        check_stopped(name, p, out)
+        log = harvest_many(*batch, "-o", out, cwd=work, expect=1).err
+        check(f"{name}: the rerun resumes", " up to date, " in log and "0 up to date" not in log, log)
+        check_results(out, subset, reference)
 
 
 # harvest-run's table: configuration, arguments beyond -odb/-config, status, standard error. Each
@@ -303,6 +307,8 @@ RUN_ROWS = [
      "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
     ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
     ("configuration is a folder", None, [], 1, "harvest-run: cfg: is a directory, not a configuration file\n"),
+    ("database missing", CONFIG, ["-odb", "nope.odb"], 1,
+     "harvest-run: **ERROR** output database  nope.odb does not exist\n"),
     ("element set missing (the program's status is 0)", CONFIG, ["-elset", "NOSUCH"], 1,
      "harvest-run: An assembly level elset NOSUCH does not exist in the output database :db.odb\n"),
     ("folder busy", CONFIG, ["busy"], 1, "harvest-run: .: another harvest-run is running in this folder\n"),
