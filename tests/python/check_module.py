@@ -497,16 +497,20 @@ def check_install(scratch, cmake, build):
     H.check("pure modules without _odb", r.status == 0 and r.out == "no _odb\n", r.out + r.err)
 
 
-def check_examples(scratch):
-    """write_db.py writes the documented brick; max_mises.py prints for it what the C++ pair prints."""
+def check_examples(scratch, build):
+    """write_db.py writes the documented brick; max_mises.py prints what the C++ pair prints, for the
+    brick (its expected lines) and for a generated database of several steps, frames and blocks."""
     py = sys.executable
     env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
-    db = os.path.join(scratch, "brick.odb")
+    db, gen = os.path.join(scratch, "brick.odb"), os.path.join(scratch, "gen.odb")
     r = H.run([py, os.path.join(EXAMPLES, "write_db.py"), db], env=env, text=True)
     H.check("write_db.py", r.status == 0 and r.err == "", r.err)
-    r = H.run([py, os.path.join(EXAMPLES, "max_mises.py"), db], env=env, text=True)
-    want = H.read(os.path.join(EXAMPLES, "..", "cpp", "max_mises.expected"), "r")
-    H.check("max_mises.py as the C++ example", (r.status, r.out) == (0, want), r.out + r.err)
+    H.run([os.path.join(BIN, "odbgen"), "--size", "2000", "--steps", "2", "--frames", "3", gen])
+    for path, want in ((db, H.read(os.path.join(EXAMPLES, "..", "cpp", "max_mises.expected"), "r")),
+                       (gen, H.run([os.path.join(build, "examples", "cpp", "max_mises"), gen], text=True).out)):
+        r = H.run([py, os.path.join(EXAMPLES, "max_mises.py"), path], env=env, text=True)
+        H.check("max_mises.py as the C++ example on " + os.path.basename(path), (r.status, r.out) == (0, want)
+                and want.count("\n") >= (6 if path == gen else 1), r.out + r.err)
     with harvestodb.open(db) as brick:
         inst = brick.root_assembly.instances["PART-1-1"]
         fields = brick.steps["Step-1"].frames[0].field_outputs
@@ -522,9 +526,10 @@ def check_examples(scratch):
 def main():
     with H.scratch("harvest-py-") as scratch:
         if "--examples" in sys.argv:
-            check_examples(scratch)
+            cmake, build = sys.argv[sys.argv.index("--examples") + 1:][:2]
+            check_examples(scratch, build)
             check_docs()
-            check_install(scratch, *sys.argv[sys.argv.index("--examples") + 1:][:2])
+            check_install(scratch, cmake, build)
             return H.finish("python examples")
         for i, (label, argv) in enumerate(DATABASES):
             path = os.path.join(scratch, "db%d.odb" % i)
