@@ -302,7 +302,7 @@ RUN_ROWS = [
      "no value\n"),
     *[(f"PERCENTAGE={v}", f"ODB EXTRACTIONS\nEXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
        f"harvest-run: cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]\n")
-      for v in ("abc", "0", "100.5", "nan")],
+      for v in ("abc", "", "0", "100.5", "nan")],
     ("PERCENTAGE alone", "ODB EXTRACTIONS\nPERCENTAGE\n", [], 1,
      "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
     ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
