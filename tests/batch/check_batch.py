@@ -169,8 +169,6 @@ def check_local(work, reference):
     after = report_times(out)
     check("third run runs p05 and p07 only, the same results.csv", sorted(d for d in after if after[d] != before[d])
           == ["p05", "p07"] and read(os.path.join(out, "results.csv")) == csv_bytes)
-    harvest_many("--merge", "out", cwd=work, expect=1)
-    check("--merge: same results.csv", read(os.path.join(out, "results.csv")) == csv_bytes)
     log = harvest_many(*batch, "--retry-failed", cwd=work, expect=1).err
     check("--retry-failed runs the failed", "20 up to date, 2 to run" in log, log)
 
@@ -264,24 +262,22 @@ def check_lock_and_cli(work):
 
 
 def check_interrupted(work, reference, harvestodb):
-    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool
-    mid-batch: its runs end with it, SIGTERM says what finished, and the same command completes the
-    table. Each run first sleeps a little, so that the signal comes while runs are left."""
+    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool mid-batch:
+    its runs end with it, SIGTERM says what finished, and the same command completes the table.
+    Each run first sleeps a little, so that the signal comes while runs are left."""
     subset = BATCH[:8] + BATCH[17:]
     batch = ["config.txt"] + [p for p, _, _ in subset] + ["-j", "2"]
     slow = os.path.join(work, "slow-harvestodb")
     write(slow, f'#!/bin/sh\nsleep 0.2\nexec "{harvestodb}" "$@"\n')
     os.chmod(slow, 0o755)
     for name, engine, sig in [("killed on parallel", ["--parallel"], signal.SIGKILL),
-                              ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills the pool
+                              ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills either at random
         out = os.path.join(work, name.replace(" ", "-"))
         p = start([TOOL, *batch, *engine, "-o", out, "--harvestodb", slow], work)
-        started = wait_for_records(out, 2, p)
-        check(f"{name}: some runs ended before the signal", started)
+        check(f"{name}: some runs ended before the signal", wait_for_records(out, 2, p))
         os.kill(p.pid, sig)
         if sig == signal.SIGTERM:
-            status = p.wait(timeout=60)
-            err = p.stderr.read().decode()
+            status, err = p.wait(timeout=60), p.stderr.read().decode()
             check(f"{name}: status 143 and what finished", status == 143 and "harvest-many: interrupted: " in err
                   and "the same command runs those not run" in err, f"{status} {err!r}")
         check_stopped(name, p, out)
@@ -299,18 +295,14 @@ RUN_ROWS = [
      "no keyword\n"),
     ("section line with a keyword", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
      "harvest-run: cfg: line 1: ODB EXTRACTIONS must stand alone on its line\n"),
-    ("misspelled", "ODB EXTRACTIONS\nEXTRACT_FEILD\n", [], 1,
-     "harvest-run: cfg: line 2: unknown keyword EXTRACT_FEILD (did you mean EXTRACT_FIELD?)\n"),
     ("lower case", "ODB EXTRACTIONS\n\nextract_mass\n", [], 1,
      "harvest-run: cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)\n"),
-    ("negated", "ODB EXTRACTIONS\nNO_EXTRACT_MASS\n", [], 1,
-     "harvest-run: cfg: line 2: unknown keyword NO_EXTRACT_MASS (did you mean EXTRACT_MASS?)\n"),
     ("nothing near", "ODB EXTRACTIONS\nFOO\n", [], 1, "harvest-run: cfg: line 2: unknown keyword FOO\n"),
     ("value on a flag", "ODB EXTRACTIONS\nEXTRACT_MASS=1\n", [], 1, "harvest-run: cfg: line 2: EXTRACT_MASS= takes "
      "no value\n"),
     *[(f"PERCENTAGE={v}", f"ODB EXTRACTIONS\nEXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
        f"harvest-run: cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]\n")
-      for v in ("abc", "0", "100.5", "nan", "inf", "97 %", "")],
+      for v in ("abc", "", "0", "100.5", "nan")],
     ("PERCENTAGE alone", "ODB EXTRACTIONS\nPERCENTAGE\n", [], 1,
      "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
     ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),

@@ -1,6 +1,7 @@
 """The cantilever's arrays written as MED and Exodus II, with the formats' own libraries (libmed's
-Python binding, netCDF4) and with meshio, and the report lines each file must give. No solver in
-Debian writes these formats, so the arrays of the dolfinx run stand in for Code_Aster's and MOOSE's."""
+Python binding, netCDF4) and Exodus II with meshio too, and the report lines each file must give. No
+solver in Debian writes these formats, so the arrays of the dolfinx run stand in for Code_Aster's and
+MOOSE's."""
 import os
 
 import numpy as np
@@ -21,12 +22,22 @@ def ours6(xx_order):
 
 
 def regions(a):
+    """Clamped and tip nodes, the cells of marks 1 and 2, the cells with a face on the tip, and the
+    position of each cell when the cells are numbered block by block (as Exodus II numbers them)."""
     points, length = a["points"], a["beam"][0]
     clamp = np.nonzero(np.isclose(points[:, 0], 0.0))[0]
     tip = np.nonzero(np.isclose(points[:, 0], length))[0]
     blocks = [np.nonzero(a["cell_marks"] == t)[0] for t in (1, 2)]
     tip_cells = np.nonzero(np.isin(a["cells"], tip).sum(axis=1) == 3)[0]
-    return clamp, tip, blocks, tip_cells
+    position = np.empty(len(a["cells"]), dtype=np.int64)
+    position[np.concatenate(blocks)] = np.arange(len(a["cells"]))
+    return clamp, tip, blocks, tip_cells, position
+
+
+def frames(a, order=slice(None)):
+    """Every load level's U and S (our component order, cells in the given order)."""
+    return [(i, [("U", "vector", "NODAL", a["u"][i]), ("S", "tensor", "CENTROID", ours6(sym6(a["sigma"][i]))[order])])
+            for i in range(len(a["times"]))]
 
 
 # ---- Exodus II with netCDF4: two element blocks, node sets, a side set, every load level ---------
@@ -34,10 +45,8 @@ def regions(a):
 def exodus_netcdf(folder, a):
     import netCDF4
     path = os.path.join(folder, "cantilever.e")
-    clamp, tip, blocks, tip_cells = regions(a)
-    order = np.concatenate(blocks)                 # elements are numbered block by block
-    position = np.empty(len(order), dtype=np.int64)
-    position[order] = np.arange(len(order))
+    clamp, tip, blocks, tip_cells, position = regions(a)
+    order = np.concatenate(blocks)
     with netCDF4.Dataset(path, "w", format="NETCDF3_64BIT_OFFSET") as nc:
         nc.api_version, nc.version, nc.floating_point_word_size, nc.file_size = 5.1, 5.1, 8, 1
         for name, size in (("len_string", 33), ("len_name", 33), ("four", 4), ("time_step", None), ("num_dim", 3),
@@ -79,49 +88,27 @@ def exodus_netcdf(folder, a):
 
 
 def exodus_netcdf_expected(a):
-    clamp, tip, blocks, tip_cells = regions(a)
+    clamp, tip, blocks, tip_cells, position = regions(a)
     order = np.concatenate(blocks)
-    position = np.empty(len(order), dtype=np.int64)
-    position[order] = np.arange(len(order))
-    frames = [(i, [("U", "vector", "NODAL", a["u"][i]), ("S", "tensor", "CENTROID", ours6(sym6(a["sigma"][i]))[order])])
-              for i in range(len(a["times"]))]
     elements = {"root": position[blocks[0]], "tip": position[blocks[1]], "tip_faces": position[tip_cells]}
-    return report_model.expected("Step_1", frames, {"clamp": clamp, "tip_nodes": tip}, elements, a["cells"][order])
+    return report_model.expected("Step_1", frames(a, order), {"clamp": clamp, "tip_nodes": tip}, elements, a["cells"][order])
 
 
-# ---- meshio: Exodus (node sets, nodal data) and MED (groups, nodal and cell data) ------------------
+# ---- meshio: Exodus II with node sets and the last level's nodal data, its own block names --------
 
 def exodus_meshio(folder, a):
     import meshio
     path = os.path.join(folder, "meshio.exo")
-    clamp, tip, _, _ = regions(a)
+    clamp, tip = regions(a)[:2]
     meshio.write(path, meshio.Mesh(a["points"], [("tetra", a["cells"])], point_data={"displacement": a["u"][-1]},
                                    point_sets={"clamp": clamp, "tip_nodes": tip}))
     return path
 
 
 def exodus_meshio_expected(a):
-    clamp, tip, _, _ = regions(a)
-    frames = [(0, [("U", "vector", "NODAL", a["u"][-1])])]
-    elements = {"BLOCK_1": np.arange(len(a["cells"]))}
-    return report_model.expected("Step_1", frames, {"clamp": clamp, "tip_nodes": tip}, elements, a["cells"])
-
-
-def med_meshio(folder, a):
-    import meshio
-    path = os.path.join(folder, "meshio.med")
-    mesh = meshio.Mesh(a["points"], [("tetra", a["cells"])], point_data={"DEPL": a["u"][-1]},
-                       cell_data={"SIGM": [a["sigma"][-1].reshape(-1, 9)], "cell_tags": [-a["cell_marks"]]})
-    mesh.cell_tags = {-1: ["ROOT"], -2: ["TIP"]}
-    meshio.write(path, mesh)
-    return path
-
-
-def med_meshio_expected(a):
-    frames = [(0, [("U", "vector", "NODAL", a["u"][-1]),
-                   ("S", "tensor", "CENTROID", ours6(sym6(a["sigma"][-1])))])]
-    elements = {"ROOT": np.nonzero(a["cell_marks"] == 1)[0], "TIP": np.nonzero(a["cell_marks"] == 2)[0]}
-    return report_model.expected("Step_1", frames, {}, elements, a["cells"])
+    clamp, tip = regions(a)[:2]
+    return report_model.expected("Step_1", [(0, [("U", "vector", "NODAL", a["u"][-1])])], {"clamp": clamp, "tip_nodes": tip},
+                                 {"BLOCK_1": np.arange(len(a["cells"]))}, a["cells"])
 
 
 # ---- MED with libmed: families and groups, named stress components, every load level ------------
@@ -160,17 +147,10 @@ def med_libmed(folder, a):
 
 
 def med_libmed_expected(a):
-    frames = [(i, [("U", "vector", "NODAL", a["u"][i]), ("S", "tensor", "CENTROID", ours6(sym6(a["sigma"][i])))])
-              for i in range(len(a["times"]))]
-    elements = {"ROOT": np.nonzero(a["cell_marks"] == 1)[0], "TIP": np.nonzero(a["cell_marks"] == 2)[0]}
-    return report_model.expected("Step_1", frames, {}, elements, a["cells"])
+    blocks = regions(a)[2]
+    return report_model.expected("Step_1", frames(a), {}, {"ROOT": blocks[0], "TIP": blocks[1]}, a["cells"])
 
 
-WRITERS = [("exodus-netcdf4", exodus_netcdf), ("exodus-meshio", exodus_meshio), ("med-meshio", med_meshio),
-           ("med-libmed", med_libmed)]
-EXPECTED = {"exodus-netcdf4": exodus_netcdf_expected, "exodus-meshio": exodus_meshio_expected,
-            "med-meshio": med_meshio_expected, "med-libmed": med_libmed_expected}
-
-
-def expected(name, a):
-    return EXPECTED[name](a)
+# (name, writer: the file's path or None when its library is missing, the report lines it must give)
+WRITERS = [("exodus-netcdf4", exodus_netcdf, exodus_netcdf_expected), ("exodus-meshio", exodus_meshio, exodus_meshio_expected),
+           ("med-libmed", med_libmed, med_libmed_expected)]

@@ -92,9 +92,6 @@ def check_summaries(work):
                 r[:4] == row[:4] and len(r) == 5 and r[4].split(", tied")[0] == row[4] for r in got))
         check(f"{case}: field table present or absent against the report",
               ("greatest maxima" in out) == any(k == "field" for k, _ in expected))
-        check(f"{case}: a report without field lines gives mass or history", any("__Frame_" in n for n, _ in lines)
-              or not lines or "mass and centre of mass" in out or "history outputs" in out)
-        check(f"{case}: no other lines", "other lines: 0" in out)
 
 
 def check_pictures(work):
@@ -103,9 +100,9 @@ def check_pictures(work):
         png = os.path.join(work, case + ".png")
         status, _, err = plot("-o", png, "--set", "TOP", golden(case), cwd=work)
         shape = matplotlib.image.imread(png).shape if status == 0 else (0, 0)
-        check(f"{case}: plot", shape[0] > 100 and shape[1] > 100, f"status {status}, shape {shape}, {err}")
-        check(f"{case}: no field panel left out", case != "field_sets" or "__max" not in err and "TOP" not in err, err)
-        check(f"{case}: a missing panel is said once", case != "trav_walk_full" or err.count("S__mises__max") == 1, err)
+        said = {"field_sets": not re.search("__max|TOP", err), "trav_walk_full": err.count("S__mises__max") == 1}
+        check(f"{case}: plot, a panel left out said once", shape[0] > 100 and shape[1] > 100 and said.get(case, True),
+              f"status {status}, shape {shape}, {err}")
 
 
 def check_odd_names_and_tables(work):
@@ -138,11 +135,10 @@ def check_odd_names_and_tables(work):
     check("missing report", status == 1 and err == "harvest-plot: missing.txt: No such file or directory\n", err)
     status, _, err = plot("-o", "no/such/dir/x.png", odd, cwd=work)
     # --model without ParaView on the path: one line naming the package, nothing written.
-    for argv in (["--model", "db.odb"], ["--model", "db.odb", "--field", "U", "-o", "v.png"]):
-        r = run([tool, *argv], work, timeout=60, text=True, env=dict(os.environ, PATH="/nonexistent"))
-        check(f"{argv}: no ParaView", r.status == 1 and r.err.count("\n") == 1 and "Debian package paraview" in r.err
-              and not os.path.exists(os.path.join(work, "v.png")) and not os.path.exists(
-                  os.path.join(work, "view.png")), f"{r.status} {r.err!r}")
+    r = run([tool, "--model", "db.odb", "--field", "U", "-o", "v.png"], work, timeout=60, text=True,
+            env=dict(os.environ, PATH="/nonexistent"))
+    check("--model: no ParaView", r.status == 1 and r.err.count("\n") == 1 and "Debian package paraview" in r.err
+          and not os.path.exists(os.path.join(work, "v.png")), f"{r.status} {r.err!r}")
     check("unwritable picture", status == 1 and err.endswith("harvest-plot: no/such/dir/x.png: No such file or "
                                                              "directory\n") and not os.path.exists(
         os.path.join(work, "no")), err)

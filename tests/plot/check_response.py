@@ -40,25 +40,20 @@ SET = r"[A-Za-z0-9]+(?:_[A-Za-z0-9]+)*"  # one name part: no "__" inside
 # "value" (computed here from the matched lines), or the text the failure reason must hold.
 TABLE = [
     ("field_sets", "peak = max(Step_1__Frame_*__S__mises__max)", r"Step_1__Frame_\d+__S__mises__max", "value"),
-    ("field_sets", "low = min(**__S__mises__min)", r".*__S__mises__min", "value"),
     ("field_sets", "sets = count(Step_1__Frame_3__*__S__mises__max)", rf"Step_1__Frame_3__{SET}__S__mises__max", "value"),
-    ("field_sets", "big = absmax(Step_1__Frame_3__*__S__*__min)", rf"Step_1__Frame_3__{SET}__S__{SET}__min", "value"),
-    ("field_sets", "total = sum(Step_1__Frame_3__*__U__mag__max)", rf"Step_1__Frame_3__{SET}__U__mag__max", "value"),
+    ("field_sets", "total = sum(**__S__mises__enggmax)", r".*__S__mises__enggmax", "value"),  # more digits than %g
     ("field_sets", "one = first(**__E_ONE__**__enggmax)", r".*__E_ONE__.*__enggmax", "value"),
     ("field_sets", "end = last(Step_1__**__TOP__**__enggmin)", r"Step_1__.*__TOP__.*__enggmin", "value"),
     ("field_sets", "none = count(Step_9__**)", r"Step_9__.*", "value"),
     ("field_sets", "cross = max(Step_1__Frame_*__mises__max)", None, "matches no line"),
     ("field_sets", "plain = Step_1__Frame_3__S__mises__max", None, "value"),
     ("field_sets", "two = Step_1__Frame_3__*__U__mag__max", None, "matches 3 lines"),
-    ("field_sets", "zero = Step_1__Frame_4__S__mises__max", None, "matches no line"),
     ("trav_walk_full", "mass = Load_Step_2__Mass", None, "value"),
     ("trav_walk_full", "masses = sum(*__Mass)", r"[^_]+(?:_[^_]+)*__Mass", "value"),
     ("trav_walk_full", "centre = count(**MassCenter)", r".*MassCenter", "value"),   # sequences are no numbers
     ("trav_walk_full", "temp = min(**__TEMP__min)", r".*__TEMP__min", "value"),
     ("trav_walk_full", "rf = absmax(Step_1__History_M*__RF_2_7)", r"Step_1__History_M(?:ax|in)__RF_2_7", "value"),
     ("hist_values", "hi = max(Step_1__History_Max__**)", None, "is a start value"),
-    ("hist_values", "small = Step_1__History_Max__SMALL_7", None, "value"),
-    ("hist_values", "nanmax = Step_1__History_Max__NAN_7", None, "value"),
     ("field_nan", "none = Step_1__Frame_0__NONE__enggmax", None, "is a start value"),
     ("field_nan", "big = max(Step_1__Frame_0__BIG__*)", r"Step_1__Frame_0__BIG__(?:max|min|enggmax|enggmin)", "value"),
     ("trav_mass_special", "m = Step_3__Mass", None, "is nan"),
@@ -150,8 +145,8 @@ def check_marker_and_outputs(work):
     shutil.copy(os.path.join(golden("field_nan"), "params.txt"), os.path.join(work, "nan.txt"))
     for pattern, warned, report in (
             ("max(Step_1__Frame_3__U__1__max)", True, "run"), ("max(**__S__11__enggmax)", True, "run"),
-            ("max(Step_1__Frame_3__TOP__U__1__max)", False, "run"), ("count(**__U__1__max)", False, "run"),
-            ("max(**__S__mises__max)", False, "run"), ("max(*__*__SN__mises__max)", True, "nan.txt"),
+            ("max(Step_1__Frame_3__TOP__U__1__max)", False, "run"),
+            ("count(**__U__1__max)", False, "run"), ("max(*__*__SN__mises__max)", True, "nan.txt"),
             ("max(*__*__S__mises__max)", False, "nan.txt"), ("max(**__NODES__SN__mises__max)", False, "nan.txt")):
         status, _, err = respond("--response", "x = " + pattern, "--no-marker", report, cwd=work)
         check(f"warning for {pattern}", status == 0 and ("warning" in err) == warned
@@ -163,7 +158,6 @@ def check_marker_and_outputs(work):
             (["--format", "xml", *ask], 2, "--format xml: expected one of"), ([], 2, "no response"),
             (["--bogus", *ask], 2, "unknown option --bogus"), (["-o"], 2, "-o needs a value"),
             (["--column", "x", *ask], 2, "--column needs NAME=VALUE"),
-            (["--response", "x max(S)", "run"], 1, "expected NAME = PATTERN"),
             (["--response", "1x = S", "run"], 1, "a response name"),
             (["--response", "x = median(S)", "run"], 1, "unknown reduction 'median'"),
             (["--response", "x = max()", "run"], 1, "a pattern is"),
@@ -270,7 +264,6 @@ def check_dakota_driver(work, examples):
     # form, t, ASV of the mass, second label, then the results file or the status and message
     rows = [(False, "8.000000000000000e+00", 1, "stress", "values"),
             (True, "6.500000000000000e+00", 1, "stress", "values"),
-            (False, "5.000000000000000e+00", 1, "stress", "fail\n"),
             (True, "5.000000000000000e+00", 1, "stress", "fail\n"),
             (False, "8.000000000000000e+00", 1, "weight", "functions mass weight, the responses give"),
             (False, "8.000000000000000e+00", 3, "stress", "derivatives asked for")]
@@ -282,13 +275,10 @@ def check_dakota_driver(work, examples):
         results = os.path.join(work, f"results.out.{number}")
         got = read(results, "r") if os.path.exists(results) else None
         if want == "values":
-            mass, stress = from_report(os.path.join(work, "evals", str(number)))
-            check(name, (r.status, got) == (0, f"{mass} mass\n{stress} stress\n"), f"{r.status}, {got!r}, {r.err}")
-        elif want == "fail\n":
-            check(name, (r.status, got) == (0, want) and f"evaluation {number}: ccx: status 3" in r.err,
-                  f"{r.status}, {got!r}, {r.err}")
-        else:
-            check(name, r.status == 1 and got is None and want in r.err, f"{r.status}, {got!r}, {r.err}")
+            want = "%s mass\n%s stress\n" % from_report(os.path.join(work, "evals", str(number)))
+        solved = (r.status, got) == (0, want) and (want != "fail\n" or f"evaluation {number}: ccx: status 3" in r.err)
+        refused = r.status == 1 and got is None and want in r.err   # want: the message, not a results file
+        check(name, refused if not want.endswith("\n") else solved, f"{r.status}, {got!r}, {r.err}")
 
 
 def check_mesh(examples):

@@ -31,16 +31,11 @@ DATABASES = [
     ("golden field_types", ["golden_make_db", "field_types"]),
     ("golden field_two_blocks", ["golden_make_db", "field_two_blocks"]),
     ("golden hist_points", ["golden_make_db", "hist_points"]),
-    ("golden trav_sets", ["golden_make_db", "trav_sets"]),
     ("golden trav_mass_special", ["golden_make_db", "trav_mass_special"]),
 ]
 
-# The stored codes as docs/format.md defines them.
+# The tensor components of each stored type code as docs/format.md defines them.
 TENSOR_ORDER = {5: "11 22 33 12 13 23", 6: "11 22 33 12", 7: "11 22 12", 8: "11 22 33 12", 9: "11 22 12"}
-TYPES = {2: "SCALAR", 3: "VECTOR", 5: "TENSOR_3D_FULL", 6: "TENSOR_3D_PLANAR", 7: "TENSOR_3D_SURFACE",
-         8: "TENSOR_2D_PLANAR", 9: "TENSOR_2D_SURFACE"}
-INVARIANTS = [None, "MAX_PRINCIPAL", "MID_PRINCIPAL", "MIN_PRINCIPAL", "MISES", "TRESCA", "PRESS", "INV3",
-              "MAGNITUDE", "MAX_INPLANE_PRINCIPAL", "MIN_INPLANE_PRINCIPAL", "OUTOFPLANE_PRINCIPAL"]
 
 
 def names(g):
@@ -142,10 +137,8 @@ OBJECTS = {
     "frame": [("frame_id", ".", None, int), ("increment_number", "@incrementNumber", lambda g: int(h5(g, "."))),
               ("description", "@description", ""), ("frame_value", "@frameValue", 0.0),
               ("field_outputs", "fieldOutputs/", "field")],
-    "field": [("name", ".", None), ("type_code", "@type", 2, int),
-              ("type", "@type", 2, lambda c: TYPES.get(c, "OTHER")),
+    "field": [("name", ".", None), ("type_code", "@type", 2, int),  # names of types and invariants: check_writer
               ("description", "@description", ""), ("component_labels", "@componentLabels", (), tuple),
-              ("valid_invariants", "@validInvariants", (), lambda v: tuple(INVARIANTS[c] for c in v)),
               ("blocks", "blocks/", "block")],
     "block": [("position", "@position", "", str.strip), ("instance_name", "@instance", ""),
               ("section_point", "@sectionPoint", 0), ("data", "data", None, rows),
@@ -290,26 +283,20 @@ def error_of(call, kinds=(ValueError, harvestodb.OdbError)):
     return None
 
 
-# Damaged files: (name, how h5py damages a copy of the golden field_types database). The module
-# must raise OdbError with exactly the message odbinfo --check prints.
+# Damaged files: (name, how h5py damages a copy of the golden field_types database), one failing on
+# open and one on each lazy read; the library's own table has every message. The module must raise
+# OdbError with exactly the message odbinfo --check prints.
 DAMAGE = [
     ("missing file", None),
-    ("not an HDF5 file", "text"),
-    ("wrong format", lambda f: f.attrs.modify("format", "xyz")),
     ("labels count off", lambda f: f["steps/Step-1/frames/0/fieldOutputs/U/blocks/0"].__delitem__("nodeLabels")),
-    ("frames not 0..n-1", lambda f: f.move("steps/Step-1/frames/0", "steps/Step-1/frames/7")),
     ("connectivity past the end", lambda f: f["assembly/instances/PART-1-1/elements/offsets"].__setitem__(-1, 99)),
 ]
 
 
 def check_errors(good, scratch):
+    path = os.path.join(scratch, "damaged.odb")
     for name, damage in DAMAGE:
-        path = os.path.join(scratch, "damaged.odb")
-        if os.path.exists(path):
-            os.remove(path)
-        if damage == "text":
-            H.write(path, "not a database\n")
-        elif damage is not None:
+        if damage is not None:
             shutil.copy(good, path)
             with h5py.File(path, "r+") as f:
                 damage(f)
@@ -373,23 +360,24 @@ def check_writer(scratch):
         props = write_everything(path, single)
         compare(label, path)
         with harvestodb.open(path, internal_sets=True) as db:  # the walk saw the internal set left out
-            step = db.steps["Step-1"]
-            H.check(label + " internal set, mass as written", db.parts["PART-1"].element_sets["PE"].is_internal
-                    and step.mass == props["mass"] and np.array_equal(step.inertia_about_origin,
-                                                                      props["inertia_about_origin"]))
+            step, fields = db.steps["Step-1"], db.steps["Step-1"].frames[0].field_outputs
+            got = (db.parts["PART-1"].element_sets["PE"].is_internal, step.mass, list(step.inertia_about_origin),
+                   [f.type for f in fields.values()], fields["S"].valid_invariants)
+            H.check(label + " internal set, mass, types and invariants as written", got == (
+                True, props["mass"], list(props["inertia_about_origin"]), ["TENSOR_3D_FULL", "VECTOR", "SCALAR"],
+                ("MISES", "PRESS")), str(got))
     want = {"mass": 2.0, "mass_center": [0.5] * 3, "inertia_about_center": [1 / 3.0] * 3 + [0.0] * 3,
             "inertia_about_origin": [4 / 3.0] * 3 + [0.5] * 3}
     H.check("unit cube mass properties", all(np.allclose(props[k], v, atol=1e-12) for k, v in want.items()), str(props))
 
 
 def check_mass_properties():
-    """One unit cube cut five ways: hexahedron, two wedges, six tetrahedra, by labels, with densities."""
+    """One unit cube given each way the call takes it: one type for all elements, by labels, flat with
+    offsets (the integration of each element family has its own table in the library's tests)."""
     xyz = np.array([[0, 0, 0], [1, 0, 0], [1, 1, 0], [0, 1, 0], [0, 0, 1], [1, 0, 1], [1, 1, 1], [0, 1, 1]], float)
     tets = [[0, 1, 3, 4], [1, 2, 3, 6], [1, 3, 4, 6], [3, 4, 6, 7], [1, 4, 5, 6]]  # the centre one and 4 corners
     cube = harvestodb.mass_properties("HEX8", xyz, np.arange(8, dtype=np.int32).reshape(1, 8), density=3.0)
     rows = [
-        ("two wedges", dict(shapes=["C3D6", "C3D6"], connectivity=np.array([[0, 1, 3, 4, 5, 7], [1, 2, 3, 5, 6, 7]],
-                                                                           np.int32))),
         ("five tetrahedra", dict(shapes="C3D4", connectivity=np.array(tets, np.int32))),
         ("labels", dict(shapes=["C3D8R"], connectivity=np.array([[11, 12, 13, 14, 15, 16, 17, 18]], np.int32),
                         node_labels=np.arange(11, 19, dtype=np.int32))),
@@ -415,7 +403,6 @@ def check_mass_properties():
 # step, frame 0 and a field S of 6 components, the ValueError or OdbError message after "w.odb: ").
 BLOCK = "/steps/Step-1/frames/0/fieldOutputs/S/blocks/0: "
 REFUSED = [
-    ("data 1-D", lambda w: w.add_block("Step-1", 0, "S", np.zeros(3)), BLOCK + "data has shape (3,), expected (n, 6)"),
     ("data width", lambda w: w.add_block("Step-1", 0, "S", np.zeros((2, 4), np.float32)),
      BLOCK + "data has shape (2, 4), expected (n, 6)"),
     ("data dtype", lambda w: w.add_block("Step-1", 0, "S", np.zeros((2, 6), np.int64)),
@@ -430,8 +417,6 @@ REFUSED = [
      BLOCK + "nodeLabels has 3 entries, data has 2 rows"),
     ("position", lambda w: w.add_block("Step-1", 0, "S", np.zeros((2, 6)), position="NODES"),
      "/steps/Step-1/frames/0/fieldOutputs/S: position 'NODES' is not a result position"),
-    ("no such field (library)", lambda w: w.add_block("Step-1", 0, "T", np.zeros((2, 6))),
-     "/steps/Step-1/frames/0/fieldOutputs/T: no such field output"),
     ("coordinates shape", lambda w: w.set_instance_nodes("I", np.array([1, 2], np.int32), np.zeros((2, 2))),
      "/assembly/instances/I/nodes: coordinates has shape (2, 2), expected (2, 3)"),
     ("offsets length", lambda w: w.set_instance_elements("I", np.array([1], np.int32), np.arange(4, dtype=np.int32),
@@ -512,39 +497,20 @@ def check_install(scratch, cmake, build):
     H.check("pure modules without _odb", r.status == 0 and r.out == "no _odb\n", r.out + r.err)
 
 
-def check_examples(scratch):
-    """write_db.py writes the documented brick; max_mises.py prints per frame what numpy computes
-    from h5py, on it and on a generated database."""
+def check_examples(scratch, build):
+    """write_db.py writes the documented brick; max_mises.py prints what the C++ pair prints, for the
+    brick (its expected lines) and for a generated database of several steps, frames and blocks."""
     py = sys.executable
     env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
-    db = os.path.join(scratch, "brick.odb")
+    db, gen = os.path.join(scratch, "brick.odb"), os.path.join(scratch, "gen.odb")
     r = H.run([py, os.path.join(EXAMPLES, "write_db.py"), db], env=env, text=True)
     H.check("write_db.py", r.status == 0 and r.err == "", r.err)
-    gen = os.path.join(scratch, "gen.odb")
-    H.run([os.path.join(BIN, "odbgen"), "--size", "2000", "--frames", "3", gen])
-    for path in (db, gen):
+    H.run([os.path.join(BIN, "odbgen"), "--size", "2000", "--steps", "2", "--frames", "3", gen])
+    for path, want in ((db, H.read(os.path.join(EXAMPLES, "..", "cpp", "max_mises.expected"), "r")),
+                       (gen, H.run([os.path.join(build, "examples", "cpp", "max_mises"), gen], text=True).out)):
         r = H.run([py, os.path.join(EXAMPLES, "max_mises.py"), path], env=env, text=True)
-        want = []
-        with h5py.File(path, "r") as f:
-            for sname in names(f["steps"]):
-                frames = f["steps"][sname]["frames"]
-                for i in range(len(frames)):
-                    fg = frames[str(i)]
-                    for fname in names(fg.get("fieldOutputs")):
-                        og = fg["fieldOutputs"][fname]
-                        code = int(og.attrs["type"])
-                        if code not in TENSOR_ORDER:
-                            continue
-                        labels = tuple(attr(og, "componentLabels", ()))
-                        m = max(mises_of(b["data"][()].reshape(len(b["data"]), -1), labels, code).astype(np.float32).max()
-                                for b in og["blocks"].values() if len(b["data"]))
-                        want.append("%s %d %s %g" % (sname, attr(fg, "incrementNumber", i), fname, m))
-        H.check("max_mises.py " + os.path.basename(path), r.status == 0 and r.out.splitlines() == want,
-                "got %r, expected %r (%s)" % (r.out.splitlines()[:3], want[:3], r.err))
-    expected = os.path.join(EXAMPLES, "..", "cpp", "max_mises.expected")  # the C++ pair prints the same
-    if os.path.isfile(expected):
-        r = H.run([py, os.path.join(EXAMPLES, "max_mises.py"), db], env=env, text=True)
-        H.check("max_mises.py as the C++ example", r.out == H.read(expected, "r"), r.out)
+        H.check("max_mises.py as the C++ example on " + os.path.basename(path), (r.status, r.out) == (0, want)
+                and want.count("\n") >= (6 if path == gen else 1), r.out + r.err)
     with harvestodb.open(db) as brick:
         inst = brick.root_assembly.instances["PART-1-1"]
         fields = brick.steps["Step-1"].frames[0].field_outputs
@@ -560,9 +526,10 @@ def check_examples(scratch):
 def main():
     with H.scratch("harvest-py-") as scratch:
         if "--examples" in sys.argv:
-            check_examples(scratch)
+            cmake, build = sys.argv[sys.argv.index("--examples") + 1:][:2]
+            check_examples(scratch, build)
             check_docs()
-            check_install(scratch, *sys.argv[sys.argv.index("--examples") + 1:][:2])
+            check_install(scratch, cmake, build)
             return H.finish("python examples")
         for i, (label, argv) in enumerate(DATABASES):
             path = os.path.join(scratch, "db%d.odb" % i)
