@@ -1,0 +1,278 @@
+// What odb2xdmf (harvestodb/xdmf.py) hands to C++: a block's values read in
+// pieces into reused buffers, measured and reduced per element, and placed
+// into the export's arrays; and the volume test that tells a flat element
+// from a solid one. The results are the numbers the numpy code computes
+// (the same operations in the same order), so an export is the same with
+// or without these helpers. The GIL is released while they work. No globals.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <pybind11/stl.h>
+
+#include "common.h"
+
+namespace harvest_py {
+namespace {
+
+enum class Measure { mises, magnitude, value };
+
+// A writable, C-contiguous float32 or float64 array of rows (one- or
+// two-dimensional) taken from Python; empty for None.
+struct Target {
+  char* data = nullptr;
+  bool wide = false;  // float64, else float32
+  std::size_t width = 1;
+  std::size_t rows = 0;
+
+  void put(std::size_t row, std::size_t col, double v) const {
+    const std::size_t at = row * width + col;
+    if (wide) reinterpret_cast<double*>(data)[at] = v;
+    else reinterpret_cast<float*>(data)[at] = static_cast<float>(v);  // exact: float values only reach float arrays
+  }
+};
+
+Target target(const py::object& o, const char* what) {
+  Target t;
+  if (o.is_none()) return t;
+  const auto a = py::cast<py::array>(o);
+  const bool f32 = a.dtype().is(py::dtype::of<float>()), f64 = a.dtype().is(py::dtype::of<double>());
+  if (!(f32 || f64) || a.ndim() < 1 || a.ndim() > 2 || !a.writeable() ||
+      !(a.flags() & py::array::c_style))
+    throw py::value_error(std::string(what) + ": expected a writable, C-contiguous float32 or float64 array");
+  t.data = static_cast<char*>(const_cast<void*>(a.data()));
+  t.wide = f64;
+  t.rows = static_cast<std::size_t>(a.shape(0));
+  t.width = a.ndim() == 2 ? static_cast<std::size_t>(a.shape(1)) : 1;
+  return t;
+}
+
+// The export's label table: row index[label - low] holds the label, -1 when none.
+struct Index {
+  const void* data = nullptr;
+  bool wide = false;
+  std::int64_t low = 0, size = 0, rows = 0;  // rows: of the arrays it places into
+
+  std::int64_t at(int label) const {
+    const std::int64_t i = static_cast<std::int64_t>(label) - low;
+    if (i < 0 || i >= size) return -1;
+    const std::int64_t row = wide ? static_cast<const std::int64_t*>(data)[i] : static_cast<const std::int32_t*>(data)[i];
+    if (row >= rows) throw std::out_of_range("label table: row " + std::to_string(row) + " of " + std::to_string(rows));
+    return row;
+  }
+};
+
+// numpy's float sum of n values (pairwise, eight running sums), as
+// ndarray.sum adds up a row: the mean of a row rounds as numpy's does.
+template <class Q>
+Q pairwiseSum(const Q* a, std::size_t n) {
+  if (n < 8) {
+    Q res = 0;
+    for (std::size_t i = 0; i < n; ++i) res += a[i];
+    return res;
+  }
+  if (n <= 128) {
+    Q r[8];
+    for (int j = 0; j < 8; ++j) r[j] = a[j];
+    std::size_t i = 8;
+    for (; i < n - n % 8; i += 8)
+      for (int j = 0; j < 8; ++j) r[j] += a[i + j];
+    Q res = ((r[0] + r[1]) + (r[2] + r[3])) + ((r[4] + r[5]) + (r[6] + r[7]));
+    for (; i < n; ++i) res += a[i];
+    return res;
+  }
+  std::size_t half = n / 2;
+  half -= half % 8;
+  return pairwiseSum(a, half) + pairwiseSum(a + half, n - half);
+}
+
+struct Outputs {
+  Target rows, high, low, mean;
+  Index index;
+};
+
+template <class T, class Q>
+void measureRows(const odb_BlockReader& r, Measure m, const T* v, std::size_t n, std::size_t w, Q* q) {
+  if constexpr (std::is_same_v<Q, float>) {
+    if (m == Measure::mises) return r.mises(v, static_cast<int>(n), q);
+  }
+  if constexpr (std::is_same_v<Q, T>) {
+    for (std::size_t i = 0; i < n; ++i, v += w) {
+      if (m == Measure::value) {
+        q[i] = v[0];
+        continue;
+      }
+      Q total = 0;
+      for (std::size_t c = 0; c < w; ++c) total += v[c] * v[c];
+      q[i] = std::sqrt(total);
+    }
+  }
+}
+
+// A value row into the export's rows, vectors padded with zeros as the export pads them.
+template <class T>
+void putRow(const Target& rows, std::size_t at, const T* v, std::size_t w) {
+  for (std::size_t c = 0; c < rows.width; ++c) rows.put(at, c, c < w ? static_cast<double>(v[c]) : 0.0);
+}
+
+// One element's rows [s, e): the row of the largest measure, the largest, smallest and mean.
+// false when the element has a NaN (the caller's numpy code treats that block).
+template <class T, class Q>
+bool reduceElement(const Outputs& out, const T* v, const Q* q, std::size_t w, std::size_t s, std::size_t e,
+                   std::int64_t at) {
+  const std::size_t n = e - s;
+  std::size_t best = s;
+  Q low = q[s];
+  for (std::size_t j = s; j < e; ++j) {
+    if (n > 1 && std::isnan(q[j])) return false;
+    if (q[j] > q[best]) best = j;
+    low = low < q[j] ? low : q[j];
+  }
+  if (at < 0) return true;
+  const auto row = static_cast<std::size_t>(at);
+  const Q mean = n == 1 ? q[s] : static_cast<Q>(static_cast<double>(Q(0) + pairwiseSum(q + s, n)) / static_cast<double>(n));
+  if (out.rows.data) putRow(out.rows, row, v + best * w, w);
+  if (out.high.data) out.high.put(row, 0, q[best]);
+  if (out.low.data) out.low.put(row, 0, low);
+  if (out.mean.data) out.mean.put(row, 0, mean);
+  return true;
+}
+
+// Reads the block piece by piece and places each element (a run of rows of one label) or node.
+// Returns the values per element (0 for a node block), -1 when the caller's numpy code must
+// treat the block (a NaN in an element of several values, labels the block does not hold).
+template <class T, class Q>
+int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out) {
+  if (nodal ? !r.hasNodeLabels() : !r.hasElementLabels()) return -1;
+  const std::size_t length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
+  const std::size_t piece = static_cast<std::size_t>(std::max(1, r.pieceRows()));
+  std::vector<T> values;
+  std::vector<int> labels;
+  std::vector<Q> q;
+  std::size_t held = 0, next = 0;  // held: rows of an element read in part, at the front
+  int k = 0;
+  while (next < length) {
+    const std::size_t n = std::min(piece, length - next), total = held + n;
+    if (values.size() < total * w) values.resize(total * w), labels.resize(total), q.resize(total);
+    r.read(static_cast<int>(next), static_cast<int>(n), values.data() + held * w);
+    if (nodal) r.readNodeLabels(static_cast<int>(next), static_cast<int>(n), labels.data());
+    else r.readElementLabels(static_cast<int>(next), static_cast<int>(n), labels.data() + held);
+    measureRows(r, m, values.data() + held * w, n, w, q.data() + held);
+    next += n;
+    if (nodal) {
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t at = out.index.at(labels[i]);
+        if (at < 0) continue;
+        putRow(out.rows, static_cast<std::size_t>(at), values.data() + i * w, w);
+        if (out.high.data) out.high.put(static_cast<std::size_t>(at), 0, q[i]);
+      }
+      continue;
+    }
+    std::size_t end = total;  // the elements complete in this piece end here
+    if (next < length)
+      for (end = total - 1; end > 0 && labels[end - 1] == labels[total - 1];) --end;
+    for (std::size_t s = 0; s < end;) {
+      std::size_t e = s + 1;
+      while (e < end && labels[e] == labels[s]) ++e;
+      if (k == 0) k = static_cast<int>(e - s);
+      if (!reduceElement(out, values.data(), q.data(), w, s, e, out.index.at(labels[s]))) return -1;
+      s = e;
+    }
+    held = total - end;
+    std::memmove(values.data(), values.data() + end * w, held * w * sizeof(T));
+    std::memmove(labels.data(), labels.data() + end, held * sizeof(int));
+    std::memmove(q.data(), q.data() + end, held * sizeof(Q));
+  }
+  return k;
+}
+
+int placeBlock(const Block& b, const std::string& measure, std::int64_t low, const py::array& index,
+               const py::object& rows, const py::object& high, const py::object& lowest, const py::object& mean) {
+  Outputs out{target(rows, "rows"), target(high, "high"), target(lowest, "low"), target(mean, "mean"), {}};
+  const Measure m = measure == "mises" ? Measure::mises : measure == "magnitude" ? Measure::magnitude : Measure::value;
+  const bool wide = index.dtype().is(py::dtype::of<std::int64_t>());
+  if (!(wide || index.dtype().is(py::dtype::of<std::int32_t>())) || index.ndim() != 1 ||
+      !(index.flags() & py::array::c_style))
+    throw py::value_error("index: expected a C-contiguous int32 or int64 array");
+  out.index = Index{index.data(), wide, low, index.shape(0), static_cast<std::int64_t>(out.rows.rows)};
+  const bool nodal = b.block.position() == odb_Enum::NODAL;
+  py::gil_scoped_release unlocked;
+  odb_BlockReader r(b.block);
+  if (!out.rows.data || out.rows.width < static_cast<std::size_t>(r.width())) return -1;
+  for (const Target* t : {&out.high, &out.low, &out.mean})
+    if (t->data && t->rows != out.rows.rows) throw py::value_error("the arrays differ in length");
+  const bool f64 = r.precision() == 1;
+  if (m == Measure::mises) return f64 ? place<double, float>(r, m, nodal, out) : place<float, float>(r, m, nodal, out);
+  return f64 ? place<double, double>(r, m, nodal, out) : place<float, float>(r, m, nodal, out);
+}
+
+// The volume spanned by corners a, b, c of each element starting at start[i] (seen from its first
+// node) and the largest coordinate difference, in xdmf.py's cell_kinds order of operations.
+template <class I>
+py::tuple solidMeasures(const double* xyz, std::size_t nodes, const I* conn, std::size_t connSize,
+                        const std::int64_t* start, std::size_t n, std::array<std::size_t, 3> corners) {
+  py::array_t<double> volume(static_cast<py::ssize_t>(n)), size(static_cast<py::ssize_t>(n));
+  double* vol = volume.mutable_data();
+  double* big = size.mutable_data();
+  {
+    py::gil_scoped_release unlocked;
+    const auto node = [&](std::int64_t at) {
+      if (at < 0 || static_cast<std::size_t>(at) >= connSize) throw std::out_of_range("connectivity");
+      const I i = conn[at];
+      if (i < 0 || static_cast<std::size_t>(i) >= nodes) throw std::out_of_range("node index");
+      return xyz + 3 * static_cast<std::size_t>(i);
+    };
+    for (std::size_t e = 0; e < n; ++e) {
+      const double* p0 = node(start[e]);
+      double d[3][3];
+      for (int c = 0; c < 3; ++c) {
+        const double* p = node(start[e] + static_cast<std::int64_t>(corners[static_cast<std::size_t>(c)]));
+        for (int x = 0; x < 3; ++x) d[c][x] = p[x] - p0[x];
+      }
+      const auto& [ax, ay, az] = d[0];
+      const auto& [bx, by, bz] = d[1];
+      const auto& [cx, cy, cz] = d[2];
+      vol[e] = std::fabs(ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx));
+      double s = std::fabs(ax);
+      for (const double v : {ay, az, bx, by, bz, cx, cy, cz}) {
+        const double a = std::fabs(v);
+        s = (s >= a || std::isnan(s)) ? s : a;  // numpy's maximum: a NaN wins
+      }
+      big[e] = s;
+    }
+  }
+  return py::make_tuple(volume, size);
+}
+
+}  // namespace
+
+void bindExport(py::module_& m) {
+  m.def("_place_block", &placeBlock, py::arg("block"), py::arg("measure"), py::arg("low"), py::arg("index"),
+        py::arg("rows"), py::arg("high"), py::arg("low_values"), py::arg("mean"),
+        "odb2xdmf's reader of a block (see harvestodb/xdmf.py): the values per element placed, or -1.");
+  m.def(
+      "_solid_measures",
+      [](const py::array_t<double, py::array::c_style>& xyz, const py::array& conn,
+         const py::array_t<std::int64_t, py::array::c_style>& start, std::array<std::size_t, 3> corners) {
+        if (xyz.ndim() != 2 || xyz.shape(1) != 3) throw py::value_error("xyz: expected an (n, 3) array");
+        const auto nodes = static_cast<std::size_t>(xyz.shape(0)), n = static_cast<std::size_t>(start.size());
+        if (conn.ndim() != 1 || !(conn.flags() & py::array::c_style)) throw py::value_error("conn: expected a flat array");
+        const auto size = static_cast<std::size_t>(conn.size());
+        if (conn.dtype().is(py::dtype::of<std::int64_t>()))
+          return solidMeasures(xyz.data(), nodes, static_cast<const std::int64_t*>(conn.data()), size, start.data(), n,
+                               corners);
+        if (conn.dtype().is(py::dtype::of<std::int32_t>()))
+          return solidMeasures(xyz.data(), nodes, static_cast<const std::int32_t*>(conn.data()), size, start.data(), n,
+                               corners);
+        throw py::value_error("conn: expected int32 or int64");
+      },
+      py::arg("xyz"), py::arg("conn"), py::arg("start"), py::arg("corners"),
+      "odb2xdmf's solid test: the volume of three corners of each element and its largest coordinate difference.");
+}
+
+}  // namespace harvest_py
