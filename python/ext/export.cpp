@@ -7,7 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -143,6 +147,100 @@ bool reduceElement(const Outputs& out, const T* v, const Q* q, std::size_t w, st
   return true;
 }
 
+// A piece of a block: rows [first, first + n) of values and labels (node or element).
+template <class T>
+struct Piece {
+  std::vector<T> values;
+  std::vector<int> labels;
+  std::size_t first = 0, n = 0;
+};
+
+// Reads a block's pieces on a thread of its own, into two pieces taken in turn, so that the
+// file is read (and its checksums checked) while the caller measures the piece before. Only
+// this thread uses the reader's reads; the caller may use its mises() meanwhile.
+template <class T>
+class PieceReader {
+ public:
+  PieceReader(odb_BlockReader& r, bool nodal) : r_(r), nodal_(nodal) {
+    const auto length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
+    const std::size_t rows = std::min(length, static_cast<std::size_t>(std::max(1, r.pieceRows())));
+    for (Piece<T>& p : pieces_) p.values.resize(rows * w), p.labels.resize(rows);
+    thread_ = std::thread([this, length, rows] { run(length, rows); });
+  }
+  ~PieceReader() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  PieceReader(const PieceReader&) = delete;
+  PieceReader& operator=(const PieceReader&) = delete;
+
+  // The next piece, nullptr after the last; rethrows the reader's failure.
+  const Piece<T>* next() {
+    std::unique_lock lock(mutex_);
+    if (taken_ > 0) ++done_;  // the piece taken before is free again
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return read_ > taken_ || finished_; });
+    if (read_ > taken_) return &pieces_[taken_++ % 2];
+    if (failure_) std::rethrow_exception(failure_);
+    return nullptr;
+  }
+
+ private:
+  void run(std::size_t length, std::size_t rows) {
+    try {
+      for (std::size_t first = 0, i = 0; first < length; first += rows, ++i) {
+        {
+          std::unique_lock lock(mutex_);
+          changed_.wait(lock, [&] { return stop_ || i < done_ + 2; });
+          if (stop_) break;
+        }
+        Piece<T>& p = pieces_[i % 2];
+        p.first = first;
+        p.n = std::min(rows, length - first);
+        const int at = static_cast<int>(first), n = static_cast<int>(p.n);
+        r_.read(at, n, p.values.data());
+        if (nodal_) r_.readNodeLabels(at, n, p.labels.data());
+        else r_.readElementLabels(at, n, p.labels.data());
+        const std::lock_guard lock(mutex_);
+        ++read_;
+        changed_.notify_all();
+      }
+    } catch (...) {
+      const std::lock_guard lock(mutex_);
+      failure_ = std::current_exception();
+    }
+    const std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+
+  odb_BlockReader& r_;
+  bool nodal_;
+  Piece<T> pieces_[2];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t read_ = 0, taken_ = 0, done_ = 0;  // pieces read, handed out, given back
+  bool stop_ = false, finished_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
+
+// The rows of an element that runs on into the next piece.
+template <class T, class Q>
+struct Carry {
+  std::vector<T> values;
+  std::vector<int> labels;
+  std::vector<Q> q;
+  void add(const T* v, const int* l, const Q* m, std::size_t n, std::size_t w) {
+    values.insert(values.end(), v, v + n * w), labels.insert(labels.end(), l, l + n), q.insert(q.end(), m, m + n);
+  }
+  void clear() { values.clear(), labels.clear(), q.clear(); }
+};
+
 // Reads the block piece by piece and places each element (a run of rows of one label) or node.
 // Returns the values per element (0 for a node block), -1 when the caller's numpy code must
 // treat the block (a NaN in an element of several values, labels the block does not hold).
@@ -150,43 +248,48 @@ template <class T, class Q>
 int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out) {
   if (nodal ? !r.hasNodeLabels() : !r.hasElementLabels()) return -1;
   const std::size_t length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
-  const std::size_t piece = static_cast<std::size_t>(std::max(1, r.pieceRows()));
-  std::vector<T> values;
-  std::vector<int> labels;
+  PieceReader<T> pieces(r, nodal);
   std::vector<Q> q;
-  std::size_t held = 0, next = 0;  // held: rows of an element read in part, at the front
+  Carry<T, Q> carry;
   int k = 0;
-  while (next < length) {
-    const std::size_t n = std::min(piece, length - next), total = held + n;
-    if (values.size() < total * w) values.resize(total * w), labels.resize(total), q.resize(total);
-    r.read(static_cast<int>(next), static_cast<int>(n), values.data() + held * w);
-    if (nodal) r.readNodeLabels(static_cast<int>(next), static_cast<int>(n), labels.data());
-    else r.readElementLabels(static_cast<int>(next), static_cast<int>(n), labels.data() + held);
-    measureRows(r, m, values.data() + held * w, n, w, q.data() + held);
-    next += n;
+  const auto element = [&](const T* v, const int* l, const Q* mq, std::size_t s, std::size_t e) {
+    if (k == 0) k = static_cast<int>(e - s);
+    return reduceElement(out, v, mq, w, s, e, out.index.at(l[s]));
+  };
+  while (const Piece<T>* p = pieces.next()) {
+    const std::size_t n = p->n;
+    const T* v = p->values.data();
+    const int* labels = p->labels.data();
+    q.resize(n);
+    measureRows(r, m, v, n, w, q.data());
     if (nodal) {
       for (std::size_t i = 0; i < n; ++i) {
         const std::int64_t at = out.index.at(labels[i]);
         if (at < 0) continue;
-        putRow(out.rows, static_cast<std::size_t>(at), values.data() + i * w, w);
+        putRow(out.rows, static_cast<std::size_t>(at), v + i * w, w);
         if (out.high.data) out.high.put(static_cast<std::size_t>(at), 0, q[i]);
       }
       continue;
     }
-    std::size_t end = total;  // the elements complete in this piece end here
-    if (next < length)
-      for (end = total - 1; end > 0 && labels[end - 1] == labels[total - 1];) --end;
-    for (std::size_t s = 0; s < end;) {
+    const bool last = p->first + n == length;
+    std::size_t start = 0;  // the rows before it finish the carried element
+    if (!carry.labels.empty()) {
+      while (start < n && labels[start] == carry.labels[0]) ++start;
+      carry.add(v, labels, q.data(), start, w);
+      if (start == n && !last) continue;
+      if (!element(carry.values.data(), carry.labels.data(), carry.q.data(), 0, carry.labels.size())) return -1;
+      carry.clear();
+    }
+    std::size_t end = n;  // the elements complete in this piece end here
+    if (!last)
+      for (end = n - 1; end > start && labels[end - 1] == labels[n - 1];) --end;
+    for (std::size_t s = start; s < end;) {
       std::size_t e = s + 1;
       while (e < end && labels[e] == labels[s]) ++e;
-      if (k == 0) k = static_cast<int>(e - s);
-      if (!reduceElement(out, values.data(), q.data(), w, s, e, out.index.at(labels[s]))) return -1;
+      if (!element(v, labels, q.data(), s, e)) return -1;
       s = e;
     }
-    held = total - end;
-    std::memmove(values.data(), values.data() + end * w, held * w * sizeof(T));
-    std::memmove(labels.data(), labels.data() + end, held * sizeof(int));
-    std::memmove(q.data(), q.data() + end, held * sizeof(Q));
+    carry.add(v + end * w, labels + end, q.data() + end, n - end, w);
   }
   return k;
 }
