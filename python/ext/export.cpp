@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -147,11 +148,24 @@ bool reduceElement(const Outputs& out, const T* v, const Q* q, std::size_t w, st
   return true;
 }
 
+// The buffers a run of _place_block calls shares (an export's): they grow to the largest
+// block's pieces and are faulted in once, not once a block.
+struct PieceBuffers {
+  std::vector<std::byte> values[2], q;
+  std::vector<int> labels[2];
+};
+
+template <class T>
+T* grown(std::vector<std::byte>& bytes, std::size_t n) {
+  if (bytes.size() < n * sizeof(T)) bytes.resize(n * sizeof(T));
+  return reinterpret_cast<T*>(bytes.data());  // operator new's alignment suits float and double
+}
+
 // A piece of a block: rows [first, first + n) of values and labels (node or element).
 template <class T>
 struct Piece {
-  std::vector<T> values;
-  std::vector<int> labels;
+  T* values = nullptr;
+  int* labels = nullptr;
   std::size_t first = 0, n = 0;
 };
 
@@ -161,10 +175,14 @@ struct Piece {
 template <class T>
 class PieceReader {
  public:
-  PieceReader(odb_BlockReader& r, bool nodal) : r_(r), nodal_(nodal) {
+  PieceReader(odb_BlockReader& r, bool nodal, PieceBuffers& buffers) : r_(r), nodal_(nodal) {
     const auto length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
     const std::size_t rows = std::min(length, static_cast<std::size_t>(std::max(1, r.pieceRows())));
-    for (Piece<T>& p : pieces_) p.values.resize(rows * w), p.labels.resize(rows);
+    for (int i = 0; i < 2; ++i) {
+      pieces_[i].values = grown<T>(buffers.values[i], rows * w);
+      if (buffers.labels[i].size() < rows) buffers.labels[i].resize(rows);
+      pieces_[i].labels = buffers.labels[i].data();
+    }
     thread_ = std::thread([this, length, rows] { run(length, rows); });
   }
   ~PieceReader() {
@@ -202,9 +220,9 @@ class PieceReader {
         p.first = first;
         p.n = std::min(rows, length - first);
         const int at = static_cast<int>(first), n = static_cast<int>(p.n);
-        r_.read(at, n, p.values.data());
-        if (nodal_) r_.readNodeLabels(at, n, p.labels.data());
-        else r_.readElementLabels(at, n, p.labels.data());
+        r_.read(at, n, p.values);
+        if (nodal_) r_.readNodeLabels(at, n, p.labels);
+        else r_.readElementLabels(at, n, p.labels);
         const std::lock_guard lock(mutex_);
         ++read_;
         changed_.notify_all();
@@ -245,11 +263,10 @@ struct Carry {
 // Returns the values per element (0 for a node block), -1 when the caller's numpy code must
 // treat the block (a NaN in an element of several values, labels the block does not hold).
 template <class T, class Q>
-int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out) {
+int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out, PieceBuffers& buffers) {
   if (nodal ? !r.hasNodeLabels() : !r.hasElementLabels()) return -1;
   const std::size_t length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
-  PieceReader<T> pieces(r, nodal);
-  std::vector<Q> q;
+  PieceReader<T> pieces(r, nodal, buffers);
   Carry<T, Q> carry;
   int k = 0;
   const auto element = [&](const T* v, const int* l, const Q* mq, std::size_t s, std::size_t e) {
@@ -258,10 +275,10 @@ int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out) {
   };
   while (const Piece<T>* p = pieces.next()) {
     const std::size_t n = p->n;
-    const T* v = p->values.data();
-    const int* labels = p->labels.data();
-    q.resize(n);
-    measureRows(r, m, v, n, w, q.data());
+    const T* v = p->values;
+    const int* labels = p->labels;
+    Q* q = grown<Q>(buffers.q, n);
+    measureRows(r, m, v, n, w, q);
     if (nodal) {
       for (std::size_t i = 0; i < n; ++i) {
         const std::int64_t at = out.index.at(labels[i]);
@@ -275,7 +292,7 @@ int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out) {
     std::size_t start = 0;  // the rows before it finish the carried element
     if (!carry.labels.empty()) {
       while (start < n && labels[start] == carry.labels[0]) ++start;
-      carry.add(v, labels, q.data(), start, w);
+      carry.add(v, labels, q, start, w);
       if (start == n && !last) continue;
       if (!element(carry.values.data(), carry.labels.data(), carry.q.data(), 0, carry.labels.size())) return -1;
       carry.clear();
@@ -286,16 +303,17 @@ int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out) {
     for (std::size_t s = start; s < end;) {
       std::size_t e = s + 1;
       while (e < end && labels[e] == labels[s]) ++e;
-      if (!element(v, labels, q.data(), s, e)) return -1;
+      if (!element(v, labels, q, s, e)) return -1;
       s = e;
     }
-    carry.add(v + end * w, labels + end, q.data() + end, n - end, w);
+    carry.add(v + end * w, labels + end, q + end, n - end, w);
   }
   return k;
 }
 
 int placeBlock(const Block& b, const std::string& measure, std::int64_t low, const py::array& index,
-               const py::object& rows, const py::object& high, const py::object& lowest, const py::object& mean) {
+               const py::object& rows, const py::object& high, const py::object& lowest, const py::object& mean,
+               PieceBuffers* shared) {
   Outputs out{target(rows, "rows"), target(high, "high"), target(lowest, "low"), target(mean, "mean"), {}};
   const Measure m = measure == "mises" ? Measure::mises : measure == "magnitude" ? Measure::magnitude : Measure::value;
   const bool wide = index.dtype().is(py::dtype::of<std::int64_t>());
@@ -304,14 +322,17 @@ int placeBlock(const Block& b, const std::string& measure, std::int64_t low, con
     throw py::value_error("index: expected a C-contiguous int32 or int64 array");
   out.index = Index{index.data(), wide, low, index.shape(0), static_cast<std::int64_t>(out.rows.rows)};
   const bool nodal = b.block.position() == odb_Enum::NODAL;
+  PieceBuffers own;
+  PieceBuffers& buffers = shared ? *shared : own;
   py::gil_scoped_release unlocked;
   odb_BlockReader r(b.block);
   if (!out.rows.data || out.rows.width < static_cast<std::size_t>(r.width())) return -1;
   for (const Target* t : {&out.high, &out.low, &out.mean})
     if (t->data && t->rows != out.rows.rows) throw py::value_error("the arrays differ in length");
   const bool f64 = r.precision() == 1;
-  if (m == Measure::mises) return f64 ? place<double, float>(r, m, nodal, out) : place<float, float>(r, m, nodal, out);
-  return f64 ? place<double, double>(r, m, nodal, out) : place<float, float>(r, m, nodal, out);
+  if (m == Measure::mises)
+    return f64 ? place<double, float>(r, m, nodal, out, buffers) : place<float, float>(r, m, nodal, out, buffers);
+  return f64 ? place<double, double>(r, m, nodal, out, buffers) : place<float, float>(r, m, nodal, out, buffers);
 }
 
 // The volume spanned by corners a, b, c of each element starting at start[i] (seen from its first
@@ -355,8 +376,9 @@ py::tuple solidMeasures(const double* xyz, std::size_t nodes, const I* conn, std
 }  // namespace
 
 void bindExport(py::module_& m) {
+  py::class_<PieceBuffers>(m, "_PieceBuffers", "Buffers that _place_block calls given them share.").def(py::init<>());
   m.def("_place_block", &placeBlock, py::arg("block"), py::arg("measure"), py::arg("low"), py::arg("index"),
-        py::arg("rows"), py::arg("high"), py::arg("low_values"), py::arg("mean"),
+        py::arg("rows"), py::arg("high"), py::arg("low_values"), py::arg("mean"), py::arg("buffers") = nullptr,
         "odb2xdmf's reader of a block (see harvestodb/xdmf.py): the values per element placed, or -1.");
   m.def(
       "_solid_measures",

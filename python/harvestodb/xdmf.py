@@ -394,7 +394,7 @@ def named_tails(field, suffix, nodal):
     return [(field.name + suffix + tail, tail) if suffix or tail else (None, tail) for tail in tails]
 
 
-def place_block(field, block, mesh, suffix, out):
+def place_block(field, block, mesh, suffix, out, buffers):
     """Places a block with the module's reader, which reads it in pieces into buffers it reuses
     (no array of the whole block) and measures and reduces it as numpy_block() does. Returns the
     values per element (0 for nodes), or None where numpy_block() takes the block: labels found
@@ -417,7 +417,8 @@ def place_block(field, block, mesh, suffix, out):
     measured = {tail: target(out, (centre, name), (size,), np.float32 if how == "mises" else dtype)
                 for name, tail in named_tails(field, suffix, nodal) if name is not None}
     from . import _odb
-    k = _odb._place_block(block, how, low, index, rows, measured.get(""), measured.get("_min"), measured.get("_mean"))
+    k = _odb._place_block(block, how, low, index, rows, measured.get(""), measured.get("_min"), measured.get("_mean"),
+                          buffers)
     return None if k < 0 else k
 
 
@@ -452,15 +453,16 @@ def numpy_block(field, block, mesh, suffix, out):
     return k
 
 
-def field_arrays(field, mesh):
-    """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'."""
+def field_arrays(field, mesh, buffers=None):
+    """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'.
+    buffers (the module's _PieceBuffers) are the reading buffers the blocks of an export share."""
     out = {}
     suffix, _ = measure(field, np.zeros((0, 6)))
     multi = False
     for block in field.blocks:
         if not block.length:
             continue
-        k = place_block(field, block, mesh, suffix, out)
+        k = place_block(field, block, mesh, suffix, out, buffers)
         if k is None:
             k = numpy_block(field, block, mesh, suffix, out)
         multi = multi or k > 1
@@ -631,7 +633,8 @@ def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
 
 def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
     """The HDF5 file of arrays; returns the XML of each frame's grid."""
-    grids = []
+    from . import _odb
+    grids, buffers = [], _odb._PieceBuffers()
     with h5py.File(tmp_h5, "w") as h:
         topo_type, topo, ncell = mesh.topology()
         h["mesh/geometry"] = mesh.xyz
@@ -665,7 +668,7 @@ def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
             for field in frame.field_outputs.values():
                 if fields is not None and field.name not in fields:
                     continue
-                for (centre, name), array in field_arrays(field, mesh).items():
+                for (centre, name), array in field_arrays(field, mesh, buffers).items():
                     path = f"/frames/{k}/{h5_name(name)}"
                     h[path] = array
                     parts.append(attribute(name, centre, h5_base, path, array))
