@@ -373,9 +373,36 @@ py::tuple solidMeasures(const double* xyz, std::size_t nodes, const I* conn, std
   return py::make_tuple(volume, size);
 }
 
+// index[label - low] of each label, -1 outside the table, in the table's integer type.
+template <class I>
+py::array lookup(const I* index, std::int64_t size, std::int64_t low, const std::int32_t* labels, std::size_t n) {
+  py::array_t<I> out(static_cast<py::ssize_t>(n));
+  I* o = out.mutable_data();
+  py::gil_scoped_release unlocked;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::int64_t at = static_cast<std::int64_t>(labels[i]) - low;
+    o[i] = at >= 0 && at < size ? index[at] : I(-1);
+  }
+  return out;
+}
+
 }  // namespace
 
 void bindExport(py::module_& m) {
+  m.def(
+      "_lookup",
+      [](const py::array& index, std::int64_t low, const py::array_t<std::int32_t, py::array::c_style>& labels) {
+        if (index.ndim() != 1 || !(index.flags() & py::array::c_style))
+          throw py::value_error("index: expected a flat, C-contiguous array");
+        const auto n = static_cast<std::size_t>(labels.size());
+        if (index.dtype().is(py::dtype::of<std::int64_t>()))
+          return lookup(static_cast<const std::int64_t*>(index.data()), index.shape(0), low, labels.data(), n);
+        if (index.dtype().is(py::dtype::of<std::int32_t>()))
+          return lookup(static_cast<const std::int32_t*>(index.data()), index.shape(0), low, labels.data(), n);
+        throw py::value_error("index: expected int32 or int64");
+      },
+      py::arg("index"), py::arg("low"), py::arg("labels"),
+      "odb2xdmf's label table: index[label - low] of each label, -1 where the table has none.");
   py::class_<PieceBuffers>(m, "_PieceBuffers", "Buffers that _place_block calls given them share.").def(py::init<>());
   m.def("_place_block", &placeBlock, py::arg("block"), py::arg("measure"), py::arg("low"), py::arg("index"),
         py::arg("rows"), py::arg("high"), py::arg("low_values"), py::arg("mean"), py::arg("buffers") = nullptr,
