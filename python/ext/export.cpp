@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <stdexcept>
@@ -150,15 +151,22 @@ bool reduceElement(const Outputs& out, const T* v, const Q* q, std::size_t w, st
 
 // The buffers a run of _place_block calls shares (an export's): they grow to the largest
 // block's pieces and are faulted in once, not once a block.
+struct Bytes {
+  std::unique_ptr<std::byte[]> data;  // not zeroed: every piece is written before it is read
+  std::size_t size = 0;
+};
 struct PieceBuffers {
-  std::vector<std::byte> values[2], q;
-  std::vector<int> labels[2];
+  Bytes values[2], labels[2], q;
 };
 
 template <class T>
-T* grown(std::vector<std::byte>& bytes, std::size_t n) {
-  if (bytes.size() < n * sizeof(T)) bytes.resize(n * sizeof(T));
-  return reinterpret_cast<T*>(bytes.data());  // operator new's alignment suits float and double
+T* grown(Bytes& bytes, std::size_t n) {
+  if (bytes.size < n * sizeof(T)) {
+    bytes.data.reset();
+    bytes.data = std::make_unique_for_overwrite<std::byte[]>(n * sizeof(T));
+    bytes.size = n * sizeof(T);
+  }
+  return reinterpret_cast<T*>(bytes.data.get());  // operator new's alignment suits float, double and int
 }
 
 // A piece of a block: rows [first, first + n) of values and labels (node or element).
@@ -180,8 +188,7 @@ class PieceReader {
     const std::size_t rows = std::min(length, static_cast<std::size_t>(std::max(1, r.pieceRows())));
     for (int i = 0; i < 2; ++i) {
       pieces_[i].values = grown<T>(buffers.values[i], rows * w);
-      if (buffers.labels[i].size() < rows) buffers.labels[i].resize(rows);
-      pieces_[i].labels = buffers.labels[i].data();
+      pieces_[i].labels = grown<int>(buffers.labels[i], rows);
     }
     thread_ = std::thread([this, length, rows] { run(length, rows); });
   }
