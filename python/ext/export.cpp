@@ -1,21 +1,20 @@
 // What odb2xdmf (harvestodb/xdmf.py) hands to C++: a block's values read in
 // pieces into reused buffers, measured and reduced per element, and placed
-// into the export's arrays; and the volume test that tells a flat element
-// from a solid one. The results are the numbers the numpy code computes
+// into the export's arrays; the volume test that tells a flat element from
+// a solid one; labels turned into rows through the export's table. The results are the numbers the numpy code computes
 // (the same operations in the same order), so an export is the same with
 // or without these helpers. The GIL is released while they work. No globals.
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <condition_variable>
 #include <cstddef>
-#include <cstring>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -328,14 +327,14 @@ int placeBlock(const Block& b, const std::string& measure, std::int64_t low, con
       !(index.flags() & py::array::c_style))
     throw py::value_error("index: expected a C-contiguous int32 or int64 array");
   out.index = Index{index.data(), wide, low, index.shape(0), static_cast<std::int64_t>(out.rows.rows)};
+  for (const Target* t : {&out.high, &out.low, &out.mean})
+    if (t->data && t->rows != out.rows.rows) throw py::value_error("the arrays differ in length");
+  if (!out.rows.data || out.rows.width < static_cast<std::size_t>(b.block.width())) return -1;
   const bool nodal = b.block.position() == odb_Enum::NODAL;
   PieceBuffers own;
   PieceBuffers& buffers = shared ? *shared : own;
   py::gil_scoped_release unlocked;
   odb_BlockReader r(b.block);
-  if (!out.rows.data || out.rows.width < static_cast<std::size_t>(r.width())) return -1;
-  for (const Target* t : {&out.high, &out.low, &out.mean})
-    if (t->data && t->rows != out.rows.rows) throw py::value_error("the arrays differ in length");
   const bool f64 = r.precision() == 1;
   if (m == Measure::mises)
     return f64 ? place<double, float>(r, m, nodal, out, buffers) : place<float, float>(r, m, nodal, out, buffers);
@@ -410,7 +409,7 @@ void bindExport(py::module_& m) {
       },
       py::arg("index"), py::arg("low"), py::arg("labels"),
       "odb2xdmf's label table: index[label - low] of each label, -1 where the table has none.");
-  py::class_<PieceBuffers>(m, "_PieceBuffers", "Buffers that _place_block calls given them share.").def(py::init<>());
+  py::class_<PieceBuffers>(m, "_PieceBuffers", "Buffers that _place_block calls given them share (one call at a time).").def(py::init<>());
   m.def("_place_block", &placeBlock, py::arg("block"), py::arg("measure"), py::arg("low"), py::arg("index"),
         py::arg("rows"), py::arg("high"), py::arg("low_values"), py::arg("mean"), py::arg("buffers") = nullptr,
         "odb2xdmf's reader of a block (see harvestodb/xdmf.py): the values per element placed, or -1.");
