@@ -30,6 +30,13 @@ struct Db {
 };
 using DbRef = std::shared_ptr<Db>;
 
+// A block of a field output, as the module hands it out (reader.cpp); the
+// export's helpers (export.cpp) read it too.
+struct Block {
+  DbRef db;
+  odb_FieldBulkData block;
+};
+
 // An ordered, read-only mapping from names to Python objects, in the order
 // of the file. Registered as a collections.abc.Mapping.
 class Mapping {
@@ -92,9 +99,10 @@ inline constexpr std::array<std::string_view, 12> kInvariantNames = {
     "TRESCA", "PRESS",         "INV3",          "MAGNITUDE",             "MAX_INPLANE_PRINCIPAL",
     "MIN_INPLANE_PRINCIPAL",   "OUTOFPLANE_PRINCIPAL"};
 
-// Binds the reading side (open and the object tree) and the writing side
-// (Writer, mass_properties) into the module.
+// Binds the reading side (open and the object tree), the writing side
+// (Writer, mass_properties) and the export's helpers into the module.
 void bindReader(py::module_& m);
 void bindWriter(py::module_& m);
+void bindExport(py::module_& m);
 
 }  // namespace harvest_py

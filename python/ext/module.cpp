@@ -1,6 +1,6 @@
 // harvestodb._odb: the database library for Python. The reading side is in
-// reader.cpp, the writing side in writer.cpp; this file makes the module and
-// its exception. No globals.
+// reader.cpp, the writing side in writer.cpp, odb2xdmf's helpers in
+// export.cpp; this file makes the module and its exception. No globals.
 #include "common.h"
 
 PYBIND11_MODULE(_odb, m) {
@@ -10,4 +10,5 @@ PYBIND11_MODULE(_odb, m) {
   m.attr("__version__") = HARVEST_VERSION;
   harvest_py::bindReader(m);
   harvest_py::bindWriter(m);
+  harvest_py::bindExport(m);
 }

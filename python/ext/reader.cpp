@@ -43,10 +43,6 @@ struct Field {
   DbRef db;
   odb_FieldOutput field;
 };
-struct Block {
-  DbRef db;
-  odb_FieldBulkData block;
-};
 struct HistoryOutput {
   DbRef db;
   odb_HistoryOutput output;

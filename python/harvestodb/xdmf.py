@@ -130,20 +130,13 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
     """The cell kind of each element from its node count; a 4-, 6- or 8-node element whose nodes
     span no volume is the flat one (quad, 6-node triangle, 8-node quad)."""
     kinds = np.full(len(counts), -1, np.int8)   # an index into KINDS; -1: no cell type of that size
-    columns = [np.ascontiguousarray(xyz[:, d]) for d in range(3)]   # x, y, z: gathers of one column are quicker
     for n, kind in BY_COUNT.items():
         kinds[counts == n] = KINDS.index(kind)
     for n, (solid, flat, corners) in SOLID_OR_FLAT.items():
         sel = np.nonzero(counts == n)[0]
         if not len(sel):
             continue
-        start = offsets[sel]
-        p0 = conn_idx[start]
-        (ax, ay, az), (bx, by, bz), (cx, cy, cz) = ([x[conn_idx[start + k]] - x[p0] for x in columns] for k in corners)
-        volume = np.abs(ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx))
-        size = np.abs(ax)
-        for v in (ay, az, bx, by, bz, cx, cy, cz):
-            np.maximum(size, np.abs(v), out=size)
+        volume, size = solid_measures(xyz, conn_idx, offsets[sel], corners)
         kinds[sel] = np.where(volume > 1e-9 * size ** 3, KINDS.index(solid), KINDS.index(flat))
     sel = np.nonzero(counts == 3)[0]
     if len(sel):
@@ -153,6 +146,26 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
         size = np.maximum(np.abs(a).max(axis=1), np.abs(b).max(axis=1))
         kinds[sel] = np.where(area > 1e-9 * size ** 2, KINDS.index("tri"), KINDS.index("line3"))
     return kinds
+
+
+def solid_measures(xyz, conn_idx, start, corners):
+    """(volume, size) of the elements starting at start: the absolute triple product of the edges
+    from the first node to the corners, and the largest absolute coordinate difference along them.
+    The module computes both (as the numpy below does, in its order) without the gathers' arrays."""
+    try:
+        from . import _odb
+        return _odb._solid_measures(np.ascontiguousarray(xyz, np.float64), np.ascontiguousarray(conn_idx),
+                                    np.ascontiguousarray(start, np.int64), corners)
+    except (ImportError, AttributeError):
+        pass
+    p0 = conn_idx[start]
+    (ax, ay, az), (bx, by, bz), (cx, cy, cz) = ([xyz[conn_idx[start + k], d] - xyz[p0, d] for d in range(3)]
+                                                for k in corners)
+    volume = np.abs(ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx))
+    size = np.abs(ax)
+    for v in (ay, az, bx, by, bz, cx, cy, cz):
+        np.maximum(size, np.abs(v), out=size)
+    return volume, size
 
 
 def label_index(labels, base, dtype):
@@ -233,6 +246,9 @@ class Mesh:
             return np.full(len(labels), -1, self.index_type)
         if table[0] == "dense":
             _, low, index = table
+            if labels.dtype == np.int32:   # the module's one pass, without numpy's temporaries
+                from . import _odb
+                return _odb._lookup(index, low, labels)
             if labels.min() >= low and labels.max() < low + len(index):   # the usual case: one gather
                 return index[labels - low]
             at = labels.astype(np.int64) - low
@@ -364,46 +380,95 @@ def per_element(q, data, k):
     return np.take(data, row, axis=0), {"": high, "_min": low, "_mean": mean}
 
 
-def field_arrays(field, mesh):
-    """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'."""
+def target(out, key, shape, dtype):
+    """The array of key in out, made (NaN) of shape or widened to float64 for float64 values."""
+    a = out.get(key)
+    if a is None:
+        a = out[key] = np.full(shape, np.nan, np.float32 if dtype == np.float32 else np.float64)
+    elif dtype == np.float64 and a.dtype == np.float32:
+        a = out[key] = a.astype(np.float64)
+    return a
+
+
+def named_tails(field, suffix, nodal):
+    """(name, tail) of the arrays a block fills besides the field's own: the measure of each point
+    or element, and the smallest and mean of an element's."""
+    tails = ("",) if nodal else ("", "_min", "_mean")
+    return [(field.name + suffix + tail, tail) if suffix or tail else (None, tail) for tail in tails]
+
+
+def place_block(field, block, mesh, suffix, out, buffers):
+    """Places a block with the module's reader, which reads it in pieces into buffers it reuses
+    (no array of the whole block) and measures and reduces it as numpy_block() does. Returns the
+    values per element (0 for nodes), or None where numpy_block() takes the block: labels found
+    through the sorted table, a tensor field's block that is no tensor, an element with a NaN."""
+    kind = kind_of(field.type)
+    if kind == "tensor" and kind_of(block.type) != "tensor":
+        return None
+    how = {"tensor": "mises", "vector": "magnitude"}.get(kind, "value")
+    nodal = block.position == "NODAL"
+    table = (mesh.node_index if nodal else mesh.elem_index).get(block.instance_name)
+    if table is not None and table[0] != "dense":
+        return None
+    low, index = (table[1], table[2]) if table is not None else (0, np.zeros(0, mesh.index_type))
+    dtype = np.float64 if block.precision == "float64" else np.float32
+    width = max(block.width, 3) if kind == "vector" else block.width
+    centre, size = ("Node", len(mesh.xyz)) if nodal else ("Cell", len(mesh.elem_labels))
+    rows = target(out, (centre, field.name), (size, width), dtype)
+    if rows.shape[1:] != (width,):
+        return None
+    measured = {tail: target(out, (centre, name), (size,), np.float32 if how == "mises" else dtype)
+                for name, tail in named_tails(field, suffix, nodal) if name is not None}
+    from . import _odb
+    k = _odb._place_block(block, how, low, index, rows, measured.get(""), measured.get("_min"), measured.get("_mean"),
+                          buffers)
+    return None if k < 0 else k
+
+
+def numpy_block(field, block, mesh, suffix, out):
+    """Places a block read whole, with numpy; returns the values per element (0 for nodes)."""
+    data = shaped(field, np.asarray(block.data))
+    _, q = block_measure(field, block, data)
+    if block.position == "NODAL":
+        where = mesh.lookup(block.instance_name, block.node_labels, "node")
+        centre, size, k = "Node", len(mesh.xyz), 0
+        rows, values = data, {"": q}
+    else:
+        labels = np.asarray(block.element_labels)
+        k = len(labels) // max(block.number_of_elements, 1)   # the library checked: k values each, together
+        where = mesh.lookup(block.instance_name, labels[::k], "element")
+        centre, size = "Cell", len(mesh.elem_labels)
+        if k > 1:
+            rows, values = per_element(q, data, k)
+        else:
+            rows, values = data, {"": q, "_min": q, "_mean": q}
+    named = {field.name: rows}
+    for name, tail in named_tails(field, suffix, centre == "Node"):
+        if name is not None:
+            named[name] = values[tail]
+    keep = None if where.min(initial=0) >= 0 else where >= 0   # labels the mesh does not have are left out
+    for name, v in named.items():
+        a = target(out, (centre, name), (size,) + v.shape[1:], v.dtype)
+        if keep is None:
+            a[where] = v
+        else:
+            a[where[keep]] = v[keep]
+    return k
+
+
+def field_arrays(field, mesh, buffers=None):
+    """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'.
+    buffers (the module's _PieceBuffers) are the reading buffers the blocks of an export share."""
     out = {}
     suffix, _ = measure(field, np.zeros((0, 6)))
     multi = False
     for block in field.blocks:
-        data = np.asarray(block.data)
-        if not len(data):
+        if not block.length:
             continue
-        data = shaped(field, data)
-        _, q = block_measure(field, block, data)
-        if block.position == "NODAL":
-            where = mesh.lookup(block.instance_name, block.node_labels, "node")
-            centre, size = "Node", len(mesh.xyz)
-            rows, values = data, {"": q}
-        else:
-            labels = np.asarray(block.element_labels)
-            k = len(labels) // max(block.number_of_elements, 1)   # the library checked: k values each, together
-            where = mesh.lookup(block.instance_name, labels[::k], "element")
-            centre, size = "Cell", len(mesh.elem_labels)
-            if k > 1:
-                rows, values = per_element(q, data, k)
-                multi = True
-            else:
-                rows, values = data, {"": q, "_min": q, "_mean": q}
-        named = {field.name: rows}
-        for tail, v in values.items():
-            if suffix or tail:
-                named[field.name + suffix + tail] = v
-        keep = None if where.min(initial=0) >= 0 else where >= 0   # labels the mesh does not have are left out
-        for name, v in named.items():
-            key = (centre, name)
-            if key not in out:
-                out[key] = np.full((size,) + v.shape[1:], np.nan, np.float32 if v.dtype == np.float32 else np.float64)
-            elif v.dtype == np.float64 and out[key].dtype == np.float32:
-                out[key] = out[key].astype(np.float64)
-            if keep is None:
-                out[key][where] = v
-            else:
-                out[key][where[keep]] = v[keep]
+        k = place_block(field, block, mesh, suffix, out, buffers)
+        if k is None:
+            k = numpy_block(field, block, mesh, suffix, out)
+        multi = multi or k > 1
     if not multi:   # one value per element everywhere: no min and mean arrays
         for tail in ("_min", "_mean"):
             out.pop(("Cell", field.name + suffix + tail), None)
@@ -571,7 +636,8 @@ def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
 
 def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
     """The HDF5 file of arrays; returns the XML of each frame's grid."""
-    grids = []
+    from . import _odb
+    grids, buffers = [], _odb._PieceBuffers()
     with h5py.File(tmp_h5, "w") as h:
         topo_type, topo, ncell = mesh.topology()
         h["mesh/geometry"] = mesh.xyz
@@ -605,7 +671,7 @@ def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
             for field in frame.field_outputs.values():
                 if fields is not None and field.name not in fields:
                     continue
-                for (centre, name), array in field_arrays(field, mesh).items():
+                for (centre, name), array in field_arrays(field, mesh, buffers).items():
                     path = f"/frames/{k}/{h5_name(name)}"
                     h[path] = array
                     parts.append(attribute(name, centre, h5_base, path, array))
