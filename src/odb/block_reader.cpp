@@ -151,8 +151,11 @@ void BlockReaderImpl::readPicked(int first, int n, T* out) {
     if constexpr (std::is_same_v<S, float>) return narrow;
     else return wide;
   }();
+  const std::size_t chunk = chunkRows(data, where());
   while (r != end) {
-    const int lo = *r;
+    // From the start of the row's chunk: a span ends at a chunk's end, so
+    // no chunk is decoded twice (HDF5 keeps none between reads).
+    const int lo = chunk > 0 ? *r - static_cast<int>(static_cast<std::size_t>(*r) % chunk) : *r;
     const int* stop = std::lower_bound(r, end, lo + std::min(span, source->length - lo));
     const int rowsRead = stop[-1] - lo + 1;
     buffer.resize(static_cast<std::size_t>(rowsRead) * w);
