@@ -291,12 +291,7 @@ static void misesOf(const BlockData& b, const T* values, int n, float* out) {
     std::fill_n(out, n, 0.0f);
     return;
   }
-  double s[6];
-  const auto w = static_cast<std::size_t>(b.width);
-  for (int r = 0; r < n; ++r) {
-    tensorFromRow(values + static_cast<std::size_t>(r) * w, b.shape->cols, s);
-    out[r] = static_cast<float>(vonMises(s));
-  }
+  misesRows(values, b.width, b.shape->cols, n, out);
 }
 
 void odb_BlockReader::mises(const float* values, int n, float* out) const { misesOf(*impl_->b, values, n, out); }

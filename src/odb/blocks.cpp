@@ -265,13 +265,8 @@ const float* odb_FieldBulkData::mises() const {
   } else {
     b.need();
     b.mises.resize(static_cast<std::size_t>(b.length));
-    double s[6];
-    for (int r = 0; r < b.length; ++r) {
-      const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(b.width);
-      if (b.precision == 0) tensorFromRow(b.floatValues.data() + at, b.shape->cols, s);
-      else tensorFromRow(b.doubleValues.data() + at, b.shape->cols, s);
-      b.mises[static_cast<std::size_t>(r)] = static_cast<float>(vonMises(s));
-    }
+    if (b.precision == 0) misesRows(b.floatValues.data(), b.width, b.shape->cols, b.length, b.mises.data());
+    else misesRows(b.doubleValues.data(), b.width, b.shape->cols, b.length, b.mises.data());
   }
   b.haveMises = true;
   return b.mises.data();
