@@ -47,6 +47,8 @@ class ElementCounter {
  private:
   void startElement(int label);
   void endElement();
+  void startUnordered(int label);
+  [[noreturn]] void failCount() const;
   bool seenBefore(int label) const;
 
   Where w_;
