@@ -25,7 +25,7 @@ struct BlockReaderImpl {
   std::size_t counted = 0;           // element labels counted in order; SIZE_MAX: order broken
   std::vector<double> wide;          // values in the other precision or a span of the source's rows
   std::vector<float> narrow;
-  std::vector<int> labels;           // a piece of labels being counted
+  Buffer<int> labels;                // a piece of labels being counted, from the file's pool
 
   // A subset block that holds its values keeps no file to name.
   Where where() const {
@@ -272,13 +272,17 @@ int odb_BlockReader::numberOfElements() {
   if (b.haveElementLabels) return b.numberOfElements;
   if (!b.isElementBlock()) return 0;
   if (r.elementCount >= 0) return r.elementCount;
-  // Count from row 0, in pieces of whole chunks of the labels.
+  // Count from row 0, in pieces of whole chunks of the labels, about 1 MiB:
+  // a piece that stays in the cache, as the values' pieces do.
   r.counter.reset();
   r.counted = 0;
   const std::size_t chunk = chunkRows(r.labelArray(r.elements, "elementLabels"), r.where());
-  std::size_t rows = std::size_t{1} << 20;
+  std::size_t rows = std::size_t{1} << 18;
   if (chunk > 0) rows = std::max<std::size_t>(1, rows / chunk) * chunk;
   const int piece = static_cast<int>(std::min<std::size_t>(rows, static_cast<std::size_t>(b.length)));
+  // From the pool, which keeps the last block's piece: not zero-filled,
+  // and no memory touched anew for each block.
+  if (r.labels.empty()) r.labels = bufferIn<int>(r.file->ctx ? r.file->ctx->pool : PoolRef());
   r.labels.resize(static_cast<std::size_t>(piece));
   for (int first = 0; first < b.length; first += piece)
     readElementLabels(first, std::min(piece, b.length - first), r.labels.data());
