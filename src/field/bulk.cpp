@@ -441,9 +441,9 @@ static void computePiece(Streamed<T>& s, const odb_BlockReader& reader, const T*
 }
 
 // Bytes of values a piece holds: about a tenth of the budget, between 64 KiB
-// and 1 MiB (whole chunks of the stored array, at least one). A piece that
-// fits the cache is computed while it is still there: on the model
-// database 1 MiB pieces took less time than 8 MiB pieces.
+// and 1 MiB (whole chunks of the stored array, at least one). On the model
+// database 8 MiB pieces took the same time and touched 1 900 more pages
+// for the first time (8 MB more RSS).
 static std::size_t pieceBytes() {
   return std::clamp<std::size_t>(memory_budget / 10, std::size_t{64} << 10, std::size_t{1} << 20);
 }
