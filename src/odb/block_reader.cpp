@@ -25,7 +25,7 @@ struct BlockReaderImpl {
   std::size_t counted = 0;           // element labels counted in order; SIZE_MAX: order broken
   std::vector<double> wide;          // values in the other precision or a span of the source's rows
   std::vector<float> narrow;
-  std::vector<int> labels;           // a piece of labels being counted
+  Buffer<int> labels;                // a piece of labels being counted, from the file's pool
 
   // A subset block that holds its values keeps no file to name.
   Where where() const {
@@ -151,8 +151,11 @@ void BlockReaderImpl::readPicked(int first, int n, T* out) {
     if constexpr (std::is_same_v<S, float>) return narrow;
     else return wide;
   }();
+  const std::size_t chunk = chunkRows(data, where());
   while (r != end) {
-    const int lo = *r;
+    // From the start of the row's chunk: a span ends at a chunk's end, so
+    // no chunk is decoded twice (HDF5 keeps none between reads).
+    const int lo = chunk > 0 ? *r - static_cast<int>(static_cast<std::size_t>(*r) % chunk) : *r;
     const int* stop = std::lower_bound(r, end, lo + std::min(span, source->length - lo));
     const int rowsRead = stop[-1] - lo + 1;
     buffer.resize(static_cast<std::size_t>(rowsRead) * w);
@@ -269,13 +272,17 @@ int odb_BlockReader::numberOfElements() {
   if (b.haveElementLabels) return b.numberOfElements;
   if (!b.isElementBlock()) return 0;
   if (r.elementCount >= 0) return r.elementCount;
-  // Count from row 0, in pieces of whole chunks of the labels.
+  // Count from row 0, in pieces of whole chunks of the labels, about 1 MiB:
+  // a piece that stays in the cache, as the values' pieces do.
   r.counter.reset();
   r.counted = 0;
   const std::size_t chunk = chunkRows(r.labelArray(r.elements, "elementLabels"), r.where());
-  std::size_t rows = std::size_t{1} << 20;
+  std::size_t rows = std::size_t{1} << 18;
   if (chunk > 0) rows = std::max<std::size_t>(1, rows / chunk) * chunk;
   const int piece = static_cast<int>(std::min<std::size_t>(rows, static_cast<std::size_t>(b.length)));
+  // From the pool, which keeps the last block's piece: not zero-filled,
+  // and no memory touched anew for each block.
+  if (r.labels.empty()) r.labels = bufferIn<int>(r.file->ctx ? r.file->ctx->pool : PoolRef());
   r.labels.resize(static_cast<std::size_t>(piece));
   for (int first = 0; first < b.length; first += piece)
     readElementLabels(first, std::min(piece, b.length - first), r.labels.data());
@@ -288,12 +295,7 @@ static void misesOf(const BlockData& b, const T* values, int n, float* out) {
     std::fill_n(out, n, 0.0f);
     return;
   }
-  double s[6];
-  const auto w = static_cast<std::size_t>(b.width);
-  for (int r = 0; r < n; ++r) {
-    tensorFromRow(values + static_cast<std::size_t>(r) * w, b.shape->cols, s);
-    out[r] = static_cast<float>(vonMises(s));
-  }
+  misesRows(values, b.width, b.shape->cols, n, out);
 }
 
 void odb_BlockReader::mises(const float* values, int n, float* out) const { misesOf(*impl_->b, values, n, out); }

@@ -29,6 +29,44 @@ static Buffer<int> readLabels(hid_t block, const char* name, int rows, const Whe
   return readIntBuffer(d, w, ctx.bytes, ctx.pool);
 }
 
+bool ElementCounter::seenBefore(int label) const {
+  const auto it = std::upper_bound(ranges_.begin(), ranges_.end(), std::pair(label, INT_MAX));
+  return it != ranges_.begin() && std::prev(it)->second >= label;
+}
+
+// Labels after the first step down: each element must be new.
+void ElementCounter::startUnordered(int label) {
+  if (seenBefore(label) || !seen_.insert(label).second)
+    odbFail(w_, "the values of element " + std::to_string(label) + " do not stand together");
+}
+
+void ElementCounter::failCount() const {
+  odbFail(w_, "element " + std::to_string(label_) + " has " + std::to_string(values_) + " values, element " +
+                  std::to_string(first_) + " has " + std::to_string(perElement_));
+}
+
+// The two steps of every element, kept small so that add() takes them in line.
+inline void ElementCounter::startElement(int label) {
+  if (ascending_ && count_ > 0 && label <= label_) ascending_ = false;
+  if (!ascending_) startUnordered(label);
+  else if (!ranges_.empty() && ranges_.back().second + 1LL == label) ranges_.back().second = label;
+  else ranges_.emplace_back(label, label);
+  open_ = true;
+  label_ = label;
+  values_ = 0;
+}
+
+inline void ElementCounter::endElement() {
+  if (count_ == 0) {
+    perElement_ = values_;
+    first_ = label_;
+  } else if (values_ != perElement_) {
+    failCount();
+  }
+  ++count_;
+  open_ = false;
+}
+
 void ElementCounter::add(const int* labels, std::size_t n) {
   for (std::size_t i = 0; i < n;) {
     if (!open_ || labels[i] != label_) {
@@ -41,36 +79,6 @@ void ElementCounter::add(const int* labels, std::size_t n) {
     values_ += j - i;
     i = j;
   }
-}
-
-bool ElementCounter::seenBefore(int label) const {
-  const auto it = std::upper_bound(ranges_.begin(), ranges_.end(), std::pair(label, INT_MAX));
-  return it != ranges_.begin() && std::prev(it)->second >= label;
-}
-
-void ElementCounter::startElement(int label) {
-  if (ascending_ && count_ > 0 && label <= label_) ascending_ = false;
-  if (ascending_) {
-    if (!ranges_.empty() && ranges_.back().second + 1LL == label) ranges_.back().second = label;
-    else ranges_.emplace_back(label, label);
-  } else if (seenBefore(label) || !seen_.insert(label).second) {
-    odbFail(w_, "the values of element " + std::to_string(label) + " do not stand together");
-  }
-  open_ = true;
-  label_ = label;
-  values_ = 0;
-}
-
-void ElementCounter::endElement() {
-  if (count_ == 0) {
-    perElement_ = values_;
-    first_ = label_;
-  } else if (values_ != perElement_) {
-    odbFail(w_, "element " + std::to_string(label_) + " has " + std::to_string(values_) + " values, element " +
-                    std::to_string(first_) + " has " + std::to_string(perElement_));
-  }
-  ++count_;
-  open_ = false;
 }
 
 int ElementCounter::finish() {
@@ -265,13 +273,8 @@ const float* odb_FieldBulkData::mises() const {
   } else {
     b.need();
     b.mises.resize(static_cast<std::size_t>(b.length));
-    double s[6];
-    for (int r = 0; r < b.length; ++r) {
-      const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(b.width);
-      if (b.precision == 0) tensorFromRow(b.floatValues.data() + at, b.shape->cols, s);
-      else tensorFromRow(b.doubleValues.data() + at, b.shape->cols, s);
-      b.mises[static_cast<std::size_t>(r)] = static_cast<float>(vonMises(s));
-    }
+    if (b.precision == 0) misesRows(b.floatValues.data(), b.width, b.shape->cols, b.length, b.mises.data());
+    else misesRows(b.doubleValues.data(), b.width, b.shape->cols, b.length, b.mises.data());
   }
   b.haveMises = true;
   return b.mises.data();

@@ -23,6 +23,10 @@ void tensorFromRow(const T* row, const int cols[6], double s[6]) {
 
 // Returns the von Mises equivalent of s.
 double vonMises(const double s[6]);
+// The von Mises equivalents of n rows of `width` values, as floats: out[r] is
+// static_cast<float>(vonMises(s)) of row r gathered by tensorFromRow, bit for bit.
+template <class T>
+void misesRows(const T* values, int width, const int cols[6], int n, float* out);
 // Returns -(s11 + s22 + s33) / 3.
 double pressure(const double s[6]);
 // Returns the real cube root of (27/2) det(dev s), sign kept.

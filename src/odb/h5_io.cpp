@@ -157,7 +157,17 @@ H5File openFile(const Where& w, bool writable) {
   const htri_t isHdf5 = H5Fis_hdf5(w.file.c_str());
   if (isHdf5 == 0) odbFail(w, "file is not an hdf5 file");
   if (isHdf5 < 0) odbFailHdf5(w, "cannot read the file");
-  H5File f(H5Fopen(w.file.c_str(), writable ? H5F_ACC_RDWR : H5F_ACC_RDONLY, H5P_DEFAULT));
+  // No chunk cache for reading: HDF5 keeps the last chunk it decoded for each open
+  // array, and a field output's blocks keep their values arrays open until
+  // they are read, so a run that streams them left a decoded chunk behind
+  // for every block (on a 1.5 M element model the heap grew by 28 MB, all
+  // of it memory touched for the first time). The reader reads whole
+  // arrays, or pieces of whole chunks, and so decodes each chunk once
+  // without the cache.
+  H5PropList fapl(H5Pcreate(H5P_FILE_ACCESS));
+  if (!fapl.valid() || (!writable && H5Pset_cache(fapl.get(), 0, 521, 0, 0.75) < 0))
+    odbFailHdf5(w, "cannot open the file");
+  H5File f(H5Fopen(w.file.c_str(), writable ? H5F_ACC_RDWR : H5F_ACC_RDONLY, fapl.get()));
   if (!f.valid()) odbFailHdf5(w, "cannot open the file");
   return f;
 }

@@ -248,12 +248,13 @@ int elementCount(const Dataset& d, const Where& w) {
 std::size_t checkedCount(const Dataset& d, const Where& w, std::uint64_t limit) {
   const H5Guard guard;
   const std::size_t n = static_cast<std::size_t>(elementCount(d, w));
-  H5PropList dcpl(H5Dget_create_plist(d.id.get()));
-  if (!dcpl.valid()) odbFailHdf5(w, "cannot read the layout of " + d.name);
-  const int filters = H5Pget_nfilters(dcpl.get());
   std::uint64_t bytes = 0;
   if (__builtin_mul_overflow(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(d.typeSize), &bytes))
     odbFail(w, d.name + " is too large");
+  if (bytes <= limit) return n;  // the filters need not be asked for: a copy of them costs an allocation each
+  H5PropList dcpl(H5Dget_create_plist(d.id.get()));
+  if (!dcpl.valid()) odbFailHdf5(w, "cannot read the layout of " + d.name);
+  const int filters = H5Pget_nfilters(dcpl.get());
   std::uint64_t bound = limit;
   if (filters > 0 && __builtin_mul_overflow(limit, std::uint64_t{1100}, &bound)) bound = UINT64_MAX;
   if (bytes > bound)

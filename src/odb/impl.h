@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -46,6 +47,8 @@ class ElementCounter {
  private:
   void startElement(int label);
   void endElement();
+  void startUnordered(int label);
+  [[noreturn]] void failCount() const;
   bool seenBefore(int label) const;
 
   Where w_;
@@ -59,12 +62,33 @@ class ElementCounter {
   int first_ = 0, count_ = 0;
 };
 
+struct FileCtx;
+
+// A set's member lists are read on first use, not when the database opens:
+// a run that never asks for a set never reads one (a set of every element
+// is as large as a field output's labels). Their shapes and types are
+// checked at open.
 struct SetImpl : std::enable_shared_from_this<SetImpl> {
+  using Members = std::vector<std::pair<std::string, std::vector<int>>>;  // per instance, file order
   odb_String name;
   odb_Enum::odb_SetTypeEnum type = odb_Enum::ELEMENT_SET;
   bool internal = false;
   bool partSet = false;  // members of a part, under the instance name ""
-  std::vector<std::pair<std::string, std::vector<int>>> members;  // per instance, file order
+  // Where each instance's list is stored: the dataset `name` in the group
+  // at `group`, which is also the place messages name.
+  struct Source {
+    std::string instance, group, name;
+  };
+  std::vector<Source> sources;
+  std::weak_ptr<const FileCtx> ctx;  // weak: the context keeps sets in its membership cache
+  std::string fileName;              // names the file once the context is gone
+
+  // The member lists, read when first asked for.
+  const Members& members() const;
+
+ private:
+  mutable std::once_flag loaded_;
+  mutable Members members_;
 };
 
 // The state shared by every object of one open database.

@@ -4,13 +4,25 @@
 
 namespace odb_detail {
 
-static std::shared_ptr<SetImpl> makeSet(const std::string& name, odb_Enum::odb_SetTypeEnum type, bool internal,
-                                              bool partSet) {
+// A set's member list, the dataset d named `name` in the group w names:
+// checked now as a whole read checks it, read when first asked for.
+static void addSource(const FileCtx& ctx, SetImpl& set, const Dataset& d, const Where& w, const std::string& name,
+                      const std::string& instance) {
+  requireRank(d, 1, w);
+  requireIntegerData(d, w);
+  checkedCount(d, w, ctx.bytes);
+  set.sources.push_back({instance, w.path, name});
+}
+
+static std::shared_ptr<SetImpl> makeSet(const Ctx& ctx, const std::string& name, odb_Enum::odb_SetTypeEnum type,
+                                        bool internal, bool partSet) {
   auto s = std::make_shared<SetImpl>();
   s->name = name;
   s->type = type;
   s->internal = internal;
   s->partSet = partSet;
+  s->ctx = ctx;
+  s->fileName = ctx->name;
   return s;
 }
 
@@ -19,13 +31,13 @@ static bool isInternal(hid_t obj, const Where& w) {
   return v && *v != 0;
 }
 
-// Reads the label list of a part or instance set; member is "" for a part.
-static void loadFlatSets(const FileCtx& ctx, hid_t owner, const std::string& ownerPath, const std::string& member,
+// The sets of a part or instance, one list each; member is "" for a part.
+static void loadFlatSets(const Ctx& ctx, hid_t owner, const std::string& ownerPath, const std::string& member,
                          bool readInternal, odb_DiscreteEntity& entity) {
   static const std::pair<const char*, odb_Enum::odb_SetTypeEnum> kinds[] = {
       {"elementSets", odb_Enum::ELEMENT_SET}, {"nodeSets", odb_Enum::NODE_SET}};
   for (const auto& [group, type] : kinds) {
-    const Where gw = ctx.at(ownerPath + "/" + group);
+    const Where gw = ctx->at(ownerPath + "/" + group);
     H5Group g = openOptionalGroup(owner, group, gw);
     if (!g.valid()) continue;
     for (const std::string& name : childNames(g.get(), gw)) {
@@ -33,19 +45,18 @@ static void loadFlatSets(const FileCtx& ctx, hid_t owner, const std::string& own
       const Where sw = gw.at(name);
       const bool internal = isInternal(d.id.get(), sw);
       if (internal && !readInternal) continue;  // docs/format.md §2: not loaded at all
-      requireRank(d, 1, gw);
-      auto s = makeSet(name, type, internal, member.empty());
-      s->members.emplace_back(member, readInts(d, gw, ctx.bytes));
+      auto s = makeSet(ctx, name, type, internal, member.empty());
+      addSource(*ctx, *s, d, gw, name, member);
       entity.addSet(odb_Set(s));
     }
   }
 }
 
-static void loadAssemblySets(const FileCtx& ctx, hid_t assembly, bool readInternal, odb_Assembly& entity) {
+static void loadAssemblySets(const Ctx& ctx, hid_t assembly, bool readInternal, odb_Assembly& entity) {
   static const std::pair<const char*, odb_Enum::odb_SetTypeEnum> kinds[] = {
       {"elementSets", odb_Enum::ELEMENT_SET}, {"nodeSets", odb_Enum::NODE_SET}};
   for (const auto& [group, type] : kinds) {
-    const Where gw = ctx.at(std::string("/assembly/") + group);
+    const Where gw = ctx->at(std::string("/assembly/") + group);
     H5Group g = openOptionalGroup(assembly, group, gw);
     if (!g.valid()) continue;
     for (const std::string& name : childNames(g.get(), gw)) {
@@ -53,12 +64,9 @@ static void loadAssemblySets(const FileCtx& ctx, hid_t assembly, bool readIntern
       H5Group sg = openGroup(g.get(), name, sw);
       const bool internal = isInternal(sg.get(), sw);
       if (internal && !readInternal) continue;
-      auto s = makeSet(name, type, internal, false);
-      for (const std::string& instance : childNames(sg.get(), sw)) {
-        Dataset d = openDataset(sg.get(), instance, sw);
-        requireRank(d, 1, sw);
-        s->members.emplace_back(instance, readInts(d, sw, ctx.bytes));
-      }
+      auto s = makeSet(ctx, name, type, internal, false);
+      for (const std::string& instance : childNames(sg.get(), sw))
+        addSource(*ctx, *s, openDataset(sg.get(), instance, sw), sw, instance, instance);
       entity.addSet(odb_Set(s));
     }
   }
@@ -120,7 +128,7 @@ static void loadInstances(OdbImpl& odb, hid_t assembly, bool readInternal) {
     checkMeshShapes(ig.get(), w, *impl);
     odb_Instance instance(impl);
     instance.setName(name);
-    loadFlatSets(ctx, ig.get(), impl->path, name, readInternal, instance);
+    loadFlatSets(odb.ctx, ig.get(), impl->path, name, readInternal, instance);
     odb.assembly.addInstance(name, instance);
   }
 }
@@ -135,7 +143,7 @@ void loadModel(OdbImpl& odb, bool readInternalSets) {
       H5Group pg = openGroup(parts.get(), name, ctx.at(path));
       odb_Part part;
       part.setName(name);
-      loadFlatSets(ctx, pg.get(), path, "", readInternalSets, part);
+      loadFlatSets(odb.ctx, pg.get(), path, "", readInternalSets, part);
       odb.parts.insert(name, part);
     }
   }
@@ -145,7 +153,23 @@ void loadModel(OdbImpl& odb, bool readInternalSets) {
   if (!assembly.valid()) return;
   odb.assembly.setName(readStringAttribute(assembly.get(), "name", aw).value_or("ASSEMBLY"));
   loadInstances(odb, assembly.get(), readInternalSets);
-  loadAssemblySets(ctx, assembly.get(), readInternalSets, odb.assembly);
+  loadAssemblySets(odb.ctx, assembly.get(), readInternalSets, odb.assembly);
+}
+
+const SetImpl::Members& SetImpl::members() const {
+  std::call_once(loaded_, [this] {
+    Members lists;
+    const std::shared_ptr<const FileCtx> file = ctx.lock();
+    for (const Source& s : sources) {
+      if (!file) odbFail(Where{fileName, s.group}, "database is closed");
+      const Where w = file->at(s.group);
+      H5Group g = openGroup(file->fileId(s.group), s.group, w);
+      Dataset d = openDataset(g.get(), s.name, w);
+      lists.emplace_back(s.instance, readInts(d, w, file->bytes));
+    }
+    members_ = std::move(lists);
+  });
+  return members_;
 }
 
 Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {
@@ -197,13 +221,13 @@ bool odb_Set::isInternal() const { return impl_ && impl_->internal; }
 odb_SequenceString odb_Set::instanceNames() const {
   odb_SequenceString out;
   if (!impl_ || impl_->partSet) return out;
-  for (const auto& m : impl_->members) out.append(m.first);
+  for (const auto& source : impl_->sources) out.append(source.instance);
   return out;
 }
 
 odb_SequenceInt odb_Set::labels(const odb_String& instanceName) const {
   if (!impl_) return {};
-  for (const auto& m : impl_->members)
+  for (const auto& m : impl_->members())
     if (m.first == instanceName.str())
       return odb_SequenceInt(m.second.data(), static_cast<int>(m.second.size()), impl_);
   return {};

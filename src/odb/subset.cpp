@@ -34,7 +34,7 @@ bool LabelIndex::contains(int label) const {
 }
 
 static const std::vector<int>* membersIn(const SetImpl& set, const std::string& instance) {
-  for (const auto& m : set.members)
+  for (const auto& m : set.members())
     if (m.first == instance) return &m.second;
   return nullptr;
 }

@@ -18,7 +18,7 @@ using Mutate = std::function<void(const std::string&)>;
 
 // Load*: every label array and the values of each block; Bulk*: only what a
 // whole-model run asks for (element count and values).
-enum class Action { Open, FieldOutputs, LoadS, LoadU, LoadSN, BulkS, BulkU, Elements };
+enum class Action { Open, FieldOutputs, LoadS, LoadU, LoadSN, BulkS, BulkU, Elements, SetIE };
 
 const std::string F0 = "/steps/Step-1/frames/0/fieldOutputs/", S = F0 + "S", U = F0 + "U", SN = F0 + "SN",
                   I1 = "/assembly/instances/I1", HU1 = "/steps/Step-1/historyRegions/Node I1.1/historyOutputs/U1";
@@ -43,6 +43,7 @@ std::string failure(const std::string& path, Action a) {
       }
     }
     if (a == Action::Elements) odb.rootAssembly().instances()["I1"].elements();
+    if (a == Action::SetIE) odb.rootAssembly().instances()["I1"].elementSets(false)["IE"].labels("I1");
   });
 }
 
@@ -142,6 +143,11 @@ TEST(Errors, EachBrokenFileGivesItsExactMessage) {
       {doubles(u0 + "/data", 12, {2, 2, 3}), LoadU, u0, "data has rank 3, expected 1 or 2"},
       {doubles(u0 + "/data", 8, {4, 2}), LoadU, u0, "data has 2 columns, the field has 3 component labels"},
       {ints(u0 + "/data", V(12), {4, 3}), LoadU, u0, "data is an integer, expected float32 or float64"},
+      // A set's member list is read when the set is first used; its shape and type are checked at open.
+      {ints(I1 + "/elementSets/IE", I64{2, 1LL << 33}, {2}), Open, "", ""},
+      {ints(I1 + "/elementSets/IE", I64{2, 1LL << 33}, {2}), SetIE, I1 + "/elementSets",
+       "IE holds 8589934592 at entry 1, which does not fit 32 bits"},
+      {ints(I1 + "/elementSets/IE", V{2, 3}, {1, 2}), Open, I1 + "/elementSets", "IE has rank 2, expected 1"},
       {ints(I1 + "/elements/offsets", I64{0, 7, 6}, {3}), Elements, I1, "elements/offsets decreases at entry 2"},
       {ints(I1 + "/elements/offsets", I64{-1, 3, 6}, {3}), Elements, I1, "elements/offsets starts at -1, expected 0"},
       {ints(I1 + "/elements/offsets", I64{0, 3, 7}, {3}), Elements, I1,

@@ -64,6 +64,24 @@ TEST(Derived, StateOfStressTable) {
     EXPECT_NEAR(q[0], c.inPlane[0], tol);
     EXPECT_NEAR(q[1], c.inPlane[1], tol);
   }
+  // The table as one block of float rows, stored in order and in reverse: each row's von Mises float is
+  // vonMises' rounded (four rows at a time, then one by one).
+  const int inOrder[6] = {0, 1, 2, 3, 4, 5}, reversed[6] = {5, 4, 3, 2, 1, 0};
+  std::vector<float> rows, backwards;
+  for (const Case& c : cases)
+    for (int k = 0; k < 6; ++k) {
+      rows.push_back(static_cast<float>(c.s[static_cast<std::size_t>(k)]));
+      backwards.push_back(static_cast<float>(c.s[static_cast<std::size_t>(5 - k)]));
+    }
+  const int n = static_cast<int>(std::size(cases));
+  std::vector<float> got(static_cast<std::size_t>(n)), gotBackwards(static_cast<std::size_t>(n));
+  misesRows(rows.data(), 6, inOrder, n, got.data());
+  misesRows(backwards.data(), 6, reversed, n, gotBackwards.data());
+  for (int i = 0; i < n; ++i) {
+    const float expected = static_cast<float>(vonMises(cases[i].s.data()));
+    EXPECT_EQ(got[static_cast<std::size_t>(i)], expected) << cases[i].name;
+    EXPECT_EQ(gotBackwards[static_cast<std::size_t>(i)], expected) << cases[i].name;
+  }
 }
 
 // The fast principal floats are the floats of principals(), bit for bit, and
