@@ -157,7 +157,12 @@ H5File openFile(const Where& w, bool writable) {
   const htri_t isHdf5 = H5Fis_hdf5(w.file.c_str());
   if (isHdf5 == 0) odbFail(w, "file is not an hdf5 file");
   if (isHdf5 < 0) odbFailHdf5(w, "cannot read the file");
-  H5File f(H5Fopen(w.file.c_str(), writable ? H5F_ACC_RDWR : H5F_ACC_RDONLY, H5P_DEFAULT));
+  // No chunk cache: every array is read in whole chunks or in pieces of
+  // them, and a field output of many blocks keeps their arrays open, each of
+  // which would otherwise hold its last chunk (about 1 MiB) until closed.
+  H5PropList access(H5Pcreate(H5P_FILE_ACCESS));
+  if (!access.valid() || H5Pset_cache(access.get(), 0, 521, 0, 0.75) < 0) odbFailHdf5(w, "cannot open the file");
+  H5File f(H5Fopen(w.file.c_str(), writable ? H5F_ACC_RDWR : H5F_ACC_RDONLY, access.get()));
   if (!f.valid()) odbFailHdf5(w, "cannot open the file");
   return f;
 }
