@@ -96,12 +96,17 @@ class ElementPieces {
     return true;
   }
 
-  // Calls f(label, node) for each connectivity entry, element by element in order.
+  // Calls f(node) for each connectivity entry of the elements whose labels
+  // `wanted` contains, element by element in order.
   template <class F>
-  void forEachNode(F&& f) const {
+  void forEachNode(const LabelIndex& wanted, F&& f) const {
     std::vector<int> labels(std::min(kPiece, elements_)), nodes;
+    std::vector<unsigned char> in(labels.size());
     forEachOffsets([&](std::size_t first, const std::int64_t* o, std::size_t n) {
       readIntRows(*labels_, w_, first, n, labels.data());
+      bool any = false;
+      for (std::size_t e = 0; e < n; ++e) any |= (in[e] = wanted.contains(labels[e])) != 0;
+      if (!any) return;
       std::size_t e = 0;
       for (std::int64_t at = o[0]; at < o[n];) {
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(o[n] - at, kPiece));
@@ -109,7 +114,7 @@ class ElementPieces {
         readIntRows(*conn_, w_, static_cast<std::size_t>(at), count, nodes.data());
         for (std::size_t i = 0; i < count; ++i, ++at) {
           while (o[e + 1] <= at) ++e;
-          f(labels[e], nodes[i]);
+          if (in[e]) f(nodes[i]);
         }
       }
     });
@@ -147,8 +152,7 @@ static LabelIndex nodesOfElements(const FileCtx& ctx, const std::vector<int>& el
   const LabelIndex wanted(elements);
   long long lo = LLONG_MAX, hi = LLONG_MIN;
   std::size_t total = 0;
-  mesh.forEachNode([&](int element, int node) {
-    if (!wanted.contains(element)) return;
+  mesh.forEachNode(wanted, [&](int node) {
     lo = std::min<long long>(lo, node);
     hi = std::max<long long>(hi, node);
     ++total;
@@ -156,16 +160,12 @@ static LabelIndex nodesOfElements(const FileCtx& ctx, const std::vector<int>& el
   if (total == 0) return LabelIndex(std::vector<int>());
   if (LabelIndex::dense(lo, hi, total)) {
     LabelIndex nodes(lo, hi);
-    mesh.forEachNode([&](int element, int node) {
-      if (wanted.contains(element)) nodes.mark(node);
-    });
+    mesh.forEachNode(wanted, [&](int node) { nodes.mark(node); });
     return nodes;
   }
   std::vector<int> nodes;
   nodes.reserve(total);
-  mesh.forEachNode([&](int element, int node) {
-    if (wanted.contains(element)) nodes.push_back(node);
-  });
+  mesh.forEachNode(wanted, [&](int node) { nodes.push_back(node); });
   return LabelIndex(nodes);
 }
 
