@@ -16,9 +16,9 @@ The budget targets run the program with HARVEST_MEMORY_MB (256, or 0.05 with
 same run held in memory; their reports must be identical byte for byte, or
 the command exits 1. --big adds a database whose stress field output is
 4.2 GB as stored (22 M elements, about 11 GB on disk and a few minutes to
-write; deleted at the end unless --keep-big) and the runs on it: the in-memory
-run with sets and invariants holds more than 15 GB there (--big-elements N
-makes it smaller). --quick uses tiny databases and one round: the smoke
+write; deleted at the end unless --keep-big, when this command wrote it) and
+the runs on it: the in-memory run with sets and invariants holds about 11 GB
+there (--big-elements N makes it smaller). --quick uses tiny databases and one round: the smoke
 test of the command."""
 import argparse
 import json
@@ -121,6 +121,7 @@ class Bench:
         self.results = {"runs": args.runs, "quick": args.quick, "times": {}, "rss": {}, "sizes": {},
                         "budget_mb": float(BUDGET_MB[args.quick]), "rss_scale": {}}
         self.differs = []
+        self.written = set()  # the databases this run wrote (only these may be deleted at its end)
         for name, lines in CONFIGS.items():
             with open(os.path.join(self.work, name + ".cfg"), "w") as f:
                 f.write("ODB EXTRACTIONS\n" + "\n".join(lines) + "\n")
@@ -145,6 +146,7 @@ class Bench:
                     os.remove(path + ".tmp")
                 raise
             os.replace(path + ".tmp", path)
+            self.written.add(name)
         self.results["sizes"][name] = os.path.getsize(path)
         return path
 
@@ -406,7 +408,7 @@ def main():
         return 1
     finally:
         shutil.rmtree(bench.work, ignore_errors=True)
-        if args.big and not args.keep_big and os.path.exists(bench.path("big")):
+        if args.big and not args.keep_big and "big" in bench.written and os.path.exists(bench.path("big")):
             os.remove(bench.path("big"))
     print()
     print(bench.table())

@@ -41,9 +41,10 @@ struct Gathered {
     doubles = odb_detail::bufferIn<double>(pool);
     if (keep) floats.resize(static_cast<std::size_t>(n));
   }
+  // Gives the arrays back to the pool (assigning {} would only empty them).
   void release() {
-    floats = {};
-    doubles = {};
+    floats = odb_detail::Buffer<float>();
+    doubles = odb_detail::Buffer<double>();
   }
   void add(double v) {
     trackExtremes(e.max, e.min, v);
@@ -63,7 +64,7 @@ struct Gathered {
   void widen() {
     doubles.resize(floats.size());
     std::copy_n(floats.begin(), count, doubles.begin());
-    floats = {};
+    floats = odb_detail::Buffer<float>();
     wide = true;
   }
   // Both wanted extremes in one selection.
@@ -282,7 +283,7 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
   for (int k = 0; k < count; ++k) {
     selectEngg(work[k].data(), numbers[k], per, engg_min && e[k].min != DBL_MAX, engg_max && e[k].max != -DBL_MAX,
                e[k].enggMin, e[k].enggMax);
-    work[k] = {};
+    work[k] = odb_detail::Buffer<float>();
     writeInvariantGroup(out, head, kInvariantRows[rows[k]].label, e[k]);
   }
 }

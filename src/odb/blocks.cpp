@@ -161,8 +161,36 @@ void BlockData::loadLabels() const {
   group.reset();
 }
 
+// The values of the given rows (ascending) of a block whose values are
+// still in the file, read in spans of about 8 MiB of the block: a subset
+// holds its own rows and leaves the block unread.
+template <class T>
+static void pickFromFile(const std::shared_ptr<const BlockData>& source, const std::vector<int>& rows, int width,
+                         Buffer<T>& to) {
+  odb_BlockReader reader{odb_FieldBulkData(source)};
+  const int span = std::max(1, reader.pieceRows());
+  const auto w = static_cast<std::size_t>(width);
+  to.resize(rows.size() * w);
+  std::vector<T> piece;
+  auto at = to.begin();
+  for (std::size_t i = 0; i < rows.size();) {
+    const int lo = rows[i];
+    std::size_t j = i;
+    while (j < rows.size() && rows[j] - lo < span) ++j;
+    const int n = rows[j - 1] - lo + 1;
+    piece.resize(static_cast<std::size_t>(n) * w);
+    reader.read(lo, n, piece.data());
+    for (; i < j; ++i) at = std::copy_n(piece.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(rows[i] - lo) * w), w, at);
+  }
+}
+
 void BlockData::load() const {
-  if (source) {
+  if (source && source->pending) {
+    if (precision == 0) pickFromFile(source, rows, width, floatValues);
+    else pickFromFile(source, rows, width, doubleValues);
+    source.reset();
+    rows = std::vector<int>();
+  } else if (source) {
     source->need();
     const auto w = static_cast<std::size_t>(width);
     auto pick = [&](const auto& from, auto& to) {

@@ -15,18 +15,31 @@
 
 namespace odb_detail {
 
-// Membership test over a set of labels: a bitmap when the labels are dense,
-// a sorted list otherwise.
+// Membership test over a set of labels: a bitmap of a bit per label of
+// their range when the labels are dense, a sorted list otherwise. A run
+// keeps one per set and instance, so a set of a whole large model costs a
+// bit per element, not the list of its labels.
 class LabelIndex {
  public:
-  explicit LabelIndex(std::vector<int> labels);
+  explicit LabelIndex(const std::vector<int>& labels);
+  // Marks labels one at a time in [lo, hi] (lo <= hi), each any number of times.
+  LabelIndex(long long lo, long long hi);
+  void mark(int label) {
+    const auto at = static_cast<std::size_t>(label - lo_);
+    bits_[at / 64] |= std::uint64_t{1} << (at % 64);
+    empty_ = false;
+  }
   bool contains(int label) const;
   bool empty() const { return empty_; }
+  // Whether a bitmap of [lo, hi] costs no more than a list of count labels.
+  static bool dense(long long lo, long long hi, std::size_t count) {
+    return hi - lo < 32 * static_cast<long long>(count) + 512;
+  }
 
  private:
   bool empty_ = true;
-  long long lo_ = 0;
-  std::vector<unsigned char> bits_;
+  long long lo_ = 0, span_ = 0;
+  std::vector<std::uint64_t> bits_;
   std::vector<int> sorted_;
 };
 
@@ -137,6 +150,8 @@ Mesh readElements(const FileCtx& ctx, const std::string& instancePath);
 // open array (none without offsets), for reads in pieces.
 Mesh readElementsButConnectivity(const FileCtx& ctx, const std::string& instancePath,
                                  std::optional<Dataset>& connectivity);
+// Fails unless elements/offsets has one entry more than elements/labels.
+void requireOffsetCount(std::uint64_t offsets, std::uint64_t labels, const Where& w);
 
 struct FrameImpl {
   Ctx ctx;

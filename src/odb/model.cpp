@@ -78,7 +78,7 @@ static void requireCoordinateShape(bool ok, std::uint64_t nodes, const Where& w)
 }
 
 // elements/offsets has one entry more than elements/labels.
-static void requireOffsetCount(std::uint64_t offsets, std::uint64_t labels, const Where& w) {
+void requireOffsetCount(std::uint64_t offsets, std::uint64_t labels, const Where& w) {
   if (offsets != labels + 1)
     odbFail(w, "elements/offsets has " + std::to_string(offsets) + " entries, expected " + std::to_string(labels + 1) +
                    " (one more than elements/labels)");

@@ -474,7 +474,10 @@ class odb_BlockReader {
   int width() const;
   int precision() const;
   // Suggests the rows of a piece: near targetBytes of stored values, whole
-  // chunks of the stored array when it is chunked; 1 to length() rows.
+  // chunks of the stored array when it is chunked; 1 to length() rows. The
+  // library keeps no decoded chunk between reads (a field output of many
+  // blocks would keep one per block): pieces of whole chunks decode each
+  // chunk once, smaller ones decode a chunk for every piece that touches it.
   int pieceRows(std::size_t targetBytes = std::size_t{8} << 20) const;
   // Reads rows [first, first + n) of the values, n x width() numbers row by
   // row, converted to out's type when stored in the other precision.

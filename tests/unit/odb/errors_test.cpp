@@ -67,6 +67,14 @@ std::string streamedFailure(const std::string& path, Action a) {
   });
 }
 
+// The nodes of element set IE for a subset of the nodal field U: the mesh read in pieces, the same checks.
+std::string nodesFailure(const std::string& path) {
+  return sample::messageOf([&] {
+    const odb_Odb& odb = openOdb(path);
+    sample::field(odb, "U").getSubset(odb.rootAssembly().instances()["I1"].elementSets(false)["IE"]);
+  });
+}
+
 struct Case {
   Mutate mutate;
   Action action;
@@ -165,6 +173,9 @@ TEST(Errors, EachBrokenFileGivesItsExactMessage) {
     EXPECT_EQ(failure(path, c.action), expected);
     if (c.action >= LoadS && c.action <= BulkU) {
       EXPECT_EQ(streamedFailure(path, c.action), expected) << "in pieces";
+    }
+    if (c.action == Elements) {
+      EXPECT_EQ(nodesFailure(path), expected) << "through a set's nodes";
     }
   }
 }
