@@ -1,6 +1,7 @@
 // The reader's internal state behind the handles of odb.h. Private to src/odb.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -96,11 +97,19 @@ struct SetImpl : std::enable_shared_from_this<SetImpl> {
   std::weak_ptr<const FileCtx> ctx;  // weak: the context keeps sets in its membership cache
   std::string fileName;              // names the file once the context is gone
 
-  // The member lists, read when first asked for.
+  // The member lists, read when first asked for and kept.
   const Members& members() const;
+  // One instance's list read for the caller alone, or the kept one once
+  // members() has read them: a membership index is built from it and the
+  // list dropped, so a set of a large model is not held twice.
+  std::vector<int> membersOf(const std::string& instance) const;
+  bool hasInstance(const std::string& instance) const;
 
  private:
+  std::vector<int> read(const Source& s) const;
+
   mutable std::once_flag loaded_;
+  mutable std::atomic<bool> kept_{false};
   mutable Members members_;
 };
 

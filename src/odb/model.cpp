@@ -156,20 +156,40 @@ void loadModel(OdbImpl& odb, bool readInternalSets) {
   loadAssemblySets(odb.ctx, assembly.get(), readInternalSets, odb.assembly);
 }
 
+std::vector<int> SetImpl::read(const Source& s) const {
+  const std::shared_ptr<const FileCtx> file = ctx.lock();
+  if (!file) odbFail(Where{fileName, s.group}, "database is closed");
+  const Where w = file->at(s.group);
+  H5Group g = openGroup(file->fileId(s.group), s.group, w);
+  Dataset d = openDataset(g.get(), s.name, w);
+  return readInts(d, w, file->bytes);
+}
+
 const SetImpl::Members& SetImpl::members() const {
   std::call_once(loaded_, [this] {
     Members lists;
-    const std::shared_ptr<const FileCtx> file = ctx.lock();
-    for (const Source& s : sources) {
-      if (!file) odbFail(Where{fileName, s.group}, "database is closed");
-      const Where w = file->at(s.group);
-      H5Group g = openGroup(file->fileId(s.group), s.group, w);
-      Dataset d = openDataset(g.get(), s.name, w);
-      lists.emplace_back(s.instance, readInts(d, w, file->bytes));
-    }
+    for (const Source& s : sources) lists.emplace_back(s.instance, read(s));
     members_ = std::move(lists);
+    kept_ = true;
   });
   return members_;
+}
+
+std::vector<int> SetImpl::membersOf(const std::string& instance) const {
+  if (kept_) {
+    for (const auto& m : members_)
+      if (m.first == instance) return m.second;
+    return {};
+  }
+  for (const Source& s : sources)
+    if (s.instance == instance) return read(s);
+  return {};
+}
+
+bool SetImpl::hasInstance(const std::string& instance) const {
+  for (const Source& s : sources)
+    if (s.instance == instance) return true;
+  return false;
 }
 
 Mesh readElements(const FileCtx& ctx, const std::string& instancePath) {

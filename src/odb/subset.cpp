@@ -34,12 +34,6 @@ bool LabelIndex::contains(int label) const {
   return std::binary_search(sorted_.begin(), sorted_.end(), label);
 }
 
-static const std::vector<int>* membersIn(const SetImpl& set, const std::string& instance) {
-  for (const auto& m : set.members())
-    if (m.first == instance) return &m.second;
-  return nullptr;
-}
-
 // Rows [first, first + n) of an integer array as 64-bit integers, each
 // value checked to fit as the whole read checks it.
 static void readInt64Rows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, std::int64_t* out) {
@@ -174,7 +168,7 @@ static const LabelIndex& memberIndex(FileCtx& ctx, const SetImpl& set, const std
   const FileCtx::MemberKey key{&set, instance, throughConnectivity};
   auto it = ctx.members.find(key);
   if (it != ctx.members.end()) return *it->second.second;
-  const std::vector<int>& labels = *membersIn(set, instance);
+  const std::vector<int> labels = set.membersOf(instance);
   auto index = std::make_shared<const LabelIndex>(throughConnectivity ? nodesOfElements(ctx, labels, instance)
                                                                       : LabelIndex(labels));
   ctx.members.emplace(key, std::make_pair(set.shared_from_this(), index));
@@ -272,7 +266,7 @@ static void forEachLabel(const std::shared_ptr<const BlockData>& src, bool eleme
 
 static RowsOnSet rowsOnSet(FileCtx& ctx, const std::shared_ptr<const BlockData>& src, const SetImpl& set) {
   const BlockData& b = *src;
-  if (set.partSet || !membersIn(set, b.instance.str())) return {};
+  if (set.partSet || !set.hasInstance(b.instance.str())) return {};
   const bool elementSet = set.type == odb_Enum::ELEMENT_SET;
   const bool byElement = elementSet && b.isElementBlock();
   if (!elementSet && b.position != odb_Enum::NODAL && b.position != odb_Enum::ELEMENT_NODAL) return {};
