@@ -21,13 +21,11 @@
 #include <cfloat>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <type_traits>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "field/beside.h"
 #include "field/field.h"
@@ -321,42 +319,32 @@ constinit static PieceArrays<double> doublePieces;
 
 // The largest and smallest numbers of v[0..n) as trackExtremes, number
 // after number from -inf and +inf, leaves them (no NaN wins; -inf and +inf
-// when every number is NaN), four or two at a time. Equal numbers are the
+// when every number is NaN), eight or four at a time. Equal numbers are the
 // same bits except the zeros: when an extreme is a zero, the numbers are
 // taken again in order, so that the first zero decides its sign.
 template <class T>
 static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
   hi = -std::numeric_limits<T>::infinity();
   lo = std::numeric_limits<T>::infinity();
+  // Two vectors of 16 bytes each way (4 floats or 2 doubles a vector; SSE2's
+  // max and min where the target has them). x > m ? x : m leaves m for a
+  // NaN x, as trackExtremes does.
+  typedef T Lanes __attribute__((vector_size(16)));
+  constexpr std::size_t k = 16 / sizeof(T);
+  Lanes h0 = hi - Lanes{}, h1 = h0, l0 = lo - Lanes{}, l1 = l0;
   std::size_t i = 0;
-#if defined(__SSE2__)
-  // max(x, m) is x > m ? x : m, so a NaN x leaves m, as trackExtremes does.
-  if constexpr (std::is_same_v<T, float>) {
-    __m128 h0 = _mm_set1_ps(hi), h1 = h0, l0 = _mm_set1_ps(lo), l1 = l0;
-    for (; i + 8 <= n; i += 8) {
-      const __m128 a = _mm_loadu_ps(v + i), b = _mm_loadu_ps(v + i + 4);
-      h0 = _mm_max_ps(a, h0), h1 = _mm_max_ps(b, h1), l0 = _mm_min_ps(a, l0), l1 = _mm_min_ps(b, l1);
-    }
-    alignas(16) float h[8], l[8];
-    _mm_store_ps(h, h0), _mm_store_ps(h + 4, h1), _mm_store_ps(l, l0), _mm_store_ps(l + 4, l1);
-    for (int k = 0; k < 8; ++k) {
-      if (hi < h[k]) hi = h[k];
-      if (lo > l[k]) lo = l[k];
-    }
-  } else {
-    __m128d h0 = _mm_set1_pd(hi), h1 = h0, l0 = _mm_set1_pd(lo), l1 = l0;
-    for (; i + 4 <= n; i += 4) {
-      const __m128d a = _mm_loadu_pd(v + i), b = _mm_loadu_pd(v + i + 2);
-      h0 = _mm_max_pd(a, h0), h1 = _mm_max_pd(b, h1), l0 = _mm_min_pd(a, l0), l1 = _mm_min_pd(b, l1);
-    }
-    alignas(16) double h[4], l[4];
-    _mm_store_pd(h, h0), _mm_store_pd(h + 2, h1), _mm_store_pd(l, l0), _mm_store_pd(l + 2, l1);
-    for (int k = 0; k < 4; ++k) {
-      if (hi < h[k]) hi = h[k];
-      if (lo > l[k]) lo = l[k];
-    }
+  for (; i + 2 * k <= n; i += 2 * k) {
+    Lanes a, b;
+    std::memcpy(&a, v + i, sizeof a);
+    std::memcpy(&b, v + i + k, sizeof b);
+    h0 = a > h0 ? a : h0, h1 = b > h1 ? b : h1, l0 = a < l0 ? a : l0, l1 = b < l1 ? b : l1;
   }
-#endif
+  for (const Lanes& h : {h0, h1})
+    for (std::size_t j = 0; j < k; ++j)
+      if (hi < h[j]) hi = h[j];
+  for (const Lanes& l : {l0, l1})
+    for (std::size_t j = 0; j < k; ++j)
+      if (lo > l[j]) lo = l[j];
   for (; i < n; ++i) trackExtremes(hi, lo, v[i]);
   if (hi != 0 && lo != 0) return;
   hi = -std::numeric_limits<T>::infinity();
