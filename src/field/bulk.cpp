@@ -19,7 +19,9 @@
 // selections copy the numbers they select from (never a NaN) into working
 // arrays of their own: the block's arrays, mises() included, keep their order.
 #include <cfloat>
+#include <climits>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -271,6 +273,12 @@ namespace {
 
 enum class BlockKind { TensorElement, Vector, Plain };
 
+// The selections a pass feeds: the von Mises one and select[i].
+struct Feeds {
+  bool mises = false, select[7] = {};
+  bool any() const { return mises || std::find(select, select + 7, true) != select + 7; }
+};
+
 // The state of a block read in passes: its running results (first pass) and
 // its selections, [0] the main quantity, [1 + m] component m.
 template <class T>
@@ -285,16 +293,16 @@ struct Streamed {
   double ruleMax = -DBL_MAX, ruleMin = DBL_MAX;
   std::optional<RankSelect<float>> mises;
   std::optional<RankSelect<T>> select[7];
-  bool feedMises = false, feed[7] = {};
+  Feeds feed;  // of this pass
 
   void startPass() {
-    feedMises = mises && mises->wantsPass();
-    for (int i = 0; i < 7; ++i) feed[i] = select[i] && select[i]->wantsPass();
+    feed.mises = mises && mises->wantsPass();
+    for (int i = 0; i < 7; ++i) feed.select[i] = select[i] && select[i]->wantsPass();
   }
   void endPass() {
-    if (feedMises) mises->endPass();
+    if (feed.mises) mises->endPass();
     for (int i = 0; i < 7; ++i)
-      if (feed[i]) select[i]->endPass();
+      if (feed.select[i]) select[i]->endPass();
     firstPass = false;
   }
   bool wantsPass() const {
@@ -352,6 +360,15 @@ static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
   for (i = 0; i < n; ++i) trackExtremes(hi, lo, v[i]);
 }
 
+// pieceRange over v[0], v[stride], ...: n numbers in order (no zero to take
+// again: equal numbers never replace an extreme).
+template <class T>
+static void columnRange(const T* v, std::size_t n, std::size_t stride, T& hi, T& lo) {
+  hi = -std::numeric_limits<T>::infinity();
+  lo = std::numeric_limits<T>::infinity();
+  for (std::size_t i = 0; i < n; ++i) trackExtremes(hi, lo, v[i * stride]);
+}
+
 // What trackExtremes over v[0..n) leaves in mx and mn.
 template <class T, class R>
 static void trackPiece(R& mx, R& mn, const T* v, std::size_t n) {
@@ -362,14 +379,9 @@ static void trackPiece(R& mx, R& mn, const T* v, std::size_t n) {
 }
 
 template <class T>
-static inline void feedNumber(std::optional<RankSelect<T>>& s, T v) {
-  if (v == v) s->add(v);  // a NaN takes no part in a selection
-}
-
-template <class T>
-static void tensorPiece(Streamed<T>& s, const T* data, const float* mises, int n) {
+static void tensorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, const float* mises, int n) {
   const int width = s.width;
-  if (s.firstPass) {
+  if (ranges) {
     float hi, lo;  // widening to T or double keeps the order and the bits' choice
     pieceRange(mises, static_cast<std::size_t>(n), hi, lo);
     if (s.r.max < hi) s.r.max = hi;
@@ -377,54 +389,70 @@ static void tensorPiece(Streamed<T>& s, const T* data, const float* mises, int n
     if (s.misesRule && s.ruleMax < hi) s.ruleMax = hi;
     if (s.misesRule && s.ruleMin > lo) s.ruleMin = lo;
     if (s.components)
-      for (int j = 0; j < n; ++j) {
-        const T* row = data + static_cast<std::size_t>(j) * width;
-        for (int m = 0; m < 6; ++m)
-          if (s.counted[m]) trackExtremes(*kTensorMax[m], *kTensorMin[m], row[m]);
+      for (int m = 0; m < 6; ++m) {
+        if (!s.counted[m]) continue;
+        T hiM, loM;
+        columnRange(data + m, static_cast<std::size_t>(n), static_cast<std::size_t>(width), hiM, loM);
+        if (*kTensorMax[m] < hiM) *kTensorMax[m] = hiM;
+        if (*kTensorMin[m] > loM) *kTensorMin[m] = loM;
       }
   }
-  if (s.feedMises)
-    for (int j = 0; j < n; ++j) feedNumber(s.mises, mises[j]);
+  if (f.mises) s.mises->add(mises, static_cast<std::size_t>(n), 1);
   for (int m = 0; m < 6; ++m)
-    if (s.feed[1 + m])
-      for (int j = 0; j < n; ++j) feedNumber(s.select[1 + m], data[static_cast<std::size_t>(j) * width + m]);
+    if (f.select[1 + m]) s.select[1 + m]->add(data + m, static_cast<std::size_t>(n), static_cast<std::size_t>(width));
 }
 
+constexpr int kCachedRows = 4096;
+
 template <class T>
-static void vectorPiece(Streamed<T>& s, const T* data, int n) {
+static void vectorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, int n) {
   const int width = s.width;
+  T mags[kCachedRows];
   for (int j = 0; j < n; ++j) {
     const T* row = data + static_cast<std::size_t>(j) * width;
     T sum = 0;
     for (int m = 0; m < width; ++m) sum += row[m] * row[m];
-    if (s.firstPass && s.components)
+    if (ranges && s.components)
       for (int c = 0; c < 3; ++c) trackExtremes(*kVecMax[c], *kVecMin[c], c < width ? row[c] : T(0));
-    const T mag = std::sqrt(sum);
-    if (s.firstPass) trackExtremes(s.r.max, s.r.min, mag);
-    if (s.feed[0]) feedNumber(s.select[0], mag);
+    mags[j] = std::sqrt(sum);
+    if (ranges) trackExtremes(s.r.max, s.r.min, mags[j]);
   }
+  const auto rows = static_cast<std::size_t>(n);
+  if (f.select[0]) s.select[0]->add(mags, rows, 1);
+  const T zero = 0;  // the missing components of a two-component vector
   for (int c = 0; c < 3; ++c)
-    if (s.feed[1 + c])
-      for (int j = 0; j < n; ++j) feedNumber(s.select[1 + c], c < width ? data[static_cast<std::size_t>(j) * width + c] : T(0));
+    if (f.select[1 + c])
+      s.select[1 + c]->add(c < width ? data + c : &zero, rows, c < width ? static_cast<std::size_t>(width) : 0);
 }
 
 template <class T>
-static void plainPiece(Streamed<T>& s, const T* data, int n) {
+static void plainPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, int n) {
   const int width = s.width;
-  if (s.firstPass) trackPiece(s.r.max, s.r.min, data, static_cast<std::size_t>(n) * width);
-  if (s.feed[0])
-    for (int j = 0; j < n; ++j) feedNumber(s.select[0], data[static_cast<std::size_t>(j) * width + width - 1]);
+  if (ranges) trackPiece(s.r.max, s.r.min, data, static_cast<std::size_t>(n) * width);
+  if (f.select[0]) s.select[0]->add(data + width - 1, static_cast<std::size_t>(n), static_cast<std::size_t>(width));
 }
 
+// Computes rows [first, end) of a block in runs that stay in the cache while
+// every quantity takes them: the selections of f, and in the first pass the
+// extremes unless only selections are asked. fresh: the von Mises values
+// are not computed yet.
+enum class Part { All, Selections };
+
 template <class T>
-static void computePiece(Streamed<T>& s, const odb_BlockReader& reader, const T* data, float* mises, int n) {
-  if (s.kind == BlockKind::TensorElement) {
-    reader.mises(data, n, mises);
-    tensorPiece(s, data, mises, n);
-  } else if (s.kind == BlockKind::Vector) {
-    vectorPiece(s, data, n);
-  } else {
-    plainPiece(s, data, n);
+static void computeRows(Streamed<T>& s, const Feeds& f, Part part, const odb_BlockReader& reader, const T* values,
+                        float* mises, int first, int end, bool fresh) {
+  const bool ranges = s.firstPass && part == Part::All;
+  for (int j = first; j < end; j += kCachedRows) {
+    const int n = std::min(kCachedRows, end - j);
+    const T* data = values + static_cast<std::size_t>(j) * s.width;
+    if (s.kind == BlockKind::TensorElement) {
+      if (fresh) reader.mises(data, n, mises + j);
+      tensorPiece(s, f, ranges, data, mises + j, n);
+    } else if (s.kind == BlockKind::Vector) {
+      vectorPiece(s, f, ranges, data, n);
+    } else {
+      plainPiece(s, f, ranges, data, n);
+    }
   }
 }
 
@@ -436,6 +464,79 @@ static std::size_t pieceBytes() {
   return std::clamp<std::size_t>(memory_budget / 10, std::size_t{64} << 10, std::size_t{1} << 20);
 }
 
+// Whether a block with selections is held whole: its values and von Mises
+// values take at most a quarter of the budget (the selections hold at most
+// half). Its passes after the first then run over the numbers in memory
+// instead of reading them again: a field output of 4 GB in blocks of 15 MB
+// under a 256 MB budget is read once, not twice.
+template <class T>
+static bool heldWhole(int rows, const Streamed<T>& s) {
+  const auto rowBytes = static_cast<std::size_t>(s.width) * sizeof(T) + sizeof(float);
+  const bool selections = s.mises || std::any_of(std::begin(s.select), std::end(s.select), [](const auto& x) { return x.has_value(); });
+  return selections && static_cast<std::size_t>(rows) * rowBytes <= memory_budget / 4 &&
+         static_cast<long long>(rows) * s.width <= INT_MAX;
+}
+
+// Blocks of fewer values held whole are computed on the calling thread alone.
+constexpr long long kBesideValues = 1 << 16;
+
+// The passes over a block held whole, on two threads. First pass: the calling
+// thread reads the block piece after piece and feeds the last two component
+// selections of what it read, while the second thread computes everything
+// else of the rows read so far. Later passes: the two threads feed different
+// selections from the numbers in memory. Each selection sees its numbers in
+// row order, so the results are those of one thread.
+template <class T>
+static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* values, float* mises) {
+  const int piece = std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
+  std::atomic<int> ready{0};  // rows read; -1 once reading failed
+  s.startPass();
+  Feeds reading, computing = s.feed;
+  if (s.kind == BlockKind::TensorElement)
+    for (int i : {5, 6}) std::swap(reading.select[i], computing.select[i]);
+  runBeside(
+      [&] {
+        for (int first = 0; first < rows; first += kCachedRows) {
+          const int end = std::min(rows, first + kCachedRows);
+          int have = ready.load(std::memory_order_acquire);
+          while (have >= 0 && have < end) {
+            ready.wait(have, std::memory_order_acquire);
+            have = ready.load(std::memory_order_acquire);
+          }
+          if (have < 0) return;
+          computeRows(s, computing, Part::All, reader, values, mises, first, end, true);
+        }
+      },
+      [&] {
+        try {
+          for (int first = 0; first < rows; first += piece) {
+            const int n = std::min(piece, rows - first);
+            reader.read(first, n, values + static_cast<std::size_t>(first) * s.width);
+            ready.store(first + n, std::memory_order_release);
+            ready.notify_one();
+            if (reading.any()) computeRows(s, reading, Part::Selections, reader, values, mises, first, first + n, false);
+          }
+        } catch (...) {
+          ready.store(-1, std::memory_order_release);
+          ready.notify_one();
+          throw;
+        }
+      });
+  s.endPass();
+  while (s.wantsPass()) {
+    s.startPass();
+    Feeds one = s.feed, other = s.feed;  // von Mises and select[0..2] against select[3..6]
+    for (int i = 0; i < 7; ++i) (i < 3 ? other : one).select[i] = false;
+    other.mises = false;
+    if (one.any() && other.any())
+      runBeside([&] { computeRows(s, one, Part::Selections, reader, values, mises, 0, rows, false); },
+                [&] { computeRows(s, other, Part::Selections, reader, values, mises, 0, rows, false); });
+    else
+      computeRows(s, s.feed, Part::Selections, reader, values, mises, 0, rows, false);
+    s.endPass();
+  }
+}
+
 // Reads the first `rows` rows of the block in pieces, pass after pass, until
 // no selection wants another.
 template <class T>
@@ -444,15 +545,23 @@ static void readPasses(odb_BlockReader& reader, int rows, Streamed<T>& s) {
     if constexpr (std::is_same_v<T, float>) return floatPieces;
     else return doublePieces;
   }();
-  const int piece = std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
+  const bool whole = heldWhole(rows, s);
+  const int piece = whole ? rows : std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
   T* values = arrays.values.get(piece * s.width);
   float* mises = arrays.mises.get(piece);
+  if (whole && static_cast<long long>(rows) * s.width >= kBesideValues) {
+    wholePasses(reader, rows, s, values, mises);
+    return;
+  }
+  bool read = false;  // the one piece of a block held whole is in values
   do {
     s.startPass();
     for (int first = 0; first < rows; first += piece) {
       const int n = std::min(piece, rows - first);
-      reader.read(first, n, values);
-      computePiece(s, reader, values, mises, n);
+      const bool fresh = !(read && whole);
+      if (fresh) reader.read(first, n, values);
+      read = true;
+      computeRows(s, s.feed, Part::All, reader, values, mises, 0, n, fresh);
     }
     s.endPass();
   } while (s.wantsPass());

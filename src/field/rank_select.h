@@ -15,7 +15,7 @@
 //
 //   RankSelect<float> select(per, wantMin, wantMax, budgetValues);
 //   do {
-//     for (each number v of the data) select.add(v);
+//     for (each run of the data) select.add(run, n, stride);
 //     select.endPass();
 //   } while (select.wantsPass());
 #pragma once
@@ -49,24 +49,34 @@ class RankSelect {
   // wanted rank is found. Nothing wanted: no pass at all.
   bool wantsPass() const { return pending() && (pass_ == 0 || rank_[0].active() || rank_[1].active()); }
 
-  void add(T v) {
+  void add(T v) { add(&v, 1, 1); }
+  // Adds data[0], data[stride], ... (n numbers) to the pass, skipping NaN.
+  void add(const T* data, std::size_t n, std::size_t stride) {
     if (few_) {
-      all_.push_back(v);
+      for (std::size_t i = 0; i < n; ++i)
+        if (const T v = data[i * stride]; v == v) all_.push_back(v);
       return;
     }
-    const Key key = orderKey(v);
     if (pass_ == 0) {
-      ++count_;
-      ++first_[key >> (kKeyBits - kBits)];
+      std::uint32_t* counts = first_.data();
+      std::size_t numbers = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        const T v = data[i * stride];
+        if (v != v) continue;
+        ++numbers;
+        ++counts[orderKey(v) >> (kKeyBits - kBits)];
+      }
+      count_ += static_cast<long long>(numbers);
       return;
     }
-    for (int r = 0; r < 2; ++r) {
-      Rank& k = rank_[r];
-      if (!k.active() || (key >> (kKeyBits - k.known)) != k.prefix) continue;
-      if (k.sharedWith >= 0) continue;  // the other rank collects or counts this bucket
-      if (k.collect) k.picked.push_back(v);
-      else ++k.counts[(key >> (kKeyBits - k.known - kBits)) & (kBuckets - 1)];
-    }
+    // Later passes: the numbers whose keys start with a gathering rank's prefix
+    // are few; one loop tests every number against both ranks' key ranges.
+    Rank* gathering[2] = {};
+    int g = 0;
+    for (Rank& k : rank_)
+      if (k.active() && k.sharedWith < 0) gathering[g++] = &k;
+    if (g == 1) gather<1>(gathering, data, n, stride);
+    if (g == 2) gather<2>(gathering, data, n, stride);
   }
 
   void endPass() {
@@ -186,6 +196,33 @@ class RankSelect {
     }
     k.collect = inBucket <= budget_;
     k.expected = inBucket;
+  }
+
+  // A later pass over data for G ranks.
+  template <int G>
+  static void gather(Rank* const* ranks, const T* data, std::size_t n, std::size_t stride) {
+    Key low[G], span[G];
+    for (int r = 0; r < G; ++r) {
+      const int shift = kKeyBits - ranks[r]->known;
+      low[r] = ranks[r]->prefix << shift;
+      span[r] = (Key{1} << shift) - 1;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const T v = data[i * stride];
+      const Key key = orderKey(v);
+      bool in[G], any = false;
+      for (int r = 0; r < G; ++r) any |= in[r] = static_cast<Key>(key - low[r]) <= span[r];
+      if (!any) [[likely]] continue;
+      if (v != v) continue;
+      for (int r = 0; r < G; ++r)
+        if (in[r]) take(*ranks[r], v, key);
+    }
+  }
+
+  // A number of k's bucket in a later pass: collected, or its next bits counted.
+  static void take(Rank& k, T v, Key key) {
+    if (k.collect) k.picked.push_back(v);
+    else ++k.counts[(key >> (kKeyBits - k.known - kBits)) & (kBuckets - 1)];
   }
 
   // The data of a pass differed from the first pass's.

@@ -204,8 +204,9 @@ GOLDEN_RECIPE(field_damaged) {
 // runs this database with a tiny one, field_large without): every position
 // and data type in both precisions, values that repeat (ties at every rank),
 // NaN, a constant field, signed zeros. Small chunks, so that a block is read
-// in many pieces. Two instances of 9,000 elements of 2 points; each node
-// belongs to one element: element e holds nodes 2e-1 and 2e.
+// in many pieces, and a field output of four blocks. Two instances of 9,000
+// elements of 2 points; each node belongs to one element: element e holds
+// nodes 2e-1 and 2e.
 GOLDEN_RECIPE(field_large) {
   constexpr int kElements = 9000, kNodes = 2 * kElements;
   const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -265,5 +266,14 @@ GOLDEN_RECIPE(field_large) {
   std::vector<double> zeros(2 * kElements, 0.0);
   for (std::size_t i = 0; i < zeros.size(); i += 3) zeros[i] = -0.0;
   addField(w, f, "ZERO", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), ips("B-1"), zeros, 1);
+  // Four blocks of a quarter of A-1's elements: under a budget that the field
+  // output does not fit, each is held whole (field_large_whole).
+  w.addFieldOutput(kStep, f, "SQ", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", six, {odb_Enum::MISES}));
+  for (int q = 0; q < 4; ++q) {
+    const int rowsOf = kElements / 2, from = q * rowsOf;
+    const std::vector<int> labels(twice.begin() + from, twice.begin() + from + rowsOf),
+        at(points.begin() + from, points.begin() + from + rowsOf);
+    w.addBlock(kStep, f, "SQ", integrationPoints("A-1", labels, at), rows(0.0f, rowsOf, 6, 0.25), 6);
+  }
   w.close();
 }
