@@ -266,14 +266,16 @@ GOLDEN_RECIPE(field_large) {
   std::vector<double> zeros(2 * kElements, 0.0);
   for (std::size_t i = 0; i < zeros.size(); i += 3) zeros[i] = -0.0;
   addField(w, f, "ZERO", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), ips("B-1"), zeros, 1);
-  // Four blocks of a quarter of A-1's elements: under a budget that the field
-  // output does not fit, each is held whole (field_large_whole).
+  // Four blocks of 4 points on half an instance's elements each: under a
+  // budget that the field output does not fit, each is held whole and
+  // computed on two threads (field_large_whole).
   w.addFieldOutput(kStep, f, "SQ", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", six, {odb_Enum::MISES}));
-  for (int q = 0; q < 4; ++q) {
-    const int rowsOf = kElements / 2, from = q * rowsOf;
-    const std::vector<int> labels(twice.begin() + from, twice.begin() + from + rowsOf),
-        at(points.begin() + from, points.begin() + from + rowsOf);
-    w.addBlock(kStep, f, "SQ", integrationPoints("A-1", labels, at), rows(0.0f, rowsOf, 6, 0.25), 6);
-  }
+  for (const char* instance : {"A-1", "B-1"})
+    for (int half = 0; half < 2; ++half) {
+      std::vector<int> labels, at;
+      for (int e = 1 + half * kElements / 2; e <= (half + 1) * kElements / 2; ++e)
+        labels.insert(labels.end(), {e, e, e, e}), at.insert(at.end(), {1, 2, 3, 4});
+      w.addBlock(kStep, f, "SQ", integrationPoints(instance, labels, at), rows(0.0f, 2 * kElements, 6, 0.25), 6);
+    }
   w.close();
 }
