@@ -269,7 +269,9 @@ GOLDEN_RECIPE(field_large) {
   // Four blocks of 4 points on half an instance's elements each: under a
   // budget that the field output does not fit, each is held whole and
   // computed on two threads (field_large_whole).
-  w.addFieldOutput(kStep, f, "SQ", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", six, {odb_Enum::MISES}));
+  w.addFieldOutput(kStep, f, "SQ",
+                   fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"SQ11", "SQ22", "SQ33", "SQ12", "SQ13", "SQ23"},
+                             {odb_Enum::MISES}));
   for (const char* instance : {"A-1", "B-1"})
     for (int half = 0; half < 2; ++half) {
       std::vector<int> labels, at;
