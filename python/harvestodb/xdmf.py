@@ -33,6 +33,7 @@ behind); 2 for a wrong command line.
 
 import argparse
 import os
+import stat
 import sys
 
 import numpy as np
@@ -563,6 +564,24 @@ def read_ahead(path, stop):
         os.close(fd)
 
 
+def release_cache(path):
+    """Drops the page cache of the export that this one replaces (the file on disk stays as it
+    is until the new one takes its name), so that the new file is written into the pages just
+    freed: on a virtual machine, pages the system has not used for a while can cost several
+    times as much to write into. Pages not yet on disk stay (the kernel starts writing them)."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError:
+        return
+    try:
+        if stat.S_ISREG(os.fstat(fd).st_mode):
+            os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    except (OSError, AttributeError):   # no fadvise here: the cache stays
+        pass
+    finally:
+        os.close(fd)
+
+
 def export(db_path, out_path, fields=None, frames=None):
     """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
     frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
@@ -609,6 +628,7 @@ def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
     out_dir = os.path.dirname(os.path.abspath(out_path))
     tmp_h5 = os.path.join(out_dir, f".{os.path.basename(h5_path)}.{os.getpid()}.tmp")
     tmp_xml = os.path.join(out_dir, f".{os.path.basename(out_path)}.{os.getpid()}.tmp")
+    release_cache(h5_path)
     try:
         grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py)
         with open(tmp_xml, "w") as x:
