@@ -659,7 +659,9 @@ class ArrayWriter:
     allocated and never filled, and a thread of its own writes the array's bytes to the
     dataset's place in the file (os.pwrite releases the GIL), while the caller reads and
     reduces the next field. The file holds what h5py's writes would put there; close() waits
-    for the writes and raises the first failure."""
+    for the writes and raises the first failure. The thread also starts each array's way to
+    the disk: the file system would do it all at once when the export takes the name of the
+    one it replaces (ext4 flushes a file renamed over another), with the caller waiting."""
 
     def __init__(self, h, path, h5py):
         import queue
@@ -667,6 +669,11 @@ class ArrayWriter:
         self._h, self._h5py = h, h5py
         self._fd = os.open(path, os.O_WRONLY)
         self._todo, self._failure = queue.Queue(), None
+        try:
+            from . import _odb
+            self._write_out = _odb._start_writeback
+        except (ImportError, AttributeError):
+            self._write_out = None
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
 
@@ -687,13 +694,16 @@ class ArrayWriter:
             if self._failure is not None:
                 continue
             at, array = item
-            data = memoryview(array).cast("B")
+            data, start = memoryview(array).cast("B"), at
             try:
                 while data:
                     n = os.pwrite(self._fd, data[:1 << 30], at)
                     data, at = data[n:], at + n
             except OSError as e:
                 self._failure = e
+                continue
+            if self._write_out is not None:
+                self._write_out(self._fd, start, at - start)
 
     def close(self, failed=False):
         """Waits for the writes; failed: the export failed already, no write is left to do."""
