@@ -1,9 +1,11 @@
 // What odb2xdmf (harvestodb/xdmf.py) hands to C++: a block's values read in
 // pieces into reused buffers, measured and reduced per element, and placed
 // into the export's arrays; the volume test that tells a flat element from
-// a solid one; labels turned into rows through the export's table. The results are the numbers the numpy code computes
-// (the same operations in the same order), so an export is the same with
-// or without these helpers. The GIL is released while they work. No globals.
+// a solid one; labels turned into rows through the export's table; the
+// start of its writes to disk. The results are the numbers the numpy code
+// computes (the same operations in the same order), so an export is the same
+// with or without these helpers. The GIL is released while they work. No
+// globals.
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -17,6 +19,8 @@
 #include <thread>
 #include <type_traits>
 #include <vector>
+
+#include <fcntl.h>
 
 #include <pybind11/stl.h>
 
@@ -409,6 +413,14 @@ void bindExport(py::module_& m) {
       },
       py::arg("index"), py::arg("low"), py::arg("labels"),
       "odb2xdmf's label table: index[label - low] of each label, -1 where the table has none.");
+  m.def(
+      "_start_writeback",
+      [](int fd, std::int64_t offset, std::int64_t size) {
+        const py::gil_scoped_release unlocked;
+        return sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE) == 0;
+      },
+      py::arg("fd"), py::arg("offset"), py::arg("size"),
+      "odb2xdmf's writer: starts writing a range of a file to disk, without waiting; false where it cannot.");
   py::class_<PieceBuffers>(m, "_PieceBuffers", "Buffers that _place_block calls given them share (one call at a time).").def(py::init<>());
   m.def("_place_block", &placeBlock, py::arg("block"), py::arg("measure"), py::arg("low"), py::arg("index"),
         py::arg("rows"), py::arg("high"), py::arg("low_values"), py::arg("mean"), py::arg("buffers") = nullptr,

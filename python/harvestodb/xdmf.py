@@ -33,6 +33,7 @@ behind); 2 for a wrong command line.
 
 import argparse
 import os
+import stat
 import sys
 
 import numpy as np
@@ -563,6 +564,24 @@ def read_ahead(path, stop):
         os.close(fd)
 
 
+def release_cache(path):
+    """Drops the page cache of the export that this one replaces (the file on disk stays as it
+    is until the new one takes its name), so that the new file is written into the pages just
+    freed: on a virtual machine, pages the system has not used for a while can cost several
+    times as much to write into. Pages not yet on disk stay (the kernel starts writing them)."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError:
+        return
+    try:
+        if stat.S_ISREG(os.fstat(fd).st_mode):
+            os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    except (OSError, AttributeError):   # no fadvise here: the cache stays
+        pass
+    finally:
+        os.close(fd)
+
+
 def export(db_path, out_path, fields=None, frames=None):
     """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
     frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
@@ -609,6 +628,7 @@ def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
     out_dir = os.path.dirname(os.path.abspath(out_path))
     tmp_h5 = os.path.join(out_dir, f".{os.path.basename(h5_path)}.{os.getpid()}.tmp")
     tmp_xml = os.path.join(out_dir, f".{os.path.basename(out_path)}.{os.getpid()}.tmp")
+    release_cache(h5_path)
     try:
         grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py)
         with open(tmp_xml, "w") as x:
@@ -634,49 +654,131 @@ def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
     return result
 
 
+class ArrayWriter:
+    """Writes the export's arrays beside the computing: each dataset is made at once, its space
+    allocated and never filled, and a thread of its own writes the array's bytes to the
+    dataset's place in the file (os.pwrite releases the GIL), while the caller reads and
+    reduces the next field. The file holds what h5py's writes would put there; close() waits
+    for the writes and raises the first failure. The thread also starts each array's way to
+    the disk: the file system would do it all at once when the export takes the name of the
+    one it replaces (ext4 flushes a file renamed over another), with the caller waiting."""
+
+    def __init__(self, h, path, h5py):
+        import queue
+        import threading
+        self._h, self._h5py = h, h5py
+        self._fd = os.open(path, os.O_WRONLY)
+        self._todo, self._failure = queue.Queue(), None
+        try:
+            from . import _odb
+            self._write_out = _odb._start_writeback
+        except (ImportError, AttributeError):
+            self._write_out = None
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def put(self, path, array):
+        h5py = self._h5py
+        array = np.ascontiguousarray(array)
+        dcpl = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
+        dcpl.set_alloc_time(h5py.h5d.ALLOC_TIME_EARLY)
+        dcpl.set_fill_time(h5py.h5d.FILL_TIME_NEVER)
+        ds = self._h.create_dataset(path, shape=array.shape, dtype=array.dtype, dcpl=dcpl)
+        if array.nbytes:
+            self._todo.put((ds.id.get_offset(), array))
+        if self._failure is not None:   # a write failed: stop here
+            self.close()
+
+    def _run(self):
+        while (item := self._todo.get()) is not None:
+            if self._failure is not None:
+                continue
+            at, array = item
+            data, start = memoryview(array).cast("B"), at
+            try:
+                while data:
+                    n = os.pwrite(self._fd, data[:1 << 30], at)
+                    data, at = data[n:], at + n
+            except OSError as e:
+                self._failure = e
+                continue
+            if self._write_out is not None:
+                self._write_out(self._fd, start, at - start)
+
+    def close(self, failed=False):
+        """Waits for the writes; failed: the export failed already, no write is left to do."""
+        if self._fd is None:
+            return
+        if failed:
+            self._failure = self._failure or OSError("the export failed")
+        self._todo.put(None)
+        self._thread.join()
+        try:
+            if self._failure is not None:   # a full disk: room for HDF5 to close the file it will remove
+                os.ftruncate(self._fd, 0)
+        finally:
+            os.close(self._fd)
+            self._fd = None
+        if self._failure is not None and not failed:
+            raise self._failure
+
+
 def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
     """The HDF5 file of arrays; returns the XML of each frame's grid."""
     from . import _odb
     grids, buffers = [], _odb._PieceBuffers()
     with h5py.File(tmp_h5, "w") as h:
-        topo_type, topo, ncell = mesh.topology()
-        h["mesh/geometry"] = mesh.xyz
-        h["mesh/topology"] = topo
-        common = [("Node", "node_label", mesh.node_labels),
-                  ("Cell", "element_label", mesh.elem_labels),
-                  ("Cell", "instance", mesh.elem_instance)]
-        for centre, name, array in common:
-            h[f"mesh/{name}"] = array
-        constant = [(centre, name, f"/mesh/{name}", array) for centre, name, array in common]
-        for (centre, name), array in set_arrays(db, mesh).items():
-            path = f"/sets/{h5_name(name)}"
-            h[path] = array
-            constant.append((centre, name, path, array))
-        if topo_type == "Mixed":
-            topo_xml = f'<Topology TopologyType="Mixed" NumberOfElements="{ncell}">'
-        else:
-            topo_xml = f'<Topology TopologyType="{topo_type}" NumberOfElements="{ncell}"' + \
-                (' NodesPerElement="2"' if topo_type == "Polyline" else "") + ">"
-        mesh_xml = (topo_xml + data_item(h5_base, "/mesh/topology", topo) + "</Topology>"
-                    + '<Geometry GeometryType="XYZ">' + data_item(h5_base, "/mesh/geometry", mesh.xyz)
-                    + "</Geometry>")
-        for k, (step_name, frame, t) in enumerate(chosen):
-            parts = [f'<Grid Name="{xml_escape(step_name)} frame {frame.increment_number}" GridType="Uniform">',
-                     mesh_xml, f'<Time Value="{t!r}"/>',
-                     f'<Information Name="step" Value="{xml_escape(step_name)}"/>',
-                     f'<Information Name="increment" Value="{frame.increment_number}"/>',
-                     f'<Information Name="frame_value" Value="{frame.frame_value!r}"/>']
-            for centre, name, path, array in constant:
+        writer = ArrayWriter(h, tmp_h5, h5py)
+        try:
+            grids = write_grids(db, mesh, chosen, fields, h5_base, writer.put, buffers)
+        except BaseException:
+            writer.close(failed=True)
+            raise
+        writer.close()
+    return grids
+
+
+def write_grids(db, mesh, chosen, fields, h5_base, put, buffers):
+    """Puts every array with put(path, array); returns the XML of each frame's grid."""
+    grids = []
+    topo_type, topo, ncell = mesh.topology()
+    put("mesh/geometry", mesh.xyz)
+    put("mesh/topology", topo)
+    common = [("Node", "node_label", mesh.node_labels),
+              ("Cell", "element_label", mesh.elem_labels),
+              ("Cell", "instance", mesh.elem_instance)]
+    for centre, name, array in common:
+        put(f"mesh/{name}", array)
+    constant = [(centre, name, f"/mesh/{name}", array) for centre, name, array in common]
+    for (centre, name), array in set_arrays(db, mesh).items():
+        path = f"/sets/{h5_name(name)}"
+        put(path, array)
+        constant.append((centre, name, path, array))
+    if topo_type == "Mixed":
+        topo_xml = f'<Topology TopologyType="Mixed" NumberOfElements="{ncell}">'
+    else:
+        topo_xml = f'<Topology TopologyType="{topo_type}" NumberOfElements="{ncell}"' + \
+            (' NodesPerElement="2"' if topo_type == "Polyline" else "") + ">"
+    mesh_xml = (topo_xml + data_item(h5_base, "/mesh/topology", topo) + "</Topology>"
+                + '<Geometry GeometryType="XYZ">' + data_item(h5_base, "/mesh/geometry", mesh.xyz)
+                + "</Geometry>")
+    for k, (step_name, frame, t) in enumerate(chosen):
+        parts = [f'<Grid Name="{xml_escape(step_name)} frame {frame.increment_number}" GridType="Uniform">',
+                 mesh_xml, f'<Time Value="{t!r}"/>',
+                 f'<Information Name="step" Value="{xml_escape(step_name)}"/>',
+                 f'<Information Name="increment" Value="{frame.increment_number}"/>',
+                 f'<Information Name="frame_value" Value="{frame.frame_value!r}"/>']
+        for centre, name, path, array in constant:
+            parts.append(attribute(name, centre, h5_base, path, array))
+        for field in frame.field_outputs.values():
+            if fields is not None and field.name not in fields:
+                continue
+            for (centre, name), array in field_arrays(field, mesh, buffers).items():
+                path = f"/frames/{k}/{h5_name(name)}"
+                put(path, array)
                 parts.append(attribute(name, centre, h5_base, path, array))
-            for field in frame.field_outputs.values():
-                if fields is not None and field.name not in fields:
-                    continue
-                for (centre, name), array in field_arrays(field, mesh, buffers).items():
-                    path = f"/frames/{k}/{h5_name(name)}"
-                    h[path] = array
-                    parts.append(attribute(name, centre, h5_base, path, array))
-            parts.append("</Grid>\n")
-            grids.append("\n".join(parts))
+        parts.append("</Grid>\n")
+        grids.append("\n".join(parts))
     return grids
 
 
