@@ -483,9 +483,6 @@ static bool heldWhole(int rows, const Streamed<T>& s) {
          static_cast<long long>(rows) * s.width <= INT_MAX;
 }
 
-// Blocks of fewer values held whole are computed on the calling thread alone.
-constexpr long long kBesideValues = 1 << 16;
-
 // The passes over a block held whole, on two threads. First pass: the calling
 // thread reads the block piece after piece and feeds the last two component
 // selections of what it read, while the second thread computes everything
@@ -558,19 +555,16 @@ static void readPasses(odb_BlockReader& reader, int rows, Streamed<T>& s) {
   const int piece = whole ? rows : std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
   T* values = arrays.values.get(piece * s.width);
   float* mises = arrays.mises.get(piece);
-  if (whole && static_cast<long long>(rows) * s.width >= kBesideValues) {
+  if (whole) {
     wholePasses(reader, rows, s, values, mises);
     return;
   }
-  bool read = false;  // the one piece of a block held whole is in values
   do {
     s.startPass();
     for (int first = 0; first < rows; first += piece) {
       const int n = std::min(piece, rows - first);
-      const bool fresh = !(read && whole);
-      if (fresh) reader.read(first, n, values);
-      read = true;
-      computeRows(s, s.feed, Part::All, reader, values, mises, 0, n, fresh);
+      reader.read(first, n, values);
+      computeRows(s, s.feed, Part::All, reader, values, mises, 0, n, true);
     }
     s.endPass();
   } while (s.wantsPass());
