@@ -413,7 +413,7 @@ template <class T>
 static void vectorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, int n) {
   const int width = s.width;
   T mags[kCachedRows];
-  for (int j = 0; j < n; ++j) {
+  for (int j = 0; j < n && (ranges || f.select[0]); ++j) {
     const T* row = data + static_cast<std::size_t>(j) * width;
     T sum = 0;
     for (int m = 0; m < width; ++m) sum += row[m] * row[m];
@@ -437,17 +437,17 @@ static void plainPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* dat
   if (f.select[0]) s.select[0]->add(data + width - 1, static_cast<std::size_t>(n), static_cast<std::size_t>(width));
 }
 
-// What a thread computes of the first pass: everything, or only selections.
+// What computeRows does with rows: everything (their von Mises values, the
+// selections of f and in the first pass the extremes), or only the
+// selections of f, the rows' von Mises values being computed already.
 enum class Part { All, Selections };
 
-// Computes rows [first, end) of a block in runs of kCachedRows: the
-// selections of f, and in the first pass the extremes unless only selections
-// are asked. fresh: the von Mises values of the rows are not computed yet.
-
+// Computes rows [first, end) of a block in runs of kCachedRows.
 template <class T>
 static void computeRows(Streamed<T>& s, const Feeds& f, Part part, const odb_BlockReader& reader, const T* values,
-                        float* mises, int first, int end, bool fresh) {
-  const bool ranges = s.firstPass && part == Part::All;
+                        float* mises, int first, int end) {
+  const bool fresh = part == Part::All;
+  const bool ranges = s.firstPass && fresh;
   for (int j = first; j < end; j += kCachedRows) {
     const int n = std::min(kCachedRows, end - j);
     const T* data = values + static_cast<std::size_t>(j) * s.width;
@@ -478,8 +478,7 @@ static std::size_t pieceBytes() {
 template <class T>
 static bool heldWhole(int rows, const Streamed<T>& s) {
   const auto rowBytes = static_cast<std::size_t>(s.width) * sizeof(T) + sizeof(float);
-  const bool selections = s.mises || std::any_of(std::begin(s.select), std::end(s.select), [](const auto& x) { return x.has_value(); });
-  return selections && static_cast<std::size_t>(rows) * rowBytes <= memory_budget / 4 &&
+  return s.wantsPass() && static_cast<std::size_t>(rows) * rowBytes <= memory_budget / 4 &&
          static_cast<long long>(rows) * s.width <= INT_MAX;
 }
 
@@ -510,7 +509,7 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
             have = ready.load(std::memory_order_acquire);
           }
           if (have < 0) return;
-          computeRows(s, computing, Part::All, reader, values, mises, first, end, true);
+          computeRows(s, computing, Part::All, reader, values, mises, first, end);
         }
       },
       [&] {
@@ -520,7 +519,7 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
             reader.read(first, n, values + static_cast<std::size_t>(first) * s.width);
             ready.store(first + n, std::memory_order_release);
             ready.notify_one();
-            if (reading.any()) computeRows(s, reading, Part::Selections, reader, values, mises, first, first + n, false);
+            if (reading.any()) computeRows(s, reading, Part::Selections, reader, values, mises, first, first + n);
           }
         } catch (...) {
           ready.store(-1, std::memory_order_release);
@@ -535,10 +534,10 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
     for (int i = 0; i < 7; ++i) (i < 3 ? other : one).select[i] = false;
     other.mises = false;
     if (one.any() && other.any())
-      runBeside([&] { computeRows(s, one, Part::Selections, reader, values, mises, 0, rows, false); },
-                [&] { computeRows(s, other, Part::Selections, reader, values, mises, 0, rows, false); });
+      runBeside([&] { computeRows(s, one, Part::Selections, reader, values, mises, 0, rows); },
+                [&] { computeRows(s, other, Part::Selections, reader, values, mises, 0, rows); });
     else
-      computeRows(s, s.feed, Part::Selections, reader, values, mises, 0, rows, false);
+      computeRows(s, s.feed, Part::Selections, reader, values, mises, 0, rows);
     s.endPass();
   }
 }
@@ -564,7 +563,7 @@ static void readPasses(odb_BlockReader& reader, int rows, Streamed<T>& s) {
     for (int first = 0; first < rows; first += piece) {
       const int n = std::min(piece, rows - first);
       reader.read(first, n, values);
-      computeRows(s, s.feed, Part::All, reader, values, mises, 0, n, true);
+      computeRows(s, s.feed, Part::All, reader, values, mises, 0, n);
     }
     s.endPass();
   } while (s.wantsPass());
