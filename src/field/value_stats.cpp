@@ -4,6 +4,7 @@
 // engineering extremes of the tensor slots in S11EnggMax..S23EnggMin.
 #include <algorithm>
 #include <cfloat>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -253,36 +254,78 @@ static void writeInvariantGroup(std::ostream& out, const std::string& head, cons
   if (engg_min && e.enggMin != DBL_MAX) writeResultLine(out, head, statSuffix(label, "enggmin"), e.enggMin);
 }
 
+// The invariants of rows [first, end): their extremes into e, and the ones
+// that are numbers into work[k] from index `first` on, counted in numbers.
+static void invariantsOfRows(const odb_SequenceFieldValue& values, int first, int end, const int* rows, int count,
+                             odb_detail::Buffer<float>* work, QuantityExtremes* e, int* numbers) {
+  for (int i = first; i < end; ++i) {
+    const odb_FieldValue value = values.constGet(i);
+    for (int k = 0; k < count; ++k) {
+      const double x = odbE_getTensorValue(value, rows[k]);
+      trackExtremes(e[k].max, e[k].min, x);
+      work[k][static_cast<std::size_t>(first + numbers[k])] = static_cast<float>(x);
+      numbers[k] += static_cast<int>(x == x);
+    }
+  }
+}
+
+// The block start nearest the middle of the values, 0 when they are one block.
+static int middleBlockStart(const odb_SequenceFieldValue& values) {
+  const int n = values.size();
+  int best = 0;
+  for (const int start : values.blockStarts())
+    if (start > 0 && start < n && std::abs(2 * start - n) < std::abs(2 * best - n)) best = start;
+  return best;
+}
+
 // One pass over the values for all valid invariants, so that each value's
 // principal values are computed once; each invariant has its own array of
 // the values that are numbers (floats: the invariants are floats), selected
-// from and written in turn.
+// from and written in turn. Values that span blocks are computed on two
+// threads, each on whole blocks (the library's rule for sharing values), and
+// the selections split between them; the extremes and the arrays come out
+// as one walk in order makes them.
 static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostream& out, const std::string& head,
                                 const odb_SequenceInvariant& invariants) {
   const int n = values.size();
   int rows[9];
   const int count = invariantRows(invariants, rows);
   if (count == 0) return;
-  QuantityExtremes e[9];
+  QuantityExtremes e[9], later[9];
   odb_detail::Buffer<float> work[9];
-  int numbers[9] = {};
+  int numbers[9] = {}, laterNumbers[9] = {};
   for (int k = 0; k < count; ++k) {
-    e[k] = kUntouched;
+    e[k] = later[k] = kUntouched;
     work[k] = odb_detail::bufferIn<float>(odb_detail::poolOf(values.impl()));
     work[k].resize(static_cast<std::size_t>(n));
   }
-  for (int i = 0; i < n; ++i) {
-    const odb_FieldValue value = values.constGet(i);
+  const int mid = middleBlockStart(values);
+  if (mid == 0) {
+    invariantsOfRows(values, 0, n, rows, count, work, e, numbers);
+  } else {
+    const odb_SequenceFieldValue second = values;  // its own place in the walk
+    runBeside([&] { invariantsOfRows(second, mid, n, rows, count, work, later, laterNumbers); },
+              [&] { invariantsOfRows(values, 0, mid, rows, count, work, e, numbers); });
     for (int k = 0; k < count; ++k) {
-      const double x = odbE_getTensorValue(value, rows[k]);
-      trackExtremes(e[k].max, e[k].min, x);
-      work[k][numbers[k]] = static_cast<float>(x);
-      numbers[k] += static_cast<int>(x == x);
+      // Strict comparisons keep the earlier of equal extremes, as one walk does.
+      if (e[k].max < later[k].max) e[k].max = later[k].max;
+      if (e[k].min > later[k].min) e[k].min = later[k].min;
+      float* w = work[k].data();
+      if (numbers[k] < mid) std::copy(w + mid, w + mid + laterNumbers[k], w + numbers[k]);
+      numbers[k] += laterNumbers[k];
     }
   }
-  for (int k = 0; k < count; ++k) {
+  auto select = [&](int k) {
     selectEngg(work[k].data(), numbers[k], per, engg_min && e[k].min != DBL_MAX, engg_max && e[k].max != -DBL_MAX,
                e[k].enggMin, e[k].enggMax);
+  };
+  if (mid == 0 || !(engg_min || engg_max)) {
+    for (int k = 0; k < count; ++k) select(k);
+  } else {
+    runBeside([&] { for (int k = 1; k < count; k += 2) select(k); },
+              [&] { for (int k = 0; k < count; k += 2) select(k); });
+  }
+  for (int k = 0; k < count; ++k) {
     work[k] = odb_detail::Buffer<float>();
     writeInvariantGroup(out, head, kInvariantRows[rows[k]].label, e[k]);
   }

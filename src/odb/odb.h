@@ -28,8 +28,9 @@
 // every handle taken from it, is used by one thread at a time: handles read
 // lazily and keep what they read (block arrays, the derived values of the
 // last row asked for), so const calls write too. One allowance: a block
-// (odb_FieldBulkData) whose data() or dataDouble() has returned may be
-// handed to another thread, which may use it and its values while the first
+// (odb_FieldBulkData) whose data() or dataDouble() has returned, or whose
+// values a walk of a sequence (constGet) has reached, may be handed to
+// another thread, which may use it and its values while the first
 // thread goes on with other blocks, each block still on one thread at a
 // time; the array pool they share locks.
 #pragma once
@@ -554,6 +555,10 @@ class odb_SequenceFieldValue {
   // Returns the bytes the values of every block take as stored (rows x
   // width x 4 or 8), known from the blocks' headers without reading them.
   std::size_t storedBytes() const;
+  // The index of each block's first value, in order. A caller may read the
+  // values of different blocks on different threads, each thread with its
+  // own copy of the sequence (the allowance of the thread rule at the top).
+  const std::vector<int>& blockStarts() const { return starts_; }
   // Returns a sequence of the same values that holds at most about `bytes`
   // of each block's values: a block whose values are not yet read is read a
   // window of rows at a time, as a walk in order reaches them; a value asked

@@ -163,11 +163,13 @@ GOLDEN_RECIPE(field_nan) {
            std::vector<double>{3, 4, 0, nan, 1, 1, 0, 0, 2, 6, nan, 8}, 3);
   addField(w, f, "U2", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U21", "U22"}), nodal(kInstance, {1, 2}),
            std::vector<float>{6, 8, -3, 4}, 2);
-  addField(w, f, "S",
-           fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"},
-                     {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::MAX_PRINCIPAL}),
-           integrationPoints(kInstance, {1, 2, 3}, {1, 1, 1}),
-           std::vector<float>{30, 0, 0, 0, 0, 0, nan, 0, 0, 0, 0, 0, 0, 0, -90, 0, 0, 0}, 6);
+  // Two blocks: a set's invariants are computed a block per thread.
+  w.addFieldOutput(kStep, f, "S",
+                   fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"},
+                             {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::MAX_PRINCIPAL}));
+  w.addBlock(kStep, f, "S", integrationPoints(kInstance, {2}, {1}), std::vector<float>{nan, 0, 0, 0, 0, 0}, 6);
+  w.addBlock(kStep, f, "S", integrationPoints(kInstance, {1, 3}, {1, 1}),
+             std::vector<float>{30, 0, 0, 0, 0, 0, 0, 0, -90, 0, 0, 0}, 6);
   addField(w, f, "SN", fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Stress at nodes", {"SN11", "SN22", "SN33", "SN12"}),
            nodal(kInstance, {1, 2}), std::vector<float>{-50, 0, 0, 1, 40, 0, 0, 3}, 4);
   addField(w, f, "VE", fieldInfo(odb_Enum::VECTOR, "Element vector", {"VE1", "VE2", "VE3"}),
