@@ -59,6 +59,7 @@ class ElementCounter {
   int finish();
 
  private:
+  std::size_t wholeElements(const int* labels, std::size_t n);
   void startElement(int label);
   void endElement();
   void startUnordered(int label);

@@ -136,6 +136,7 @@ TEST(Errors, EachBrokenFileGivesItsExactMessage) {
        "integrationPoints holds 0 at entry 0, expected 1 or more"},
       {ints(sn0 + "/elementLabels", V{1, 1, 2, 2, 2, 2}, {6}), LoadSN, sn0, "element 2 has 4 values, element 1 has 2"},
       {ints(sn0 + "/elementLabels", V{1, 1, 1, 1, 2, 2}, {6}), LoadSN, sn0, "element 2 has 2 values, element 1 has 4"},
+      {ints(sn0 + "/elementLabels", V{1, 1, 2, 2, 3, 4}, {6}), LoadSN, sn0, "element 3 has 1 values, element 1 has 2"},
       {ints(u0 + "/nodeLabels", V{1, 2, 3}, {3}), LoadU, u0, "nodeLabels has 3 entries, data has 4 rows"},
       {ints(b0 + "/elementLabels", V{1, 1, 2, 2, 2}, {5}), BulkS, b0, "elementLabels has 5 entries, data has 4 rows"},
       {ints(sn0 + "/elementLabels", V{1, 1, 1, 2, 2, 1}, {6}), BulkS, "", ""},  // SN is not read
