@@ -95,6 +95,10 @@ struct Dataset {
   H5T_class_t cls = H5T_NO_CLASS;
   std::size_t typeSize = 0;
   bool isSigned = true;
+  // Rows of a chunk when the chunks can be read as stored (readRows): chunked
+  // by whole rows, the Fletcher-32 sum the only filter. 0 when they cannot,
+  // -1 until asked.
+  mutable long long storedChunkRows = -1;
 };
 
 // Opens the dataset `name` below loc; w names loc. Fails when it is absent or not a dataset.
@@ -127,11 +131,15 @@ void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<dou
 // bits), with the messages of the whole read.
 void requireIntegerData(const Dataset& d, const Where& w);
 // Reads rows [first, first + n) of a rank-1 or rank-2 dataset, every column,
-// converted to memType, into buf (n x columns values).
-void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf);
+// converted to memType, into buf (n x columns values). room: buf has four
+// bytes to spare after them; scratch: an array the read may use (chunks
+// read as stored land there when they do not fit buf).
+void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf,
+              bool room = false, std::vector<unsigned char>* scratch = nullptr);
 // Like readRows into ints, each value checked to fit as readIntBuffer does
 // (entries numbered from the start of the array).
-void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out);
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out,
+                 std::vector<unsigned char>* scratch = nullptr);
 // The rows of one chunk of d; 0 when d is not chunked.
 std::size_t chunkRows(const Dataset& d, const Where& w);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "odb/buffer_pool.h"
+#include "odb/fletcher.h"
 #include "odb_edit.h"
 #include "sample_db.h"
 #include "test_support.h"
@@ -68,6 +69,33 @@ TEST(RoundTrip, LabelsValuesAndHistoryInBothPrecisions) {
 }
 
 // Starts and stops of the runtime are counted once; a closed database refuses reads; read-write is refused.
+// The sum as HDF5 writes it, a word at a time, against the library's runs of
+// words: lengths around the vector width and the fold every 360 words, odd
+// lengths, and words of all ones, where HDF5's second sum wraps at 32 bits.
+TEST(Fletcher32, AgreesWithTheWordAtATimeSum) {
+  auto reference = [](const unsigned char* d, std::size_t bytes) {
+    std::uint32_t a = 0, b = 0;
+    for (std::size_t left = bytes / 2; left > 0;) {
+      std::size_t run = std::min<std::size_t>(left, 360);
+      left -= run;
+      for (; run > 0; --run, d += 2) a += std::uint32_t(d[0]) << 8 | d[1], b += a;
+      a = (a & 0xffff) + (a >> 16), b = (b & 0xffff) + (b >> 16);
+    }
+    if (bytes % 2) a += std::uint32_t(*d) << 8, b += a, a = (a & 0xffff) + (a >> 16), b = (b & 0xffff) + (b >> 16);
+    a = (a & 0xffff) + (a >> 16), b = (b & 0xffff) + (b >> 16);
+    return b << 16 | a;
+  };
+  std::vector<unsigned char> data(5000);
+  std::uint32_t seed = 7;
+  for (int fill : {-1, 0xff, 0}) {
+    for (auto& c : data) c = fill >= 0 ? static_cast<unsigned char>(fill) : static_cast<unsigned char>((seed = seed * 1664525u + 1013904223u) >> 24);
+    for (std::size_t n : {0, 1, 2, 31, 32, 33, 719, 720, 721, 722, 1441, 4999, 5000}) {
+      SCOPED_TRACE(testing::Message() << "fill " << fill << ", " << n << " bytes");
+      EXPECT_EQ(odb_detail::fletcher32(data.data(), n), reference(data.data(), n));
+    }
+  }
+}
+
 TEST(Runtime, CountsStartsAndStopsAndCloses) {
   testsupport::TempDir dir;
   const std::string path = dir.file("a.odb");
