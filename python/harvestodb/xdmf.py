@@ -605,14 +605,15 @@ class Export:
 def read_ahead(path, stop):
     """Asks the kernel to read the file into the page cache, in file order, until stop is set: run
     in a thread of its own, the disk reads while the export computes. Files larger than a quarter
-    of the free memory are left alone (they would push out what they bring in)."""
+    of the memory available (free, or page cache the kernel can drop) are left alone: they would
+    push out what they bring in."""
     try:
         fd = os.open(path, os.O_RDONLY)
     except OSError:
         return
     try:
         size = os.fstat(fd).st_size
-        if size > os.sysconf("SC_AVPHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // 4:
+        if size > available_memory() // 4:
             return
         step = 16 << 20
         for at in range(0, size, step):
@@ -623,6 +624,19 @@ def read_ahead(path, stop):
         pass
     finally:
         os.close(fd)
+
+
+def available_memory():
+    """Bytes of memory the kernel can give without swapping (MemAvailable), else the free pages:
+    a machine that has run for hours keeps most of its memory as page cache."""
+    try:
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith("MemAvailable:"):
+                    return int(line.split()[1]) * 1024
+    except (OSError, ValueError, IndexError):
+        pass
+    return os.sysconf("SC_AVPHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
 
 
 def release_cache(path):
@@ -647,15 +661,15 @@ def export(db_path, out_path, fields=None, frames=None):
     """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
     frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
     import threading
-    import h5py
+    stop = threading.Event()
+    ahead = threading.Thread(target=read_ahead, args=(db_path, stop), daemon=True)
+    if fields is None and frames is None:   # the whole file is wanted: read it from the start
+        ahead.start()
     base = os.path.splitext(out_path)[0]
     h5_path = base + ".h5"
     h5_base = os.path.basename(h5_path)
-    stop = threading.Event()
-    ahead = threading.Thread(target=read_ahead, args=(db_path, stop), daemon=True)
-    if fields is None and frames is None:   # the whole file is wanted: read it while computing
-        ahead.start()
     try:
+        import h5py
         with open_database(db_path) as db:
             try:
                 return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
