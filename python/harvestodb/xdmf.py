@@ -182,6 +182,9 @@ def label_index(labels, base, dtype):
         return None
     low, high = int(labels.min()), int(labels.max())
     if high - low < 4 * len(labels) + 1024:
+        if labels.dtype == np.int32:   # the module's one pass, without numpy's temporaries
+            from . import _odb
+            return ("dense", low, _odb._label_table(labels, low, high - low + 1, base, dtype == np.int64))
         index = np.full(high - low + 1, -1, dtype)
         index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1, dtype=dtype) + base   # the first of repeats
         return ("dense", low, index)
