@@ -1,11 +1,11 @@
 // What odb2xdmf (harvestodb/xdmf.py) hands to C++: a block's values read in
 // pieces into reused buffers, measured and reduced per element, and placed
 // into the export's arrays; the volume test that tells a flat element from
-// a solid one; the export's label tables, and labels turned into rows through them; the
-// start of its writes to disk. The results are the numbers the numpy code
-// computes (the same operations in the same order), so an export is the same
-// with or without these helpers. The GIL is released while they work. No
-// globals.
+// a solid one; the export's label tables, and labels turned into rows
+// through them; the start of its writes to disk. The results are the
+// numbers the numpy code computes (the same operations in the same order),
+// so an export is the same with or without these helpers. The GIL is
+// released while they work. No globals.
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -399,7 +399,8 @@ py::array lookup(const I* index, std::int64_t size, std::int64_t low, const std:
 // The table of n labels, all in [low, low + size): table[label - low] is base + the row of the
 // label's first appearance, -1 where no label is.
 template <class I>
-py::array labelTable(const std::int32_t* labels, std::size_t n, std::int64_t low, std::int64_t size, std::int64_t base) {
+py::array labelTable(const std::int32_t* labels, std::size_t n, std::int64_t low, std::int64_t size,
+                     std::int64_t base) {
   py::array_t<I> out(static_cast<py::ssize_t>(size));
   I* table = out.mutable_data();
   py::gil_scoped_release unlocked;

@@ -269,7 +269,7 @@ class Mesh:
         def run():
             try:
                 self.build()
-            except BaseException as e:   # noqa: B036 (raised again by finish())
+            except BaseException as e:   # raised again by finish()
                 self._failure = e
         self._thread = threading.Thread(target=run, daemon=True)
         self._thread.start()
