@@ -1,11 +1,11 @@
 // What odb2xdmf (harvestodb/xdmf.py) hands to C++: a block's values read in
 // pieces into reused buffers, measured and reduced per element, and placed
 // into the export's arrays; the volume test that tells a flat element from
-// a solid one; labels turned into rows through the export's table; the
-// start of its writes to disk. The results are the numbers the numpy code
-// computes (the same operations in the same order), so an export is the same
-// with or without these helpers. The GIL is released while they work. No
-// globals.
+// a solid one; the export's label tables, and labels turned into rows
+// through them; the start of its writes to disk. The results are the
+// numbers the numpy code computes (the same operations in the same order),
+// so an export is the same with or without these helpers. The GIL is
+// released while they work. No globals.
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -396,6 +396,23 @@ py::array lookup(const I* index, std::int64_t size, std::int64_t low, const std:
   return out;
 }
 
+// The table of n labels, all in [low, low + size): table[label - low] is base + the row of the
+// label's first appearance, -1 where no label is.
+template <class I>
+py::array labelTable(const std::int32_t* labels, std::size_t n, std::int64_t low, std::int64_t size,
+                     std::int64_t base) {
+  py::array_t<I> out(static_cast<py::ssize_t>(size));
+  I* table = out.mutable_data();
+  py::gil_scoped_release unlocked;
+  std::fill(table, table + size, I(-1));
+  for (std::size_t i = n; i-- > 0;) {  // from the last: the first of repeated labels stays
+    const std::int64_t at = static_cast<std::int64_t>(labels[i]) - low;
+    if (at < 0 || at >= size) throw std::out_of_range("label " + std::to_string(labels[i]) + " outside the table");
+    table[at] = static_cast<I>(base + static_cast<std::int64_t>(i));
+  }
+  return out;
+}
+
 }  // namespace
 
 void bindExport(py::module_& m) {
@@ -413,6 +430,17 @@ void bindExport(py::module_& m) {
       },
       py::arg("index"), py::arg("low"), py::arg("labels"),
       "odb2xdmf's label table: index[label - low] of each label, -1 where the table has none.");
+  m.def(
+      "_label_table",
+      [](const py::array_t<std::int32_t, py::array::c_style>& labels, std::int64_t low, std::int64_t size,
+         std::int64_t base, bool wide) {
+        if (labels.ndim() != 1 || size < 0) throw py::value_error("labels: expected a flat array and a size");
+        const auto n = static_cast<std::size_t>(labels.size());
+        return wide ? labelTable<std::int64_t>(labels.data(), n, low, size, base)
+                    : labelTable<std::int32_t>(labels.data(), n, low, size, base);
+      },
+      py::arg("labels"), py::arg("low"), py::arg("size"), py::arg("base"), py::arg("wide"),
+      "odb2xdmf's label table: base + the first row of each label at [label - low], -1 elsewhere.");
   m.def(
       "_start_writeback",
       [](int fd, std::int64_t offset, std::int64_t size) {

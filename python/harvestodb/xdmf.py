@@ -73,6 +73,12 @@ class _Instance:
         self.node_sets = {n: s.labels(inst.name) for n, s in inst.node_sets.items()}
         self.element_sets = {n: s.labels(inst.name) for n, s in inst.element_sets.items()}
 
+    def take_elements(self):
+        """(offsets, connectivity), which the instance forgets: a mesh turns them into rows of
+        its own, and the library's labels need not stay beside them."""
+        taken, self.offsets, self.connectivity = (self.offsets, self.connectivity), None, None
+        return taken
+
 
 class _Database:
     def __init__(self, db):
@@ -176,6 +182,9 @@ def label_index(labels, base, dtype):
         return None
     low, high = int(labels.min()), int(labels.max())
     if high - low < 4 * len(labels) + 1024:
+        if labels.dtype == np.int32:   # the module's one pass, without numpy's temporaries
+            from . import _odb
+            return ("dense", low, _odb._label_table(labels, low, high - low + 1, base, dtype == np.int64))
         index = np.full(high - low + 1, -1, dtype)
         index[labels[::-1] - low] = np.arange(len(labels) - 1, -1, -1, dtype=dtype) + base   # the first of repeats
         return ("dense", low, index)
@@ -192,15 +201,20 @@ def concatenated(parts, dtype):
 
 class Mesh:
     """Every instance's nodes and elements, numbered from 0 in instance order. Indices (the
-    topology, lookups) are int32 unless the model has 2**31 nodes or elements."""
+    topology, lookups) are int32 unless the model has 2**31 nodes or elements. Made in two parts:
+    the labels, their tables and the coordinates at once, which is all that placing a field's
+    values needs; the topology (connectivity labels to rows, cell kinds) by build(), which reads
+    no database, only the arrays taken here, so an export runs it on a thread of its own while it
+    reads the first frame's fields."""
 
-    def __init__(self, db, path):
-        xyz, node_labels, node_inst, elem_labels, elem_inst, counts, conn = [], [], [], [], [], [], []
+    def __init__(self, db, path, build=True):
+        xyz, node_labels, node_inst, elem_labels, elem_inst = [], [], [], [], []
         self.instances = list(db.instances)
         self.node_index, self.elem_index = {}, {}   # instance -> label_index()
         sizes = [(len(i.node_labels), len(i.element_labels)) for i in db.instances.values()]
         big = max(sum(n for n, _ in sizes), sum(e for _, e in sizes)) >= 2 ** 31 - 1
         self.index_type = np.int64 if big else np.int32
+        self._path, self._elements, self._thread, self._failure = path, [], None, None
         base = 0
         for k, (name, inst) in enumerate(db.instances.items()):
             labels = np.asarray(inst.node_labels)
@@ -208,16 +222,8 @@ class Mesh:
             xyz.append(np.asarray(inst.coordinates, np.float64).reshape(-1, 3))
             node_labels.append(labels)
             node_inst.append(np.full(len(labels), k, np.int32))
-            off = np.asarray(inst.offsets, np.int64)
-            c = np.asarray(inst.connectivity)
             el = np.asarray(inst.element_labels)
-            local = self.lookup(name, c, "node")
-            if (local < 0).any():
-                e = el[np.searchsorted(off, np.nonzero(local < 0)[0][0], side="right") - 1]
-                raise Failure(path, f"/assembly/instances/{name}: element {e} refers to node "
-                                    f"{c[local < 0][0]}, which the instance does not have")
-            conn.append(local)
-            counts.append(np.diff(off))
+            self._elements.append((name, el, *inst.take_elements()))
             elem_labels.append(el)
             elem_inst.append(np.full(len(el), k, np.int32))
             base += len(labels)
@@ -229,15 +235,52 @@ class Mesh:
         self.xyz = cat(xyz, np.float64).reshape(-1, 3)
         self.node_labels, self.node_instance = cat(node_labels, np.int32), cat(node_inst, np.int32)
         self.elem_labels, self.elem_instance = cat(elem_labels, np.int32), cat(elem_inst, np.int32)
-        counts = cat(counts, np.int64)
-        self.conn = cat(conn, self.index_type)
+        if build:
+            self.build()
+
+    def build(self):
+        """The topology: conn (rows of nodes), offsets, kinds and the XDMF topology."""
+        conn, counts = [], []
+        for name, el, off, c in self._elements:
+            off, c = np.asarray(off, np.int64), np.asarray(c)
+            local = self.lookup(name, c, "node")
+            if (local < 0).any():
+                e = el[np.searchsorted(off, np.nonzero(local < 0)[0][0], side="right") - 1]
+                raise Failure(self._path, f"/assembly/instances/{name}: element {e} refers to node "
+                                          f"{c[local < 0][0]}, which the instance does not have")
+            conn.append(local)
+            counts.append(np.diff(off))
+        self._elements = None   # the library's connectivity: the rows above replace it
+        counts = concatenated(counts, np.int64)
+        self.conn = concatenated(conn, self.index_type)
         self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
         self.kinds = cell_kinds(counts, self.conn, self.offsets[:-1], self.xyz)
         unknown = np.nonzero(self.kinds < 0)[0]
         if len(unknown):
             i = unknown[0]
-            raise Failure(path, f"/assembly/instances/{self.instances[self.elem_instance[i]]}: element "
-                                f"{self.elem_labels[i]} has {counts[i]} nodes, which no cell type here has")
+            raise Failure(self._path, f"/assembly/instances/{self.instances[self.elem_instance[i]]}: element "
+                                      f"{self.elem_labels[i]} has {counts[i]} nodes, which no cell type here has")
+        self.topology = self._topology()
+
+    def start(self):
+        """Runs build() on a thread of its own; finish() waits for it."""
+        import threading
+
+        def run():
+            try:
+                self.build()
+            except BaseException as e:   # raised again by finish()
+                self._failure = e
+        self._thread = threading.Thread(target=run, daemon=True)
+        self._thread.start()
+
+    def finish(self):
+        """Waits for build() started by start() and raises its failure."""
+        if self._thread is not None:
+            self._thread.join()
+            self._thread = None
+        if self._failure is not None:
+            raise self._failure
 
     def lookup(self, instance, labels, what):
         """Global indices of labels of an instance's nodes or elements ('node'/'element'); -1 if absent."""
@@ -259,7 +302,7 @@ class Mesh:
         at = np.minimum(np.searchsorted(sorted_labels, labels), len(sorted_labels) - 1)
         return np.where(sorted_labels[at] == labels, index[at], -1)
 
-    def topology(self):
+    def _topology(self):
         """(XDMF topology type, array, number of cells): one type as [cells, nodes], several as Mixed."""
         kinds = [KINDS[k] for k in np.unique(self.kinds)]
         ncell = len(self.kinds)
@@ -381,11 +424,32 @@ def per_element(q, data, k):
     return np.take(data, row, axis=0), {"": high, "_min": low, "_mean": mean}
 
 
-def target(out, key, shape, dtype):
+class Scratch:
+    """What the fields of an export share: the module's reading buffers (pieces), and the arrays
+    of frames already written (spare), which later frames fill anew: memory the export has
+    touched already is cheaper to fill than fresh pages (see docs/view.md)."""
+
+    def __init__(self):
+        from . import _odb
+        self.pieces = _odb._PieceBuffers()
+        self.spare = []   # the writer's thread appends, target() takes
+
+    def full(self, shape, dtype):
+        """An array of shape and dtype filled with NaN, a spare one when there is one."""
+        for i, a in enumerate(self.spare):
+            if a.shape == shape and a.dtype == dtype:
+                a = self.spare.pop(i)
+                a.fill(np.nan)
+                return a
+        return np.full(shape, np.nan, dtype)
+
+
+def target(out, key, shape, dtype, scratch=None):
     """The array of key in out, made (NaN) of shape or widened to float64 for float64 values."""
     a = out.get(key)
     if a is None:
-        a = out[key] = np.full(shape, np.nan, np.float32 if dtype == np.float32 else np.float64)
+        dtype = np.float32 if dtype == np.float32 else np.float64
+        a = out[key] = scratch.full(shape, np.dtype(dtype)) if scratch else np.full(shape, np.nan, dtype)
     elif dtype == np.float64 and a.dtype == np.float32:
         a = out[key] = a.astype(np.float64)
     return a
@@ -398,7 +462,7 @@ def named_tails(field, suffix, nodal):
     return [(field.name + suffix + tail, tail) if suffix or tail else (None, tail) for tail in tails]
 
 
-def place_block(field, block, mesh, suffix, out, buffers):
+def place_block(field, block, mesh, suffix, out, scratch):
     """Places a block with the module's reader, which reads it in pieces into buffers it reuses
     (no array of the whole block) and measures and reduces it as numpy_block() does. Returns the
     values per element (0 for nodes), or None where numpy_block() takes the block: labels found
@@ -415,18 +479,18 @@ def place_block(field, block, mesh, suffix, out, buffers):
     dtype = np.float64 if block.precision == "float64" else np.float32
     width = max(block.width, 3) if kind == "vector" else block.width
     centre, size = ("Node", len(mesh.xyz)) if nodal else ("Cell", len(mesh.elem_labels))
-    rows = target(out, (centre, field.name), (size, width), dtype)
+    rows = target(out, (centre, field.name), (size, width), dtype, scratch)
     if rows.shape[1:] != (width,):
         return None
-    measured = {tail: target(out, (centre, name), (size,), np.float32 if how == "mises" else dtype)
+    measured = {tail: target(out, (centre, name), (size,), np.float32 if how == "mises" else dtype, scratch)
                 for name, tail in named_tails(field, suffix, nodal) if name is not None}
     from . import _odb
     k = _odb._place_block(block, how, low, index, rows, measured.get(""), measured.get("_min"), measured.get("_mean"),
-                          buffers)
+                          scratch and scratch.pieces)
     return None if k < 0 else k
 
 
-def numpy_block(field, block, mesh, suffix, out):
+def numpy_block(field, block, mesh, suffix, out, scratch):
     """Places a block read whole, with numpy; returns the values per element (0 for nodes)."""
     data = shaped(field, np.asarray(block.data))
     _, q = block_measure(field, block, data)
@@ -449,7 +513,7 @@ def numpy_block(field, block, mesh, suffix, out):
             named[name] = values[tail]
     keep = None if where.min(initial=0) >= 0 else where >= 0   # labels the mesh does not have are left out
     for name, v in named.items():
-        a = target(out, (centre, name), (size,) + v.shape[1:], v.dtype)
+        a = target(out, (centre, name), (size,) + v.shape[1:], v.dtype, scratch)
         if keep is None:
             a[where] = v
         else:
@@ -457,18 +521,18 @@ def numpy_block(field, block, mesh, suffix, out):
     return k
 
 
-def field_arrays(field, mesh, buffers=None):
+def field_arrays(field, mesh, scratch=None):
     """{(centre, name): array} of one field output in one frame; centre is 'Node' or 'Cell'.
-    buffers (the module's _PieceBuffers) are the reading buffers the blocks of an export share."""
+    scratch (a Scratch) is what the fields of an export share."""
     out = {}
     suffix, _ = measure(field, np.zeros((0, 6)))
     multi = False
     for block in field.blocks:
         if not block.length:
             continue
-        k = place_block(field, block, mesh, suffix, out, buffers)
+        k = place_block(field, block, mesh, suffix, out, scratch)
         if k is None:
-            k = numpy_block(field, block, mesh, suffix, out)
+            k = numpy_block(field, block, mesh, suffix, out, scratch)
         multi = multi or k > 1
     if not multi:   # one value per element everywhere: no min and mean arrays
         for tail in ("_min", "_mean"):
@@ -544,14 +608,15 @@ class Export:
 def read_ahead(path, stop):
     """Asks the kernel to read the file into the page cache, in file order, until stop is set: run
     in a thread of its own, the disk reads while the export computes. Files larger than a quarter
-    of the free memory are left alone (they would push out what they bring in)."""
+    of the memory available (free, or page cache the kernel can drop) are left alone: they would
+    push out what they bring in."""
     try:
         fd = os.open(path, os.O_RDONLY)
     except OSError:
         return
     try:
         size = os.fstat(fd).st_size
-        if size > os.sysconf("SC_AVPHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // 4:
+        if size > available_memory() // 4:
             return
         step = 16 << 20
         for at in range(0, size, step):
@@ -562,6 +627,19 @@ def read_ahead(path, stop):
         pass
     finally:
         os.close(fd)
+
+
+def available_memory():
+    """Bytes of memory the kernel can give without swapping (MemAvailable), else the free pages:
+    a machine that has run for hours keeps most of its memory as page cache."""
+    try:
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith("MemAvailable:"):
+                    return int(line.split()[1]) * 1024
+    except (OSError, ValueError, IndexError):
+        pass
+    return os.sysconf("SC_AVPHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
 
 
 def release_cache(path):
@@ -586,15 +664,15 @@ def export(db_path, out_path, fields=None, frames=None):
     """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
     frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
     import threading
-    import h5py
+    stop = threading.Event()
+    ahead = threading.Thread(target=read_ahead, args=(db_path, stop), daemon=True)
+    if fields is None and frames is None:   # the whole file is wanted: read it from the start
+        ahead.start()
     base = os.path.splitext(out_path)[0]
     h5_path = base + ".h5"
     h5_base = os.path.basename(h5_path)
-    stop = threading.Event()
-    ahead = threading.Thread(target=read_ahead, args=(db_path, stop), daemon=True)
-    if fields is None and frames is None:   # the whole file is wanted: read it while computing
-        ahead.start()
     try:
+        import h5py
         with open_database(db_path) as db:
             try:
                 return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
@@ -607,8 +685,19 @@ def export(db_path, out_path, fields=None, frames=None):
 
 
 def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
-    """export()'s work on the open database."""
-    mesh = Mesh(db, db_path)
+    """export()'s work on the open database: the mesh's topology is built on a thread of its own
+    while the first frame's fields are read; a failure of the mesh is the one reported."""
+    mesh = Mesh(db, db_path, build=False)
+    mesh.start()
+    try:
+        return write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
+    except BaseException:
+        mesh.finish()
+        raise
+
+
+def write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
+    """write_export()'s work once the mesh's tables are there."""
     present = {n for step in db.steps.values() for f in step.frames for n in f.field_outputs}
     if fields is not None:
         missing = [n for n in fields if n not in present]
@@ -677,7 +766,8 @@ class ArrayWriter:
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
 
-    def put(self, path, array):
+    def put(self, path, array, spare=None):
+        """Writes array to a new dataset at path; spare: a list the array joins once written."""
         h5py = self._h5py
         array = np.ascontiguousarray(array)
         dcpl = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
@@ -685,7 +775,7 @@ class ArrayWriter:
         dcpl.set_fill_time(h5py.h5d.FILL_TIME_NEVER)
         ds = self._h.create_dataset(path, shape=array.shape, dtype=array.dtype, dcpl=dcpl)
         if array.nbytes:
-            self._todo.put((ds.id.get_offset(), array))
+            self._todo.put((ds.id.get_offset(), array, spare))
         if self._failure is not None:   # a write failed: stop here
             self.close()
 
@@ -693,7 +783,7 @@ class ArrayWriter:
         while (item := self._todo.get()) is not None:
             if self._failure is not None:
                 continue
-            at, array = item
+            at, array, spare = item
             data, start = memoryview(array).cast("B"), at
             try:
                 while data:
@@ -704,6 +794,8 @@ class ArrayWriter:
                 continue
             if self._write_out is not None:
                 self._write_out(self._fd, start, at - start)
+            if spare is not None:
+                spare.append(array)
 
     def close(self, failed=False):
         """Waits for the writes; failed: the export failed already, no write is left to do."""
@@ -725,12 +817,11 @@ class ArrayWriter:
 
 def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
     """The HDF5 file of arrays; returns the XML of each frame's grid."""
-    from . import _odb
-    grids, buffers = [], _odb._PieceBuffers()
+    grids, scratch = [], Scratch()
     with h5py.File(tmp_h5, "w") as h:
         writer = ArrayWriter(h, tmp_h5, h5py)
         try:
-            grids = write_grids(db, mesh, chosen, fields, h5_base, writer.put, buffers)
+            grids = write_grids(db, mesh, chosen, fields, h5_base, writer.put, scratch)
         except BaseException:
             writer.close(failed=True)
             raise
@@ -738,10 +829,24 @@ def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
     return grids
 
 
-def write_grids(db, mesh, chosen, fields, h5_base, put, buffers):
-    """Puts every array with put(path, array); returns the XML of each frame's grid."""
-    grids = []
-    topo_type, topo, ncell = mesh.topology()
+def write_grids(db, mesh, chosen, fields, h5_base, put, scratch):
+    """Puts every array with put(path, array[, spare]); returns the XML of each frame's grid. The
+    first frame's fields are read and put while the mesh's topology is being built (mesh.start()),
+    so the file holds them before the mesh."""
+    def fields_of(k, frame):
+        attributes = []
+        for field in frame.field_outputs.values():
+            if fields is not None and field.name not in fields:
+                continue
+            for (centre, name), array in field_arrays(field, mesh, scratch).items():
+                path = f"/frames/{k}/{h5_name(name)}"
+                put(path, array, scratch.spare)   # filled anew by a later frame once written
+                attributes.append(attribute(name, centre, h5_base, path, array))
+        return attributes
+
+    first = fields_of(0, chosen[0][1]) if chosen else []
+    mesh.finish()
+    topo_type, topo, ncell = mesh.topology
     put("mesh/geometry", mesh.xyz)
     put("mesh/topology", topo)
     common = [("Node", "node_label", mesh.node_labels),
@@ -762,6 +867,7 @@ def write_grids(db, mesh, chosen, fields, h5_base, put, buffers):
     mesh_xml = (topo_xml + data_item(h5_base, "/mesh/topology", topo) + "</Topology>"
                 + '<Geometry GeometryType="XYZ">' + data_item(h5_base, "/mesh/geometry", mesh.xyz)
                 + "</Geometry>")
+    grids = []
     for k, (step_name, frame, t) in enumerate(chosen):
         parts = [f'<Grid Name="{xml_escape(step_name)} frame {frame.increment_number}" GridType="Uniform">',
                  mesh_xml, f'<Time Value="{t!r}"/>',
@@ -770,13 +876,7 @@ def write_grids(db, mesh, chosen, fields, h5_base, put, buffers):
                  f'<Information Name="frame_value" Value="{frame.frame_value!r}"/>']
         for centre, name, path, array in constant:
             parts.append(attribute(name, centre, h5_base, path, array))
-        for field in frame.field_outputs.values():
-            if fields is not None and field.name not in fields:
-                continue
-            for (centre, name), array in field_arrays(field, mesh, buffers).items():
-                path = f"/frames/{k}/{h5_name(name)}"
-                put(path, array)
-                parts.append(attribute(name, centre, h5_base, path, array))
+        parts += first if k == 0 else fields_of(k, frame)
         parts.append("</Grid>\n")
         grids.append("\n".join(parts))
     return grids

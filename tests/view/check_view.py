@@ -348,6 +348,9 @@ def check_bad_input(work, good):
     shutil.copy(good, os.path.join(folder, "broken.odb"))
     with h5py.File(os.path.join(folder, "broken.odb"), "r+") as f:
         del f["steps/Step-1/frames/1/fieldOutputs/S/blocks/0/data"]
+    shutil.copy(os.path.join(folder, "broken.odb"), os.path.join(folder, "badmesh.odb"))
+    with h5py.File(os.path.join(folder, "badmesh.odb"), "r+") as f:   # the mesh's failure is the one reported
+        f["assembly/instances/FLATS/elements/connectivity"][0] = 999
     before = sorted(os.listdir(folder))
     cases = [(["junk.odb"], "odb2xdmf: junk.odb: /: file is not an hdf5 file\n"),
              (["other.h5"], "odb2xdmf: other.h5: /: file is not an output database\n"),
@@ -355,7 +358,9 @@ def check_bad_input(work, good):
              (["--fields", "U,STRESS", good], f"odb2xdmf: {good}: no field output STRESS in any frame "
                                               "(fields: E, EVOL, PE, S, TEMP, U)\n"),
              (["broken.odb"], "odb2xdmf: broken.odb: /steps/Step-1/frames/1/fieldOutputs/S/blocks/0: data is "
-                              "missing\n")]
+                              "missing\n"),
+             (["badmesh.odb"], "odb2xdmf: badmesh.odb: /assembly/instances/FLATS: element 100 refers to node 999, "
+                               "which the instance does not have\n")]
     for argv, err in cases:
         r = run([os.path.join(BIN, "odb2xdmf"), "-o", "x.xdmf", *argv], folder, timeout=60, text=True)
         check(f"{argv}: status 1, one line, nothing written", r.status == 1 and r.err == err and r.out == ""
