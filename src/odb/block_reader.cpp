@@ -25,7 +25,6 @@ struct BlockReaderImpl {
   std::size_t counted = 0;           // element labels counted in order; SIZE_MAX: order broken
   std::vector<double> wide;          // values in the other precision or a span of the source's rows
   std::vector<float> narrow;
-  std::vector<unsigned char> chunkScratch;  // a chunk read as stored that does not fit the caller's piece
   Buffer<int> labels;                // a piece of labels being counted, from the file's pool
 
   // A subset block that holds its values keeps no file to name.
@@ -114,8 +113,7 @@ void BlockReaderImpl::readValues(int first, int n, T* out) {
   file->ctx->fileId(file->path);  // fails once the database is closed
   const bool stored = (b->precision == 0) == std::is_same_v<T, float>;
   if (stored) {
-    readRows(data, where(), memoryType<T>(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out, false,
-             &chunkScratch);
+    readRows(data, where(), memoryType<T>(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out);
   } else if (b->precision == 0) {
     narrow.resize(count);
     readRows(data, where(), H5T_NATIVE_FLOAT, static_cast<std::size_t>(first), static_cast<std::size_t>(n), narrow.data());
@@ -162,7 +160,7 @@ void BlockReaderImpl::readPicked(int first, int n, T* out) {
     const int rowsRead = stop[-1] - lo + 1;
     buffer.resize(static_cast<std::size_t>(rowsRead) * w);
     readRows(data, where(), memoryType<S>(), static_cast<std::size_t>(lo), static_cast<std::size_t>(rowsRead),
-             buffer.data(), false, &chunkScratch);
+             buffer.data());
     pick(buffer.data(), lo, r, stop);
     r = stop;
   }
@@ -176,8 +174,7 @@ void BlockReaderImpl::readLabels(std::optional<Dataset>& d, const char* name, co
     std::copy_n(held.begin() + first, n, out);
     return;
   }
-  readIntRows(labelArray(d, name), where(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out,
-              &chunkScratch);
+  readIntRows(labelArray(d, name), where(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out);
 }
 
 // Element labels read in order from row 0 are counted and checked.

@@ -132,14 +132,12 @@ void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<dou
 void requireIntegerData(const Dataset& d, const Where& w);
 // Reads rows [first, first + n) of a rank-1 or rank-2 dataset, every column,
 // converted to memType, into buf (n x columns values). room: buf has four
-// bytes to spare after them; scratch: an array the read may use (chunks
-// read as stored land there when they do not fit buf).
+// bytes to spare after them.
 void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf,
-              bool room = false, std::vector<unsigned char>* scratch = nullptr);
+              bool room = false);
 // Like readRows into ints, each value checked to fit as readIntBuffer does
 // (entries numbered from the start of the array).
-void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out,
-                 std::vector<unsigned char>* scratch = nullptr);
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out);
 // The rows of one chunk of d; 0 when d is not chunked.
 std::size_t chunkRows(const Dataset& d, const Where& w);
 

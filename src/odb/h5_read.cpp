@@ -300,25 +300,26 @@ static std::size_t storedChunkRows(const Dataset& d) {
 // straight into buf when its sum lands inside buf: a chunk followed by more
 // rows of the read, or the last one when the caller leaves room for four
 // bytes after the read. Another chunk, the last or one that ends past the
-// read, goes through scratch when the caller gives one.
+// read, goes through an array of the call's own (left uninitialised: the
+// heap hands back the last one's pages).
 static std::size_t readStoredChunks(const Dataset& d, const Where& w, hid_t memType, std::size_t first,
-                                    std::size_t n, void* buf, bool room, std::vector<unsigned char>* scratch) {
+                                    std::size_t n, void* buf, bool room) {
   const std::size_t rows = storedChunkRows(d);
-  if (rows == 0 || first % rows != 0 || (n <= rows && !room && !scratch)) return 0;
+  if (rows == 0 || first % rows != 0) return 0;
   H5Datatype fileType(H5Dget_type(d.id.get()));
   if (!fileType.valid() || H5Tequal(fileType.get(), memType) <= 0) return 0;
   const std::size_t rowBytes = d.typeSize * (d.dims.size() == 2 ? static_cast<std::size_t>(d.dims[1]) : 1);
   const std::size_t chunkBytes = rows * rowBytes;
   auto* out = static_cast<unsigned char*>(buf);
+  std::unique_ptr<unsigned char[]> spare;
   std::size_t done = 0;
   for (; done < n; done += rows) {
     const std::size_t take = std::min(rows, n - done);
     unsigned char* at = out + done * rowBytes;
     unsigned char* into = at;
     if (take < rows || (done + rows == n && !room)) {
-      if (!scratch) break;
-      scratch->resize(chunkBytes + 4);
-      into = scratch->data();
+      if (!spare) spare.reset(new unsigned char[chunkBytes + 4]);
+      into = spare.get();
     }
     const hsize_t offset[2] = {first + done, 0};
     hsize_t stored = 0;
@@ -443,10 +444,9 @@ void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<dou
 
 // ------------------------------------------------------------------- pieces
 
-void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf, bool room,
-              std::vector<unsigned char>* scratch) {
+void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf, bool room) {
   const H5Guard guard;
-  if (const std::size_t done = readStoredChunks(d, w, memType, first, n, buf, room, scratch); done > 0) {
+  if (const std::size_t done = readStoredChunks(d, w, memType, first, n, buf, room); done > 0) {
     const std::size_t rowBytes = d.typeSize * (d.dims.size() == 2 ? static_cast<std::size_t>(d.dims[1]) : 1);
     first += done;
     n -= done;
@@ -468,12 +468,11 @@ void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first
     odbFailHdf5(w, "cannot read " + d.name);
 }
 
-void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out,
-                 std::vector<unsigned char>* scratch) {
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out) {
   const H5Guard guard;
   requireIntegerData(d, w);
   if ((d.isSigned && d.typeSize <= sizeof(int)) || (!d.isSigned && d.typeSize < sizeof(int))) {
-    readRows(d, w, H5T_NATIVE_INT, first, n, out, false, scratch);
+    readRows(d, w, H5T_NATIVE_INT, first, n, out);
     return;
   }
   // Read wide and check each value, as the whole read does.
