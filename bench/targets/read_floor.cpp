@@ -80,10 +80,7 @@ bool readCheckedChunks(hid_t d, const hsize_t chunk[2], const hsize_t dims[2], s
     std::uint32_t filters = 0;
     ok = H5Dread_chunk(d, H5P_DEFAULT, offset, &filters, buffer.data()) >= 0;
     if (!ok || filters != 0) continue;  // a chunk stored unfiltered carries no sum
-    const unsigned char* tail = buffer.data() + bytes - 4;
-    const std::uint32_t sum = tail[0] | tail[1] << 8 | tail[2] << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
-    const std::uint32_t computed = odb_detail::fletcher32(buffer.data(), bytes - 4);
-    ok = sum == computed || sum == __builtin_bswap32(computed);
+    ok = odb_detail::storedSumMatches(buffer.data(), bytes - 4);
   }
   return ok;
 }

@@ -105,4 +105,11 @@ std::uint32_t fletcher32(const void* data, std::size_t bytes) {
   return fold(sum2) << 16 | fold(sum1);
 }
 
+bool storedSumMatches(const void* chunk, std::size_t dataBytes) {
+  const auto* tail = static_cast<const unsigned char*>(chunk) + dataBytes;
+  const std::uint32_t sum = tail[0] | tail[1] << 8 | tail[2] << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
+  const std::uint32_t computed = fletcher32(chunk, dataBytes);
+  return sum == computed || sum == __builtin_bswap32(computed);
+}
+
 }  // namespace odb_detail

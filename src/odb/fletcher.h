@@ -10,4 +10,9 @@ namespace odb_detail {
 
 std::uint32_t fletcher32(const void* data, std::size_t bytes);
 
+// Whether a chunk as stored (dataBytes of data, then the 4-byte sum) holds
+// its sum by HDF5's rule: little-endian, or its bytes reversed, as older
+// HDF5 wrote it.
+bool storedSumMatches(const void* chunk, std::size_t dataBytes);
+
 }  // namespace odb_detail

@@ -295,6 +295,11 @@ static std::size_t storedChunkRows(const Dataset& d) {
   return chunk[0];
 }
 
+// The bytes of one row of d as stored.
+static std::size_t storedRowBytes(const Dataset& d) {
+  return d.typeSize * (d.dims.size() == 2 ? static_cast<std::size_t>(d.dims[1]) : 1);
+}
+
 // Reads the chunks of rows [first, first + n) that it can as stored (see
 // above) into buf; returns the rows read, from first on. A chunk goes
 // straight into buf when its sum lands inside buf: a chunk followed by more
@@ -308,7 +313,7 @@ static std::size_t readStoredChunks(const Dataset& d, const Where& w, hid_t memT
   if (rows == 0 || first % rows != 0) return 0;
   H5Datatype fileType(H5Dget_type(d.id.get()));
   if (!fileType.valid() || H5Tequal(fileType.get(), memType) <= 0) return 0;
-  const std::size_t rowBytes = d.typeSize * (d.dims.size() == 2 ? static_cast<std::size_t>(d.dims[1]) : 1);
+  const std::size_t rowBytes = storedRowBytes(d);
   const std::size_t chunkBytes = rows * rowBytes;
   auto* out = static_cast<unsigned char*>(buf);
   std::unique_ptr<unsigned char[]> spare;
@@ -327,10 +332,7 @@ static std::size_t readStoredChunks(const Dataset& d, const Where& w, hid_t memT
     std::uint32_t filters = 0;
     if (H5Dread_chunk(d.id.get(), H5P_DEFAULT, offset, &filters, into) < 0) odbFailHdf5(w, "cannot read " + d.name);
     if (filters != 0) break;  // stored unfiltered: HDF5 reads it as it is
-    const unsigned char* tail = into + chunkBytes;
-    const std::uint32_t sum = tail[0] | tail[1] << 8 | tail[2] << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
-    const std::uint32_t computed = fletcher32(into, chunkBytes);
-    if (sum != computed && sum != __builtin_bswap32(computed))
+    if (!storedSumMatches(into, chunkBytes))
       odbFail(w, "cannot read " + d.name + " (data error detected by fletcher32 checksum)");
     if (into != at) std::memcpy(at, into, take * rowBytes);
   }
@@ -447,7 +449,7 @@ void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<dou
 void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf, bool room) {
   const H5Guard guard;
   if (const std::size_t done = readStoredChunks(d, w, memType, first, n, buf, room); done > 0) {
-    const std::size_t rowBytes = d.typeSize * (d.dims.size() == 2 ? static_cast<std::size_t>(d.dims[1]) : 1);
+    const std::size_t rowBytes = storedRowBytes(d);
     first += done;
     n -= done;
     buf = static_cast<unsigned char*>(buf) + done * rowBytes;
