@@ -27,6 +27,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <type_traits>
 
 #include "field/beside.h"
@@ -53,8 +54,7 @@ template <class T>
 class WorkArray {
  public:
   constexpr WorkArray() = default;
-  T* get(int n) {
-    const auto size = static_cast<std::size_t>(n);
+  T* get(std::size_t size) {
     if (size > size_) {
       data_ = std::make_unique_for_overwrite<T[]>(size);
       size_ = size;
@@ -372,6 +372,42 @@ static void columnRange(const T* v, std::size_t n, std::size_t stride, T& hi, T&
   for (std::size_t i = 0; i < n; ++i) trackExtremes(hi, lo, v[i * stride]);
 }
 
+// columnRange over each of the six columns of rows x 6 numbers at once: the
+// rows taken as one array in runs of three vectors (whole rows: two of
+// floats, one of doubles), each lane keeping its column's extremes. A
+// column whose extreme is a zero is taken again in order (see pieceRange).
+template <class T>
+static void tensorRanges(const T* data, std::size_t rows, T hi[6], T lo[6]) {
+  typedef T Lanes __attribute__((vector_size(16)));
+  constexpr std::size_t k = 16 / sizeof(T), run = 3 * k;
+  const std::size_t total = rows * 6, whole = total / run * run;
+  Lanes h[3], l[3];
+  for (int v = 0; v < 3; ++v) {
+    h[v] = -std::numeric_limits<T>::infinity() - Lanes{};
+    l[v] = std::numeric_limits<T>::infinity() - Lanes{};
+  }
+  for (std::size_t i = 0; i < whole; i += run)
+    for (int v = 0; v < 3; ++v) {
+      Lanes a;
+      std::memcpy(&a, data + i + v * k, sizeof a);
+      h[v] = a > h[v] ? a : h[v];
+      l[v] = a < l[v] ? a : l[v];
+    }
+  for (int m = 0; m < 6; ++m) {
+    hi[m] = -std::numeric_limits<T>::infinity();
+    lo[m] = std::numeric_limits<T>::infinity();
+  }
+  for (std::size_t v = 0; v < 3; ++v)
+    for (std::size_t j = 0; j < k; ++j) {
+      const std::size_t m = (v * k + j) % 6;
+      if (hi[m] < h[v][j]) hi[m] = h[v][j];
+      if (lo[m] > l[v][j]) lo[m] = l[v][j];
+    }
+  for (std::size_t i = whole; i < total; ++i) trackExtremes(hi[i % 6], lo[i % 6], data[i]);
+  for (int m = 0; m < 6; ++m)
+    if (hi[m] == 0 || lo[m] == 0) columnRange(data + m, rows, 6, hi[m], lo[m]);
+}
+
 // What trackExtremes over v[0..n) leaves in mx and mn.
 template <class T, class R>
 static void trackPiece(R& mx, R& mn, const T* v, std::size_t n) {
@@ -391,18 +427,32 @@ static void tensorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* da
     if (s.r.min > lo) s.r.min = lo;
     if (s.misesRule && s.ruleMax < hi) s.ruleMax = hi;
     if (s.misesRule && s.ruleMin > lo) s.ruleMin = lo;
-    if (s.components)
+    if (s.components) {
+      T hiM[6], loM[6];
+      if (width == 6) tensorRanges(data, static_cast<std::size_t>(n), hiM, loM);
       for (int m = 0; m < 6; ++m) {
         if (!s.counted[m]) continue;
-        T hiM, loM;
-        columnRange(data + m, static_cast<std::size_t>(n), static_cast<std::size_t>(width), hiM, loM);
-        if (*kTensorMax[m] < hiM) *kTensorMax[m] = hiM;
-        if (*kTensorMin[m] > loM) *kTensorMin[m] = loM;
+        if (width != 6)
+          columnRange(data + m, static_cast<std::size_t>(n), static_cast<std::size_t>(width), hiM[m], loM[m]);
+        if (*kTensorMax[m] < hiM[m]) *kTensorMax[m] = hiM[m];
+        if (*kTensorMin[m] > loM[m]) *kTensorMin[m] = loM[m];
       }
+    }
   }
-  if (f.mises) s.mises->add(mises, static_cast<std::size_t>(n), 1);
+  const auto rows = static_cast<std::size_t>(n);
+  if (f.mises) {
+    RankSelect<float>* one = &*s.mises;
+    addColumns(&one, 1, mises, rows);
+  }
+  RankSelect<T>* columns[6] = {};
   for (int m = 0; m < 6; ++m)
-    if (f.select[1 + m]) s.select[1 + m]->add(data + m, static_cast<std::size_t>(n), static_cast<std::size_t>(width));
+    if (f.select[1 + m]) columns[m] = &*s.select[1 + m];
+  if (width <= 6) {
+    addColumns(columns, width, data, rows);
+    return;
+  }
+  for (int m = 0; m < 6; ++m)
+    if (columns[m]) columns[m]->add(data + m, rows, static_cast<std::size_t>(width));
 }
 
 // Rows computed at a time: a run stays in the cache while every quantity
@@ -434,7 +484,14 @@ template <class T>
 static void plainPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, int n) {
   const int width = s.width;
   if (ranges) trackPiece(s.r.max, s.r.min, data, static_cast<std::size_t>(n) * width);
-  if (f.select[0]) s.select[0]->add(data + width - 1, static_cast<std::size_t>(n), static_cast<std::size_t>(width));
+  if (!f.select[0]) return;
+  RankSelect<T>* columns[6] = {};
+  if (width <= 6) {
+    columns[width - 1] = &*s.select[0];
+    addColumns(columns, width, data, static_cast<std::size_t>(n));
+  } else {
+    s.select[0]->add(data + width - 1, static_cast<std::size_t>(n), static_cast<std::size_t>(width));
+  }
 }
 
 // What computeRows does with rows: everything (their von Mises values, the
@@ -484,15 +541,17 @@ static bool heldWhole(int rows, const Streamed<T>& s) {
 
 // The passes over a block held whole, on two threads. First pass: the calling
 // thread reads the block piece after piece and feeds the last two component
-// selections of what it read, while the second thread computes everything
+// selections of what it read, then counts the element labels (the second
+// thread is the slower one), while the second thread computes everything
 // else of the rows read so far. Later passes: the two threads feed different
 // selections from the numbers in memory. Each selection sees its numbers in
 // row order, so the results are those of one thread. The shares come from
 // the first pass over the stress field of bench/targets' big database in the
-// page cache: reading it took about 1.8 s, counting it for one selection
-// about 0.35 s.
+// page cache: reading it took about 0.8 s and its labels 0.25 s, counting it
+// for one selection 0.15 s, its von Mises values and extremes 0.4 s.
 template <class T>
-static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* values, float* mises) {
+static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* values, float* mises,
+                        bool elementBlock) {
   const int piece = std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
   std::atomic<int> ready{0};  // rows read; -1 once reading failed
   s.startPass();
@@ -516,11 +575,13 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
         try {
           for (int first = 0; first < rows; first += piece) {
             const int n = std::min(piece, rows - first);
-            reader.read(first, n, values + static_cast<std::size_t>(first) * s.width);
+            const std::size_t at = static_cast<std::size_t>(first) * s.width;
+            reader.read(first, n, std::span<T>(values + at, static_cast<std::size_t>(rows) * s.width + 1 - at));
             ready.store(first + n, std::memory_order_release);
             ready.notify_one();
             if (reading.any()) computeRows(s, reading, Part::Selections, reader, values, mises, first, first + n);
           }
+          if (elementBlock) reader.numberOfElements();
         } catch (...) {
           ready.store(-1, std::memory_order_release);
           ready.notify_one();
@@ -542,27 +603,31 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
   }
 }
 
-// Reads the first `rows` rows of the block in pieces, pass after pass, until
-// no selection wants another.
+// Reads the block's rows in pieces, pass after pass, until no selection
+// wants another; an element block's labels are counted first, or in a block
+// held whole once its values are read.
 template <class T>
-static void readPasses(odb_BlockReader& reader, int rows, Streamed<T>& s) {
+static void readPasses(odb_BlockReader& reader, int rows, Streamed<T>& s, bool elementBlock) {
   PieceArrays<T>& arrays = [&]() -> PieceArrays<T>& {
     if constexpr (std::is_same_v<T, float>) return floatPieces;
     else return doublePieces;
   }();
   const bool whole = heldWhole(rows, s);
   const int piece = whole ? rows : std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
-  T* values = arrays.values.get(piece * s.width);
+  // One number to spare after the values saves the reader a copy (see read(span)).
+  const std::size_t room = static_cast<std::size_t>(piece) * s.width + 1;
+  T* values = arrays.values.get(room);
   float* mises = arrays.mises.get(piece);
   if (whole) {
-    wholePasses(reader, rows, s, values, mises);
+    wholePasses(reader, rows, s, values, mises, elementBlock);
     return;
   }
+  if (elementBlock) reader.numberOfElements();
   do {
     s.startPass();
     for (int first = 0; first < rows; first += piece) {
       const int n = std::min(piece, rows - first);
-      reader.read(first, n, values);
+      reader.read(first, n, std::span<T>(values, room));
       computeRows(s, s.feed, Part::All, reader, values, mises, 0, n);
     }
     s.endPass();
@@ -596,9 +661,11 @@ static void streamBlock(const odb_FieldBulkData& block, const odb_SequenceInvari
   odb_BlockReader reader(block);
   const int type = block.type();
   const int width = block.width();
-  const int elements = reader.numberOfElements();
-  const bool elementBlock = elements != 0 && reader.hasElementLabels();
-  const int rows = elementBlock ? elements * (block.length() / elements) : block.length();
+  // Every element of a block has as many values as the first: the reader's
+  // count of the element labels checks it, so the rows are the block's
+  // whole length (numberOfElements() fails otherwise, before any result).
+  const int rows = block.length();
+  const bool elementBlock = rows > 0 && reader.hasElementLabels();
   startBlock(elementBlock, std::is_same_v<T, double>);
 
   Streamed<T> s;
@@ -610,7 +677,7 @@ static void streamBlock(const odb_FieldBulkData& block, const odb_SequenceInvari
   s.misesRule = elementBlock && invariants.isMember(odb_Enum::MISES) && s.kind == BlockKind::TensorElement;
   if (s.kind == BlockKind::TensorElement) countedPositions(block, width, s.counted);
   makeSelections(s, s.kind == BlockKind::TensorElement);
-  if (rows > 0) readPasses(reader, rows, s);
+  if (rows > 0) readPasses(reader, rows, s, elementBlock);
 
   BlockResult<T>& r = s.r;
   if (s.kind == BlockKind::TensorElement) {

@@ -23,9 +23,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <type_traits>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "field/stats.h"
 
@@ -49,7 +53,15 @@ class RankSelect {
   // wanted rank is found. Nothing wanted: no pass at all.
   bool wantsPass() const { return pending() && (pass_ == 0 || rank_[0].active() || rank_[1].active()); }
 
-  void add(T v) { add(&v, 1, 1); }
+  void add(T v) {
+    if (few_ || pass_ == 0) return add(&v, 1, 1);
+    const Key key = orderKey(v);  // as gather() takes one number
+    for (Rank& k : rank_) {
+      if (!k.active() || k.sharedWith >= 0) continue;
+      const int shift = kKeyBits - k.known;
+      if (static_cast<Key>(key - (k.prefix << shift)) <= (Key{1} << shift) - 1 && v == v) take(k, v, key);
+    }
+  }
   // Adds data[0], data[stride], ... (n numbers) to the pass, skipping NaN.
   void add(const T* data, std::size_t n, std::size_t stride) {
     if (few_) {
@@ -112,6 +124,23 @@ class RankSelect {
         k.counts = std::vector<std::uint32_t>();
       }
     if (rank_[0].active() || rank_[1].active()) share();
+  }
+
+  // The key ranges a pass after the first keeps numbers from (at most two):
+  // add() passes over every number whose key is in none of them. Returns
+  // their count, or -1 when the pass takes every number (the first pass,
+  // few numbers).
+  int keyRanges(Key low[2], Key span[2]) const {
+    if (pass_ == 0 || few_) return -1;
+    int g = 0;
+    for (const Rank& k : rank_) {
+      if (!k.active() || k.sharedWith >= 0) continue;
+      const int shift = kKeyBits - k.known;
+      low[g] = k.prefix << shift;
+      span[g] = (Key{1} << shift) - 1;
+      ++g;
+    }
+    return g;
   }
 
   // The numbers of one pass (after the first).
@@ -254,3 +283,93 @@ class RankSelect {
   std::vector<T> all_;
   Rank rank_[2];
 };
+
+// Whether every lane of a comparison's result is set.
+template <class Lanes>
+inline bool allLanes(Lanes mask) {
+#if defined(__SSE2__)
+  __m128i bytes;
+  std::memcpy(&bytes, &mask, sizeof bytes);
+  return _mm_movemask_epi8(bytes) == 0xffff;
+#else
+  for (std::size_t j = 0; j < sizeof mask / sizeof mask[0]; ++j)
+    if (!mask[j]) return false;
+  return true;
+#endif
+}
+
+// A pass of several selections over the columns of rows x width numbers,
+// select[m] (null: none) taking column m: the same as each one's add() over
+// its column, row after row, but a run of rows where no column's key falls
+// in its selection's ranges (RankSelect::keyRanges) is passed over with one
+// test. The columns are taken as one array, sixteen bytes at a time, in
+// runs of whole rows that fill whole vectors (width 1, 2, 3 or 6); a run
+// that holds a kept key goes to the selections' add().
+template <class T>
+void addColumns(RankSelect<T>* const* select, int width, const T* data, std::size_t rows) {
+  using Key = decltype(orderKey(T{}));
+  typedef Key Lanes __attribute__((vector_size(16)));
+  constexpr int k = 16 / sizeof(T);
+  const int vectors = width == 1 || width == 2 ? 1 : width == 3 || width == 6 ? 3 : 0;
+  const auto w = static_cast<std::size_t>(width);
+  bool each[6] = {};  // columns that take every number: their own add()
+  Key low[2][6] = {}, span[2][6] = {};  // a column without ranges keeps only key 0 (a NaN), and only in the test
+  bool any = false;
+  for (int m = 0; m < width; ++m) {
+    if (!select[m]) continue;
+    Key lo[2], sp[2];
+    const int g = select[m]->keyRanges(lo, sp);
+    each[m] = g < 0 || vectors == 0;
+    if (g <= 0 || each[m]) continue;
+    any = true;
+    for (int r = 0; r < 2; ++r) low[r][m] = lo[g == 2 ? r : 0], span[r][m] = sp[g == 2 ? r : 0];
+  }
+  for (int m = 0; m < width; ++m)
+    if (each[m]) select[m]->add(data + m, rows, w);
+  if (!any) return;
+  // Lane j of vector v in a run holds column (v * k + j) % width. A key is
+  // in [low, low + span] when key - low <= span as unsigned numbers, that is
+  // when key - (low - top) <= span + top as signed ones: out when greater.
+  using SKey = std::make_signed_t<Key>;
+  typedef SKey Signed __attribute__((vector_size(16)));
+  constexpr Key top = Key{1} << (sizeof(Key) * 8 - 1);
+  Lanes base[2][3];
+  Signed limit[2][3];
+  for (int r = 0; r < 2; ++r)
+    for (int v = 0; v < vectors; ++v)
+      for (int j = 0; j < k; ++j) {
+        const int m = (v * k + j) % width;
+        base[r][v][j] = low[r][m] - top;
+        limit[r][v][j] = static_cast<SKey>(span[r][m] + top);
+      }
+  const std::size_t runRows = static_cast<std::size_t>(vectors * k) / w;
+  auto take = [&](std::size_t first, std::size_t n, const bool* columns) {
+    for (int m = 0; m < width; ++m)
+      if (select[m] && !each[m] && columns[m])
+        for (std::size_t i = 0; i < n; ++i) select[m]->add(data[(first + i) * w + static_cast<std::size_t>(m)]);
+  };
+  auto sweep = [&]<int V>() {
+    std::size_t row = 0;
+    for (; row + runRows <= rows; row += runRows) {
+      const T* at = data + row * w;
+      Signed out[V], all = ~Signed{};
+      for (int v = 0; v < V; ++v) {
+        Signed bits;
+        std::memcpy(&bits, at + v * k, sizeof bits);
+        const Lanes key = (Lanes)bits ^ ((Lanes)(bits >> (sizeof(Key) * 8 - 1)) | top);
+        out[v] = (Signed)((Signed)(key - base[0][v]) > limit[0][v]) &
+                 (Signed)((Signed)(key - base[1][v]) > limit[1][v]);
+        all &= out[v];
+      }
+      if (allLanes(all)) [[likely]] continue;
+      bool columns[6] = {};
+      for (int v = 0; v < V; ++v)
+        for (int j = 0; j < k; ++j) columns[(v * k + j) % width] |= out[v][j] == 0;
+      take(row, runRows, columns);
+    }
+    return row;
+  };
+  const std::size_t row = vectors == 1 ? sweep.template operator()<1>() : sweep.template operator()<3>();
+  const bool every[6] = {true, true, true, true, true, true};
+  if (row < rows) take(row, rows - row, every);
+}

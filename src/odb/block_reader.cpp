@@ -44,10 +44,13 @@ struct BlockReaderImpl {
   void checkRows(int first, int n) const;
   Dataset& labelArray(std::optional<Dataset>& d, const char* name);
   template <class T>
-  void readValues(int first, int n, T* out);
+  void readValues(int first, int n, T* out, bool room = false);
+  template <class T>
+  void readValues(int first, int n, std::span<T> out);
   template <class S, class T>
   void readPicked(int first, int n, T* out);
-  void readLabels(std::optional<Dataset>& d, const char* name, const Buffer<int>& held, int first, int n, int* out);
+  void readLabels(std::optional<Dataset>& d, const char* name, const Buffer<int>& held, int first, int n, int* out,
+                  bool room = false);
   void count(int first, int n, const int* labels);
 };
 
@@ -91,9 +94,10 @@ static hid_t memoryType() {
   return std::is_same_v<T, float> ? H5T_NATIVE_FLOAT : H5T_NATIVE_DOUBLE;
 }
 
-// Rows [first, first + n) of a block's values, stored as S, into out as T.
+// Rows [first, first + n) of a block's values, stored as S, into out as T;
+// room: out has a number to spare after them.
 template <class T>
-void BlockReaderImpl::readValues(int first, int n, T* out) {
+void BlockReaderImpl::readValues(int first, int n, T* out, bool room) {
   checkRows(first, n);
   if (n == 0) return;
   const auto w = static_cast<std::size_t>(b->width);
@@ -113,7 +117,8 @@ void BlockReaderImpl::readValues(int first, int n, T* out) {
   file->ctx->fileId(file->path);  // fails once the database is closed
   const bool stored = (b->precision == 0) == std::is_same_v<T, float>;
   if (stored) {
-    readRows(data, where(), memoryType<T>(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out);
+    readRows(data, where(), memoryType<T>(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out,
+             room);
   } else if (b->precision == 0) {
     narrow.resize(count);
     readRows(data, where(), H5T_NATIVE_FLOAT, static_cast<std::size_t>(first), static_cast<std::size_t>(n), narrow.data());
@@ -123,6 +128,17 @@ void BlockReaderImpl::readValues(int first, int n, T* out) {
     readRows(data, where(), H5T_NATIVE_DOUBLE, static_cast<std::size_t>(first), static_cast<std::size_t>(n), wide.data());
     std::copy_n(wide.begin(), count, out);
   }
+}
+
+template <class T>
+void BlockReaderImpl::readValues(int first, int n, std::span<T> out) {
+  checkRows(first, n);
+  const std::size_t need = static_cast<std::size_t>(n) * static_cast<std::size_t>(b->width);
+  if (out.size() < need)
+    odbFail(where(), "rows [" + std::to_string(first) + ", " + std::to_string(static_cast<long long>(first) + n) +
+                         ") need " + std::to_string(need) + " numbers, the array holds " +
+                         std::to_string(out.size()));
+  readValues(first, n, out.data(), out.size() > need);
 }
 
 // A subset's rows: the source's rows read in spans of at most a piece of the
@@ -167,14 +183,14 @@ void BlockReaderImpl::readPicked(int first, int n, T* out) {
 }
 
 void BlockReaderImpl::readLabels(std::optional<Dataset>& d, const char* name, const Buffer<int>& held, int first,
-                                 int n, int* out) {
+                                 int n, int* out, bool room) {
   checkRows(first, n);
   if (n == 0) return;
   if (held.size() == static_cast<std::size_t>(b->length)) {
     std::copy_n(held.begin() + first, n, out);
     return;
   }
-  readIntRows(labelArray(d, name), where(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out);
+  readIntRows(labelArray(d, name), where(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out, room);
 }
 
 // Element labels read in order from row 0 are counted and checked.
@@ -228,6 +244,8 @@ int odb_BlockReader::pieceRows(std::size_t targetBytes) const {
 
 void odb_BlockReader::read(int first, int n, float* out) { impl_->readValues(first, n, out); }
 void odb_BlockReader::read(int first, int n, double* out) { impl_->readValues(first, n, out); }
+void odb_BlockReader::read(int first, int n, std::span<float> out) { impl_->readValues(first, n, out); }
+void odb_BlockReader::read(int first, int n, std::span<double> out) { impl_->readValues(first, n, out); }
 
 bool odb_BlockReader::hasElementLabels() const {
   const BlockData& b = *impl_->b;
@@ -283,9 +301,12 @@ int odb_BlockReader::numberOfElements() {
   // From the pool, which keeps the last block's piece: not zero-filled,
   // and no memory touched anew for each block.
   if (r.labels.empty()) r.labels = bufferIn<int>(r.file->ctx ? r.file->ctx->pool : PoolRef());
-  r.labels.resize(static_cast<std::size_t>(piece));
-  for (int first = 0; first < b.length; first += piece)
-    readElementLabels(first, std::min(piece, b.length - first), r.labels.data());
+  r.labels.resize(static_cast<std::size_t>(piece) + 1);  // a number to spare: see read(span)
+  for (int first = 0; first < b.length; first += piece) {
+    const int n = std::min(piece, b.length - first);
+    r.readLabels(r.elements, "elementLabels", b.elementLabels, first, n, r.labels.data(), true);
+    r.count(first, n, r.labels.data());
+  }
   return r.elementCount;
 }
 

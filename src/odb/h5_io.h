@@ -136,8 +136,8 @@ void requireIntegerData(const Dataset& d, const Where& w);
 void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf,
               bool room = false);
 // Like readRows into ints, each value checked to fit as readIntBuffer does
-// (entries numbered from the start of the array).
-void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out);
+// (entries numbered from the start of the array); room as readRows.
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out, bool room = false);
 // The rows of one chunk of d; 0 when d is not chunked.
 std::size_t chunkRows(const Dataset& d, const Where& w);
 

@@ -470,11 +470,11 @@ void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first
     odbFailHdf5(w, "cannot read " + d.name);
 }
 
-void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out) {
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out, bool room) {
   const H5Guard guard;
   requireIntegerData(d, w);
   if ((d.isSigned && d.typeSize <= sizeof(int)) || (!d.isSigned && d.typeSize < sizeof(int))) {
-    readRows(d, w, H5T_NATIVE_INT, first, n, out);
+    readRows(d, w, H5T_NATIVE_INT, first, n, out, room);
     return;
   }
   // Read wide and check each value, as the whole read does.

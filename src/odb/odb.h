@@ -40,6 +40,7 @@
 #include <exception>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -484,6 +485,12 @@ class odb_BlockReader {
   // row, converted to out's type when stored in the other precision.
   void read(int first, int n, float* out);
   void read(int first, int n, double* out);
+  // As read() into out's first n x width() numbers, out holding at least
+  // that many. The numbers after them are the reader's to use while it
+  // reads and are left unspecified: with one number to spare, a piece of
+  // whole chunks is read without a copy of its last chunk.
+  void read(int first, int n, std::span<float> out);
+  void read(int first, int n, std::span<double> out);
   // Read rows [first, first + n) of a label array, n numbers; nothing when
   // the block has none (see odb_FieldBulkData).
   void readElementLabels(int first, int n, int* out);

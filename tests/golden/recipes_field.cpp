@@ -1,5 +1,6 @@
 // Databases of the field golden cases (field_*): every data type on the
 // whole model and on sets, and fields split over two blocks.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -274,12 +275,48 @@ GOLDEN_RECIPE(field_large) {
   w.addFieldOutput(kStep, f, "SQ",
                    fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"SQ11", "SQ22", "SQ33", "SQ12", "SQ13", "SQ23"},
                              {odb_Enum::MISES}));
+  // SQ23 is never positive, and its largest value is a zero whose first
+  // appearance is -0, at an odd row, with +0 in the row after it.
   for (const char* instance : {"A-1", "B-1"})
     for (int half = 0; half < 2; ++half) {
       std::vector<int> labels, at;
       for (int e = 1 + half * kElements / 2; e <= (half + 1) * kElements / 2; ++e)
         labels.insert(labels.end(), {e, e, e, e}), at.insert(at.end(), {1, 2, 3, 4});
-      w.addBlock(kStep, f, "SQ", integrationPoints(instance, labels, at), rows(0.0f, 2 * kElements, 6, 0.25), 6);
+      std::vector<float> values = rows(0.0f, 2 * kElements, 6, 0.25);
+      for (std::size_t r = 0; r < values.size() / 6; ++r) values[6 * r + 5] = -std::fabs(values[6 * r + 5]);
+      values[5] = -1.0f, values[11] = -0.0f, values[17] = 0.0f;
+      w.addBlock(kStep, f, "SQ", integrationPoints(instance, labels, at), values, 6);
     }
+  w.close();
+}
+
+// Four blocks held whole under field_bad_labels_budget's budget, the last of
+// which gives an element five values and the next three: the run stops with
+// the library's message, as it does in memory.
+GOLDEN_RECIPE(field_bad_labels) {
+  constexpr int kElements = 18000;
+  Writer w(path, {.chunkBytes = 16 << 10});
+  std::vector<int> nodes, elements, connectivity;
+  std::vector<std::int64_t> offsets = {0};
+  for (int e = 1; e <= kElements; ++e)
+    nodes.push_back(e), elements.push_back(e), connectivity.push_back(e), offsets.push_back(e);
+  w.addInstance("A-1", "");
+  w.setInstanceNodes("A-1", nodes);
+  w.setInstanceElements("A-1", elements, offsets, connectivity);
+  w.addStep(kStep);
+  const int f = w.addFrame(kStep);
+  w.addFieldOutput(kStep, f, "S",
+                   fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"}));
+  for (int quarter = 0; quarter < 4; ++quarter) {
+    std::vector<int> labels, at;
+    std::vector<float> values;
+    for (int e = 1 + quarter * kElements / 4; e <= (quarter + 1) * kElements / 4; ++e)
+      for (int p = 1; p <= 4; ++p) {
+        labels.push_back(e), at.push_back(p);
+        for (int c = 0; c < 6; ++c) values.push_back(static_cast<float>((e * 7 + p * 3 + c) % 1000));
+      }
+    if (quarter == 3) labels[labels.size() - 4] = labels.back() - 1;
+    w.addBlock(kStep, f, "S", integrationPoints("A-1", labels, at), values, 6);
+  }
   w.close();
 }

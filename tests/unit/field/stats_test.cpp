@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -95,6 +96,35 @@ void checkPasses(const std::vector<double>& data, double per, std::size_t budget
   using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
   EXPECT_EQ(std::bit_cast<Bits>(select.enggMin()), std::bit_cast<Bits>(mn));
   EXPECT_EQ(std::bit_cast<Bits>(select.enggMax()), std::bit_cast<Bits>(mx));
+
+  // The same through addColumns, every column of rows x width numbers selected at once: the numbers in the
+  // last column, their negations in the others.
+  std::vector<T> negated;
+  for (T v : numbers) negated.push_back(-v);
+  T negMin{}, negMax{};
+  enggExtremes(negated.data(), static_cast<int>(negated.size()), per, &negMin, &negMax);
+  for (int width : {1, 2, 3, 6}) {
+    SCOPED_TRACE("addColumns, width " + std::to_string(width));
+    const auto w = static_cast<std::size_t>(width);
+    std::vector<T> rows(data.size() * w);
+    for (std::size_t i = 0; i < data.size(); ++i)
+      for (std::size_t m = 0; m < w; ++m)
+        rows[i * w + m] = m + 1 == w ? static_cast<T>(data[i]) : -static_cast<T>(data[i]);
+    std::vector<RankSelect<T>> columns(w, RankSelect<T>(per, true, true, budget));
+    for (bool more = true; more;) {
+      RankSelect<T>* feed[6] = {};
+      for (std::size_t m = 0; m < w; ++m) feed[m] = columns[m].wantsPass() ? &columns[m] : nullptr;
+      for (std::size_t i = 0; i < data.size(); i += 777)
+        addColumns(feed, width, rows.data() + i * w, std::min<std::size_t>(777, data.size() - i));
+      more = false;
+      for (std::size_t m = 0; m < w; ++m)
+        if (feed[m]) columns[m].endPass(), more = more || columns[m].wantsPass();
+    }
+    for (std::size_t m = 0; m < w; ++m) {
+      EXPECT_EQ(std::bit_cast<Bits>(columns[m].enggMin()), std::bit_cast<Bits>(m + 1 == w ? mn : negMin)) << m;
+      EXPECT_EQ(std::bit_cast<Bits>(columns[m].enggMax()), std::bit_cast<Bits>(m + 1 == w ? mx : negMax)) << m;
+    }
+  }
 }
 
 TEST(EngineeringSelection, InPassesAsInMemory) {
@@ -109,6 +139,13 @@ TEST(EngineeringSelection, InPassesAsInMemory) {
   // Mostly NaN: fewer numbers than a counted selection takes, zeros of both signs at the ranks.
   std::vector<double> sparse(40000, kNaN);
   for (std::size_t i = 0; i < sparse.size(); i += 4) sparse[i] = (i / 4) % 3 == 0 ? -0.0 : (i / 4) % 3 == 1 ? 0.0 : 1.0;
+  // Infinities at both ranks, beside NaNs of payload 1, whose keys share the infinities' buckets.
+  std::vector<double> infinite(30000);
+  for (std::size_t i = 0; i < infinite.size(); ++i) {
+    const double inf = i % 2 ? -HUGE_VAL : HUGE_VAL;
+    const double nan = std::bit_cast<double>(std::bit_cast<std::uint64_t>(inf) | 1);
+    infinite[i] = i % 4 < 2 ? inf : i % 4 == 2 ? nan : static_cast<double>(i);
+  }
   const struct Case { const char* name; std::vector<double> values; double per; } cases[] = {
       {"both signs at 30", range(-60000, 60000), 30},
       {"one value everywhere", std::vector<double>(20000, 7), 5},
@@ -119,6 +156,7 @@ TEST(EngineeringSelection, InPassesAsInMemory) {
       {"neighbours in the last bits", fine, 5},
       {"per 0 and the extremes", range(-20000, 20000), 0},
       {"mostly NaN: ordered as in memory, -0 and +0 tie", sparse, 40},
+      {"infinities beside NaNs in their buckets", infinite, 10},
   };
   for (const Case& c : cases)
     for (std::size_t budget : {std::size_t{1}, std::size_t{5000}, std::size_t{1} << 30}) {

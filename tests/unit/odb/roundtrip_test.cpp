@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 #include <tuple>
+#include <span>
 #include <vector>
 
 #include "odb/buffer_pool.h"
@@ -193,7 +194,7 @@ Arrays inPieces(const odb_FieldBulkData& b, int piece) {
   if (r.hasIntegrationPoints()) a.points.resize(a.mises.size());
   for (int first = 0; first < n; first += piece) {
     const int k = std::min(piece, n - first);
-    r.read(first, k, a.floats.data() + first * w);
+    r.read(first, k, std::span(a.floats).subspan(static_cast<std::size_t>(first * w)));  // the rest as room
     r.read(first, k, a.doubles.data() + first * w);
     if (r.precision() == 0) r.mises(a.floats.data() + first * w, k, a.mises.data() + first);
     else r.mises(a.doubles.data() + first * w, k, a.mises.data() + first);
@@ -258,6 +259,9 @@ TEST(BlockReader, PiecesGiveWhatTheWholeReadGives) {
   EXPECT_EQ(sample::messageOf([&] { r.read(65535, 2, row); }),
             dir.file("l0.odb") + ": /steps/Step-1/frames/0/fieldOutputs/S/blocks/1: rows [65535, 65537) asked for, "
                                  "the block has 65536 rows");
+  EXPECT_EQ(sample::messageOf([&] { r.read(0, 2, std::span<float>(row)); }),
+            dir.file("l0.odb") + ": /steps/Step-1/frames/0/fieldOutputs/S/blocks/1: rows [0, 2) need 12 numbers, "
+                                 "the array holds 6");
   EXPECT_EQ(whole(b), inPieces(b, 5000));
 }
 
