@@ -287,6 +287,15 @@ GOLDEN_RECIPE(field_large) {
       values[5] = -1.0f, values[11] = -0.0f, values[17] = 0.0f;
       w.addBlock(kStep, f, "SQ", integrationPoints(instance, labels, at), values, 6);
     }
+  // Three points on all but the last element: an odd number of rows, the
+  // last of which holds every component's extremes.
+  std::vector<int> odd, odd3;
+  for (int e = 1; e < kElements; ++e) odd.insert(odd.end(), {e, e, e}), odd3.insert(odd3.end(), {1, 2, 3});
+  std::vector<float> s3 = rows(0.0f, static_cast<int>(odd.size()), 6, 0.5);
+  for (int c = 0; c < 6; ++c) s3[s3.size() - 6 + static_cast<std::size_t>(c)] = c % 2 ? -1000.0f : 1000.0f;
+  addField(w, f, "S3",
+           fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S311", "S322", "S333", "S312", "S313", "S323"}),
+           integrationPoints("A-1", odd, odd3), s3, 6);
   w.close();
 }
 
