@@ -53,15 +53,7 @@ class RankSelect {
   // wanted rank is found. Nothing wanted: no pass at all.
   bool wantsPass() const { return pending() && (pass_ == 0 || rank_[0].active() || rank_[1].active()); }
 
-  void add(T v) {
-    if (few_ || pass_ == 0) return add(&v, 1, 1);
-    const Key key = orderKey(v);  // as gather() takes one number
-    for (Rank& k : rank_) {
-      if (!k.active() || k.sharedWith >= 0) continue;
-      const int shift = kKeyBits - k.known;
-      if (static_cast<Key>(key - (k.prefix << shift)) <= (Key{1} << shift) - 1 && v == v) take(k, v, key);
-    }
-  }
+  void add(T v) { add(&v, 1, 1); }
   // Adds data[0], data[stride], ... (n numbers) to the pass, skipping NaN.
   void add(const T* data, std::size_t n, std::size_t stride) {
     if (few_) {
@@ -133,13 +125,8 @@ class RankSelect {
   int keyRanges(Key low[2], Key span[2]) const {
     if (pass_ == 0 || few_) return -1;
     int g = 0;
-    for (const Rank& k : rank_) {
-      if (!k.active() || k.sharedWith >= 0) continue;
-      const int shift = kKeyBits - k.known;
-      low[g] = k.prefix << shift;
-      span[g] = (Key{1} << shift) - 1;
-      ++g;
-    }
+    for (const Rank& k : rank_)
+      if (k.active() && k.sharedWith < 0) keyRange(k, low[g], span[g]), ++g;
     return g;
   }
 
@@ -227,15 +214,18 @@ class RankSelect {
     k.expected = inBucket;
   }
 
+  // The keys that start with k's prefix: [low, low + span].
+  static void keyRange(const Rank& k, Key& low, Key& span) {
+    const int shift = kKeyBits - k.known;
+    low = k.prefix << shift;
+    span = (Key{1} << shift) - 1;
+  }
+
   // A later pass over data for G ranks.
   template <int G>
   static void gather(Rank* const* ranks, const T* data, std::size_t n, std::size_t stride) {
     Key low[G], span[G];
-    for (int r = 0; r < G; ++r) {
-      const int shift = kKeyBits - ranks[r]->known;
-      low[r] = ranks[r]->prefix << shift;
-      span[r] = (Key{1} << shift) - 1;
-    }
+    for (int r = 0; r < G; ++r) keyRange(*ranks[r], low[r], span[r]);
     for (std::size_t i = 0; i < n; ++i) {
       const T v = data[i * stride];
       const Key key = orderKey(v);
@@ -354,9 +344,9 @@ void addColumns(RankSelect<T>* const* select, int width, const T* data, std::siz
       const T* at = data + row * w;
       Signed out[V], all = ~Signed{};
       for (int v = 0; v < V; ++v) {
-        Signed bits;
+        Lanes bits;
         std::memcpy(&bits, at + v * k, sizeof bits);
-        const Lanes key = (Lanes)bits ^ ((Lanes)(bits >> (sizeof(Key) * 8 - 1)) | top);
+        const Lanes key = keyOfBits<Key>(bits);
         out[v] = (Signed)((Signed)(key - base[0][v]) > limit[0][v]) &
                  (Signed)((Signed)(key - base[1][v]) > limit[1][v]);
         all &= out[v];

@@ -30,13 +30,18 @@ inline int enggPosition(int n, double percentage) {
 
 // An unsigned key whose order is the order of the numbers (no NaN); -0
 // sorts just below +0, which it equals, so either may stand for a zero.
+// keyOfBits takes the number's bits as the unsigned K, or a vector of them.
+template <class K, class Bits>
+inline Bits keyOfBits(Bits bits) {
+  constexpr int last = static_cast<int>(sizeof(K)) * 8 - 1;
+  // Negative numbers count down: all bits flip; the others gain the top bit.
+  return bits ^ ((K(0) - (bits >> last)) | K{1} << last);
+}
+
 template <class T>
 inline auto orderKey(T v) {
   using K = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
-  constexpr int last = static_cast<int>(sizeof(K)) * 8 - 1;
-  const K bits = std::bit_cast<K>(v);
-  // Negative numbers count down: all bits flip; the others gain the top bit.
-  return bits ^ ((K(0) - (bits >> last)) | K{1} << last);
+  return keyOfBits<K>(std::bit_cast<K>(v));
 }
 
 // Below this many numbers a selection orders them in place; from it on, it
