@@ -54,7 +54,8 @@ from harvestodb import run as safe
 
 TOOL = "harvest-many"
 BOOK = ".harvest-many"  # bookkeeping folder inside OUT, skipped by the merge
-OWN_FILES = ("identity.txt", "paramsdone.txt", "params.txt", "exit.txt", "stdout.txt", "stderr.txt")
+OWN_FILES = ("identity.txt", "identity.txt.tmp", "paramsdone.txt", "params.txt", "exit.txt", "stdout.txt",
+             "stderr.txt")
 INTERRUPTING = {-signal.SIGINT, -signal.SIGTERM, -signal.SIGHUP, -signal.SIGKILL}
 
 # GNU parallel options that choose and reach the hosts; each takes a value.
@@ -269,7 +270,7 @@ def write_text(path, text):
 
 def put(path, text):
     """Writes a small file of a run's record; Failure naming it when it cannot. Not atomic: the
-    identity, written last, is only taken when whole."""
+    identity, written last with write_text, says whether the record is whole."""
     try:
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
@@ -345,7 +346,9 @@ class Job:
             put(os.path.join(self.folder, "stderr.txt"), f"{TOOL}: {message}\n")
         exit_text = f"signal {-status}" if status < 0 else str(status)
         put(os.path.join(self.folder, "exit.txt"), exit_text + "\n")
-        put(os.path.join(self.folder, "identity.txt"), self.identity)  # last: the record is whole
+        # Last, and whole or not at all: a signal between opening and writing the file would
+        # leave an empty identity beside a complete report.
+        write_text(os.path.join(self.folder, "identity.txt"), self.identity)
         return message is None
 
 
