@@ -308,6 +308,20 @@ struct Streamed {
       if (feed.select[i]) select[i]->endPass();
     firstPass = false;
   }
+  // A copy that feeds this pass's selections with other rows (see join).
+  Streamed part() const {
+    Streamed p(*this);
+    if (p.feed.mises) p.mises = mises->part();
+    for (int i = 0; i < 7; ++i)
+      if (p.feed.select[i]) p.select[i] = select[i]->part();
+    return p;
+  }
+  // Takes in what part `later` fed with the rows after this one's.
+  void join(const Streamed& later) {
+    if (feed.mises) mises->join(*later.mises);
+    for (int i = 0; i < 7; ++i)
+      if (feed.select[i]) select[i]->join(*later.select[i]);
+  }
   bool wantsPass() const {
     if (mises && mises->wantsPass()) return true;
     for (const auto& s : select)
@@ -543,9 +557,11 @@ static bool heldWhole(int rows, const Streamed<T>& s) {
 // thread reads the block piece after piece and feeds the last two component
 // selections of what it read, then counts the element labels (the second
 // thread is the slower one), while the second thread computes everything
-// else of the rows read so far. Later passes: the two threads feed different
-// selections from the numbers in memory. Each selection sees its numbers in
-// row order, so the results are those of one thread. The shares come from
+// else of the rows read so far; each selection sees its numbers in row
+// order. Later passes: each thread feeds every selection from half of the
+// rows in memory, the second half into a copy of the selections that the
+// first then joins after its own (RankSelect::join), so that the results
+// are those of one thread. The first pass's shares come from
 // the first pass over the stress field of bench/targets' big database in the
 // page cache: reading it took about 0.8 s and its labels 0.25 s, counting it
 // for one selection 0.15 s, its von Mises values and extremes 0.4 s.
@@ -591,14 +607,15 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
   s.endPass();
   while (s.wantsPass()) {
     s.startPass();
-    Feeds one = s.feed, other = s.feed;  // von Mises and select[0..2] against select[3..6]
-    for (int i = 0; i < 7; ++i) (i < 3 ? other : one).select[i] = false;
-    other.mises = false;
-    if (one.any() && other.any())
-      runBeside([&] { computeRows(s, one, Part::Selections, reader, values, mises, 0, rows); },
-                [&] { computeRows(s, other, Part::Selections, reader, values, mises, 0, rows); });
-    else
+    const int mid = rows / 2 / kCachedRows * kCachedRows;
+    if (mid > 0) {
+      Streamed<T> later = s.part();
+      runBeside([&] { computeRows(later, s.feed, Part::Selections, reader, values, mises, mid, rows); },
+                [&] { computeRows(s, s.feed, Part::Selections, reader, values, mises, 0, mid); });
+      s.join(later);
+    } else {
       computeRows(s, s.feed, Part::Selections, reader, values, mises, 0, rows);
+    }
     s.endPass();
   }
 }

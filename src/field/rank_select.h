@@ -118,6 +118,38 @@ class RankSelect {
     if (rank_[0].active() || rank_[1].active()) share();
   }
 
+  // A selection that takes part of this pass's numbers beside this one: a
+  // copy of it as the pass starts, with nothing counted or kept yet. join()
+  // then adds what it saw to this one's.
+  RankSelect part() const {
+    RankSelect p(*this);
+    for (Rank& k : p.rank_)
+      if (k.active() && k.sharedWith < 0 && k.collect) k.picked.reserve(k.expected);
+    return p;
+  }
+  // Takes in what part `later` saw of this pass: numbers that come after
+  // this one's, so that kept numbers stand in the order one selection would
+  // have kept them.
+  void join(const RankSelect& later) {
+    if (few_) {
+      all_.insert(all_.end(), later.all_.begin(), later.all_.end());
+      return;
+    }
+    if (pass_ == 0) {
+      count_ += later.count_;
+      for (std::size_t b = 0; b < first_.size(); ++b) first_[b] += later.first_[b];
+      return;
+    }
+    for (int r = 0; r < 2; ++r) {
+      Rank& k = rank_[r];
+      const Rank& o = later.rank_[r];
+      if (!k.active() || k.sharedWith >= 0) continue;
+      if (k.collect) k.picked.insert(k.picked.end(), o.picked.begin(), o.picked.end());
+      else
+        for (std::size_t b = 0; b < kBuckets; ++b) k.counts[b] += o.counts[b];
+    }
+  }
+
   // The key ranges a pass after the first keeps numbers from (at most two):
   // add() passes over every number whose key is in none of them. Returns
   // their count, or -1 when the pass takes every number (the first pass,
@@ -129,6 +161,12 @@ class RankSelect {
       if (k.active() && k.sharedWith < 0) keyRange(k, low[g], span[g]), ++g;
     return g;
   }
+
+  // The first pass's counts of the top bits of the keys, for addColumns,
+  // which then counts the numbers it took (counted): null in other passes.
+  std::uint32_t* firstCounts() { return pass_ == 0 && !first_.empty() ? first_.data() : nullptr; }
+  void counted(long long numbers) { count_ += numbers; }
+  static constexpr int kTopShift = kKeyBits - kBits;
 
   // The numbers of one pass (after the first).
   long long count() const { return count_; }
@@ -199,6 +237,13 @@ class RankSelect {
   void narrow(Rank& k, const std::vector<std::uint32_t>& counts) {
     std::size_t b = 0;
     long long under = 0;
+    constexpr std::size_t kRun = 64;  // buckets passed over at once while the rank lies beyond them
+    for (; b + kRun <= counts.size(); b += kRun) {
+      std::uint64_t run = 0;
+      for (std::size_t i = 0; i < kRun; ++i) run += counts[b + i];
+      if (under + static_cast<long long>(run) > k.rank) break;
+      under += static_cast<long long>(run);
+    }
     while (b < counts.size() && under + counts[b] <= k.rank) under += counts[b++];
     if (b == counts.size()) changed();
     k.rank -= under;
@@ -288,6 +333,57 @@ inline bool allLanes(Lanes mask) {
 #endif
 }
 
+// The first pass of the selections of the columns whose counts are
+// first[m]: each number's key computed sixteen bytes at a time, then
+// counted. Runs with a NaN, and the rows after the last whole run, go to the
+// selections' add().
+template <class T>
+void countColumns(RankSelect<T>* const* select, std::uint32_t* const* first, int width, int vectors, const T* data,
+                  std::size_t rows) {
+  using Key = decltype(orderKey(T{}));
+  typedef Key Lanes __attribute__((vector_size(16)));
+  typedef T Numbers __attribute__((vector_size(16)));
+  constexpr int k = 16 / sizeof(T);
+  constexpr int shift = RankSelect<T>::kTopShift;
+  const auto w = static_cast<std::size_t>(width);
+  const std::size_t runRows = static_cast<std::size_t>(vectors * k) / w;
+  std::uint32_t* lane[3 * k];  // the counts of lane j of a run, null for a column not counted here
+  for (int j = 0; j < vectors * k; ++j) lane[j] = first[j % width];
+  long long nan[6] = {};
+  auto sweep = [&]<int V>() {
+    std::size_t row = 0;
+    for (; row + runRows <= rows; row += runRows) {
+      const T* at = data + row * w;
+      Lanes top[V];
+      bool clean = true;
+      for (int v = 0; v < V; ++v) {
+        Numbers x;
+        std::memcpy(&x, at + v * k, sizeof x);
+        clean &= allLanes(x == x);
+        top[v] = keyOfBits<Key>((Lanes)x) >> shift;
+      }
+      if (clean) [[likely]] {
+        for (int v = 0; v < V; ++v)
+          for (int j = 0; j < k; ++j)
+            if (std::uint32_t* counts = lane[v * k + j]) ++counts[top[v][j]];
+        continue;
+      }
+      for (int j = 0; j < V * k; ++j)
+        if (std::uint32_t* counts = lane[j]) {
+          if (at[j] == at[j]) ++counts[orderKey(at[j]) >> shift];
+          else ++nan[j % width];
+        }
+    }
+    return row;
+  };
+  const std::size_t row = vectors == 1 ? sweep.template operator()<1>() : sweep.template operator()<3>();
+  for (int m = 0; m < width; ++m) {
+    if (!first[m]) continue;
+    select[m]->counted(static_cast<long long>(row) - nan[m]);
+    if (row < rows) select[m]->add(data + row * w + static_cast<std::size_t>(m), rows - row, w);
+  }
+}
+
 // A pass of several selections over the columns of rows x width numbers,
 // select[m] (null: none) taking column m: the same as each one's add() over
 // its column, row after row, but a run of rows where no column's key falls
@@ -304,9 +400,14 @@ void addColumns(RankSelect<T>* const* select, int width, const T* data, std::siz
   const auto w = static_cast<std::size_t>(width);
   bool each[6] = {};  // columns that take every number: their own add()
   Key low[2][6] = {}, span[2][6] = {};  // a column without ranges keeps only key 0 (a NaN), and only in the test
-  bool any = false;
+  std::uint32_t* first[6] = {};  // columns in their first pass: their counts
+  bool any = false, counting = false;
   for (int m = 0; m < width; ++m) {
     if (!select[m]) continue;
+    if (vectors > 0 && (first[m] = select[m]->firstCounts())) {
+      counting = true;
+      continue;
+    }
     Key lo[2], sp[2];
     const int g = select[m]->keyRanges(lo, sp);
     each[m] = g < 0 || vectors == 0;
@@ -316,6 +417,7 @@ void addColumns(RankSelect<T>* const* select, int width, const T* data, std::siz
   }
   for (int m = 0; m < width; ++m)
     if (each[m]) select[m]->add(data + m, rows, w);
+  if (counting) countColumns(select, first, width, vectors, data, rows);
   if (!any) return;
   // Lane j of vector v in a run holds column (v * k + j) % width. A key is
   // in [low, low + span] when key - low <= span as unsigned numbers, that is

@@ -72,7 +72,7 @@ TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
 // Selection in passes against the counted in-memory selection: the same
 // numbers, bit for bit, at budgets that collect a bucket at once and at one
 // that counts through every bit of the keys; float data in two passes at
-// most, double data in four.
+// most, double data in four; whole or in two parts joined.
 // The numbers come in runs of 777, every other one of an array whose numbers
 // in between must take no part.
 template <class T>
@@ -85,17 +85,25 @@ void checkPasses(const std::vector<double>& data, double per, std::size_t budget
   std::vector<T> work = numbers;
   T mn{}, mx{};
   enggExtremes(work.data(), static_cast<int>(work.size()), per, &mn, &mx);
-  RankSelect<T> select(per, true, true, budget);
-  do {
-    for (std::size_t i = 0; i < data.size(); i += 777)
-      select.add(strided.data() + 2 * i, std::min<std::size_t>(777, data.size() - i), 2);
-    select.endPass();
-  } while (select.wantsPass());
-  EXPECT_EQ(select.count(), static_cast<long long>(numbers.size()));
-  EXPECT_LE(select.passes(), sizeof(T) == 4 ? 2 : 4);
   using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
-  EXPECT_EQ(std::bit_cast<Bits>(select.enggMin()), std::bit_cast<Bits>(mn));
-  EXPECT_EQ(std::bit_cast<Bits>(select.enggMax()), std::bit_cast<Bits>(mx));
+  // Whole, and in two parts: the runs after the middle go to a part() of the selection, joined after each pass.
+  const std::size_t middle = data.size() / 2 / 777 * 777;
+  for (bool parts : {false, true}) {
+    RankSelect<T> select(per, true, true, budget);
+    do {
+      RankSelect<T> later = select.part();
+      for (std::size_t i = 0; i < data.size(); i += 777) {
+        const std::size_t n = std::min<std::size_t>(777, data.size() - i);
+        (parts && i >= middle ? later : select).add(strided.data() + 2 * i, n, 2);
+      }
+      select.join(later);
+      select.endPass();
+    } while (select.wantsPass());
+    EXPECT_EQ(select.count(), static_cast<long long>(numbers.size())) << parts;
+    EXPECT_LE(select.passes(), sizeof(T) == 4 ? 2 : 4);
+    EXPECT_EQ(std::bit_cast<Bits>(select.enggMin()), std::bit_cast<Bits>(mn)) << parts;
+    EXPECT_EQ(std::bit_cast<Bits>(select.enggMax()), std::bit_cast<Bits>(mx)) << parts;
+  }
 
   // The same through addColumns, every column of rows x width numbers selected at once: the numbers in the
   // last column, their negations in the others.
