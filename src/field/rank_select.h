@@ -150,6 +150,19 @@ class RankSelect {
     }
   }
 
+  // A number of a pass after the first that may lie in a key range: kept as
+  // add() keeps it.
+  void keep(T v) {
+    if (v != v) return;
+    const Key key = orderKey(v);
+    for (Rank& k : rank_)
+      if (k.active() && k.sharedWith < 0) {
+        Key low, span;
+        keyRange(k, low, span);
+        if (static_cast<Key>(key - low) <= span) take(k, v, key);
+      }
+  }
+
   // The key ranges a pass after the first keeps numbers from (at most two):
   // add() passes over every number whose key is in none of them. Returns
   // their count, or -1 when the pass takes every number (the first pass,
@@ -389,8 +402,9 @@ void countColumns(RankSelect<T>* const* select, std::uint32_t* const* first, int
 // its column, row after row, but a run of rows where no column's key falls
 // in its selection's ranges (RankSelect::keyRanges) is passed over with one
 // test. The columns are taken as one array, sixteen bytes at a time, in
-// runs of whole rows that fill whole vectors (width 1, 2, 3 or 6); a run
-// that holds a kept key goes to the selections' add().
+// runs of whole rows that fill whole vectors (width 1, 2, 3 or 6); in a run
+// that holds a kept key, the numbers in those lanes go to their selections.
+// Columns in their first pass are counted (countColumns).
 template <class T>
 void addColumns(RankSelect<T>* const* select, int width, const T* data, std::size_t rows) {
   using Key = decltype(orderKey(T{}));
@@ -401,7 +415,7 @@ void addColumns(RankSelect<T>* const* select, int width, const T* data, std::siz
   bool each[6] = {};  // columns that take every number: their own add()
   Key low[2][6] = {}, span[2][6] = {};  // a column without ranges keeps only key 0 (a NaN), and only in the test
   std::uint32_t* first[6] = {};  // columns in their first pass: their counts
-  bool any = false, counting = false;
+  bool any = false, counting = false, ranged[6] = {};
   for (int m = 0; m < width; ++m) {
     if (!select[m]) continue;
     if (vectors > 0 && (first[m] = select[m]->firstCounts())) {
@@ -412,7 +426,7 @@ void addColumns(RankSelect<T>* const* select, int width, const T* data, std::siz
     const int g = select[m]->keyRanges(lo, sp);
     each[m] = g < 0 || vectors == 0;
     if (g <= 0 || each[m]) continue;
-    any = true;
+    any = ranged[m] = true;
     for (int r = 0; r < 2; ++r) low[r][m] = lo[g == 2 ? r : 0], span[r][m] = sp[g == 2 ? r : 0];
   }
   for (int m = 0; m < width; ++m)
@@ -435,11 +449,9 @@ void addColumns(RankSelect<T>* const* select, int width, const T* data, std::siz
         limit[r][v][j] = static_cast<SKey>(span[r][m] + top);
       }
   const std::size_t runRows = static_cast<std::size_t>(vectors * k) / w;
-  auto take = [&](std::size_t first, std::size_t n, const bool* columns) {
-    for (int m = 0; m < width; ++m)
-      if (select[m] && !each[m] && columns[m])
-        for (std::size_t i = 0; i < n; ++i) select[m]->add(data[(first + i) * w + static_cast<std::size_t>(m)]);
-  };
+  RankSelect<T>* gathering[3 * k] = {};  // the selection of lane j of a run when it has key ranges
+  for (int j = 0; j < vectors * k; ++j)
+    if (ranged[j % width]) gathering[j] = select[j % width];
   auto sweep = [&]<int V>() {
     std::size_t row = 0;
     for (; row + runRows <= rows; row += runRows) {
@@ -454,14 +466,15 @@ void addColumns(RankSelect<T>* const* select, int width, const T* data, std::siz
         all &= out[v];
       }
       if (allLanes(all)) [[likely]] continue;
-      bool columns[6] = {};
+      // Lane by lane, so each column's numbers come in row order.
       for (int v = 0; v < V; ++v)
-        for (int j = 0; j < k; ++j) columns[(v * k + j) % width] |= out[v][j] == 0;
-      take(row, runRows, columns);
+        for (int j = 0; j < k; ++j)
+          if (out[v][j] == 0)
+            if (RankSelect<T>* to = gathering[v * k + j]) to->keep(at[v * k + j]);
     }
     return row;
   };
   const std::size_t row = vectors == 1 ? sweep.template operator()<1>() : sweep.template operator()<3>();
-  const bool every[6] = {true, true, true, true, true, true};
-  if (row < rows) take(row, rows - row, every);
+  for (int m = 0; m < width; ++m)
+    if (ranged[m] && row < rows) select[m]->add(data + row * w + static_cast<std::size_t>(m), rows - row, w);
 }
