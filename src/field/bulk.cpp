@@ -487,11 +487,18 @@ static void vectorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* da
     if (ranges) trackExtremes(s.r.max, s.r.min, mags[j]);
   }
   const auto rows = static_cast<std::size_t>(n);
-  if (f.select[0]) s.select[0]->add(mags, rows, 1);
+  if (f.select[0]) {
+    RankSelect<T>* one = &*s.select[0];
+    addColumns(&one, 1, mags, rows);
+  }
+  RankSelect<T>* columns[6] = {};
   const T zero = 0;  // the missing components of a two-component vector
-  for (int c = 0; c < 3; ++c)
-    if (f.select[1 + c])
-      s.select[1 + c]->add(c < width ? data + c : &zero, rows, c < width ? static_cast<std::size_t>(width) : 0);
+  for (int c = 0; c < 3; ++c) {
+    if (!f.select[1 + c]) continue;
+    if (c < width && width <= 6) columns[c] = &*s.select[1 + c];
+    else s.select[1 + c]->add(c < width ? data + c : &zero, rows, c < width ? static_cast<std::size_t>(width) : 0);
+  }
+  if (width <= 6) addColumns(columns, width, data, rows);
 }
 
 template <class T>
