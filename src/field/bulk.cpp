@@ -316,11 +316,13 @@ struct Streamed {
       if (p.feed.select[i]) p.select[i] = select[i]->part();
     return p;
   }
-  // Takes in what part `later` fed with the rows after this one's.
-  void join(const Streamed& later) {
-    if (feed.mises) mises->join(*later.mises);
+  // Takes in what part `later` fed with the rows after this one's, and ends
+  // the pass, of the selections of one half (0 or 1): the von Mises one and
+  // select[1], [3], [5], or the others. The halves may run on two threads.
+  void joinAndEnd(const Streamed& later, int half) {
+    if (feed.mises && half == 0) mises->join(*later.mises), mises->endPass();
     for (int i = 0; i < 7; ++i)
-      if (feed.select[i]) select[i]->join(*later.select[i]);
+      if (feed.select[i] && (i + 1) % 2 == half) select[i]->join(*later.select[i]), select[i]->endPass();
   }
   bool wantsPass() const {
     if (mises && mises->wantsPass()) return true;
@@ -568,7 +570,8 @@ static bool heldWhole(int rows, const Streamed<T>& s) {
 // order. Later passes: each thread feeds every selection from half of the
 // rows in memory, the second half into a copy of the selections that the
 // first then joins after its own (RankSelect::join), so that the results
-// are those of one thread. The first pass's shares come from
+// are those of one thread; the two threads then join and end the pass of
+// half of the selections each. The first pass's shares come from
 // the first pass over the stress field of bench/targets' big database in the
 // page cache: reading it took about 0.8 s and its labels 0.25 s, counting it
 // for one selection 0.15 s, its von Mises values and extremes 0.4 s.
@@ -619,11 +622,11 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
       Streamed<T> later = s.part();
       runBeside([&] { computeRows(later, s.feed, Part::Selections, reader, values, mises, mid, rows); },
                 [&] { computeRows(s, s.feed, Part::Selections, reader, values, mises, 0, mid); });
-      s.join(later);
+      runBeside([&] { s.joinAndEnd(later, 1); }, [&] { s.joinAndEnd(later, 0); });
     } else {
       computeRows(s, s.feed, Part::Selections, reader, values, mises, 0, rows);
+      s.endPass();
     }
-    s.endPass();
   }
 }
 
