@@ -348,8 +348,8 @@ inline bool allLanes(Lanes mask) {
 
 // The first pass of the selections of the columns whose counts are
 // first[m]: each number's key computed sixteen bytes at a time, then
-// counted. Runs with a NaN, and the rows after the last whole run, go to the
-// selections' add().
+// counted. A run with a NaN is counted number by number, without it; the
+// rows after the last whole run go to the selections' add().
 template <class T>
 void countColumns(RankSelect<T>* const* select, std::uint32_t* const* first, int width, int vectors, const T* data,
                   std::size_t rows) {
