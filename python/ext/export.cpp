@@ -136,17 +136,22 @@ bool reduceElement(const Outputs& out, const T* v, const Q* q, std::size_t w, st
                    std::int64_t at) {
   const std::size_t n = e - s;
   std::size_t best = s;
-  Q low = q[s];
-  for (std::size_t j = s; j < e; ++j) {
-    if (n > 1 && std::isnan(q[j])) return false;
-    if (q[j] > q[best]) best = j;
-    low = low < q[j] ? low : q[j];
+  Q high = q[s], low = q[s];
+  bool nan = std::isnan(q[s]);
+  for (std::size_t j = s + 1; j < e; ++j) {  // without branches: which point wins is a coin toss
+    const Q x = q[j];
+    nan |= std::isnan(x);
+    const bool above = x > high;
+    best = above ? j : best;
+    high = above ? x : high;
+    low = low < x ? low : x;
   }
+  if (n > 1 && nan) return false;
   if (at < 0) return true;
   const auto row = static_cast<std::size_t>(at);
   const Q mean = n == 1 ? q[s] : static_cast<Q>(static_cast<double>(Q(0) + pairwiseSum(q + s, n)) / static_cast<double>(n));
   if (out.rows.data) putRow(out.rows, row, v + best * w, w);
-  if (out.high.data) out.high.put(row, 0, q[best]);
+  if (out.high.data) out.high.put(row, 0, high);
   if (out.low.data) out.low.put(row, 0, low);
   if (out.mean.data) out.mean.put(row, 0, mean);
   return true;
