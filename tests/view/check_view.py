@@ -391,7 +391,8 @@ def check_bad_input(work, good):
              (["broken.odb"], "odb2xdmf: broken.odb: /steps/Step-1/frames/1/fieldOutputs/S/blocks/0: data is "
                               "missing\n"),
              (["badmesh.odb"], "odb2xdmf: badmesh.odb: /assembly/instances/FLATS: element 100 refers to node 999, "
-                               "which the instance does not have\n")]
+                               "which the instance does not have\n"),
+             (["-o", "nodir/x.xdmf", good], "odb2xdmf: nodir/x.h5: No such file or directory\n")]
     for argv, err in cases:
         r = run([os.path.join(BIN, "odb2xdmf"), "-o", "x.xdmf", *argv], folder, timeout=60, text=True)
         check(f"{argv}: status 1, one line, nothing written", r.status == 1 and r.err == err and r.out == ""
