@@ -516,6 +516,17 @@ void bindExport(py::module_& m) {
       py::arg("labels"), py::arg("low"), py::arg("size"), py::arg("base"), py::arg("wide"),
       "odb2xdmf's label table: base + the first row of each label at [label - low], -1 elsewhere.");
   m.def(
+      "_will_need",
+      [](int fd, std::int64_t offset, std::int64_t size, std::int64_t step) {
+        const py::gil_scoped_release unlocked;
+        for (std::int64_t at = offset; at < offset + size; at += step)
+          if (posix_fadvise(fd, at, std::min(step, offset + size - at), POSIX_FADV_WILLNEED) != 0) return false;
+        return true;
+      },
+      py::arg("fd"), py::arg("offset"), py::arg("size"), py::arg("step"),
+      "odb2xdmf's read-ahead: asks the kernel to read a range of a file, step bytes a request, without the GIL "
+      "(a thread asking for it between requests would wait for the export's own threads); false where it cannot.");
+  m.def(
       "_start_writeback",
       [](int fd, std::int64_t offset, std::int64_t size) {
         const py::gil_scoped_release unlocked;
