@@ -781,11 +781,7 @@ class ArrayWriter:
             os.close(self._fd)
             raise OSError(errno.EIO, str(e), path) from None
         self._todo, self._failure = queue.Queue(), None
-        try:
-            from . import _odb
-            self._write_out = _odb._start_writeback
-        except (ImportError, AttributeError):
-            self._write_out = None
+        self._write_out = _odb._start_writeback
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
 
@@ -814,8 +810,7 @@ class ArrayWriter:
             except OSError as e:
                 self._failure = e
                 continue
-            if self._write_out is not None:
-                self._write_out(self._fd, start, at - start)
+            self._write_out(self._fd, start, at - start)
             if spare is not None:
                 spare.append(array)
 
