@@ -2,7 +2,8 @@
 // pieces into reused buffers, measured and reduced per element, and placed
 // into the export's arrays; the volume test that tells a flat element from
 // a solid one; the export's label tables, and labels turned into rows
-// through them; the start of its writes to disk. The results are the
+// through them; the export's HDF5 file, whose datasets it makes and whose
+// bytes it writes itself; the start of its writes to disk. The results are the
 // numbers the numpy code computes (the same operations in the same order),
 // so an export is the same with or without these helpers. The GIL is
 // released while they work. No globals.
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <hdf5.h>
 
 #include <pybind11/stl.h>
 
@@ -136,17 +138,22 @@ bool reduceElement(const Outputs& out, const T* v, const Q* q, std::size_t w, st
                    std::int64_t at) {
   const std::size_t n = e - s;
   std::size_t best = s;
-  Q low = q[s];
-  for (std::size_t j = s; j < e; ++j) {
-    if (n > 1 && std::isnan(q[j])) return false;
-    if (q[j] > q[best]) best = j;
-    low = low < q[j] ? low : q[j];
+  Q high = q[s], low = q[s];
+  bool nan = std::isnan(q[s]);
+  for (std::size_t j = s + 1; j < e; ++j) {  // without branches: which point wins is a coin toss
+    const Q x = q[j];
+    nan |= std::isnan(x);
+    const bool above = x > high;
+    best = above ? j : best;
+    high = above ? x : high;
+    low = low < x ? low : x;
   }
+  if (n > 1 && nan) return false;
   if (at < 0) return true;
   const auto row = static_cast<std::size_t>(at);
   const Q mean = n == 1 ? q[s] : static_cast<Q>(static_cast<double>(Q(0) + pairwiseSum(q + s, n)) / static_cast<double>(n));
   if (out.rows.data) putRow(out.rows, row, v + best * w, w);
-  if (out.high.data) out.high.put(row, 0, q[best]);
+  if (out.high.data) out.high.put(row, 0, high);
   if (out.low.data) out.low.put(row, 0, low);
   if (out.mean.data) out.mean.put(row, 0, mean);
   return true;
@@ -413,6 +420,73 @@ py::array labelTable(const std::int32_t* labels, std::size_t n, std::int64_t low
   return out;
 }
 
+// The export's HDF5 file: datasets made with their space allocated at once and never filled,
+// contiguous, in the array's own type, so that the caller writes each array's bytes at the
+// dataset's offset itself. Only the thread that holds the GIL uses it, and never while the
+// library reads on another (the library's reads run inside _place_block, which the caller waits
+// for), so HDF5's state is never shared between two threads.
+class H5Out {
+ public:
+  explicit H5Out(const std::string& path) {
+    H5E_BEGIN_TRY { file_ = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT); }
+    H5E_END_TRY;
+    if (file_ < 0) fail("/", "cannot create the file");
+  }
+  ~H5Out() { close(); }
+  H5Out(const H5Out&) = delete;
+  H5Out& operator=(const H5Out&) = delete;
+
+  // Makes the dataset at path (groups on the way made too) of shape and numpy dtype code
+  // ("f4", "f8", "i4", "i8", "u1"); returns the offset of its bytes in the file, -1 when it
+  // holds none.
+  std::int64_t dataset(const std::string& path, const std::vector<hsize_t>& shape, const std::string& code) {
+    if (file_ < 0) fail(path, "the file is closed");
+    const hid_t type = code == "f4"   ? H5T_IEEE_F32LE
+                       : code == "f8" ? H5T_IEEE_F64LE
+                       : code == "i4" ? H5T_STD_I32LE
+                       : code == "i8" ? H5T_STD_I64LE
+                       : code == "u1" ? H5T_STD_U8LE
+                                      : -1;
+    if (type < 0) throw py::value_error(path + ": arrays of dtype " + code + " are not written");
+    haddr_t offset = HADDR_UNDEF;
+    bool made = false;
+    H5E_BEGIN_TRY {
+      const hid_t space = H5Screate_simple(static_cast<int>(shape.size()), shape.data(), nullptr);
+      const hid_t lcpl = H5Pcreate(H5P_LINK_CREATE), dcpl = H5Pcreate(H5P_DATASET_CREATE);
+      if (space >= 0 && lcpl >= 0 && dcpl >= 0 && H5Pset_create_intermediate_group(lcpl, 1) >= 0 &&
+          H5Pset_alloc_time(dcpl, H5D_ALLOC_TIME_EARLY) >= 0 && H5Pset_fill_time(dcpl, H5D_FILL_TIME_NEVER) >= 0) {
+        const hid_t d = H5Dcreate2(file_, path.c_str(), type, space, lcpl, dcpl, H5P_DEFAULT);
+        if (d >= 0) {
+          made = true;
+          offset = H5Dget_offset(d);
+          H5Dclose(d);
+        }
+      }
+      for (const hid_t id : {space, lcpl, dcpl})
+        if (id >= 0) (id == space ? H5Sclose(id) : H5Pclose(id));
+    }
+    H5E_END_TRY;
+    if (!made) fail(path, "cannot make the dataset");
+    return offset == HADDR_UNDEF ? -1 : static_cast<std::int64_t>(offset);
+  }
+
+  void close() {
+    if (file_ < 0) return;
+    herr_t closed = -1;
+    H5E_BEGIN_TRY { closed = H5Fclose(file_); }
+    H5E_END_TRY;
+    file_ = -1;
+    if (closed < 0) fail("/", "cannot close the file");
+  }
+
+ private:
+  [[noreturn]] static void fail(const std::string& at, const std::string& what) {
+    throw std::runtime_error(at + ": " + what);  // the caller names the file
+  }
+
+  hid_t file_ = -1;
+};
+
 }  // namespace
 
 void bindExport(py::module_& m) {
@@ -442,6 +516,17 @@ void bindExport(py::module_& m) {
       py::arg("labels"), py::arg("low"), py::arg("size"), py::arg("base"), py::arg("wide"),
       "odb2xdmf's label table: base + the first row of each label at [label - low], -1 elsewhere.");
   m.def(
+      "_will_need",
+      [](int fd, std::int64_t offset, std::int64_t size, std::int64_t step) {
+        const py::gil_scoped_release unlocked;
+        for (std::int64_t at = offset; at < offset + size; at += step)
+          if (posix_fadvise(fd, at, std::min(step, offset + size - at), POSIX_FADV_WILLNEED) != 0) return false;
+        return true;
+      },
+      py::arg("fd"), py::arg("offset"), py::arg("size"), py::arg("step"),
+      "odb2xdmf's read-ahead: asks the kernel to read a range of a file, step bytes a request, without the GIL "
+      "(a thread asking for it between requests would wait for the export's own threads); false where it cannot.");
+  m.def(
       "_start_writeback",
       [](int fd, std::int64_t offset, std::int64_t size) {
         const py::gil_scoped_release unlocked;
@@ -449,6 +534,11 @@ void bindExport(py::module_& m) {
       },
       py::arg("fd"), py::arg("offset"), py::arg("size"),
       "odb2xdmf's writer: starts writing a range of a file to disk, without waiting; false where it cannot.");
+  py::class_<H5Out>(m, "_H5Out", "odb2xdmf's HDF5 file: datasets whose bytes the caller writes at their offset.")
+      .def(py::init<const std::string&>(), py::arg("path"))
+      .def("dataset", &H5Out::dataset, py::arg("path"), py::arg("shape"), py::arg("dtype"),
+           "Makes a dataset, allocated and never filled; the offset of its bytes, -1 when it has none.")
+      .def("close", &H5Out::close);
   py::class_<PieceBuffers>(m, "_PieceBuffers", "Buffers that _place_block calls given them share (one call at a time).").def(py::init<>());
   m.def("_place_block", &placeBlock, py::arg("block"), py::arg("measure"), py::arg("low"), py::arg("index"),
         py::arg("rows"), py::arg("high"), py::arg("low_values"), py::arg("mean"), py::arg("buffers") = nullptr,

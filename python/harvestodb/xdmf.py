@@ -32,6 +32,7 @@ behind); 2 for a wrong command line.
 """
 
 import argparse
+import errno
 import os
 import stat
 import sys
@@ -609,24 +610,39 @@ def read_ahead(path, stop):
     """Asks the kernel to read the file into the page cache, in file order, until stop is set: run
     in a thread of its own, the disk reads while the export computes. Files larger than a quarter
     of the memory available (free, or page cache the kernel can drop) are left alone: they would
-    push out what they bring in."""
+    push out what they bring in.
+
+    The kernel reads at most a device's read-ahead size (read_ahead_kb, here 8 MB) of each
+    WILLNEED, and silently drops the rest: the requests go in steps of 2 MB (the module makes
+    them without the GIL, 64 MB at a call), which queue the whole file at once; then the file is
+    sent to /dev/null (no copy into this process), which waits for those reads and reads what a
+    device with a smaller limit left out."""
     try:
         fd = os.open(path, os.O_RDONLY)
     except OSError:
         return
+    null = None
     try:
         size = os.fstat(fd).st_size
         if size > available_memory() // 4:
             return
-        step = 16 << 20
-        for at in range(0, size, step):
-            if stop.is_set():
+        from . import _odb
+        for at in range(0, size, 64 << 20):
+            if stop.is_set() or not _odb._will_need(fd, at, min(64 << 20, size - at), 2 << 20):
+                return
+        null = os.open(os.devnull, os.O_WRONLY)
+        at = 0
+        while at < size and not stop.is_set():
+            n = os.sendfile(null, fd, at, min(64 << 20, size - at))
+            if n <= 0:
                 break
-            os.posix_fadvise(fd, at, step, os.POSIX_FADV_WILLNEED)
-    except (OSError, ValueError, AttributeError):   # no fadvise here: nothing read ahead
+            at += n
+    except (OSError, ValueError, AttributeError, ImportError):   # no fadvise or sendfile here: read as it comes
         pass
     finally:
         os.close(fd)
+        if null is not None:
+            os.close(null)
 
 
 def available_memory():
@@ -672,10 +688,9 @@ def export(db_path, out_path, fields=None, frames=None):
     h5_path = base + ".h5"
     h5_base = os.path.basename(h5_path)
     try:
-        import h5py
         with open_database(db_path) as db:
             try:
-                return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
+                return write_export(db, db_path, out_path, h5_path, h5_base, fields, frames)
             except library_errors() as e:
                 raise Failure(None, str(e)) from None
     finally:
@@ -684,19 +699,19 @@ def export(db_path, out_path, fields=None, frames=None):
             ahead.join()
 
 
-def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
+def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames):
     """export()'s work on the open database: the mesh's topology is built on a thread of its own
     while the first frame's fields are read; a failure of the mesh is the one reported."""
     mesh = Mesh(db, db_path, build=False)
     mesh.start()
     try:
-        return write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames, h5py)
+        return write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames)
     except BaseException:
         mesh.finish()
         raise
 
 
-def write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames, h5py):
+def write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames):
     """write_export()'s work once the mesh's tables are there."""
     present = {n for step in db.steps.values() for f in step.frames for n in f.field_outputs}
     if fields is not None:
@@ -719,7 +734,7 @@ def write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames, h
     tmp_xml = os.path.join(out_dir, f".{os.path.basename(out_path)}.{os.getpid()}.tmp")
     release_cache(h5_path)
     try:
-        grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py)
+        grids = write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base)
         with open(tmp_xml, "w") as x:
             x.write('<?xml version="1.0"?>\n<Xdmf Version="3.0">\n<Domain>\n')
             x.write('<Grid Name="frames" GridType="Collection" CollectionType="Temporal">\n')
@@ -732,7 +747,8 @@ def write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames, h
         for p in (tmp_h5, tmp_xml):
             if os.path.exists(p):
                 os.unlink(p)
-        raise Failure(e.filename or out_path, e.strerror or str(e)) from None
+        named = {tmp_h5: h5_path, tmp_xml: out_path}.get(e.filename, e.filename or out_path)   # not the names in passing
+        raise Failure(named, e.strerror or str(e)) from None
     except BaseException:
         for p in (tmp_h5, tmp_xml):
             if os.path.exists(p):
@@ -744,38 +760,40 @@ def write_files(db, mesh, db_path, out_path, h5_path, h5_base, fields, frames, h
 
 
 class ArrayWriter:
-    """Writes the export's arrays beside the computing: each dataset is made at once, its space
-    allocated and never filled, and a thread of its own writes the array's bytes to the
-    dataset's place in the file (os.pwrite releases the GIL), while the caller reads and
-    reduces the next field. The file holds what h5py's writes would put there; close() waits
-    for the writes and raises the first failure. The thread also starts each array's way to
+    """Writes the export's arrays beside the computing: each dataset is made at once by the
+    module (_odb._H5Out: HDF5 itself, without h5py and its start-up), its space allocated and
+    never filled, and a thread of its own writes the array's bytes to the dataset's place in the
+    file (os.pwrite releases the GIL), while the caller reads and reduces the next field. The
+    file holds what HDF5's own writes would put there; close() waits for the writes, closes the
+    file and raises the first failure. The thread also starts each array's way to
     the disk: the file system would do it all at once when the export takes the name of the
     one it replaces (ext4 flushes a file renamed over another), with the caller waiting."""
 
-    def __init__(self, h, path, h5py):
+    def __init__(self, path):
         import queue
         import threading
-        self._h, self._h5py = h, h5py
-        self._fd = os.open(path, os.O_WRONLY)
-        self._todo, self._failure = queue.Queue(), None
+        from . import _odb
+        self._path = path
+        self._fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
         try:
-            from . import _odb
-            self._write_out = _odb._start_writeback
-        except (ImportError, AttributeError):
-            self._write_out = None
+            self._h = _odb._H5Out(path)
+        except RuntimeError as e:
+            os.close(self._fd)
+            raise OSError(errno.EIO, str(e), path) from None
+        self._todo, self._failure = queue.Queue(), None
+        self._write_out = _odb._start_writeback
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
 
     def put(self, path, array, spare=None):
         """Writes array to a new dataset at path; spare: a list the array joins once written."""
-        h5py = self._h5py
         array = np.ascontiguousarray(array)
-        dcpl = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
-        dcpl.set_alloc_time(h5py.h5d.ALLOC_TIME_EARLY)
-        dcpl.set_fill_time(h5py.h5d.FILL_TIME_NEVER)
-        ds = self._h.create_dataset(path, shape=array.shape, dtype=array.dtype, dcpl=dcpl)
+        try:
+            at = self._h.dataset(path, array.shape, array.dtype.str[1:])
+        except RuntimeError as e:
+            raise OSError(errno.EIO, str(e), self._path) from None
         if array.nbytes:
-            self._todo.put((ds.id.get_offset(), array, spare))
+            self._todo.put((at, array, spare))
         if self._failure is not None:   # a write failed: stop here
             self.close()
 
@@ -792,8 +810,7 @@ class ArrayWriter:
             except OSError as e:
                 self._failure = e
                 continue
-            if self._write_out is not None:
-                self._write_out(self._fd, start, at - start)
+            self._write_out(self._fd, start, at - start)
             if spare is not None:
                 spare.append(array)
 
@@ -811,21 +828,24 @@ class ArrayWriter:
         finally:
             os.close(self._fd)
             self._fd = None
+            try:
+                self._h.close()
+            except RuntimeError as e:
+                self._failure = self._failure or OSError(errno.EIO, str(e), self._path)
         if self._failure is not None and not failed:
             raise self._failure
 
 
-def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base, h5py):
+def write_heavy(db, mesh, chosen, fields, tmp_h5, h5_base):
     """The HDF5 file of arrays; returns the XML of each frame's grid."""
-    grids, scratch = [], Scratch()
-    with h5py.File(tmp_h5, "w") as h:
-        writer = ArrayWriter(h, tmp_h5, h5py)
-        try:
-            grids = write_grids(db, mesh, chosen, fields, h5_base, writer.put, scratch)
-        except BaseException:
-            writer.close(failed=True)
-            raise
-        writer.close()
+    scratch = Scratch()
+    writer = ArrayWriter(tmp_h5)
+    try:
+        grids = write_grids(db, mesh, chosen, fields, h5_base, writer.put, scratch)
+    except BaseException:
+        writer.close(failed=True)
+        raise
+    writer.close()
     return grids
 
 

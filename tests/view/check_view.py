@@ -123,7 +123,11 @@ def write_mixed(path, rng):
                     have = solids if inst == "SOLIDS" else flats
                     for kind, _, _, points in types:
                         label, nodes = have[kind]
-                        block(s, "INTEGRATION_POINT", inst, 100 * rng.normal(size=(points, 6)),
+                        values = 100 * rng.normal(size=(points, 6))
+                        if points > 2:   # two points of the same, largest von Mises: S12 and S13 swapped
+                            values[1] *= 10
+                            values[2] = values[1][[0, 1, 2, 4, 3, 5]]
+                        block(s, "INTEGRATION_POINT", inst, values,
                               elementLabels=[label] * points, integrationPoints=range(1, points + 1))
                         if inst == "SOLIDS":
                             block(e, "ELEMENT_NODAL", inst, rng.normal(size=(len(nodes), 6)).astype(np.float32),
@@ -285,6 +289,33 @@ def check_export(work):
     check("odbgen: exported over its last export", r.status == 0 and h5_bytes(out) == before, r.err)
     check_meshio(work)
     check_bad_input(work, dbs["mixed"])
+    check_reduction(dbs)
+
+
+def check_reduction(dbs):
+    """The module's reading and reduction of each block, against numpy's of the block read whole
+    (xdmf.numpy_block), array for array in bytes: the row of an element's largest von Mises is its
+    first point of that value (the mixed model's elements of more than two points have two)."""
+    sys.path.insert(0, os.path.join(BIN, "..", "python"))
+    from harvestodb import xdmf
+    module = xdmf.place_block
+    for case, db in dbs.items():
+        with xdmf.open_database(db) as d:
+            mesh = xdmf.Mesh(d, db)
+            for step in d.steps.values():
+                for frame in step.frames:
+                    for f in frame.field_outputs.values():
+                        got = xdmf.field_arrays(f, mesh)
+                        xdmf.place_block = lambda *_: None
+                        try:
+                            want = xdmf.field_arrays(f, mesh)
+                        finally:
+                            xdmf.place_block = module
+                        same = got.keys() == want.keys() and all(
+                            (a.dtype, a.shape, a.tobytes()) == (want[k].dtype, want[k].shape, want[k].tobytes())
+                            for k, a in got.items())
+                        check(f"{case}: {f.name} of frame {frame.increment_number}: the module's reduction is numpy's",
+                              same, str(sorted(got)))
 
 
 def h5_bytes(xdmf):
@@ -360,7 +391,8 @@ def check_bad_input(work, good):
              (["broken.odb"], "odb2xdmf: broken.odb: /steps/Step-1/frames/1/fieldOutputs/S/blocks/0: data is "
                               "missing\n"),
              (["badmesh.odb"], "odb2xdmf: badmesh.odb: /assembly/instances/FLATS: element 100 refers to node 999, "
-                               "which the instance does not have\n")]
+                               "which the instance does not have\n"),
+             (["-o", "nodir/x.xdmf", good], "odb2xdmf: nodir/x.h5: No such file or directory\n")]
     for argv, err in cases:
         r = run([os.path.join(BIN, "odb2xdmf"), "-o", "x.xdmf", *argv], folder, timeout=60, text=True)
         check(f"{argv}: status 1, one line, nothing written", r.status == 1 and r.err == err and r.out == ""
