@@ -196,11 +196,13 @@ def check_parser():
 
 # ---- the optimisation examples (--loops) ----------------------------------------------------------------
 
-# A solver that fails for one shape (the mesh writer names the thickness in its first line), else ccx.
-FAILING_CCX = """#!/bin/sh
-grep -q ", %s mm thick" bracket_mesh.inp && { echo "refused on purpose"; exit 3; }
-exec ccx "$@"
-"""
+def failing_ccx(work, thickness):
+    """A solver that fails for one shape (the mesh writer names the thickness in its first line), else ccx."""
+    path = os.path.join(work, "ccx-failing")
+    write(path, '#!/bin/sh\ngrep -q ", %s mm thick" bracket_mesh.inp && { echo "refused on purpose"; exit 3; }\n'
+                'exec ccx "$@"\n' % thickness)
+    os.chmod(path, 0o755)
+    return path
 
 
 def from_report(folder):
@@ -212,11 +214,8 @@ def from_report(folder):
 
 
 def check_scipy_loop(work, examples):
-    ccx = os.path.join(work, "ccx-failing")
-    write(ccx, FAILING_CCX % "16")
-    os.chmod(ccx, 0o755)
     argv = ["/usr/bin/python3", os.path.join(examples, "optimise-bracket", "optimise.py"), bin_dir, "study",
-            "--fast", "--ccx", ccx, "--solve-timeout", "60"]
+            "--fast", "--ccx", failing_ccx(work, "16"), "--solve-timeout", "60"]
     first = run(argv, work, timeout=400, fsize=256 << 20, text=True)
     history = os.path.join(work, "study", "history.csv")
     with open(history, newline="") as f:
@@ -257,10 +256,8 @@ def dakota_params(aprepro, t, asv, label, number):
 
 def check_dakota_driver(work, examples):
     driver = os.path.join(examples, "dakota", "driver")
-    ccx = os.path.join(work, "ccx-failing")
-    write(ccx, FAILING_CCX % "5")
-    os.chmod(ccx, 0o755)
-    env = dict(os.environ, HARVEST_BIN=bin_dir, HARVEST_MESH_DIV="2", CCX=ccx, HARVEST_SOLVE_TIMEOUT="60")
+    env = dict(os.environ, HARVEST_BIN=bin_dir, HARVEST_MESH_DIV="2", CCX=failing_ccx(work, "5"),
+               HARVEST_SOLVE_TIMEOUT="60")
     # form, t, ASV of the mass, second label, then the results file or the status and message
     rows = [(False, "8.000000000000000e+00", 1, "stress", "values"),
             (True, "6.500000000000000e+00", 1, "stress", "values"),
