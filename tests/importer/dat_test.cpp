@@ -95,11 +95,11 @@ TEST(Sta, IncrementsPlaceTimes) {
                "     2          1     1     3  0.101000E+01  0.100000E-01  0.100000E-01\n");
   const auto inc = ccx::readSta(in);
   ASSERT_EQ(inc.size(), 3u);
-  EXPECT_EQ(ccx::findIncrement(inc, 1.0000000, 0), 1);
-  EXPECT_EQ(ccx::findIncrement(inc, 1.0100000, 0), 2);
-  EXPECT_EQ(ccx::findIncrement(inc, 0.1000000, 1), -1);  // the search only goes forward
-  EXPECT_EQ(ccx::findIncrement(inc, 0.5, 0), -1);
-  EXPECT_EQ(ccx::findIncrement(inc, 1.0000049, 0), 1);  // the .sta's six digits against the .dat's seven
+  // The search only goes forward; the .sta's six digits match the .dat's seven.
+  EXPECT_EQ((std::vector{ccx::findIncrement(inc, 1.0, 0), ccx::findIncrement(inc, 1.01, 0),
+                         ccx::findIncrement(inc, 0.1, 1), ccx::findIncrement(inc, 0.5, 0),
+                         ccx::findIncrement(inc, 1.0000049, 0)}),
+            (std::vector{1, 2, -1, -1, 1}));
 }
 
 // Blocks in, step / increment / frame value / description out. 'f' is a .frd block (step, increment, mode,
