@@ -77,11 +77,9 @@ TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
   EXPECT_FALSE(r.next(end));
   // Touching values: each is read from its own 14 columns.
   EXPECT_EQ(b[0].values, (std::vector<double>{2.463875e-04, -1.723861e-04, 1.138229e-03}));
-  EXPECT_EQ(b[1].points, (std::vector<int>{1, 2}));
   EXPECT_DOUBLE_EQ(b[1].values[10], -13.15433);
-  EXPECT_EQ(b[5].ids, (std::vector<int>{10, 10}));
-  EXPECT_EQ(b[5].points, (std::vector<int>{4, 4}));  // the face
-  EXPECT_EQ(b[8].ids, std::vector<int>{126});
+  EXPECT_EQ(std::tuple(b[1].points, b[5].ids, b[5].points, b[8].ids),  // b[5]: a contact print's element, face
+            std::tuple(std::vector{1, 2}, std::vector{10, 10}, std::vector{4, 4}, std::vector{126}));
   EXPECT_EQ(ccx::mapDatBlock(b[4]).fields.size(), 7u);
   EXPECT_NE(ccx::mapDatBlock(b[4]).fields[0].description.find("Element"), std::string::npos);
 }
