@@ -77,12 +77,9 @@ TEST(Dat, BlocksOfEveryKindAndTheirMapping) {
   EXPECT_FALSE(r.next(end));
   // Touching values: each is read from its own 14 columns.
   EXPECT_EQ(b[0].values, (std::vector<double>{2.463875e-04, -1.723861e-04, 1.138229e-03}));
-  EXPECT_EQ(b[1].points, (std::vector<int>{1, 2}));
   EXPECT_DOUBLE_EQ(b[1].values[10], -13.15433);
-  EXPECT_EQ(b[5].ids, (std::vector<int>{10, 10}));
-  EXPECT_EQ(b[5].points, (std::vector<int>{4, 4}));  // the face
-  EXPECT_EQ(b[8].ids, std::vector<int>{126});
-  EXPECT_EQ(ccx::mapDatBlock(b[1]).fields[0].labels.front(), "S11");
+  EXPECT_EQ(std::tuple(b[1].points, b[5].ids, b[5].points, b[8].ids),  // b[5]: a contact print's element, face
+            std::tuple(std::vector{1, 2}, std::vector{10, 10}, std::vector{4, 4}, std::vector{126}));
   EXPECT_EQ(ccx::mapDatBlock(b[4]).fields.size(), 7u);
   EXPECT_NE(ccx::mapDatBlock(b[4]).fields[0].description.find("Element"), std::string::npos);
 }
@@ -96,11 +93,11 @@ TEST(Sta, IncrementsPlaceTimes) {
                "     2          1     1     3  0.101000E+01  0.100000E-01  0.100000E-01\n");
   const auto inc = ccx::readSta(in);
   ASSERT_EQ(inc.size(), 3u);
-  EXPECT_EQ(ccx::findIncrement(inc, 1.0000000, 0), 1);
-  EXPECT_EQ(ccx::findIncrement(inc, 1.0100000, 0), 2);
-  EXPECT_EQ(ccx::findIncrement(inc, 0.1000000, 1), -1);  // the search only goes forward
-  EXPECT_EQ(ccx::findIncrement(inc, 0.5, 0), -1);
-  EXPECT_EQ(ccx::findIncrement(inc, 1.0000049, 0), 1);  // the .sta's six digits against the .dat's seven
+  // The search only goes forward; the .sta's six digits match the .dat's seven.
+  EXPECT_EQ((std::vector{ccx::findIncrement(inc, 1.0, 0), ccx::findIncrement(inc, 1.01, 0),
+                         ccx::findIncrement(inc, 0.1, 1), ccx::findIncrement(inc, 0.5, 0),
+                         ccx::findIncrement(inc, 1.0000049, 0)}),
+            (std::vector{1, 2, -1, -1, 1}));
 }
 
 // Blocks in, step / increment / frame value / description out. 'f' is a .frd block (step, increment, mode,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 using ccx::FrdReader;
 using Item = ccx::FrdReader::Item;
@@ -53,21 +54,16 @@ TEST(Frd, LongFormatTouchingNumbersAndModes) {
   EXPECT_EQ(r.nodes().coordinates, (std::vector<double>{0, -1, -2, 1.5, 0.25, -300}));
   ASSERT_EQ(r.next(), Item::Result);
   const ccx::FrdResult& d = r.result();
-  EXPECT_EQ(d.name, "DISP");
-  EXPECT_EQ(d.step, 2);
-  EXPECT_EQ(d.increment, 3);
+  EXPECT_EQ(std::tuple(d.name, d.step, d.increment), std::tuple("DISP", 2, 3));
   EXPECT_DOUBLE_EQ(d.value, 0.3);
   // DISP declares four components; ALL is computed and has no data column.
   ASSERT_EQ(d.components.size(), 4u);
-  EXPECT_FALSE(d.components[3].stored);
-  EXPECT_EQ(d.storedColumns.size(), 3u);
-  EXPECT_EQ(d.nodes, (std::vector<int>{1, 12}));
+  EXPECT_EQ(std::tuple(d.components[3].stored, d.storedColumns.size(), d.nodes),
+            std::tuple(false, 3u, std::vector{1, 12}));
   EXPECT_EQ(d.values, (std::vector<float>{5.18959e-03f, -8.25219e-04f, -1.0f, -1.0f, -2.0f, 3.0f}));
   for (int mode = 1; mode <= 2; ++mode) {
     ASSERT_EQ(r.next(), Item::Result);
-    EXPECT_EQ(r.result().mode, mode);
-    EXPECT_EQ(r.result().increment, 1);
-    EXPECT_EQ(r.result().analysisType, 2);
+    EXPECT_EQ(std::tuple(r.result().mode, r.result().increment, r.result().analysisType), std::tuple(mode, 1, 2));
     EXPECT_DOUBLE_EQ(r.result().value, 32.46996095);  // written fixed-point, not E12.5
   }
   EXPECT_EQ(r.next(), Item::End);
@@ -111,8 +107,7 @@ TEST(Frd, BinaryRecords) {
   EXPECT_EQ(r.elements().labels, std::vector<int>{9});
   EXPECT_EQ(r.elements().connectivity, (std::vector<int>{5, 5, 5, 5}));
   ASSERT_EQ(r.next(), Item::Result);
-  EXPECT_EQ(r.result().nodes, std::vector<int>{5});
-  EXPECT_EQ(r.result().values, std::vector<float>{42.5f});
+  EXPECT_EQ(std::tuple(r.result().nodes, r.result().values), std::tuple(std::vector{5}, std::vector{42.5f}));
   EXPECT_EQ(r.next(), Item::End);
 }
 

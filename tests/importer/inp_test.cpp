@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "test_support.h"
 
 using ccx::readInpText;
@@ -41,16 +43,14 @@ TEST(Inp, MeshSetsMaterialsAndSteps) {
   EXPECT_EQ(labels(m.findElementSet("OUTER")), std::vector<int>{7});
   ASSERT_EQ(m.sections.size(), 1u);
   EXPECT_DOUBLE_EQ(m.densities.at("STEEL"), 7.8e-9);
-  EXPECT_EQ(m.steps, 4);
-  EXPECT_EQ(m.procedures, (std::vector<int>{0, 2, 4, -1}));  // as the .frd numbers analysis types
+  EXPECT_EQ(std::tuple(m.steps, m.procedures), std::tuple(4, std::vector{0, 2, 4, -1}));  // .frd analysis types
 }
 
 TEST(Inp, IncludeReadsFilesNextToTheDeck) {
   testsupport::TempDir dir;
   testsupport::writeFile(dir.file("mesh.inp"), "*NODE,NSET=N\n5,1,2,3\n");
   const ccx::InpModel m = readInpText("job.inp", "*INCLUDE, INPUT=mesh.inp\n*NSET,NSET=M\nN\n", dir.path());
-  EXPECT_EQ(m.nodeLabels, std::vector<int>{5});
-  EXPECT_EQ(labels(m.findNodeSet("M")), std::vector<int>{5});
+  EXPECT_EQ(std::tuple(m.nodeLabels, labels(m.findNodeSet("M"))), std::tuple(std::vector{5}, std::vector{5}));
   EXPECT_EQ(m.includes, std::vector<std::string>{dir.file("mesh.inp")});
   // An absolute path is taken as it is, wherever the deck lies.
   testsupport::TempDir other;

@@ -23,25 +23,26 @@ enum class Action { Open, FieldOutputs, LoadS, LoadU, LoadSN, BulkS, BulkU, Elem
 const std::string F0 = "/steps/Step-1/frames/0/fieldOutputs/", S = F0 + "S", U = F0 + "U", SN = F0 + "SN",
                   I1 = "/assembly/instances/I1", HU1 = "/steps/Step-1/historyRegions/Node I1.1/historyOutputs/U1";
 
+// The field output an action loads, or null; a Bulk* action reads no node labels or integration points.
+const char* fieldOf(Action a) {
+  return a == Action::LoadS || a == Action::BulkS ? "S" : a == Action::LoadU || a == Action::BulkU ? "U"
+         : a == Action::LoadSN ? "SN" : nullptr;
+}
+bool bulk(Action a) { return a == Action::BulkS || a == Action::BulkU; }
+
 // Opens the file, takes the action and returns the message of the odb_Exception it must throw.
 std::string failure(const std::string& path, Action a) {
   return sample::messageOf([&] {
     const odb_Odb& odb = openOdb(path);
     if (a == Action::FieldOutputs) odb.steps()["Step-1"].frames()[0].fieldOutputs();
     // A block's header is read with the blocks, its labels and values on first use.
-    const bool bulk = a == Action::BulkS || a == Action::BulkU;
-    const char* name = a == Action::LoadS || a == Action::BulkS ? "S"
-                       : a == Action::LoadU || a == Action::BulkU ? "U"
-                       : a == Action::LoadSN                      ? "SN"
-                                                                  : nullptr;
-    if (name) {
-      const odb_FieldOutput field = sample::field(odb, name);
+    const odb_FieldOutput field = fieldOf(a) ? sample::field(odb, fieldOf(a)) : odb_FieldOutput();
+    if (fieldOf(a))
       for (const odb_FieldBulkData& b : field.bulkDataBlocks()) {
         b.numberOfElements();
-        if (!bulk) b.integrationPoints();
+        if (!bulk(a)) b.integrationPoints();
         b.data();
       }
-    }
     if (a == Action::Elements) odb.rootAssembly().instances()["I1"].elements();
     if (a == Action::SetIE) odb.rootAssembly().instances()["I1"].elementSets(false)["IE"].labels("I1");
   });
@@ -49,18 +50,16 @@ std::string failure(const std::string& path, Action a) {
 
 // The same, reading each block in pieces of one row through odb_BlockReader: the same checks, the same messages.
 std::string streamedFailure(const std::string& path, Action a) {
-  const bool bulk = a == Action::BulkS || a == Action::BulkU;
-  const char* name = a == Action::LoadS || a == Action::BulkS ? "S" : a == Action::LoadU || a == Action::BulkU ? "U" : "SN";
   return sample::messageOf([&] {
     const auto odb = odb_open(path);
-    const odb_FieldOutput field = sample::field(*odb, name);
+    const odb_FieldOutput field = sample::field(*odb, fieldOf(a));
     for (const odb_FieldBulkData& b : field.bulkDataBlocks()) {
       odb_BlockReader r(b);
       r.numberOfElements();
       std::vector<double> row(static_cast<std::size_t>(r.width()));
       int label = 0;
       for (int i = 0; i < r.length(); ++i) {
-        if (!bulk) r.readNodeLabels(i, 1, &label), r.readIntegrationPoints(i, 1, &label);
+        if (!bulk(a)) r.readNodeLabels(i, 1, &label), r.readIntegrationPoints(i, 1, &label);
         r.read(i, 1, row.data());
       }
     }
@@ -172,12 +171,8 @@ TEST(Errors, EachBrokenFileGivesItsExactMessage) {
     c.mutate(path);
     const std::string expected = c.object.empty() ? "(no exception)" : path + ": " + c.object + ": " + c.what;
     EXPECT_EQ(failure(path, c.action), expected);
-    if (c.action >= LoadS && c.action <= BulkU) {
-      EXPECT_EQ(streamedFailure(path, c.action), expected) << "in pieces";
-    }
-    if (c.action == Elements) {
-      EXPECT_EQ(nodesFailure(path), expected) << "through a set's nodes";
-    }
+    if (fieldOf(c.action)) { EXPECT_EQ(streamedFailure(path, c.action), expected) << "in pieces"; }
+    if (c.action == Elements) { EXPECT_EQ(nodesFailure(path), expected) << "through a set's nodes"; }
   }
 }
 

@@ -49,9 +49,9 @@ TEST(RoundTrip, LabelsValuesAndHistoryInBothPrecisions) {
               tuple(6, 4, -1, 33.0f, 4.0));
     EXPECT_EQ(tuple(u[0].nodeLabel(), u[4].magnitude(), u[1].mises()), tuple(1, 5.0f, 0.0f));  // backwards; (3, 4, 0)
     EXPECT_THROW(u.constGet(6), odb_Exception);
-    EXPECT_EQ(tuple(s.values()[1].integrationPoint(), sample::field(odb, "EV").values()[1].sectionPoint()), tuple(2, 3));
-    const odb_FieldOutput ev = sample::field(odb, "EV");
-    EXPECT_EQ(ev.bulkDataBlocks()[0].mises()[1], 0.0f);  // zeros, never null, for a non-tensor
+    const odb_FieldOutput ev = sample::field(odb, "EV");  // mises: zeros, never null, for a non-tensor
+    EXPECT_EQ(tuple(s.values()[1].integrationPoint(), ev.values()[1].sectionPoint(), ev.bulkDataBlocks()[0].mises()[1]),
+              tuple(2, 3, 0.0f));
 
     const odb_HistoryRegion& node = odb.steps()["Step-1"].historyRegions()["Node I1.1"];
     EXPECT_EQ(tuple(node.historyPoint().region().type(), node.historyOutputs()["U1"].data()[2][1]),
@@ -69,7 +69,6 @@ TEST(RoundTrip, LabelsValuesAndHistoryInBothPrecisions) {
   EXPECT_EQ(st.bulkDataBlocks()[1].mises()[0], v.mises());
 }
 
-// Starts and stops of the runtime are counted once; a closed database refuses reads; read-write is refused.
 // The sum as HDF5 writes it, a word at a time, against the library's runs of
 // words: lengths around the vector width and the fold every 360 words, odd
 // lengths, and words of all ones, where HDF5's second sum wraps at 32 bits.
@@ -97,6 +96,7 @@ TEST(Fletcher32, AgreesWithTheWordAtATimeSum) {
   }
 }
 
+// Starts and stops of the runtime are counted once; a closed database refuses reads; read-write is refused.
 TEST(Runtime, CountsStartsAndStopsAndCloses) {
   testsupport::TempDir dir;
   const std::string path = dir.file("a.odb");

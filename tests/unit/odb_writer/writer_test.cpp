@@ -112,10 +112,7 @@ TEST(WriterErrors, MessagesNameFileAndObject) {
   w.close();
   EXPECT_EQ(sample::messageOf([&] { w.addStep("s"); }), path + ": /: the file is closed");
   EXPECT_EQ(sample::messageOf([&] { Writer bad(missing); }), missing + ": /: cannot create the file: No such file or directory");
-  {
-    Writer unclosed(dir.file("d.odb"));
-    unclosed.addStep("s");
-  }
+  Writer(dir.file("d.odb")).addStep("s");  // never closed: the destructor closes it
   EXPECT_NE(sample::inspectH5("d.odb", dir.path()).find("/steps/s order=tracked"), std::string::npos);
 }
 
