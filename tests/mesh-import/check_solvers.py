@@ -52,8 +52,7 @@ def beam_checks(label, text, a):
     root = load * length * (height / 2) / inertia
     last = "Step_1__Frame_%d__" % (len(a["times"]) - 1)
     lines = dict(line.split("\t") for line in text.splitlines())
-    u = float(lines.get(last + "U__mag__max", "nan"))
-    s = float(lines.get(last + "S__11__max", "nan"))
+    u, s = (float(lines.get(last + q, "nan")) for q in ("U__mag__max", "S__11__max"))
     check(label + ": tip displacement within 15% of beam theory", abs(u - tip) <= 0.15 * tip, "%g against %g" % (u, tip))
     check(label + ": root stress within 15% of beam theory", abs(s - root) <= 0.15 * root, "%g against %g" % (s, root))
 
@@ -136,9 +135,6 @@ def freefem_case(bin_dir, folder):
 
 
 def main(argv):
-    if len(argv) != 3:
-        print(__doc__.split("\n\n")[1], file=sys.stderr)
-        return 2
     bin_dir, source_dir = (os.path.abspath(p) for p in argv[1:])
     if os.environ.get("HARVEST_MESH_SOLVERS") != "1":
         return harness.skip(LABEL, "solver runs are the CI stage scripts/ci/mesh-import (HARVEST_MESH_SOLVERS=1)")

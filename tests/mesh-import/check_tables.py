@@ -310,9 +310,6 @@ def command_line(folder):
 
 def main(argv):
     global BIN
-    if len(argv) != 2:
-        print(__doc__.split("\n\n")[1], file=sys.stderr)
-        return 2
     BIN = os.path.abspath(argv[1])
     sys.path.insert(0, os.path.join(BIN, "..", "python"))
     if meshio is None:
