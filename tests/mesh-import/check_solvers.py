@@ -71,11 +71,11 @@ def dolfinx_cases(bin_dir, source_dir, folder):
     clamp, tip, blocks = mesh_writers.regions(a)[:3]   # dolfinx's facet and cell tags
     xdmf = report_model.expected("Step_1", mesh_writers.frames(a), {"FACET_TAG_1": clamp, "FACET_TAG_2": tip},
                                  {"TAG_1": blocks[0], "TAG_2": blocks[1]}, a["cells"])
-    for name, write, expected in [("xdmf", lambda *_: "out/cantilever.xdmf", lambda _: xdmf)] + mesh_writers.WRITERS:
-        path = write(folder, a)
+    for name, write in [("xdmf", lambda *_: ("out/cantilever.xdmf", xdmf))] + mesh_writers.WRITERS:
+        path, want = write(folder, a) or (None, None)
         if path is None or not mesh2odb(bin_dir, folder, "-o", name + ".odb", path):
             continue
-        text = compare(bin_dir, folder, name, name + ".odb", expected(a))
+        text = compare(bin_dir, folder, name, name + ".odb", want)
         if name == "xdmf":
             beam_checks(name, text, a)
     return True
