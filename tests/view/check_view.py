@@ -161,8 +161,7 @@ def write_plane(path, rng, n=6):
         group(inst, "elementSets")["EDGE"] = np.arange(1, n + 1, dtype=np.int32)
         frames = group(group(group(f, "steps"), "Step-1"), "frames")
         for i in range(2):
-            out = group(group(frames, str(i), incrementNumber=np.int32(i + 1), frameValue=float(i + 1)),
-                        "fieldOutputs")
+            out = group(group(frames, str(i), incrementNumber=np.int32(i + 1), frameValue=float(i + 1)), "fieldOutputs")
             block(field(out, "U", 3, ["U1", "U2"]), "NODAL", "PLATE-1", rng.normal(size=(len(labels), 2)),
                   nodeLabels=labels)
             block(field(out, "S", 8, ["S11", "S22", "S33", "S12"]), "ELEMENT_NODAL", "PLATE-1",
@@ -421,8 +420,7 @@ def check_paraview(work):
         check(f"{case}: cell types", case not in types or got["cell_types"] == sorted(types[case]),
               str(got["cell_types"]))
         check(f"{case}: every cell read in its node order", got["misread"] == [], str(got["misread"]))
-        frames = [{n.split(":", 1)[1]: (a["min"], a["max"]) for n, a in fr.items() if a["max"]}
-                  for fr in got["frames"]]
+        frames = [{n.split(":", 1)[1]: (a["min"], a["max"]) for n, a in fr.items() if a["max"]} for fr in got["frames"]]
         compare_ranges(case + " (ParaView)", db, report_of(db, work), lambda k: frames[k])
         sets = {n.split(":", 1)[1] for n in got["frames"][0] if "set_" in n}
         check(f"{case}: set arrays", sets and sets <= set(h5_ranges(out)[0]))
