@@ -52,8 +52,7 @@ def beam_checks(label, text, a):
     root = load * length * (height / 2) / inertia
     last = "Step_1__Frame_%d__" % (len(a["times"]) - 1)
     lines = dict(line.split("\t") for line in text.splitlines())
-    u = float(lines.get(last + "U__mag__max", "nan"))
-    s = float(lines.get(last + "S__11__max", "nan"))
+    u, s = (float(lines.get(last + q, "nan")) for q in ("U__mag__max", "S__11__max"))
     check(label + ": tip displacement within 15% of beam theory", abs(u - tip) <= 0.15 * tip, "%g against %g" % (u, tip))
     check(label + ": root stress within 15% of beam theory", abs(s - root) <= 0.15 * root, "%g against %g" % (s, root))
 
@@ -72,11 +71,11 @@ def dolfinx_cases(bin_dir, source_dir, folder):
     clamp, tip, blocks = mesh_writers.regions(a)[:3]   # dolfinx's facet and cell tags
     xdmf = report_model.expected("Step_1", mesh_writers.frames(a), {"FACET_TAG_1": clamp, "FACET_TAG_2": tip},
                                  {"TAG_1": blocks[0], "TAG_2": blocks[1]}, a["cells"])
-    for name, write, expected in [("xdmf", lambda *_: "out/cantilever.xdmf", lambda _: xdmf)] + mesh_writers.WRITERS:
-        path = write(folder, a)
+    for name, write in [("xdmf", lambda *_: ("out/cantilever.xdmf", xdmf))] + mesh_writers.WRITERS:
+        path, want = write(folder, a) or (None, None)
         if path is None or not mesh2odb(bin_dir, folder, "-o", name + ".odb", path):
             continue
-        text = compare(bin_dir, folder, name, name + ".odb", expected(a))
+        text = compare(bin_dir, folder, name, name + ".odb", want)
         if name == "xdmf":
             beam_checks(name, text, a)
     return True
@@ -136,9 +135,6 @@ def freefem_case(bin_dir, folder):
 
 
 def main(argv):
-    if len(argv) != 3:
-        print(__doc__.split("\n\n")[1], file=sys.stderr)
-        return 2
     bin_dir, source_dir = (os.path.abspath(p) for p in argv[1:])
     if os.environ.get("HARVEST_MESH_SOLVERS") != "1":
         return harness.skip(LABEL, "solver runs are the CI stage scripts/ci/mesh-import (HARVEST_MESH_SOLVERS=1)")

@@ -144,8 +144,7 @@ FIELDS = [
 
 
 def fields(folder):
-    mesh = meshio.Mesh(POINTS, [("tetra", TETS)],
-                       point_data={r[0]: r[2] for r in FIELDS if r[1] == "point"},
+    mesh = meshio.Mesh(POINTS, [("tetra", TETS)], point_data={r[0]: r[2] for r in FIELDS if r[1] == "point"},
                        cell_data={r[0]: [r[2]] for r in FIELDS if r[1] == "cell"})
     meshio.write(os.path.join(folder, "fields.vtu"), mesh)
     maps = sum((["--map", "%s=%s" % (r[0], r[3])] for r in FIELDS if r[3]), [])
@@ -310,9 +309,6 @@ def command_line(folder):
 
 def main(argv):
     global BIN
-    if len(argv) != 2:
-        print(__doc__.split("\n\n")[1], file=sys.stderr)
-        return 2
     BIN = os.path.abspath(argv[1])
     sys.path.insert(0, os.path.join(BIN, "..", "python"))
     if meshio is None:

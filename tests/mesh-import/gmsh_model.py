@@ -44,7 +44,4 @@ def main(out):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        print(__doc__.split("\n\n")[1], file=sys.stderr)
-        sys.exit(2)
     main(sys.argv[1])

@@ -84,14 +84,9 @@ def exodus_netcdf(folder, a):
             for b, cells in enumerate(blocks):
                 v = nc.createVariable("vals_elem_var%deb%d" % (i + 1, b + 1), "f8", ("time_step", "num_el_in_blk%d" % (b + 1)))
                 v[:] = np.array([sym6(s)[cells, i] for s in a["sigma"]])
-    return path
-
-
-def exodus_netcdf_expected(a):
-    clamp, tip, blocks, tip_cells, position = regions(a)
-    order = np.concatenate(blocks)
     elements = {"root": position[blocks[0]], "tip": position[blocks[1]], "tip_faces": position[tip_cells]}
-    return report_model.expected("Step_1", frames(a, order), {"clamp": clamp, "tip_nodes": tip}, elements, a["cells"][order])
+    return path, report_model.expected("Step_1", frames(a, order), {"clamp": clamp, "tip_nodes": tip}, elements,
+                                       a["cells"][order])
 
 
 # ---- meshio: Exodus II with node sets and the last level's nodal data, its own block names --------
@@ -102,12 +97,7 @@ def exodus_meshio(folder, a):
     clamp, tip = regions(a)[:2]
     meshio.write(path, meshio.Mesh(a["points"], [("tetra", a["cells"])], point_data={"displacement": a["u"][-1]},
                                    point_sets={"clamp": clamp, "tip_nodes": tip}))
-    return path
-
-
-def exodus_meshio_expected(a):
-    clamp, tip = regions(a)[:2]
-    return report_model.expected("Step_1", [(0, [("U", "vector", "NODAL", a["u"][-1])])], {"clamp": clamp, "tip_nodes": tip},
+    return path, report_model.expected("Step_1", [(0, [("U", "vector", "NODAL", a["u"][-1])])], {"clamp": clamp, "tip_nodes": tip},
                                  {"BLOCK_1": np.arange(len(a["cells"]))}, a["cells"])
 
 
@@ -143,14 +133,9 @@ def med_libmed(folder, a):
                             med.MED_FULL_INTERLACE, med.MED_ALL_CONSTITUENT, m,
                             med.MEDFLOAT(sym6(a["sigma"][i]).reshape(-1).tolist()))
     med.MEDfileClose(fid)
-    return path
-
-
-def med_libmed_expected(a):
     blocks = regions(a)[2]
-    return report_model.expected("Step_1", frames(a), {}, {"ROOT": blocks[0], "TIP": blocks[1]}, a["cells"])
+    return path, report_model.expected("Step_1", frames(a), {}, {"ROOT": blocks[0], "TIP": blocks[1]}, a["cells"])
 
 
-# (name, writer: the file's path or None when its library is missing, the report lines it must give)
-WRITERS = [("exodus-netcdf4", exodus_netcdf, exodus_netcdf_expected), ("exodus-meshio", exodus_meshio, exodus_meshio_expected),
-           ("med-libmed", med_libmed, med_libmed_expected)]
+# name, writer(folder, arrays): (the file's path, the report lines it must give), or None when its library is missing
+WRITERS = [("exodus-netcdf4", exodus_netcdf), ("exodus-meshio", exodus_meshio), ("med-libmed", med_libmed)]

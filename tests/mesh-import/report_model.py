@@ -54,14 +54,10 @@ def expected(step, frames, node_sets, element_sets, connectivity, per=5.0):
     lines = {}
     for increment, fields in frames:
         for name, kind, position, data in fields:
-            regions = [("", np.arange(len(data)))]
-            for set_name, elements in element_sets.items():
-                if position == "NODAL":
-                    regions.append((set_name, np.unique(np.concatenate([connectivity[e] for e in elements]))))
-                else:
-                    regions.append((set_name, np.asarray(elements)))
-            if position == "NODAL":
-                regions += [(s, np.asarray(nodes)) for s, nodes in node_sets.items()]
+            nodal = position == "NODAL"
+            regions = [("", np.arange(len(data)))] + [
+                (s, np.unique(np.concatenate([connectivity[e] for e in els])) if nodal else np.asarray(els))
+                for s, els in element_sets.items()] + [(s, np.asarray(n)) for s, n in node_sets.items() if nodal]
             for region, rows in regions:
                 if not len(rows):
                     continue
@@ -74,11 +70,7 @@ def expected(step, frames, node_sets, element_sets, connectivity, per=5.0):
 
 def compare(check, label, params_text, want, rel=2e-5):
     """Every line of the report against the model and the model's lines against the report."""
-    got = {}
-    for line in params_text.splitlines():
-        name, _, value = line.partition("\t")
-        got[name] = value
-    field_lines = {n: v for n, v in got.items() if "__Frame_" in n}
+    field_lines = dict(line.split("\t", 1) for line in params_text.splitlines() if "__Frame_" in line)
     missing = sorted(set(want) - set(field_lines))
     extra = sorted(set(field_lines) - set(want))
     check(label + ": no line missing", not missing, "%d missing, first %s" % (len(missing), missing[:3]))

@@ -1,8 +1,7 @@
 """Run by pvbatch: reads an XDMF export with ParaView's own reader and prints, as one JSON
-object, the points, cells, cell types and times, and per time step the range and the number
-of non-zero entries of each array, and the cells whose node order VTK reads otherwise than
-meant: a face whose normal points inwards (3-D cells), an edge whose middle node is not in the
-middle of the edge (quadratic cells; the test meshes have straight edges).
+object, the points, cells, cell types and times, each array's range per time step, and the cells
+whose node order VTK reads otherwise than meant: a face whose normal points inwards (3-D cells),
+an edge whose middle node is not in its middle (quadratic cells; the test meshes are straight).
   pvbatch pv_read_back.py OUT.xdmf"""
 import json
 import sys
@@ -21,16 +20,11 @@ times = [steps] if isinstance(steps, float) else list(steps) or [0.0]
 def misread(cell, points):
     """True when the cell's faces or edges do not come out as they should."""
     p = lambda i: np.array(points.GetPoint(i))  # noqa: E731
-    ids = [cell.GetPointId(i) for i in range(cell.GetNumberOfPoints())]
-    centre = np.mean([p(i) for i in ids[:cell.GetNumberOfPoints()]], axis=0)
-    for e in range(cell.GetNumberOfEdges()):
-        edge = cell.GetEdge(e)
-        if edge.GetNumberOfPoints() == 3:
-            a, b, m = (p(edge.GetPointId(i)) for i in range(3))
-            if np.linalg.norm((a + b) / 2 - m) > 1e-9 * (1 + np.linalg.norm(a - b)):
-                return True
-    if cell.GetCellDimension() == 1 and cell.GetNumberOfPoints() == 3:   # a quadratic edge: middle node last
-        a, b, m = (p(i) for i in ids)
+    centre = np.mean([p(cell.GetPointId(i)) for i in range(cell.GetNumberOfPoints())], axis=0)
+    # a quadratic line is its own edge, middle node last
+    edges = [cell] if cell.GetCellDimension() == 1 else [cell.GetEdge(e) for e in range(cell.GetNumberOfEdges())]
+    for edge in (e for e in edges if e.GetNumberOfPoints() == 3):
+        a, b, m = (p(edge.GetPointId(i)) for i in range(3))
         if np.linalg.norm((a + b) / 2 - m) > 1e-9 * (1 + np.linalg.norm(a - b)):
             return True
     if cell.GetCellDimension() == 3:
@@ -52,7 +46,7 @@ for t in times:
     report["points"] = int(data.GetNumberOfPoints())
     report["cells"] = int(data.GetNumberOfCells())
     report["cell_types"] = sorted({int(data.GetCellType(i)) for i in range(data.GetNumberOfCells())})
-    vtk_data = sm.Fetch(reader)
+    vtk_data = data.VTKObject
     labels = np.asarray(data.CellData["element_label"]) if "element_label" in data.CellData.keys() else None
     report["misread"] = [int(labels[i]) if labels is not None else i for i in range(data.GetNumberOfCells())
                          if misread(vtk_data.GetCell(i), vtk_data.GetPoints())]
@@ -63,8 +57,6 @@ for t in times:
             finite = a[np.isfinite(a).all(axis=1)] if a.ndim == 2 else a[np.isfinite(a)]
             cols = finite.reshape(len(finite), -1)
             arrays[f"{centre}:{name}"] = {"min": cols.min(axis=0).tolist() if len(cols) else [],
-                                          "max": cols.max(axis=0).tolist() if len(cols) else [],
-                                          "nonzero": int(np.count_nonzero(cols.any(axis=1))),
-                                          "components": int(cols.shape[1])}
+                                          "max": cols.max(axis=0).tolist() if len(cols) else []}
     report["frames"].append(arrays)
 print("READBACK " + json.dumps(report))
