@@ -201,8 +201,7 @@ CONFIG2 = "ODB EXTRACTIONS\nEXTRACT_MASS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEE
 
 def check_identity(work, _):
     reference = make_databases(work, IDENTITY_BATCH)
-    for path, _, _ in IDENTITY_BATCH:
-        os.utime(os.path.join(work, path), (time.time() - 7200,) * 2)
+    [os.utime(os.path.join(work, path), (time.time() - 7200,) * 2) for path, _, _ in IDENTITY_BATCH]
     harvest_many("config.txt", "s1/p1.odb", "-o", "same", cwd=work, expect=0)
     log = harvest_many("-o", "same", "config.txt", "s2/p1.odb", cwd=work, expect=0).err
     check("another database of the same name and times runs", "0 up to date, 1 to run" in log, log)
@@ -228,8 +227,7 @@ def check_identity(work, _):
 def check_lock_and_cli(work, _):
     """A second harvest-many on a folder in use is refused and touches nothing; options in any order."""
     book = os.path.join(work, "cfg", ".harvest-many")
-    def listing():
-        return {path: sorted(files) for path, _, files in os.walk(os.path.join(work, "cfg"))}
+    listing = lambda: {path: sorted(files) for path, _, files in os.walk(os.path.join(work, "cfg"))}  # noqa: E731
     before = listing()
     with open(os.path.join(book, "lock"), "r+") as held:
         fcntl.flock(held, fcntl.LOCK_EX)
@@ -286,30 +284,26 @@ def check_interrupted(work, reference):
 # harvest-run's table: configuration, arguments beyond -odb/-config, status, standard error. Each
 # runs in a folder holding an earlier run's params.txt and paramsdone.txt, which must be gone after
 # a failure (and, when the folder is busy, untouched).
-RUN_ROWS = [
+S = "ODB EXTRACTIONS\n"
+RUN_ROWS = [  # standard error without "harvest-run: " and its newline
     ("complete", CONFIG, [], 0, ""),
-    ("no section line", "EXTRACT_MASS\n", [], 1, "harvest-run: cfg: no ODB EXTRACTIONS line: the program would read "
-     "no keyword\n"),
-    ("section line with a keyword", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
-     "harvest-run: cfg: line 1: ODB EXTRACTIONS must stand alone on its line\n"),
-    ("lower case", "ODB EXTRACTIONS\n\nextract_mass\n", [], 1,
-     "harvest-run: cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)\n"),
-    ("nothing near", "ODB EXTRACTIONS\nFOO\n", [], 1, "harvest-run: cfg: line 2: unknown keyword FOO\n"),
-    ("value on a flag", "ODB EXTRACTIONS\nEXTRACT_MASS=1\n", [], 1, "harvest-run: cfg: line 2: EXTRACT_MASS= takes "
-     "no value\n"),
-    *[(f"PERCENTAGE={v}", f"ODB EXTRACTIONS\nEXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
-       f"harvest-run: cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]\n")
-      for v in ("abc", "", "0", "100.5", "nan")],
-    ("PERCENTAGE alone", "ODB EXTRACTIONS\nPERCENTAGE\n", [], 1,
-     "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
-    ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
-    ("configuration is a folder", None, [], 1, "harvest-run: cfg: is a directory, not a configuration file\n"),
-    ("database missing", CONFIG, ["-odb", "nope.odb"], 1,
-     "harvest-run: **ERROR** output database  nope.odb does not exist\n"),
+    ("no section line", "EXTRACT_MASS\n", [], 1, "cfg: no ODB EXTRACTIONS line: the program would read no keyword"),
+    ("keyword on the section line", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
+     "cfg: line 1: ODB EXTRACTIONS must stand alone on its line"),
+    ("lower case", S + "\nextract_mass\n", [], 1,
+     "cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)"),
+    ("nothing near", S + "FOO\n", [], 1, "cfg: line 2: unknown keyword FOO"),
+    ("value on a flag", S + "EXTRACT_MASS=1\n", [], 1, "cfg: line 2: EXTRACT_MASS= takes no value"),
+    *[(f"PERCENTAGE={v}", f"{S}EXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
+       f"cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]") for v in ("abc", "", "0", "100.5", "nan")],
+    ("PERCENTAGE alone", S + "PERCENTAGE\n", [], 1, "cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)"),
+    ("PERCENTAGE = 100", S + "EXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
+    ("configuration is a folder", None, [], 1, "cfg: is a directory, not a configuration file"),
+    ("database missing", CONFIG, ["-odb", "nope.odb"], 1, "**ERROR** output database  nope.odb does not exist"),
     ("element set missing (the program's status is 0)", CONFIG, ["-elset", "NOSUCH"], 1,
-     "harvest-run: An assembly level elset NOSUCH does not exist in the output database :db.odb\n"),
-    ("folder busy", CONFIG, ["busy"], 1, "harvest-run: .: another harvest-run is running in this folder\n"),
-    ("unknown option", CONFIG, ["--bogus"], 2, "harvest-run: unknown option --bogus\n"),
+     "An assembly level elset NOSUCH does not exist in the output database :db.odb"),
+    ("folder busy", CONFIG, ["busy"], 1, ".: another harvest-run is running in this folder"),
+    ("unknown option", CONFIG, ["--bogus"], 2, "unknown option --bogus"),
 ]
 
 
@@ -335,6 +329,7 @@ def check_harvest_run(work, _):
                 fcntl.flock(lock, fcntl.LOCK_EX)
             r = run(argv, folder, text=True)
         got = (r.status, r.err, present(folder, "params.txt", "paramsdone.txt"))
+        err = f"harvest-run: {err}\n" if err else ""
         check(f"harvest-run {name}: status, standard error, report", got == (status, err, want), repr(got)[:300])
     # -C runs elsewhere, paths taken from where harvest-run starts; from Python, a run that fails
     # is a result, a wrong call an exception.
@@ -377,7 +372,8 @@ def check_kill(work):
     took = run([RUN_TOOL, "-odb", "big2.odb", "-config", "config.txt", "-C", folder], work, timeout=120).seconds
     for k in range(KILLS):
         seed = 1 + k % 2  # the folder holds the other database's complete report
-        p = start([RUN_TOOL, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work)
+        argv = [RUN_TOOL, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder]
+        p = start(argv, work)
         time.sleep(rng.uniform(0, 1.2 * took))
         os.kill(p.pid, signal.SIGKILL)
         check_stopped(f"harvest-run kill {k}", p, folder)
@@ -385,7 +381,7 @@ def check_kill(work):
         # Killed before it cleared the folder, the last run's complete report stays as it was.
         check(f"harvest-run kill {k}: a marker only beside a whole report, this run's or the last one's",
               "paramsdone.txt" not in files or files.get("params.txt") in (ref[1, "config.txt"], ref[2, "config.txt"]))
-        r = run([RUN_TOOL, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work, timeout=120)
+        r = run(argv, work, timeout=120)
         check(f"harvest-run kill {k}: the rerun", r.status == 0 and read(os.path.join(folder, "params.txt"))
               == ref[seed, "config.txt"], r.err.decode(errors="replace"))
 
