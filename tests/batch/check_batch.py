@@ -1,12 +1,9 @@
 #!/usr/bin/python3
 """check_batch.py local|slurm|kill HARVEST_MANY ODBGEN HARVESTODB
 
-local: a batch with a file that is not a database, a missing path and two job.odb on 2 jobs, then the resume
-rules, --merge, CSV quoting and a results.csv that cannot be written; harvest-many killed and interrupted, the
-identity of a run (same name elsewhere, one database spelt five ways, another configuration), a folder in use,
-the command line, and harvest-run's table of refusals and failures. slurm: a one-node cluster of its own runs
-the batch as a job array of fewer tasks than databases (77 where it cannot start). kill: harvest-run and
-harvest-many killed at random moments on databases of tens of MB, then run again. Reports are a single run's.
+local: harvest-many on 2 jobs (resume, --merge, CSV quoting, kills, identity of a run, a folder in use, the
+command line) and harvest-run's table. slurm: the batch as a job array on a one-node cluster of its own (77
+where it cannot start). kill: harvest-run and harvest-many killed at random moments, then run again.
 """
 import contextlib
 import csv
@@ -42,7 +39,7 @@ SLURM_BATCH = BATCH[:4] + BATCH[17:19]  # p01-p04, a/job.odb, b/job.odb
 SBIN = os.environ["PATH"] + ":/usr/sbin:/sbin"
 
 
-def make_databases(work, odbgen, harvestodb, batch, config="config.txt"):
+def make_databases(work, batch, config="config.txt"):
     """Writes the batch (files there already stay) and runs each database once alone with the
     configuration; returns {path: (params, done, message)}."""
     reference = {}
@@ -52,26 +49,27 @@ def make_databases(work, odbgen, harvestodb, batch, config="config.txt"):
         if args is None and not os.path.exists(full):
             write(full, "not a database\n")
         elif args not in (None, "missing") and not os.path.exists(full):
-            check(f"odbgen {path}", run([odbgen, "--size", "30"] + args + [full]).status == 0)
-        alone = fresh(os.path.join(work, ".alone"))
-        r = run([harvestodb, "-odb", full, "-config", os.path.join(work, config)], alone, text=True)
-        files = present(alone, "params.txt", "paramsdone.txt")
+            check(f"odbgen {path}", run([ODBGEN, "--size", "30"] + args + [full]).status == 0)
+        r, files = alone(work, full, os.path.join(work, config))
         reference[path] = (files.get("params.txt"), files.get("paramsdone.txt"),
                            next((ln.strip() for ln in r.err.splitlines() if ln.strip()), ""))
-    shutil.rmtree(os.path.join(work, ".alone"))
     return reference
+
+
+def alone(work, db, config, timeout=60):
+    """The program run once on db in a fresh folder: (the run, {report file: bytes})."""
+    folder = fresh(os.path.join(work, ".alone"))
+    return run([HARVESTODB, "-odb", db, "-config", config], folder, timeout, text=True), \
+        present(folder, "params.txt", "paramsdone.txt")
 
 
 def check_results(out, batch, reference):
     """Every folder against its single run, and results.csv against the reports."""
     for path, _, folder in batch:
-        params, done, message = reference[path]
-        where = os.path.join(out, folder)
-        if done is None:
-            check(f"{path}: no paramsdone.txt", not os.path.exists(os.path.join(where, "paramsdone.txt")))
-        else:
-            check(f"{path}: params.txt as a single run's", read(os.path.join(where, "params.txt")) == params)
-            check(f"{path}: paramsdone.txt as a single run's", read(os.path.join(where, "paramsdone.txt")) == done)
+        params, done, _ = reference[path]
+        got = present(os.path.join(out, folder), "params.txt", "paramsdone.txt")
+        check(f"{path}: a single run's report, or no paramsdone.txt after a failure", "paramsdone.txt" not in got
+              if done is None else (got.get("params.txt"), got.get("paramsdone.txt")) == (params, done))
     header, *rows = table(os.path.join(out, "results.csv"))
     check("header", header[:3] == ["database", "status", "message"], str(header[:3]))
     check("one row per database", sorted(r[0] for r in rows) == sorted(p for p, _, _ in batch))
@@ -98,8 +96,7 @@ def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20, timeout=240):
     return r
 
 
-def start(argv, cwd):
-    """Starts argv for a test to kill (limited as harness.run limits, in a session of its own)."""
+def start(argv, cwd):  # a run to kill
     return harness.start(argv, cwd, timeout=290, fsize=256 << 20)
 
 
@@ -146,8 +143,8 @@ def wait_for_records(out, count, proc, seconds=60):
 
 
 def report_times(out):
-    return {d: os.stat(os.path.join(out, d, "params.txt")).st_mtime_ns
-            for d in os.listdir(out) if os.path.exists(os.path.join(out, d, "params.txt"))}
+    return {d: os.stat(f"{out}/{d}/params.txt").st_mtime_ns for d in os.listdir(out)
+            if os.path.exists(f"{out}/{d}/params.txt")}
 
 
 def check_local(work, reference):
@@ -202,10 +199,9 @@ IDENTITY_BATCH = [("s1/p1.odb", ["--seed", "3"], "p1"), ("s2/p1.odb", ["--seed",
 CONFIG2 = "ODB EXTRACTIONS\nEXTRACT_MASS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEERING_MIN\nPERCENTAGE=50\n"
 
 
-def check_identity(work, odbgen, harvestodb):
-    reference = make_databases(work, odbgen, harvestodb, IDENTITY_BATCH)
-    for path, _, _ in IDENTITY_BATCH:
-        os.utime(os.path.join(work, path), (time.time() - 7200,) * 2)
+def check_identity(work, _):
+    reference = make_databases(work, IDENTITY_BATCH)
+    [os.utime(os.path.join(work, path), (time.time() - 7200,) * 2) for path, _, _ in IDENTITY_BATCH]
     harvest_many("config.txt", "s1/p1.odb", "-o", "same", cwd=work, expect=0)
     log = harvest_many("-o", "same", "config.txt", "s2/p1.odb", cwd=work, expect=0).err
     check("another database of the same name and times runs", "0 up to date, 1 to run" in log, log)
@@ -223,16 +219,15 @@ def check_identity(work, odbgen, harvestodb):
     os.utime(os.path.join(work, "config2.txt"), (time.time() - 7200,) * 2)
     log = harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", "-j", "2", cwd=work, expect=0).err
     check("another configuration runs again", "0 up to date, 2 to run" in log, log)
-    check_results(os.path.join(work, "cfg"), batch, make_databases(work, odbgen, harvestodb, batch, "config2.txt"))
+    check_results(os.path.join(work, "cfg"), batch, make_databases(work, batch, "config2.txt"))
     log = harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", cwd=work, expect=0).err
     check("same configuration: up to date", "2 up to date, 0 to run" in log, log)
 
 
-def check_lock_and_cli(work):
+def check_lock_and_cli(work, _):
     """A second harvest-many on a folder in use is refused and touches nothing; options in any order."""
     book = os.path.join(work, "cfg", ".harvest-many")
-    def listing():
-        return {path: sorted(files) for path, _, files in os.walk(os.path.join(work, "cfg"))}
+    listing = lambda: {path: sorted(files) for path, _, files in os.walk(os.path.join(work, "cfg"))}  # noqa: E731
     before = listing()
     with open(os.path.join(book, "lock"), "r+") as held:
         fcntl.flock(held, fcntl.LOCK_EX)
@@ -261,14 +256,14 @@ def check_lock_and_cli(work):
     check("--help on standard output", "harvest-many CONFIG DB..." in r.out and r.err == "", r.err)
 
 
-def check_interrupted(work, reference, harvestodb):
+def check_interrupted(work, reference):
     """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool mid-batch:
     its runs end with it, SIGTERM says what finished, and the same command completes the table.
     Each run first sleeps a little, so that the signal comes while runs are left."""
     subset = BATCH[:8] + BATCH[17:]
     batch = ["config.txt"] + [p for p, _, _ in subset] + ["-j", "2"]
     slow = os.path.join(work, "slow-harvestodb")
-    write(slow, f'#!/bin/sh\nsleep 0.2\nexec "{harvestodb}" "$@"\n')
+    write(slow, f'#!/bin/sh\nsleep 0.2\nexec "{HARVESTODB}" "$@"\n')
     os.chmod(slow, 0o755)
     for name, engine, sig in [("killed on parallel", ["--parallel"], signal.SIGKILL),
                               ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills either at random
@@ -289,37 +284,32 @@ def check_interrupted(work, reference, harvestodb):
 # harvest-run's table: configuration, arguments beyond -odb/-config, status, standard error. Each
 # runs in a folder holding an earlier run's params.txt and paramsdone.txt, which must be gone after
 # a failure (and, when the folder is busy, untouched).
-RUN_ROWS = [
+S = "ODB EXTRACTIONS\n"
+RUN_ROWS = [  # standard error without "harvest-run: " and its newline
     ("complete", CONFIG, [], 0, ""),
-    ("no section line", "EXTRACT_MASS\n", [], 1, "harvest-run: cfg: no ODB EXTRACTIONS line: the program would read "
-     "no keyword\n"),
-    ("section line with a keyword", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
-     "harvest-run: cfg: line 1: ODB EXTRACTIONS must stand alone on its line\n"),
-    ("lower case", "ODB EXTRACTIONS\n\nextract_mass\n", [], 1,
-     "harvest-run: cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)\n"),
-    ("nothing near", "ODB EXTRACTIONS\nFOO\n", [], 1, "harvest-run: cfg: line 2: unknown keyword FOO\n"),
-    ("value on a flag", "ODB EXTRACTIONS\nEXTRACT_MASS=1\n", [], 1, "harvest-run: cfg: line 2: EXTRACT_MASS= takes "
-     "no value\n"),
-    *[(f"PERCENTAGE={v}", f"ODB EXTRACTIONS\nEXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
-       f"harvest-run: cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]\n")
-      for v in ("abc", "", "0", "100.5", "nan")],
-    ("PERCENTAGE alone", "ODB EXTRACTIONS\nPERCENTAGE\n", [], 1,
-     "harvest-run: cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)\n"),
-    ("PERCENTAGE = 100", "ODB EXTRACTIONS\nEXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
-    ("configuration is a folder", None, [], 1, "harvest-run: cfg: is a directory, not a configuration file\n"),
-    ("database missing", CONFIG, ["-odb", "nope.odb"], 1,
-     "harvest-run: **ERROR** output database  nope.odb does not exist\n"),
+    ("no section line", "EXTRACT_MASS\n", [], 1, "cfg: no ODB EXTRACTIONS line: the program would read no keyword"),
+    ("keyword on the section line", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
+     "cfg: line 1: ODB EXTRACTIONS must stand alone on its line"),
+    ("lower case", S + "\nextract_mass\n", [], 1,
+     "cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)"),
+    ("nothing near", S + "FOO\n", [], 1, "cfg: line 2: unknown keyword FOO"),
+    ("value on a flag", S + "EXTRACT_MASS=1\n", [], 1, "cfg: line 2: EXTRACT_MASS= takes no value"),
+    *[(f"PERCENTAGE={v}", f"{S}EXTRACT_FIELD\nPERCENTAGE={v}\n", [], 1,
+       f"cfg: line 3: PERCENTAGE={v}: not a number in (0, 100]") for v in ("abc", "", "0", "100.5", "nan")],
+    ("PERCENTAGE alone", S + "PERCENTAGE\n", [], 1, "cfg: line 2: PERCENTAGE without a value (PERCENTAGE=5)"),
+    ("PERCENTAGE = 100", S + "EXTRACT_MASS\nPERCENTAGE = 100\n", [], 0, ""),
+    ("configuration is a folder", None, [], 1, "cfg: is a directory, not a configuration file"),
+    ("database missing", CONFIG, ["-odb", "nope.odb"], 1, "**ERROR** output database  nope.odb does not exist"),
     ("element set missing (the program's status is 0)", CONFIG, ["-elset", "NOSUCH"], 1,
-     "harvest-run: An assembly level elset NOSUCH does not exist in the output database :db.odb\n"),
-    ("folder busy", CONFIG, ["busy"], 1, "harvest-run: .: another harvest-run is running in this folder\n"),
-    ("unknown option", CONFIG, ["--bogus"], 2, "harvest-run: unknown option --bogus\n"),
+     "An assembly level elset NOSUCH does not exist in the output database :db.odb"),
+    ("folder busy", CONFIG, ["busy"], 1, ".: another harvest-run is running in this folder"),
+    ("unknown option", CONFIG, ["--bogus"], 2, "unknown option --bogus"),
 ]
 
 
-def check_harvest_run(work, odbgen, harvestodb):
-    tool = os.path.join(os.path.dirname(TOOL), "harvest-run")
+def check_harvest_run(work, _):
     folder = fresh(os.path.join(work, "run"))
-    check("odbgen", run([odbgen, "--size", "30", "--seed", "5", os.path.join(folder, "db.odb")]).status == 0)
+    check("odbgen", run([ODBGEN, "--size", "30", "--seed", "5", os.path.join(folder, "db.odb")]).status == 0)
     for name, config, args, status, err in RUN_ROWS:
         cfg = os.path.join(folder, "cfg")
         if os.path.lexists(cfg):
@@ -329,11 +319,9 @@ def check_harvest_run(work, odbgen, harvestodb):
         write(os.path.join(folder, "paramsdone.txt"), "Done\n")
         want = {}
         if status == 0:
-            alone = run([harvestodb, "-odb", os.path.join(folder, "db.odb"), "-config", os.path.join(folder, "cfg")],
-                        fresh(os.path.join(work, "alone")))
-            want = present(os.path.join(work, "alone"), "params.txt", "paramsdone.txt")
-            check(f"harvest-run {name}: the program alone", alone.status == 0 and len(want) == 2)
-        argv = [tool, "-odb", "db.odb", "-config", "cfg"] + [a for a in args if a != "busy"]
+            first, want = alone(work, os.path.join(folder, "db.odb"), os.path.join(folder, "cfg"))
+            check(f"harvest-run {name}: the program alone", first.status == 0 and len(want) == 2)
+        argv = [RUN_TOOL, "-odb", "db.odb", "-config", "cfg"] + [a for a in args if a != "busy"]
         with open(os.path.join(folder, ".harvest-run.lock"), "a") as lock:
             if "busy" in args or status == 2:  # refused before anything was touched
                 want = {"params.txt": b"stale\t1\n", "paramsdone.txt": b"Done\n"}
@@ -341,22 +329,21 @@ def check_harvest_run(work, odbgen, harvestodb):
                 fcntl.flock(lock, fcntl.LOCK_EX)
             r = run(argv, folder, text=True)
         got = (r.status, r.err, present(folder, "params.txt", "paramsdone.txt"))
+        err = f"harvest-run: {err}\n" if err else ""
         check(f"harvest-run {name}: status, standard error, report", got == (status, err, want), repr(got)[:300])
     # -C runs elsewhere, paths taken from where harvest-run starts; from Python, a run that fails
     # is a result, a wrong call an exception.
-    r = run([tool, "-C", "run", "-odb", "run/db.odb", "-config", "config.txt"], work, text=True)
+    r = run([RUN_TOOL, "-C", "run", "-odb", "run/db.odb", "-config", "config.txt"], work, text=True)
     check("harvest-run -C", r.status == 0 and os.path.exists(os.path.join(folder, "paramsdone.txt")), r.err)
     sys.path.insert(0, os.path.join(os.path.dirname(TOOL), "..", "python"))
     from harvestodb.run import RunResult, run as run_once
     result = run_once(os.path.join(folder, "db.odb"), os.path.join(work, "config.txt"), folder, elset="NOSUCH",
-                      harvestodb=harvestodb)
+                      harvestodb=HARVESTODB)
     check("run(): missing set", result == RunResult(False, 0, "An assembly level elset NOSUCH does not exist in the "
           f"output database :{folder}/db.odb", os.path.join(folder, "params.txt")), str(result))
-    try:
-        run_once("db.odb", "config.txt", os.path.join(work, "nonexistent"), harvestodb=harvestodb)
+    with contextlib.suppress(ValueError):
+        run_once("db.odb", "config.txt", os.path.join(work, "nonexistent"), harvestodb=HARVESTODB)
         check("run(): a folder that is not there raises", False)
-    except ValueError:
-        pass
 
 
 # The kill campaign: a database of tens of MB in two contents, two configurations.
@@ -365,7 +352,7 @@ BIG = ["--size", "150000", "--frames", "3"]
 CONFIG_B = "ODB EXTRACTIONS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEERING_MIN\nTENSOR_INVARIANTS\nPERCENTAGE=20\n"
 
 
-def check_kill(work, odbgen, harvestodb):
+def check_kill(work):
     """harvest-run and harvest-many killed at KILLS seeded random moments each, each time followed by
     the checks that nothing of theirs runs on and that no report stands with another run's numbers;
     then an uninterrupted run gives what a run never interrupted gives."""
@@ -376,19 +363,17 @@ def check_kill(work, odbgen, harvestodb):
     ref = {}
     for seed in (1, 2):
         db = os.path.join(work, f"big{seed}.odb")
-        check(f"odbgen {db}", run([odbgen, *BIG, "--seed", str(seed), db], timeout=120).status == 0)
+        check(f"odbgen {db}", run([ODBGEN, *BIG, "--seed", str(seed), db], timeout=120).status == 0)
         for config in configs:
-            alone = fresh(os.path.join(work, "alone"))
-            run([harvestodb, "-odb", db, "-config", os.path.join(work, config)], alone, timeout=120)
-            ref[seed, config] = present(alone, "params.txt", "paramsdone.txt").get("params.txt")
+            ref[seed, config] = alone(work, db, os.path.join(work, config), 120)[1].get("params.txt")
     check("four different reports", len(set(ref.values())) == 4 and None not in ref.values())
 
-    tool = os.path.join(os.path.dirname(TOOL), "harvest-run")
     folder = fresh(os.path.join(work, "single"))
-    took = run([tool, "-odb", "big2.odb", "-config", "config.txt", "-C", folder], work, timeout=120).seconds
+    took = run([RUN_TOOL, "-odb", "big2.odb", "-config", "config.txt", "-C", folder], work, timeout=120).seconds
     for k in range(KILLS):
         seed = 1 + k % 2  # the folder holds the other database's complete report
-        p = start([tool, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work)
+        argv = [RUN_TOOL, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder]
+        p = start(argv, work)
         time.sleep(rng.uniform(0, 1.2 * took))
         os.kill(p.pid, signal.SIGKILL)
         check_stopped(f"harvest-run kill {k}", p, folder)
@@ -396,17 +381,15 @@ def check_kill(work, odbgen, harvestodb):
         # Killed before it cleared the folder, the last run's complete report stays as it was.
         check(f"harvest-run kill {k}: a marker only beside a whole report, this run's or the last one's",
               "paramsdone.txt" not in files or files.get("params.txt") in (ref[1, "config.txt"], ref[2, "config.txt"]))
-        r = run([tool, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder], work, timeout=120)
+        r = run(argv, work, timeout=120)
         check(f"harvest-run kill {k}: the rerun", r.status == 0 and read(os.path.join(folder, "params.txt"))
               == ref[seed, "config.txt"], r.err.decode(errors="replace"))
 
     # harvest-many on four names (two of each content), the configuration alternating, on its
     # own pool and (every fourth) on GNU parallel; mostly SIGKILL, sometimes SIGTERM or SIGINT.
-    names = []
-    for i in range(4):
-        names.append(f"m{i + 1}.odb")
-        os.link(os.path.join(work, f"big{1 + i % 2}.odb"), os.path.join(work, names[-1]))
     seed_of = {f"m{i + 1}": 1 + i % 2 for i in range(4)}
+    names = [f"{n}.odb" for n in seed_of]
+    [os.link(os.path.join(work, f"big{seed}.odb"), os.path.join(work, f"{n}.odb")) for n, seed in seed_of.items()]
     clean = harvest_many("config.txt", *names, "-o", "clean", "-j", "2", cwd=work, expect=0)
     out = os.path.join(work, "killed")
     for k in range(KILLS):
@@ -453,9 +436,6 @@ def cluster(root):
                 sys.exit(skip("check_batch", why()))
             time.sleep(0.3)
 
-    def idle():
-        return run(["sinfo", "-h", "-o", "%t"], env=env, timeout=30, text=True).out.strip() == "idle"
-
     try:
         if why:
             sys.exit(skip("check_batch", why))
@@ -476,8 +456,8 @@ def cluster(root):
         spawn("slurmctld", "-D", "-f", env["SLURM_CONF"])
         time.sleep(2)
         spawn("slurmd", "-D", "-f", env["SLURM_CONF"])
-        wait_for(idle, 60, lambda: "the node did not come up: %s %s" % (tail(f"{root}/slurmctld.out"),
-                                                                        tail(f"{root}/slurmd.out")))
+        wait_for(lambda: run(["sinfo", "-h", "-o", "%t"], env=env, timeout=30, text=True).out.strip() == "idle", 60,
+                 lambda: f"the node did not come up: {tail(f'{root}/slurmctld.out')} {tail(f'{root}/slurmd.out')}")
         yield env
     finally:
         if len(procs) == 3:
@@ -511,25 +491,24 @@ def check_slurm(work, reference):
 
 
 def main():
-    global TOOL
-    mode, TOOL, odbgen, harvestodb = sys.argv[1], *map(os.path.abspath, sys.argv[2:5])
+    global TOOL, RUN_TOOL, ODBGEN, HARVESTODB
+    mode, TOOL, ODBGEN, HARVESTODB = sys.argv[1], *map(os.path.abspath, sys.argv[2:5])
+    RUN_TOOL = os.path.join(os.path.dirname(TOOL), "harvest-run")
     resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 20, 256 << 20))  # also for the daemons
     os.environ.pop("HARVESTODB", None)  # harvest-many finds the program next to its link
     with scratch("check_batch.") as work:
         write(os.path.join(work, "config.txt"), CONFIG)
         if mode == "kill":
-            check_kill(work, odbgen, harvestodb)
-            return finish("check_batch kill")
-        reference = make_databases(work, odbgen, harvestodb, BATCH if mode == "local" else SLURM_BATCH)
-        (check_local if mode == "local" else check_slurm)(work, reference)
-        if mode == "local":
-            for step in (check_interrupted, check_identity, check_lock_and_cli, check_harvest_run):
+            check_kill(work)
+        elif mode == "slurm":
+            check_slurm(work, make_databases(work, SLURM_BATCH))
+        else:
+            reference = make_databases(work, BATCH)
+            for step in (check_local, check_interrupted, check_identity, check_lock_and_cli, check_harvest_run):
                 t = time.monotonic()
-                step(*{check_interrupted: (work, reference, harvestodb), check_lock_and_cli: (work,)}.get(
-                    step, (work, odbgen, harvestodb)))
+                step(work, reference)
                 print(f"{step.__name__}: {time.monotonic() - t:.1f} s", flush=True)
     return finish(f"check_batch {mode}")
-
 
 if __name__ == "__main__":
     sys.exit(main())

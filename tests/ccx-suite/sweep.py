@@ -1,14 +1,10 @@
 #!/usr/bin/python3
 """sweep.py CCX2ODB HARVESTODB [DECK...]
 
-The decks of calculix-ccx-test (all, or those named) solved by ccx two at a time under limits of time, file
-size and memory, imported with ccx2odb, reported by harvestodb with every keyword and checked against the
-solver's files: the import succeeds whenever the solver left results (a .frd with only its header is refused,
-but not as "unexpected end of file"); the extremes of U (magnitude), S and S_IP (von Mises) of each frame
-agree with the .frd and the .dat; each frame holds as many values as the .frd blocks of its increment, the
-element fields and histories as many as the .dat. unsolvable.txt lists the decks the solver does not complete
-here (unlisted ones must solve, listed ones must still import), restarts.txt the decks that read another's
-restart file. HARVEST_CCX_SWEEP_DIR=DIR keeps the solves in DIR/<deck>/ for later runs to check again.
+The decks of calculix-ccx-test (all, or those named) solved by ccx two at a time under limits, imported with
+ccx2odb, reported by harvestodb with every keyword and checked against the solver's files: extremes of U, S and
+S_IP per frame, value counts per increment, names that read back. unsolvable.txt lists the decks the solver does
+not complete here, restarts.txt those that read another's restart file. HARVEST_CCX_SWEEP_DIR=DIR keeps the solves.
 """
 import concurrent.futures
 import contextlib
@@ -249,8 +245,7 @@ def expected_extremes(frd_blocks, dat_blocks, sta):
 def compare_extremes(expected, report, fail):
     """Compares params.txt with the expected extremes; returns how many lines were compared."""
     params = {}
-    for line in read(report, "r").splitlines():
-        name, _, value = line.partition("\t")
+    for name, _, value in (line.partition("\t") for line in read(report, "r").splitlines()):
         with contextlib.suppress(ValueError):  # history lines hold (time, value) pairs
             params[name] = float(value)
     for name, (hi, lo, scale) in sorted(expected.items()):
@@ -301,16 +296,6 @@ def number_buckling_modes(path, blocks):
         last = (b.step, b.increment, counter)
 
 
-def check_unique_names(report, fail):
-    """No parameter name twice in a report: a script reading it into a dictionary would keep one silently."""
-    seen = set()
-    for line in read(report, "r").splitlines():
-        name = line.partition("\t")[0]
-        if name in seen:
-            fail("names", "%s appears twice in params.txt" % name)
-        seen.add(name)
-
-
 def check_deck(deck, folder, exes):
     """Imports, reports and checks one solved deck: a dict of what happened, with its failures."""
     solved = read_solve(folder)
@@ -350,7 +335,6 @@ def import_and_check(deck, folder, exes, solved, r, fail):
     dat_blocks = read_dat(dat) if os.path.exists(dat) else []
     expected = expected_extremes(frd_blocks, dat_blocks, read_sta(os.path.join(folder, deck + ".sta")))
     r["lines"] = compare_extremes(expected, os.path.join(report, "params.txt"), fail)
-    check_unique_names(os.path.join(report, "params.txt"), fail)
     check_names_read_back(os.path.join(report, "params.txt"), exes[1], fail)
     compare_counts(frd_blocks, dat_blocks, odb, fail)
     r["checked"] = True
@@ -358,14 +342,19 @@ def import_and_check(deck, folder, exes, solved, r, fail):
 
 def check_names_read_back(params, harvestodb, fail):
     """Every line of a report through the parser of harvest-plot and harvest-response (the package beside the
-    build's bin folder): a known family, and the same name when built again from the parsed parts."""
+    build's bin folder): a known family, the same name built again from the parsed parts, and no name twice (a
+    script reading the report into a dictionary would keep one silently)."""
     package = os.path.join(os.path.dirname(harvestodb), "..", "python")
     if package not in sys.path:
         sys.path.insert(0, package)
     import harvestodb.report as hr
+    seen = set()
     for name, _, rec in hr.read_params(params).entries:
         if rec is None or hr.name_of(rec) != name:
             fail("names", "%s reads back as %s" % (name, hr.name_of(rec) if rec else "no known line"))
+        if name in seen:
+            fail("names", "%s appears twice in params.txt" % name)
+        seen.add(name)
 
 
 def read_list(name):
@@ -413,12 +402,9 @@ def main():
         if r["solved"] and reason is not None:
             print("NOTE %-22s listed (%s) but now solves%s" % (r["deck"], reason, "" if r["failures"] else
                                                              ": take it off the list"))
-    rows = [("decks", len(results)), ("solved", sum(r["solved"] for r in results)),
-            ("listed as unsolvable", sum(r["deck"] in listed for r in results)),
-            ("imported", sum(r["imported"] for r in results)), ("checked", sum(r["checked"] for r in results)),
-            ("extreme lines compared", sum(r["lines"] for r in results)),
-            ("failed", sum(bool(r["failures"]) or not (r["solved"] or r["deck"] in listed) for r in results))]
-    print("\n%-24s %6s\n" % ("ccx-suite", "count") + "\n".join("%-24s %6d" % row for row in rows))
+    print("ccx-suite: %d decks, %d solved, %d listed as unsolvable, %d imported, %d checked, %d extreme lines compared"
+          % (len(results), sum(r["solved"] for r in results), sum(r["deck"] in listed for r in results),
+             *(sum(r[k] for r in results) for k in ("imported", "checked", "lines"))))
     slowest = max(results, key=lambda r: r["seconds"], default={"seconds": 0, "deck": "-"})
     print("seconds: %.0f solving, %.0f checking, %.0f the slowest solve (%s)" % (
         solved_in, time.monotonic() - start - solved_in, slowest["seconds"], slowest["deck"]))

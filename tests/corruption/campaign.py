@@ -1,13 +1,10 @@
 #!/usr/bin/python3
 """campaign.py writer|h5py|frd BIN_DIR SOURCE_DIR
 
-Damaged copies of one input (cut at 64 evenly spaced lengths, one byte flipped at 300 seeded offsets; every
-N-th only with HARVEST_CORRUPTION_SAMPLE=N), each run by the program that reads it: harvestodb on the database
-of odbgen (writer) or examples/write_db.py (h5py) must end with status 0 and the clean report plus
-paramsdone.txt, or a message naming the database, the closing line and no paramsdone.txt; ccx2odb on the .frd
-of twobricks.inp solved by ccx must end with status 1, one line "ccx2odb: job.frd:LINE: ..." and no database,
-or status 0 and a database holding the whole result blocks before the damage. A crash, a hang, a sanitizer
-report or a stray file fails; damage that leaves a valid input with other values is counted (exit 77: no ccx).
+Damaged copies of one input (64 cuts, 300 seeded one-byte flips; every N-th with HARVEST_CORRUPTION_SAMPLE=N)
+run by the program that reads it: harvestodb on a database of odbgen (writer) or examples/write_db.py (h5py),
+ccx2odb on the .frd of twobricks.inp solved by ccx (77 without ccx). Each run ends in time, without a sanitizer
+report or stray files, either as the clean run or with a clean error; the judges say what else is counted.
 """
 import os
 import random
@@ -52,10 +49,8 @@ def unprotected_ranges(path):
     with h5py.File(path, "r") as f:
         f.visititems(visit)
     data = read(path)
-    for m in re.finditer(b"GCOL", data):
-        size = int.from_bytes(data[m.start() + 8:m.start() + 16], "little")
-        ranges.append(("global heap", m.start(), m.start() + size))
-    return ranges
+    heaps = [m.start() for m in re.finditer(b"GCOL", data)]  # a collection's size follows its signature
+    return ranges + [("global heap", at, at + int.from_bytes(data[at + 8:at + 16], "little")) for at in heaps]
 
 
 def must(r, what):
