@@ -44,13 +44,13 @@ struct BlockReaderImpl {
   void checkRows(int first, int n) const;
   Dataset& labelArray(std::optional<Dataset>& d, const char* name);
   template <class T>
-  void readValues(int first, int n, T* out, bool room = false);
+  void readValues(int first, int n, T* out, std::size_t spare = 0);
   template <class T>
   void readValues(int first, int n, std::span<T> out);
   template <class S, class T>
   void readPicked(int first, int n, T* out);
   void readLabels(std::optional<Dataset>& d, const char* name, const Buffer<int>& held, int first, int n, int* out,
-                  bool room = false);
+                  std::size_t spare = 0);
   void count(int first, int n, const int* labels);
 };
 
@@ -95,9 +95,9 @@ static hid_t memoryType() {
 }
 
 // Rows [first, first + n) of a block's values, stored as S, into out as T;
-// room: out has a number to spare after them.
+// spare: the bytes out holds after them (see readRows).
 template <class T>
-void BlockReaderImpl::readValues(int first, int n, T* out, bool room) {
+void BlockReaderImpl::readValues(int first, int n, T* out, std::size_t spare) {
   checkRows(first, n);
   if (n == 0) return;
   const auto w = static_cast<std::size_t>(b->width);
@@ -118,7 +118,7 @@ void BlockReaderImpl::readValues(int first, int n, T* out, bool room) {
   const bool stored = (b->precision == 0) == std::is_same_v<T, float>;
   if (stored) {
     readRows(data, where(), memoryType<T>(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out,
-             room);
+             spare);
   } else if (b->precision == 0) {
     narrow.resize(count);
     readRows(data, where(), H5T_NATIVE_FLOAT, static_cast<std::size_t>(first), static_cast<std::size_t>(n), narrow.data());
@@ -138,7 +138,7 @@ void BlockReaderImpl::readValues(int first, int n, std::span<T> out) {
     odbFail(where(), "rows [" + std::to_string(first) + ", " + std::to_string(static_cast<long long>(first) + n) +
                          ") need " + std::to_string(need) + " numbers, the array holds " +
                          std::to_string(out.size()));
-  readValues(first, n, out.data(), out.size() > need);
+  readValues(first, n, out.data(), (out.size() - need) * sizeof(T));
 }
 
 // A subset's rows: the source's rows read in spans of at most a piece of the
@@ -183,14 +183,14 @@ void BlockReaderImpl::readPicked(int first, int n, T* out) {
 }
 
 void BlockReaderImpl::readLabels(std::optional<Dataset>& d, const char* name, const Buffer<int>& held, int first,
-                                 int n, int* out, bool room) {
+                                 int n, int* out, std::size_t spare) {
   checkRows(first, n);
   if (n == 0) return;
   if (held.size() == static_cast<std::size_t>(b->length)) {
     std::copy_n(held.begin() + first, n, out);
     return;
   }
-  readIntRows(labelArray(d, name), where(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out, room);
+  readIntRows(labelArray(d, name), where(), static_cast<std::size_t>(first), static_cast<std::size_t>(n), out, spare);
 }
 
 // Element labels read in order from row 0 are counted and checked.
@@ -304,7 +304,8 @@ int odb_BlockReader::numberOfElements() {
   r.labels.resize(static_cast<std::size_t>(piece) + 1);  // a number to spare: see read(span)
   for (int first = 0; first < b.length; first += piece) {
     const int n = std::min(piece, b.length - first);
-    r.readLabels(r.elements, "elementLabels", b.elementLabels, first, n, r.labels.data(), true);
+    r.readLabels(r.elements, "elementLabels", b.elementLabels, first, n, r.labels.data(),
+                 (r.labels.size() - static_cast<std::size_t>(n)) * sizeof(int));
     r.count(first, n, r.labels.data());
   }
   return r.elementCount;

@@ -131,13 +131,14 @@ void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<dou
 // bits), with the messages of the whole read.
 void requireIntegerData(const Dataset& d, const Where& w);
 // Reads rows [first, first + n) of a rank-1 or rank-2 dataset, every column,
-// converted to memType, into buf (n x columns values). room: buf has four
-// bytes to spare after them.
+// converted to memType, into buf (n x columns values). spare: the bytes buf
+// holds after them, which the read may overwrite; a chunk read as stored
+// needs four for its sum, more when it ends past the read.
 void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf,
-              bool room = false);
+              std::size_t spare = 0);
 // Like readRows into ints, each value checked to fit as readIntBuffer does
-// (entries numbered from the start of the array); room as readRows.
-void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out, bool room = false);
+// (entries numbered from the start of the array); spare as readRows.
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out, std::size_t spare = 0);
 // The rows of one chunk of d; 0 when d is not chunked.
 std::size_t chunkRows(const Dataset& d, const Where& w);
 

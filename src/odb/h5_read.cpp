@@ -302,13 +302,14 @@ static std::size_t storedRowBytes(const Dataset& d) {
 
 // Reads the chunks of rows [first, first + n) that it can as stored (see
 // above) into buf; returns the rows read, from first on. A chunk goes
-// straight into buf when its sum lands inside buf: a chunk followed by more
-// rows of the read, or the last one when the caller leaves room for four
-// bytes after the read. Another chunk, the last or one that ends past the
-// read, goes through an array of the call's own (left uninitialised: the
-// heap hands back the last one's pages).
+// straight into buf when the whole stored chunk, its sum included, lands
+// inside buf: a chunk followed by more rows of the read, or one the spare
+// bytes after the read hold (the sum of a last whole chunk needs four, the
+// rest of a chunk that ends past the read its rows too). Another chunk goes
+// through an array of the call's own (left uninitialised: the heap hands
+// back the last one's pages).
 static std::size_t readStoredChunks(const Dataset& d, const Where& w, hid_t memType, std::size_t first,
-                                    std::size_t n, void* buf, bool room) {
+                                    std::size_t n, void* buf, std::size_t spare) {
   const std::size_t rows = storedChunkRows(d);
   if (rows == 0 || first % rows != 0) return 0;
   H5Datatype fileType(H5Dget_type(d.id.get()));
@@ -316,15 +317,16 @@ static std::size_t readStoredChunks(const Dataset& d, const Where& w, hid_t memT
   const std::size_t rowBytes = storedRowBytes(d);
   const std::size_t chunkBytes = rows * rowBytes;
   auto* out = static_cast<unsigned char*>(buf);
-  std::unique_ptr<unsigned char[]> spare;
+  const std::size_t bufBytes = n * rowBytes + spare;
+  std::unique_ptr<unsigned char[]> own;
   std::size_t done = 0;
   for (; done < n; done += rows) {
     const std::size_t take = std::min(rows, n - done);
     unsigned char* at = out + done * rowBytes;
     unsigned char* into = at;
-    if (take < rows || (done + rows == n && !room)) {
-      if (!spare) spare.reset(new unsigned char[chunkBytes + 4]);
-      into = spare.get();
+    if (done * rowBytes + chunkBytes + 4 > bufBytes) {
+      if (!own) own.reset(new unsigned char[chunkBytes + 4]);
+      into = own.get();
     }
     const hsize_t offset[2] = {first + done, 0};
     hsize_t stored = 0;
@@ -339,13 +341,13 @@ static std::size_t readStoredChunks(const Dataset& d, const Where& w, hid_t memT
   return std::min(done, n);
 }
 
-// Reads the whole of d into buf (n values); room: buf has four bytes to
-// spare after them.
+// Reads the whole of d into buf (n values); room: buf has a value to spare
+// after them (four bytes at least).
 static void readAll(const Dataset& d, const Where& w, hid_t memType, void* buf, std::size_t n, bool room = false) {
   const H5Guard guard;
   if (n == 0) return;
   if (storedChunkRows(d) > 0) {
-    readRows(d, w, memType, 0, static_cast<std::size_t>(d.dims[0]), buf, room);
+    readRows(d, w, memType, 0, static_cast<std::size_t>(d.dims[0]), buf, room ? 4 : 0);
     return;
   }
   if (H5Dread(d.id.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, buf) < 0) odbFailHdf5(w, "cannot read " + d.name);
@@ -446,9 +448,10 @@ void readDoublesInto(const Dataset& d, const Where& w, std::size_t n, Buffer<dou
 
 // ------------------------------------------------------------------- pieces
 
-void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf, bool room) {
+void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first, std::size_t n, void* buf,
+              std::size_t spare) {
   const H5Guard guard;
-  if (const std::size_t done = readStoredChunks(d, w, memType, first, n, buf, room); done > 0) {
+  if (const std::size_t done = readStoredChunks(d, w, memType, first, n, buf, spare); done > 0) {
     const std::size_t rowBytes = storedRowBytes(d);
     first += done;
     n -= done;
@@ -470,11 +473,11 @@ void readRows(const Dataset& d, const Where& w, hid_t memType, std::size_t first
     odbFailHdf5(w, "cannot read " + d.name);
 }
 
-void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out, bool room) {
+void readIntRows(const Dataset& d, const Where& w, std::size_t first, std::size_t n, int* out, std::size_t spare) {
   const H5Guard guard;
   requireIntegerData(d, w);
   if ((d.isSigned && d.typeSize <= sizeof(int)) || (!d.isSigned && d.typeSize < sizeof(int))) {
-    readRows(d, w, H5T_NATIVE_INT, first, n, out, room);
+    readRows(d, w, H5T_NATIVE_INT, first, n, out, spare);
     return;
   }
   // Read wide and check each value, as the whole read does.

@@ -488,7 +488,8 @@ class odb_BlockReader {
   // As read() into out's first n x width() numbers, out holding at least
   // that many. The numbers after them are the reader's to use while it
   // reads and are left unspecified: with one number to spare, a piece of
-  // whole chunks is read without a copy of its last chunk.
+  // whole chunks is read without a copy of its last chunk, and with room
+  // for a whole chunk and one number, a piece that ends inside a chunk too.
   void read(int first, int n, std::span<float> out);
   void read(int first, int n, std::span<double> out);
   // Read rows [first, first + n) of a label array, n numbers; nothing when
