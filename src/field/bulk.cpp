@@ -349,15 +349,13 @@ constinit static PieceArrays<double> doublePieces;
 // when every number is NaN), eight or four at a time. Equal numbers are the
 // same bits except the zeros: when an extreme is a zero, the numbers are
 // taken again in order, so that the first zero decides its sign.
-template <class T>
-static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
-  hi = -std::numeric_limits<T>::infinity();
-  lo = std::numeric_limits<T>::infinity();
-  // Two vectors of 16 bytes each way (4 floats or 2 doubles a vector; SSE2's
-  // max and min where the target has them). x > m ? x : m leaves m for a
-  // NaN x, as trackExtremes does.
-  typedef T Lanes __attribute__((vector_size(16)));
-  constexpr std::size_t k = 16 / sizeof(T);
+// The vector part of pieceRange: two vectors of Bytes each way (SSE2's or
+// AVX-512's max and min where the target has them; x > m ? x : m leaves m
+// for a NaN x, as trackExtremes does). Returns the numbers taken.
+template <std::size_t Bytes, class T>
+__attribute__((always_inline)) inline std::size_t lanesRange(const T* v, std::size_t n, T& hi, T& lo) {
+  typedef T Lanes __attribute__((vector_size(Bytes)));
+  constexpr std::size_t k = Bytes / sizeof(T);
   Lanes h0 = hi - Lanes{}, h1 = h0, l0 = lo - Lanes{}, l1 = l0;
   std::size_t i = 0;
   for (; i + 2 * k <= n; i += 2 * k) {
@@ -372,6 +370,26 @@ static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
   for (const Lanes& l : {l0, l1})
     for (std::size_t j = 0; j < k; ++j)
       if (lo > l[j]) lo = l[j];
+  return i;
+}
+
+#if defined(__x86_64__)
+template <class T>
+__attribute__((target("avx512f"))) static std::size_t lanesRangeAvx512(const T* v, std::size_t n, T& hi, T& lo) {
+  return lanesRange<64>(v, n, hi, lo);
+}
+#endif
+
+template <class T>
+static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
+  hi = -std::numeric_limits<T>::infinity();
+  lo = std::numeric_limits<T>::infinity();
+#if defined(__x86_64__)
+  static const bool wide = __builtin_cpu_supports("avx512f");  // a fact of the processor
+  std::size_t i = wide ? lanesRangeAvx512(v, n, hi, lo) : lanesRange<16>(v, n, hi, lo);
+#else
+  std::size_t i = lanesRange<16>(v, n, hi, lo);
+#endif
   for (; i < n; ++i) trackExtremes(hi, lo, v[i]);
   if (hi != 0 && lo != 0) return;
   hi = -std::numeric_limits<T>::infinity();
@@ -475,18 +493,39 @@ static void tensorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* da
 // takes it in turn (4096 rows of six doubles: 192 KiB).
 constexpr int kCachedRows = 4096;
 
+// The magnitudes of n rows of width numbers, in a loop of its own so that
+// the compiler vectorises the common width of three.
+template <class T>
+static void magnitudes(const T* data, int width, int n, T* mags) {
+  const auto w = static_cast<std::size_t>(width);
+  if (width == 3) {
+    for (std::size_t j = 0; j < static_cast<std::size_t>(n); ++j) {
+      const T* row = data + j * 3;
+      mags[j] = std::sqrt(T(0) + row[0] * row[0] + row[1] * row[1] + row[2] * row[2]);
+    }
+    return;
+  }
+  for (std::size_t j = 0; j < static_cast<std::size_t>(n); ++j) {
+    const T* row = data + j * w;
+    T sum = 0;
+    for (std::size_t m = 0; m < w; ++m) sum += row[m] * row[m];
+    mags[j] = std::sqrt(sum);
+  }
+}
+
 template <class T>
 static void vectorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, int n) {
   const int width = s.width;
   T mags[kCachedRows];
-  for (int j = 0; j < n && (ranges || f.select[0]); ++j) {
-    const T* row = data + static_cast<std::size_t>(j) * width;
-    T sum = 0;
-    for (int m = 0; m < width; ++m) sum += row[m] * row[m];
-    if (ranges && s.components)
-      for (int c = 0; c < 3; ++c) trackExtremes(*kVecMax[c], *kVecMin[c], c < width ? row[c] : T(0));
-    mags[j] = std::sqrt(sum);
-    if (ranges) trackExtremes(s.r.max, s.r.min, mags[j]);
+  if (ranges || f.select[0]) magnitudes(data, width, n, mags);
+  if (ranges) {
+    trackPiece(s.r.max, s.r.min, mags, static_cast<std::size_t>(n));
+    for (int c = 0; c < 3 && s.components && n > 0; ++c) {
+      T hi = 0, lo = 0;  // the missing components of a two-component vector
+      if (c < width) columnRange(data + c, static_cast<std::size_t>(n), static_cast<std::size_t>(width), hi, lo);
+      if (*kVecMax[c] < hi) *kVecMax[c] = hi;
+      if (*kVecMin[c] > lo) *kVecMin[c] = lo;
+    }
   }
   const auto rows = static_cast<std::size_t>(n);
   if (f.select[0]) {
