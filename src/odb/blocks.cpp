@@ -68,6 +68,22 @@ inline void ElementCounter::endElement() {
   open_ = false;
 }
 
+// Whether each of labels[0..count) is the label p before it plus one: an
+// OR of differences over the run, which the compiler vectorises (AVX-512's
+// sixteen labels at a time where the processor has it).
+__attribute__((always_inline)) inline bool stepsByOne(const int* labels, std::size_t p, std::size_t count) {
+  unsigned off = 0;
+  for (std::size_t j = 0; j < count; ++j)
+    off |= static_cast<unsigned>(labels[j + p]) ^ (static_cast<unsigned>(labels[j]) + 1u);
+  return off == 0;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx512f"))) static bool stepsByOneAvx512(const int* labels, std::size_t p, std::size_t count) {
+  return stepsByOne(labels, p, count);
+}
+#endif
+
 // Whole elements of perElement_ values each, labelled one above another
 // from the open element's on, taken at once: the common layout, where the
 // element-by-element steps below cost more than reading the labels. Returns
@@ -87,14 +103,20 @@ std::size_t ElementCounter::wholeElements(const int* labels, std::size_t n) {
   };
   if (whole == 0 || !holds(0)) return 0;
   std::size_t m = 1;
-  const std::size_t run = std::max<std::size_t>(1, 256 / p);  // groups checked at once
+  const std::size_t run = std::max<std::size_t>(1, 1024 / p);  // groups checked at once
+#if defined(__x86_64__)
+  static const bool wide = __builtin_cpu_supports("avx512f");  // a fact of the processor
+#else
+  constexpr bool wide = false;
+#endif
   while (m < whole) {
     const std::size_t groups = std::min(whole - m, run);
     const int* prev = labels + (m - 1) * p;
-    unsigned off = 0;
-    for (std::size_t j = 0; j < groups * p; ++j)
-      off |= static_cast<unsigned>(prev[j + p]) ^ (static_cast<unsigned>(prev[j]) + 1u);
-    if (off != 0) break;
+#if defined(__x86_64__)
+    if (!(wide ? stepsByOneAvx512(prev, p, groups * p) : stepsByOne(prev, p, groups * p))) break;
+#else
+    if (!stepsByOne(prev, p, groups * p)) break;
+#endif
     m += groups;
   }
   while (m < whole && holds(m)) ++m;
