@@ -135,21 +135,29 @@ __attribute__((target("avx2"))) static int misesFourRowsAvx2(const float* values
 // The same arithmetic on eight rows at a time, one register of doubles,
 // where the processor has AVX-512: the 48 floats of eight rows in three
 // registers, each component's eight gathered by two permutes.
-__attribute__((target("avx512f"))) static inline __m512d eightOf(__m512 a0, __m512 a1, __m512 a2, __m512i first,
-                                                                  __m512i second) {
-  return _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(_mm512_permutex2var_ps(a0, first, a1), second, a2)));
+__attribute__((target("avx512f"))) static inline __m512 pairOf(__m512 a0, __m512 a1, __m512 a2, __m512i first,
+                                                                __m512i second) {
+  return _mm512_permutex2var_ps(_mm512_permutex2var_ps(a0, first, a1), second, a2);
+}
+// The doubles of a pair's first and second component.
+__attribute__((target("avx512f"))) static inline __m512d lowOf(__m512 pair) {
+  return _mm512_cvtps_pd(_mm512_castps512_ps256(pair));
+}
+__attribute__((target("avx512f"))) static inline __m512d highOf(__m512 pair) {
+  return _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(pair), 1)));
 }
 
 __attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* values, int n, float* out) {
-  // Component k of row j is float 6j + k: the first permute takes those of
-  // the first 32 floats, the second the rest from the third register.
-  __m512i first[6], second[6];
-  for (int k = 0; k < 6; ++k) {
-    alignas(64) int a[16] = {}, b[16] = {};
-    for (int j = 0; j < 8; ++j) {
-      const int at = 6 * j + k;
-      a[j] = at < 32 ? at : 0;
-      b[j] = at < 32 ? j : 16 + at - 32;
+  // Two components of eight rows to a register: component c of row j is
+  // float 6j + c, taken by a first permute from the first 32 floats and by a
+  // second from the third register.
+  __m512i first[3], second[3];
+  for (int k = 0; k < 3; ++k) {
+    alignas(64) int a[16], b[16];
+    for (int lane = 0; lane < 16; ++lane) {
+      const int at = 6 * (lane % 8) + 2 * k + lane / 8;
+      a[lane] = at < 32 ? at : 0;
+      b[lane] = at < 32 ? lane : 16 + at - 32;
     }
     first[k] = _mm512_load_si512(a), second[k] = _mm512_load_si512(b);
   }
@@ -157,9 +165,10 @@ __attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* 
   for (; r + 8 <= n; r += 8) {
     const float* v = values + static_cast<std::size_t>(r) * 6;
     const __m512 a0 = _mm512_loadu_ps(v), a1 = _mm512_loadu_ps(v + 16), a2 = _mm512_loadu_ps(v + 32);
-    const __m512d s11 = eightOf(a0, a1, a2, first[0], second[0]), s22 = eightOf(a0, a1, a2, first[1], second[1]),
-                  s33 = eightOf(a0, a1, a2, first[2], second[2]), s12 = eightOf(a0, a1, a2, first[3], second[3]),
-                  s13 = eightOf(a0, a1, a2, first[4], second[4]), s23 = eightOf(a0, a1, a2, first[5], second[5]);
+    const __m512 p0 = pairOf(a0, a1, a2, first[0], second[0]), p1 = pairOf(a0, a1, a2, first[1], second[1]),
+                 p2 = pairOf(a0, a1, a2, first[2], second[2]);
+    const __m512d s11 = lowOf(p0), s22 = highOf(p0), s33 = lowOf(p1), s12 = highOf(p1), s13 = lowOf(p2),
+                  s23 = highOf(p2);
     const __m512d d1 = _mm512_sub_pd(s11, s22), d2 = _mm512_sub_pd(s22, s33), d3 = _mm512_sub_pd(s33, s11);
     const __m512d shear =
         _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(s12, s12), _mm512_mul_pd(s13, s13)), _mm512_mul_pd(s23, s23));
