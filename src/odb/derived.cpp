@@ -134,7 +134,7 @@ __attribute__((target("avx2"))) static int misesFourRowsAvx2(const float* values
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // The same arithmetic on eight rows at a time, one register of doubles,
 // where the processor has AVX-512: the 48 floats of eight rows in three
-// registers, each component's eight gathered by two permutes.
+// registers, two components' sixteen gathered by two permutes (pairOf).
 __attribute__((target("avx512f"))) static inline __m512 pairOf(__m512 a0, __m512 a1, __m512 a2, __m512i first,
                                                                 __m512i second) {
   return _mm512_permutex2var_ps(_mm512_permutex2var_ps(a0, first, a1), second, a2);
