@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -199,8 +200,9 @@ class PieceReader {
   PieceReader(odb_BlockReader& r, Measure m, bool nodal, PieceBuffers& buffers) : r_(r), m_(m), nodal_(nodal) {
     const auto length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
     const std::size_t rows = std::min(length, static_cast<std::size_t>(std::max(1, r.pieceRows())));
+    capacity_ = rows * w + 1;  // a number to spare: the last chunk of a piece is read in place, not copied
     for (int i = 0; i < 2; ++i) {
-      pieces_[i].values = grown<T>(buffers.values[i], rows * w);
+      pieces_[i].values = grown<T>(buffers.values[i], capacity_);
       pieces_[i].q = grown<Q>(buffers.q[i], rows);
       pieces_[i].labels = grown<int>(buffers.labels[i], rows);
     }
@@ -241,7 +243,7 @@ class PieceReader {
         p.first = first;
         p.n = std::min(rows, length - first);
         const int at = static_cast<int>(first), n = static_cast<int>(p.n);
-        r_.read(at, n, p.values);
+        r_.read(at, n, std::span<T>(p.values, capacity_));
         measureRows(r_, m_, p.values, p.n, static_cast<std::size_t>(r_.width()), p.q);
         if (nodal_) r_.readNodeLabels(at, n, p.labels);
         else r_.readElementLabels(at, n, p.labels);
@@ -261,6 +263,7 @@ class PieceReader {
   odb_BlockReader& r_;
   Measure m_;
   bool nodal_;
+  std::size_t capacity_ = 0;  // numbers each piece's values hold
   Piece<T, Q> pieces_[2];
   std::mutex mutex_;
   std::condition_variable changed_;
