@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -166,7 +167,7 @@ struct Bytes {
   std::size_t size = 0;
 };
 struct PieceBuffers {
-  Bytes values[2], labels[2], q;
+  Bytes values[2], labels[2], q[2];
 };
 
 template <class T>
@@ -179,25 +180,30 @@ T* grown(Bytes& bytes, std::size_t n) {
   return reinterpret_cast<T*>(bytes.data.get());  // operator new's alignment suits float, double and int
 }
 
-// A piece of a block: rows [first, first + n) of values and labels (node or element).
-template <class T>
+// A piece of a block: rows [first, first + n) of values, their measures and labels (node or
+// element).
+template <class T, class Q>
 struct Piece {
   T* values = nullptr;
+  Q* q = nullptr;
   int* labels = nullptr;
   std::size_t first = 0, n = 0;
 };
 
-// Reads a block's pieces on a thread of its own, into two pieces taken in turn, so that the
-// file is read (and its checksums checked) while the caller measures the piece before. Only
-// this thread uses the reader's reads; the caller may use its mises() meanwhile.
-template <class T>
+// Reads a block's pieces on a thread of its own, into two pieces taken in turn, and measures
+// each row (von Mises, magnitude, value), so that the file is read, its checksums checked and
+// its rows measured while the caller reduces and places the piece before. Only this thread
+// uses the reader.
+template <class T, class Q>
 class PieceReader {
  public:
-  PieceReader(odb_BlockReader& r, bool nodal, PieceBuffers& buffers) : r_(r), nodal_(nodal) {
+  PieceReader(odb_BlockReader& r, Measure m, bool nodal, PieceBuffers& buffers) : r_(r), m_(m), nodal_(nodal) {
     const auto length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
     const std::size_t rows = std::min(length, static_cast<std::size_t>(std::max(1, r.pieceRows())));
+    capacity_ = rows * w + 1;  // a number to spare: the last chunk of a piece is read in place, not copied
     for (int i = 0; i < 2; ++i) {
-      pieces_[i].values = grown<T>(buffers.values[i], rows * w);
+      pieces_[i].values = grown<T>(buffers.values[i], capacity_);
+      pieces_[i].q = grown<Q>(buffers.q[i], rows);
       pieces_[i].labels = grown<int>(buffers.labels[i], rows);
     }
     thread_ = std::thread([this, length, rows] { run(length, rows); });
@@ -214,7 +220,7 @@ class PieceReader {
   PieceReader& operator=(const PieceReader&) = delete;
 
   // The next piece, nullptr after the last; rethrows the reader's failure.
-  const Piece<T>* next() {
+  const Piece<T, Q>* next() {
     std::unique_lock lock(mutex_);
     if (taken_ > 0) ++done_;  // the piece taken before is free again
     changed_.notify_all();
@@ -233,11 +239,12 @@ class PieceReader {
           changed_.wait(lock, [&] { return stop_ || i < done_ + 2; });
           if (stop_) break;
         }
-        Piece<T>& p = pieces_[i % 2];
+        Piece<T, Q>& p = pieces_[i % 2];
         p.first = first;
         p.n = std::min(rows, length - first);
         const int at = static_cast<int>(first), n = static_cast<int>(p.n);
-        r_.read(at, n, p.values);
+        r_.read(at, n, std::span<T>(p.values, capacity_));
+        measureRows(r_, m_, p.values, p.n, static_cast<std::size_t>(r_.width()), p.q);
         if (nodal_) r_.readNodeLabels(at, n, p.labels);
         else r_.readElementLabels(at, n, p.labels);
         const std::lock_guard lock(mutex_);
@@ -254,8 +261,10 @@ class PieceReader {
   }
 
   odb_BlockReader& r_;
+  Measure m_;
   bool nodal_;
-  Piece<T> pieces_[2];
+  std::size_t capacity_ = 0;  // numbers each piece's values hold
+  Piece<T, Q> pieces_[2];
   std::mutex mutex_;
   std::condition_variable changed_;
   std::size_t read_ = 0, taken_ = 0, done_ = 0;  // pieces read, handed out, given back
@@ -283,19 +292,18 @@ template <class T, class Q>
 int place(odb_BlockReader& r, Measure m, bool nodal, const Outputs& out, PieceBuffers& buffers) {
   if (nodal ? !r.hasNodeLabels() : !r.hasElementLabels()) return -1;
   const std::size_t length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
-  PieceReader<T> pieces(r, nodal, buffers);
+  PieceReader<T, Q> pieces(r, m, nodal, buffers);
   Carry<T, Q> carry;
   int k = 0;
   const auto element = [&](const T* v, const int* l, const Q* mq, std::size_t s, std::size_t e) {
     if (k == 0) k = static_cast<int>(e - s);
     return reduceElement(out, v, mq, w, s, e, out.index.at(l[s]));
   };
-  while (const Piece<T>* p = pieces.next()) {
+  while (const Piece<T, Q>* p = pieces.next()) {
     const std::size_t n = p->n;
     const T* v = p->values;
     const int* labels = p->labels;
-    Q* q = grown<Q>(buffers.q, n);
-    measureRows(r, m, v, n, w, q);
+    const Q* q = p->q;
     if (nodal) {
       for (std::size_t i = 0; i < n; ++i) {
         const std::int64_t at = out.index.at(labels[i]);

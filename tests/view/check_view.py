@@ -265,6 +265,13 @@ def check_export(work):
         items = re.findall(r"<DataItem[^>]*>", text)
         check(f"{case}: every array in HDF5", items and all('Format="HDF"' in i for i in items)
               and not re.search(r">\s*-?\d", text.replace("</DataItem>", "")), text[:300])
+        # every frame's topology: as many cells as the database has elements, by its count and its rows
+        topologies = re.findall(r'<Topology TopologyType="([^"]*)" NumberOfElements="(\d+)"[^>]*>'
+                                r'<DataItem[^>]*Dimensions="(\d+)', text)
+        elements, grids = sizes(db)[1], text.count('GridType="Uniform"')
+        check(f"{case}: every frame's topology holds the database's {elements} elements",
+              len(topologies) == grids > 0 and all(int(n) == elements and (kind == "Mixed" or int(rows) == elements)
+                                                   for kind, n, rows in topologies), str(topologies[:3]))
         frames = h5_ranges(out)
         compare_ranges(case, db, report_of(db, work), lambda k: frames[k])
         check_sets(case, db, frames)
@@ -285,7 +292,7 @@ def check_export(work):
     before = h5_bytes(out)
     r = export(dbs["odbgen"], out)
     check("odbgen: exported over its last export", r.status == 0 and h5_bytes(out) == before, r.err)
-    check_meshio(work)
+    check_meshio(work, dbs)
     check_bad_input(work, dbs["mixed"])
     check_reduction(dbs)
 
@@ -339,20 +346,21 @@ def check_sets(case, db, frames):
               and all(n in fr for fr in frames for n in want))
 
 
-def sizes(work, case):
-    """(points, cells) of an export, from its HDF5 file."""
-    with h5py.File(os.path.join(work, case + ".h5"), "r") as h:
-        return len(h["mesh/geometry"]), len(h["mesh/element_label"])
+def sizes(db):
+    """(nodes, elements) of a database, every instance's: what each frame of its export must hold."""
+    with h5py.File(db, "r") as f:
+        insts = f["assembly/instances"].values()
+        return sum(len(i["nodes/labels"]) for i in insts), sum(len(i["elements/labels"]) for i in insts)
 
 
-def check_meshio(work):
+def check_meshio(work, dbs):
     try:
         import meshio
     except ImportError:
         print("meshio: not installed (Debian python3-meshio), its read-back skipped")
         return
     for case in ("plane", "odbgen"):   # meshio 5 reads single-type meshes, and mixed ones of linear types only
-        out, (points, cells) = os.path.join(work, case + ".xdmf"), sizes(work, case)
+        out, (points, cells) = os.path.join(work, case + ".xdmf"), sizes(dbs[case])
         frames = h5_ranges(out)
         with meshio.xdmf.TimeSeriesReader(out) as reader:
             pts, blocks = reader.read_points_cells()
@@ -413,10 +421,11 @@ def check_paraview(work):
         status, got, err = pvbatch(os.path.join(HERE, "pv_read_back.py"), out, cwd=work)
         if not check(f"{case}: ParaView reads it", status == 0 and got is not None, err):
             continue
-        want = sizes(work, case)
+        (points, cells) = sizes(db)
         times = [float(t) for t in re.findall(r'<Time Value="([^"]*)"', read(out, "r"))]
-        check(f"{case}: points, cells, times", (got["points"], got["cells"], got["times"]) == want + (times,),
-              f"{got['points']} {got['cells']} {got['times']} != {want} {times}")
+        check(f"{case}: points, cells of every frame, times", (got["points"], got["cells"], got["times"])
+              == ([points] * len(times), [cells] * len(times), times),
+              f"{got['points']} {got['cells']} {got['times']} != {points} {cells} {times}")
         check(f"{case}: cell types", case not in types or got["cell_types"] == sorted(types[case]),
               str(got["cell_types"]))
         check(f"{case}: every cell read in its node order", got["misread"] == [], str(got["misread"]))

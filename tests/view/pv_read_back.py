@@ -1,7 +1,8 @@
 """Run by pvbatch: reads an XDMF export with ParaView's own reader and prints, as one JSON
-object, the points, cells, cell types and times, each array's range per time step, and the cells
-whose node order VTK reads otherwise than meant: a face whose normal points inwards (3-D cells),
-an edge whose middle node is not in its middle (quadratic cells; the test meshes are straight).
+object, the points and cells of each time step, the cell types and times, each array's range per
+time step, and the cells whose node order VTK reads otherwise than meant: a face whose normal
+points inwards (3-D cells), an edge whose middle node is not in its middle (quadratic cells; the
+test meshes are straight).
   pvbatch pv_read_back.py OUT.xdmf"""
 import json
 import sys
@@ -37,14 +38,14 @@ def misread(cell, points):
     return False
 
 
-report = {"times": [float(t) for t in times], "frames": []}
+report = {"times": [float(t) for t in times], "frames": [], "points": [], "cells": []}
 for t in times:
     reader.UpdatePipeline(t)
     data = dsa.WrapDataObject(sm.Fetch(reader))
     if data.GetNumberOfCells() == 0 and hasattr(data, "GetNumberOfBlocks"):
         raise SystemExit("not a single grid")
-    report["points"] = int(data.GetNumberOfPoints())
-    report["cells"] = int(data.GetNumberOfCells())
+    report["points"].append(int(data.GetNumberOfPoints()))   # per time step
+    report["cells"].append(int(data.GetNumberOfCells()))
     report["cell_types"] = sorted({int(data.GetCellType(i)) for i in range(data.GetNumberOfCells())})
     vtk_data = data.VTKObject
     labels = np.asarray(data.CellData["element_label"]) if "element_label" in data.CellData.keys() else None
