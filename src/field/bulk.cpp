@@ -344,11 +344,6 @@ struct PieceArrays {
 constinit static PieceArrays<float> floatPieces;
 constinit static PieceArrays<double> doublePieces;
 
-// The largest and smallest numbers of v[0..n) as trackExtremes, number
-// after number from -inf and +inf, leaves them (no NaN wins; -inf and +inf
-// when every number is NaN), eight or four at a time. Equal numbers are the
-// same bits except the zeros: when an extreme is a zero, the numbers are
-// taken again in order, so that the first zero decides its sign.
 // The vector part of pieceRange: two vectors of Bytes each way (SSE2's or
 // AVX-512's max and min where the target has them; x > m ? x : m leaves m
 // for a NaN x, as trackExtremes does). Returns the numbers taken.
@@ -380,6 +375,11 @@ __attribute__((target("avx512f"))) static std::size_t lanesRangeAvx512(const T* 
 }
 #endif
 
+// The largest and smallest numbers of v[0..n) as trackExtremes, number
+// after number from -inf and +inf, leaves them (no NaN wins; -inf and +inf
+// when every number is NaN), two vectors at a time (lanesRange). Equal numbers are the
+// same bits except the zeros: when an extreme is a zero, the numbers are
+// taken again in order, so that the first zero decides its sign.
 template <class T>
 static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
   hi = -std::numeric_limits<T>::infinity();
