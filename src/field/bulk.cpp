@@ -377,9 +377,10 @@ __attribute__((target("avx512f"))) static std::size_t lanesRangeAvx512(const T* 
 
 // The largest and smallest numbers of v[0..n) as trackExtremes, number
 // after number from -inf and +inf, leaves them (no NaN wins; -inf and +inf
-// when every number is NaN), two vectors at a time (lanesRange). Equal numbers are the
-// same bits except the zeros: when an extreme is a zero, the numbers are
-// taken again in order, so that the first zero decides its sign.
+// when every number is NaN), two vectors at a time (lanesRange). Equal
+// numbers are the same bits except the zeros: when an extreme is a zero,
+// the numbers are taken again in order, so that the first zero decides its
+// sign.
 template <class T>
 static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
   hi = -std::numeric_limits<T>::infinity();
