@@ -902,6 +902,22 @@ def write_grids(db, mesh, chosen, fields, h5_base, put, scratch):
     return grids
 
 
+def keep_freed_memory():
+    """Asks glibc's malloc to serve every array from its heap and never hand freed memory back
+    to the system: an export frees and makes arrays of the same few sizes (the mesh's
+    temporaries, a frame's arrays, the reader's pieces), and each one malloc maps anew is pages
+    the kernel zeroes and faults in again, which a virtual machine makes dear (see
+    docs/view.md). Only the command does this: it is the process's own choice."""
+    try:
+        import ctypes
+        libc = ctypes.CDLL(None)
+        m_trim_threshold, m_mmap_max = -1, -4
+        libc.mallopt(m_mmap_max, 0)
+        libc.mallopt(m_trim_threshold, 2 ** 31 - 1)
+    except (OSError, AttributeError):   # not glibc: memory is managed as it is
+        pass
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n", 2)[2].split("\n\nStatus")[0],
                                      epilog="Status" + __doc__.split("\n\nStatus", 1)[1],
@@ -916,6 +932,7 @@ def main(argv=None):
         db += ".odb"
     out = args.output or os.path.splitext(os.path.basename(db))[0] + ".xdmf"
     fields = [f for f in args.fields.split(",") if f] if args.fields is not None else None
+    keep_freed_memory()
     try:
         result = export(db, out, fields)
     except Failure as e:
