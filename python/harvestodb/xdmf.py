@@ -141,11 +141,18 @@ def cell_kinds(counts, conn_idx, offsets, xyz):
     for n, kind in BY_COUNT.items():
         kinds[counts == n] = KINDS.index(kind)
     for n, (solid, flat, corners) in SOLID_OR_FLAT.items():
-        sel = np.nonzero(counts == n)[0]
-        if not len(sel):
-            continue
-        volume, size = solid_measures(xyz, conn_idx, offsets[sel], corners)
-        kinds[sel] = np.where(volume > 1e-9 * size ** 3, KINDS.index(solid), KINDS.index(flat))
+        of_n = counts == n
+        if of_n.all():   # the usual model of one element type: no index arrays
+            sel, start = slice(None), offsets
+        else:
+            sel = np.nonzero(of_n)[0]
+            if not len(sel):
+                continue
+            start = offsets[sel]
+        volume, size = solid_measures(xyz, conn_idx, start, corners)
+        size **= 3
+        size *= 1e-9
+        kinds[sel] = np.where(volume > size, np.int8(KINDS.index(solid)), np.int8(KINDS.index(flat)))
     sel = np.nonzero(counts == 3)[0]
     if len(sel):
         start = offsets[sel]
@@ -241,20 +248,24 @@ class Mesh:
 
     def build(self):
         """The topology: conn (rows of nodes), offsets, kinds and the XDMF topology."""
-        conn, counts = [], []
+        conn, counts, offs = [], [], []
         for name, el, off, c in self._elements:
             off, c = np.asarray(off, np.int64), np.asarray(c)
             local = self.lookup(name, c, "node")
-            if (local < 0).any():
+            if local.min(initial=0) < 0:
                 e = el[np.searchsorted(off, np.nonzero(local < 0)[0][0], side="right") - 1]
                 raise Failure(self._path, f"/assembly/instances/{name}: element {e} refers to node "
                                           f"{c[local < 0][0]}, which the instance does not have")
             conn.append(local)
             counts.append(np.diff(off))
+            offs.append(off)
         self._elements = None   # the library's connectivity: the rows above replace it
         counts = concatenated(counts, np.int64)
         self.conn = concatenated(conn, self.index_type)
-        self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
+        if len(offs) == 1 and len(offs[0]) and offs[0][0] == 0:   # one instance: its offsets as they are
+            self.offsets = offs[0]
+        else:
+            self.offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
         self.kinds = cell_kinds(counts, self.conn, self.offsets[:-1], self.xyz)
         unknown = np.nonzero(self.kinds < 0)[0]
         if len(unknown):
@@ -902,6 +913,22 @@ def write_grids(db, mesh, chosen, fields, h5_base, put, scratch):
     return grids
 
 
+def keep_freed_memory():
+    """Asks glibc's malloc to serve every array from its heap and never hand freed memory back
+    to the system: an export frees and makes arrays of the same few sizes (the mesh's
+    temporaries, a frame's arrays, the reader's pieces), and each one malloc maps anew is pages
+    the kernel zeroes and faults in again, which a virtual machine makes dear (see
+    docs/view.md). Only the command does this: it is the process's own choice."""
+    try:
+        import ctypes
+        libc = ctypes.CDLL(None)
+        m_trim_threshold, m_mmap_max = -1, -4
+        libc.mallopt(m_mmap_max, 0)
+        libc.mallopt(m_trim_threshold, 2 ** 31 - 1)
+    except (OSError, AttributeError):   # not glibc: memory is managed as it is
+        pass
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n", 2)[2].split("\n\nStatus")[0],
                                      epilog="Status" + __doc__.split("\n\nStatus", 1)[1],
@@ -916,6 +943,7 @@ def main(argv=None):
         db += ".odb"
     out = args.output or os.path.splitext(os.path.basename(db))[0] + ".xdmf"
     fields = [f for f in args.fields.split(",") if f] if args.fields is not None else None
+    keep_freed_memory()
     try:
         result = export(db, out, fields)
     except Failure as e:
