@@ -54,10 +54,22 @@ void tensorColumns(const std::vector<std::string>& storedLabels, int type, int w
   for (int c = 0; c < width && c < static_cast<int>(order.size()); ++c) cols[order[static_cast<std::size_t>(c)]] = c;
 }
 
+// The von Mises value squared into q, of one double or of a register of
+// them: one definition of the arithmetic, so that every width rounds alike.
+// By reference: a register wider than the baseline's is never passed by
+// value outside the functions built for it.
+template <class V>
+__attribute__((always_inline)) inline void misesSquared(V& q, const V& s11, const V& s22, const V& s33, const V& s12,
+                                                        const V& s13, const V& s23) {
+  const V d1 = s11 - s22, d2 = s22 - s33, d3 = s33 - s11;
+  const V shear = s12 * s12 + s13 * s13 + s23 * s23;
+  q = (d1 * d1 + d2 * d2 + d3 * d3) / 2.0 + 3.0 * shear;
+}
+
 static inline double misesOf(double s11, double s22, double s33, double s12, double s13, double s23) {
-  const double d1 = s11 - s22, d2 = s22 - s33, d3 = s33 - s11;
-  const double shear = s12 * s12 + s13 * s13 + s23 * s23;
-  return std::sqrt((d1 * d1 + d2 * d2 + d3 * d3) / 2.0 + 3.0 * shear);
+  double q;
+  misesSquared(q, s11, s22, s33, s12, s13, s23);
+  return std::sqrt(q);
 }
 
 double vonMises(const double s[6]) { return misesOf(s[0], s[1], s[2], s[3], s[4], s[5]); }
@@ -92,11 +104,9 @@ static int misesFourRows(const float* values, int n, float* out) {
     for (int h = 0; h < 2; ++h) {
       __m128d s[6];
       for (int k = 0; k < 6; ++k) s[k] = _mm_cvtps_pd(h == 0 ? c[k] : _mm_movehl_ps(c[k], c[k]));
-      const __m128d d1 = _mm_sub_pd(s[0], s[1]), d2 = _mm_sub_pd(s[1], s[2]), d3 = _mm_sub_pd(s[2], s[0]);
-      const __m128d shear =
-          _mm_add_pd(_mm_add_pd(_mm_mul_pd(s[3], s[3]), _mm_mul_pd(s[4], s[4])), _mm_mul_pd(s[5], s[5]));
-      const __m128d sum = _mm_add_pd(_mm_add_pd(_mm_mul_pd(d1, d1), _mm_mul_pd(d2, d2)), _mm_mul_pd(d3, d3));
-      half[h] = _mm_sqrt_pd(_mm_add_pd(_mm_div_pd(sum, _mm_set1_pd(2.0)), _mm_mul_pd(_mm_set1_pd(3.0), shear)));
+      __m128d q;
+      misesSquared(q, s[0], s[1], s[2], s[3], s[4], s[5]);
+      half[h] = _mm_sqrt_pd(q);
     }
     _mm_storeu_ps(out + r, _mm_movelh_ps(_mm_cvtpd_ps(half[0]), _mm_cvtpd_ps(half[1])));
   }
@@ -116,14 +126,9 @@ __attribute__((target("avx2"))) static int misesFourRowsAvx2(const float* values
     // through the stack and took twice the time.
     const __m256d s11 = _mm256_cvtps_pd(c[0]), s22 = _mm256_cvtps_pd(c[1]), s33 = _mm256_cvtps_pd(c[2]);
     const __m256d s12 = _mm256_cvtps_pd(c[3]), s13 = _mm256_cvtps_pd(c[4]), s23 = _mm256_cvtps_pd(c[5]);
-    const __m256d d1 = _mm256_sub_pd(s11, s22), d2 = _mm256_sub_pd(s22, s33), d3 = _mm256_sub_pd(s33, s11);
-    const __m256d shear =
-        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(s12, s12), _mm256_mul_pd(s13, s13)), _mm256_mul_pd(s23, s23));
-    const __m256d sum =
-        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(d1, d1), _mm256_mul_pd(d2, d2)), _mm256_mul_pd(d3, d3));
-    const __m256d m = _mm256_sqrt_pd(
-        _mm256_add_pd(_mm256_div_pd(sum, _mm256_set1_pd(2.0)), _mm256_mul_pd(_mm256_set1_pd(3.0), shear)));
-    _mm_storeu_ps(out + r, _mm256_cvtpd_ps(m));
+    __m256d q;
+    misesSquared(q, s11, s22, s33, s12, s13, s23);
+    _mm_storeu_ps(out + r, _mm256_cvtpd_ps(_mm256_sqrt_pd(q)));
   }
   return r;
 }
@@ -169,14 +174,9 @@ __attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* 
                  p2 = pairOf(a0, a1, a2, first[2], second[2]);
     const __m512d s11 = lowOf(p0), s22 = highOf(p0), s33 = lowOf(p1), s12 = highOf(p1), s13 = lowOf(p2),
                   s23 = highOf(p2);
-    const __m512d d1 = _mm512_sub_pd(s11, s22), d2 = _mm512_sub_pd(s22, s33), d3 = _mm512_sub_pd(s33, s11);
-    const __m512d shear =
-        _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(s12, s12), _mm512_mul_pd(s13, s13)), _mm512_mul_pd(s23, s23));
-    const __m512d sum =
-        _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(d1, d1), _mm512_mul_pd(d2, d2)), _mm512_mul_pd(d3, d3));
-    const __m512d m = _mm512_sqrt_pd(
-        _mm512_add_pd(_mm512_div_pd(sum, _mm512_set1_pd(2.0)), _mm512_mul_pd(_mm512_set1_pd(3.0), shear)));
-    _mm256_storeu_ps(out + r, _mm512_cvtpd_ps(m));
+    __m512d q;
+    misesSquared(q, s11, s22, s33, s12, s13, s23);
+    _mm256_storeu_ps(out + r, _mm512_cvtpd_ps(_mm512_sqrt_pd(q)));
   }
   return r + misesFourRowsAvx2(values + static_cast<std::size_t>(r) * 6, n - r, out + r);
 }
