@@ -183,30 +183,43 @@ __attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* 
 #pragma GCC diagnostic pop
 #endif
 
-using FourRows = int (*)(const float*, int, float*);
+#endif
 
-static FourRows pickFourRows() {
+// A loop over whole runs of stored float rows: returns the rows it took.
+using RowsAtOnce = int (*)(const float*, int, float*);
+
+// The loop of `lanes` rows a register (2, 4 or 8), null when the processor
+// or the target has none.
+static RowsAtOnce rowsAtOnce(int lanes) {
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx512f")) return misesEightRowsAvx512;
-  if (__builtin_cpu_supports("avx2")) return misesFourRowsAvx2;
+  if (lanes == 8 && __builtin_cpu_supports("avx512f")) return misesEightRowsAvx512;
+  if (lanes == 4 && __builtin_cpu_supports("avx2")) return misesFourRowsAvx2;
 #endif
-  return misesFourRows;
-}
-#endif
-
-template <class T>
-void misesRows(const T* values, int width, const int cols[6], int n, float* out) {
 #if defined(__SSE2__)
+  if (lanes == 2) return misesFourRows;
+#endif
+  return nullptr;
+}
+
+// The widest loop the processor has.
+static RowsAtOnce widestRows() {
+  for (const int lanes : {8, 4, 2})
+    if (const RowsAtOnce loop = rowsAtOnce(lanes)) return loop;
+  return nullptr;
+}
+
+// misesRows with the given loop for stored float rows (none: the tiles
+// below take every row).
+template <class T>
+static void misesRowsBy(RowsAtOnce loop, const T* values, int width, const int cols[6], int n, float* out) {
   if constexpr (std::is_same_v<T, float>) {
     const bool stored = width == 6 && cols[0] == 0 && cols[1] == 1 && cols[2] == 2 && cols[3] == 3 && cols[4] == 4 &&
                         cols[5] == 5;
-    if (stored) {
-      static const FourRows rowsAtOnce = pickFourRows();  // a fact of the processor
-      const int done = rowsAtOnce(values, n, out);
+    if (stored && loop) {
+      const int done = loop(values, n, out);
       values += static_cast<std::size_t>(done) * 6, out += done, n -= done;
     }
   }
-#endif
   constexpr int kTile = 256;
   alignas(64) double s[6][kTile];
   const auto w = static_cast<std::size_t>(width);
@@ -225,8 +238,22 @@ void misesRows(const T* values, int width, const int cols[6], int n, float* out)
   }
 }
 
+template <class T>
+void misesRows(const T* values, int width, const int cols[6], int n, float* out) {
+  static const RowsAtOnce loop = widestRows();  // a fact of the processor
+  misesRowsBy(loop, values, width, cols, n, out);
+}
+
 template void misesRows<float>(const float*, int, const int[6], int, float*);
 template void misesRows<double>(const double*, int, const int[6], int, float*);
+
+bool misesRowsWith(int lanes, const float* values, int n, float* out) {
+  const RowsAtOnce loop = rowsAtOnce(lanes);
+  if (lanes != 0 && !loop) return false;
+  const int inOrder[6] = {0, 1, 2, 3, 4, 5};
+  misesRowsBy(loop, values, 6, inOrder, n, out);
+  return true;
+}
 
 double pressure(const double s[6]) { return -(s[0] + s[1] + s[2]) / 3.0; }
 

@@ -27,6 +27,10 @@ double vonMises(const double s[6]);
 // static_cast<float>(vonMises(s)) of row r gathered by tensorFromRow, bit for bit.
 template <class T>
 void misesRows(const T* values, int width, const int cols[6], int n, float* out);
+// misesRows over n stored float rows (11 22 33 12 13 23) with the loop of `lanes` rows a register
+// (2, 4 or 8) or none (0), whichever misesRows would pick: false, and nothing computed, when the
+// processor or the target has no such loop. For tests, which check every loop the machine has.
+bool misesRowsWith(int lanes, const float* values, int n, float* out);
 // Returns -(s11 + s22 + s33) / 3.
 double pressure(const double s[6]);
 // Returns the real cube root of (27/2) det(dev s), sign kept.
