@@ -26,6 +26,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <type_traits>
@@ -265,10 +266,13 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
 // (RankSelect). Pieces come in row order and every number meets the same
 // comparisons and the same selection as in memory, so the results are the
 // same bytes. Without selections, pieces are read and computed on the
-// calling thread in turn: computing one on a second thread while the next is
-// read was measured no faster on the shared two-core machine (max/min on the
-// model database, five alternating runs: 2.30 s against 2.23 s, 3.01 s
-// against 2.84 s). A block with selections that fits a quarter of the budget
+// calling thread in turn. Computing each piece on a second thread while the
+// calling thread reads the next into a second array was measured slower
+// (max/min on the model database, eleven alternating runs: 253 ms against
+// 246, with either thread spinning before it sleeps; pieces of 256 KiB to
+// 8 MiB no better): on the second core the computing took twice as long
+// (62 ms against 31), every piece coming from the other core's cache, and
+// the reading 10 ms longer. A block with selections that fits a quarter of the budget
 // is held whole and computed on two threads (wholePasses): there the counting
 // costs more than the reading.
 
@@ -332,17 +336,13 @@ struct Streamed {
   }
 };
 
-// A piece's arrays, kept from block to block.
-template <class T>
-struct PieceArrays {
-  WorkArray<T> values;
-  WorkArray<float> mises;
-};
-
 }  // namespace
 
-constinit static PieceArrays<float> floatPieces;
-constinit static PieceArrays<double> doublePieces;
+// A piece's arrays, kept from block to block: its values, in either
+// precision, which also take the element labels while they are counted,
+// and its von Mises values.
+constinit static WorkArray<std::byte> pieceValues;
+constinit static WorkArray<float> pieceMises;
 
 // The vector part of pieceRange: two vectors of Bytes each way (SSE2's or
 // AVX-512's max and min where the target has them; x > m ? x : m leaves m
@@ -675,21 +675,23 @@ static void wholePasses(odb_BlockReader& reader, int rows, Streamed<T>& s, T* va
 // held whole once its values are read.
 template <class T>
 static void readPasses(odb_BlockReader& reader, int rows, Streamed<T>& s, bool elementBlock) {
-  PieceArrays<T>& arrays = [&]() -> PieceArrays<T>& {
-    if constexpr (std::is_same_v<T, float>) return floatPieces;
-    else return doublePieces;
-  }();
   const bool whole = heldWhole(rows, s);
   const int piece = whole ? rows : std::max(1, std::min(reader.pieceRows(pieceBytes()), rows));
   // One number to spare after the values saves the reader a copy (see read(span)).
   const std::size_t room = static_cast<std::size_t>(piece) * s.width + 1;
-  T* values = arrays.values.get(room);
-  float* mises = arrays.mises.get(piece);
+  // The element labels are counted through the values' array (unless it
+  // holds the whole block), so that reading keeps one array in the cache
+  // instead of two taking turns (without the computing, 4 to 6 ms of about
+  // 210 on the max/min run of the model database).
+  const std::size_t bytes = std::max(room * sizeof(T), elementBlock && !whole ? reader.countingBytes() : 0);
+  std::byte* storage = pieceValues.get(bytes);
+  T* values = std::launder(reinterpret_cast<T*>(storage));
+  float* mises = pieceMises.get(piece);
   if (whole) {
     wholePasses(reader, rows, s, values, mises, elementBlock);
     return;
   }
-  if (elementBlock) reader.numberOfElements();
+  if (elementBlock) reader.numberOfElements(std::span(storage, bytes));
   do {
     s.startPass();
     for (int first = 0; first < rows; first += piece) {

@@ -2,6 +2,8 @@
 // into the caller's arrays, from the file through the reader's own handles,
 // or copied from what the block already holds. No globals.
 #include <algorithm>
+#include <cstdint>
+#include <new>
 #include <optional>
 
 #include "odb/derived.h"
@@ -52,6 +54,7 @@ struct BlockReaderImpl {
   void readLabels(std::optional<Dataset>& d, const char* name, const Buffer<int>& held, int first, int n, int* out,
                   std::size_t spare = 0);
   void count(int first, int n, const int* labels);
+  int countingRows();
 };
 
 void BlockReaderImpl::checkRows(int first, int n) const {
@@ -206,6 +209,17 @@ void BlockReaderImpl::count(int first, int n, const int* labels) {
   if (counted == static_cast<std::size_t>(b->length)) elementCount = counter->finish();
 }
 
+// The rows of the pieces the element labels are counted in, 0 when nothing
+// is left to count: whole chunks of the labels, about 1 MiB, a piece that
+// stays in the cache as the values' pieces do.
+int BlockReaderImpl::countingRows() {
+  if (b->haveElementLabels || !b->isElementBlock() || elementCount >= 0) return 0;
+  const std::size_t chunk = chunkRows(labelArray(elements, "elementLabels"), where());
+  std::size_t rows = std::size_t{1} << 18;
+  if (chunk > 0) rows = std::max<std::size_t>(1, rows / chunk) * chunk;
+  return static_cast<int>(std::min<std::size_t>(rows, static_cast<std::size_t>(b->length)));
+}
+
 }  // namespace odb_detail
 
 using namespace odb_detail;
@@ -284,31 +298,42 @@ void odb_BlockReader::readIntegrationPoints(int first, int n, int* out) {
                              std::to_string(first + i) + ", expected 1 or more");
 }
 
-int odb_BlockReader::numberOfElements() {
+int odb_BlockReader::numberOfElements() { return numberOfElements({}); }
+
+int odb_BlockReader::numberOfElements(std::span<std::byte> scratch) {
   BlockReaderImpl& r = *impl_;
   const BlockData& b = *r.b;
   if (b.haveElementLabels) return b.numberOfElements;
   if (!b.isElementBlock()) return 0;
   if (r.elementCount >= 0) return r.elementCount;
-  // Count from row 0, in pieces of whole chunks of the labels, about 1 MiB:
-  // a piece that stays in the cache, as the values' pieces do.
   r.counter.reset();
   r.counted = 0;
-  const std::size_t chunk = chunkRows(r.labelArray(r.elements, "elementLabels"), r.where());
-  std::size_t rows = std::size_t{1} << 18;
-  if (chunk > 0) rows = std::max<std::size_t>(1, rows / chunk) * chunk;
-  const int piece = static_cast<int>(std::min<std::size_t>(rows, static_cast<std::size_t>(b.length)));
-  // From the pool, which keeps the last block's piece: not zero-filled,
-  // and no memory touched anew for each block.
-  if (r.labels.empty()) r.labels = bufferIn<int>(r.file->ctx ? r.file->ctx->pool : PoolRef());
-  r.labels.resize(static_cast<std::size_t>(piece) + 1);  // a number to spare: see read(span)
+  const int piece = r.countingRows();
+  const std::size_t need = static_cast<std::size_t>(piece) + 1;  // a number to spare: see read(span)
+  int* labels = nullptr;
+  std::size_t room = scratch.size() / sizeof(int);
+  if (room >= need && reinterpret_cast<std::uintptr_t>(scratch.data()) % alignof(int) == 0) {
+    labels = std::launder(reinterpret_cast<int*>(scratch.data()));
+  } else {
+    // From the pool, which keeps the last block's piece: not zero-filled,
+    // and no memory touched anew for each block.
+    if (r.labels.empty()) r.labels = bufferIn<int>(r.file->ctx ? r.file->ctx->pool : PoolRef());
+    r.labels.resize(need);
+    labels = r.labels.data();
+    room = need;
+  }
   for (int first = 0; first < b.length; first += piece) {
     const int n = std::min(piece, b.length - first);
-    r.readLabels(r.elements, "elementLabels", b.elementLabels, first, n, r.labels.data(),
-                 (r.labels.size() - static_cast<std::size_t>(n)) * sizeof(int));
-    r.count(first, n, r.labels.data());
+    r.readLabels(r.elements, "elementLabels", b.elementLabels, first, n, labels,
+                 (room - static_cast<std::size_t>(n)) * sizeof(int));
+    r.count(first, n, labels);
   }
   return r.elementCount;
+}
+
+std::size_t odb_BlockReader::countingBytes() const {
+  const int rows = impl_->countingRows();
+  return rows > 0 ? (static_cast<std::size_t>(rows) + 1) * sizeof(int) : 0;
 }
 
 template <class T>

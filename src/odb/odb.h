@@ -504,6 +504,15 @@ class odb_BlockReader {
   // the whole read checks it: counted while the element labels are read in
   // order from row 0, the rest read in pieces on this call when needed.
   int numberOfElements();
+  // As numberOfElements(), reading the labels still to be counted through
+  // scratch (a caller's array that its values are read into next, so that
+  // one array stays in the cache rather than two) when it holds
+  // countingBytes(), through an array of the reader's otherwise.
+  int numberOfElements(std::span<std::byte> scratch);
+  // Bytes numberOfElements() reads the labels through: whole chunks of the
+  // element labels, about 1 MiB, and a number to spare; 0 when nothing is
+  // left to read.
+  std::size_t countingBytes() const;
   // Computes the von Mises value of each of n rows of values (as read()
   // gives them: in doubles, or in floats from a float32 block) into out: the
   // same floats as the block's mises(), zeros for a block that is no tensor.

@@ -55,7 +55,8 @@ std::string streamedFailure(const std::string& path, Action a) {
     const odb_FieldOutput field = sample::field(*odb, fieldOf(a));
     for (const odb_FieldBulkData& b : field.bulkDataBlocks()) {
       odb_BlockReader r(b);
-      r.numberOfElements();
+      std::vector<std::byte> scratch(r.countingBytes());  // counted through the caller's array
+      r.numberOfElements(scratch);
       std::vector<double> row(static_cast<std::size_t>(r.width()));
       int label = 0;
       for (int i = 0; i < r.length(); ++i) {

@@ -202,7 +202,11 @@ Arrays inPieces(const odb_FieldBulkData& b, int piece) {
     if (!a.nodes.empty()) r.readNodeLabels(first, k, a.nodes.data() + first);
     if (!a.points.empty()) r.readIntegrationPoints(first, k, a.points.data() + first);
   }
-  a.count = r.numberOfElements();
+  // A fresh reader that counts the labels through the caller's array counts the same.
+  odb_BlockReader fresh(b);
+  std::vector<std::byte> scratch(fresh.countingBytes());
+  const int counted = fresh.numberOfElements(scratch);
+  a.count = r.numberOfElements() == counted ? counted : -2;
   return a;
 }
 
