@@ -452,12 +452,15 @@ static void trackPiece(R& mx, R& mn, const T* v, std::size_t n) {
   if (mn > lo) mn = lo;
 }
 
+// A tensor block's piece; `misesHi` and `misesLo` hold the extremes of its
+// von Mises values when the caller took them without the values (mises null).
 template <class T>
-static void tensorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, const float* mises, int n) {
+static void tensorPiece(Streamed<T>& s, const Feeds& f, bool ranges, const T* data, const float* mises, int n,
+                        float misesHi, float misesLo) {
   const int width = s.width;
   if (ranges) {
-    float hi, lo;  // widening to T or double keeps the order and the bits' choice
-    pieceRange(mises, static_cast<std::size_t>(n), hi, lo);
+    float hi = misesHi, lo = misesLo;  // widening to T or double keeps the order and the bits' choice
+    if (mises) pieceRange(mises, static_cast<std::size_t>(n), hi, lo);
     if (s.r.max < hi) s.r.max = hi;
     if (s.r.min > lo) s.r.min = lo;
     if (s.misesRule && s.ruleMax < hi) s.ruleMax = hi;
@@ -572,8 +575,15 @@ static void computeRows(Streamed<T>& s, const Feeds& f, Part part, const odb_Blo
     const int n = std::min(kCachedRows, end - j);
     const T* data = values + static_cast<std::size_t>(j) * s.width;
     if (s.kind == BlockKind::TensorElement) {
+      // Without a von Mises selection the run needs only their extremes.
+      if (ranges && !s.mises) {
+        float hi, lo;
+        reader.misesRange(data, n, hi, lo);
+        tensorPiece(s, f, ranges, data, nullptr, n, hi, lo);
+        continue;
+      }
       if (fresh) reader.mises(data, n, mises + j);
-      tensorPiece(s, f, ranges, data, mises + j, n);
+      tensorPiece(s, f, ranges, data, mises + j, n, 0.0f, 0.0f);
     } else if (s.kind == BlockKind::Vector) {
       vectorPiece(s, f, ranges, data, n);
     } else {

@@ -2,6 +2,7 @@
 // into the caller's arrays, from the file through the reader's own handles,
 // or copied from what the block already holds. No globals.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -347,3 +348,17 @@ static void misesOf(const BlockData& b, const T* values, int n, float* out) {
 
 void odb_BlockReader::mises(const float* values, int n, float* out) const { misesOf(*impl_->b, values, n, out); }
 void odb_BlockReader::mises(const double* values, int n, float* out) const { misesOf(*impl_->b, values, n, out); }
+
+template <class T>
+static void misesRangeOf(const BlockData& b, const T* values, int n, float& max, float& min) {
+  if (odb_vocab::isTensor(b.type)) return misesRange(values, b.width, b.shape->cols, n, max, min);
+  max = n > 0 ? 0.0f : -INFINITY;  // a block that is no tensor has zeros
+  min = n > 0 ? 0.0f : INFINITY;
+}
+
+void odb_BlockReader::misesRange(const float* values, int n, float& max, float& min) const {
+  misesRangeOf(*impl_->b, values, n, max, min);
+}
+void odb_BlockReader::misesRange(const double* values, int n, float& max, float& min) const {
+  misesRangeOf(*impl_->b, values, n, max, min);
+}

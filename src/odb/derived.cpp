@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
@@ -134,9 +135,10 @@ __attribute__((target("avx2"))) static int misesFourRowsAvx2(const float* values
 }
 
 // GCC 12's AVX-512 headers start some results from an undefined register,
-// which its own -Wmaybe-uninitialized then reports.
+// which its own -Wmaybe-uninitialized and -Wuninitialized then report.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 // The same arithmetic on eight rows at a time, one register of doubles,
 // where the processor has AVX-512: the 48 floats of eight rows in three
 // registers, two components' sixteen gathered by two permutes (pairOf).
@@ -152,11 +154,10 @@ __attribute__((target("avx512f"))) static inline __m512d highOf(__m512 pair) {
   return _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(pair), 1)));
 }
 
-__attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* values, int n, float* out) {
-  // Two components of eight rows to a register: component c of row j is
-  // float 6j + c, taken by a first permute from the first 32 floats and by a
-  // second from the third register.
-  __m512i first[3], second[3];
+// The permutes of pairOf: pair k takes components 2k and 2k + 1. Component
+// c of row j is float 6j + c, taken by a first permute from the first 32
+// floats and by a second from the third register.
+__attribute__((target("avx512f"))) static inline void pairPermutes(__m512i first[3], __m512i second[3]) {
   for (int k = 0; k < 3; ++k) {
     alignas(64) int a[16], b[16];
     for (int lane = 0; lane < 16; ++lane) {
@@ -166,6 +167,11 @@ __attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* 
     }
     first[k] = _mm512_load_si512(a), second[k] = _mm512_load_si512(b);
   }
+}
+
+__attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* values, int n, float* out) {
+  __m512i first[3], second[3];
+  pairPermutes(first, second);
   int r = 0;
   for (; r + 8 <= n; r += 8) {
     const float* v = values + static_cast<std::size_t>(r) * 6;
@@ -179,6 +185,60 @@ __attribute__((target("avx512f"))) static int misesEightRowsAvx512(const float* 
     _mm256_storeu_ps(out + r, _mm512_cvtpd_ps(_mm512_sqrt_pd(q)));
   }
   return r + misesFourRowsAvx2(values + static_cast<std::size_t>(r) * 6, n - r, out + r);
+}
+
+// The squares of the von Mises values of sixteen rows at a time in float
+// arithmetic, for misesRange's sieve: no conversion to doubles, and half
+// the permutes a row. Each q[r] is within 2^-21 of the double square
+// relatively and 2^-146 absolutely (a sum of non-negative terms, each
+// through at most six roundings, or a few numbers below the normal range),
+// or is infinite; hi and lo get the largest and smallest (a NaN never).
+// Returns the rows taken, a multiple of sixteen.
+__attribute__((target("avx512f"))) static int floatSquaresAvx512(const float* values, int n, float* q, float& hi,
+                                                                 float& lo) {
+  __m512i first[3], second[3];
+  pairPermutes(first, second);
+  __m512 high = _mm512_set1_ps(-INFINITY), low = _mm512_set1_ps(INFINITY);
+  const __m512 half = _mm512_set1_ps(0.5f), three = _mm512_set1_ps(3.0f);
+  int r = 0;
+  for (; r + 16 <= n; r += 16) {
+    const float* v = values + static_cast<std::size_t>(r) * 6;
+    const __m512 a0 = _mm512_loadu_ps(v), a1 = _mm512_loadu_ps(v + 16), a2 = _mm512_loadu_ps(v + 32);
+    const __m512 b0 = _mm512_loadu_ps(v + 48), b1 = _mm512_loadu_ps(v + 64), b2 = _mm512_loadu_ps(v + 80);
+    __m512 c[6];  // component k of the sixteen rows: the halves of rows 0-7 and of rows 8-15 joined
+    for (int k = 0; k < 3; ++k) {
+      const __m512 p = pairOf(a0, a1, a2, first[k], second[k]), pp = pairOf(b0, b1, b2, first[k], second[k]);
+      c[2 * k] = _mm512_shuffle_f32x4(p, pp, _MM_SHUFFLE(1, 0, 1, 0));
+      c[2 * k + 1] = _mm512_shuffle_f32x4(p, pp, _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    const __m512 d1 = _mm512_sub_ps(c[0], c[1]), d2 = _mm512_sub_ps(c[1], c[2]), d3 = _mm512_sub_ps(c[2], c[0]);
+    const __m512 shear =
+        _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(c[3], c[3]), _mm512_mul_ps(c[4], c[4])), _mm512_mul_ps(c[5], c[5]));
+    const __m512 normal =
+        _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(d1, d1), _mm512_mul_ps(d2, d2)), _mm512_mul_ps(d3, d3));
+    const __m512 square = _mm512_add_ps(_mm512_mul_ps(normal, half), _mm512_mul_ps(shear, three));
+    _mm512_storeu_ps(q + r, square);
+    high = _mm512_max_ps(square, high);  // the second operand when the first is a NaN
+    low = _mm512_min_ps(square, low);
+  }
+  hi = _mm512_reduce_max_ps(high);
+  lo = _mm512_reduce_min_ps(low);
+  return r;
+}
+
+// The rows of q[0, n) at or above `above` or at or below `below` into
+// rows, at most `most` of them: false when there are more.
+__attribute__((target("avx512f"))) static bool sieveAvx512(const float* q, int n, float above, float below,
+                                                          int most, int* rows, int& count) {
+  const __m512 up = _mm512_set1_ps(above), down = _mm512_set1_ps(below);
+  count = 0;
+  for (int r = 0; r < n; r += 16) {
+    const __m512 v = _mm512_loadu_ps(q + r);
+    auto mask = static_cast<unsigned>(_mm512_cmp_ps_mask(v, up, _CMP_GE_OQ) | _mm512_cmp_ps_mask(v, down, _CMP_LE_OQ));
+    if (count + std::popcount(mask) > most) return false;
+    for (; mask != 0; mask &= mask - 1) rows[count++] = r + std::countr_zero(mask);
+  }
+  return true;
 }
 #pragma GCC diagnostic pop
 #endif
@@ -246,6 +306,108 @@ void misesRows(const T* values, int width, const int cols[6], int n, float* out)
 
 template void misesRows<float>(const float*, int, const int[6], int, float*);
 template void misesRows<double>(const double*, int, const int[6], int, float*);
+
+// x into the running extremes as a pass over misesRows' floats takes it.
+static inline void track(float x, float& hi, float& lo) {
+  if (x > hi) hi = x;
+  if (x < lo) lo = x;
+}
+
+#if defined(__x86_64__)
+// The largest float at most t, and the smallest at least t.
+static float floatBelow(double t) {
+  if (t > FLT_MAX) return FLT_MAX;
+  if (t < -FLT_MAX) return -INFINITY;
+  const auto f = static_cast<float>(t);
+  return static_cast<double>(f) > t ? std::nextafter(f, -INFINITY) : f;
+}
+static float floatAbove(double t) {
+  if (t > FLT_MAX) return INFINITY;
+  if (t < -FLT_MAX) return -FLT_MAX;
+  const auto f = static_cast<float>(t);
+  return static_cast<double>(f) < t ? std::nextafter(f, INFINITY) : f;
+}
+
+// misesRange over n <= kSieveRun stored float rows by a sieve: the squares
+// in float arithmetic pick the rows that can hold the extremes, and only
+// those get the double arithmetic of misesOf(). With the squares' errors
+// (floatSquaresAvx512) below a relative 2^-21 and an absolute 2^-146, a
+// row whose double square is the largest has a float square at least
+// (1 - 2^-16) times the largest float square less 2^-100, and the smallest
+// likewise the other way, so the margins below keep every such row, with
+// room to spare. False, and nothing taken, when a square overflows (the
+// order of the float squares then says nothing) or more than kMostPicked
+// rows are picked (a field of equal values): misesRows then takes the run.
+constexpr int kSieveRun = 1024, kMostPicked = 64;
+
+static bool sievedRange(const float* values, int n, float& hi, float& lo) {
+  alignas(64) float q[kSieveRun];
+  float qHi, qLo;
+  const int sieved = floatSquaresAvx512(values, n, q, qHi, qLo);
+  if (qHi == INFINITY) return false;
+  const double relative = std::ldexp(1.0, -16), absolute = std::ldexp(1.0, -100);
+  const float above = floatBelow(static_cast<double>(qHi) * (1 - relative) - absolute);
+  const float below = floatAbove(static_cast<double>(qLo) * (1 + relative) + absolute);
+  int picked[kMostPicked], count = 0;
+  if (!sieveAvx512(q, sieved, above, below, kMostPicked, picked, count)) return false;
+  for (int i = 0; i < count; ++i) {
+    const float* v = values + static_cast<std::size_t>(picked[i]) * 6;
+    track(static_cast<float>(misesOf(v[0], v[1], v[2], v[3], v[4], v[5])), hi, lo);
+  }
+  for (int r = sieved; r < n; ++r) {
+    const float* v = values + static_cast<std::size_t>(r) * 6;
+    track(static_cast<float>(misesOf(v[0], v[1], v[2], v[3], v[4], v[5])), hi, lo);
+  }
+  return true;
+}
+#endif
+
+template <class T>
+static void misesRangeBy(bool sieve, const T* values, int width, const int cols[6], int n, float& hi, float& lo) {
+  hi = -INFINITY;
+  lo = INFINITY;
+  constexpr int kRun = 1024;
+  alignas(64) float out[kRun];
+  const auto w = static_cast<std::size_t>(width);
+  for (int first = 0; first < n; first += kRun) {
+    const int m = std::min(kRun, n - first);
+    const T* rows = values + static_cast<std::size_t>(first) * w;
+#if defined(__x86_64__)
+    if constexpr (std::is_same_v<T, float>) {
+      static_assert(kRun <= kSieveRun);
+      if (sieve && sievedRange(rows, m, hi, lo)) continue;
+    }
+#endif
+    misesRows(rows, width, cols, m, out);
+    for (int r = 0; r < m; ++r) track(out[r], hi, lo);
+  }
+}
+
+template <class T>
+void misesRange(const T* values, int width, const int cols[6], int n, float& hi, float& lo) {
+  bool sieve = false;
+#if defined(__x86_64__)
+  static const bool wide = __builtin_cpu_supports("avx512f");  // a fact of the processor
+  sieve = wide && width == 6 && cols[0] == 0 && cols[1] == 1 && cols[2] == 2 && cols[3] == 3 && cols[4] == 4 &&
+          cols[5] == 5;
+#endif
+  misesRangeBy(sieve, values, width, cols, n, hi, lo);
+}
+
+template void misesRange<float>(const float*, int, const int[6], int, float&, float&);
+template void misesRange<double>(const double*, int, const int[6], int, float&, float&);
+
+bool misesRangeSieved(const float* values, int n, float& hi, float& lo) {
+#if defined(__x86_64__)
+  if (!__builtin_cpu_supports("avx512f")) return false;
+  const int inOrder[6] = {0, 1, 2, 3, 4, 5};
+  misesRangeBy(true, values, 6, inOrder, n, hi, lo);
+  return true;
+#else
+  (void)values, (void)n, (void)hi, (void)lo;
+  return false;
+#endif
+}
 
 bool misesRowsWith(int lanes, const float* values, int n, float* out) {
   const RowsAtOnce loop = rowsAtOnce(lanes);

@@ -27,6 +27,14 @@ double vonMises(const double s[6]);
 // static_cast<float>(vonMises(s)) of row r gathered by tensorFromRow, bit for bit.
 template <class T>
 void misesRows(const T* values, int width, const int cols[6], int n, float* out);
+// The largest and smallest of misesRows' floats for the same rows (a NaN never taken; -inf and
+// +inf when there is none), without computing every one where the processor has AVX-512: a sieve
+// in float arithmetic picks the rows that can hold them (stored float rows in order).
+template <class T>
+void misesRange(const T* values, int width, const int cols[6], int n, float& hi, float& lo);
+// misesRange over n stored float rows (11 22 33 12 13 23) by the sieve: false, and nothing
+// computed, when the processor has no AVX-512. For tests.
+bool misesRangeSieved(const float* values, int n, float& hi, float& lo);
 // misesRows over n stored float rows (11 22 33 12 13 23) with the loop of `lanes` rows a register
 // (2, 4 or 8) or none (0), whichever misesRows would pick: false, and nothing computed, when the
 // processor or the target has no such loop. For tests, which check every loop the machine has.

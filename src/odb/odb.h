@@ -518,6 +518,13 @@ class odb_BlockReader {
   // same floats as the block's mises(), zeros for a block that is no tensor.
   void mises(const float* values, int n, float* out) const;
   void mises(const double* values, int n, float* out) const;
+  // The largest and smallest of the floats mises() computes for the same
+  // rows (a NaN never taken; -inf and +inf when there is none), into max
+  // and min. Faster than mises() and a pass over its floats: where the
+  // processor has AVX-512, a sieve in float arithmetic leaves few rows to
+  // compute. Reads nothing, as mises().
+  void misesRange(const float* values, int n, float& max, float& min) const;
+  void misesRange(const double* values, int n, float& max, float& min) const;
 
  private:
   std::unique_ptr<odb_detail::BlockReaderImpl> impl_;

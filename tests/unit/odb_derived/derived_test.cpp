@@ -99,6 +99,50 @@ TEST(Derived, StateOfStressTable) {
     }
     EXPECT_EQ(differ, 0) << lanes << " rows a register";
   }
+  // misesRange, sieved and not, takes the extremes of those floats: over runs of the random rows, and over
+  // rows that make the sieve's float squares misorder them (groups whose values differ in the last bits),
+  // rows whose squares underflow or overflow in float, infinities, NaNs and equal rows.
+  std::vector<float> hard;
+  auto add = [&](std::array<float, 6> row) { hard.insert(hard.end(), row.begin(), row.end()); };
+  // First sixteen rows: a float square that overflows in its sum though the square does not (0.5 x inf),
+  // beside a larger one that does not overflow.
+  add({1.31e19f, 0, 0, 0, 0, 0}), add({0, 0, 0, 1e19f, 0, 0});
+  for (int k = 0; k < 14; ++k) add({1, 2, 3, 0, 0, 0});
+  for (int g = 0; g < 2000; ++g) {
+    std::array<float, 6> base;
+    for (float& v : base) v = std::ldexp(unit(rng), static_cast<int>(rng() % 6));
+    for (int k = 0; k < 16; ++k) {
+      std::array<float, 6> row = base;
+      for (float& v : row)
+        for (int step = static_cast<int>(rng() % 4); step > 0; --step) v = std::nextafter(v, rng() % 2 ? 1e30f : -1e30f);
+      add(row);
+    }
+  }
+  for (const float scale : {1e-30f, 1e-42f, 1e19f, 3e38f})
+    for (int k = 0; k < 40; ++k) add({scale * unit(rng), scale * unit(rng), scale * unit(rng), 0, scale * unit(rng), 0});
+  add({INFINITY, 0, 0, 0, 0, 0}), add({NAN, 1, 2, 3, 4, 5}), add({INFINITY, INFINITY, 0, 0, 0, 0});
+  for (int k = 0; k < 300; ++k) add({7, -3, 2, 1, 0, 5});
+  const int inOrder6[6] = {0, 1, 2, 3, 4, 5};
+  for (const std::vector<float>* rowsOf : {&random, &hard}) {
+    const int total = static_cast<int>(rowsOf->size() / 6);
+    std::vector<float> floats(static_cast<std::size_t>(total));
+    misesRows(rowsOf->data(), 6, inOrder6, total, floats.data());
+    int wrong = 0, runs = 0;
+    for (int first = 0; first < total; first += 1 + static_cast<int>(rng() % 3000), ++runs) {
+      const int n = std::min(total - first, runs == 0 ? 16 : static_cast<int>(rng() % (runs % 2 ? 40 : 4000)));
+      float hi = -INFINITY, lo = INFINITY;
+      for (int r = first; r < first + n; ++r) {
+        if (floats[static_cast<std::size_t>(r)] > hi) hi = floats[static_cast<std::size_t>(r)];
+        if (floats[static_cast<std::size_t>(r)] < lo) lo = floats[static_cast<std::size_t>(r)];
+      }
+      const float* at = rowsOf->data() + static_cast<std::size_t>(first) * 6;
+      float gotHi, gotLo, sievedHi = hi, sievedLo = lo;
+      misesRange(at, 6, inOrder6, n, gotHi, gotLo);
+      misesRangeSieved(at, n, sievedHi, sievedLo);
+      wrong += gotHi != hi || gotLo != lo || sievedHi != hi || sievedLo != lo;
+    }
+    EXPECT_EQ(wrong, 0) << "of " << runs << " runs of " << (rowsOf == &random ? "random" : "hard") << " rows";
+  }
 }
 
 // The fast principal floats are the floats of principals(), bit for bit, and
