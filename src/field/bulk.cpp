@@ -272,9 +272,9 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
 // 246, with either thread spinning before it sleeps; pieces of 256 KiB to
 // 8 MiB no better): on the second core the computing took twice as long
 // (62 ms against 31), every piece coming from the other core's cache, and
-// the reading 10 ms longer. A block with selections that fits a quarter of the budget
-// is held whole and computed on two threads (wholePasses): there the counting
-// costs more than the reading.
+// the reading 10 ms longer. A block with selections that fits a quarter of
+// the budget is held whole and computed on two threads (wholePasses): there
+// the counting costs more than the reading.
 
 namespace {
 
