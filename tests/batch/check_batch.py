@@ -5,19 +5,7 @@ local: harvest-many on 2 jobs (resume, --merge, CSV quoting, kills, identity of 
 command line) and harvest-run's table. slurm: the batch as a job array on a one-node cluster of its own (77
 where it cannot start). kill: harvest-run and harvest-many killed at random moments, then run again.
 """
-import contextlib
-import csv
-import fcntl
-import hashlib
-import os
-import random
-import resource
-import shutil
-import signal
-import socket
-import subprocess
-import sys
-import tempfile
+import contextlib, csv, fcntl, hashlib, os, random, resource, shutil, signal, socket, subprocess, sys, tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -39,26 +27,29 @@ SLURM_BATCH = BATCH[:4] + BATCH[17:19]  # p01-p04, a/job.odb, b/job.odb
 SBIN = os.environ["PATH"] + ":/usr/sbin:/sbin"
 
 
-def make_databases(work, batch, config="config.txt"):
+def at(*path):  # a path in the scratch folder, where every harvest-many runs
+    return os.path.join(WORK, *path)
+
+
+def make_databases(batch, config="config.txt"):
     """Writes the batch (files there already stay) and runs each database once alone with the
     configuration; returns {path: (params, done, message)}."""
     reference = {}
     for path, args, _ in batch:
-        full = os.path.join(work, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        if args is None and not os.path.exists(full):
-            write(full, "not a database\n")
-        elif args not in (None, "missing") and not os.path.exists(full):
-            check(f"odbgen {path}", run([ODBGEN, "--size", "30"] + args + [full]).status == 0)
-        r, files = alone(work, full, os.path.join(work, config))
+        os.makedirs(os.path.dirname(at(path)), exist_ok=True)
+        if args is None and not os.path.exists(at(path)):
+            write(at(path), "not a database\n")
+        elif args not in (None, "missing") and not os.path.exists(at(path)):
+            check(f"odbgen {path}", run([ODBGEN, "--size", "30"] + args + [at(path)]).status == 0)
+        r, files = alone(at(path), at(config))
         reference[path] = (files.get("params.txt"), files.get("paramsdone.txt"),
                            next((ln.strip() for ln in r.err.splitlines() if ln.strip()), ""))
     return reference
 
 
-def alone(work, db, config, timeout=60):
+def alone(db, config, timeout=60):
     """The program run once on db in a fresh folder: (the run, {report file: bytes})."""
-    folder = fresh(os.path.join(work, ".alone"))
+    folder = fresh(at(".alone"))
     return run([HARVESTODB, "-odb", db, "-config", config], folder, timeout, text=True), \
         present(folder, "params.txt", "paramsdone.txt")
 
@@ -90,56 +81,51 @@ def table(path):
         return list(csv.reader(f))
 
 
-def harvest_many(*args, cwd, expect, env=None, fsize=64 << 20, timeout=240):
-    r = run([TOOL, *args], cwd, timeout=timeout, env=env, fsize=fsize, text=True)
-    check(f"harvest-many {' '.join(args)}: status {r.status}, expected {expect}", r.status == expect, r.err)
+def harvest_many(*args, expect=0, says="", env=None, fsize=64 << 20, timeout=240):
+    """harvest-many in the scratch folder: its status must be expect and its standard error hold says."""
+    r = run([TOOL, *args], WORK, timeout=timeout, env=env, fsize=fsize, text=True)
+    check(f"harvest-many {' '.join(args)}: status {r.status}, expected {expect}, saying {says!r}",
+          r.status == expect and says in r.err, r.err)
     return r
 
 
-def start(argv, cwd):  # a run to kill
-    return harness.start(argv, cwd, timeout=290, fsize=256 << 20)
+def start(argv):  # a run to kill
+    return harness.start(argv, WORK, timeout=290, fsize=256 << 20)
+
+
+def wait(ready, seconds, gone=lambda: False):
+    """Polls until ready() (True), or seconds pass or gone() (False); gone() is asked first."""
+    end = time.monotonic() + seconds
+    while not gone():
+        if ready():
+            return True
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.05)
+    return False
 
 
 def ours(where):
     """Ids of the processes, this one's aside, working in where or naming it on their command line."""
     pids = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            cwd = os.readlink(f"/proc/{pid}/cwd")
-            cmd = read(f"/proc/{pid}/cmdline")
-        except OSError:
-            continue
-        if int(pid) != os.getpid() and (cwd.startswith(where) or where.encode() in cmd):
-            pids.append(int(pid))
+        with contextlib.suppress(OSError):
+            if int(pid) != os.getpid() and (os.readlink(f"/proc/{pid}/cwd").startswith(where)
+                                            or where.encode() in read(f"/proc/{pid}/cmdline")):
+                pids.append(int(pid))
     return pids
 
 
 def check_stopped(name, session, where):
-    """After its parent was killed, every process of a run ends within 10 s; stragglers are
-    killed by id (and the session by its id) and counted as a failure."""
-    end = time.monotonic() + 10
-    while ours(where) and time.monotonic() < end:
-        time.sleep(0.1)
+    """After its parent was killed, every process of a run ends within 10 s; stragglers (and the session) are killed."""
+    wait(lambda: not ours(where), 10)
     left = ours(where)
     check(f"{name}: nothing left running", not left, " ".join(read(f"/proc/{p}/cmdline").decode(errors="replace")
                                                            for p in left if os.path.exists(f"/proc/{p}")))
-    for pid in left:
+    for pid in left + [-session.pid]:
         with contextlib.suppress(OSError):
             os.kill(pid, signal.SIGKILL)
-    with contextlib.suppress(OSError):
-        os.killpg(session.pid, signal.SIGKILL)
     session.communicate()
-
-
-def wait_for_records(out, count, proc, seconds=60):
-    """Waits until count runs in out have ended (their identity.txt written) or proc has ended."""
-    end = time.monotonic() + seconds
-    while time.monotonic() < end and proc.poll() is None:
-        if sum(os.path.exists(os.path.join(out, d, "identity.txt")) for d in
-               (os.listdir(out) if os.path.isdir(out) else [])) >= count:
-            return True
-        time.sleep(0.02)
-    return False
 
 
 def report_times(out):
@@ -147,50 +133,48 @@ def report_times(out):
             if os.path.exists(f"{out}/{d}/params.txt")}
 
 
-def check_local(work, reference):
+def check_local(reference):
     batch = ["config.txt"] + [p for p, _, _ in BATCH] + ["-o", "out", "-j", "2"]
-    out = os.path.join(work, "out")
-    harvest_many(*batch, cwd=work, expect=1)
+    out = at("out")
+    harvest_many(*batch, expect=1)
     csv_bytes = check_results(out, BATCH, reference)
 
     # Resume: nothing complete runs again; a lost paramsdone.txt or a database
     # newer than its report runs that database again, and only it.
     before = report_times(out)
-    log = harvest_many(*batch, cwd=work, expect=1).err
-    check("second run: all up to date, no report rewritten, the same results.csv", "22 up to date, 0 to run" in log
-          and report_times(out) == before and read(os.path.join(out, "results.csv")) == csv_bytes, log)
-    os.unlink(os.path.join(out, "p05/paramsdone.txt"))
-    db_time = os.stat(os.path.join(work, "p07.odb")).st_mtime_ns  # a database rewritten, older than its report
-    os.utime(os.path.join(work, "p07.odb"), ns=(db_time - 10**9, db_time - 10**9))
-    harvest_many(*batch, cwd=work, expect=1)
+    harvest_many(*batch, expect=1, says="22 up to date, 0 to run")
+    check("second run: no report rewritten, the same results.csv",
+          report_times(out) == before and read(at("out/results.csv")) == csv_bytes)
+    os.unlink(at("out/p05/paramsdone.txt"))
+    db_time = os.stat(at("p07.odb")).st_mtime_ns  # a database rewritten, older than its report
+    os.utime(at("p07.odb"), ns=(db_time - 10**9, db_time - 10**9))
+    harvest_many(*batch, expect=1)
     after = report_times(out)
     check("third run runs p05 and p07 only, the same results.csv", sorted(d for d in after if after[d] != before[d])
-          == ["p05", "p07"] and read(os.path.join(out, "results.csv")) == csv_bytes)
-    log = harvest_many(*batch, "--retry-failed", cwd=work, expect=1).err
-    check("--retry-failed runs the failed", "20 up to date, 2 to run" in log, log)
+          == ["p05", "p07"] and read(at("out/results.csv")) == csv_bytes)
+    harvest_many(*batch, "--retry-failed", expect=1, says="20 up to date, 2 to run")  # runs the failed
 
     # Quoting survives a round trip through Python's csv module.
-    fake = os.path.join(work, "fake")
     for folder, files in {"x": {"database.txt": 'db, "x".odb\n', "params.txt": 'a,"b"\tv, "1"\nplain\t2\n',
                                 "paramsdone.txt": "Done\n", "identity.txt": ""},
                           "y": {"database.txt": "y.odb\n", "stderr.txt": 'bad, "worse"\nsecond line\n',
                                 "identity.txt": ""},
                           "z": {"database.txt": "z.odb\n", "params.txt": "a\t9\n", "paramsdone.txt": "Done\n"}}.items():
-        os.makedirs(os.path.join(fake, folder))
-        [write(os.path.join(fake, folder, name), text) for name, text in files.items()]
-    harvest_many("--merge", "fake", cwd=work, expect=1)
-    rows = table(os.path.join(fake, "results.csv"))
+        os.makedirs(at("fake", folder))
+        [write(at("fake", folder, name), text) for name, text in files.items()]
+    harvest_many("--merge", "fake", expect=1)
+    rows = table(at("fake/results.csv"))
     check("quoted cells", rows == [["database", "status", "message", 'a,"b"', "plain"],
                                    ['db, "x".odb', "done", "", 'v, "1"', "2"],
                                    ["y.odb", "failed", 'bad, "worse"', "", ""],
                                    ["z.odb", "failed", "not run, or interrupted", "", ""]], str(rows))
 
     # A results.csv that cannot be written whole leaves the last one as it was.
-    good = read(os.path.join(fake, "results.csv"))
-    err = harvest_many("--merge", "fake", cwd=work, expect=1, fsize=64).err
+    good = read(at("fake/results.csv"))
+    err = harvest_many("--merge", "fake", expect=1, fsize=64).err
     check("failed write: one line, the last results.csv left as it was", err == "harvest-many: fake/results.csv: "
-          "File too large\n" and read(os.path.join(fake, "results.csv")) == good
-          and sorted(os.listdir(fake)) == ["results.csv", "x", "y", "z"], repr(err))
+          "File too large\n" and read(at("fake/results.csv")) == good
+          and sorted(os.listdir(at("fake"))) == ["results.csv", "x", "y", "z"], repr(err))
 
 
 # One stem in two folders, run one after the other into one output folder; one database spelt
@@ -199,46 +183,41 @@ IDENTITY_BATCH = [("s1/p1.odb", ["--seed", "3"], "p1"), ("s2/p1.odb", ["--seed",
 CONFIG2 = "ODB EXTRACTIONS\nEXTRACT_MASS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEERING_MIN\nPERCENTAGE=50\n"
 
 
-def check_identity(work, _):
-    reference = make_databases(work, IDENTITY_BATCH)
-    [os.utime(os.path.join(work, path), (time.time() - 7200,) * 2) for path, _, _ in IDENTITY_BATCH]
-    harvest_many("config.txt", "s1/p1.odb", "-o", "same", cwd=work, expect=0)
-    log = harvest_many("-o", "same", "config.txt", "s2/p1.odb", cwd=work, expect=0).err
-    check("another database of the same name and times runs", "0 up to date, 1 to run" in log, log)
-    check_results(os.path.join(work, "same"), IDENTITY_BATCH[1:], reference)
+def check_identity(_):
+    reference = make_databases(IDENTITY_BATCH)
+    [os.utime(at(path), (time.time() - 7200,) * 2) for path, _, _ in IDENTITY_BATCH]
+    harvest_many("config.txt", "s1/p1.odb", "-o", "same")
+    harvest_many("-o", "same", "config.txt", "s2/p1.odb", says="0 up to date, 1 to run")  # same name and times
+    check_results(at("same"), IDENTITY_BATCH[1:], reference)
 
-    spellings = ["./s1/p1.odb", os.path.join(work, "s1/p1.odb"), "s1//p1.odb", "s1/p1", "s1/../s1/p1.odb"]
-    log = harvest_many("config.txt", *spellings, "-o", "spelt", cwd=work, expect=0).err
-    check("five spellings, one database", "1 databases, 0 up to date, 1 to run" in log, log)
+    spellings = ["./s1/p1.odb", at("s1/p1.odb"), "s1//p1.odb", "s1/p1", "s1/../s1/p1.odb"]
+    harvest_many("config.txt", *spellings, "-o", "spelt", says="1 databases, 0 up to date, 1 to run")
     reference["./s1/p1.odb"] = reference["s1/p1.odb"]
-    check_results(os.path.join(work, "spelt"), [("./s1/p1.odb", None, "p1")], reference)
+    check_results(at("spelt"), [("./s1/p1.odb", None, "p1")], reference)
 
     batch = [b for b in BATCH if b[0] in ("p01.odb", "p02.odb")]
-    harvest_many("config.txt", "p01.odb", "p02.odb", "-o", "cfg", "-j", "2", cwd=work, expect=0)
-    write(os.path.join(work, "config2.txt"), CONFIG2)
-    os.utime(os.path.join(work, "config2.txt"), (time.time() - 7200,) * 2)
-    log = harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", "-j", "2", cwd=work, expect=0).err
-    check("another configuration runs again", "0 up to date, 2 to run" in log, log)
-    check_results(os.path.join(work, "cfg"), batch, make_databases(work, batch, "config2.txt"))
-    log = harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", cwd=work, expect=0).err
-    check("same configuration: up to date", "2 up to date, 0 to run" in log, log)
+    harvest_many("config.txt", "p01.odb", "p02.odb", "-o", "cfg", "-j", "2")
+    write(at("config2.txt"), CONFIG2)
+    os.utime(at("config2.txt"), (time.time() - 7200,) * 2)
+    harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", "-j", "2", says="0 up to date, 2 to run")
+    check_results(at("cfg"), batch, make_databases(batch, "config2.txt"))
+    harvest_many("config2.txt", "p01.odb", "p02.odb", "-o", "cfg", says="2 up to date, 0 to run")
 
 
-def check_lock_and_cli(work, _):
+def check_lock_and_cli(_):
     """A second harvest-many on a folder in use is refused and touches nothing; options in any order."""
-    book = os.path.join(work, "cfg", ".harvest-many")
-    listing = lambda: {path: sorted(files) for path, _, files in os.walk(os.path.join(work, "cfg"))}  # noqa: E731
+    listing = lambda: {path: sorted(files) for path, _, files in os.walk(at("cfg"))}  # noqa: E731
     before = listing()
-    with open(os.path.join(book, "lock"), "r+") as held:
+    with open(at("cfg", ".harvest-many", "lock"), "r+") as held:
         fcntl.flock(held, fcntl.LOCK_EX)
         held.write("process 1 on elsewhere\n")
         held.flush()
-        err = harvest_many("--retry-failed", "config.txt", "p01.odb", "-o", "cfg", cwd=work, expect=1).err
+        err = harvest_many("--retry-failed", "config.txt", "p01.odb", "-o", "cfg", expect=1).err
     check("folder in use: one line, nothing touched", err == "harvest-many: cfg: another harvest-many (process 1 on "
           "elsewhere) is working on this folder; wait for it to end or choose another -o\n" and before == listing(),
           repr(err))
     # Refused before any run: (arguments, status, what the one line on standard error holds).
-    write(os.path.join(work, "typo.txt"), "ODB EXTRACTIONS\nEXTRACT_MAS\n")
+    write(at("typo.txt"), "ODB EXTRACTIONS\nEXTRACT_MAS\n")
     for args, status, fragment in [
             (["--bogus", "config.txt", "p01.odb"], 2, "unknown option --bogus"),
             (["config.txt", "p01.odb", "-j", "0"], 2, "-j 0: not a positive number"),
@@ -249,35 +228,36 @@ def check_lock_and_cli(work, _):
              "harvest-many: /nonexistent: not an executable program\n"),
             (["typo.txt", "p01.odb", "-o", "bad"], 1,
              "harvest-many: typo.txt: line 2: unknown keyword EXTRACT_MAS (did you mean EXTRACT_MASS?)\n")]:
-        err = harvest_many(*args, cwd=work, expect=status, timeout=30).err  # no run starts
-        check(f"{args}: one line", fragment in err and err.count("\n") == 1, repr(err))
-    check("refused before any run: no output folder", not os.path.exists(os.path.join(work, "bad")))
-    r = harvest_many("--help", cwd=work, expect=0)
+        err = harvest_many(*args, expect=status, says=fragment, timeout=30).err  # no run starts
+        check(f"{args}: one line", err.count("\n") == 1, repr(err))
+    check("refused before any run: no output folder", not os.path.exists(at("bad")))
+    r = harvest_many("--help")
     check("--help on standard output", "harvest-many CONFIG DB..." in r.out and r.err == "", r.err)
 
 
-def check_interrupted(work, reference):
-    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool mid-batch:
-    its runs end with it, SIGTERM says what finished, and the same command completes the table.
-    Each run first sleeps a little, so that the signal comes while runs are left."""
+def check_interrupted(reference):
+    """harvest-many killed (SIGKILL) on GNU parallel or interrupted (SIGTERM) on its own pool mid-batch: its runs
+    end with it, SIGTERM says what finished, the same command completes the table. Runs sleep a little first."""
     subset = BATCH[:8] + BATCH[17:]
     batch = ["config.txt"] + [p for p, _, _ in subset] + ["-j", "2"]
-    slow = os.path.join(work, "slow-harvestodb")
-    write(slow, f'#!/bin/sh\nsleep 0.2\nexec "{HARVESTODB}" "$@"\n')
-    os.chmod(slow, 0o755)
+    write(at("slow-harvestodb"), f'#!/bin/sh\nsleep 0.2\nexec "{HARVESTODB}" "$@"\n')
+    os.chmod(at("slow-harvestodb"), 0o755)
     for name, engine, sig in [("killed on parallel", ["--parallel"], signal.SIGKILL),
                               ("interrupted", [], signal.SIGTERM)]:  # the kill campaign kills either at random
-        out = os.path.join(work, name.replace(" ", "-"))
-        p = start([TOOL, *batch, *engine, "-o", out, "--harvestodb", slow], work)
-        check(f"{name}: some runs ended before the signal", wait_for_records(out, 2, p))
+        out = at(name.replace(" ", "-"))
+        p = start([TOOL, *batch, *engine, "-o", out, "--harvestodb", at("slow-harvestodb")])
+        records = lambda: sum(os.path.exists(f"{out}/{d}/identity.txt") for d in  # noqa: E731
+                              (os.listdir(out) if os.path.isdir(out) else []))
+        check(f"{name}: some runs ended before the signal",
+              wait(lambda: records() >= 2, 60, lambda: p.poll() is not None))
         os.kill(p.pid, sig)
         if sig == signal.SIGTERM:
             status, err = p.wait(timeout=60), p.stderr.read().decode()
             check(f"{name}: status 143 and what finished", status == 143 and "harvest-many: interrupted: " in err
                   and "the same command runs those not run" in err, f"{status} {err!r}")
         check_stopped(name, p, out)
-        log = harvest_many(*batch, "-o", out, cwd=work, expect=1).err
-        check(f"{name}: the rerun resumes", " up to date, " in log and "0 up to date" not in log, log)
+        log = harvest_many(*batch, "-o", out, expect=1, says=" up to date, ").err
+        check(f"{name}: the rerun resumes", "0 up to date" not in log, log)
         check_results(out, subset, reference)
 
 
@@ -288,8 +268,7 @@ S = "ODB EXTRACTIONS\n"
 RUN_ROWS = [  # standard error without "harvest-run: " and its newline
     ("complete", CONFIG, [], 0, ""),
     ("no section line", "EXTRACT_MASS\n", [], 1, "cfg: no ODB EXTRACTIONS line: the program would read no keyword"),
-    ("keyword on the section line", "ODB EXTRACTIONS EXTRACT_MASS\n", [], 1,
-     "cfg: line 1: ODB EXTRACTIONS must stand alone on its line"),
+    ("keyword beside", S[:-1] + " EXTRACT_MASS\n", [], 1, "cfg: line 1: ODB EXTRACTIONS must stand alone on its line"),
     ("lower case", S + "\nextract_mass\n", [], 1,
      "cfg: line 3: unknown keyword extract_mass (did you mean EXTRACT_MASS?)"),
     ("nothing near", S + "FOO\n", [], 1, "cfg: line 2: unknown keyword FOO"),
@@ -305,44 +284,41 @@ RUN_ROWS = [  # standard error without "harvest-run: " and its newline
     ("folder busy", CONFIG, ["busy"], 1, ".: another harvest-run is running in this folder"),
     ("unknown option", CONFIG, ["--bogus"], 2, "unknown option --bogus"),
 ]
+STALE = {"params.txt": b"stale\t1\n", "paramsdone.txt": b"Done\n"}  # an earlier run's report
 
 
-def check_harvest_run(work, _):
-    folder = fresh(os.path.join(work, "run"))
+def check_harvest_run(_):
+    folder = fresh(at("run"))
     check("odbgen", run([ODBGEN, "--size", "30", "--seed", "5", os.path.join(folder, "db.odb")]).status == 0)
     for name, config, args, status, err in RUN_ROWS:
         cfg = os.path.join(folder, "cfg")
         if os.path.lexists(cfg):
             (os.rmdir if os.path.isdir(cfg) else os.unlink)(cfg)
         os.makedirs(cfg) if config is None else write(cfg, config)
-        write(os.path.join(folder, "params.txt"), "stale\t1\n")
-        write(os.path.join(folder, "paramsdone.txt"), "Done\n")
-        want = {}
+        [write(os.path.join(folder, n), text) for n, text in STALE.items()]
+        want = STALE if "busy" in args or status == 2 else {}  # refused before anything was touched
         if status == 0:
-            first, want = alone(work, os.path.join(folder, "db.odb"), os.path.join(folder, "cfg"))
+            first, want = alone(os.path.join(folder, "db.odb"), cfg)
             check(f"harvest-run {name}: the program alone", first.status == 0 and len(want) == 2)
-        argv = [RUN_TOOL, "-odb", "db.odb", "-config", "cfg"] + [a for a in args if a != "busy"]
         with open(os.path.join(folder, ".harvest-run.lock"), "a") as lock:
-            if "busy" in args or status == 2:  # refused before anything was touched
-                want = {"params.txt": b"stale\t1\n", "paramsdone.txt": b"Done\n"}
             if "busy" in args:
                 fcntl.flock(lock, fcntl.LOCK_EX)
-            r = run(argv, folder, text=True)
+            r = run([RUN_TOOL, "-odb", "db.odb", "-config", "cfg", *[a for a in args if a != "busy"]], folder,
+                    text=True)
         got = (r.status, r.err, present(folder, "params.txt", "paramsdone.txt"))
-        err = f"harvest-run: {err}\n" if err else ""
-        check(f"harvest-run {name}: status, standard error, report", got == (status, err, want), repr(got)[:300])
+        check(f"harvest-run {name}: status, standard error, report", got == (status, err and f"harvest-run: {err}\n",
+                                                                           want), repr(got)[:300])
     # -C runs elsewhere, paths taken from where harvest-run starts; from Python, a run that fails
     # is a result, a wrong call an exception.
-    r = run([RUN_TOOL, "-C", "run", "-odb", "run/db.odb", "-config", "config.txt"], work, text=True)
+    r = run([RUN_TOOL, "-C", "run", "-odb", "run/db.odb", "-config", "config.txt"], WORK, text=True)
     check("harvest-run -C", r.status == 0 and os.path.exists(os.path.join(folder, "paramsdone.txt")), r.err)
     sys.path.insert(0, os.path.join(os.path.dirname(TOOL), "..", "python"))
     from harvestodb.run import RunResult, run as run_once
-    result = run_once(os.path.join(folder, "db.odb"), os.path.join(work, "config.txt"), folder, elset="NOSUCH",
-                      harvestodb=HARVESTODB)
+    result = run_once(os.path.join(folder, "db.odb"), at("config.txt"), folder, elset="NOSUCH", harvestodb=HARVESTODB)
     check("run(): missing set", result == RunResult(False, 0, "An assembly level elset NOSUCH does not exist in the "
           f"output database :{folder}/db.odb", os.path.join(folder, "params.txt")), str(result))
     with contextlib.suppress(ValueError):
-        run_once("db.odb", "config.txt", os.path.join(work, "nonexistent"), harvestodb=HARVESTODB)
+        run_once("db.odb", "config.txt", at("nonexistent"), harvestodb=HARVESTODB)
         check("run(): a folder that is not there raises", False)
 
 
@@ -352,28 +328,25 @@ BIG = ["--size", "150000", "--frames", "3"]
 CONFIG_B = "ODB EXTRACTIONS\nEXTRACT_FIELD\nEXTRACT_STRESS\nENGINEERING_MIN\nTENSOR_INVARIANTS\nPERCENTAGE=20\n"
 
 
-def check_kill(work):
-    """harvest-run and harvest-many killed at KILLS seeded random moments each, each time followed by
-    the checks that nothing of theirs runs on and that no report stands with another run's numbers;
-    then an uninterrupted run gives what a run never interrupted gives."""
+def check_kill():
+    """harvest-run and harvest-many killed at KILLS seeded random moments each: nothing of theirs runs on, no report
+    stands with another run's numbers, and an uninterrupted run then gives what one never interrupted gives."""
     rng = random.Random(KILL_SEED)
-    write(os.path.join(work, "b.txt"), CONFIG_B)
+    write(at("b.txt"), CONFIG_B)
     configs = {"config.txt": CONFIG, "b.txt": CONFIG_B}
     sha = {name: hashlib.sha256(text.encode()).hexdigest() for name, text in configs.items()}
-    ref = {}
     for seed in (1, 2):
-        db = os.path.join(work, f"big{seed}.odb")
-        check(f"odbgen {db}", run([ODBGEN, *BIG, "--seed", str(seed), db], timeout=120).status == 0)
-        for config in configs:
-            ref[seed, config] = alone(work, db, os.path.join(work, config), 120)[1].get("params.txt")
+        check(f"odbgen big{seed}", run([ODBGEN, *BIG, "--seed", str(seed), at(f"big{seed}.odb")], timeout=120).status
+              == 0)
+    ref = {(seed, c): alone(at(f"big{seed}.odb"), at(c), 120)[1].get("params.txt") for seed in (1, 2) for c in configs}
     check("four different reports", len(set(ref.values())) == 4 and None not in ref.values())
 
-    folder = fresh(os.path.join(work, "single"))
-    took = run([RUN_TOOL, "-odb", "big2.odb", "-config", "config.txt", "-C", folder], work, timeout=120).seconds
+    folder = fresh(at("single"))
+    took = run([RUN_TOOL, "-odb", "big2.odb", "-config", "config.txt", "-C", folder], WORK, timeout=120).seconds
     for k in range(KILLS):
         seed = 1 + k % 2  # the folder holds the other database's complete report
         argv = [RUN_TOOL, "-odb", f"big{seed}.odb", "-config", "config.txt", "-C", folder]
-        p = start(argv, work)
+        p = start(argv)
         time.sleep(rng.uniform(0, 1.2 * took))
         os.kill(p.pid, signal.SIGKILL)
         check_stopped(f"harvest-run kill {k}", p, folder)
@@ -381,7 +354,7 @@ def check_kill(work):
         # Killed before it cleared the folder, the last run's complete report stays as it was.
         check(f"harvest-run kill {k}: a marker only beside a whole report, this run's or the last one's",
               "paramsdone.txt" not in files or files.get("params.txt") in (ref[1, "config.txt"], ref[2, "config.txt"]))
-        r = run(argv, work, timeout=120)
+        r = run(argv, WORK, timeout=120)
         check(f"harvest-run kill {k}: the rerun", r.status == 0 and read(os.path.join(folder, "params.txt"))
               == ref[seed, "config.txt"], r.err.decode(errors="replace"))
 
@@ -389,14 +362,14 @@ def check_kill(work):
     # own pool and (every fourth) on GNU parallel; mostly SIGKILL, sometimes SIGTERM or SIGINT.
     seed_of = {f"m{i + 1}": 1 + i % 2 for i in range(4)}
     names = [f"{n}.odb" for n in seed_of]
-    [os.link(os.path.join(work, f"big{seed}.odb"), os.path.join(work, f"{n}.odb")) for n, seed in seed_of.items()]
-    clean = harvest_many("config.txt", *names, "-o", "clean", "-j", "2", cwd=work, expect=0)
-    out = os.path.join(work, "killed")
+    [os.link(at(f"big{seed}.odb"), at(f"{n}.odb")) for n, seed in seed_of.items()]
+    clean = harvest_many("config.txt", *names, "-o", "clean", "-j", "2")
+    out = at("killed")
     for k in range(KILLS):
         config = ("config.txt", "b.txt")[k % 2]
         engine = ["--parallel"] if k % 4 == 3 else []
         sig = (signal.SIGKILL, signal.SIGKILL, signal.SIGTERM, signal.SIGKILL, signal.SIGINT)[k % 5]
-        p = start([TOOL, config, *names, "-o", out, "-j", "2", *engine], work)
+        p = start([TOOL, config, *names, "-o", out, "-j", "2", *engine])
         time.sleep(rng.uniform(0, 1.2 * clean.seconds))
         os.kill(p.pid, sig)
         if sig != signal.SIGKILL:
@@ -409,19 +382,18 @@ def check_kill(work):
                 used = [c for c in configs if sha[c].encode() in files["identity.txt"]]
                 check(f"harvest-many kill {k}: {d} holds its own run's report",
                       len(used) == 1 and files.get("params.txt") == ref[seed_of[d], used[0]])
-    harvest_many("config.txt", *names, "-o", out, "-j", "2", cwd=work, expect=0)
-    check("after the kills, the uninterrupted table", read(os.path.join(out, "results.csv"))
-          == read(os.path.join(work, "clean", "results.csv")))
+    harvest_many("config.txt", *names, "-o", out, "-j", "2")
+    check("after the kills, the uninterrupted table", read(at("killed/results.csv")) == read(at("clean/results.csv")))
 
 
 @contextlib.contextmanager
 def cluster(root):
-    """A one-node Slurm cluster in root (munged, slurmctld, slurmd, stopped by process id); yields
-    its environment. Exits 77 where it cannot start."""
+    """A one-node Slurm cluster in root (daemons stopped by id); yields its environment, or exits 77."""
     missing = [t for t in ("munged", "slurmctld", "slurmd", "sbatch", "sinfo", "scontrol", "scancel")
                if not shutil.which(t, path=SBIN)]
-    why = f"{' '.join(missing)} not installed (Debian packages slurm-wlm munge)" if missing else \
-        "the daemons need root" if os.geteuid() != 0 else None
+    if missing or os.geteuid() != 0:
+        sys.exit(skip("check_batch", f"{' '.join(missing)} not installed (Debian packages slurm-wlm munge)"
+                      if missing else "the daemons need root"))
     env, procs, sock = dict(os.environ, SLURM_CONF=f"{root}/slurm.conf"), [], f"{root}/munge.socket"
 
     def spawn(name, *args):
@@ -429,16 +401,11 @@ def cluster(root):
             procs.append(subprocess.Popen([shutil.which(name, path=SBIN), *args], env=env, stdin=subprocess.DEVNULL,
                                           stdout=log, stderr=subprocess.STDOUT))
 
-    def wait_for(ready, seconds, why):
-        end = time.monotonic() + seconds
-        while not ready():
-            if time.monotonic() > end or any(p.poll() is not None for p in procs):
-                sys.exit(skip("check_batch", why()))
-            time.sleep(0.3)
+    def wait_for(ready, seconds, why, *daemons):  # gives up when a daemon ends
+        if not wait(ready, seconds, lambda: any(p.poll() is not None for p in procs)):
+            sys.exit(skip("check_batch", f"{why}: " + " ".join(tail(f"{root}/{d}.out") for d in daemons)))
 
     try:
-        if why:
-            sys.exit(skip("check_batch", why))
         for d in (os.path.dirname(root), root):  # munged wants its socket's folders open to all
             os.chmod(d, 0o755)
         write(f"{root}/munge.key", os.urandom(1024))
@@ -452,62 +419,55 @@ def cluster(root):
         conf = read(os.path.join(os.path.dirname(os.path.abspath(__file__)), "slurm.conf.in"), "r")
         write(env["SLURM_CONF"], conf.format(root=root, host=socket.gethostname().split(".")[0], port0=ports[0],
                                              port1=ports[1], cpus=os.cpu_count()))
-        wait_for(lambda: os.path.exists(sock), 10, lambda: "munged did not start: " + tail(f"{root}/munged.out"))
+        wait_for(lambda: os.path.exists(sock), 10, "munged did not start", "munged")
         spawn("slurmctld", "-D", "-f", env["SLURM_CONF"])
         time.sleep(2)
         spawn("slurmd", "-D", "-f", env["SLURM_CONF"])
         wait_for(lambda: run(["sinfo", "-h", "-o", "%t"], env=env, timeout=30, text=True).out.strip() == "idle", 60,
-                 lambda: f"the node did not come up: {tail(f'{root}/slurmctld.out')} {tail(f'{root}/slurmd.out')}")
+                 "the node did not come up", "slurmctld", "slurmd")
         yield env
     finally:
         if len(procs) == 3:
             run(["scancel", "--partition=batch"], env=env, timeout=30)
         for p in reversed(procs):
             p.terminate()
-            try:
+            with contextlib.suppress(subprocess.TimeoutExpired):
                 p.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+            p.kill()  # nothing when it has ended
+            p.wait()
 
 
 def tail(path):
     return read(path, "r")[-400:] if os.path.exists(path) else ""
 
 
-def check_slurm(work, reference):
+def check_slurm(reference):
     dbs = [p for p, _, _ in SLURM_BATCH]
-    root = tempfile.mkdtemp(dir=work, prefix="cluster")
-    with cluster(root) as env:
-        r = harvest_many("config.txt", *dbs, "--slurm", "-o", "slurm-out", "--", "--time=5", cwd=work, expect=0,
-                         env=env)
-        if r.status != 0:
-            print(tail(f"{root}/slurmctld.log"))
-    slurm_csv = check_results(os.path.join(work, "slurm-out"), SLURM_BATCH, reference)
-    logs = [f for f in os.listdir(os.path.join(work, "slurm-out/.harvest-many")) if f.startswith("slurm-")]
+    with cluster(tempfile.mkdtemp(dir=WORK, prefix="cluster")) as env:
+        harvest_many("config.txt", *dbs, "--slurm", "-o", "slurm-out", "--", "--time=5", env=env)
+    slurm_csv = check_results(at("slurm-out"), SLURM_BATCH, reference)
+    logs = [f for f in os.listdir(at("slurm-out/.harvest-many")) if f.startswith("slurm-")]
     check("6 databases with MaxArraySize=4 run as 3 array tasks", len(logs) == 3, f"{len(logs)} tasks")
-    harvest_many("config.txt", *dbs, "-o", "local-out", "-j", "2", cwd=work, expect=0)
-    check("Slurm and local results.csv agree", read(os.path.join(work, "local-out/results.csv")) == slurm_csv)
+    harvest_many("config.txt", *dbs, "-o", "local-out", "-j", "2")
+    check("Slurm and local results.csv agree", read(at("local-out/results.csv")) == slurm_csv)
 
 
 def main():
-    global TOOL, RUN_TOOL, ODBGEN, HARVESTODB
+    global TOOL, RUN_TOOL, ODBGEN, HARVESTODB, WORK
     mode, TOOL, ODBGEN, HARVESTODB = sys.argv[1], *map(os.path.abspath, sys.argv[2:5])
     RUN_TOOL = os.path.join(os.path.dirname(TOOL), "harvest-run")
     resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 20, 256 << 20))  # also for the daemons
     os.environ.pop("HARVESTODB", None)  # harvest-many finds the program next to its link
-    with scratch("check_batch.") as work:
-        write(os.path.join(work, "config.txt"), CONFIG)
+    with scratch("check_batch.") as WORK:
+        write(at("config.txt"), CONFIG)
         if mode == "kill":
-            check_kill(work)
+            check_kill()
         elif mode == "slurm":
-            check_slurm(work, make_databases(work, SLURM_BATCH))
+            check_slurm(make_databases(SLURM_BATCH))
         else:
-            reference = make_databases(work, BATCH)
+            reference = make_databases(BATCH)
             for step in (check_local, check_interrupted, check_identity, check_lock_and_cli, check_harvest_run):
-                t = time.monotonic()
-                step(work, reference)
-                print(f"{step.__name__}: {time.monotonic() - t:.1f} s", flush=True)
+                step(reference)
     return finish(f"check_batch {mode}")
 
 if __name__ == "__main__":

@@ -3,21 +3,15 @@
 same arrays written as MED and Exodus II (mesh_writers.py), a Gmsh model with physical groups and
 data views, and FreeFem++'s plate as a .pvd series of .vtu files. Every report line agrees with numpy
 computed from the solver's own arrays, and the cantilever agrees with beam theory.
-
-usage: HARVEST_MESH_SOLVERS=1 check_solvers.py BIN_DIR SOURCE_DIR
-
-Without HARVEST_MESH_SOLVERS=1 it reports itself skipped, so that the default suite stays fast.
+  HARVEST_MESH_SOLVERS=1 check_solvers.py BIN_DIR SOURCE_DIR   (without it: skipped, the default suite stays fast)
 """
-import os
-import shutil
-import sys
+import importlib.util, os, shutil, sys
 
 import numpy as np
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import harness  # noqa: E402
-import report_model  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "support")]
+import harness, mesh_writers, report_model  # noqa: E402
 from harness import check  # noqa: E402
 
 LABEL = "mesh-import"
@@ -46,10 +40,8 @@ def mesh2odb(bin_dir, folder, *args):
 
 def beam_checks(label, text, a):
     length, width, height, young, _, force = a["beam"]
-    load = force * len(a["times"])
-    inertia = width * height ** 3 / 12
-    tip = load * length ** 3 / (3 * young * inertia)
-    root = load * length * (height / 2) / inertia
+    load, inertia = force * len(a["times"]), width * height ** 3 / 12
+    tip, root = load * length ** 3 / (3 * young * inertia), load * length * (height / 2) / inertia
     last = "Step_1__Frame_%d__" % (len(a["times"]) - 1)
     lines = dict(line.split("\t") for line in text.splitlines())
     u, s = (float(lines.get(last + q, "nan")) for q in ("U__mag__max", "S__11__max"))
@@ -58,16 +50,13 @@ def beam_checks(label, text, a):
 
 
 def dolfinx_cases(bin_dir, source_dir, folder):
-    try:
-        import dolfinx  # noqa: F401
-    except ImportError:
+    if not importlib.util.find_spec("dolfinx"):
         return False
     script = os.path.join(source_dir, "examples", "dolfinx-cantilever", "cantilever.py")
     r = harness.run(["/usr/bin/python3", script, "out"], cwd=folder, timeout=600, fsize=256 << 20, text=True)
     if not check("dolfinx cantilever solved", r.status == 0, r.err[-500:]):
         return True
     a = dict(np.load(os.path.join(folder, "out", "arrays.npz")))
-    import mesh_writers
     clamp, tip, blocks = mesh_writers.regions(a)[:3]   # dolfinx's facet and cell tags
     xdmf = report_model.expected("Step_1", mesh_writers.frames(a), {"FACET_TAG_1": clamp, "FACET_TAG_2": tip},
                                  {"TAG_1": blocks[0], "TAG_2": blocks[1]}, a["cells"])
@@ -83,28 +72,24 @@ def dolfinx_cases(bin_dir, source_dir, folder):
 
 def gmsh_case(bin_dir, folder):
     """Physical groups as sets, data views as fields, against the values given to Gmsh."""
-    try:
-        import gmsh  # noqa: F401
-    except ImportError:
+    if not importlib.util.find_spec("gmsh"):
         return False
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gmsh_model.py")
-    r = harness.run(["/usr/bin/python3", script, "box.msh"], cwd=folder, timeout=300, fsize=64 << 20, text=True)
+    r = harness.run(["/usr/bin/python3", os.path.join(HERE, "gmsh_model.py"), "box.msh"], cwd=folder, timeout=300,
+                    fsize=64 << 20, text=True)
     if not check("gmsh model made", r.status == 0, r.err[-500:]) or not mesh2odb(bin_dir, folder, "-o", "gmsh.odb", "box.msh"):
         return True
     g = np.load(os.path.join(folder, "box.npz"))
     import h5py
     with h5py.File(os.path.join(folder, "gmsh.odb"), "r") as f:     # the model as the database holds it
-        xyz = f["assembly/instances/PART-1-1/nodes/coordinates"][()]
+        xyz, off, conn = (f["assembly/instances/PART-1-1/" + k][()] for k in ("nodes/coordinates", "elements/offsets",
+                                                                             "elements/connectivity"))
         body = f["assembly/elementSets/BODY/PART-1-1"][()]
-        off = f["assembly/instances/PART-1-1/elements/offsets"][()]
-        conn = f["assembly/instances/PART-1-1/elements/connectivity"][()]
     check("gmsh: nodes as Gmsh made them", len(xyz) == len(g["xyz"]) and np.allclose(np.sort(xyz, 0), np.sort(g["xyz"], 0)))
     # Gmsh's arrays in the database's node order (matched by coordinates), and the sets from the geometry.
     order = np.lexsort(g["xyz"].T)[np.argsort(np.lexsort(xyz.T))]
     cells = [conn[off[i]:off[i + 1]] - 1 for i in range(len(off) - 1)]
     frames = [(0, [("NT", "scalar", "NODAL", g["temperature"][order]), ("U", "vector", "NODAL", g["displacement"][order])])]
-    want = report_model.expected("Step_1", frames, {"BASE": np.nonzero(np.isclose(xyz[:, 2], 0))[0]},
-                                 {"BODY": body - 1}, cells)
+    want = report_model.expected("Step_1", frames, {"BASE": np.nonzero(np.isclose(xyz[:, 2], 0))[0]}, {"BODY": body - 1}, cells)
     compare(bin_dir, folder, "gmsh", "gmsh.odb", want)
     return True
 
@@ -114,38 +99,26 @@ def freefem_case(bin_dir, folder):
     plugins = "/usr/lib/freefem++"
     if shutil.which("FreeFem++") is None or not os.path.exists(os.path.join(plugins, "iovtk.so")):
         return False
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "plate.edp")
-    env = dict(os.environ, FF_LOADPATH=plugins)
-    r = harness.run(["FreeFem++", "-nw", "-v", "0", script], cwd=folder, timeout=300, fsize=64 << 20, env=env, text=True)
+    r = harness.run(["FreeFem++", "-nw", "-v", "0", os.path.join(HERE, "plate.edp")], cwd=folder, timeout=300, fsize=64 << 20,
+                    env=dict(os.environ, FF_LOADPATH=plugins), text=True)
     if not check("freefem++ plate solved", r.status == 0, (r.out + r.err)[-500:]):
         return True
-    harness.write(os.path.join(folder, "plate.pvd"), '<?xml version="1.0"?><VTKFile type="Collection"><Collection>'
-                  '<DataSet timestep="1" file="plate_1.vtu"/><DataSet timestep="2" file="plate_2.vtu"/>'
-                  '</Collection></VTKFile>')
+    harness.write(os.path.join(folder, "plate.pvd"), '<?xml version="1.0"?><VTKFile type="Collection"><Collection>' + "".join(
+        '<DataSet timestep="%d" file="plate_%d.vtu"/>' % (k, k) for k in (1, 2)) + '</Collection></VTKFile>')
     if not mesh2odb(bin_dir, folder, "-o", "plate.odb", "plate.pvd"):
         return True
-    frames = []
     labels = np.loadtxt(os.path.join(folder, "plate_labels.txt"), ndmin=1)   # becomes the cell field Label
-    for k in (1, 2):
-        x, y, ux, uy = np.loadtxt(os.path.join(folder, "plate_%d.txt" % k)).T
-        frames.append((k - 1, [("U", "vector", "NODAL", np.stack([ux, uy, 0 * ux], axis=1)),
-                               ("Label", "scalar", "CENTROID", labels)]))
+    columns = [np.loadtxt(os.path.join(folder, "plate_%d.txt" % k)).T for k in (1, 2)]   # x, y, ux, uy
+    frames = [(k, [("U", "vector", "NODAL", np.stack([c[2], c[3], 0 * c[2]], axis=1)), ("Label", "scalar", "CENTROID", labels)])
+              for k, c in enumerate(columns)]
     compare(bin_dir, folder, "freefem", "plate.odb", report_model.expected("Step_1", frames, {}, {}, []))
     return True
 
 
-def main(argv):
-    bin_dir, source_dir = (os.path.abspath(p) for p in argv[1:])
-    if os.environ.get("HARVEST_MESH_SOLVERS") != "1":
-        return harness.skip(LABEL, "solver runs are the CI stage scripts/ci/mesh-import (HARVEST_MESH_SOLVERS=1)")
-    with harness.scratch("mesh-import-") as folder:
-        ran = dolfinx_cases(bin_dir, source_dir, folder)
-        ran = gmsh_case(bin_dir, folder) or ran
-        ran = freefem_case(bin_dir, folder) or ran
-        if not ran:
-            return harness.skip(LABEL, "none of python3-dolfinx, python3-gmsh, freefem++ is installed")
-    return harness.finish(LABEL)
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+bin_dir, source_dir = (os.path.abspath(p) for p in sys.argv[1:])
+if os.environ.get("HARVEST_MESH_SOLVERS") != "1":
+    sys.exit(harness.skip(LABEL, "solver runs are the CI stage scripts/ci/mesh-import (HARVEST_MESH_SOLVERS=1)"))
+with harness.scratch("mesh-import-") as folder:
+    if not any([dolfinx_cases(bin_dir, source_dir, folder), gmsh_case(bin_dir, folder), freefem_case(bin_dir, folder)]):
+        sys.exit(harness.skip(LABEL, "none of python3-dolfinx, python3-gmsh, freefem++ is installed"))
+sys.exit(harness.finish(LABEL))

@@ -1,37 +1,28 @@
 #!/usr/bin/python3
 """mesh2odb on files written here with meshio, h5py and numpy: the node order of every cell type, the
 field table (types, names, descriptions, --map), sets, the bad inputs and the command line.
-
-usage: check_tables.py BIN_DIR
-"""
-import contextlib
-import io
-import os
-import sys
+  check_tables.py BIN_DIR"""
+import contextlib, importlib.util, io, os, sys
 
 import h5py
 import numpy as np
-try:
-    import meshio
-except ImportError:  # the test reports itself skipped
-    meshio = None
+meshio = importlib.import_module("meshio") if importlib.util.find_spec("meshio") else None   # None: the test is skipped
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import harness  # noqa: E402
 from harness import check  # noqa: E402
 
-LABEL = "mesh_import.tables"
-BIN = ""
+LABEL, BIN = "mesh_import.tables", os.path.abspath(sys.argv[1])
+sys.path.insert(0, os.path.join(BIN, "..", "python"))
 
 # Reference nodes of our elements (the solver's node order of docs/format.md).
-HEX = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1)]
-HEX_EDGES = [(0, 1), (1, 2), (2, 3), (3, 0), (4, 5), (5, 6), (6, 7), (7, 4), (0, 4), (1, 5), (2, 6), (3, 7)]
-TET = [(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1)]
-TET_EDGES = [(0, 1), (1, 2), (2, 0), (0, 3), (1, 3), (2, 3)]
-WEDGE = [(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1), (1, 0, 1), (0, 1, 1)]
-WEDGE_EDGES = [(0, 1), (1, 2), (2, 0), (3, 4), (4, 5), (5, 3), (0, 3), (1, 4), (2, 5)]
-TRI = [(0, 0, 0), (1, 0, 0), (0, 1, 0)]
 QUAD = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]
+HEX = QUAD + [(0, 0, 1), (1, 0, 1), (1, 1, 1), (0, 1, 1)]
+HEX_EDGES = [(0, 1), (1, 2), (2, 3), (3, 0), (4, 5), (5, 6), (6, 7), (7, 4), (0, 4), (1, 5), (2, 6), (3, 7)]
+TRI = [(0, 0, 0), (1, 0, 0), (0, 1, 0)]
+TET, TET_EDGES = TRI + [(0, 0, 1)], [(0, 1), (1, 2), (2, 0), (0, 3), (1, 3), (2, 3)]
+WEDGE = TRI + [(0, 0, 1), (1, 0, 1), (0, 1, 1)]
+WEDGE_EDGES = [(0, 1), (1, 2), (2, 0), (3, 4), (4, 5), (5, 3), (0, 3), (1, 4), (2, 5)]
 # VTK's wedge runs its base the other way round (its normal points away from the top face).
 VTK_WEDGE = [(0, 0, 0), (0, 1, 0), (1, 0, 0), (0, 0, 1), (0, 1, 1), (1, 0, 1)]
 # Exodus II puts the vertical edges of the 20-node brick before the top ones.
@@ -43,18 +34,14 @@ def quadratic(corners, edges):
     return np.vstack([c] + [(c[i] + c[j]) / 2 for i, j in edges])
 
 
-OURS = {
-    "tetra": np.array(TET, float), "tetra10": quadratic(TET, TET_EDGES),
-    "hexahedron": np.array(HEX, float), "hexahedron20": quadratic(HEX, HEX_EDGES),
-    "wedge": np.array(WEDGE, float), "wedge15": quadratic(WEDGE, WEDGE_EDGES),
-    "triangle": np.array(TRI, float), "triangle6": quadratic(TRI, TET_EDGES[:3]),
-    "quad": np.array(QUAD, float), "quad8": quadratic(QUAD, HEX_EDGES[:4]),
-}
+OURS = {}
+for linear, corners, edges in (("tetra", TET, TET_EDGES), ("hexahedron", HEX, HEX_EDGES), ("wedge", WEDGE, WEDGE_EDGES),
+                               ("triangle", TRI, TET_EDGES[:3]), ("quad", QUAD, HEX_EDGES[:4])):
+    OURS[linear], OURS[linear + str(len(corners) + len(edges))] = np.array(corners, float), quadratic(corners, edges)
 
 A3 = np.array([[2.0, 0.3, 0.1], [-0.2, 1.5, 0.4], [0.1, -0.3, 3.0]])   # det > 0
 A2 = np.array([[2.0, 0.3, 0.0], [-0.2, 1.5, 0.0], [0.0, 0.0, 1.0]])
-MIRROR = np.diag([1.0, -1.0, 1.0])
-SHIFT = np.array([10.0, -5.0, 2.5])
+MIRROR, SHIFT = np.diag([1.0, -1.0, 1.0]), np.array([10.0, -5.0, 2.5])
 
 # (row, cell type, nodes as the file holds them, file extension, mapping to apply: A3, A2 or a mirror)
 NODE_ORDER = [(t + m, t, OURS[t], ".vtu", A3 @ mirror) for t in ("tetra", "tetra10", "hexahedron", "hexahedron20")
@@ -74,29 +61,21 @@ def mesh2odb(folder, *args):
     return harness.run([os.path.join(BIN, "mesh2odb"), "--quiet"] + list(args), cwd=folder, timeout=120, text=True)
 
 
-def imported(folder, *args):
-    """mesh2odb's main() in this process (the tables of valid files: no start-up per row)."""
+def imported(folder, label, *args):
+    """mesh2odb's main() in this process (the tables of valid files: no start-up per row); checks status 0."""
     from harvestodb import mesh2odb as tool
-    err, here = io.StringIO(), os.getcwd()
-    os.chdir(folder)
-    try:
-        with contextlib.redirect_stderr(err):
-            status = tool.main(["--quiet"] + list(args))
-    finally:
-        os.chdir(here)
-    return harness.Run(status, "", err.getvalue(), 0)
+    with contextlib.chdir(folder), contextlib.redirect_stderr(io.StringIO()) as err:
+        status = tool.main(["--quiet"] + list(args))
+    return check(label + ": imported", status == 0, err.getvalue())
 
 
 def node_order(folder):
     """Each element must come out as an affine image of our reference element with a positive Jacobian
     (for solids), whatever order and orientation the file had: the order every derived value relies on."""
     for row, cell_type, ref, ext, a in NODE_ORDER:
-        path = os.path.join(folder, "cell" + ext)
-        points = ref @ a.T + SHIFT
         tags = {"gmsh:physical": [[1]], "gmsh:geometrical": [[1]]} if ext == ".msh" else {}
-        write_mesh(path, points, [(cell_type, np.arange(len(points))[None, :])], cell_data=tags)
-        r = imported(folder, "-o", "cell.odb", "--density", "2", "cell" + ext)
-        if not check(row + ": imported", r.status == 0, r.err):
+        write_mesh(os.path.join(folder, "cell" + ext), ref @ a.T + SHIFT, [(cell_type, [range(len(ref))])], cell_data=tags)
+        if not imported(folder, row, "-o", "cell.odb", "--density", "2", "cell" + ext):
             continue
         with h5py.File(os.path.join(folder, "cell.odb"), "r") as f:
             inst, step = f["assembly/instances/PART-1-1"], f["steps/Step-1"]
@@ -124,40 +103,33 @@ POINTS = np.array([(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1), (1, 1, 1)], float
 TETS = np.array([[0, 1, 2, 3], [1, 2, 3, 4]])
 SYM = np.array([[1.0, 4, 5], [4, 2, 6], [5, 6, 3]])
 VEC6 = np.array([1.0, 2, 3, 4, 6, 5])   # VTK's order xx yy zz xy yz xz: 12 = 4, 23 = 6, 13 = 5
+U15, R6, T6 = np.arange(15.0).reshape(5, 3), np.arange(1.0, 7), "11 22 33 12 13 23"
 
-# (source array, point or cell, values, --map, field, type code, component labels, description, stored rows)
+# (source array, point or cell, values, --map, field, type code, component label suffixes, description, stored rows)
 FIELDS = [
-    ("displacement", "point", np.arange(15.0).reshape(5, 3), None, "U", 3, ["U1", "U2", "U3"],
-     "Spatial displacement", np.arange(15.0).reshape(5, 3)),
-    ("Velocity 2d", "point", np.ones((5, 2)), None, "Velocity_2d", 3, ["Velocity_2d1", "Velocity_2d2", "Velocity_2d3"],
-     "Velocity 2d", np.hstack([np.ones((5, 2)), np.zeros((5, 1))])),
-    ("sigma", "cell", np.array([SYM.reshape(9), 2 * SYM.reshape(9)]), None, "S", 5,
-     ["S11", "S22", "S33", "S12", "S13", "S23"], "Stress components", np.array([[1.0, 2, 3, 4, 5, 6], [2, 4, 6, 8, 10, 12]])),
-    ("strain6", "cell", np.array([VEC6, VEC6]), "E", "E", 5, ["E11", "E22", "E33", "E12", "E13", "E23"],
-     "Strain components", np.array([[1.0, 2, 3, 4, 5, 6]] * 2)),
-    ("plane", "cell", np.array([[1.0, 3, 3, 2]] * 2), None, "plane", 9, ["plane11", "plane22", "plane12"],
-     "Element plane", np.array([[1.0, 2, 3]] * 2)),
-    ("von Mises stress", "cell", np.array([7.0, 8.0]), "MISES", "MISES", 2, [], "Mises equivalent Stress",
-     np.array([7.0, 8.0])),
-    ("misc", "cell", np.arange(10.0).reshape(2, 5), None, "misc_1", 2, [], "Element misc component 1", np.array([0.0, 5.0])),
+    ("displacement", "point", U15, None, "U", 3, "1 2 3", "Spatial displacement", U15),
+    ("Velocity 2d", "point", np.ones((5, 2)), None, "Velocity_2d", 3, "1 2 3", "Velocity 2d", [[1.0, 1, 0]] * 5),
+    ("sigma", "cell", np.array([SYM, 2 * SYM]).reshape(2, 9), None, "S", 5, T6, "Stress components", [R6, 2 * R6]),
+    ("strain6", "cell", np.array([VEC6, VEC6]), "E", "E", 5, T6, "Strain components", [R6, R6]),
+    ("plane", "cell", np.array([[1.0, 3, 3, 2]] * 2), None, "plane", 9, "11 22 12", "Element plane", [[1.0, 2, 3]] * 2),
+    ("von Mises stress", "cell", np.array([7.0, 8.0]), "MISES", "MISES", 2, "", "Mises equivalent Stress", [7.0, 8.0]),
+    ("misc", "cell", np.arange(10.0).reshape(2, 5), None, "misc_1", 2, "", "Element misc component 1", [0.0, 5.0]),
 ]
 
 
 def fields(folder):
-    mesh = meshio.Mesh(POINTS, [("tetra", TETS)], point_data={r[0]: r[2] for r in FIELDS if r[1] == "point"},
-                       cell_data={r[0]: [r[2]] for r in FIELDS if r[1] == "cell"})
-    meshio.write(os.path.join(folder, "fields.vtu"), mesh)
+    write_mesh(os.path.join(folder, "fields.vtu"), POINTS, [("tetra", TETS)],
+               point_data={r[0]: r[2] for r in FIELDS if r[1] == "point"}, cell_data={r[0]: [r[2]] for r in FIELDS if r[1] == "cell"})
     maps = sum((["--map", "%s=%s" % (r[0], r[3])] for r in FIELDS if r[3]), [])
-    r = imported(folder, "-o", "fields.odb", *maps, "fields.vtu")
-    if not check("fields: imported", r.status == 0, r.err):
+    if not imported(folder, "fields", "-o", "fields.odb", *maps, "fields.vtu"):
         return
     with h5py.File(os.path.join(folder, "fields.odb"), "r") as f:
         outputs = f["steps/Step-1/frames/0/fieldOutputs"]
-        for source, where, _, _, name, code, labels, description, rows in FIELDS:
+        for source, where, _, _, name, code, suffixes, description, rows in FIELDS:
             g = outputs.get(name)
             got = g and (int(g.attrs["type"]), [x.decode() for x in g.attrs.get("componentLabels", [])],
                          g.attrs["description"].decode(), g["blocks/0"].attrs["position"].decode())
-            want = (code, labels, description, "NODAL" if where == "point" else "CENTROID")
+            want = (code, [name + c for c in suffixes.split()], description, "NODAL" if where == "point" else "CENTROID")
             check("fields: %s becomes %s" % (source, name), got == want and np.allclose(g["blocks/0/data"][()], rows),
                   "%s %s" % (got, g and g["blocks/0/data"][()]))
 
@@ -165,13 +137,13 @@ def fields(folder):
 def fallback_writer(folder):
     """The h5py writer (for builds without the compiled module) writes what the library's writer writes."""
     from harvestodb import meshio_writer as ow
-    library = ow.open_writer
-    ow.open_writer = ow.H5Writer
+    library, ow.open_writer = ow.open_writer, ow.H5Writer
     try:
-        r = imported(folder, "-o", "h5py.odb", "--map", "strain6=E", "--map", "von Mises stress=MISES", "fields.vtu")
+        ok = imported(folder, "h5py writer", "-o", "h5py.odb", "--map", "strain6=E", "--map", "von Mises stress=MISES",
+                      "fields.vtu")
     finally:
         ow.open_writer = library
-    if not check("h5py writer: imported", r.status == 0, r.err):
+    if not ok:
         return
     odbinfo = os.path.join(BIN, "odbinfo")
     c = harness.run([odbinfo, "--check", "h5py.odb"], cwd=folder, text=True)
@@ -182,14 +154,11 @@ def fallback_writer(folder):
 
 def sets(folder):
     """Gmsh physical groups, named and not, on cells of the mesh's dimension and on boundary faces."""
-    faces = np.array([[0, 1, 2], [1, 2, 4]])
-    mesh = meshio.Mesh(POINTS, [("tetra", TETS), ("triangle", faces)],
-                       cell_data={"gmsh:physical": [np.array([1, 2]), np.array([3, 3])],
-                                  "gmsh:geometrical": [np.array([1, 1]), np.array([2, 2])]},
-                       field_data={"SOLID": np.array([1, 3]), "BASE": np.array([3, 2])})
-    meshio.write(os.path.join(folder, "sets.msh"), mesh, file_format="gmsh22", binary=False)
-    r = imported(folder, "-o", "sets.odb", "sets.msh")
-    if not check("sets: imported", r.status == 0, r.err):
+    write_mesh(os.path.join(folder, "sets.msh"), POINTS, [("tetra", TETS), ("triangle", np.array([[0, 1, 2], [1, 2, 4]]))],
+               cell_data={"gmsh:physical": [np.array([1, 2]), np.array([3, 3])],
+                          "gmsh:geometrical": [np.array([1, 1]), np.array([2, 2])]},
+               field_data={"SOLID": np.array([1, 3]), "BASE": np.array([3, 2])})
+    if not imported(folder, "sets", "-o", "sets.odb", "sets.msh"):
         return
     with h5py.File(os.path.join(folder, "sets.odb"), "r") as f:
         got = {(kind, name): list(f["assembly/%sSets/%s/PART-1-1" % (kind, name)][()])
@@ -202,8 +171,7 @@ def sets(folder):
 def dolfinx_like(folder, name, u_rows, legacy=False):
     """An XDMF series with inline arrays: dolfinx's layout (a mesh grid, a temporal collection of grids
     that point at it) or legacy FEniCS's (every grid of the collection carries the mesh itself)."""
-    pts = " ".join("%g" % v for v in POINTS.reshape(-1))
-    cells = " ".join(str(v) for v in TETS.reshape(-1))
+    pts, cells = (" ".join("%g" % v for v in array.reshape(-1)) for array in (POINTS, TETS))
     mesh = ('<Topology TopologyType="Tetrahedron" NumberOfElements="2" NodesPerElement="4"><DataItem Dimensions="2 4" '
             'NumberType="Int" Format="XML">%s</DataItem></Topology><Geometry GeometryType="XYZ"><DataItem '
             'Dimensions="5 3" Format="XML">%s</DataItem></Geometry>' % (cells, pts))
@@ -223,8 +191,7 @@ def xdmf_layouts(folder):
     """Both XDMF series layouts give the same frames."""
     for layout, legacy in (("dolfinx", False), ("legacy FEniCS", True)):
         dolfinx_like(folder, "series.xdmf", [5, 5, 5], legacy)
-        r = imported(folder, "-o", "series.odb", "series.xdmf")
-        if not check("xdmf %s: imported" % layout, r.status == 0, r.err):
+        if not imported(folder, "xdmf " + layout, "-o", "series.odb", "series.xdmf"):
             continue
         with h5py.File(os.path.join(folder, "series.odb"), "r") as f:
             frames = f["steps/Step-1/frames"]
@@ -238,47 +205,42 @@ def bad_inputs(folder):
     # a 20-node brick whose file order is not the one its format promises
     write_mesh(os.path.join(folder, "wrong.vtu"), quadratic(HEX, EXO_HEX_EDGES) @ A3.T, [("hexahedron20", [range(20)])])
     harness.write(os.path.join(folder, "data.foo"), "1 2 3\n")
-    meshio.write(os.path.join(folder, "pyramid.vtu"), meshio.Mesh(POINTS, [("pyramid", np.array([[0, 1, 4, 2, 3]]))]))
-    meshio.write(os.path.join(folder, "skew.vtu"), meshio.Mesh(POINTS, [("tetra", TETS)],
-                 cell_data={"sigma": [np.array([np.arange(9.0), np.arange(9.0)])]}))
+    write_mesh(os.path.join(folder, "pyramid.vtu"), POINTS, [("pyramid", np.array([[0, 1, 4, 2, 3]]))])
+    write_mesh(os.path.join(folder, "skew.vtu"), POINTS, [("tetra", TETS)], cell_data={"sigma": [np.array([np.arange(9.0)] * 2)]})
     for i, scale in enumerate((1.0, 1.0, 2.0)):
-        meshio.write(os.path.join(folder, "s%d.vtu" % i), meshio.Mesh(POINTS * scale, [("tetra", TETS)],
-                     point_data={"u": np.full((5, 3), float(i))}))
+        write_mesh(os.path.join(folder, f"s{i}.vtu"), POINTS * scale, [("tetra", TETS)], point_data={"u": np.full((5, 3), float(i))})
     harness.write(os.path.join(folder, "series.pvd"), '<?xml version="1.0"?><VTKFile type="Collection"><Collection>'
                   + "".join('<DataSet timestep="%d" file="s%d.vtu"/>' % (i, i) for i in range(3))
                   + "</Collection></VTKFile>")
     dolfinx_like(folder, "short.xdmf", [5, 4])
     harness.write(os.path.join(folder, "far.xdmf"), harness.read(os.path.join(folder, "short.xdmf"), "r")
                   .replace(">0 1 2 3 1 2 3 4<", ">0 1 2 3 1 2 3 9<"))
-    # (row, arguments, the one line on standard error, {step: frames} kept with --partial, None for no
+    # (row, arguments, the one line on standard error after "mesh2odb: ", {step: frames} kept with --partial, None for no
     # database, {} for the model alone); those that keep something also run without --partial, which
     # leaves no database.
-    one, model = {"Step-1": 1}, {}
+    one, model, skew = {"Step-1": 1}, {}, "field sigma: tensor of entry 0 is not symmetric (4 against 8)\n"
     rows = [
-        ("missing file", ["missing.vtu"], "mesh2odb: missing.vtu: cannot read: no such file\n", None),
-        ("unreadable file", ["garbage.vtu"], "mesh2odb: garbage.vtu: cannot read as vtu: ", None),
+        ("missing file", ["missing.vtu"], "missing.vtu: cannot read: no such file\n", None),
+        ("unreadable file", ["garbage.vtu"], "garbage.vtu: cannot read as vtu: ", None),
         ("unknown format", ["data.foo"],
-         "mesh2odb: data.foo: unknown format '.foo', expected .vtu, .vtk, .pvd, .xdmf, .med, .e/.exo or .msh\n", None),
+         "data.foo: unknown format '.foo', expected .vtu, .vtk, .pvd, .xdmf, .med, .e/.exo or .msh\n", None),
         ("hexahedron20 in another order", ["wrong.vtu"],
-         "mesh2odb: wrong.vtu: cell 0 of type hexahedron20: mid-side nodes are not in C3D20 order\n", None),
-        ("cell type without element", ["pyramid.vtu"],
-         "mesh2odb: pyramid.vtu: cell type pyramid has no element in the database\n", None),
-        ("field of neither length", ["short.xdmf"],
-         "mesh2odb: short.xdmf: point data u has 4 values, the mesh has 5 points\n", one),
+         "wrong.vtu: cell 0 of type hexahedron20: mid-side nodes are not in C3D20 order\n", None),
+        ("cell type without element", ["pyramid.vtu"], "pyramid.vtu: cell type pyramid has no element in the database\n", None),
+        ("field of neither length", ["short.xdmf"], "short.xdmf: point data u has 4 values, the mesh has 5 points\n", one),
         ("cell naming a node beyond the points", ["far.xdmf"],
-         "mesh2odb: far.xdmf: cell 1 of type tetra names node 10, the mesh has 5 points\n", None),
-        ("meshes differ between steps", ["series.pvd"], "mesh2odb: series.pvd: the mesh at time 2 differs from the "
-         "first one (coordinates of point 2)\n", {"Step-1": 2}),
-        ("tensor not symmetric", ["skew.vtu"],
-         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", model),
-        ("second step faulty", ["s0.vtu", "--step", "Bad=skew.vtu"],
-         "mesh2odb: skew.vtu: field sigma: tensor of entry 0 is not symmetric (4 against 8)\n", one),
+         "far.xdmf: cell 1 of type tetra names node 10, the mesh has 5 points\n", None),
+        ("meshes differ between steps", ["series.pvd"],
+         "series.pvd: the mesh at time 2 differs from the first one (coordinates of point 2)\n", {"Step-1": 2}),
+        ("tensor not symmetric", ["skew.vtu"], "skew.vtu: " + skew, model),
+        ("second step faulty", ["s0.vtu", "--step", "Bad=skew.vtu"], "skew.vtu: " + skew, one),
         ("second step of another mesh", ["s0.vtu", "--step", "Other=s2.vtu"],
-         "mesh2odb: s2.vtu: the mesh at time 0 differs from the first one (coordinates of point 2)\n", one),
+         "s2.vtu: the mesh at time 0 differs from the first one (coordinates of point 2)\n", one),
     ]
     for (row, args, err, kept), partial in ((r, p) for r in rows for p in ([], ["--partial"]) if p or r[3] is not None):
         row = row + (", --partial" if partial else "")
         r = mesh2odb(folder, "-o", "bad.odb", *partial, *args)
+        err = "mesh2odb: " + err
         ok = r.status == 1 and (r.err == err if err.endswith("\n") else r.err.startswith(err) and r.err.count("\n") == 1)
         left = sorted(n for n in os.listdir(folder) if n.startswith("bad.odb"))
         got = left or None
@@ -296,33 +258,19 @@ def command_line(folder):
     tool = os.path.join(BIN, "mesh2odb")
     r = harness.run([tool, "--help"], cwd=folder, text=True)
     check("--help: usage on stdout, status 0", r.status == 0 and "usage: mesh2odb" in r.out and r.err == "", r.err)
-    for args, err in ([["--bogus", "x.vtu"], "mesh2odb: unrecognized arguments: --bogus\n"],
-                      [[], "mesh2odb: no input file (try 'mesh2odb --help')\n"],
-                      [["--map", "u", "x.vtu"], "mesh2odb: --map takes SOURCE=FIELD, got 'u'\n"],
-                      [["--map", "u=bad name", "x.vtu"],
-                       "mesh2odb: --map target 'bad name' must hold letters, digits and underscores only\n"],
-                      [["--step", "x.vtu"], "mesh2odb: --step takes NAME=FILE, got 'x.vtu'\n"],
-                      [["--density", "-1", "x.vtu"], "mesh2odb: --density must be a positive number, got '-1'\n"]):
+    for args, err in ([["--bogus", "x.vtu"], "unrecognized arguments: --bogus"], [[], "no input file (try 'mesh2odb --help')"],
+                      [["--map", "u", "x.vtu"], "--map takes SOURCE=FIELD, got 'u'"],
+                      [["--map", "u=bad name", "x.vtu"], "--map target 'bad name' must hold letters, digits and underscores only"],
+                      [["--step", "x.vtu"], "--step takes NAME=FILE, got 'x.vtu'"],
+                      [["--density", "-1", "x.vtu"], "--density must be a positive number, got '-1'"]):
         r = harness.run([tool] + args, cwd=folder, text=True)
-        check("bad option %s: status 2, one line" % args, (r.status, r.out, r.err) == (2, "", err), "%s %r" % (r.status, r.err))
+        check("bad option %s: status 2, one line" % args, (r.status, r.out, r.err) == (2, "", "mesh2odb: %s\n" % err),
+              "%s %r" % (r.status, r.err))
 
 
-def main(argv):
-    global BIN
-    BIN = os.path.abspath(argv[1])
-    sys.path.insert(0, os.path.join(BIN, "..", "python"))
-    if meshio is None:
-        return harness.skip(LABEL, "python3-meshio is not installed")
-    with harness.scratch("mesh-tables-") as folder:
-        node_order(folder)
-        fields(folder)
-        fallback_writer(folder)
-        sets(folder)
-        xdmf_layouts(folder)
-        bad_inputs(folder)
-        command_line(folder)
-    return harness.finish(LABEL)
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+if meshio is None:
+    sys.exit(harness.skip(LABEL, "python3-meshio is not installed"))
+with harness.scratch("mesh-tables-") as folder:
+    for part in (node_order, fields, fallback_writer, sets, xdmf_layouts, bad_inputs, command_line):
+        part(folder)
+sys.exit(harness.finish(LABEL))

@@ -1,11 +1,8 @@
-"""The cantilever's arrays written as MED and Exodus II, with the formats' own libraries (libmed's
-Python binding, netCDF4) and Exodus II with meshio too, and the report lines each file must give. No
-solver in Debian writes these formats, so the arrays of the dolfinx run stand in for Code_Aster's and
-MOOSE's."""
+"""The cantilever's arrays written as MED and Exodus II, with the formats' own libraries (libmed's Python
+binding, netCDF4) and Exodus II with meshio too, and the report lines each file must give. No solver in
+Debian writes these formats, so the arrays of the dolfinx run stand in for Code_Aster's and MOOSE's."""
 import os
-
 import numpy as np
-
 import report_model
 
 TENSOR6 = ("xx", "yy", "zz", "xy", "yz", "xz")
@@ -13,20 +10,13 @@ TENSOR6 = ("xx", "yy", "zz", "xy", "yz", "xz")
 
 def sym6(sigma):
     s = sigma.reshape(-1, 3, 3)
-    s = (s + s.transpose(0, 2, 1)) / 2
-    return np.stack([s[:, 0, 0], s[:, 1, 1], s[:, 2, 2], s[:, 0, 1], s[:, 1, 2], s[:, 0, 2]], axis=1)  # xx..xz
-
-
-def ours6(xx_order):
-    return xx_order[:, [0, 1, 2, 3, 5, 4]]   # xx yy zz xy yz xz -> 11 22 33 12 13 23
+    return ((s + s.transpose(0, 2, 1)) / 2).reshape(-1, 9)[:, [0, 4, 8, 1, 5, 2]]   # xx yy zz xy yz xz
 
 
 def regions(a):
     """Clamped and tip nodes, the cells of marks 1 and 2, the cells with a face on the tip, and the
     position of each cell when the cells are numbered block by block (as Exodus II numbers them)."""
-    points, length = a["points"], a["beam"][0]
-    clamp = np.nonzero(np.isclose(points[:, 0], 0.0))[0]
-    tip = np.nonzero(np.isclose(points[:, 0], length))[0]
+    clamp, tip = (np.nonzero(np.isclose(a["points"][:, 0], x))[0] for x in (0.0, a["beam"][0]))   # x = 0 and x = length
     blocks = [np.nonzero(a["cell_marks"] == t)[0] for t in (1, 2)]
     tip_cells = np.nonzero(np.isin(a["cells"], tip).sum(axis=1) == 3)[0]
     position = np.empty(len(a["cells"]), dtype=np.int64)
@@ -35,8 +25,9 @@ def regions(a):
 
 
 def frames(a, order=slice(None)):
-    """Every load level's U and S (our component order, cells in the given order)."""
-    return [(i, [("U", "vector", "NODAL", a["u"][i]), ("S", "tensor", "CENTROID", ours6(sym6(a["sigma"][i]))[order])])
+    """Every load level's U and S (our component order 11 22 33 12 13 23, cells in the given order)."""
+    return [(i, [("U", "vector", "NODAL", a["u"][i]),
+                 ("S", "tensor", "CENTROID", sym6(a["sigma"][i])[order][:, [0, 1, 2, 3, 5, 4]])])
             for i in range(len(a["times"]))]
 
 
@@ -118,9 +109,8 @@ def med_libmed(folder, a):
     med.MEDmeshElementConnectivityWr(fid, mesh, med.MED_NO_DT, med.MED_NO_IT, 0.0, med.MED_CELL, med.MED_TETRA4,
                                      med.MED_NODAL, med.MED_FULL_INTERLACE, m,
                                      med.MEDINT((a["cells"].reshape(-1) + 1).tolist()))
-    med.MEDfamilyCr(fid, mesh, "FAMILLE_ZERO", 0, 0, med.MEDCHAR(""))
-    med.MEDfamilyCr(fid, mesh, "FAM_ROOT", -1, 1, med.MEDCHAR("ROOT".ljust(80)))
-    med.MEDfamilyCr(fid, mesh, "FAM_TIP", -2, 1, med.MEDCHAR("TIP".ljust(80)))
+    for family, number, group in (("FAMILLE_ZERO", 0, ""), ("FAM_ROOT", -1, "ROOT"), ("FAM_TIP", -2, "TIP")):
+        med.MEDfamilyCr(fid, mesh, family, number, int(bool(group)), med.MEDCHAR(group.ljust(80) if group else ""))
     med.MEDmeshEntityFamilyNumberWr(fid, mesh, med.MED_NO_DT, med.MED_NO_IT, med.MED_CELL, med.MED_TETRA4, m,
                                     med.MEDINT((-a["cell_marks"]).tolist()))
     med.MEDfieldCr(fid, "DEPL", med.MED_FLOAT64, 3, "DX".ljust(16) + "DY".ljust(16) + "DZ".ljust(16), " " * 48, "s", mesh)

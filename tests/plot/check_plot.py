@@ -1,13 +1,8 @@
 #!/usr/bin/python3
-"""harvest-plot on the golden reports: the summary's numbers against the report itself,
-the PNG, reports without field lines, unknown names, results tables and failures.
-  check_plot.py BIN_DIR GOLDEN_CASES_DIR
-The expected numbers are found here with plain patterns over the file, not with the
-module that harvest-plot uses."""
-import csv
-import os
-import re
-import sys
+"""harvest-plot on the golden reports: the summary's numbers against the report itself (found with plain
+patterns over the file, not with harvest-plot's module), the PNG, reports without field lines, unknown
+names, results tables and failures.   check_plot.py BIN_DIR GOLDEN_CASES_DIR"""
+import csv, os, re, sys
 
 import matplotlib
 matplotlib.use("Agg")
@@ -45,12 +40,9 @@ def greatest(lines, pattern):
 
 def expected_rows(lines):
     """The summary rows that the report's own lines call for."""
-    out, steps, by_name = [], [], dict(lines)
-    for name, _ in lines:
-        m = re.match(r"(.*?)__(Frame_\d+|History|History_Max|History_Min|Mass|MassCenter)(__|$)", name)
-        if m and m.group(1).replace(" ", "_") not in steps:
-            steps.append(m.group(1).replace(" ", "_"))
-    for step in steps:
+    out, by_name = [], dict(lines)
+    steps = (re.match(r"(.*?)__(Frame_\d+|History|History_Max|History_Min|Mass|MassCenter)(__|$)", n) for n, _ in lines)
+    for step in dict.fromkeys(m.group(1).replace(" ", "_") for m in steps if m):
         out += [("mass", [step, v]) for n, v in lines if n.replace(" ", "_") == step + "__Mass"][:1]
         s = re.escape(step)
         for field, quantity, label in (("S", "mises", "S von Mises"), ("U", "mag", "U magnitude")):
@@ -70,9 +62,8 @@ def expected_rows(lines):
 
 
 def check_summaries(work):
-    # Beside the golden reports, one with three frames per step where the maxima fall in
-    # different frames: field_sets again as frame 9 with every number scaled by 1.5, and as
-    # frame 1 with the whole-model von Mises maximum raised above both.
+    # Beside the golden reports, one with three frames per step where the maxima fall in different frames: field_sets
+    # again as frame 9 with every number scaled by 1.5, and as frame 1 with the whole-model von Mises maximum raised above both.
     reports = [(c, golden(c)) for c in sorted(os.listdir(cases)) if os.path.exists(golden(c))]
     frames = []
     for line in read(golden("field_sets"), "r").splitlines():
@@ -82,14 +73,12 @@ def check_summaries(work):
                    f"{name.replace('Frame_3', 'Frame_1')}\t{raised}"]
     write(os.path.join(work, "frames.txt"), "\n".join(frames) + "\n")
     for case, report in reports + [("frames", os.path.join(work, "frames.txt"))]:
-        lines = report_lines(report)
         status, out, err = plot("--summary", report, cwd=work)
         check(f"{case}: summary", status == 0 and err == "", f"status {status}, stderr {err!r}")
-        got, expected = rows_of(out), expected_rows(lines)
+        got, expected = rows_of(out), expected_rows(report_lines(report))
         for kind, row in expected:  # a set cell may list tied sets after its first one
-            check(f"{case}: summary has {kind} row {row}", any(
-                r[:len(row)] == row if kind != "field" else
-                r[:4] == row[:4] and len(r) == 5 and r[4].split(", tied")[0] == row[4] for r in got))
+            check(f"{case}: summary has {kind} row {row}", any(r[:len(row)] == row if kind != "field" else
+                  r[:4] == row[:4] and len(r) == 5 and r[4].split(", tied")[0] == row[4] for r in got))
         check(f"{case}: field table present or absent against the report",
               ("greatest maxima" in out) == any(k == "field" for k, _ in expected))
 
@@ -117,10 +106,9 @@ def check_odd_names_and_tables(work):
     parsed = {d: dict(report_lines(golden(d))) for d in ("field_sets", "trav_walk_full")}
     names = list(dict.fromkeys(n for r in parsed.values() for n in r))
     with open(os.path.join(work, "results.csv"), "w", newline="") as f:
-        w = csv.writer(f)
-        w.writerow(["database", "status", "message"] + names)
-        w.writerows([f"runs/{d}/db.odb", "ok", ""] + [r.get(n, "") for n in names] for d, r in parsed.items())
-        w.writerow(["runs/bad/db.odb", "failed", 'db.odb: "x", y: not a database'] + [""] * len(names))
+        csv.writer(f).writerows([["database", "status", "message"] + names]
+                                + [[f"runs/{d}/db.odb", "ok", ""] + [r.get(n, "") for n in names] for d, r in parsed.items()]
+                                + [["runs/bad/db.odb", "failed", 'db.odb: "x", y: not a database'] + [""] * len(names)])
     status, out, _ = plot("--summary", "results.csv", cwd=work)
     got = rows_of(out)
     check("results table summary", status == 0 and ["runs/field_sets/db.odb", "ok", "Step_1", "90 (3)", "10.0802 (3)", "-"]
@@ -134,18 +122,16 @@ def check_odd_names_and_tables(work):
     status, _, err = plot("--summary", "missing.txt", cwd=work)
     check("missing report", status == 1 and err == "harvest-plot: missing.txt: No such file or directory\n", err)
     status, _, err = plot("-o", "no/such/dir/x.png", odd, cwd=work)
+    check("unwritable picture", status == 1 and err.endswith("harvest-plot: no/such/dir/x.png: No such file or directory\n")
+          and not os.path.exists(os.path.join(work, "no")), err)
     # --model without ParaView on the path: one line naming the package, nothing written.
     r = run([tool, "--model", "db.odb", "--field", "U", "-o", "v.png"], work, timeout=60, text=True,
             env=dict(os.environ, PATH="/nonexistent"))
     check("--model: no ParaView", r.status == 1 and r.err.count("\n") == 1 and "Debian package paraview" in r.err
           and not os.path.exists(os.path.join(work, "v.png")), f"{r.status} {r.err!r}")
-    check("unwritable picture", status == 1 and err.endswith("harvest-plot: no/such/dir/x.png: No such file or "
-                                                             "directory\n") and not os.path.exists(
-        os.path.join(work, "no")), err)
 
 
 with scratch("plot-test-") as folder:
-    check_summaries(folder)
-    check_pictures(folder)
-    check_odd_names_and_tables(folder)
+    for part in (check_summaries, check_pictures, check_odd_names_and_tables):
+        part(folder)
 sys.exit(finish("check_plot"))

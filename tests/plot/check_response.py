@@ -1,27 +1,15 @@
 #!/usr/bin/python3
-"""harvest-response on the golden reports, and the report parser against every golden name; with --loops,
-the optimisation examples on the bracket (scipy loop in its fast form, the Dakota driver), solved by ccx.
-  check_response.py BIN_DIR GOLDEN_CASES_DIR
-  check_response.py --loops BIN_DIR EXAMPLES_DIR
-The expected values come from hand-written regular expressions over the report's own lines, not from
-the module's pattern translation; the parser check rebuilds every name from its parsed parts."""
-import csv
-import json
-import math
-import os
-import re
-import shutil
-import sys
-import time
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from harness import check, finish, read, report_lines, run, scratch, skip, write  # noqa: E402
+"""harvest-response on the golden reports (expected values from hand-written regular expressions over the
+report's own lines, not from the module's pattern translation), and the report parser rebuilding every golden
+name from its parts; with --loops, the optimisation examples on the bracket (scipy loop in its fast form, the
+Dakota driver), solved by ccx.   check_response.py [--loops] BIN_DIR GOLDEN_CASES_DIR|EXAMPLES_DIR"""
+import csv, importlib.util, json, math, os, re, shutil, sys, time
 
 LOOPS = sys.argv[1] == "--loops"
 bin_dir, cases = os.path.abspath(sys.argv[1 + LOOPS]), os.path.abspath(sys.argv[2 + LOOPS])
 tool = os.path.join(bin_dir, "harvest-response")
-sys.path.insert(0, os.path.join(bin_dir, "..", "python"))
+sys.path[:0] = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"), os.path.join(bin_dir, "..", "python")]
+from harness import check, finish, read, report_lines, run, scratch, skip, write  # noqa: E402
 import harvestodb.report as hr  # noqa: E402
 
 
@@ -85,37 +73,30 @@ def check_table(work):
     for case, text, regex, want in TABLE:
         status, out, err = respond("--response", text, golden(case), cwd=work)
         name = text.split(" =")[0]
-        if want == "value":
-            value = expected_value(case, text, regex)
-            check(f"{case}: {text}", (status, out) == (0, f"{name} {value}\n"), f"status {status}, {out!r}, {err!r}")
-        else:
-            check(f"{case}: {text} fails", status == 1 and out == "" and want in err
-                  and err.startswith(f"harvest-response: {name}: "), f"status {status}, {out!r}, {err!r}")
+        ok = ((status, out) == (0, f"{name} {expected_value(case, text, regex)}\n") if want == "value" else
+              status == 1 and out == "" and want in err and err.startswith(f"harvest-response: {name}: "))
+        check(f"{case}: {text}" + ("" if want == "value" else " fails"), ok, f"status {status}, {out!r}, {err!r}")
     # All rows at once from a file, in each format: one failing row fails the evaluation.
     rows = [(t, r, w) for c, t, r, w in TABLE if c == "field_sets" and w == "value"]
-    write(os.path.join(work, "responses.txt"), "# the field_sets rows\n\n" + "".join(
-        f"{t}   # {r}\n" for t, r, _ in rows))
+    write(os.path.join(work, "responses.txt"), "# the field_sets rows\n\n" + "".join(f"{t}   # {r}\n" for t, r, _ in rows))
     values = [(t.split(" =")[0], expected_value("field_sets", t, r)) for t, r, _ in rows]
-    for fmt, want in (("lines", "".join(f"{n} {v}\n" for n, v in values)),
-                      ("json", {n: float(v) for n, v in values}),
-                      ("dakota", "".join(f"{v} {n}\n" for n, v in values)),
-                      ("dakota-free", "".join(f"{v}\n" for _, v in values)),
-                      ("csv", "ok," + ",".join(v for _, v in values) + ",\n")):
-        status, out, err = respond("-r", "responses.txt", "--format", fmt, golden("field_sets"), cwd=work)
-        got = json.loads(out) if fmt == "json" and status == 0 else out
-        check(f"format {fmt}", (status, got, err) == (0, want, ""), f"{status}, {out!r}, {err!r}")
-        status, out, err = respond("-r", "responses.txt", "--format", fmt, "--response", "bad = Step_1__Nothing",
-                                   golden("field_sets"), cwd=work)
-        failed = {"dakota": "fail\n", "dakota-free": "fail\n", "csv": "failed" + "," * (len(values) + 2) +
-                  "bad: Step_1__Nothing matches no line\n"}.get(fmt, "")
-        check(f"format {fmt}, failed", (status, out, err) == (
-            1, failed, "harvest-response: bad: Step_1__Nothing matches no line\n"), f"{status}, {out!r}, {err!r}")
+    # (format, the output, the output when one more response fails)
+    bad = "bad: Step_1__Nothing matches no line\n"
+    for fmt, want, failed in (("lines", "".join(f"{n} {v}\n" for n, v in values), ""),
+                              ("json", {n: float(v) for n, v in values}, ""),
+                              ("dakota", "".join(f"{v} {n}\n" for n, v in values), "fail\n"),
+                              ("dakota-free", "".join(f"{v}\n" for _, v in values), "fail\n"),
+                              ("csv", "ok," + ",".join(v for _, v in values) + ",\n", "failed" + "," * (len(values) + 2) + bad)):
+        for more, expected in (((), (0, want, "")),
+                               (("--response", "bad = Step_1__Nothing"), (1, failed, "harvest-response: " + bad))):
+            status, out, err = respond("-r", "responses.txt", "--format", fmt, *more, golden("field_sets"), cwd=work)
+            got = json.loads(out) if fmt == "json" and status == 0 else out
+            check(f"format {fmt}" + (", failed" if more else ""), (status, got, err) == expected, f"{status}, {out!r}, {err!r}")
 
 
 def check_marker_and_outputs(work):
-    report = os.path.join(work, "run", "params.txt")
-    os.makedirs(os.path.dirname(report))
-    shutil.copy(os.path.join(golden("field_sets"), "params.txt"), report)
+    os.makedirs(os.path.join(work, "run"))
+    shutil.copy(os.path.join(golden("field_sets"), "params.txt"), os.path.join(work, "run", "params.txt"))
     ask = ("--response", "peak = max(**__S__mises__max)")
     status, out, err = respond(*ask, "run", cwd=work)
     check("no paramsdone.txt", (status, out) == (1, "") and "paramsdone.txt: missing" in err, err)
@@ -124,8 +105,7 @@ def check_marker_and_outputs(work):
     write(os.path.join(work, "run", "paramsdone.txt"), "Done\n")
     status, out, err = respond(*ask, "run/params.txt", "--format", "dakota", cwd=work)
     check("paramsdone.txt beside it", (status, out, err) == (0, "90 peak\n", ""), f"{status}, {out!r}, {err!r}")
-    past = time.time() - 100
-    os.utime(os.path.join(work, "run", "paramsdone.txt"), (past, past))
+    os.utime(os.path.join(work, "run", "paramsdone.txt"), (time.time() - 100,) * 2)
     status, out, err = respond(*ask, "--format", "dakota", "-o", "results.out", "run", cwd=work)
     check("stale paramsdone.txt: fail in the results file", (status, out, read(os.path.join(work, "results.out"), "r"))
           == (1, "", "fail\n") and "older than params.txt" in err, err)
@@ -134,8 +114,7 @@ def check_marker_and_outputs(work):
     os.utime(os.path.join(work, "run", "paramsdone.txt"))
     for column, report in (("1", "run"), ("2", "missing")):
         respond(*ask, "--format", "csv", "-o", "history.csv", "--column", f"t={column}", report, cwd=work)
-    with open(os.path.join(work, "history.csv"), newline="") as f:
-        rows = list(csv.reader(f))
+    rows = list(csv.reader(read(os.path.join(work, "history.csv"), "r").splitlines()))
     check("history rows", rows == [["t", "status", "peak", "reason"], ["1", "ok", "90", ""],
                                    ["2", "failed", "", "missing: no report"]], str(rows))
     status, _, err = respond(*ask, "--format", "csv", "-o", "history.csv", "run", cwd=work)
@@ -145,9 +124,9 @@ def check_marker_and_outputs(work):
     shutil.copy(os.path.join(golden("field_nan"), "params.txt"), os.path.join(work, "nan.txt"))
     for pattern, warned, report in (
             ("max(Step_1__Frame_3__U__1__max)", True, "run"), ("max(**__S__11__enggmax)", True, "run"),
-            ("max(Step_1__Frame_3__TOP__U__1__max)", False, "run"),
-            ("count(**__U__1__max)", False, "run"), ("max(*__*__SN__mises__max)", True, "nan.txt"),
-            ("max(*__*__S__mises__max)", False, "nan.txt"), ("max(**__NODES__SN__mises__max)", False, "nan.txt")):
+            ("max(Step_1__Frame_3__TOP__U__1__max)", False, "run"), ("count(**__U__1__max)", False, "run"),
+            ("max(*__*__SN__mises__max)", True, "nan.txt"), ("max(*__*__S__mises__max)", False, "nan.txt"),
+            ("max(**__NODES__SN__mises__max)", False, "nan.txt")):
         status, _, err = respond("--response", "x = " + pattern, "--no-marker", report, cwd=work)
         check(f"warning for {pattern}", status == 0 and ("warning" in err) == warned
               and (not warned or "shared component slots" in err), err)
@@ -177,17 +156,12 @@ FAMILIES = [{""}, {"mag", "1", "2", "3"}, set(hr.QUANTITIES) - {"mag", "1", "2",
 
 def check_parser():
     count = 0
-    for case in sorted(os.listdir(cases)):
-        path = os.path.join(golden(case), "params.txt")
-        if not os.path.exists(path):
-            continue
-        report, kinds = hr.read_params(path), {}
+    for case in sorted(c for c in os.listdir(cases) if os.path.exists(os.path.join(golden(c), "params.txt"))):
+        report, kinds = hr.read_params(os.path.join(golden(case), "params.txt")), {}
         for name, text, rec in report.entries:
             count += 1
-            if not check(f"{case}: {name} read back", rec is not None and hr.name_of(rec) == name,
-                         rec and hr.name_of(rec)):
-                continue
-            if isinstance(rec, hr.FieldLine):
+            if check(f"{case}: {name} read back", rec is not None and hr.name_of(rec) == name, rec and hr.name_of(rec)) \
+                    and isinstance(rec, hr.FieldLine):
                 kinds.setdefault((rec.step, rec.frame, rec.region, rec.field), set()).add(rec.quantity)
         for key, quantities in kinds.items():
             check(f"{case}: {key} one kind of field", any(quantities <= f for f in FAMILIES), str(quantities))
@@ -218,19 +192,16 @@ def check_scipy_loop(work, examples):
             "--fast", "--ccx", failing_ccx(work, "16"), "--solve-timeout", "60"]
     first = run(argv, work, timeout=400, fsize=256 << 20, text=True)
     history = os.path.join(work, "study", "history.csv")
-    with open(history, newline="") as f:
-        rows = list(csv.DictReader(f))
+    rows = list(csv.DictReader(read(history, "r").splitlines()))
     check("scipy loop: status 0", first.status == 0, f"{first.status}: {first.err[-500:]}")
     check("scipy loop: a few evaluations", 3 <= len(rows) <= 10, str(len(rows)))
     failed = [r for r in rows if r["status"] == "failed"]
     check("scipy loop: the failed solve is a failed evaluation", len(failed) == 1 and failed[0]["t"] == "16.0000"
           and failed[0]["reason"].startswith("ccx: status 3") and failed[0]["mass"] == "", str(failed))
-    for r in rows:
-        if r["status"] == "ok":
-            want = from_report(os.path.join(work, "study", r["folder"]))
-            check(f"scipy loop: evaluation {r['evaluation']} from its report", (r["mass"], r["stress"]) == want,
-                  f"{r}, report {want}")
     ok = [r for r in rows if r["status"] == "ok"]
+    for r in ok:
+        want = from_report(os.path.join(work, "study", r["folder"]))
+        check(f"scipy loop: evaluation {r['evaluation']} from its report", (r["mass"], r["stress"]) == want, f"{r}, report {want}")
     best = min((r for r in ok if float(r["stress"]) <= 100), key=lambda r: float(r["mass"]), default=None)
     check("scipy loop: a feasible optimum lighter than the start", best is not None and float(best["t"]) < 12
           and f"optimum: t = {best['t']} mm" in first.out, first.out[-800:])
@@ -249,15 +220,13 @@ def dakota_params(aprepro, t, asv, label, number):
             ("functions", "DAKOTA_FNS", 2), ("ASV_1:mass", "ASV_1:mass", asv), (f"ASV_2:{label}", None, 1),
             ("derivative_variables", "DAKOTA_DER_VARS", 2), ("DVV_1:t", None, 1), ("DVV_2:w", None, 2),
             ("analysis_components", "DAKOTA_AN_COMPS", 0), ("eval_id", "DAKOTA_EVAL_ID", number)]
-    if aprepro:
-        return "".join(f"{'':20}{{ {name or tag:<15} = {value:>22} }}\n" for tag, name, value in rows)
-    return "".join(f"{value:>43} {tag}\n" for tag, _, value in rows)
+    return "".join(f"{'':20}{{ {name or tag:<15} = {value:>22} }}\n" if aprepro else f"{value:>43} {tag}\n"
+                   for tag, name, value in rows)
 
 
 def check_dakota_driver(work, examples):
     driver = os.path.join(examples, "dakota", "driver")
-    env = dict(os.environ, HARVEST_BIN=bin_dir, HARVEST_MESH_DIV="2", CCX=failing_ccx(work, "5"),
-               HARVEST_SOLVE_TIMEOUT="60")
+    env = dict(os.environ, HARVEST_BIN=bin_dir, HARVEST_MESH_DIV="2", CCX=failing_ccx(work, "5"), HARVEST_SOLVE_TIMEOUT="60")
     # form, t, ASV of the mass, second label, then the results file or the status and message
     rows = [(False, "8.000000000000000e+00", 1, "stress", "values"),
             (True, "6.500000000000000e+00", 1, "stress", "values"),
@@ -267,8 +236,7 @@ def check_dakota_driver(work, examples):
     for number, (aprepro, t, asv, label, want) in enumerate(rows, 1):
         name = f"dakota driver {number} ({'APREPRO' if aprepro else 'standard'}, t {t[:3]}, {want[:20]!r})"
         write(os.path.join(work, f"params.in.{number}"), dakota_params(aprepro, t, asv, label, number))
-        r = run([driver, f"params.in.{number}", f"results.out.{number}"], work, timeout=200, fsize=256 << 20,
-                env=env, text=True)
+        r = run([driver, f"params.in.{number}", f"results.out.{number}"], work, timeout=200, fsize=256 << 20, env=env, text=True)
         results = os.path.join(work, f"results.out.{number}")
         got = read(results, "r") if os.path.exists(results) else None
         if want == "values":
@@ -283,8 +251,7 @@ def check_mesh(examples):
     sys.path.insert(0, os.path.join(examples, "optimise-bracket"))
     import bracket_mesh
 
-    def body(text):
-        return [line for line in text.splitlines() if not line.startswith("**")]
+    body = lambda text: [line for line in text.splitlines() if not line.startswith("**")]   # noqa: E731 (no comment lines)
     bundled = body(read(os.path.join(examples, "calculix", "bracket_mesh.inp"), "r"))
     check("mesh writer: the bundled mesh", body(bracket_mesh.mesh()) == bundled)
     other = body(bracket_mesh.mesh(8.0, 16.0))
@@ -296,12 +263,9 @@ def check_mesh(examples):
 
 
 if LOOPS:
-    if not shutil.which("ccx"):
-        sys.exit(skip("check_response --loops", "needs ccx (scripts/setup calculix-ccx)"))
-    try:
-        import scipy  # noqa: F401
-    except ImportError:
-        sys.exit(skip("check_response --loops", "needs python3-scipy (scripts/setup python3-scipy)"))
+    for have, package in ((shutil.which("ccx"), "calculix-ccx"), (importlib.util.find_spec("scipy"), "python3-scipy")):
+        if not have:
+            sys.exit(skip("check_response --loops", "needs %s (scripts/setup %s)" % (package.split("-")[-1], package)))
     check_mesh(cases)
     with scratch("optimise-test-") as folder:
         check_dakota_driver(folder, cases)
@@ -311,5 +275,5 @@ if LOOPS:
 with scratch("response-test-") as folder:
     check_table(folder)
     check_marker_and_outputs(folder)
-    check_parser()
+check_parser()
 sys.exit(finish("check_response"))
