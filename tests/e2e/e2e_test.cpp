@@ -57,9 +57,8 @@ class EndToEnd : public testing::Test {
     for (const char* folder : {"cfgdir", "folder.odb"}) mkdir(dir_.file(folder).c_str(), 0755);
     ASSERT_EQ(symlink(VELTRA_PATH, dir_.file("veltra-link").c_str()), 0);
   }
-  testsupport::RunResult run(const std::string& program, Args args) {
-    args.insert(args.begin(), program);
-    return testsupport::run(args, dir_.path());
+  testsupport::RunResult run(const std::string& program, const Args& args) {
+    return testsupport::run(concat({program}, args), dir_.path());
   }
   std::string file(const std::string& name) {
     struct stat info;
@@ -155,16 +154,12 @@ TEST_F(EndToEnd, CommandLineAndOutputFiles) {
   for (const Case& row : kCases)
     for (const auto& [program, command, counts] : kPrograms) {
       SCOPED_TRACE(std::string(row.name) + " with " + program);
-      for (const char* f : {"params.txt", "paramsdone.txt"}) {
-        std::remove(dir_.file(f).c_str());
-        testsupport::writeFile(dir_.file(f), kOld);
-      }
-      std::remove(dir_.file("upgradedOdb.odb").c_str());
-      Args args = concat(command, row.args);
+      for (const char* f : {"params.txt", "paramsdone.txt", "upgradedOdb.odb"}) std::remove(dir_.file(f).c_str());
+      for (const char* f : {"params.txt", "paramsdone.txt"}) testsupport::writeFile(dir_.file(f), kOld);
       const bool whole = row.shell.find("\"$0\"") != std::string::npos;
-      if (!row.shell.empty())
-        args.insert(args.begin(), {"-c", whole ? row.shell : row.shell + " exec \"$0\" \"$@\"", program});
-      const testsupport::RunResult r = run(row.shell.empty() ? program : "/bin/sh", args);
+      const Args shell = {"-c", whole ? row.shell : row.shell + " exec \"$0\" \"$@\"", program};
+      const testsupport::RunResult r = row.shell.empty() ? run(program, concat(command, row.args))
+                                                         : run("/bin/sh", concat(shell, concat(command, row.args)));
       EXPECT_EQ(std::tie(r.out, r.err, r.status), std::make_tuple(row.out + counts, row.err, row.status));
       EXPECT_EQ(std::make_tuple(file("params.txt"), file("paramsdone.txt")), std::tie(row.params, row.done));
       EXPECT_EQ(testsupport::exists(dir_.file("upgradedOdb.odb")), row.upgraded);
@@ -194,9 +189,7 @@ TEST_F(EndToEnd, OdbinfoFailsWhenItsListingCannotBeWritten) {
   if (!testsupport::exists(odbinfo)) GTEST_SKIP() << "odbinfo is not built";
   for (const Args& args : {Args{odbinfo, "db.odb"}, Args{VELTRA_PATH, "odbinfo", "db.odb"}}) {
     SCOPED_TRACE(args[0]);
-    Args viaShell = {"-c", "exec \"$0\" \"$@\" >/dev/full"};
-    viaShell.insert(viaShell.end(), args.begin(), args.end());
-    const testsupport::RunResult r = run("/bin/sh", viaShell);
+    const testsupport::RunResult r = run("/bin/sh", concat({"-c", "exec \"$0\" \"$@\" >/dev/full"}, args));
     EXPECT_EQ(std::tie(r.out, r.err, r.status),
               std::make_tuple("", "odbinfo: standard output: No space left on device\n", 1));
   }

@@ -17,6 +17,7 @@ namespace {
 
 const char* const kStep = "Step-1";
 const char* const kInstance = "PART-1-1";
+const std::vector<std::string> kS = {"S11", "S22", "S33", "S12", "S13", "S23"};
 
 // Four nodes and two triangles: element 1 on nodes 1 2 3, element 2 on 2 3 4.
 void addMesh(Writer& w, const std::string& instance) {
@@ -26,10 +27,28 @@ void addMesh(Writer& w, const std::string& instance) {
                         std::vector<int>{1, 2, 3, 2, 3, 4});
 }
 
+// Instances of `elements` elements of `per` nodes each, without coordinates: element e holds nodes per e - per + 1
+// to per e. Returns the node labels and the element labels.
+std::pair<std::vector<int>, std::vector<int>> addChain(Writer& w, std::vector<std::string> instances, int elements,
+                                                       int per) {
+  std::vector<int> nodes, labels;
+  std::vector<std::int64_t> offsets = {0};
+  for (int n = 1; n <= per * elements; ++n) nodes.push_back(n);
+  for (int e = 1; e <= elements; ++e) labels.push_back(e), offsets.push_back(per * e);
+  for (const std::string& instance : instances) {
+    w.addInstance(instance, "");
+    w.setInstanceNodes(instance, nodes);
+    w.setInstanceElements(instance, labels, offsets, nodes);
+  }
+  return {nodes, labels};
+}
+
 FieldInfo fieldInfo(odb_Enum::odb_DataTypeEnum type, const std::string& description, std::vector<std::string> labels,
                     std::vector<odb_Enum::odb_InvariantEnum> invariants = {}) {
   return {.description = description, .type = type, .componentLabels = labels, .validInvariants = invariants};
 }
+
+const FieldInfo kTemperature = fieldInfo(odb_Enum::SCALAR, "Temperature", {});
 
 BlockInfo nodal(const std::string& at, std::vector<int> nodes) { return {.instance = at, .nodeLabels = nodes}; }
 
@@ -52,9 +71,8 @@ void addField(Writer& w, int frame, const std::string& name, const FieldInfo& in
 
 }  // namespace
 
-// One field output per data type, on the model above, with sets that catch
-// values, sets that must be skipped ("Warn", "Info") and a part set that
-// holds no value of the instance.
+// One field output per data type, on the model above, with sets that catch values, sets that must be skipped ("Warn",
+// "Info") and a part set that holds no value of the instance.
 GOLDEN_RECIPE(field_types) {
   Writer w(path);
   w.addPart("PART-1");
@@ -62,21 +80,20 @@ GOLDEN_RECIPE(field_types) {
   w.addAssemblySet(SetKind::Element, "E-ONE", {{kInstance, {2}}});
   w.addAssemblySet(SetKind::Node, "TOP", {{kInstance, {1, 2}}});
   w.addAssemblySet(SetKind::Node, "WarnSet", {{kInstance, {1, 2, 3, 4}}});
-  const std::vector<int> one = {1}, all = {1, 2, 3, 4};
+  const std::vector<int> one = {1}, nodes = {1, 2, 3, 4};
   w.addInstanceSet(kInstance, SetKind::Element, "InfoSet", one);
-  w.addInstanceSet(kInstance, SetKind::Node, "ALL NODES", all);
+  w.addInstanceSet(kInstance, SetKind::Node, "ALL NODES", nodes);
   w.addPartSet("PART-1", SetKind::Node, "PSET", one);
 
   w.addStep(kStep);
   const int f = w.addFrame(kStep, {.incrementNumber = 3, .description = "Increment      3: Step Time =    1.000"});
-  const std::vector<int> nodes = {1, 2, 3, 4};
 
   addField(w, f, "NT", fieldInfo(odb_Enum::SCALAR, "Nodal temperature", {}), nodal(kInstance, nodes),
            std::vector<float>{3, -1, 7, 2}, 1);
   addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Spatial displacement", {"U1", "U2", "U3"}),
            nodal(kInstance, nodes), std::vector<double>{3, 4, 0, 1, 2, 2, 0.5, 0, -6, -8.1, 6, 0}, 3);
   addField(w, f, "S",
-           fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", {"S11", "S22", "S33", "S12", "S13", "S23"},
+           fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", kS,
                      {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::PRESS, odb_Enum::INV3, odb_Enum::MAX_PRINCIPAL,
                       odb_Enum::MID_PRINCIPAL, odb_Enum::MIN_PRINCIPAL, odb_Enum::MAX_INPLANE_PRINCIPAL,
                       odb_Enum::MIN_INPLANE_PRINCIPAL, odb_Enum::OUTOFPLANE_PRINCIPAL}),
@@ -109,66 +126,48 @@ GOLDEN_RECIPE(field_two_blocks) {
   w.addStep(kStep);
   const int f = w.addFrame(kStep, {.incrementNumber = 7, .description = "Increment      7: Step Time =    2.000"});
 
-  const FieldInfo scalar = fieldInfo(odb_Enum::SCALAR, "Temperature", {});
-  w.addFieldOutput(kStep, f, "T2", scalar);
-  w.addBlock(kStep, f, "T2", nodal("A-1", nodes), std::vector<float>{3, 2.5, 1, 0}, 1);
+  addField(w, f, "T2", kTemperature, nodal("A-1", nodes), std::vector<float>{3, 2.5, 1, 0}, 1);
   w.addBlock(kStep, f, "T2", nodal("B-1", nodes), std::vector<float>{7, 6, -2, 5}, 1);
 
-  const FieldInfo stress =
-      fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", {"S11", "S22", "S33", "S12", "S13", "S23"});
-  w.addFieldOutput(kStep, f, "S", stress);
-  w.addBlock(kStep, f, "S", integrationPoints("A-1", {1, 2}, {1, 1}),
-             std::vector<float>{500, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0}, 6);
+  addField(w, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress components", kS),
+           integrationPoints("A-1", {1, 2}, {1, 1}), std::vector<float>{500, 0, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0}, 6);
   w.addBlock(kStep, f, "S", integrationPoints("B-1", {1, 2}, {1, 1}),
              std::vector<float>{100, 0, 0, 0, 0, 0, -40, 0, 0, 0, 0, 0}, 6);
 
   const std::vector<double> first = {9, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
   const std::vector<double> second = {2, 0, 0, -1, 0, 0, 0, 3, 0, 0, 0, 4};
   const FieldInfo vector = fieldInfo(odb_Enum::VECTOR, "Spatial displacement", {"U1", "U2", "U3"});
-  w.addFieldOutput(kStep, f, "UD", vector);
-  w.addBlock(kStep, f, "UD", nodal("A-1", nodes), first, 3);
+  addField(w, f, "UD", vector, nodal("A-1", nodes), first, 3);
   w.addBlock(kStep, f, "UD", nodal("B-1", nodes), second, 3);
-  w.addFieldOutput(kStep, f, "UF", vector);
-  w.addBlock(kStep, f, "UF", nodal("A-1", nodes), std::vector<float>(first.begin(), first.end()), 3);
+  addField(w, f, "UF", vector, nodal("A-1", nodes), std::vector<float>(first.begin(), first.end()), 3);
   w.addBlock(kStep, f, "UF", nodal("B-1", nodes), std::vector<float>(second.begin(), second.end()), 3);
   w.close();
 }
 
-// Values that are not numbers, values beyond the float range (a path that
-// narrows them shows inf), and blocks the statistics treat on their own: a
-// tensor at nodes, a vector at element centroids, a vector of two components.
-// The sets cover the model, so their lines repeat the whole model's. Ten
-// nodes; element e joins nodes 2e-1 and 2e.
+// Values that are not numbers, values beyond the float range (a path that narrows them shows inf), and blocks the
+// statistics treat on their own: a tensor at nodes, a vector at element centroids, a vector of two components. The sets
+// cover the model, so their lines repeat the whole model's. Ten nodes; element e joins nodes 2e-1 and 2e.
 GOLDEN_RECIPE(field_nan) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   Writer w(path);
-  w.addInstance(kInstance, "");
-  std::vector<int> nodes, elements, connectivity;
-  std::vector<std::int64_t> offsets = {0};
-  for (int n = 1; n <= 10; ++n) nodes.push_back(n), connectivity.push_back(n);
-  for (int e = 1; e <= 5; ++e) elements.push_back(e), offsets.push_back(2 * e);
-  w.setInstanceNodes(kInstance, nodes);
-  w.setInstanceElements(kInstance, elements, offsets, connectivity);
+  const auto [nodes, elements] = addChain(w, {kInstance}, 5, 2);
   w.addAssemblySet(SetKind::Node, "NODES", {{kInstance, nodes}});
   w.addAssemblySet(SetKind::Element, "ELEMENTS", {{kInstance, elements}});
   w.addStep(kStep);
   const int f = w.addFrame(kStep);
 
-  addField(w, f, "NT", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, nodes),
+  addField(w, f, "NT", kTemperature, nodal(kInstance, nodes),
            std::vector<float>{5, nan, 1, nan, 4, nan, 2, nan, 3, nan}, 1);
-  addField(w, f, "BIG", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, {1, 2, 3}),
-           std::vector<double>{-3e300, 2e300, 1}, 1);
-  addField(w, f, "NONE", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, {1, 2}),
-           std::vector<float>{nan, nan}, 1);
+  addField(w, f, "BIG", kTemperature, nodal(kInstance, {1, 2, 3}), std::vector<double>{-3e300, 2e300, 1}, 1);
+  addField(w, f, "NONE", kTemperature, nodal(kInstance, {1, 2}), std::vector<float>{nan, nan}, 1);
   addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U1", "U2", "U3"}), nodal(kInstance, {1, 2, 3, 4}),
            std::vector<double>{3, 4, 0, nan, 1, 1, 0, 0, 2, 6, nan, 8}, 3);
   addField(w, f, "U2", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U21", "U22"}), nodal(kInstance, {1, 2}),
            std::vector<float>{6, 8, -3, 4}, 2);
   // Two blocks: a set's invariants are computed a block per thread.
-  w.addFieldOutput(kStep, f, "S",
-                   fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"},
-                             {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::MAX_PRINCIPAL}));
-  w.addBlock(kStep, f, "S", integrationPoints(kInstance, {2}, {1}), std::vector<float>{nan, 0, 0, 0, 0, 0}, 6);
+  addField(w, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", kS,
+                                {odb_Enum::MISES, odb_Enum::TRESCA, odb_Enum::MAX_PRINCIPAL}),
+           integrationPoints(kInstance, {2}, {1}), std::vector<float>{nan, 0, 0, 0, 0, 0}, 6);
   w.addBlock(kStep, f, "S", integrationPoints(kInstance, {1, 3}, {1, 1}),
              std::vector<float>{30, 0, 0, 0, 0, 0, 0, 0, -90, 0, 0, 0}, 6);
   addField(w, f, "SN", fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Stress at nodes", {"SN11", "SN22", "SN33", "SN12"}),
@@ -191,10 +190,9 @@ GOLDEN_RECIPE(field_damaged) {
     w.addAssemblySet(SetKind::Node, "N", {{kInstance, nodes}});
     w.addStep(kStep);
     const int f = w.addFrame(kStep);
-    addField(w, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"}),
-             centroids(kInstance, {1, 2}), s, 6);
+    addField(w, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", kS), centroids(kInstance, {1, 2}), s, 6);
     addField(w, f, "U", fieldInfo(odb_Enum::VECTOR, "Displacement", {"U1", "U2", "U3"}), nodal(kInstance, nodes), u, 3);
-    addField(w, f, "T", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal(kInstance, nodes), t, 1);
+    addField(w, f, "T", kTemperature, nodal(kInstance, nodes), t, 1);
     w.close();
   }
   golden::damageStored(path, s.data(), s.size() * sizeof(double));
@@ -202,38 +200,22 @@ GOLDEN_RECIPE(field_damaged) {
   golden::damageStored(path, t.data(), t.size() * sizeof(float));
 }
 
-// Blocks large enough for the engineering extremes to be selected in passes
-// when the field output does not fit the memory budget (field_large_budget
-// runs this database with a tiny one, field_large without): every position
-// and data type in both precisions, values that repeat (ties at every rank),
-// NaN, a constant field, signed zeros. Small chunks, so that a block is read
-// in many pieces, and a field output of four blocks. Two instances of 9,000
-// elements of 2 points; each node belongs to one element: element e holds
-// nodes 2e-1 and 2e.
+// Blocks large enough for the engineering extremes to be selected in passes when the field output does not fit the
+// memory budget (field_large_budget runs this database with a tiny one, field_large without): every position and data
+// type in both precisions, values that repeat (ties at every rank), NaN, a constant field, signed zeros. Small chunks,
+// so that a block is read in many pieces, and a field output of four blocks. Two instances of 9,000 elements of 2
+// points; each node belongs to one element: element e holds nodes 2e-1 and 2e.
 GOLDEN_RECIPE(field_large) {
   constexpr int kElements = 9000, kNodes = 2 * kElements;
   const float nan = std::numeric_limits<float>::quiet_NaN();
   std::uint32_t seed = 12345;
   // Numbers from a few hundred distinct values, so that many tie.
-  auto next = [&] {
-    seed = seed * 1664525u + 1013904223u;
-    return static_cast<int>(seed >> 20) % 400 - 150;
-  };
+  auto next = [&] { return static_cast<int>((seed = seed * 1664525u + 1013904223u) >> 20) % 400 - 150; };
   Writer w(path, {.chunkBytes = 16 << 10});
-  std::vector<int> nodes, elements, connectivity, twice, points, perNode;
-  std::vector<std::int64_t> offsets = {0};
-  for (int n = 1; n <= kNodes; ++n) nodes.push_back(n), connectivity.push_back(n);
-  for (int e = 1; e <= kElements; ++e) {
-    elements.push_back(e), offsets.push_back(2 * e);
-    twice.insert(twice.end(), {e, e}), points.insert(points.end(), {1, 2}), perNode.insert(perNode.end(), {2 * e - 1, 2 * e});
-  }
-  std::vector<int> half(elements.begin(), elements.begin() + kElements / 2);
-  for (const char* instance : {"A-1", "B-1"}) {
-    w.addInstance(instance, "");
-    w.setInstanceNodes(instance, nodes);
-    w.setInstanceElements(instance, elements, offsets, connectivity);
-  }
-  w.addAssemblySet(SetKind::Element, "HALF", {{"A-1", half}});
+  const auto [nodes, elements] = addChain(w, {"A-1", "B-1"}, kElements, 2);
+  std::vector<int> twice, points;
+  for (int e = 1; e <= kElements; ++e) twice.insert(twice.end(), {e, e}), points.insert(points.end(), {1, 2});
+  w.addAssemblySet(SetKind::Element, "HALF", {{"A-1", {elements.begin(), elements.begin() + kElements / 2}}});
   w.addAssemblySet(SetKind::Node, "NODES-B", {{"B-1", nodes}});
   w.addStep(kStep);
   const int f = w.addFrame(kStep, {.incrementNumber = 4});
@@ -246,10 +228,9 @@ GOLDEN_RECIPE(field_large) {
         v.push_back(r % 389 == 5 || (r % 97 == 3 && c == 0) ? static_cast<T>(nan) : static_cast<T>(next() * scale));
     return v;
   };
-  const std::vector<std::string> six = {"S11", "S22", "S33", "S12", "S13", "S23"};
   const auto ips = [&](const char* instance) { return integrationPoints(instance, twice, points); };
-  w.addFieldOutput(kStep, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", six, {odb_Enum::MISES}));
-  w.addBlock(kStep, f, "S", ips("A-1"), rows(0.0f, 2 * kElements, 6, 0.5), 6);
+  addField(w, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", kS, {odb_Enum::MISES}), ips("A-1"),
+           rows(0.0f, 2 * kElements, 6, 0.5), 6);
   w.addBlock(kStep, f, "S", ips("B-1"), rows(0.0f, 2 * kElements, 6, 2.0), 6);
   addField(w, f, "SD", fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Stress", {"SD11", "SD22", "SD33", "SD12"}), ips("A-1"),
            rows(0.0, 2 * kElements, 4, 0.125), 4);
@@ -261,17 +242,15 @@ GOLDEN_RECIPE(field_large) {
            rows(0.0f, 2 * kElements, 3, 1.0), 3);
   addField(w, f, "SN", fieldInfo(odb_Enum::TENSOR_3D_PLANAR, "Stress at nodes", {"SN11", "SN22", "SN33", "SN12"}),
            nodal("A-1", nodes), rows(0.0f, kNodes, 4, 1.0), 4);
-  BlockInfo elementNodal{.position = odb_Enum::ELEMENT_NODAL, .instance = "A-1", .nodeLabels = perNode,
+  BlockInfo elementNodal{.position = odb_Enum::ELEMENT_NODAL, .instance = "A-1", .nodeLabels = nodes,
                          .elementLabels = twice};
   addField(w, f, "EN", fieldInfo(odb_Enum::SCALAR, "Energy", {}), elementNodal, rows(0.0, 2 * kElements, 1, 1.0), 1);
-  addField(w, f, "CONST", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), nodal("A-1", nodes),
-           std::vector<float>(kNodes, 7.5f), 1);
+  addField(w, f, "CONST", kTemperature, nodal("A-1", nodes), std::vector<float>(kNodes, 7.5f), 1);
   std::vector<double> zeros(2 * kElements, 0.0);
   for (std::size_t i = 0; i < zeros.size(); i += 3) zeros[i] = -0.0;
-  addField(w, f, "ZERO", fieldInfo(odb_Enum::SCALAR, "Temperature", {}), ips("B-1"), zeros, 1);
-  // Four blocks of 4 points on half an instance's elements each: under a
-  // budget that the field output does not fit, each is held whole and
-  // computed on two threads (field_large_whole).
+  addField(w, f, "ZERO", kTemperature, ips("B-1"), zeros, 1);
+  // Four blocks of 4 points on half an instance's elements each: under a budget that the field output does not fit,
+  // each is held whole and computed on two threads (field_large_whole).
   w.addFieldOutput(kStep, f, "SQ",
                    fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"SQ11", "SQ22", "SQ33", "SQ12", "SQ13", "SQ23"},
                              {odb_Enum::MISES}));
@@ -293,29 +272,20 @@ GOLDEN_RECIPE(field_large) {
   for (int e = 1; e < kElements; ++e) odd.insert(odd.end(), {e, e, e}), odd3.insert(odd3.end(), {1, 2, 3});
   std::vector<float> s3 = rows(0.0f, static_cast<int>(odd.size()), 6, 0.5);
   for (int c = 0; c < 6; ++c) s3[s3.size() - 6 + static_cast<std::size_t>(c)] = c % 2 ? -1000.0f : 1000.0f;
-  addField(w, f, "S3",
-           fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S311", "S322", "S333", "S312", "S313", "S323"}),
+  addField(w, f, "S3", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S311", "S322", "S333", "S312", "S313", "S323"}),
            integrationPoints("A-1", odd, odd3), s3, 6);
   w.close();
 }
 
-// Four blocks held whole under field_bad_labels_budget's budget, the last of
-// which gives an element five values and the next three: the run stops with
-// the library's message, as it does in memory.
+// Four blocks held whole under field_bad_labels_budget's budget, the last of which gives an element five values and the
+// next three: the run stops with the library's message, as it does in memory.
 GOLDEN_RECIPE(field_bad_labels) {
   constexpr int kElements = 18000;
   Writer w(path, {.chunkBytes = 16 << 10});
-  std::vector<int> nodes, elements, connectivity;
-  std::vector<std::int64_t> offsets = {0};
-  for (int e = 1; e <= kElements; ++e)
-    nodes.push_back(e), elements.push_back(e), connectivity.push_back(e), offsets.push_back(e);
-  w.addInstance("A-1", "");
-  w.setInstanceNodes("A-1", nodes);
-  w.setInstanceElements("A-1", elements, offsets, connectivity);
+  addChain(w, {"A-1"}, kElements, 1);
   w.addStep(kStep);
   const int f = w.addFrame(kStep);
-  w.addFieldOutput(kStep, f, "S",
-                   fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"S11", "S22", "S33", "S12", "S13", "S23"}));
+  w.addFieldOutput(kStep, f, "S", fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", kS));
   for (int quarter = 0; quarter < 4; ++quarter) {
     std::vector<int> labels, at;
     std::vector<float> values;

@@ -69,12 +69,10 @@ TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
   }
 }
 
-// Selection in passes against the counted in-memory selection: the same
-// numbers, bit for bit, at budgets that collect a bucket at once and at one
-// that counts through every bit of the keys; float data in two passes at
-// most, double data in four; whole or in two parts joined.
-// The numbers come in runs of 777, every other one of an array whose numbers
-// in between must take no part.
+// Selection in passes against the counted in-memory selection: the same numbers, bit for bit, at budgets that collect a
+// bucket at once and at one that counts through every bit of the keys; float data in two passes at most, double data in
+// four; whole or in two parts joined. The numbers come in runs of 777, every other one of an array whose numbers in
+// between must take no part.
 template <class T>
 void checkPasses(const std::vector<double>& data, double per, std::size_t budget) {
   std::vector<T> numbers, strided;
@@ -185,8 +183,7 @@ TEST(RunningExtremes, StrictSignedAndBlindToNaN) {
     SCOPED_TRACE(c.name);
     double mx = -DBL_MAX, mn = DBL_MAX;
     for (double v : c.values) trackExtremes(mx, mn, v);
-    EXPECT_EQ(mx, c.max);
-    EXPECT_EQ(mn, c.min);
+    EXPECT_EQ(std::tuple(mx, mn), std::tuple(c.max, c.min));
   }
 }
 
@@ -251,13 +248,11 @@ TEST(PerValueComponents, MarkedSlotsGetTheValuesData) {
       w.close();
     }
     odb_Odb& odb = openOdb(path.c_str());
-    const odb_FieldOutputRepository fields = odb.steps()["Step-1"].frames()[0].fieldOutputs();
-    const odb_FieldOutput& s = fields["S"];
+    const odb_FieldOutput s = odb.steps()["Step-1"].frames()[0].fieldOutputs()["S"];
     const bool marks[6] = {true, true, true, true, true, true};
     double slots[6] = {-7, -7, -7, -7, -7, -7};
     for (int k = 0; k < 6; ++k) tensorCompPtr[k] = &slots[k];
-    const bool before = extract_field_components;
-    extract_field_components = true;
+    const bool before = std::exchange(extract_field_components, true);
     std::ostringstream out;
     odbE_printFieldValue(s.values()[0], out, {}, marks, "", false);
     extract_field_components = before;

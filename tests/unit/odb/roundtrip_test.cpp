@@ -1,6 +1,5 @@
-// What odbinfo's listing of the sample does not show, read back in both
-// precisions: labels, coordinates, connectivity, values, history data, tensor
-// columns placed by their labels; and the runtime's starts, stops and closes.
+// What odbinfo's listing of the sample does not show, read back in both precisions: labels, coordinates, connectivity,
+// values, history data, tensor columns placed by their labels; and the runtime's starts, stops and closes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -69,9 +68,8 @@ TEST(RoundTrip, LabelsValuesAndHistoryInBothPrecisions) {
   EXPECT_EQ(st.bulkDataBlocks()[1].mises()[0], v.mises());
 }
 
-// The sum as HDF5 writes it, a word at a time, against the library's runs of
-// words: lengths around the vector width and the fold every 360 words, odd
-// lengths, and words of all ones, where HDF5's second sum wraps at 32 bits.
+// The sum as HDF5 writes it, a word at a time, against the library's runs of words: lengths around the vector width and
+// the fold every 360 words, odd lengths, and words of all ones, where HDF5's second sum wraps at 32 bits.
 TEST(Fletcher32, AgreesWithTheWordAtATimeSum) {
   auto reference = [](const unsigned char* d, std::size_t bytes) {
     std::uint32_t a = 0, b = 0;
@@ -146,12 +144,9 @@ TEST(Ownership, ArraysOutliveTheirDatabase) {
   sample::writeLarge(path, 1 << 17, 0);
   for (const bool pooled : {true, false}) {
     SCOPED_TRACE(pooled);
-    odb_OpenOptions options;
-    options.pooledArrays = pooled;
-    auto odb = odb_open(path, options);
+    auto odb = odb_open(path, {.pooledArrays = pooled});
     odb_FieldBulkData block = sample::field(*odb, "S").bulkDataBlocks()[1];
-    const float* data = block.data();
-    const float* mises = block.mises();
+    const float *data = block.data(), *mises = block.mises();
     const int* elements = block.elementLabels();
     const std::weak_ptr<odb_detail::ArrayPool> pool = odb_detail::poolOf(block.impl());
     const bool hadPool = !pool.expired();
@@ -187,8 +182,7 @@ Arrays inPieces(const odb_FieldBulkData& b, int piece) {
   const int n = r.length(), w = r.width();
   if (piece == 0) piece = r.pieceRows();
   Arrays a;
-  a.floats.resize(static_cast<std::size_t>(n * w)), a.doubles.resize(a.floats.size());
-  a.mises.resize(static_cast<std::size_t>(n));
+  a.floats.resize(static_cast<std::size_t>(n * w)), a.doubles.resize(a.floats.size()), a.mises.resize(std::size_t(n));
   if (r.hasElementLabels()) a.elements.resize(a.mises.size());
   if (r.hasNodeLabels()) a.nodes.resize(a.mises.size());
   if (r.hasIntegrationPoints()) a.points.resize(a.mises.size());
@@ -260,12 +254,11 @@ TEST(BlockReader, PiecesGiveWhatTheWholeReadGives) {
   odb_BlockReader r(b);
   float row[6];
   EXPECT_EQ(std::tuple(r.pieceRows(1 << 20), r.pieceRows(100), r.pieceRows(3 << 20)), std::tuple(43690, 43690, 65536));
+  const std::string at = dir.file("l0.odb") + ": /steps/Step-1/frames/0/fieldOutputs/S/blocks/1: rows ";
   EXPECT_EQ(sample::messageOf([&] { r.read(65535, 2, row); }),
-            dir.file("l0.odb") + ": /steps/Step-1/frames/0/fieldOutputs/S/blocks/1: rows [65535, 65537) asked for, "
-                                 "the block has 65536 rows");
+            at + "[65535, 65537) asked for, the block has 65536 rows");
   EXPECT_EQ(sample::messageOf([&] { r.read(0, 2, std::span<float>(row)); }),
-            dir.file("l0.odb") + ": /steps/Step-1/frames/0/fieldOutputs/S/blocks/1: rows [0, 2) need 12 numbers, "
-                                 "the array holds 6");
+            at + "[0, 2) need 12 numbers, the array holds 6");
   EXPECT_EQ(whole(b), inPieces(b, 5000));
 }
 
@@ -294,15 +287,10 @@ TEST(Threads, TwoDatabasesOnTwoThreadsReadAsAlone) {
   testsupport::TempDir dir;
   const std::string paths[2] = {dir.file("f32.odb"), dir.file("f64.odb")};
   std::vector<double> alone[2], together[2][3];
-  for (int k = 0; k < 2; ++k) {
-    sample::writeLarge(paths[k], (2 + k) << 16, k);
-    alone[k] = digest(*odb_open(paths[k]));
-  }
   std::vector<std::thread> threads;
+  for (int k = 0; k < 2; ++k) sample::writeLarge(paths[k], (2 + k) << 16, k), alone[k] = digest(*odb_open(paths[k]));
   for (int k = 0; k < 2; ++k)
-    threads.emplace_back([&, k] {
-      for (auto& d : together[k]) d = digest(*odb_open(paths[k]));
-    });
+    threads.emplace_back([&, k] { for (auto& d : together[k]) d = digest(*odb_open(paths[k])); });
   for (std::thread& t : threads) t.join();
   for (int k = 0; k < 2; ++k)
     for (const auto& d : together[k]) EXPECT_EQ(d, alone[k]) << paths[k];
