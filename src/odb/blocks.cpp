@@ -84,6 +84,15 @@ __attribute__((target("avx512f"))) static bool stepsByOneAvx512(const int* label
 }
 #endif
 
+// stepsByOne in the widest vectors the processor has.
+static bool stepsByOneWidest(const int* labels, std::size_t p, std::size_t count) {
+#if defined(__x86_64__)
+  static const bool wide = __builtin_cpu_supports("avx512f");  // a fact of the processor
+  if (wide) return stepsByOneAvx512(labels, p, count);
+#endif
+  return stepsByOne(labels, p, count);
+}
+
 // Whole elements of perElement_ values each, labelled one above another
 // from the open element's on, taken at once: the common layout, where the
 // element-by-element steps below cost more than reading the labels. Returns
@@ -104,19 +113,9 @@ std::size_t ElementCounter::wholeElements(const int* labels, std::size_t n) {
   if (whole == 0 || !holds(0)) return 0;
   std::size_t m = 1;
   const std::size_t run = std::max<std::size_t>(1, 1024 / p);  // groups checked at once
-#if defined(__x86_64__)
-  static const bool wide = __builtin_cpu_supports("avx512f");  // a fact of the processor
-#else
-  constexpr bool wide = false;
-#endif
   while (m < whole) {
     const std::size_t groups = std::min(whole - m, run);
-    const int* prev = labels + (m - 1) * p;
-#if defined(__x86_64__)
-    if (!(wide ? stepsByOneAvx512(prev, p, groups * p) : stepsByOne(prev, p, groups * p))) break;
-#else
-    if (!stepsByOne(prev, p, groups * p)) break;
-#endif
+    if (!stepsByOneWidest(labels + (m - 1) * p, p, groups * p)) break;
     m += groups;
   }
   while (m < whole && holds(m)) ++m;

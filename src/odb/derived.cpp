@@ -199,7 +199,6 @@ __attribute__((target("avx512f"))) static int floatSquaresAvx512(const float* va
   __m512i first[3], second[3];
   pairPermutes(first, second);
   __m512 high = _mm512_set1_ps(-INFINITY), low = _mm512_set1_ps(INFINITY);
-  const __m512 half = _mm512_set1_ps(0.5f), three = _mm512_set1_ps(3.0f);
   int r = 0;
   for (; r + 16 <= n; r += 16) {
     const float* v = values + static_cast<std::size_t>(r) * 6;
@@ -211,12 +210,8 @@ __attribute__((target("avx512f"))) static int floatSquaresAvx512(const float* va
       c[2 * k] = _mm512_shuffle_f32x4(p, pp, _MM_SHUFFLE(1, 0, 1, 0));
       c[2 * k + 1] = _mm512_shuffle_f32x4(p, pp, _MM_SHUFFLE(3, 2, 3, 2));
     }
-    const __m512 d1 = _mm512_sub_ps(c[0], c[1]), d2 = _mm512_sub_ps(c[1], c[2]), d3 = _mm512_sub_ps(c[2], c[0]);
-    const __m512 shear =
-        _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(c[3], c[3]), _mm512_mul_ps(c[4], c[4])), _mm512_mul_ps(c[5], c[5]));
-    const __m512 normal =
-        _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(d1, d1), _mm512_mul_ps(d2, d2)), _mm512_mul_ps(d3, d3));
-    const __m512 square = _mm512_add_ps(_mm512_mul_ps(normal, half), _mm512_mul_ps(shear, three));
+    __m512 square;
+    misesSquared(square, c[0], c[1], c[2], c[3], c[4], c[5]);
     _mm512_storeu_ps(q + r, square);
     high = _mm512_max_ps(square, high);  // the second operand when the first is a NaN
     low = _mm512_min_ps(square, low);
@@ -244,6 +239,11 @@ __attribute__((target("avx512f"))) static bool sieveAvx512(const float* q, int n
 #endif
 
 #endif
+
+// Whether the columns are the stored order 11 22 33 12 13 23 and nothing else.
+static bool inStoredOrder(int width, const int cols[6]) {
+  return width == 6 && cols[0] == 0 && cols[1] == 1 && cols[2] == 2 && cols[3] == 3 && cols[4] == 4 && cols[5] == 5;
+}
 
 // A loop over whole runs of stored float rows: returns the rows it took.
 using RowsAtOnce = int (*)(const float*, int, float*);
@@ -273,9 +273,7 @@ static RowsAtOnce widestRows() {
 template <class T>
 static void misesRowsBy(RowsAtOnce loop, const T* values, int width, const int cols[6], int n, float* out) {
   if constexpr (std::is_same_v<T, float>) {
-    const bool stored = width == 6 && cols[0] == 0 && cols[1] == 1 && cols[2] == 2 && cols[3] == 3 && cols[4] == 4 &&
-                        cols[5] == 5;
-    if (stored && loop) {
+    if (loop && inStoredOrder(width, cols)) {
       const int done = loop(values, n, out);
       values += static_cast<std::size_t>(done) * 6, out += done, n -= done;
     }
@@ -350,14 +348,12 @@ static bool sievedRange(const float* values, int n, float& hi, float& lo) {
   const float below = floatAbove(static_cast<double>(qLo) * (1 + relative) + absolute);
   int picked[kMostPicked], count = 0;
   if (!sieveAvx512(q, sieved, above, below, kMostPicked, picked, count)) return false;
-  for (int i = 0; i < count; ++i) {
-    const float* v = values + static_cast<std::size_t>(picked[i]) * 6;
-    track(static_cast<float>(misesOf(v[0], v[1], v[2], v[3], v[4], v[5])), hi, lo);
-  }
-  for (int r = sieved; r < n; ++r) {
+  auto take = [&](int r) {
     const float* v = values + static_cast<std::size_t>(r) * 6;
     track(static_cast<float>(misesOf(v[0], v[1], v[2], v[3], v[4], v[5])), hi, lo);
-  }
+  };
+  for (int i = 0; i < count; ++i) take(picked[i]);
+  for (int r = sieved; r < n; ++r) take(r);  // the rows after the last sixteen
   return true;
 }
 #endif
@@ -388,8 +384,7 @@ void misesRange(const T* values, int width, const int cols[6], int n, float& hi,
   bool sieve = false;
 #if defined(__x86_64__)
   static const bool wide = __builtin_cpu_supports("avx512f");  // a fact of the processor
-  sieve = wide && width == 6 && cols[0] == 0 && cols[1] == 1 && cols[2] == 2 && cols[3] == 3 && cols[4] == 4 &&
-          cols[5] == 5;
+  sieve = wide && inStoredOrder(width, cols);
 #endif
   misesRangeBy(sieve, values, width, cols, n, hi, lo);
 }
