@@ -65,7 +65,7 @@ BIG_ELEMENTS = 22_000_000
 SCALE = ["small", "model", "large"]
 BUDGET_MB = {False: "256", True: "0.05"}  # by --quick
 BUDGET_SLACK = 64e6  # the peak RSS a budgeted run may hold beyond its budget
-IN_MEMORY_MB = "1000000"  # a budget that holds any field output here: the run as it was
+IN_MEMORY_MB = "1000000"  # a budget that holds any field output here: one read, no passes over the file
 
 
 def limit_child(file_bytes=4 << 30):

@@ -34,6 +34,7 @@
 #include "field/beside.h"
 #include "field/field.h"
 #include "field/lines.h"
+#include "field/ranges.h"
 #include "field/rank_select.h"
 #include "field/results.h"
 #include "field/stats.h"
@@ -260,21 +261,25 @@ static void computeBlock(const odb_FieldBulkData& block, const T* data, const od
 
 // ------------------------------------------------------------ streamed blocks
 //
-// A block is read in pieces (odb_BlockReader) when the run takes no
-// engineering extremes, and when the field output would not fit
-// memory_budget whole: its selections then run in passes over the pieces
-// (RankSelect). Pieces come in row order and every number meets the same
-// comparisons and the same selection as in memory, so the results are the
-// same bytes. Without selections, pieces are read and computed on the
+// A block of kStreamedValues and more is read in pieces (odb_BlockReader)
+// into arrays kept from block to block, and so is any block of a field
+// output that would not fit memory_budget whole: its selections run in
+// passes (RankSelect), over the block held whole in those arrays when it
+// fits (heldWhole), else over the pieces read again. A full run on the
+// model database of bench/targets took 0.5 s this way against 1.2 to 1.6 s
+// with the field output held (40 MB of memory against 424 MB). Pieces come
+// in row order and every number meets the same comparisons and the same
+// selection as in memory, so the results are the same bytes. Without
+// selections, pieces are read and computed on the
 // calling thread in turn. Computing each piece on a second thread while the
 // calling thread reads the next into a second array was measured slower
 // (max/min on the model database, eleven alternating runs: 253 ms against
 // 246, with either thread spinning before it sleeps; pieces of 256 KiB to
 // 8 MiB no better): on the second core the computing took twice as long
 // (62 ms against 31), every piece coming from the other core's cache, and
-// the reading 10 ms longer. A block with selections that fits a quarter of
-// the budget is held whole and computed on two threads (wholePasses): there
-// the counting costs more than the reading.
+// the reading 10 ms longer. A block held whole for its selections is
+// computed on two threads (wholePasses): there the counting costs more than
+// the reading.
 
 namespace {
 
@@ -343,105 +348,6 @@ struct Streamed {
 // and its von Mises values.
 constinit static WorkArray<std::byte> pieceValues;
 constinit static WorkArray<float> pieceMises;
-
-// The vector part of pieceRange: two vectors of Bytes each way (SSE2's or
-// AVX-512's max and min where the target has them; x > m ? x : m leaves m
-// for a NaN x, as trackExtremes does). Returns the numbers taken.
-template <std::size_t Bytes, class T>
-__attribute__((always_inline)) inline std::size_t lanesRange(const T* v, std::size_t n, T& hi, T& lo) {
-  typedef T Lanes __attribute__((vector_size(Bytes)));
-  constexpr std::size_t k = Bytes / sizeof(T);
-  Lanes h0 = hi - Lanes{}, h1 = h0, l0 = lo - Lanes{}, l1 = l0;
-  std::size_t i = 0;
-  for (; i + 2 * k <= n; i += 2 * k) {
-    Lanes a, b;
-    std::memcpy(&a, v + i, sizeof a);
-    std::memcpy(&b, v + i + k, sizeof b);
-    h0 = a > h0 ? a : h0, h1 = b > h1 ? b : h1, l0 = a < l0 ? a : l0, l1 = b < l1 ? b : l1;
-  }
-  for (const Lanes& h : {h0, h1})
-    for (std::size_t j = 0; j < k; ++j)
-      if (hi < h[j]) hi = h[j];
-  for (const Lanes& l : {l0, l1})
-    for (std::size_t j = 0; j < k; ++j)
-      if (lo > l[j]) lo = l[j];
-  return i;
-}
-
-#if defined(__x86_64__)
-template <class T>
-__attribute__((target("avx512f"))) static std::size_t lanesRangeAvx512(const T* v, std::size_t n, T& hi, T& lo) {
-  return lanesRange<64>(v, n, hi, lo);
-}
-#endif
-
-// The largest and smallest numbers of v[0..n) as trackExtremes, number
-// after number from -inf and +inf, leaves them (no NaN wins; -inf and +inf
-// when every number is NaN), two vectors at a time (lanesRange). Equal
-// numbers are the same bits except the zeros: when an extreme is a zero,
-// the numbers are taken again in order, so that the first zero decides its
-// sign.
-template <class T>
-static void pieceRange(const T* v, std::size_t n, T& hi, T& lo) {
-  hi = -std::numeric_limits<T>::infinity();
-  lo = std::numeric_limits<T>::infinity();
-#if defined(__x86_64__)
-  static const bool wide = __builtin_cpu_supports("avx512f");  // a fact of the processor
-  std::size_t i = wide ? lanesRangeAvx512(v, n, hi, lo) : lanesRange<16>(v, n, hi, lo);
-#else
-  std::size_t i = lanesRange<16>(v, n, hi, lo);
-#endif
-  for (; i < n; ++i) trackExtremes(hi, lo, v[i]);
-  if (hi != 0 && lo != 0) return;
-  hi = -std::numeric_limits<T>::infinity();
-  lo = std::numeric_limits<T>::infinity();
-  for (i = 0; i < n; ++i) trackExtremes(hi, lo, v[i]);
-}
-
-// pieceRange over v[0], v[stride], ...: n numbers in order (no zero to take
-// again: equal numbers never replace an extreme).
-template <class T>
-static void columnRange(const T* v, std::size_t n, std::size_t stride, T& hi, T& lo) {
-  hi = -std::numeric_limits<T>::infinity();
-  lo = std::numeric_limits<T>::infinity();
-  for (std::size_t i = 0; i < n; ++i) trackExtremes(hi, lo, v[i * stride]);
-}
-
-// columnRange over each of the six columns of rows x 6 numbers at once: the
-// rows taken as one array in runs of three vectors (whole rows: two of
-// floats, one of doubles), each lane keeping its column's extremes. A
-// column whose extreme is a zero is taken again in order (see pieceRange).
-template <class T>
-static void tensorRanges(const T* data, std::size_t rows, T hi[6], T lo[6]) {
-  typedef T Lanes __attribute__((vector_size(16)));
-  constexpr std::size_t k = 16 / sizeof(T), run = 3 * k;
-  const std::size_t total = rows * 6, whole = total / run * run;
-  Lanes h[3], l[3];
-  for (int v = 0; v < 3; ++v) {
-    h[v] = -std::numeric_limits<T>::infinity() - Lanes{};
-    l[v] = std::numeric_limits<T>::infinity() - Lanes{};
-  }
-  for (std::size_t i = 0; i < whole; i += run)
-    for (int v = 0; v < 3; ++v) {
-      Lanes a;
-      std::memcpy(&a, data + i + v * k, sizeof a);
-      h[v] = a > h[v] ? a : h[v];
-      l[v] = a < l[v] ? a : l[v];
-    }
-  for (int m = 0; m < 6; ++m) {
-    hi[m] = -std::numeric_limits<T>::infinity();
-    lo[m] = std::numeric_limits<T>::infinity();
-  }
-  for (std::size_t v = 0; v < 3; ++v)
-    for (std::size_t j = 0; j < k; ++j) {
-      const std::size_t m = (v * k + j) % 6;
-      if (hi[m] < h[v][j]) hi[m] = h[v][j];
-      if (lo[m] > l[v][j]) lo[m] = l[v][j];
-    }
-  for (std::size_t i = whole; i < total; ++i) trackExtremes(hi[i % 6], lo[i % 6], data[i]);
-  for (int m = 0; m < 6; ++m)
-    if (hi[m] == 0 || lo[m] == 0) columnRange(data + m, rows, 6, hi[m], lo[m]);
-}
 
 // What trackExtremes over v[0..n) leaves in mx and mn.
 template <class T, class R>
@@ -600,15 +506,19 @@ static std::size_t pieceBytes() {
   return std::clamp<std::size_t>(memory_budget / 10, std::size_t{64} << 10, std::size_t{1} << 20);
 }
 
+// Set by the container for the blocks of one field: the field output's
+// values and working arrays fit memory_budget.
+constinit static bool fieldFits = true;
+
 // Whether a block with selections is held whole: its values and von Mises
-// values take at most a quarter of the budget (the selections hold at most
-// half). Its passes after the first then run over the numbers in memory
+// values fit the budget when its field output does, else take at most a
+// quarter of it (the selections hold at most half). Its passes after the first then run over the numbers in memory
 // instead of reading them again: a field output of 4 GB in blocks of 15 MB
 // under a 256 MB budget is read once, not twice.
 template <class T>
 static bool heldWhole(int rows, const Streamed<T>& s) {
   const auto rowBytes = static_cast<std::size_t>(s.width) * sizeof(T) + sizeof(float);
-  return s.wantsPass() && static_cast<std::size_t>(rows) * rowBytes <= memory_budget / 4 &&
+  return s.wantsPass() && static_cast<std::size_t>(rows) * rowBytes <= (fieldFits ? memory_budget : memory_budget / 4) &&
          static_cast<long long>(rows) * s.width <= INT_MAX;
 }
 
@@ -784,21 +694,17 @@ static void streamBlock(const odb_FieldBulkData& block, const odb_SequenceInvari
   bulkmin = s.ruleMin;
 }
 
-// Set by the container for the blocks of one field: the field output's
-// values and working arrays fit memory_budget.
-constinit static bool fieldFits = true;
-
 // Blocks under this many values are read whole when the field fits the
-// budget, with or without engineering extremes: for a small block a reader
-// costs more than the memory it saves (the many-small-frames target).
+// budget: for a small block a reader costs more than the memory it saves
+// (the many-small-frames target).
 constexpr int kStreamedValues = 1 << 16;
 
-// Whether the block routine computes a block held whole: when the field fits
-// the budget and the run takes engineering extremes or the block is small,
-// and always for blocks too small to be selected in passes (kCountedSelection).
+// Whether the block routine computes a block held whole: a small block of a
+// field that fits the budget, and any block too small to be selected in
+// passes (kCountedSelection).
 static bool computedWhole(const odb_FieldBulkData& block) {
-  if (fieldFits && (engg_max || engg_min || block.length() < kStreamedValues)) return true;
-  return (engg_max || engg_min) && block.length() < kCountedSelection;
+  if (block.length() >= kStreamedValues) return false;
+  return fieldFits || ((engg_max || engg_min) && block.length() < kCountedSelection);
 }
 
 // What computing a block whole holds: its values as stored, its element

@@ -11,6 +11,7 @@
 #include "field/beside.h"
 #include "field/field.h"
 #include "field/lines.h"
+#include "field/ranges.h"
 #include "field/rank_select.h"
 #include "field/results.h"
 #include "field/stats.h"
@@ -185,6 +186,86 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
 
 // Sets of this many values and more run their selections on two threads.
 constexpr int kSplitValues = 1 << 16;
+
+// The statistics of values whose blocks are all float32 tensors with a
+// column for every marked slot, from each block's arrays (its von Mises
+// values, its columns) instead of a call of odbE_printFieldValue per value:
+// each quantity's extremes in the order of the walk, and its engineering
+// extremes selected in passes over the arrays (RankSelect: the numbers and
+// the ranks of the counted selection, without an array of every number).
+// The quantities are independent: the second core takes every other one.
+// The slots are left holding the last value's components, as the walk
+// leaves them. False, with nothing done, for any other values.
+static bool tensorBlockStats(const odb_SequenceFieldValue& values, const bool marks[6], SetStats& s) {
+  const auto count = static_cast<int>(values.blockStarts().size());
+  const auto columns = static_cast<int>(std::count(marks, marks + 6, true));
+  std::vector<odb_FieldBulkData> blocks;
+  for (int b = 0; b < count; ++b) {
+    blocks.push_back(values.block(b));
+    const odb_FieldBulkData& block = blocks.back();
+    if (block.precision() != 0 || !odb_vocab::isTensor(block.type())) return false;
+    if (extract_field_components && block.width() < columns) return false;
+  }
+  // One quantity's numbers in one block: rows numbers `stride` apart.
+  struct Run {
+    const float* first;
+    std::size_t rows, stride;
+  };
+  std::vector<Gathered*> quantities{&s.main};
+  std::vector<std::vector<Run>> runs(1);
+  for (int k = 0; k < 6 && extract_field_components; ++k)
+    if (marks[k]) s.slot[k].started = true, quantities.push_back(&s.slot[k]), runs.emplace_back();
+  // Strict comparisons: of equal extremes, the earlier block's stays.
+  auto take = [](QuantityExtremes& e, float hi, float lo) {
+    if (e.max < hi) e.max = hi;
+    if (e.min > lo) e.min = lo;
+  };
+  for (const odb_FieldBulkData& block : blocks) {
+    const auto rows = static_cast<std::size_t>(block.length());
+    if (rows == 0) continue;
+    s.lastType = block.type();
+    const auto width = static_cast<std::size_t>(block.width());
+    runs[0].push_back({block.mises(), rows, 1});  // reads the block, on this thread
+    float hi[6], lo[6];
+    pieceRange(runs[0].back().first, rows, hi[0], lo[0]);
+    take(s.main.e, hi[0], lo[0]);
+    if (runs.size() == 1) continue;
+    const float* data = block.data();
+    if (width == 6) tensorRanges(data, rows, hi, lo);
+    for (std::size_t q = 1; q < runs.size(); ++q) {
+      runs[q].push_back({data + q - 1, rows, width});
+      if (width != 6) columnRange(data + q - 1, rows, width, hi[q - 1], lo[q - 1]);
+      take(quantities[q]->e, hi[q - 1], lo[q - 1]);
+    }
+  }
+  const std::size_t share = memory_budget / (2 * sizeof(float) * quantities.size());
+  auto compute = [&](std::size_t q) {
+    QuantityExtremes& e = quantities[q]->e;
+    RankSelect<float> select(per, engg_min, engg_max, share);
+    while (select.wantsPass()) {
+      for (const Run& r : runs[q]) select.add(r.first, r.rows, r.stride);
+      select.endPass();
+    }
+    if (select.count() == 0) return;
+    if (engg_min) e.enggMin = select.enggMin();
+    if (engg_max) e.enggMax = select.enggMax();
+  };
+  auto every = [&](std::size_t first, std::size_t step) {
+    for (std::size_t q = first; q < quantities.size(); q += step) compute(q);
+  };
+  if ((engg_min || engg_max) && values.size() >= kSplitValues && quantities.size() > 1)
+    runBeside([&] { every(1, 2); }, [&] { every(0, 2); });
+  else if (engg_min || engg_max)
+    every(0, 1);
+  for (std::size_t q = 1, k = 0; q < quantities.size(); ++q, ++k) {
+    while (!marks[k]) ++k;
+    const Run& last = runs[q].empty() ? Run{nullptr, 0, 0} : runs[q].back();
+    if (last.rows > 0) *tensorCompPtr[k] = last.first[(last.rows - 1) * last.stride];
+    if (engg_max) *kTensorEnggMax[k] = s.slot[k].e.enggMax;
+    if (engg_min) *kTensorEnggMin[k] = s.slot[k].e.enggMin;
+  }
+  return true;
+}
 
 // The engineering selections of every gathered quantity. Each is
 // independent of the others: with large sets the second core takes every
@@ -473,9 +554,11 @@ void odbE_printFieldValueCon(const odb_SequenceFieldValue& values, std::ostream&
 
   SetStats s;
   s.pool = odb_detail::poolOf(values.impl());
-  s.main.start(n, s.pool);
-  readValues(values, out, invariants, marks, indent, isComplex, s);
-  if (engg_min || engg_max) selectEngineering(s, marks, n);
+  if (!tensorBlockStats(values, marks, s)) {
+    s.main.start(n, s.pool);
+    readValues(values, out, invariants, marks, indent, isComplex, s);
+    if (engg_min || engg_max) selectEngineering(s, marks, n);
+  }
   for (Gathered& g : s.vec) g.release();
   for (Gathered& g : s.slot) g.release();
 

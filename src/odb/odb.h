@@ -591,6 +591,10 @@ class odb_SequenceFieldValue {
   // Blocks whose values are already held are used as they are. Made for
   // walks in order, which may be repeated: each reads every window once.
   odb_SequenceFieldValue windowed(std::size_t bytes) const;
+  // Block b of the values (b indexes blockStarts()) as bulk data: the same
+  // block, so its arrays are the ones the values read and hold. Throws
+  // odb_Exception when b is out of range or the sequence is windowed.
+  odb_FieldBulkData block(int b) const;
 
   // The first block, or null (the library's own use).
   const odb_detail::BlockData* impl() const { return blocks_.empty() ? nullptr : blocks_.front().get(); }

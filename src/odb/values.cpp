@@ -64,6 +64,15 @@ odb_FieldValue odb_SequenceFieldValue::constGet(int i) const {
   return odb_FieldValue(blocks_[last_].get(), i - starts_[last_]);
 }
 
+odb_FieldBulkData odb_SequenceFieldValue::block(int b) const {
+  if (b < 0 || static_cast<std::size_t>(b) >= blocks_.size())
+    throw odb_Exception("block index " + std::to_string(b) + " out of range, " + std::to_string(blocks_.size()) +
+                        " blocks");
+  if (blocks_[static_cast<std::size_t>(b)]->windowOf)
+    throw odb_Exception("the blocks of a windowed value sequence are not bulk data");
+  return odb_FieldBulkData(blocks_[static_cast<std::size_t>(b)]);
+}
+
 std::size_t odb_SequenceFieldValue::storedBytes() const {
   std::size_t bytes = 0;
   for (const auto& b : blocks_)

@@ -204,7 +204,8 @@ GOLDEN_RECIPE(field_damaged) {
 // memory budget (field_large_budget runs this database with a tiny one, field_large without): every position and data
 // type in both precisions, values that repeat (ties at every rank), NaN, a constant field, signed zeros. Small chunks,
 // so that a block is read in many pieces, and a field output of four blocks. Two instances of 9,000 elements of 2
-// points; each node belongs to one element: element e holds nodes 2e-1 and 2e.
+// points; each node belongs to one element: element e holds nodes 2e-1 and 2e. The set BOTH holds every element, so
+// that the four blocks' 72,000 values take the set statistics' selections on two threads.
 GOLDEN_RECIPE(field_large) {
   constexpr int kElements = 9000, kNodes = 2 * kElements;
   const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -216,6 +217,7 @@ GOLDEN_RECIPE(field_large) {
   std::vector<int> twice, points;
   for (int e = 1; e <= kElements; ++e) twice.insert(twice.end(), {e, e}), points.insert(points.end(), {1, 2});
   w.addAssemblySet(SetKind::Element, "HALF", {{"A-1", {elements.begin(), elements.begin() + kElements / 2}}});
+  w.addAssemblySet(SetKind::Element, "BOTH", {{"A-1", elements}, {"B-1", elements}});
   w.addAssemblySet(SetKind::Node, "NODES-B", {{"B-1", nodes}});
   w.addStep(kStep);
   const int f = w.addFrame(kStep, {.incrementNumber = 4});
@@ -255,7 +257,8 @@ GOLDEN_RECIPE(field_large) {
                    fieldInfo(odb_Enum::TENSOR_3D_FULL, "Stress", {"SQ11", "SQ22", "SQ33", "SQ12", "SQ13", "SQ23"},
                              {odb_Enum::MISES}));
   // SQ23 is never positive, and its largest value is a zero whose first
-  // appearance is -0, at an odd row, with +0 in the row after it.
+  // appearance is -0, at an odd row, with +0 in the row after it (the other
+  // way round in B-1's blocks, which come later).
   for (const char* instance : {"A-1", "B-1"})
     for (int half = 0; half < 2; ++half) {
       std::vector<int> labels, at;
@@ -263,7 +266,8 @@ GOLDEN_RECIPE(field_large) {
         labels.insert(labels.end(), {e, e, e, e}), at.insert(at.end(), {1, 2, 3, 4});
       std::vector<float> values = rows(0.0f, 2 * kElements, 6, 0.25);
       for (std::size_t r = 0; r < values.size() / 6; ++r) values[6 * r + 5] = -std::fabs(values[6 * r + 5]);
-      values[5] = -1.0f, values[11] = -0.0f, values[17] = 0.0f;
+      const float first = instance[0] == 'A' ? -0.0f : 0.0f;
+      values[5] = -1.0f, values[11] = first, values[17] = -first;
       w.addBlock(kStep, f, "SQ", integrationPoints(instance, labels, at), values, 6);
     }
   // Three points on all but the last element: an odd number of rows, the

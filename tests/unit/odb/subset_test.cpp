@@ -124,6 +124,17 @@ TEST(Subset, WindowedValuesAreTheWholeBlocksValues) {
       for (int i = 0; i < windowed.size(); ++i) ASSERT_EQ(valueText(windowed[i]), expect[i]) << "value " << i;
     for (int i = windowed.size() - 1; i >= 0; --i) ASSERT_EQ(valueText(windowed[i]), expect[i]) << "value " << i;
     EXPECT_EQ(valueText(first), expect[0]);
+    // The whole sequence's blocks as bulk data hold its values' rows; a windowed sequence has none.
+    for (std::size_t b = 0; b < whole.blockStarts().size(); ++b) {
+      const odb_FieldBulkData block = whole.block(static_cast<int>(b));
+      for (int j = 0; j < block.length(); ++j) {
+        const odb_SequenceDouble row = whole[whole.blockStarts()[b] + j].dataDouble();
+        const double* bulk = block.dataDouble() + static_cast<std::ptrdiff_t>(j) * block.width();
+        ASSERT_EQ(std::vector<double>(bulk, bulk + block.width()), std::vector<double>(row.begin(), row.end()));
+      }
+    }
+    EXPECT_THROW(windowed.block(0), odb_Exception);
+    EXPECT_THROW(whole.block(static_cast<int>(whole.blockStarts().size())), odb_Exception);
     EXPECT_EQ(std::vector<float>(firstData.begin(), firstData.end()),
               std::vector<float>(whole[0].data().begin(), whole[0].data().end()));
   }
