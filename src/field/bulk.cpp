@@ -512,13 +512,15 @@ constinit static bool fieldFits = true;
 
 // Whether a block with selections is held whole: its values and von Mises
 // values fit the budget when its field output does, else take at most a
-// quarter of it (the selections hold at most half). Its passes after the first then run over the numbers in memory
-// instead of reading them again: a field output of 4 GB in blocks of 15 MB
-// under a 256 MB budget is read once, not twice.
+// quarter of it (the selections hold at most half). Its passes after the
+// first then run over the numbers in memory instead of reading them again:
+// a field output of 4 GB in blocks of 15 MB under a 256 MB budget is read
+// once, not twice.
 template <class T>
 static bool heldWhole(int rows, const Streamed<T>& s) {
   const auto rowBytes = static_cast<std::size_t>(s.width) * sizeof(T) + sizeof(float);
-  return s.wantsPass() && static_cast<std::size_t>(rows) * rowBytes <= (fieldFits ? memory_budget : memory_budget / 4) &&
+  const std::size_t room = fieldFits ? memory_budget : memory_budget / 4;
+  return s.wantsPass() && static_cast<std::size_t>(rows) * rowBytes <= room &&
          static_cast<long long>(rows) * s.width <= INT_MAX;
 }
 

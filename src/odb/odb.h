@@ -441,6 +441,15 @@ class odb_FieldBulkData {
   // The von Mises value of every value (zeros for a block that is not a tensor),
   // computed on the first call. The array belongs to this block and is read-only.
   const float* mises() const;
+  // Invariants of rows [first, first + n), each the float its value's
+  // accessor gives (odb_FieldValue::tresca() and the others, MISES as
+  // mises(), MAGNITUDE as magnitude()): for each k, which[k] into
+  // out[k][0..n). A row's principal values are computed once for all the
+  // invariants that need them. Reads the block's values when they are not
+  // yet read. Throws odb_Exception for rows outside the block, a code that
+  // is no invariant, and when which and out differ in size.
+  void invariants(int first, int n, std::span<const odb_Enum::odb_InvariantEnum> which,
+                  std::span<float* const> out) const;
 
   const odb_detail::BlockData* impl() const { return block_.get(); }
 

@@ -185,17 +185,20 @@ static bool tensorOf(const BlockData* b, int row, double s[6]) {
   return true;
 }
 
-float odb_FieldValue::magnitude() const {
-  if (!block_ || block_->type != odb_Enum::VECTOR) return 0.0f;
+// The magnitude of a vector's row, 0 for other types.
+static float magnitudeOf(const BlockData* b, int row) {
+  if (!b || b->type != odb_Enum::VECTOR) return 0.0f;
   double sum = 0.0;
-  const float* f = block_->precision == 0 ? floatRow(block_, row_) : nullptr;
-  const double* d = block_->precision == 0 ? nullptr : doubleRow(block_, row_);
-  for (int k = 0; k < block_->width; ++k) {
+  const float* f = b->precision == 0 ? floatRow(b, row) : nullptr;
+  const double* d = b->precision == 0 ? nullptr : doubleRow(b, row);
+  for (int k = 0; k < b->width; ++k) {
     const double v = f ? f[k] : d[k];
     sum += v * v;
   }
   return static_cast<float>(std::sqrt(sum));
 }
+
+float odb_FieldValue::magnitude() const { return magnitudeOf(block_, row_); }
 
 float odb_FieldValue::mises() const {
   double s[6];
@@ -247,4 +250,51 @@ float odb_FieldValue::minInPlanePrincipal() const { return inPlane(block_, row_,
 float odb_FieldValue::outOfPlanePrincipal() const {
   double s[6];
   return tensorOf(block_, row_, s) ? static_cast<float>(s[2]) : 0.0f;
+}
+
+void odb_FieldBulkData::invariants(int first, int n, std::span<const odb_Enum::odb_InvariantEnum> which,
+                                   std::span<float* const> out) const {
+  if (!block_) return;
+  const BlockData& b = *block_;
+  if (which.size() != out.size())
+    throw odb_Exception(b.path + ": " + std::to_string(which.size()) + " invariants asked for into " +
+                        std::to_string(out.size()) + " arrays");
+  if (first < 0 || n < 0 || n > b.length - first)
+    throw odb_Exception(b.path + ": rows " + std::to_string(first) + " to " + std::to_string(first + n) +
+                        " are outside the block's " + std::to_string(b.length));
+  const bool tensor = odb_vocab::isTensor(b.type);
+  bool principal = false;
+  for (const auto w : which) {
+    if (w < odb_Enum::MAX_PRINCIPAL || w > odb_Enum::OUTOFPLANE_PRINCIPAL)
+      throw odb_Exception(b.path + ": no invariant " + std::to_string(static_cast<int>(w)));
+    principal = principal || (tensor && (w <= odb_Enum::MIN_PRINCIPAL || w == odb_Enum::TRESCA));
+  }
+  b.need();
+  for (int j = 0; j < n; ++j) {
+    const int row = first + j;
+    double s[6] = {}, plane[2] = {};
+    float p[4] = {};
+    if (tensor) tensorOf(&b, row, s);
+    if (principal) principalFloats(s, p);
+    for (std::size_t k = 0; k < which.size(); ++k) {
+      float v = 0.0f;
+      switch (which[k]) {
+        case odb_Enum::MAGNITUDE: v = magnitudeOf(&b, row); break;
+        case odb_Enum::MAX_PRINCIPAL: v = p[0]; break;
+        case odb_Enum::MID_PRINCIPAL: v = p[1]; break;
+        case odb_Enum::MIN_PRINCIPAL: v = p[2]; break;
+        case odb_Enum::TRESCA: v = p[3]; break;
+        case odb_Enum::MISES: v = static_cast<float>(vonMises(s)); break;
+        case odb_Enum::PRESS: v = static_cast<float>(pressure(s)); break;
+        case odb_Enum::INV3: v = static_cast<float>(thirdInvariant(s)); break;
+        case odb_Enum::MAX_INPLANE_PRINCIPAL:
+        case odb_Enum::MIN_INPLANE_PRINCIPAL:
+          inPlanePrincipals(s, plane);
+          v = static_cast<float>(plane[which[k] == odb_Enum::MAX_INPLANE_PRINCIPAL ? 0 : 1]);
+          break;
+        default: v = static_cast<float>(s[2]); break;  // OUTOFPLANE_PRINCIPAL
+      }
+      out[k][j] = tensor || which[k] == odb_Enum::MAGNITUDE ? v : 0.0f;
+    }
+  }
 }

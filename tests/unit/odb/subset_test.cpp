@@ -1,5 +1,6 @@
 // Subsets (docs/format.md §6): which values each kind of set selects from
 // each kind of block, in their original order.
+#include <bit>
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -124,14 +125,35 @@ TEST(Subset, WindowedValuesAreTheWholeBlocksValues) {
       for (int i = 0; i < windowed.size(); ++i) ASSERT_EQ(valueText(windowed[i]), expect[i]) << "value " << i;
     for (int i = windowed.size() - 1; i >= 0; --i) ASSERT_EQ(valueText(windowed[i]), expect[i]) << "value " << i;
     EXPECT_EQ(valueText(first), expect[0]);
-    // The whole sequence's blocks as bulk data hold its values' rows; a windowed sequence has none.
+    // The whole sequence's blocks as bulk data hold its values' rows and give their invariants as the values do
+    // (rows from 1 on: not from the start); a windowed sequence has none.
+    const std::vector<odb_Enum::odb_InvariantEnum> codes{
+        odb_Enum::MAX_PRINCIPAL, odb_Enum::MID_PRINCIPAL, odb_Enum::MIN_PRINCIPAL, odb_Enum::MISES,
+        odb_Enum::TRESCA, odb_Enum::PRESS, odb_Enum::INV3, odb_Enum::MAGNITUDE, odb_Enum::MAX_INPLANE_PRINCIPAL,
+        odb_Enum::MIN_INPLANE_PRINCIPAL, odb_Enum::OUTOFPLANE_PRINCIPAL};
     for (std::size_t b = 0; b < whole.blockStarts().size(); ++b) {
       const odb_FieldBulkData block = whole.block(static_cast<int>(b));
+      const int rows = block.length() - 1;
+      std::vector<std::vector<float>> invariants(codes.size(), std::vector<float>(static_cast<std::size_t>(rows)));
+      std::vector<float*> into;
+      for (auto& v : invariants) into.push_back(v.data());
+      block.invariants(1, rows, codes, into);
       for (int j = 0; j < block.length(); ++j) {
-        const odb_SequenceDouble row = whole[whole.blockStarts()[b] + j].dataDouble();
+        const odb_FieldValue v = whole[whole.blockStarts()[b] + j];
+        const odb_SequenceDouble row = v.dataDouble();
         const double* bulk = block.dataDouble() + static_cast<std::ptrdiff_t>(j) * block.width();
         ASSERT_EQ(std::vector<double>(bulk, bulk + block.width()), std::vector<double>(row.begin(), row.end()));
+        if (j == 0) continue;
+        const std::vector<float> expect{v.maxPrincipal(), v.midPrincipal(), v.minPrincipal(), v.mises(), v.tresca(),
+                                        v.press(), v.inv3(), v.magnitude(), v.maxInPlanePrincipal(),
+                                        v.minInPlanePrincipal(), v.outOfPlanePrincipal()};
+        for (std::size_t k = 0; k < codes.size(); ++k)
+          ASSERT_EQ(std::bit_cast<std::uint32_t>(invariants[k][static_cast<std::size_t>(j - 1)]),
+                    std::bit_cast<std::uint32_t>(expect[k])) << "row " << j << ", invariant " << codes[k];
       }
+      float* one[] = {invariants[0].data()};
+      EXPECT_THROW(block.invariants(1, rows + 1, std::span(codes).first(1), one), odb_Exception);
+      EXPECT_THROW(block.invariants(0, 1, std::span(codes).first(2), one), odb_Exception);
     }
     EXPECT_THROW(windowed.block(0), odb_Exception);
     EXPECT_THROW(whole.block(static_cast<int>(whole.blockStarts().size())), odb_Exception);
