@@ -25,8 +25,9 @@ extern bool compute_values;            // false: names only ("DO_NOT_COMPUTE_VAL
 extern double per;                     // percentage of the engineering extremes ("PERCENTAGE")
 
 // The bytes a run may hold for the values of one field output and the
-// working arrays of its statistics; a field output beyond it has its
-// engineering extremes selected in passes over the file.
+// working arrays of its statistics. A block of a field output beyond it is
+// held for its passes only when it takes at most a quarter of the budget,
+// else the passes read the file again.
 // Not a configuration setting: setMemoryBudget sets it from the environment
 // before the walk. Until then (and after resetSettings) everything fits.
 extern std::size_t memory_budget;
