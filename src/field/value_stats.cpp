@@ -209,17 +209,24 @@ static Run runOf(int kind, const float* data, const float* main, std::size_t row
   return {data + entry, rows, width};
 }
 
-// Feeds the selections of quantities mine[i] (select[i]) pass after pass
-// from every block's runs, a few thousand rows at a time, so that the rows
-// read for one quantity are still in the cache for the next.
-static void selectInPasses(const std::vector<std::vector<Run>>& runs, const std::vector<std::size_t>& mine,
-                           std::vector<RankSelect<float>>& select) {
+// The engineering extremes of quantities first, first + step, ... into
+// their Gathered, from their runs (runs[q]: quantity q's, a run a block) in
+// passes, each pass feeding every selection a few thousand rows at a time,
+// so that the rows read for one quantity are still in the cache for the
+// next: one quantity after another over the whole array took twice as long.
+static void selectEvery(const std::vector<std::vector<Run>>& runs, const std::vector<Gathered*>& quantities,
+                        std::size_t first, std::size_t step) {
   constexpr std::size_t kChunk = 2048;
+  const std::size_t share = memory_budget / (2 * sizeof(float) * quantities.size());
+  std::vector<std::size_t> mine;
+  std::vector<RankSelect<float>> select;
+  for (std::size_t q = first; q < quantities.size(); q += step)
+    mine.push_back(q), select.emplace_back(per, engg_min, engg_max, share);
   std::vector<char> active(mine.size());
   for (;;) {
     bool any = false;
     for (std::size_t i = 0; i < mine.size(); ++i) any |= (active[i] = select[i].wantsPass()) != 0;
-    if (!any) return;
+    if (!any) break;
     for (std::size_t b = 0; b < runs[0].size(); ++b)
       for (std::size_t r = 0; r < runs[0][b].rows; r += kChunk)
         for (std::size_t i = 0; i < mine.size(); ++i) {
@@ -230,6 +237,22 @@ static void selectInPasses(const std::vector<std::vector<Run>>& runs, const std:
     for (std::size_t i = 0; i < mine.size(); ++i)
       if (active[i]) select[i].endPass();
   }
+  for (std::size_t i = 0; i < mine.size(); ++i) {
+    if (select[i].count() == 0) continue;
+    QuantityExtremes& e = quantities[mine[i]]->e;
+    if (engg_min) e.enggMin = select[i].enggMin();
+    if (engg_max) e.enggMax = select[i].enggMax();
+  }
+}
+
+// selectEvery of every quantity; with many values (split), the second core
+// takes every other one.
+static void selectRuns(const std::vector<std::vector<Run>>& runs, const std::vector<Gathered*>& quantities,
+                       bool split) {
+  if (split && quantities.size() > 1)
+    runBeside([&] { selectEvery(runs, quantities, 1, 2); }, [&] { selectEvery(runs, quantities, 0, 2); });
+  else
+    selectEvery(runs, quantities, 0, 1);
 }
 
 // The statistics of values whose blocks are all float32 and all scalars,
@@ -309,24 +332,7 @@ static bool blockStats(const odb_SequenceFieldValue& values, const bool marks[6]
       take(quantities[q]->e, hi, lo);
     }
   }
-  if (engg_min || engg_max) {
-    const std::size_t share = memory_budget / (2 * sizeof(float) * quantities.size());
-    auto every = [&](std::size_t first, std::size_t step) {
-      std::vector<std::size_t> mine;
-      std::vector<RankSelect<float>> select;
-      for (std::size_t q = first; q < quantities.size(); q += step)
-        mine.push_back(q), select.emplace_back(per, engg_min, engg_max, share);
-      selectInPasses(runs, mine, select);
-      for (std::size_t i = 0; i < mine.size(); ++i) {
-        if (select[i].count() == 0) continue;
-        QuantityExtremes& e = quantities[mine[i]]->e;
-        if (engg_min) e.enggMin = select[i].enggMin();
-        if (engg_max) e.enggMax = select[i].enggMax();
-      }
-    };
-    if (values.size() >= kSplitValues && quantities.size() > 1) runBeside([&] { every(1, 2); }, [&] { every(0, 2); });
-    else every(0, 1);
-  }
+  if (engg_min || engg_max) selectRuns(runs, quantities, values.size() >= kSplitValues);
   if (kind != odb_Enum::TENSOR_3D_FULL) return true;
   for (std::size_t q = 1; q < quantities.size(); ++q) {
     const int k = slotOf[q];
