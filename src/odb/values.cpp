@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "odb/derived.h"
+#include "odb/h5_io.h"
 #include "odb/impl.h"
 #include "odb/vocabulary.h"
 
@@ -256,17 +257,20 @@ void odb_FieldBulkData::invariants(int first, int n, std::span<const odb_Enum::o
                                    std::span<float* const> out) const {
   if (!block_) return;
   const BlockData& b = *block_;
+  // A subset block that holds its values keeps no file to name.
+  static const std::string unnamed;
+  const Where where = b.ctx ? b.ctx->at(b.path) : Where{unnamed, "(subset)"};
   if (which.size() != out.size())
-    throw odb_Exception(b.path + ": " + std::to_string(which.size()) + " invariants asked for into " +
-                        std::to_string(out.size()) + " arrays");
-  if (first < 0 || n < 0 || n > b.length - first)
-    throw odb_Exception(b.path + ": rows " + std::to_string(first) + " to " + std::to_string(first + n) +
-                        " are outside the block's " + std::to_string(b.length));
+    odbFail(where, std::to_string(which.size()) + " invariants asked for into " + std::to_string(out.size()) +
+                       " arrays");
+  if (first < 0 || n < 0 || first > b.length - n)
+    odbFail(where, "rows [" + std::to_string(first) + ", " + std::to_string(static_cast<long long>(first) + n) +
+                       ") asked for, the block has " + std::to_string(b.length) + " rows");
   const bool tensor = odb_vocab::isTensor(b.type);
   bool principal = false;
   for (const auto w : which) {
     if (w < odb_Enum::MAX_PRINCIPAL || w > odb_Enum::OUTOFPLANE_PRINCIPAL)
-      throw odb_Exception(b.path + ": no invariant " + std::to_string(static_cast<int>(w)));
+      odbFail(where, "no invariant has the code " + std::to_string(static_cast<int>(w)));
     principal = principal || (tensor && (w <= odb_Enum::MIN_PRINCIPAL || w == odb_Enum::TRESCA));
   }
   b.need();

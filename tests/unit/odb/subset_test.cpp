@@ -152,7 +152,15 @@ TEST(Subset, WindowedValuesAreTheWholeBlocksValues) {
                     std::bit_cast<std::uint32_t>(expect[k])) << "row " << j << ", invariant " << codes[k];
       }
       float* one[] = {invariants[0].data()};
-      EXPECT_THROW(block.invariants(1, rows + 1, std::span(codes).first(1), one), odb_Exception);
+      try {
+        block.invariants(1, rows + 1, std::span(codes).first(1), one);
+        ADD_FAILURE() << "rows past the block's end";
+      } catch (const odb_Exception& e) {
+        // The file and the block, or a subset's own rows, which name no file.
+        const std::string what = e.what();
+        EXPECT_TRUE(what.starts_with(path + ": /steps/") || (c.set && what.find("(subset)") != std::string::npos))
+            << what;
+      }
       EXPECT_THROW(block.invariants(0, 1, std::span(codes).first(2), one), odb_Exception);
     }
     EXPECT_THROW(windowed.block(0), odb_Exception);
