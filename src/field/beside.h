@@ -27,3 +27,12 @@ void runBeside(Beside&& beside, Here&& here) {
   second.join();
   if (failed) std::rethrow_exception(failed);
 }
+
+// Runs run(first, step) over the items of a list: here over all of them
+// (0, 1), or, when split, over every other one on a second thread (1, 2)
+// while this thread takes the rest (0, 2).
+template <class Run>
+void runAlternate(bool split, Run&& run) {
+  if (split) runBeside([&] { run(1, 2); }, [&] { run(0, 2); });
+  else run(0, 1);
+}

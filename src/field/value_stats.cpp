@@ -188,6 +188,17 @@ static void readValues(const odb_SequenceFieldValue& values, std::ostream& out,
 // Sets of this many values and more run their selections on two threads.
 constexpr int kSplitValues = 1 << 16;
 
+// Hands the engineering extremes of the tensor slots a set's values used to
+// the slot globals the lines carry. A slot whose values are all NaN selects
+// nothing and hands on its start values.
+static void handOnSlots(const SetStats& s, const bool marks[6]) {
+  for (int k = 0; k < 6; ++k) {
+    if (!marks[k] || !s.slot[k].started) continue;
+    if (engg_max) *kTensorEnggMax[k] = s.slot[k].e.enggMax;
+    if (engg_min) *kTensorEnggMin[k] = s.slot[k].e.enggMin;
+  }
+}
+
 // One quantity's numbers in one block: rows numbers `stride` apart.
 struct Run {
   const float* first;
@@ -243,16 +254,6 @@ static void selectEvery(const std::vector<std::vector<Run>>& runs, const std::ve
     if (engg_min) e.enggMin = select[i].enggMin();
     if (engg_max) e.enggMax = select[i].enggMax();
   }
-}
-
-// selectEvery of every quantity; with many values (split), the second core
-// takes every other one.
-static void selectRuns(const std::vector<std::vector<Run>>& runs, const std::vector<Gathered*>& quantities,
-                       bool split) {
-  if (split && quantities.size() > 1)
-    runBeside([&] { selectEvery(runs, quantities, 1, 2); }, [&] { selectEvery(runs, quantities, 0, 2); });
-  else
-    selectEvery(runs, quantities, 0, 1);
 }
 
 // The statistics of values whose blocks are all float32 and all scalars,
@@ -332,17 +333,16 @@ static bool blockStats(const odb_SequenceFieldValue& values, const bool marks[6]
       take(quantities[q]->e, hi, lo);
     }
   }
-  if (engg_min || engg_max) selectRuns(runs, quantities, values.size() >= kSplitValues);
+  if (engg_min || engg_max)
+    runAlternate(values.size() >= kSplitValues && quantities.size() > 1,
+                 [&](std::size_t first, std::size_t step) { selectEvery(runs, quantities, first, step); });
   if (kind != odb_Enum::TENSOR_3D_FULL) return true;
   for (std::size_t q = 1; q < quantities.size(); ++q) {
-    const int k = slotOf[q];
-    if (!runs[q].empty()) {
-      const Run& last = runs[q].back();
-      *tensorCompPtr[k] = last.first[(last.rows - 1) * last.stride];
-    }
-    if (engg_max) *kTensorEnggMax[k] = s.slot[k].e.enggMax;
-    if (engg_min) *kTensorEnggMin[k] = s.slot[k].e.enggMin;
+    if (runs[q].empty()) continue;
+    const Run& last = runs[q].back();
+    *tensorCompPtr[slotOf[q]] = last.first[(last.rows - 1) * last.stride];
   }
+  handOnSlots(s, marks);
   return true;
 }
 
@@ -358,21 +358,10 @@ static void selectEngineering(SetStats& s, const bool marks[6], int n) {
   if (tensor)
     for (int k = 0; k < 6; ++k)
       if (marks[k] && s.slot[k].started) todo.push_back(&s.slot[k]);
-  auto run = [&](std::size_t first) {
-    for (std::size_t i = first; i < todo.size(); i += 2) todo[i]->select(engg_min, engg_max);
-  };
-  if (n >= kSplitValues && todo.size() > 1) {
-    runBeside([&] { run(1); }, [&] { run(0); });
-  } else {
-    for (Gathered* g : todo) g->select(engg_min, engg_max);
-  }
-  if (!tensor) return;
-  // A slot whose values are all NaN selects nothing and hands on its start values.
-  for (int k = 0; k < 6; ++k) {
-    if (!marks[k] || !s.slot[k].started) continue;
-    if (engg_max) *kTensorEnggMax[k] = s.slot[k].e.enggMax;
-    if (engg_min) *kTensorEnggMin[k] = s.slot[k].e.enggMin;
-  }
+  runAlternate(n >= kSplitValues && todo.size() > 1, [&](std::size_t first, std::size_t step) {
+    for (std::size_t i = first; i < todo.size(); i += step) todo[i]->select(engg_min, engg_max);
+  });
+  if (tensor) handOnSlots(s, marks);
 }
 
 template <class Stats>
@@ -497,12 +486,9 @@ static void writeInvariantLines(const odb_SequenceFieldValue& values, std::ostre
     selectEngg(work[k].data(), numbers[k], per, engg_min && e[k].min != DBL_MAX, engg_max && e[k].max != -DBL_MAX,
                e[k].enggMin, e[k].enggMax);
   };
-  if (mid == 0 || !(engg_min || engg_max)) {
-    for (int k = 0; k < count; ++k) select(k);
-  } else {
-    runBeside([&] { for (int k = 1; k < count; k += 2) select(k); },
-              [&] { for (int k = 0; k < count; k += 2) select(k); });
-  }
+  runAlternate(mid != 0 && (engg_min || engg_max), [&](int first, int step) {
+    for (int k = first; k < count; k += step) select(k);
+  });
   for (int k = 0; k < count; ++k) {
     work[k] = odb_detail::Buffer<float>();
     writeInvariantGroup(out, head, kInvariantRows[rows[k]].label, e[k]);

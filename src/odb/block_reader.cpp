@@ -30,11 +30,7 @@ struct BlockReaderImpl {
   std::vector<float> narrow;
   Buffer<int> labels;                // a piece of labels being counted, from the file's pool
 
-  // A subset block that holds its values keeps no file to name.
-  Where where() const {
-    static const std::string unnamed;
-    return file->ctx ? file->ctx->at(file->path) : Where{unnamed, "(subset)"};
-  }
+  Where where() const { return file->where(); }
   // The block's group: the block's own handle while it keeps one open (the
   // reader is on the block's thread), else one of the reader's.
   hid_t groupId() {

@@ -296,6 +296,11 @@ std::shared_ptr<BlockData> blockLike(const BlockData& b) {
   return out;
 }
 
+Where BlockData::where() const {
+  static const std::string unnamed;
+  return ctx ? ctx->at(path) : Where{unnamed, "(subset)"};
+}
+
 PoolRef poolOf(const BlockData* block) { return block ? block->pool : nullptr; }
 
 const float* BlockData::floats() const {

@@ -245,6 +245,9 @@ struct BlockData {
   // Makes the arrays (all empty) take their storage from p.
   void usePool(const PoolRef& p);
   bool isElementBlock() const { return position != odb_Enum::NODAL; }
+  // The place messages name: the file and the block's path, or "(subset)"
+  // for a subset block that holds its values and keeps no file to name.
+  Where where() const;
 
  private:
   void load() const;

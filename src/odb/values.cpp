@@ -257,9 +257,7 @@ void odb_FieldBulkData::invariants(int first, int n, std::span<const odb_Enum::o
                                    std::span<float* const> out) const {
   if (!block_) return;
   const BlockData& b = *block_;
-  // A subset block that holds its values keeps no file to name.
-  static const std::string unnamed;
-  const Where where = b.ctx ? b.ctx->at(b.path) : Where{unnamed, "(subset)"};
+  const Where where = b.where();
   if (which.size() != out.size())
     odbFail(where, std::to_string(which.size()) + " invariants asked for into " + std::to_string(out.size()) +
                        " arrays");
