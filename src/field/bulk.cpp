@@ -755,20 +755,6 @@ static void writeBulkLines(std::ostream& out, const std::string& head, int type,
   }
 }
 
-// Reads what the block routine of a block uses from the file: its labels
-// (numberOfElements reads them) and its values in the stored precision.
-static void readForRoutine(const odb_FieldBulkData& block) {
-  block.numberOfElements();
-  if (block.precision() == 0)
-    block.data();
-  else
-    block.dataDouble();
-}
-
-// Blocks of fewer values are computed in line: a thread would cost more
-// than reading and computing them one after the other.
-constexpr int kOverlapValues = 1 << 16;
-
 void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::ostream& out, odb_String stepName,
                                 int incrementNumber, odb_String /*regionKind*/, odb_String /*regionName*/,
                                 odb_String fieldName, const odb_SequenceInvariant& invariants, odb_String indent,
@@ -786,17 +772,7 @@ void odbE_printFieldBulkDataCon(const odb_SequenceFieldBulkData& blocks, std::os
     if (i == 0 && extract_field_components) resetVectorExtremes();
     const odb_FieldBulkData& block = blocks[i];
     type = block.type();
-    // A block read in pieces overlaps its own reading and computing.
-    if (i + 1 < blocks.size() && block.length() >= kOverlapValues && computedWhole(block) &&
-        computedWhole(blocks[i + 1])) {
-      readForRoutine(block);
-      auto compute = [&] {
-        odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
-      };
-      runBeside(compute, [&] { readForRoutine(blocks[i + 1]); });
-    } else {
-      odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
-    }
+    odbE_printBulkField(block, out, stepName, incrementNumber, fieldName, invariants, blockIndent, isComplex);
     if (bulkmax > combined.max) combined.max = bulkmax;
     if (bulkmin < combined.min) combined.min = bulkmin;
     if (bulkEnggMax > combined.enggMax) combined.enggMax = bulkEnggMax;
