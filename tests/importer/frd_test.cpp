@@ -8,19 +8,18 @@
 
 using ccx::FrdReader;
 using Item = ccx::FrdReader::Item;
+using V = std::vector<int>;
 
 namespace {
 
 const std::string kNodesLong = "    1C\n    2C                             2                                     1\n"
     " -1         1 0.00000E+00-1.00000E+00-2.00000E+00\n -1        12 1.50000E+00 2.50000E-01-3.00000E+02\n -3\n";
 
-const std::string kDispHead =
-    " -4  DISP        4    1\n"
+const std::string kDispHead = " -4  DISP        4    1\n"
     " -5  D1          1    2    1    0\n -5  D2          1    2    2    0\n -5  D3          1    2    3    0\n"
     " -5  ALL         1    2    0    0    1ALL\n";
 
-const std::string kDispLong =
-    "    1PSTEP                         4           3           2          \n"
+const std::string kDispLong = "    1PSTEP                         4           3           2          \n"
     "  100CL  101 0.30000E+00           2                     0    1           1\n" + kDispHead +
     " -1         1 5.18959E-03-8.25219E-04-1.00000E+00\n -1        12-1.00000E+00-2.00000E+00 3.00000E+00\n -3\n";
 
@@ -30,8 +29,7 @@ std::string message(const std::string& text, bool partial = false) {
     ccx::InputFile in("job.frd", text);
     FrdReader r(in, partial);
     while (r.next() != Item::End) continue;
-    if (!r.dropped().empty()) return "dropped: " + r.dropped();
-    return r.complete() ? "end" : "no end record";
+    return !r.dropped().empty() ? "dropped: " + r.dropped() : r.complete() ? "end" : "no end record";
   } catch (const ccx::ParseError& e) {
     return e.what();
   }
@@ -50,8 +48,8 @@ TEST(Frd, LongFormatTouchingNumbersAndModes) {
   ccx::InputFile in("job.frd", text + " 9999\n");
   FrdReader r(in);
   ASSERT_EQ(r.next(), Item::Nodes);
-  EXPECT_EQ(r.nodes().labels, (std::vector<int>{1, 12}));
-  EXPECT_EQ(r.nodes().coordinates, (std::vector<double>{0, -1, -2, 1.5, 0.25, -300}));
+  EXPECT_EQ(std::tuple(r.nodes().labels, r.nodes().coordinates),
+            std::tuple(V{1, 12}, std::vector<double>{0, -1, -2, 1.5, 0.25, -300}));
   ASSERT_EQ(r.next(), Item::Result);
   const ccx::FrdResult& d = r.result();
   EXPECT_EQ(std::tuple(d.name, d.step, d.increment), std::tuple("DISP", 2, 3));
@@ -71,8 +69,7 @@ TEST(Frd, LongFormatTouchingNumbersAndModes) {
 
 TEST(Frd, ShortFormatAndContinuationLines) {
   // Short format: ids 5 wide. Eight stored components: a -2 line carries the last two.
-  std::string text =
-      "    2C                             1                                     0\n"
+  std::string text = "    2C                             1                                     0\n"
       " -1    7 1.00000E+00 2.00000E+00 3.00000E+00\n -3\n"
       "    3C                             1                                     0\n"
       " -1    3    3    0    1\n -2    7    7    7    7\n -3\n"
@@ -85,8 +82,7 @@ TEST(Frd, ShortFormatAndContinuationLines) {
   ASSERT_EQ(r.next(), Item::Nodes);
   EXPECT_EQ(r.nodes().labels, std::vector<int>{7});
   ASSERT_EQ(r.next(), Item::Elements);
-  EXPECT_EQ(r.elements().types, std::vector<int>{3});
-  EXPECT_EQ(r.elements().connectivity, (std::vector<int>{7, 7, 7, 7}));
+  EXPECT_EQ(std::tuple(r.elements().types, r.elements().connectivity), std::tuple(V{3}, V{7, 7, 7, 7}));
   ASSERT_EQ(r.next(), Item::Result);
   EXPECT_EQ(r.result().values, (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 0.25f}));
 }
@@ -97,15 +93,13 @@ TEST(Frd, BinaryRecords) {
   const double xyz[3] = {1.25, -2.5, 3.0};
   ccx::InputFile in("bin.frd", "    2C                             1                                     3\n" +
       bytes(id) + bytes(xyz) + "    3C                             1                                     2\n" +
-      bytes(elem) +
-      "  100CL  101 1.00000E+00           1                     0    1           2\n"
+      bytes(elem) + "  100CL  101 1.00000E+00           1                     0    1           2\n"
       " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n" + bytes(id) + bytes(42.5f) + " 9999\n");
   FrdReader r(in);
   ASSERT_EQ(r.next(), Item::Nodes);
   EXPECT_EQ(r.nodes().coordinates, (std::vector<double>{1.25, -2.5, 3.0}));
   ASSERT_EQ(r.next(), Item::Elements);
-  EXPECT_EQ(r.elements().labels, std::vector<int>{9});
-  EXPECT_EQ(r.elements().connectivity, (std::vector<int>{5, 5, 5, 5}));
+  EXPECT_EQ(std::tuple(r.elements().labels, r.elements().connectivity), std::tuple(V{9}, V{5, 5, 5, 5}));
   ASSERT_EQ(r.next(), Item::Result);
   EXPECT_EQ(std::tuple(r.result().nodes, r.result().values), std::tuple(std::vector{5}, std::vector{42.5f}));
   EXPECT_EQ(r.next(), Item::End);
@@ -122,8 +116,7 @@ TEST(Frd, MalformedInputNamesFileAndLine) {
       {"blank node and element counts",
        "    2C                                                                   1\n -1         1 0.00000E+00"
        " 0.00000E+00 0.00000E+00\n -3\n    3C                                                                   1\n"
-       " -1         1   11    0    1\n -2         1         1\n -3\n 9999\n",
-       "end"},
+       " -1         1   11    0    1\n -2         1         1\n -3\n 9999\n", "end"},
       {"blank node count in a short-format header", "    2C                                                                   0\n"
        " -1    1 0.00000E+00 0.00000E+00 0.00000E+00\n -3\n 9999\n", "end"},
       {"blank node count in a binary header", "    2C                                                                   2\n",
@@ -137,16 +130,11 @@ TEST(Frd, MalformedInputNamesFileAndLine) {
        "job.frd:2: element 1 has unknown type 99"},
       {"truncated binary", "    2C                             2                                     3\n\x01\x00",
        "job.frd:1: node block of 2 records runs past the end of the file"},
-      {"binary result past the end",
-       "  100CL  101 1.00000E+00           3                     0    1           2\n"
-       " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n" +
-           std::string(20, '\0'),
+      {"binary result past the end", "  100CL  101 1.00000E+00           3                     0    1           2\n"
+       " -4  NDTEMP      1    1\n -5  T           1    1    0    0\n" + std::string(20, '\0'),
        "job.frd:3: result block of 3 records runs past the end of the file"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(message(c.text, c.partial), c.expected);
-  }
+  for (const Case& c : cases) EXPECT_EQ(message(c.text, c.partial), c.expected) << c.name;
 }
 
 // Fortran numbers as the solver writes them: E12.5 and E14.6 fields, exponents without their E, values that
@@ -163,8 +151,6 @@ TEST(Input, FortranNumbers) {
     SCOPED_TRACE(c.text);
     double v = -99.0;
     EXPECT_EQ(ccx::parseReal(c.text, v), c.ok);
-    if (c.ok) {
-      EXPECT_DOUBLE_EQ(v, c.value);
-    }
+    if (c.ok) { EXPECT_DOUBLE_EQ(v, c.value); }
   }
 }

@@ -15,9 +15,8 @@
 #include "field/results.h"
 #include "field/rank_select.h"
 #include "field/stats.h"
-#include "odb/odb.h"
-#include "odb/odb_writer.h"
 #include "run/settings.h"
+#include "sample_db.h"
 #include "test_support.h"
 
 namespace {
@@ -27,18 +26,12 @@ const double kNaN = std::nan("");
 std::vector<double> range(int from, int to) {
   std::vector<double> v(static_cast<std::size_t>(to - from + 1));
   std::iota(v.begin(), v.end(), from);
-  // Shuffled, so that a selection that only happens to work on sorted input fails.
-  std::mt19937 rng(7);
-  std::shuffle(v.begin(), v.end(), rng);
+  std::shuffle(v.begin(), v.end(), std::mt19937(7));  // so that a selection right on sorted input only fails
   return v;
 }
 
 // 20000 ones, then 20000 twos.
-std::vector<double> twoValues() {
-  std::vector<double> v(40000, 1.0);
-  std::fill(v.begin() + 20000, v.end(), 2.0);
-  return v;
-}
+std::vector<double> twoValues() { std::vector<double> v(20000, 1.0); v.resize(40000, 2.0); return v; }
 
 TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
   const struct Case { const char* name; std::vector<double> values; double per, enggMin, enggMax; } cases[] = {
@@ -75,15 +68,21 @@ TEST(EngineeringSelection, PicksTheKthValueFromEachEnd) {
 // between must take no part.
 template <class T>
 void checkPasses(const std::vector<double>& data, double per, std::size_t budget) {
-  std::vector<T> numbers, strided;
+  std::vector<T> numbers, negated, strided;
   for (double v : data) {
-    if (v == v) numbers.push_back(static_cast<T>(v));
+    if (v == v) numbers.push_back(static_cast<T>(v)), negated.push_back(-static_cast<T>(v));
     strided.insert(strided.end(), {static_cast<T>(v), T(1e30)});
   }
-  std::vector<T> work = numbers;
-  T mn{}, mx{};
-  enggExtremes(work.data(), static_cast<int>(work.size()), per, &mn, &mx);
+  // (minimum, maximum) as bits: of a selection, and in memory of the numbers and of their negations.
   using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+  const auto bits = [](T mn, T mx) { return std::pair(std::bit_cast<Bits>(mn), std::bit_cast<Bits>(mx)); };
+  const auto of = [&](const RankSelect<T>& s) { return bits(s.enggMin(), s.enggMax()); };
+  std::pair<Bits, Bits> want[2];
+  for (std::vector<T>* v : {&numbers, &negated}) {
+    T mn{}, mx{};
+    enggExtremes(v->data(), static_cast<int>(v->size()), per, &mn, &mx);
+    want[v == &negated] = bits(mn, mx);
+  }
   // Whole, and in two parts: the runs after the middle go to a part() of the selection, joined after each pass.
   const std::size_t middle = data.size() / 2 / 777 * 777;
   for (bool parts : {false, true}) {
@@ -94,21 +93,14 @@ void checkPasses(const std::vector<double>& data, double per, std::size_t budget
         const std::size_t n = std::min<std::size_t>(777, data.size() - i);
         (parts && i >= middle ? later : select).add(strided.data() + 2 * i, n, 2);
       }
-      select.join(later);
-      select.endPass();
+      select.join(later), select.endPass();
     } while (select.wantsPass());
-    EXPECT_EQ(select.count(), static_cast<long long>(numbers.size())) << parts;
+    EXPECT_EQ(std::tuple(select.count(), of(select)), std::tuple(std::ssize(numbers), want[0])) << parts;
     EXPECT_LE(select.passes(), sizeof(T) == 4 ? 2 : 4);
-    EXPECT_EQ(std::bit_cast<Bits>(select.enggMin()), std::bit_cast<Bits>(mn)) << parts;
-    EXPECT_EQ(std::bit_cast<Bits>(select.enggMax()), std::bit_cast<Bits>(mx)) << parts;
   }
 
   // The same through addColumns, every column of rows x width numbers selected at once: the numbers in the
   // last column, their negations in the others.
-  std::vector<T> negated;
-  for (T v : numbers) negated.push_back(-v);
-  T negMin{}, negMax{};
-  enggExtremes(negated.data(), static_cast<int>(negated.size()), per, &negMin, &negMax);
   for (int width : {1, 2, 3, 6}) {
     SCOPED_TRACE("addColumns, width " + std::to_string(width));
     const auto w = static_cast<std::size_t>(width);
@@ -126,10 +118,7 @@ void checkPasses(const std::vector<double>& data, double per, std::size_t budget
       for (std::size_t m = 0; m < w; ++m)
         if (feed[m]) columns[m].endPass(), more = more || columns[m].wantsPass();
     }
-    for (std::size_t m = 0; m < w; ++m) {
-      EXPECT_EQ(std::bit_cast<Bits>(columns[m].enggMin()), std::bit_cast<Bits>(m + 1 == w ? mn : negMin)) << m;
-      EXPECT_EQ(std::bit_cast<Bits>(columns[m].enggMax()), std::bit_cast<Bits>(m + 1 == w ? mx : negMax)) << m;
-    }
+    for (std::size_t m = 0; m < w; ++m) EXPECT_EQ(of(columns[m]), want[m + 1 < w]) << m;
   }
 }
 
@@ -147,11 +136,9 @@ TEST(EngineeringSelection, InPassesAsInMemory) {
   for (std::size_t i = 0; i < sparse.size(); i += 4) sparse[i] = (i / 4) % 3 == 0 ? -0.0 : (i / 4) % 3 == 1 ? 0.0 : 1.0;
   // Infinities at both ranks, beside NaNs of payload 1, whose keys share the infinities' buckets.
   std::vector<double> infinite(30000);
-  for (std::size_t i = 0; i < infinite.size(); ++i) {
-    const double inf = i % 2 ? -HUGE_VAL : HUGE_VAL;
-    const double nan = std::bit_cast<double>(std::bit_cast<std::uint64_t>(inf) | 1);
-    infinite[i] = i % 4 < 2 ? inf : i % 4 == 2 ? nan : static_cast<double>(i);
-  }
+  const double nanOne = std::bit_cast<double>(std::bit_cast<std::uint64_t>(HUGE_VAL) | 1);
+  for (std::size_t i = 0; i < infinite.size(); ++i)
+    infinite[i] = i % 4 == 0 ? HUGE_VAL : i % 4 == 1 ? -HUGE_VAL : i % 4 == 2 ? nanOne : static_cast<double>(i);
   const struct Case { const char* name; std::vector<double> values; double per; } cases[] = {
       {"both signs at 30", range(-60000, 60000), 30},
       {"one value everywhere", std::vector<double>(20000, 7), 5},
@@ -180,10 +167,9 @@ TEST(RunningExtremes, StrictSignedAndBlindToNaN) {
       {"signed zeros compare equal", {0.0, -0.0}, 0.0, 0.0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     double mx = -DBL_MAX, mn = DBL_MAX;
     for (double v : c.values) trackExtremes(mx, mn, v);
-    EXPECT_EQ(std::tuple(mx, mn), std::tuple(c.max, c.min));
+    EXPECT_EQ(std::tuple(mx, mn), std::tuple(c.max, c.min)) << c.name;
   }
 }
 
@@ -197,8 +183,7 @@ TEST(ResultLine, NumbersAsPrintfWritesThem) {
   for (double v : values) {
     char want[32];
     std::snprintf(want, sizeof want, "%g", v);
-    out.str("");
-    writeResultLine(out, "S", "__max", v);
+    out.str(""), writeResultLine(out, "S", "__max", v);
     EXPECT_EQ(out.str(), std::string("S__max\t") + want + "\n");
   }
 }
@@ -221,34 +206,27 @@ TEST(ComponentMarks, LastTwoCharacters) {
 
 // The per-value extractor hands each marked tensor component over through tensorCompPtr; the marks come from
 // the caller, and a value with fewer data entries than marked components leaves the slots past its data alone.
+// labels: the stored field's, one value of as many entries; slots: 11 22 33 12 13 23 afterwards, each starting at
+// -7, all six marked.
 TEST(PerValueComponents, MarkedSlotsGetTheValuesData) {
-  const struct Case {
-    const char* name;
-    std::vector<std::string> labels;  // the stored field's; one value of as many entries
-    std::vector<double> slots;        // 11 22 33 12 13 23 afterwards, each starting at -7, all six marked
-  } cases[] = {
+  const struct Case { const char* name; std::vector<std::string> labels; std::vector<double> slots; } cases[] = {
       {"full tensor", {"S11", "S22", "S33", "S12", "S13", "S23"}, {1, 2, 3, 4, 5, 6}},
       {"fewer data entries than marked components", {"S11", "S22", "S33"}, {1, 2, 3, -7, -7, -7}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testsupport::TempDir dir;
-    const std::string path = dir.file("v.odb");
     std::vector<float> data(c.labels.size());
     std::iota(data.begin(), data.end(), 1.0f);
-    {
-      odbw::Writer w(path);
-      w.addPart("PART-1");
-      w.addInstance("PART-1-1", "PART-1");
-      w.setInstanceNodes("PART-1-1", std::vector<int>{1}, std::vector<double>{0, 0, 0});
-      w.addStep("Step-1");
-      const int f = w.addFrame("Step-1", {.incrementNumber = 1});
-      w.addFieldOutput("Step-1", f, "S", {.type = odb_Enum::TENSOR_3D_FULL, .componentLabels = c.labels});
-      w.addBlock("Step-1", f, "S", {.instance = "PART-1-1", .nodeLabels = {1}}, data, static_cast<int>(data.size()));
-      w.close();
-    }
-    odb_Odb& odb = openOdb(path.c_str());
-    const odb_FieldOutput s = odb.steps()["Step-1"].frames()[0].fieldOutputs()["S"];
+    odbw::Writer w(dir.file("v.odb"));
+    w.addPart("PART-1"), w.addInstance("PART-1-1", "PART-1"), w.addStep("Step-1");
+    w.setInstanceNodes("PART-1-1", std::vector<int>{1}, std::vector<double>{0, 0, 0});
+    w.addFrame("Step-1", {.incrementNumber = 1});
+    w.addFieldOutput("Step-1", 0, "S", {.type = odb_Enum::TENSOR_3D_FULL, .componentLabels = c.labels});
+    w.addBlock("Step-1", 0, "S", {.instance = "PART-1-1", .nodeLabels = {1}}, data, static_cast<int>(data.size()));
+    w.close();
+    odb_Odb& odb = openOdb(dir.file("v.odb"));
+    const odb_FieldOutput s = sample::field(odb, "S");
     const bool marks[6] = {true, true, true, true, true, true};
     double slots[6] = {-7, -7, -7, -7, -7, -7};
     for (int k = 0; k < 6; ++k) tensorCompPtr[k] = &slots[k];

@@ -1,5 +1,5 @@
-// Every broken file gives an odb_Exception naming the file and the object
-// path, with the exact text. (Cut and damaged files: tests/corruption.)
+// Every broken file gives an odb_Exception naming the file and the object path, with the exact text. (Cut and
+// damaged files: tests/corruption; a text file and format_version 1: odbinfo_test.cpp, tests/unit/odb_upgrade.)
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -75,11 +75,8 @@ std::string nodesFailure(const std::string& path) {
   });
 }
 
-struct Case {
-  Mutate mutate;
-  Action action;
-  std::string object, what;  // the path the message names, and the rest of the message
-};
+// The message after "file: ": the object path it names, then what is wrong; "" for none.
+struct Case { Mutate mutate; Action action; std::string message; };
 
 Mutate setInt(std::string o, const char* a, long long v) { return [=](auto& f) { edit::setIntAttribute(f, o, a, v); }; }
 Mutate setStr(std::string o, const char* a, const char* v) {
@@ -91,86 +88,86 @@ Mutate move(std::string from, std::string to) { return [=](auto& f) { edit::move
 using Shape = std::vector<unsigned long long>;
 using I64 = std::vector<std::int64_t>;
 using V = std::vector<int>;
-Mutate ints(std::string at, V v, Shape s) { return [=](auto& f) { edit::writeIntDataset(f, at, v, s); }; }
-Mutate ints(std::string at, I64 v, Shape s) { return [=](auto& f) { edit::writeInt64Dataset(f, at, v, s); }; }
+// Integer datasets, one-dimensional unless a shape is given.
+Mutate ints(std::string at, V v, Shape s = {}) {
+  return [=](auto& f) { edit::writeIntDataset(f, at, v, s.empty() ? Shape{v.size()} : s); };
+}
+Mutate ints(std::string at, I64 v) { return [=](auto& f) { edit::writeInt64Dataset(f, at, v, {v.size()}); }; }
 Mutate doubles(std::string at, std::size_t n, Shape s) {
   return [=](auto& f) { edit::writeDoubleDataset(f, at, std::vector<double>(n), s); };
 }
 
 TEST(Errors, EachBrokenFileGivesItsExactMessage) {
   using enum Action;
-  const std::string b0 = S + "/blocks/0", u0 = U + "/blocks/0", sn0 = SN + "/blocks/0", F = "/steps/Step-1/frames";
+  namespace fs = std::filesystem;
+  const std::string b0 = S + "/blocks/0", u0 = U + "/blocks/0", sn0 = SN + "/blocks/0", St = "/steps/Step-1",
+                    F = St + "/frames", IE = I1 + "/elementSets/IE", off = I1 + "/elements/offsets";
   const Case cases[] = {
-      {[](auto& f) { std::filesystem::remove(f); }, Open, "/", "file does not exist"},
-      {[](auto& f) { testsupport::writeFile(f, "not a database\n"); }, Open, "/", "file is not an hdf5 file"},
-      {[](auto& f) { std::filesystem::remove(f), std::filesystem::create_directory(f); }, Open, "/",
-       "is a directory, expected a file"},
-      {setStr("/", "format", "xyz"), Open, "/", "file is not an output database"},
-      {remove("/", "format_version"), Open, "/", "format_version is missing"},
-      {setInt("/", "format_version", 3), Open, "/", "was written by a newer version (format_version 3)"},
-      {setInt("/", "format_version", 0), Open, "/", "unknown format_version 0"},
-      {setInt("/", "format_version", 1), Open, "/", "database needs upgrading (format_version 1)"},
-      {setStr("/", "format_version", "2"), Open, "/", "format_version is a string, expected an integer"},
-      {setStr("/steps/Step-1", "mass", "heavy"), Open, "/steps/Step-1", "mass is a string, expected a number"},
-      {[](auto& f) { edit::setDoubleAttribute(f, "/steps/Step-1", "massCenter", 1.5); }, Open, "/steps/Step-1",
-       "massCenter has 1 values, expected 3"},
-      {setInt(F + "/0", "incrementNumber", 5000000000LL), Open, F + "/0",
-       "incrementNumber is 5000000000, expected a 32-bit integer"},
-      {move(F + "/1", F + "/01"), Open, F, "found frame '01', expected frames named 0..1"},
-      {[=](auto& f) { unlink(F + "/1")(f), ints(F + "/1", V{1, 2, 3, 4}, {4})(f); }, Open, F + "/1",
-       "is a dataset, expected a group"},
-      {doubles(HU1 + "/data", 2, {2}), Open, HU1, "data has rank 1, expected 2"},
-      {ints(I1 + "/elements/offsets", I64{0, 3}, {2}), Open, I1,
-       "elements/offsets has 2 entries, expected 3 (one more than elements/labels)"},
-      {doubles(I1 + "/nodes/coordinates", 8, {4, 2}), Open, I1,
-       "nodes/coordinates does not have the shape [4, 3] of nodes/labels"},
-      {unlink(I1 + "/elements/offsets"), Open, I1, "elements/connectivity is present without elements/offsets"},
-      {remove(S, "type"), FieldOutputs, S, "type is missing"},
-      {setInt(S, "componentLabels", 3), FieldOutputs, S, "componentLabels is an integer, expected a string"},
-      {remove(b0, "position"), LoadS, b0, "position is missing"},
-      {setStr(b0, "position", "EDGE"), LoadS, b0,
-       "position is 'EDGE', expected NODAL, INTEGRATION_POINT, CENTROID, WHOLE_ELEMENT or ELEMENT_NODAL"},
-      {move(S + "/blocks/2", S + "/blocks/5"), LoadS, S + "/blocks", "found block '5', expected blocks named 0..2"},
-      {ints(b0 + "/elementLabels", V{1, 2, 1, 2}, {4}), LoadS, b0, "the values of element 1 do not stand together"},
-      {ints(b0 + "/integrationPoints", V{0, 1, 1, 2}, {4}), LoadS, b0,
-       "integrationPoints holds 0 at entry 0, expected 1 or more"},
-      {ints(sn0 + "/elementLabels", V{1, 1, 2, 2, 2, 2}, {6}), LoadSN, sn0, "element 2 has 4 values, element 1 has 2"},
-      {ints(sn0 + "/elementLabels", V{1, 1, 1, 1, 2, 2}, {6}), LoadSN, sn0, "element 2 has 2 values, element 1 has 4"},
-      {ints(sn0 + "/elementLabels", V{1, 1, 2, 2, 3, 4}, {6}), LoadSN, sn0, "element 3 has 1 values, element 1 has 2"},
-      {ints(u0 + "/nodeLabels", V{1, 2, 3}, {3}), LoadU, u0, "nodeLabels has 3 entries, data has 4 rows"},
-      {ints(b0 + "/elementLabels", V{1, 1, 2, 2, 2}, {5}), BulkS, b0, "elementLabels has 5 entries, data has 4 rows"},
-      {ints(sn0 + "/elementLabels", V{1, 1, 1, 2, 2, 1}, {6}), BulkS, "", ""},  // SN is not read
-      {ints(sn0 + "/elementLabels", V{2, 2, 1, 1, 2, 2}, {6}), LoadSN, sn0,
-       "the values of element 2 do not stand together"},
+      {[](auto& f) { fs::remove(f); }, Open, "/: file does not exist"},
+      {[](auto& f) { fs::remove(f), fs::create_directory(f); }, Open, "/: is a directory, expected a file"},
+      {setStr("/", "format", "xyz"), Open, "/: file is not an output database"},
+      {remove("/", "format_version"), Open, "/: format_version is missing"},
+      {setInt("/", "format_version", 3), Open, "/: was written by a newer version (format_version 3)"},
+      {setInt("/", "format_version", 0), Open, "/: unknown format_version 0"},
+      {setStr("/", "format_version", "2"), Open, "/: format_version is a string, expected an integer"},
+      {setStr(St, "mass", "heavy"), Open, St + ": mass is a string, expected a number"},
+      {[=](auto& f) { edit::setDoubleAttribute(f, St, "massCenter", 1.5); }, Open,
+       St + ": massCenter has 1 values, expected 3"},
+      {setInt(F + "/0", "incrementNumber", 5000000000LL), Open,
+       F + "/0: incrementNumber is 5000000000, expected a 32-bit integer"},
+      {move(F + "/1", F + "/01"), Open, F + ": found frame '01', expected frames named 0..1"},
+      {[=](auto& f) { unlink(F + "/1")(f), ints(F + "/1", V{1, 2, 3, 4})(f); }, Open,
+       F + "/1: is a dataset, expected a group"},
+      {doubles(HU1 + "/data", 2, {2}), Open, HU1 + ": data has rank 1, expected 2"},
+      {ints(off, I64{0, 3}), Open, I1 + ": elements/offsets has 2 entries, expected 3 (one more than elements/labels)"},
+      {doubles(I1 + "/nodes/coordinates", 8, {4, 2}), Open,
+       I1 + ": nodes/coordinates does not have the shape [4, 3] of nodes/labels"},
+      {unlink(off), Open, I1 + ": elements/connectivity is present without elements/offsets"},
+      {remove(S, "type"), FieldOutputs, S + ": type is missing"},
+      {setInt(S, "componentLabels", 3), FieldOutputs, S + ": componentLabels is an integer, expected a string"},
+      {remove(b0, "position"), LoadS, b0 + ": position is missing"},
+      {setStr(b0, "position", "EDGE"), LoadS,
+       b0 + ": position is 'EDGE', expected NODAL, INTEGRATION_POINT, CENTROID, WHOLE_ELEMENT or ELEMENT_NODAL"},
+      {move(S + "/blocks/2", S + "/blocks/5"), LoadS, S + "/blocks: found block '5', expected blocks named 0..2"},
+      {ints(b0 + "/elementLabels", V{1, 2, 1, 2}), LoadS, b0 + ": the values of element 1 do not stand together"},
+      {ints(b0 + "/integrationPoints", V{0, 1, 1, 2}), LoadS,
+       b0 + ": integrationPoints holds 0 at entry 0, expected 1 or more"},
+      {ints(sn0 + "/elementLabels", V{1, 1, 2, 2, 2, 2}), LoadSN, sn0 + ": element 2 has 4 values, element 1 has 2"},
+      {ints(sn0 + "/elementLabels", V{1, 1, 1, 1, 2, 2}), LoadSN, sn0 + ": element 2 has 2 values, element 1 has 4"},
+      {ints(sn0 + "/elementLabels", V{1, 1, 2, 2, 3, 4}), LoadSN, sn0 + ": element 3 has 1 values, element 1 has 2"},
+      {ints(u0 + "/nodeLabels", V{1, 2, 3}), LoadU, u0 + ": nodeLabels has 3 entries, data has 4 rows"},
+      {ints(b0 + "/elementLabels", V{1, 1, 2, 2, 2}), BulkS, b0 + ": elementLabels has 5 entries, data has 4 rows"},
+      {ints(sn0 + "/elementLabels", V{1, 1, 1, 2, 2, 1}), BulkS, ""},  // SN is not read
+      {ints(sn0 + "/elementLabels", V{2, 2, 1, 1, 2, 2}), LoadSN,
+       sn0 + ": the values of element 2 do not stand together"},
       // A whole-model run never reads node labels or integration points.
-      {ints(b0 + "/integrationPoints", V{0, 1, 1, 2}, {4}), BulkS, "", ""},
-      {ints(u0 + "/nodeLabels", V{1, 2, 3}, {3}), BulkU, "", ""},
-      {ints(u0 + "/nodeLabels", V{1, 2, 3, 4}, {2, 2}), LoadU, u0, "nodeLabels has rank 2, expected 1"},
-      {ints(u0 + "/nodeLabels", I64{1, 2, 3, 1LL << 33}, {4}), LoadU, u0,
-       "nodeLabels holds 8589934592 at entry 3, which does not fit 32 bits"},
-      {unlink(u0 + "/data"), LoadU, u0, "data is missing"},
-      {doubles(u0 + "/data", 12, {2, 2, 3}), LoadU, u0, "data has rank 3, expected 1 or 2"},
-      {doubles(u0 + "/data", 8, {4, 2}), LoadU, u0, "data has 2 columns, the field has 3 component labels"},
-      {ints(u0 + "/data", V(12), {4, 3}), LoadU, u0, "data is an integer, expected float32 or float64"},
+      {ints(b0 + "/integrationPoints", V{0, 1, 1, 2}), BulkS, ""},
+      {ints(u0 + "/nodeLabels", V{1, 2, 3}), BulkU, ""},
+      {ints(u0 + "/nodeLabels", V{1, 2, 3, 4}, {2, 2}), LoadU, u0 + ": nodeLabels has rank 2, expected 1"},
+      {ints(u0 + "/nodeLabels", I64{1, 2, 3, 1LL << 33}), LoadU,
+       u0 + ": nodeLabels holds 8589934592 at entry 3, which does not fit 32 bits"},
+      {unlink(u0 + "/data"), LoadU, u0 + ": data is missing"},
+      {doubles(u0 + "/data", 12, {2, 2, 3}), LoadU, u0 + ": data has rank 3, expected 1 or 2"},
+      {doubles(u0 + "/data", 8, {4, 2}), LoadU, u0 + ": data has 2 columns, the field has 3 component labels"},
+      {ints(u0 + "/data", V(12), {4, 3}), LoadU, u0 + ": data is an integer, expected float32 or float64"},
       // A set's member list is read when the set is first used; its shape and type are checked at open.
-      {ints(I1 + "/elementSets/IE", I64{2, 1LL << 33}, {2}), Open, "", ""},
-      {ints(I1 + "/elementSets/IE", I64{2, 1LL << 33}, {2}), SetIE, I1 + "/elementSets",
-       "IE holds 8589934592 at entry 1, which does not fit 32 bits"},
-      {ints(I1 + "/elementSets/IE", V{2, 3}, {1, 2}), Open, I1 + "/elementSets", "IE has rank 2, expected 1"},
-      {ints(I1 + "/elements/offsets", I64{0, 7, 6}, {3}), Elements, I1, "elements/offsets decreases at entry 2"},
-      {ints(I1 + "/elements/offsets", I64{-1, 3, 6}, {3}), Elements, I1, "elements/offsets starts at -1, expected 0"},
-      {ints(I1 + "/elements/offsets", I64{0, 3, 7}, {3}), Elements, I1,
-       "elements/offsets ends at 7, elements/connectivity has 6 entries"},
+      {ints(IE, I64{2, 1LL << 33}), Open, ""},
+      {ints(IE, I64{2, 1LL << 33}), SetIE,
+       I1 + "/elementSets: IE holds 8589934592 at entry 1, which does not fit 32 bits"},
+      {ints(IE, V{2, 3}, {1, 2}), Open, I1 + "/elementSets: IE has rank 2, expected 1"},
+      {ints(off, I64{0, 7, 6}), Elements, I1 + ": elements/offsets decreases at entry 2"},
+      {ints(off, I64{-1, 3, 6}), Elements, I1 + ": elements/offsets starts at -1, expected 0"},
+      {ints(off, I64{0, 3, 7}), Elements, I1 + ": elements/offsets ends at 7, elements/connectivity has 6 entries"},
   };
   sample::Finalize finalize;
   testsupport::TempDir dir;
   int n = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.message);
     const std::string path = dir.file(std::to_string(n++) + ".odb");
     sample::writeSample(path, 1);
     c.mutate(path);
-    const std::string expected = c.object.empty() ? "(no exception)" : path + ": " + c.object + ": " + c.what;
+    const std::string expected = c.message.empty() ? "(no exception)" : path + ": " + c.message;
     EXPECT_EQ(failure(path, c.action), expected);
     if (fieldOf(c.action)) { EXPECT_EQ(streamedFailure(path, c.action), expected) << "in pieces"; }
     if (c.action == Elements) { EXPECT_EQ(nodesFailure(path), expected) << "through a set's nodes"; }

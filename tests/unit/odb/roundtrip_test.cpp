@@ -124,11 +124,7 @@ TEST(Runtime, OpenAndCloseTenThousandTimesKeepsMemoryFlat) {
   const std::string path = dir.file("empty.odb");
   odbw::Writer(path).close();
   const auto rounds = [&](int n) {
-    for (int i = 0; i < n; ++i) {
-      odb_Odb& odb = openOdb(path);
-      odb.steps();
-      odb.close();
-    }
+    for (int i = 0; i < n; ++i) { odb_Odb& odb = openOdb(path); odb.steps(); odb.close(); }
   };
   rounds(500);  // HDF5's free lists and the heap settle
   const long before = testsupport::heapBytesInUse();
@@ -183,9 +179,8 @@ Arrays inPieces(const odb_FieldBulkData& b, int piece) {
   if (piece == 0) piece = r.pieceRows();
   Arrays a;
   a.floats.resize(static_cast<std::size_t>(n * w)), a.doubles.resize(a.floats.size()), a.mises.resize(std::size_t(n));
-  if (r.hasElementLabels()) a.elements.resize(a.mises.size());
-  if (r.hasNodeLabels()) a.nodes.resize(a.mises.size());
-  if (r.hasIntegrationPoints()) a.points.resize(a.mises.size());
+  a.elements.resize(r.hasElementLabels() ? a.mises.size() : 0), a.nodes.resize(r.hasNodeLabels() ? a.mises.size() : 0);
+  a.points.resize(r.hasIntegrationPoints() ? a.mises.size() : 0);
   for (int first = 0; first < n; first += piece) {
     const int k = std::min(piece, n - first);
     r.read(first, k, std::span(a.floats).subspan(static_cast<std::size_t>(first * w)));  // the rest as room
@@ -206,12 +201,9 @@ Arrays inPieces(const odb_FieldBulkData& b, int piece) {
 
 // Every position, both precisions, whole blocks and subsets, pieces that cut chunks or hold several.
 TEST(BlockReader, PiecesGiveWhatTheWholeReadGives) {
-  struct Case {
-    const char *name, *field, *set;  // set: an assembly set, "" for the field output itself
-    bool large;                      // writeLarge's two blocks of 65,536 rows (chunks of 43,690 float rows)
-    std::vector<int> pieces;
-  };
-  const Case cases[] = {
+  // set: an assembly set, "" for the field output itself; large: writeLarge's two blocks of 65,536 rows (chunks of
+  // 43,690 float rows).
+  const struct Case { const char *name, *field, *set; bool large; std::vector<int> pieces; } cases[] = {
       {"integration points and centroid", "S", "", false, {1, 3, 0}},
       {"nodal, two instances", "U", "", false, {1, 2, 0}},
       {"element-nodal", "SN", "", false, {1, 4, 0}},
@@ -233,10 +225,8 @@ TEST(BlockReader, PiecesGiveWhatTheWholeReadGives) {
       const std::string path = c.large ? large : small;
       const auto read = [&](const odb_Odb& odb) {
         const odb_FieldOutput f = sample::field(odb, c.field);
-        return *c.set ? f.getSubset(odb.rootAssembly().elementSets(false).isMember(c.set)
-                                        ? odb.rootAssembly().elementSets(false)[c.set]
-                                        : odb.rootAssembly().nodeSets(false)[c.set])
-                      : f;
+        const auto& es = odb.rootAssembly().elementSets(false);
+        return *c.set ? f.getSubset(es.isMember(c.set) ? es[c.set] : odb.rootAssembly().nodeSets(false)[c.set]) : f;
       };
       const auto whole_odb = odb_open(path);
       const auto expected = read(*whole_odb).bulkDataBlocks();
@@ -270,8 +260,7 @@ std::vector<double> digest(const odb_Odb& odb) {
     const odb_FieldOutput s = frames[f].fieldOutputs()["S"];
     double values = 0, mises = 0, labels = 0, principal = 0;
     for (const odb_FieldBulkData& b : s.bulkDataBlocks()) {
-      const float* d = b.data();
-      const float* m = b.mises();
+      const float *d = b.data(), *m = b.mises();
       for (int i = 0; i < b.length() * b.width(); ++i) values += d[i];
       for (int i = 0; i < b.length(); ++i) mises += m[i], labels += b.elementLabels()[i] + b.integrationPoints()[i];
     }

@@ -14,13 +14,7 @@ using odbw::Writer;
 using sample::lineWith;
 
 TEST(WriterLayout, OptionsChangeOrderAndStorage) {
-  struct Case {
-    const char* name;
-    odbw::Options options;
-    const char* parts;
-    const char* nodeLabels;
-  };
-  const Case cases[] = {
+  const struct Case { const char* name; odbw::Options options; const char *parts, *nodeLabels; } cases[] = {
       {"defaults", {}, "/parts order=tracked", "labels i4 [4] chunks=[4] fletcher32=True = [1 2 3 4]"},
       {"untracked", {.trackOrder = false}, "/parts order=name", "labels i4 [4] chunks=[4] fletcher32=True"},
       {"contiguous", {.chunked = false}, "/parts order=tracked", "labels i4 [4] chunks=none fletcher32=False"},
@@ -59,6 +53,7 @@ TEST(WriterLayout, OptionsChangeOrderAndStorage) {
 // Each bad call names the file and the object path and leaves the writer usable.
 TEST(WriterErrors, MessagesNameFileAndObject) {
   const std::vector<float> six(6, 1.0f);
+  const std::vector<int> two{1, 2};
   const std::string U = "/steps/Step-1/frames/0/fieldOutputs/U", R = "/steps/Step-1/historyRegions/";
   const std::pair<std::function<void(Writer&)>, std::string> cases[] = {
       {[](Writer& w) { w.addFrame("Step-9"); }, "/steps/Step-9: no such step"},
@@ -77,11 +72,9 @@ TEST(WriterErrors, MessagesNameFileAndObject) {
       {[](Writer& w) { w.addPart("P"); }, "/parts/P: already exists"},
       {[](Writer& w) { w.addFieldOutput("Step-1", 0, "U", {}); }, U + ": already exists"},
       {[](Writer& w) { w.addPartSet("Q", odbw::SetKind::Node, "N", std::vector<int>{1}); }, "/parts/Q: no such part"},
-      {[](Writer& w) { w.setInstanceNodes("P-1", std::vector<int>{1, 2}, std::vector<double>(5, 0.0)); },
+      {[&](Writer& w) { w.setInstanceNodes("P-1", two, std::vector<double>(5, 0.0)); },
        "/assembly/instances/P-1/nodes/coordinates: coordinates has 5 values, expected 6 (3 for each of 2 nodes)"},
-      {[](Writer& w) {
-         w.setInstanceElements("P-1", std::vector<int>{1, 2}, std::vector<std::int64_t>{0, 2}, std::vector<int>{1, 2});
-       },
+      {[&](Writer& w) { w.setInstanceElements("P-1", two, std::vector<std::int64_t>{0, 2}, two); },
        "/assembly/instances/P-1/elements/offsets: offsets has 2 entries, expected 3"},
       {[](Writer& w) { w.addStep("a/b"); }, "/steps: invalid name \"a/b\""},
       {[&](Writer& w) { w.addHistoryOutput("Step-1", "X", "U1", {}, six, 2); }, R + "X: no such history region"},
@@ -92,21 +85,16 @@ TEST(WriterErrors, MessagesNameFileAndObject) {
     SCOPED_TRACE(message);
     testsupport::TempDir dir;
     Writer w(dir.file("e.odb"));
-    w.addPart("P");
-    w.addInstance("P-1", "P");
-    w.addStep("Step-1");
-    w.addFrame("Step-1");
+    w.addPart("P"), w.addInstance("P-1", "P"), w.addStep("Step-1"), w.addFrame("Step-1");
     w.addFieldOutput("Step-1", 0, "U", {.type = odb_Enum::VECTOR, .componentLabels = {"U1", "U2"}});
     w.addHistoryRegion("Step-1", "R");
     EXPECT_EQ(sample::messageOf([&] { call(w); }), dir.file("e.odb") + ": " + message);
-    EXPECT_NO_THROW(w.addFrame("Step-1"));
-    EXPECT_NO_THROW(w.close());
+    EXPECT_NO_THROW((w.addFrame("Step-1"), w.close()));
   }
   testsupport::TempDir dir;
   const std::string path = dir.file("c.odb"), missing = dir.file("no/such/folder/x.odb");
   Writer w(path, {.formatVersion = 1});
-  w.addStep("Step-1");
-  w.addHistoryRegion("Step-1", "R");
+  w.addStep("Step-1"), w.addHistoryRegion("Step-1", "R");
   EXPECT_EQ(sample::messageOf([&] { w.addHistoryOutput("Step-1", "R", "U", {}, std::vector<double>(6, 0.0), 3); }),
             path + ": " + R + "R/historyOutputs/U: format 1 stores history as time and value, width must be 2, got 3");
   w.close();
