@@ -6,18 +6,7 @@ ccx2odb, reported by harvestodb with every keyword and checked against the solve
 S_IP per frame, value counts per increment, names that read back. unsolvable.txt lists the decks the solver does
 not complete here, restarts.txt those that read another's restart file. HARVEST_CCX_SWEEP_DIR=DIR keeps the solves.
 """
-import concurrent.futures
-import contextlib
-import gzip
-import math
-import os
-import re
-import shutil
-import signal
-import subprocess
-import sys
-import time
-import types
+import concurrent.futures, contextlib, gzip, math, os, re, shutil, signal, subprocess, sys, time, types  # noqa: E401
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -29,32 +18,26 @@ TIMEOUT, JOBS = 90, 2  # seconds per solve (an import or report gets four times 
 RESTARTS = {}  # deck -> deck whose restart file it reads
 
 
-def read_source(decks, name):
-    """A file of the deck folder, gunzipped when only NAME.gz is there (None if neither)."""
+def read_source(decks, name):  # a file of the deck folder, gunzipped when only NAME.gz is there (None if neither)
     path = os.path.join(decks, name)
-    if os.path.exists(path):
-        return read(path)
-    return gzip.decompress(read(path + ".gz")) if os.path.exists(path + ".gz") else None
+    return read(path) if os.path.exists(path) else gzip.decompress(read(path + ".gz")) if os.path.exists(path + ".gz") \
+        else None
 
 
-def submodel_inputs(text):
-    """The result files a deck's *SUBMODEL cards read."""
+def submodel_inputs(text):  # the result files a deck's *SUBMODEL cards read
     return [m.group(1).decode() for m in re.finditer(rb"(?im)^\*submodel\b.*?\binput\s*=\s*([^,\s]+)", text)]
 
 
 def solve(deck, decks, work):
     folder = fresh(os.path.join(work, deck))
-    text = read_source(decks, deck + ".inp")
-    write(os.path.join(folder, deck + ".inp"), text)
-    # Files the deck reads: from the deck folder, or written by solving another deck first.
-    for f in submodel_inputs(text):
-        data, made = read_source(decks, f), os.path.join(work, f[:-4], f)
-        data = read(made) if data is None and os.path.exists(made) else data
-        if data is not None:
-            write(os.path.join(folder, f), data)
-    made = os.path.join(work, RESTARTS.get(deck, ""), RESTARTS.get(deck, "") + ".rout")
-    if deck in RESTARTS and os.path.exists(made):
-        shutil.copy(made, os.path.join(folder, deck + ".rin"))
+    write(os.path.join(folder, deck + ".inp"), text := read_source(decks, deck + ".inp"))
+    # Files the deck reads (submodel results, restart file): from the deck folder, or written by another deck's solve.
+    reads = [(f, os.path.join(work, f[:-4], f)) for f in submodel_inputs(text)]
+    reads += [(deck + ".rin", os.path.join(work, RESTARTS[deck], RESTARTS[deck] + ".rout"))] if deck in RESTARTS else []
+    for name, made in reads:
+        data = read_source(decks, name)
+        if (data := read(made) if data is None and os.path.exists(made) else data) is not None:
+            write(os.path.join(folder, name), data)
     env = dict(os.environ, OMP_NUM_THREADS="1", CCX_NPROC_EQUATION_SOLVER="1", CCX_NPROC_RESULTS="1")
     r = run(["ccx", "-i", deck], folder, TIMEOUT, FILE_LIMIT, MEMORY_LIMIT, env, text=True)
     write(os.path.join(folder, "solve.log"), r.out + r.err)
@@ -63,54 +46,46 @@ def solve(deck, decks, work):
     return deck, r.seconds, reason
 
 
-def solver_failure(status, log):
-    """The reason the solver did not complete, or '' when it did."""
+def solver_failure(status, log):  # the reason the solver did not complete, or '' when it did
     if status is None:
         return "takes longer than %d s here" % TIMEOUT
-    lines = log.splitlines()
-    for i, line in enumerate(lines):
-        if "*ERROR" in line:  # the message goes on in the next line
-            more = lines[i + 1].strip() if i + 1 < len(lines) and "*ERROR" not in lines[i + 1] else ""
-            return re.sub(r"\s+", " ", (line.strip() + " " + more).strip())[:120]
-    if status < 0:
-        return "killed by signal %s" % signal.Signals(-status).name
-    return "exit status %d" % status if status else ""
+    error = re.search(r"^.*\*ERROR.*(\n(?!.*\*ERROR).*)?", log, re.M)  # the message goes on in the next line
+    if error:
+        return re.sub(r"\s+", " ", error[0].strip())[:120]
+    return ("killed by signal %s" % signal.Signals(-status).name if status < 0 else
+            "exit status %d" % status if status else "")
 
 
-def read_solve(folder):
-    """(completed, seconds, reason) of an earlier solve in folder, or None."""
-    try:
+def read_solve(folder):  # (completed, seconds, reason) of an earlier solve in folder, or None
+    with contextlib.suppress(OSError, ValueError):
         state, seconds, reason = read(os.path.join(folder, "solve.txt"), "r").rstrip("\n").split("\t")
-    except (OSError, ValueError):
-        return None
-    return state == "ok", float(seconds), reason
+        return state == "ok", float(seconds), reason
 
 
 def read_frd(path):
     """(found anything after the header or its end record, result blocks) of an ASCII .frd; a block's
     rows hold the values of each node as written (no computed ALL)."""
-    blocks, anything = [], False
+    blocks, anything, heads = [], False, 0
     step = increment = mode = block = fmt = section = None
-    with open(path, "rb") as f:
-        for raw in f:
-            line = raw.decode("latin-1").rstrip("\r\n")
-            words = line.split()
+    with open(path, encoding="latin-1", newline="\n") as f:
+        for line, words in ((raw.rstrip("\r\n"), raw.split()) for raw in f):
             if not words:
                 continue
             key = line[1:3] if line.startswith(" -") else words[0][:4] if words[0].startswith("100C") else words[0]
+            anything |= key in ("2C", "3C", "100C", "9999")
             if key in ("2C", "3C", "100C"):
-                anything, section, fmt = True, key, int(words[-1])
+                section, fmt = key, int(words[-1])
                 if fmt > 1:
                     raise ValueError("%s: binary .frd blocks are not read here" % path)
-            if key == "9999":
-                anything = True
-            elif key == "1PSTEP":
+            if key == "1PSTEP":
                 increment, step, mode = int(words[2]), int(words[3]), None
             elif key == "1PMODE":
                 mode = int(words[1])
             elif key == "100C":
                 block, last = types.SimpleNamespace(name="", step=step, increment=increment if mode is None else mode,
-                                                    value=float(line[12:24]), rows=[]), blocks[-1:]
+                                                    value=float(line[12:24]), rows=[], kind=line[56:58].strip(),
+                                                    counter=line[58:63].strip()), blocks[-1:]
+                heads += 1
                 # The importer's rule: the step and increment of the previous block again at another time
                 # (an analysis keyword outside *STEP) is the next increment.
                 if (last and mode is None and last[0].step == step and block.increment <= last[0].increment
@@ -126,11 +101,19 @@ def read_frd(path):
                 if section == "100C" and block is not None:
                     blocks.append(block)
                 section = block = None
+    # Blocks of buckling steps (analysis type 4) get the importer's increments: the base state (factor 0) 0,
+    # then each result set (the header's output counter) the next one.
+    last = None  # the previous buckling block
+    for b in blocks if heads == len(blocks) else ():
+        if b.kind == "4":
+            new = last is None or b.counter != last.counter
+            first = last is None or last.step != b.step or (b.value == 0 and last.increment > 0 and new)
+            b.increment = int(b.value != 0) if first else last.increment + new
+        last = b if b.kind == "4" else None
     return anything, blocks
 
 
-def mises(t):
-    """von Mises of rows xx yy zz and three shears (in any order), as float32 values are."""
+def mises(t):  # von Mises of rows xx yy zz and three shears (in any order), as float32 values are
     t = np.asarray(t, dtype=np.float32).astype(np.float64)
     return np.sqrt(((t[:, 0] - t[:, 1]) ** 2 + (t[:, 1] - t[:, 2]) ** 2 + (t[:, 2] - t[:, 0]) ** 2) / 2
                    + 3 * (t[:, 3] ** 2 + t[:, 4] ** 2 + t[:, 5] ** 2))
@@ -144,8 +127,7 @@ DAT_HEADER = re.compile(r"^\s*(\S.*?)\s*(?:\((.*)\))?\s*for\s*(?:set\s*(\S+)\s+a
                         r"time\s+(\S+)\s*$")
 
 
-def read_dat(path):
-    """Printed blocks: (what, set, time, rows of values without their ids)."""
+def read_dat(path):  # printed blocks: (what, set, time, rows of values without their ids)
     blocks, current = [], None  # current: what, set, time, ids per row, rows
     for line in read(path).decode("latin-1").split("\n"):
         m = DAT_HEADER.match(line.rstrip())
@@ -161,11 +143,9 @@ def read_dat(path):
             current = None if current and current[4] else current  # the blank line after the rows
             continue
         numbers = []
-        for w in words:  # shell rows end in the name of their element set
-            try:
+        with contextlib.suppress(ValueError):  # shell rows end in the name of their element set
+            for w in words:
                 numbers.append(float(w))
-            except ValueError:
-                break
         if len(numbers) > current[3] and (len(numbers) == len(words) or current[3]):
             current[4].append(numbers[current[3]:])
         else:
@@ -173,8 +153,7 @@ def read_dat(path):
     return [b[:3] + (b[4],) for b in blocks]
 
 
-def read_sta(path):
-    """(step, increment, total time) of each increment the .sta lists."""
+def read_sta(path):  # (step, increment, total time) of each increment the .sta lists
     rows = []
     for line in read(path).decode("latin-1").split("\n") if os.path.exists(path) else []:
         w = line.split()
@@ -186,14 +165,12 @@ def read_sta(path):
     return rows
 
 
-def same_time(a, b):
-    """Times printed with six or seven digits that are the same instant."""
+def same_time(a, b):  # times printed with six or seven digits that are the same instant
     return abs(a - b) <= 1e-5 * max(abs(a), abs(b)) + 1e-30
 
 
 def database_counts(path):
-    """{(step number, increment): {field: values of .frd kind}} and the total of .dat-kind values.
-    A nodal value spread over the elements at its node counts once."""
+    """{(step, increment): {field: values of .frd kind}}, total .dat-kind values; nodal values spread count once."""
     import h5py
     frames, dat_values = {}, 0
     with h5py.File(path, "r") as db:
@@ -206,22 +183,19 @@ def database_counts(path):
                     for b in field.get("blocks", {}).values():
                         data, position = b["data"], b.attrs["position"]
                         width = data.shape[1] if len(data.shape) == 2 else 1
-                        position = position.decode() if isinstance(position, bytes) else position
-                        if position == "NODAL":
+                        if position in ("NODAL", b"NODAL"):
                             counts[name] = counts.get(name, 0) + data.shape[0] * width
-                        elif position == "ELEMENT_NODAL":
+                        elif position in ("ELEMENT_NODAL", b"ELEMENT_NODAL"):
                             spread.setdefault(width, set()).update(b["nodeLabels"][()].tolist())
                         else:
                             dat_values += data.shape[0] * width
-                    for width, nodes in spread.items():
-                        counts[name] = counts.get(name, 0) + len(nodes) * width
+                    counts[name] = counts.get(name, 0) + sum(len(nodes) * width for width, nodes in spread.items())
             for region in step.get("historyRegions", {}).values():
                 dat_values += sum(o["data"].shape[0] for o in region.get("historyOutputs", {}).values())
     return frames, dat_values
 
 
-def expected_extremes(frd_blocks, dat_blocks, sta):
-    """{line name without __max/__min: (max, min, scale)} from the solver's files."""
+def expected_extremes(frd_blocks, dat_blocks, sta):  # {name without __max/__min: (max, min, scale)} from the solver
     out = {}
 
     def add(name, values):
@@ -242,8 +216,7 @@ def expected_extremes(frd_blocks, dat_blocks, sta):
     return out
 
 
-def compare_extremes(expected, report, fail):
-    """Compares params.txt with the expected extremes; returns how many lines were compared."""
+def compare_extremes(expected, report, fail):  # params.txt against the expected extremes; how many lines compared
     params = {}
     for name, _, value in (line.partition("\t") for line in read(report, "r").splitlines()):
         with contextlib.suppress(ValueError):  # history lines hold (time, value) pairs
@@ -259,41 +232,14 @@ def compare_extremes(expected, report, fail):
 
 
 def compare_counts(frd_blocks, dat_blocks, db_path, fail):
-    frames, dat_in_db = database_counts(db_path)
-    in_frd = {}
+    frames, dat_in_db, in_frd = *database_counts(db_path), {}
     for b in frd_blocks:
-        in_frd.setdefault((b.step, b.increment), []).append((b.name, sum(len(r) for r in b.rows)))
-    for key, blocks in in_frd.items():
-        in_file, in_db = sum(n for _, n in blocks), frames.get(key, {})
-        if in_file != sum(in_db.values()):
-            fail("count", "step %s increment %s: .frd has %d values (%s), the database %d (%s)" % (
-                *key, in_file, " ".join("%s:%d" % b for b in blocks), sum(in_db.values()),
-                " ".join("%s:%d" % kv for kv in sorted(in_db.items()))))
-    in_file = sum(len(r) for b in dat_blocks for r in b[3])
-    if in_file != dat_in_db:
+        in_frd[b.step, b.increment] = in_frd.get((b.step, b.increment), 0) + sum(len(r) for r in b.rows)
+    for key, in_file in in_frd.items():
+        if in_file != sum(frames.get(key, {}).values()):
+            fail("count", "step %s increment %s: .frd %d values, database %s" % (*key, in_file, frames.get(key)))
+    if (in_file := sum(len(r) for b in dat_blocks for r in b[3])) != dat_in_db:
         fail("count", ".dat has %d values, the database %d (element fields and history)" % (in_file, dat_in_db))
-
-
-def number_buckling_modes(path, blocks):
-    """Gives the blocks of buckling steps (analysis type 4, no mode line) the importer's increments: the base
-    state (factor 0) 0, then each result set (the header's output counter) the next one."""
-    if not blocks:
-        return
-    with open(path, "rb") as f:
-        heads = [(line[56:58].strip(), line[58:63].strip()) for line in (raw.decode("latin-1") for raw in f)
-                 if line.startswith("  100C")]
-    if len(heads) != len(blocks):
-        return
-    last = None  # (step, increment, counter) of the previous buckling block
-    for b, (kind, counter) in zip(blocks, heads):
-        if kind != "4":
-            last = None
-            continue
-        if last is None or last[0] != b.step or (b.value == 0 and last[1] > 0 and counter != last[2]):
-            b.increment = 0 if b.value == 0 else 1
-        else:
-            b.increment = last[1] + (counter != last[2])
-        last = (b.step, b.increment, counter)
 
 
 def check_deck(deck, folder, exes):
@@ -313,10 +259,7 @@ def import_and_check(deck, folder, exes, solved, r, fail):
         return  # stopped at any point of writing: nothing to hold the importer to
     frd, odb, dat = (os.path.join(folder, deck + ext) for ext in (".frd", ".odb", ".dat"))
     anything, frd_blocks = read_frd(frd) if os.path.exists(frd) else (False, [])
-    number_buckling_modes(frd, frd_blocks)
-    for f in os.listdir(folder):
-        if f.endswith(".odb") or ".odb.tmp" in f:
-            os.remove(os.path.join(folder, f))
+    [os.remove(os.path.join(folder, f)) for f in os.listdir(folder) if f.endswith(".odb") or ".odb.tmp" in f]
     imp = run([exes[0], deck], folder, 4 * TIMEOUT, FILE_LIMIT, text=True)
     if os.path.exists(frd) and not anything:
         # The solver stopped before it wrote anything: the import must say so and write nothing.
@@ -327,26 +270,22 @@ def import_and_check(deck, folder, exes, solved, r, fail):
     if imp.status != 0:
         return fail("import", "status %s: %s" % (imp.status, imp.err.strip()[-300:]))
     r["imported"] = True
-    report = fresh(os.path.join(folder, "report"))
-    write(os.path.join(report, "all.cfg"), ALL_KEYWORDS)
+    write(os.path.join(report := fresh(os.path.join(folder, "report")), "all.cfg"), ALL_KEYWORDS)
     rep = run([exes[1], "-odb", f"../{deck}.odb", "-config", "all.cfg"], report, 4 * TIMEOUT, FILE_LIMIT, text=True)
     if rep.status != 0 or not os.path.exists(os.path.join(report, "paramsdone.txt")):
         return fail("report", "status %s: %s" % (rep.status, rep.err.strip()[-300:]))
-    dat_blocks = read_dat(dat) if os.path.exists(dat) else []
+    dat_blocks, params = read_dat(dat) if os.path.exists(dat) else [], os.path.join(report, "params.txt")
     expected = expected_extremes(frd_blocks, dat_blocks, read_sta(os.path.join(folder, deck + ".sta")))
-    r["lines"] = compare_extremes(expected, os.path.join(report, "params.txt"), fail)
-    check_names_read_back(os.path.join(report, "params.txt"), exes[1], fail)
+    r["lines"] = compare_extremes(expected, params, fail)
+    check_names_read_back(params, fail)
     compare_counts(frd_blocks, dat_blocks, odb, fail)
     r["checked"] = True
 
 
-def check_names_read_back(params, harvestodb, fail):
-    """Every line of a report through the parser of harvest-plot and harvest-response (the package beside the
-    build's bin folder): a known family, the same name built again from the parsed parts, and no name twice (a
-    script reading the report into a dictionary would keep one silently)."""
-    package = os.path.join(os.path.dirname(harvestodb), "..", "python")
-    if package not in sys.path:
-        sys.path.insert(0, package)
+def check_names_read_back(params, fail):
+    """Every line of a report through the parser of harvest-plot and harvest-response: a known family, the same
+    name built again from the parsed parts, and no name twice (a script reading the report into a dictionary would
+    keep one silently)."""
     import harvestodb.report as hr
     seen = set()
     for name, _, rec in hr.read_params(params).entries:
@@ -357,14 +296,12 @@ def check_names_read_back(params, harvestodb, fail):
         seen.add(name)
 
 
-def read_list(name):
-    """deck -> the solver's reason, from lines 'deck<TAB>reason' ('#' starts a comment)."""
+def read_list(name):  # deck -> the solver's reason, from lines 'deck<TAB>reason' ('#' starts a comment)
     lines = [line.split("#", 1)[0].rstrip() for line in read(os.path.join(HERE, name), "r").splitlines()]
     return {d.strip(): reason.strip() for d, _, reason in (line.partition("\t") for line in lines if line)}
 
 
-def solve_all(decks, names, work):
-    """Solves names into work; decks that read another deck's results wait for it."""
+def solve_all(decks, names, work):  # solves names into work; decks that read another deck's results wait for it
     later = {n for n in names if n in RESTARTS or any(
         f[:-4] in names for f in submodel_inputs(read_source(decks, n + ".inp")))}
     for batch in ([n for n in names if n not in later], [n for n in names if n in later]):
@@ -385,6 +322,7 @@ def main():
     names = sorted({f[:-len(ext)] for f in os.listdir(decks) for ext in (".inp", ".inp.gz") if f.endswith(ext)})
     names = [n for n in only if n in names] if only else names
     RESTARTS.update(read_list("restarts.txt"))
+    sys.path.insert(0, os.path.join(os.path.dirname(exes[1]), "..", "python"))  # the package beside the bin folder
     listed = read_list("unsolvable.txt")
     with (contextlib.nullcontext(keep) if keep else scratch("ccx-sweep-")) as work:
         os.makedirs(work, exist_ok=True)
