@@ -22,28 +22,25 @@ const std::string kReport = "Step_1__Mass\t12.5\nStep_1__MassCenter\t(1, 0.25, 0
 const std::string kProgress = "Processing Step: Step-1\nExtracting mass properties\n"
                               "Processing Step: Step 2\nExtracting mass properties\n";
 const std::string kUsage =
-    " Program to open an output database and extract output parameters\n"
-    " from the database and write them to an ASCII file.\n"
-    " Usage: veltra harvestodb -odb <odb_filename> \n                                 -config <config_filename> \n"
-    "                                 -elset(optional) <elsetName> \n"
-    " Requirements:\n 1. -odb   : Name of the output database.\n"
-    " 2. -config: Name of the configuration file. \n"
-    " 3. -elset : Name of the assembly level element set.\n"
-    "             Search will be done only for element \n             belonging to this set.\n"
-    "             If this parameter is not provided, search \n"
-    "             will be performed over the entire model.\n"
-    " 4. -help  : Print usage\n";
+    " Program to open an output database and extract output parameters\n from the database and write them to an ASCII"
+    " file.\n Usage: veltra harvestodb -odb <odb_filename> \n                                 -config <config_filename>"
+    " \n                                 -elset(optional) <elsetName> \n Requirements:\n 1. -odb   : Name of the output"
+    " database.\n 2. -config: Name of the configuration file. \n 3. -elset : Name of the assembly level element set.\n"
+    "             Search will be done only for element \n             belonging to this set.\n             If this"
+    " parameter is not provided, search \n             will be performed over the entire model.\n 4. -help  : Print"
+    " usage\n";
 const std::string kNoDatabase = "**ERROR** output database name is not provided\n",
                   kNoConfig = "**ERROR** configuration file name is not provided\n", kOld = "old\n";
-const Args kGood = {"-odb", "db.odb", "-config", "cfg.txt"};
 
 std::string noElset(const std::string& set, const std::string& db = "db.odb") {
   return "An assembly level elset " + set + " does not exist in the output database :" + db + "\n";
 }
 std::string noDb(const std::string& name) { return "**ERROR** output database  " + name + " does not exist\n\n"; }
+std::string failed(const std::string& message) { return message + "\nODB Application exited with error(s)\n"; }
 
 Args concat(Args a, const Args& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
-Args good(const Args& e) { return concat(kGood, e); }
+Args on(const std::string& db, const Args& e = {}) { return concat({"-odb", db, "-config", "cfg.txt"}, e); }
+Args good(const Args& e = {}) { return on("db.odb", e); }
 
 // db.odb, other.odb, old.odb (format 1), cfg.txt (the mass lines), bad.odb (text), folders cfgdir and folder.odb,
 // veltra-link (a link to veltra).
@@ -83,10 +80,11 @@ Case kept(const char* name, const Args& args, std::string out, std::string err, 
   return {name, args, out, err, status, kOld, kOld, upgraded};
 }
 // A run whose output cannot be written whole ends as after a library failure, with no new marker.
-const std::string kFull = "rm params.txt; ln -s /dev/full params.txt;";
+const std::string kFull = "rm params.txt; ln -s /dev/full params.txt;",
+                  kFolder = "folder.odb: /: is a directory, expected a file";
 Case unwritten(const char* name, const Args& args, std::string shell, std::string message, std::string params,
                std::string done = kOld) {
-  return {name, args, kProgress, message + "\nODB Application exited with error(s)\n", 0, params, done, false, shell};
+  return {name, args, kProgress, failed(message), 0, params, done, false, shell};
 }
 
 const Case kCases[] = {
@@ -96,11 +94,11 @@ const Case kCases[] = {
     kept("missing database, then -help", {"-odb", "missing.odb", "-help"}, "", noDb("missing.odb"), 1),
     kept("-help, then missing database", {"-help", "-odb", "missing.odb"}, kUsage, "", 0),
     kept("-h prefix after a good command line", good({"-hurry"}), kUsage, "", 0),
-    kept("name completed before the test", {"-odb", "job", "-config", "cfg.txt"}, "", noDb("job.odb"), 1),
-    ok("completed name found", {"-odb", "db", "-config", "cfg.txt"}),
+    kept("name completed before the test", on("job"), "", noDb("job.odb"), 1),
+    ok("completed name found", on("db")),
     kept("configuration tested when met", {"-config", "nocfg.txt", "-odb", "missing.odb"}, "",
          "**ERROR** configuration file nocfg.txt does not exist\n\n", 1),
-    ok("complete run", kGood),
+    ok("complete run", good()),
     ok("unknown arguments ignored", {"-verbose", "-odb", "db.odb", "x", "-config", "cfg.txt", "--quiet"}),
     ok("known by two characters", {"-odbfile", "db.odb", "-conf", "cfg.txt"}),
     ok("last -odb without value", good({"-odb"})),
@@ -111,35 +109,31 @@ const Case kCases[] = {
     kept("-extra consumes the next argument", {"-extra", "-help", "-odb", "db.odb", "-config", "cfg.txt"}, "",
          noElset("-help"), 0),
     ok("existing element set", good({"-elset", "AE"})),
-    kept("last database wins", {"-odb", "other.odb", "-odb", "db.odb", "-config", "cfg.txt", "-elset", "NOSUCH"}, "",
-         noElset("NOSUCH"), 0),
+    kept("last database wins", concat({"-odb", "other.odb"}, good({"-elset", "NOSUCH"})), "", noElset("NOSUCH"), 0),
     {"configuration is a folder", {"-odb", "db.odb", "-config", "cfgdir"},
      "Unable to open file" "Processing Step: Step-1\nProcessing Step: Step 2\n", "", 0, "", "Done\n", false},
-    ok("format-1 database", {"-odb", "old.odb", "-config", "cfg.txt"}, true),
+    ok("format-1 database", on("old.odb"), true),
     // The library's message, naming the database as completed, then the closing line.
-    kept("not a database", {"-odb", "bad.odb", "-config", "cfg.txt"}, "",
-         "bad.odb: /: file is not an hdf5 file\nODB Application exited with error(s)\n", 0),
-    kept("database is a folder", {"-odb", "folder.odb", "-config", "cfg.txt"}, "",
-         "folder.odb: /: is a directory, expected a file\nODB Application exited with error(s)\n", 0),
-    kept("completed name is a folder", {"-odb", "folder", "-config", "cfg.txt"}, "",
-         "folder.odb: /: is a directory, expected a file\nODB Application exited with error(s)\n", 0),
-    kept("format-1 database, missing element set", {"-odb", "old.odb", "-config", "cfg.txt", "-elset", "NOSUCH"}, "",
+    kept("not a database", on("bad.odb"), "", failed("bad.odb: /: file is not an hdf5 file"), 0),
+    kept("database is a folder", on("folder.odb"), "", failed(kFolder), 0),
+    kept("completed name is a folder", on("folder"), "", failed(kFolder), 0),
+    kept("format-1 database, missing element set", on("old.odb", {"-elset", "NOSUCH"}), "",
          noElset("NOSUCH", "upgradedOdb.odb"), 0, true),
-    unwritten("report on a full disk", kGood, kFull, "params.txt: No space left on device", "(link)"),
-    unwritten("marker on a full disk", kGood, "rm paramsdone.txt; ln -s /dev/full paramsdone.txt;",
+    unwritten("report on a full disk", good(), kFull, "params.txt: No space left on device", "(link)"),
+    unwritten("marker on a full disk", good(), "rm paramsdone.txt; ln -s /dev/full paramsdone.txt;",
               "paramsdone.txt: No space left on device", kReport, "(absent)"),
     // The limit only for the program, whose stdout and stderr reach the captured files through cat.
-    unwritten("report over the file size limit", kGood,
+    unwritten("report over the file size limit", good(),
               "{ { { ulimit -f 0; exec \"$0\" \"$@\"; } 2>&1 1>&3 | cat >&2; } 3>&1 | cat; }",
               "params.txt: File too large", ""),
     // (A small budget accepted, the same report: the golden case field_large_budget.)
-    {"memory budget not a number", kGood, "", "**ERROR** HARVEST_MEMORY_MB is not a positive number of megabytes: "
+    {"memory budget not a number", good(), "", "**ERROR** HARVEST_MEMORY_MB is not a positive number of megabytes: "
      "0x\n\n", 1, kOld, kOld, false, "export HARVEST_MEMORY_MB=0x;"},
-    {"report in a folder", kGood, "", "params.txt: Is a directory\nODB Application exited with error(s)\n", 0,
-     "(folder)", kOld, false, "rm params.txt; mkdir params.txt;"},
-    {"upgrade over the file size limit", {"-odb", "old.odb", "-config", "cfg.txt"}, "",
-     "upgradedOdb.odb: /: cannot write the file: File too large\nODB Application exited with error(s)\n", 0, kOld,
-     kOld, false, "ulimit -f 8; trap '' XFSZ;"},  // 4 KiB in 512-byte blocks
+    {"report in a folder", good(), "", failed("params.txt: Is a directory"), 0, "(folder)", kOld, false,
+     "rm params.txt; mkdir params.txt;"},
+    {"upgrade over the file size limit", on("old.odb"), "",
+     failed("upgradedOdb.odb: /: cannot write the file: File too large"), 0, kOld, kOld, false,
+     "ulimit -f 8; trap '' XFSZ;"},  // 4 KiB in 512-byte blocks
 };
 
 // Each row also through the probe, which prints the runtime counts at exit: however the run ends, the runtime is

@@ -1,5 +1,6 @@
 // Databases of the traversal and history golden cases (trav_*, hist_*).
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -11,18 +12,20 @@
 #include "odb_edit.h"
 #include "recipes.h"
 
-using odbw::BlockInfo;
 using odbw::HistoryRegionInfo;
-using odbw::StepInfo;
 using odbw::Writer;
 
 namespace {
 
-// A scalar field TEMP on nodes 1, 2, ... of the instance (none: the file's default).
-void addTemperature(Writer& w, const std::string& step, int frame, const std::vector<float>& values,
+// A frame of the increment at the time, with a scalar field TEMP on nodes 1, 2, ... of the instance (none: the
+// file's default).
+void addTemperature(Writer& w, const std::string& step, int increment, double time, const std::vector<float>& values,
                     std::optional<std::string> instance = {}) {
+  char description[64];
+  std::snprintf(description, sizeof description, "Increment %6d: Step Time = %8.3f", increment, time);
+  const int frame = w.addFrame(step, {.incrementNumber = increment, .description = description});
   w.addFieldOutput(step, frame, "TEMP", {.description = "Temperature"});
-  BlockInfo block{.instance = instance};
+  odbw::BlockInfo block{.instance = instance};
   for (int i = 1; i <= static_cast<int>(values.size()); ++i) block.nodeLabels.push_back(i);
   w.addBlock(step, frame, "TEMP", block, values, 1);
 }
@@ -32,14 +35,10 @@ std::optional<std::vector<double>> listed(std::vector<double> v) {
   return v.empty() ? std::nullopt : std::optional(std::move(v));
 }
 
-StepInfo massProperties(double mass, std::vector<double> centre, std::vector<double> aboutCentre = {},
-                        std::vector<double> aboutOrigin = {}) {
+odbw::StepInfo massProperties(double mass, std::vector<double> centre, std::vector<double> aboutCentre = {},
+                              std::vector<double> aboutOrigin = {}) {
   return {.mass = mass, .massCenter = listed(centre), .inertiaAboutCenter = listed(aboutCentre),
           .inertiaAboutOrigin = listed(aboutOrigin)};
-}
-
-odbw::FrameInfo frameInfo(int increment, const std::string& description) {
-  return {.incrementNumber = increment, .description = description};
 }
 
 // -1 (no node, no element) and 0 (no point) are the file's defaults anyway.
@@ -66,17 +65,14 @@ GOLDEN_RECIPE(trav_no_steps) {
 GOLDEN_RECIPE(trav_walk) {
   Writer w(path);
   w.addStep("Step-1", massProperties(12.5, {1, 0.25, 0}, {1e-05, 2, 3, 0, -0.5, 1234567}, {10, 20, 30, 0.5, 0, 0}));
-  const int f0 = w.addFrame("Step-1", frameInfo(0, "Increment      0: Step Time =    0.000"));
-  addTemperature(w, "Step-1", f0, {0, 0, 0});
-  const int f1 = w.addFrame("Step-1", frameInfo(1, "Increment      1: Step Time =    1.000"));
-  addTemperature(w, "Step-1", f1, {1, 5, 3});
+  addTemperature(w, "Step-1", 0, 0, {0, 0, 0});
+  addTemperature(w, "Step-1", 1, 1, {1, 5, 3});
   w.addHistoryRegion("Step-1", "Node PART-1-1.7", pointInfo("Output at Node 7", 7));
   addHistory(w, "Step-1", "Node PART-1-1.7", "U2", {0, 0, 0.5f, 0.25f, 1, 0.5f});
   addHistory(w, "Step-1", "Node PART-1-1.7", "RF-2", {0, -1, 1, -3});
 
   w.addStep("Load-Step-2", massProperties(3, {-1.5, 2, 1e+30}, {1, 1, 1, 0, 0, 0}, {2, 2, 2, 0, 0, 0}));
-  const int g0 = w.addFrame("Load-Step-2", frameInfo(4, "Increment      4: Step Time =    2.000"));
-  addTemperature(w, "Load-Step-2", g0, {-2, 7.25f});
+  addTemperature(w, "Load-Step-2", 4, 2, {-2, 7.25f});
   w.addHistoryRegion("Load-Step-2", "Element PART-1-1.12 Int Point 3",
                      pointInfo("Output at Element 12 Int Point 3", -1, 12, 3));
   addHistory(w, "Load-Step-2", "Element PART-1-1.12 Int Point 3", "S11", {0, 100, 1, 250});
@@ -124,26 +120,22 @@ GOLDEN_RECIPE(hist_values) {
   w.addStep("Step-1");
   const std::string r = "Node I.7";
   w.addHistoryRegion("Step-1", r, pointInfo("Node 7", 7));
-  const float nan = std::numeric_limits<float>::quiet_NaN();
   addHistory(w, "Step-1", r, "EMPTY", {});
   addHistory(w, "Step-1", r, "W0", {0, 0}, 2);  // reshaped below to 3 rows of no floats
   addHistory(w, "Step-1", r, "W3", {0, 1, 2, 1, 9, -4}, 3);
   addHistory(w, "Step-1", r, "NEG", {0, -2, 1, -5});
-  addHistory(w, "Step-1", r, "NAN", {0, 1, 1, nan, 2, 3});
+  addHistory(w, "Step-1", r, "NAN", {0, 1, 1, std::numeric_limits<float>::quiet_NaN(), 2, 3});
   addHistory(w, "Step-1", r, "TIME", {100, 1, 200, 2});
   addHistory(w, "Step-1", r, "SMALL", {0, 1e-05f, 0.5f, 0.25f, 1, 1234567});
   w.close();
   odbw::edit::writeFloatDataset(path, "/steps/Step-1/historyRegions/" + r + "/historyOutputs/W0/data", {}, {3, 0});
 }
 
-namespace golden {
-
 // Chunks carry a Fletcher-32 checksum: one flipped byte in the stored values
 // makes their read fail, and only their read.
-void damageStored(const std::string& path, const void* values, std::size_t size) {
+void golden::damageStored(const std::string& path, const void* values, std::size_t size) {
   std::ifstream in(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
   const std::string needle(static_cast<const char*>(values), size);
   const std::size_t at = bytes.find(needle);
   if (at == std::string::npos || bytes.find(needle, at + 1) != std::string::npos)
@@ -151,8 +143,6 @@ void damageStored(const std::string& path, const void* values, std::size_t size)
   bytes[at + 6] = static_cast<char>(bytes[at + 6] ^ 0x40);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
-
-}  // namespace golden
 
 // A history whose stored values fail their checksum, in the second step:
 // the first step is reported in full before the library gives up.
@@ -181,16 +171,13 @@ GOLDEN_RECIPE(trav_sets) {
   w.addInstance("PART-1-1", "P");
   w.setInstanceNodes("PART-1-1", nodes);
   w.setInstanceElements("PART-1-1", elements, offsets, nodes);
-  w.addAssemblySet(odbw::SetKind::Element, "A", {{"PART-1-1", {1}}});
-  w.addAssemblySet(odbw::SetKind::Element, "Set Warn-1", {{"PART-1-1", {1}}});
-  w.addAssemblySet(odbw::SetKind::Element, "B", {{"PART-1-1", {1}}});
+  for (const char* set : {"A", "Set Warn-1", "B"}) w.addAssemblySet(odbw::SetKind::Element, set, {{"PART-1-1", {1}}});
   w.addAssemblySet(odbw::SetKind::Node, "N", {{"PART-1-1", {2}}});
   w.addInstanceSet("PART-1-1", odbw::SetKind::Element, "TOP SET-2", elements);
   w.addInstanceSet("PART-1-1", odbw::SetKind::Node, "N-1", nodes);
   w.addPartSet("P", odbw::SetKind::Element, "PE", elements);
   w.addPartSet("P", odbw::SetKind::Node, "P N", nodes);
   w.addStep("Step-1");
-  addTemperature(w, "Step-1", w.addFrame("Step-1", frameInfo(1, "Increment      1: Step Time =    1.000")), {1, 2, 3},
-                 "PART-1-1");
+  addTemperature(w, "Step-1", 1, 1, {1, 2, 3}, "PART-1-1");
   w.close();
 }

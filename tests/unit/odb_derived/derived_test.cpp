@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -18,16 +20,11 @@ using namespace odb_detail;
 using Tensor = std::array<double, 6>;  // 11 22 33 12 13 23
 
 struct Case {
-  const char* name;
-  Tensor s;
-  double mises, press, inv3;
-  std::array<double, 3> principal;
-  std::array<double, 2> inPlane;
+  const char* name; Tensor s; double mises, press, inv3; std::array<double, 3> principal; std::array<double, 2> inPlane;
 };
 
 TEST(Derived, StateOfStressTable) {
-  const double r3 = std::sqrt(3.0);
-  const double radius = std::hypot(15.0, 5.0);
+  const double r3 = std::sqrt(3.0), radius = std::hypot(15.0, 5.0);
   const Case cases[] = {
       {"uniaxial tension", {100, 0, 0, 0, 0, 0}, 100, -100.0 / 3, 100, {100, 0, 0}, {100, 0}},
       {"compression: inv3 keeps its sign", {-100, 0, 0, 0, 0, 0}, 100, 100.0 / 3, -100, {0, 0, -100}, {0, -100}},
@@ -35,20 +32,10 @@ TEST(Derived, StateOfStressTable) {
       {"pure shear in 13 is out of plane", {0, 0, 0, 0, 50, 0}, 50 * r3, 0, 0, {50, 0, -50}, {0, 0}},
       {"hydrostatic", {-10, -10, -10, 0, 0, 0}, 0, 10, 0, {-10, -10, -10}, {-10, -10}},
       // inv3 of the plane and general cases: from a numerical eigen solver.
-      {"plane stress",
-       {10, -20, 0, 5, 0, 0},
-       std::sqrt(775.0),
-       10.0 / 3,
-       -22.32372547792269,
-       {-5 + radius, 0, -5 - radius},
-       {-5 + radius, -5 - radius}},
-      {"general",
-       {120.5, -40.25, 33.0, 25.75, -12.5, 8.125},
-       148.61753555687835,
-       -37.75,
-       78.11127620268903,
-       {125.85825345985516, 32.93988401299271, -45.5481374728479},
-       {124.52407064061784, -44.27407064061784}},
+      {"plane stress", {10, -20, 0, 5, 0, 0}, std::sqrt(775.0), 10.0 / 3, -22.32372547792269,
+       {-5 + radius, 0, -5 - radius}, {-5 + radius, -5 - radius}},
+      {"general", {120.5, -40.25, 33.0, 25.75, -12.5, 8.125}, 148.61753555687835, -37.75, 78.11127620268903,
+       {125.85825345985516, 32.93988401299271, -45.5481374728479}, {124.52407064061784, -44.27407064061784}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -56,43 +43,36 @@ TEST(Derived, StateOfStressTable) {
     EXPECT_NEAR(vonMises(c.s.data()), c.mises, tol);
     EXPECT_NEAR(pressure(c.s.data()), c.press, tol);
     EXPECT_NEAR(thirdInvariant(c.s.data()), c.inv3, 1e-9 * (1 + std::fabs(c.inv3)));
-    double p[3];
-    principals(c.s.data(), p);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(p[i], c.principal[static_cast<std::size_t>(i)], tol) << "principal " << i;
-    double q[2];
-    inPlanePrincipals(c.s.data(), q);
-    EXPECT_NEAR(q[0], c.inPlane[0], tol);
-    EXPECT_NEAR(q[1], c.inPlane[1], tol);
+    double p[3], q[2];
+    principals(c.s.data(), p), inPlanePrincipals(c.s.data(), q);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(p[i], c.principal[i], tol) << "principal " << i;
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_NEAR(q[i], c.inPlane[i], tol) << "in plane " << i;
   }
   // The table as one block of float rows, stored in order and in reverse: each row's von Mises float is
   // vonMises' rounded (four rows at a time, then one by one).
   const int inOrder[6] = {0, 1, 2, 3, 4, 5}, reversed[6] = {5, 4, 3, 2, 1, 0};
   std::vector<float> rows, backwards;
   for (const Case& c : cases)
-    for (int k = 0; k < 6; ++k) {
-      rows.push_back(static_cast<float>(c.s[static_cast<std::size_t>(k)]));
-      backwards.push_back(static_cast<float>(c.s[static_cast<std::size_t>(5 - k)]));
-    }
-  const int n = static_cast<int>(std::size(cases));
-  std::vector<float> got(static_cast<std::size_t>(n)), gotBackwards(static_cast<std::size_t>(n));
-  misesRows(rows.data(), 6, inOrder, n, got.data());
-  misesRows(backwards.data(), 6, reversed, n, gotBackwards.data());
+    for (std::size_t k = 0; k < 6; ++k)
+      rows.push_back(static_cast<float>(c.s[k])), backwards.push_back(static_cast<float>(c.s[5 - k]));
+  constexpr int n = static_cast<int>(std::size(cases));
+  float got[n], gotBackwards[n];
+  misesRows(rows.data(), 6, inOrder, n, got), misesRows(backwards.data(), 6, reversed, n, gotBackwards);
   for (int i = 0; i < n; ++i) {
-    const float expected = static_cast<float>(vonMises(cases[i].s.data()));
-    EXPECT_EQ(got[static_cast<std::size_t>(i)], expected) << cases[i].name;
-    EXPECT_EQ(gotBackwards[static_cast<std::size_t>(i)], expected) << cases[i].name;
+    const float want = static_cast<float>(vonMises(cases[i].s.data()));
+    EXPECT_EQ(std::tie(got[i], gotBackwards[i]), std::tie(want, want)) << cases[i].name;
   }
   // And 100 001 random rows of mixed magnitudes, where a changed order of the operations shows in the last bit.
   std::mt19937 rng(5);
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-  const int many = 100001;
-  std::vector<float> random(static_cast<std::size_t>(many) * 6), randomGot(static_cast<std::size_t>(many));
+  constexpr std::size_t many = 100001;
+  std::vector<float> random(many * 6), randomGot(many);
   for (float& v : random) v = std::ldexp(unit(rng), static_cast<int>(rng() % 40) - 20);
   // Every loop the processor has, whichever misesRows picks here.
   for (const int lanes : {8, 4, 2, 0}) {
     if (!misesRowsWith(lanes, random.data(), many, randomGot.data())) continue;
     int differ = 0;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(many); ++i) {
+    for (std::size_t i = 0; i < many; ++i) {
       double row[6];
       for (std::size_t k = 0; k < 6; ++k) row[k] = random[i * 6 + k];
       differ += randomGot[i] != static_cast<float>(vonMises(row));
@@ -122,23 +102,19 @@ TEST(Derived, StateOfStressTable) {
     for (int k = 0; k < 40; ++k) add({scale * unit(rng), scale * unit(rng), scale * unit(rng), 0, scale * unit(rng), 0});
   add({INFINITY, 0, 0, 0, 0, 0}), add({NAN, 1, 2, 3, 4, 5}), add({INFINITY, INFINITY, 0, 0, 0, 0});
   for (int k = 0; k < 300; ++k) add({7, -3, 2, 1, 0, 5});
-  const int inOrder6[6] = {0, 1, 2, 3, 4, 5};
   for (const std::vector<float>* rowsOf : {&random, &hard}) {
     const int total = static_cast<int>(rowsOf->size() / 6);
     std::vector<float> floats(static_cast<std::size_t>(total));
-    misesRows(rowsOf->data(), 6, inOrder6, total, floats.data());
+    misesRows(rowsOf->data(), 6, inOrder, total, floats.data());
     int wrong = 0, runs = 0;
     for (int first = 0; first < total; first += 1 + static_cast<int>(rng() % 3000), ++runs) {
       const int n = std::min(total - first, runs == 0 ? 16 : static_cast<int>(rng() % (runs % 2 ? 40 : 4000)));
       float hi = -INFINITY, lo = INFINITY;
-      for (int r = first; r < first + n; ++r) {
-        if (floats[static_cast<std::size_t>(r)] > hi) hi = floats[static_cast<std::size_t>(r)];
-        if (floats[static_cast<std::size_t>(r)] < lo) lo = floats[static_cast<std::size_t>(r)];
-      }
+      for (int r = first; r < first + n; ++r)
+        hi = std::max(hi, floats[static_cast<std::size_t>(r)]), lo = std::min(lo, floats[static_cast<std::size_t>(r)]);
       const float* at = rowsOf->data() + static_cast<std::size_t>(first) * 6;
       float gotHi, gotLo, sievedHi = hi, sievedLo = lo;
-      misesRange(at, 6, inOrder6, n, gotHi, gotLo);
-      misesRangeSieved(at, n, sievedHi, sievedLo);
+      misesRange(at, 6, inOrder, n, gotHi, gotLo), misesRangeSieved(at, n, sievedHi, sievedLo);
       wrong += gotHi != hi || gotLo != lo || sievedHi != hi || sievedLo != lo;
     }
     EXPECT_EQ(wrong, 0) << "of " << runs << " runs of " << (rowsOf == &random ? "random" : "hard") << " rows";
@@ -187,11 +163,10 @@ TEST(Derived, PrincipalFloatsAreJacobisFloats) {
   }
   int decided = 0;
   for (const Tensor& s : cases) {
-    double p[3];
+    double p[3], lo[3], hi[3];
     float f[4];
     principals(s.data(), p);
     decided += principalFloats(s.data(), f);
-    double lo[3], hi[3];
     const bool bounded = principalBounds(s.data(), lo, hi);
     for (int k = 0; bounded && k < 3; ++k)
       ASSERT_TRUE(lo[k] <= p[k] && p[k] <= hi[k]) << k << ": " << p[k] << " outside bounds";
@@ -203,21 +178,13 @@ TEST(Derived, PrincipalFloatsAreJacobisFloats) {
     }
     const float want[4] = {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]),
                            static_cast<float>(p[0] - p[2])};
-    for (int k = 0; k < 4; ++k)
-      ASSERT_EQ(std::memcmp(&f[k], &want[k], sizeof(float)), 0)
-          << k << ": " << f[k] << " != " << want[k] << " for " << s[0] << " " << s[1] << " " << s[2] << " " << s[3]
-          << " " << s[4] << " " << s[5];
+    ASSERT_EQ(std::memcmp(f, want, sizeof f), 0)
+        << testing::PrintToString(f) << " != " << testing::PrintToString(want) << " for " << testing::PrintToString(s);
   }
   EXPECT_GT(decided, static_cast<int>(cases.size()) / 2);  // the closed form does carry the load
 }
 
-struct ColumnCase {
-  const char* name;
-  std::vector<std::string> labels;
-  int type;
-  int width;
-  std::array<int, 6> cols;  // column of 11 22 33 12 13 23, or -1
-};
+struct ColumnCase { const char* name; std::vector<std::string> labels; int type, width; std::array<int, 6> cols; };
 
 TEST(Derived, TensorColumnsTable) {
   const ColumnCase cases[] = {
@@ -236,7 +203,7 @@ TEST(Derived, TensorColumnsTable) {
     SCOPED_TRACE(c.name);
     int cols[6];
     tensorColumns(c.labels, c.type, c.width, cols);
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(cols[k], c.cols[static_cast<std::size_t>(k)]) << "component " << k;
+    EXPECT_EQ(std::to_array(cols), c.cols);  // column of 11 22 33 12 13 23, or -1
   }
 }
 
