@@ -37,10 +37,7 @@ std::string frdElement(int label, int type, const std::vector<int>& nodes) {
   return s + "\n -3\n";
 }
 
-struct Component {
-  const char* name;
-  int type, row, column;
-};
+struct Component { const char* name; int type, row, column; };
 const std::vector<Component> kDisp = {{"D1", 2, 1, 0}, {"D2", 2, 2, 0}, {"D3", 2, 3, 0}};
 const std::vector<Component> kStress = {{"SXX", 4, 1, 1}, {"SYY", 4, 2, 2}, {"SZZ", 4, 3, 3},
                                         {"SXY", 4, 1, 2}, {"SYZ", 4, 2, 3}, {"SZX", 4, 3, 1}};
@@ -52,9 +49,8 @@ std::string frdResult(int step, int inc, double t, const char* name, const std::
   char row[256];
   std::string s = (std::snprintf(row, sizeof row, "    1PSTEP%25d%12d%12d\n", 1, inc, step), row);
   if (mode > 0) s += (std::snprintf(row, sizeof row, "    1PMODE%26d\n", mode), row);
-  std::snprintf(row, sizeof row, "  100CL  101%12.5E%12d%22d%5d%12d\n -4  %-8s%5zu%5d\n", t, nodes, type, 1, 1, name,
-                components.size(), 1);
-  s += row;
+  s += (std::snprintf(row, sizeof row, "  100CL  101%12.5E%12d%22d%5d%12d\n -4  %-8s%5zu%5d\n", t, nodes, type, 1, 1,
+                      name, components.size(), 1), row);
   for (const Component& c : components)
     s += (std::snprintf(row, sizeof row, " -5  %-8s%5d%5d%5d%5d\n", c.name, 1, c.type, c.row, c.column), row);
   for (int n = 1; n <= nodes; ++n) {
@@ -67,9 +63,8 @@ std::string frdResult(int step, int inc, double t, const char* name, const std::
 }
 
 // A .dat print of integration-point stresses at total time t: rows "element point".
-std::string datStresses(const char* t, const std::vector<std::pair<int, int>>& rows) {
-  std::string s = "\n stresses (elem, integ.pnt.,sxx,syy,szz,sxy,sxz,syz) for set EALL and time  " + std::string(t);
-  s += "\n\n";
+std::string datStresses(const std::string& t, const std::vector<std::pair<int, int>>& rows) {
+  std::string s = "\n stresses (elem, integ.pnt.,sxx,syy,szz,sxy,sxz,syz) for set EALL and time  " + t + "\n\n";
   char row[128];
   for (const auto& [e, p] : rows)
     s += (std::snprintf(row, sizeof row, "%10d%4d%14.6E%14.6E%14.6E%14.6E%14.6E%14.6E\n", e, p, 1.0, 2.0, 3.0, 4.0,
@@ -77,16 +72,15 @@ std::string datStresses(const char* t, const std::vector<std::pair<int, int>>& r
   return s + "\n";
 }
 
-std::string staRows(const char* rows) {
-  return "SUMMARY OF JOB INFORMATION\n  STEP      INC     ATT  ITRS     TOT TIME     STEP TIME      INC TIME\n" +
-         std::string(rows);
-}
+const std::string kSta =  // the .sta header
+    "SUMMARY OF JOB INFORMATION\n  STEP      INC     ATT  ITRS     TOT TIME     STEP TIME      INC TIME\n";
 
 // The database as text: each element's nodes; per frame its place and its fields, each with the first block's
-// position, size, component labels and first row; each history output with its (time, value) rows.
+// position, size, component labels and first row; each history output with its (time, value) rows; then their count.
 std::string listing(const std::string& path) {
   odb_Odb& odb = openOdb(path.c_str());
   std::ostringstream s;
+  int histories = 0;
   for (const odb_Element& e : odb.rootAssembly().instances()["PART-1-1"].elements()) {
     s << "element " << e.label() << ":";
     for (int n : e.connectivity()) s << ' ' << n;
@@ -111,7 +105,7 @@ std::string listing(const std::string& path) {
     const odb_HistoryRegionRepository& regions = step.historyRegions();
     for (int r = 0; r < regions.size(); ++r) {
       const odb_HistoryOutputRepository& outputs = regions.valueAt(r).historyOutputs();
-      for (int k = 0; k < outputs.size(); ++k) {
+      for (int k = 0; k < outputs.size(); ++k, ++histories) {
         s << step.name() << ' ' << regions.keyAt(r) << ' ' << outputs.keyAt(k) << ':';
         for (const odb_SequenceFloat& row : outputs.valueAt(k).data()) s << ' ' << row[0] << ',' << row[1];
         s << '\n';
@@ -119,15 +113,15 @@ std::string listing(const std::string& path) {
     }
   }
   odb.close();
-  return s.str();
+  return s.str() + "history outputs: " + std::to_string(histories) + "\n";
 }
 
-// The first line of `expected` not found in `text` after those before it; empty when all are there.
+// The first line of `expected` not in `text` after those before it, then `text`; empty when all are there.
 std::string firstMissing(const std::string& text, const std::vector<std::string>& expected) {
   std::istringstream in(text);
   std::string line;
   for (const std::string& e : expected) do {
-      if (!std::getline(in, line)) return e;
+      if (!std::getline(in, line)) return e + "\nmissing from\n" + text;
     } while (line != e);
   return "";
 }
@@ -153,17 +147,8 @@ long lines(const std::string& text) { return std::count(text.begin(), text.end()
 TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
   const std::string tet = "    1C\n" + frdNodes(1, 4) + frdElement(1, 3, {1, 2, 3, 4});
   const std::string disp1 = frdResult(1, 1, 1.0, "DISP", kDisp), disp2 = frdResult(1, 2, 1.0, "DISP", kDisp);
-  const std::string cut = disp1.substr(0, disp1.rfind(" -1"));
-  const std::string twoIncrements = staRows("    1         1     1     2  0.500000E+00  0.500000E+00  0.500000E+00\n"
-                                            "    1         2     1     2  0.100000E+01  0.100000E+01  0.500000E+00\n");
-  const std::string stresses = datStresses("0.5000000E+00", {{1, 1}, {2, 1}}) + datStresses("0.1000000E+01", {{1, 1}}) +
-      "\n displacements (vx,vy,vz) for set LOAD and time  0.1000000E+01\n\n"
-      "         3  2.500000E-01 -1.000000E+00  0.000000E+00\n\n";
-  // The .frd lists a 20-node brick's nodes 13-16 after 17-20.
-  const std::string hex20 = "    1C\n" + frdNodes(1, 20) +
-                            frdElement(1, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 18, 19, 20, 13, 14, 15, 16});
-  const std::string uRow = "  U NODAL 4 x 3 U1 U2 U3: 11 12 13", job = tet + disp1 + " 9999\n";
-  const std::string inc1 = "Step-1: 1 1 \"Increment 1: Step Time = 1\"";
+  const std::string cut = disp1.substr(0, disp1.rfind(" -1")), job = tet + disp1 + " 9999\n";
+  const std::string uRow = "  U NODAL 4 x 3 U1 U2 U3: 11 12 13", inc1 = "Step-1: 1 1 \"Increment 1: Step Time = 1\"";
   const std::string ips = " x 6 S11 S22 S33 S12 S13 S23: 1 2 3 4 5 7";
   const std::string ip1 = "  S_IP INTEGRATION_POINT 1" + ips, ip2 = "  S_IP INTEGRATION_POINT 2" + ips;
   const struct Case {
@@ -173,7 +158,6 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
     std::string err;
     std::vector<std::string> expected{};
     const char* command = "ccx2odb job";  // a shell command
-    int histories = -1;                    // history outputs in the listing, when given
     std::string inp = kTetDeck;
   } cases[] = {
       {"no end record: complete blocks imported, one warning", tet + disp1, "", "", 0,
@@ -188,36 +172,38 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
        {inc1, uRow}, "ccx2odb --partial job"},
       {"model change: a later mesh block adds an element and its node",
        tet + disp1 + frdNodes(5, 5) + frdElement(2, 3, {2, 3, 4, 5}) +
-           frdResult(2, 1, 2.0, "ERROR", {{"STR(%)", 1, 1, 0}}) + " 9999\n",
-       "", "", 0, "",
+           frdResult(2, 1, 2.0, "ERROR", {{"STR(%)", 1, 1, 0}}) + " 9999\n", "", "", 0, "",
        {"element 2: 2 3 4 5", "Step-2: 1 1 \"Increment 1: Step Time = 1\"", "  ERR_STR NODAL 4 x 1: 11"}},
       {"integration points: elements of 1 and 4 points in one print, element 2 from the deck", job,
        datStresses("0.1000000E+01", {{1, 1}, {2, 1}, {2, 2}, {2, 3}, {2, 4}}), "", 0, "",
        {"element 2: 2 3 4 5", inc1, uRow, ip1}},
       {"merge order: .dat blocks before and at the .frd's increment, placed by the .sta", tet + disp2 + " 9999\n",
-       stresses, twoIncrements, 0, "",
+       datStresses("0.5000000E+00", {{1, 1}, {2, 1}}) + datStresses("0.1000000E+01", {{1, 1}}) +
+           "\n displacements (vx,vy,vz) for set LOAD and time  0.1000000E+01\n\n"
+           "         3  2.500000E-01 -1.000000E+00  0.000000E+00\n\n",
+       kSta + "    1         1     1     2  0.500000E+00  0.500000E+00  0.500000E+00\n"
+              "    1         2     1     2  0.100000E+01  0.100000E+01  0.500000E+00\n", 0, "",
        {"Step-1: 1 0.5 \"Increment 1: Step Time = 0.5\"", ip2, "Step-1: 2 1 \"Increment 2: Step Time = 1\"", uRow, ip1,
-        "Step-1 Node PART-1-1.3 U1: 1,0.25", "Step-1 Node PART-1-1.3 U2: 1,-1"},
-       "ccx2odb job", 3},
+        "Step-1 Node PART-1-1.3 U1: 1,0.25", "Step-1 Node PART-1-1.3 U2: 1,-1", "history outputs: 3"}},
       {"a print at a time neither the .sta nor the next .frd block knows: the next increment",
        tet + disp1 + frdResult(1, 2, 2.0, "DISP", kDisp) + " 9999\n",
        datStresses("0.1000000E+01", {{1, 1}}) + datStresses("0.1500000E+01", {{1, 1}}), "", 0, "",
        {inc1, uRow, ip1, "Step-1: 2 2 \"Increment 2: Step Time = 2\"", uRow, ip1}},
-      {"20-node brick: deck node order, stress components in slot order",
-       hex20 + frdResult(1, 1, 1.0, "STRESS", kStress, 20) + " 9999\n", "", "", 0, "",
+      {"20-node brick: deck node order (the .frd lists nodes 13-16 after 17-20), stress components in slot order",
+       "    1C\n" + frdNodes(1, 20) +
+           frdElement(1, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 18, 19, 20, 13, 14, 15, 16}) +
+           frdResult(1, 1, 1.0, "STRESS", kStress, 20) + " 9999\n", "", "", 0, "",
        {"element 1: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20", inc1,
-        "  S ELEMENT_NODAL 20 x 6 S11 S22 S33 S12 S13 S23: 11 12 13 14 16 15"},
-       "ccx2odb job", -1, hex20Deck()},
+        "  S ELEMENT_NODAL 20 x 6 S11 S22 S33 S12 S13 S23: 11 12 13 14 16 15"}, "ccx2odb job", hex20Deck()},
       {"bad .dat number: each value read from its own 14 columns", job,
        " displacements (vx,vy,vz) for set LOAD and time  0.1000000E+01\n\n"
        "         3  2.463875E-04 -1.7238x1E-04  1.138229E-03\n", "", 1,
        "ccx2odb: job.dat:3: bad number '-1.7238x1E-04' in columns 25-38\n"},
-      {"bad .sta row", job, "", staRows("     1          1     1     2  0.5000x0E+00  0.500000E+00  0.500000E+00\n"), 1,
+      {"bad .sta row", job, "", kSta + "     1          1     1     2  0.5000x0E+00  0.500000E+00  0.500000E+00\n", 1,
        "ccx2odb: job.sta:3: bad time in increment row\n"},
       {"two frames of one step with one increment: an error naming both blocks",
        tet + frdResult(1, 1, 41.7, "DISP", kDisp, 4, 2, 1) + frdResult(1, 1, 83.1, "DISP", kDisp, 4, 2, 2) +
-           frdResult(1, 1, 41.7, "DISP", kDisp, 4, 2, 1) + " 9999\n",
-       "", "", 1,
+           frdResult(1, 1, 41.7, "DISP", kDisp, 4, 2, 1) + " 9999\n", "", "", 1,
        "ccx2odb: job.frd:" + std::to_string(lines(tet) + 27) +
            ": the DISP block would open a second frame of Step-1 with increment 1 (the first was opened at job.frd:" +
            std::to_string(lines(tet) + 3) + ")\n"},
@@ -249,13 +235,7 @@ TEST(HandMadeJobs, ImportOrFailAsTheFilesSay) {
     EXPECT_EQ(std::tie(r.status, r.err), std::tie(c.status, c.err));
     EXPECT_EQ(run({"/bin/sh", "-c", "ls | grep -c odb || true"}, dir.path()).out, c.status ? "0\n" : "1\n");
     if (c.status == 0 && testsupport::exists(dir.file("job.odb"))) {
-      const std::string text = listing(dir.file("job.odb"));
-      EXPECT_EQ(firstMissing(text, c.expected), "") << text;
-      std::istringstream in(text);
-      int n = 0;  // history lines: "Step-1 Node PART-1-1.3 U1: ...", not "Step-1: 1 ..." (a frame)
-      for (std::string line; std::getline(in, line);)
-        n += line.rfind("Step-", 0) == 0 && line.find(' ') < line.find(':');
-      EXPECT_EQ(n, c.histories < 0 ? n : c.histories) << text;
+      EXPECT_EQ(firstMissing(listing(dir.file("job.odb")), c.expected), "");
     }
   }
 }
@@ -270,10 +250,8 @@ TEST(SolverJobs, MassPropertiesMatchTheSolversTotals) {
       "*ELEMENT,TYPE=C3D8,ELSET=EALL\n1,1,2,3,4,5,6,7,8\n*MATERIAL,NAME=STEEL\n*ELASTIC\n210000,0.3\n*DENSITY\n2.\n"
       "*SOLID SECTION,ELSET=EALL,MATERIAL=STEEL\n*STEP\n*STATIC\n*BOUNDARY\n1,1,3\n2,1,3\n4,1,3\n5,1,3\n*CLOAD\n"
       "7,1,10.\n*EL PRINT,ELSET=EALL,TOTALS=YES\nEMAS\n*NODE FILE\nU\n*END STEP\n");
-  const auto solved = run({"/bin/sh", "-c", "ccx -i box"}, dir.path());
-  ASSERT_TRUE(solved.status == 0 && testsupport::exists(dir.file("box.frd"))) << solved.out;
-  const auto imported = run({CCX2ODB, "box"}, dir.path());
-  ASSERT_EQ(imported.status, 0) << imported.err;
+  const auto r = run({"/bin/sh", "-c", "ccx -i box && test -f box.frd && '" CCX2ODB "' box"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
   std::map<std::string, std::vector<double>> totals;
   ccx::InputFile dat(dir.file("box.dat"));
   ccx::DatReader reader(dat);
@@ -281,13 +259,12 @@ TEST(SolverJobs, MassPropertiesMatchTheSolversTotals) {
     if (b.kind == ccx::DatBlock::Kind::Total && !totals.count(b.what)) totals[b.what] = b.values;
   const auto& J = totals["total mass moment of inertia"];
   const auto& Jc = totals["total mass moment of inertia about the center ofgravity"];
-  ASSERT_TRUE(totals.count("total mass") && totals["center of gravity"].size() == 3u && J.size() == 6u &&
-              Jc.size() == 6u);
+  ASSERT_TRUE(totals.count("total mass") && totals["center of gravity"].size() == 3 && J.size() == 6 && Jc.size() == 6);
   odb_Odb& odb = openOdb(dir.file("box.odb").c_str());
   const odb_Step& step = odb.steps()["Step-1"];
   EXPECT_NEAR(step.mass(), totals["total mass"][0], 1e-6);
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(step.massCenter()[k], totals["center of gravity"][k], 1e-6);
   for (int k = 0; k < 6; ++k) {
+    if (k < 3) { EXPECT_NEAR(step.massCenter()[k], totals["center of gravity"][k], 1e-6); }
     const int a = k == 0 ? 1 : 0, b = k == 2 ? 1 : 2;
     EXPECT_NEAR(step.inertiaAboutOrigin()[k], k < 3 ? J[a] + J[b] : J[k], 1e-6) << k;
     EXPECT_NEAR(step.inertiaAboutCenter()[k], k < 3 ? Jc[a] + Jc[b] : Jc[k], 1e-6) << k;

@@ -10,28 +10,22 @@
 
 namespace odbw::edit {
 
-void setIntAttribute(const std::string& file, const std::string& object, const std::string& name, long long value);
-void setDoubleAttribute(const std::string& file, const std::string& object, const std::string& name, double value);
-void setStringAttribute(const std::string& file, const std::string& object, const std::string& name,
-                        const std::string& value);
-void setStringArrayAttribute(const std::string& file, const std::string& object, const std::string& name,
-                             const std::vector<std::string>& values);
-void removeAttribute(const std::string& file, const std::string& object, const std::string& name);
-// Removes a group or dataset link.
-void removeLink(const std::string& file, const std::string& object);
-// Renames (moves) a link, e.g. a frame "1" to "2".
-void moveLink(const std::string& file, const std::string& from, const std::string& to);
+using Text = const std::string&;  // file names, object paths and attribute names
+using Dims = std::vector<unsigned long long>;
+
+void setIntAttribute(Text file, Text object, Text name, long long value);
+void setDoubleAttribute(Text file, Text object, Text name, double value);
+void setStringAttribute(Text file, Text object, Text name, Text value);
+void setStringArrayAttribute(Text file, Text object, Text name, const std::vector<std::string>& values);
+void removeAttribute(Text file, Text object, Text name);
+void removeLink(Text file, Text object);     // a group or dataset link
+void moveLink(Text file, Text from, Text to);  // renames a link, e.g. a frame "1" to "2"
 // Replaces (or creates) a dataset with int32, int64, float32 or float64 data of the given shape.
-void writeIntDataset(const std::string& file, const std::string& object, std::span<const int> values,
-                     std::vector<unsigned long long> dims);
-void writeInt64Dataset(const std::string& file, const std::string& object, std::span<const std::int64_t> values,
-                       std::vector<unsigned long long> dims);
-void writeFloatDataset(const std::string& file, const std::string& object, std::span<const float> values,
-                       std::vector<unsigned long long> dims);
-void writeDoubleDataset(const std::string& file, const std::string& object, std::span<const double> values,
-                        std::vector<unsigned long long> dims);
-// Creates an empty group (and missing parents).
-void createGroup(const std::string& file, const std::string& object);
+void writeIntDataset(Text file, Text object, std::span<const int> values, Dims dims);
+void writeInt64Dataset(Text file, Text object, std::span<const std::int64_t> values, Dims dims);
+void writeFloatDataset(Text file, Text object, std::span<const float> values, Dims dims);
+void writeDoubleDataset(Text file, Text object, std::span<const double> values, Dims dims);
+void createGroup(Text file, Text object);  // an empty one, and missing parents
 
 
 // The caller's side of HDF5's error printing, for tests that check the
@@ -41,7 +35,7 @@ void countHdf5Errors();
 bool ownHandlerSet();
 int hdf5ErrorsCounted();
 // A failing HDF5 call of the caller's own: opens a file that is not there.
-void failOwnHdf5Call(const std::string& missingFile);
+void failOwnHdf5Call(Text missingFile);
 // Puts back the handler countHdf5Errors replaced.
 void printHdf5Errors();
 }  // namespace odbw::edit

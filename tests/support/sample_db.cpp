@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <sstream>
 #include <vector>
 
@@ -26,17 +27,15 @@ static void writeFields(odbw::Writer& w) {
   };
   w.addFieldOutput("Step-1", 0, "U", {.description = "Spatial displacement", .type = odb_Enum::VECTOR,
                                       .componentLabels = {"U1", "U2", "U3"}, .validInvariants = {odb_Enum::MAGNITUDE}});
-  std::vector<double> u;
-  for (int i = 0; i < 4; ++i)
-    for (int k = 1; k <= 3; ++k) u.push_back(10 * i + k);
+  std::vector<double> u, s(24);
+  for (int n = 0; n < 12; ++n) u.push_back(10 * (n / 3) + n % 3 + 1);  // node n / 3 + 1, component n % 3 + 1
+  std::iota(s.begin(), s.end(), 0.0);
   block("U", {.position = odb_Enum::NODAL, .instance = "I1", .nodeLabels = {1, 2, 3, 4}}, u, 3);
   block("U", {.position = odb_Enum::NODAL, .instance = "I2", .nodeLabels = {1, 2}}, {3, 4, 0, 0, 0, 2}, 3);
 
   w.addFieldOutput("Step-1", 0, "S", {.description = "Stress components", .type = odb_Enum::TENSOR_3D_FULL,
                                       .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
                                       .validInvariants = {odb_Enum::MISES, odb_Enum::MAX_PRINCIPAL, odb_Enum::MIN_PRINCIPAL}, .isComplex = 0});
-  std::vector<double> s(24);
-  for (int i = 0; i < 24; ++i) s[static_cast<std::size_t>(i)] = i;
   block("S", {.position = odb_Enum::INTEGRATION_POINT, .instance = "I1", .elementLabels = {1, 1, 2, 2},
               .integrationPoints = {1, 2, 1, 2}}, s, 6);
   block("S", {.position = odb_Enum::CENTROID, .instance = "I1"}, {}, 6);
@@ -57,8 +56,7 @@ static void writeModel(odbw::Writer& w) {
   w.addPartSet("P1", SetKind::Element, "PI", std::vector<int>{2}, true);
   w.setAssemblyName("ASM");
   w.addInstance("I1", "P1");
-  w.setInstanceNodes("I1", std::vector<int>{1, 2, 3, 4},
-                     std::vector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0});
+  w.setInstanceNodes("I1", std::vector<int>{1, 2, 3, 4}, std::vector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0});
   w.setInstanceElements("I1", std::vector<int>{1, 2}, std::vector<std::int64_t>{0, 3, 6},
                         std::vector<int>{1, 2, 3, 2, 3, 4});
   w.addInstanceSet("I1", SetKind::Element, "IE", std::vector<int>{2});
@@ -81,8 +79,7 @@ void writeSample(const std::string& path, int precision, const odbw::Options& op
                        .inertiaAboutOrigin = std::vector<double>{6, 5, 4, 3, 2, 1}});
   w.addFrame("Step-1", {.incrementNumber = 5, .description = "Increment 5", .frameValue = 0.5});
   w.addFrame("Step-1");
-  if (precision == 0) writeFields<float>(w);
-  else writeFields<double>(w);
+  precision == 0 ? writeFields<float>(w) : writeFields<double>(w);
   w.addHistoryRegion("Step-1", "Node I1.1", {.description = "node one", .node = 1, .region = "AN", .instance = "I1"});
   w.addHistoryOutput("Step-1", "Node I1.1", "U1", {.description = "displacement"},
                      std::vector<double>{0, 0, 1, 2, 2, 4}, 2);
@@ -94,20 +91,22 @@ void writeSample(const std::string& path, int precision, const odbw::Options& op
 }
 
 template <class T>
-static void writeLargeFrame(odbw::Writer& w, int frame, int rows) {
-  w.addFrame("Step-1");
-  w.addFieldOutput("Step-1", frame, "S", {.type = odb_Enum::TENSOR_3D_FULL,
-                                          .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
-                                          .validInvariants = {odb_Enum::MISES, odb_Enum::MAX_PRINCIPAL}});
-  for (int first = 0; first < rows; first += rows / 2) {
-    odbw::BlockInfo info{.position = odb_Enum::INTEGRATION_POINT, .instance = "I1"};
-    std::vector<T> data;
-    for (int r = first; r < first + rows / 2; ++r) {
-      info.elementLabels.push_back(r / 4 + 1);
-      info.integrationPoints.push_back(r % 4 + 1);
-      for (int k = 0; k < 6; ++k) data.push_back(static_cast<T>((r % 1000) * (k + 1) + frame));
+static void writeLargeFrames(odbw::Writer& w, int rows) {
+  for (int frame = 0; frame < 2; ++frame) {
+    w.addFrame("Step-1");
+    w.addFieldOutput("Step-1", frame, "S", {.type = odb_Enum::TENSOR_3D_FULL,
+                                            .componentLabels = {"S11", "S22", "S33", "S12", "S13", "S23"},
+                                            .validInvariants = {odb_Enum::MISES, odb_Enum::MAX_PRINCIPAL}});
+    for (int first = 0; first < rows; first += rows / 2) {
+      odbw::BlockInfo info{.position = odb_Enum::INTEGRATION_POINT, .instance = "I1"};
+      std::vector<T> data;
+      for (int r = first; r < first + rows / 2; ++r) {
+        info.elementLabels.push_back(r / 4 + 1);
+        info.integrationPoints.push_back(r % 4 + 1);
+        for (int k = 0; k < 6; ++k) data.push_back(static_cast<T>((r % 1000) * (k + 1) + frame));
+      }
+      w.addBlock("Step-1", frame, "S", info, std::span<const T>(data), 6);
     }
-    w.addBlock("Step-1", frame, "S", info, std::span<const T>(data), 6);
   }
 }
 
@@ -116,10 +115,7 @@ void writeLarge(const std::string& path, int rows, int precision) {
   w.addPart("P1");
   w.addInstance("I1", "P1");
   w.addStep("Step-1");
-  for (int frame = 0; frame < 2; ++frame) {
-    if (precision == 0) writeLargeFrame<float>(w, frame, rows);
-    else writeLargeFrame<double>(w, frame, rows);
-  }
+  precision == 0 ? writeLargeFrames<float>(w, rows) : writeLargeFrames<double>(w, rows);
   w.close();
 }
 
@@ -128,11 +124,7 @@ odb_FieldOutput field(const odb_Odb& odb, const char* name) {
 }
 
 std::string messageOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const odb_Exception& e) {
-    return e.message();
-  }
+  try { body(); } catch (const odb_Exception& e) { return e.message(); }
   return "(no exception)";
 }
 

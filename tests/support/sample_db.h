@@ -20,8 +20,7 @@ void writeSample(const std::string& path, int precision, const odbw::Options& op
 // of row r holding (r % 1000) * (k + 1) + frame.
 void writeLarge(const std::string& path, int rows, int precision);
 
-// Returns the field output `name` of frame 0 of Step-1.
-odb_FieldOutput field(const odb_Odb& odb, const char* name);
+odb_FieldOutput field(const odb_Odb& odb, const char* name);  // of frame 0 of Step-1
 
 // Returns the keys of a repository in its order.
 std::vector<std::string> keys(const auto& repo) {
@@ -39,8 +38,6 @@ std::string inspectH5(const std::string& file, const std::string& cwd);
 std::string lineWith(const std::string& listing, const std::string& needle);
 
 // Closes every database the library holds, so no test leaks into the next.
-struct Finalize {
-  ~Finalize() { odb_finalizeAPI(); }
-};
+struct Finalize { ~Finalize() { odb_finalizeAPI(); } };
 
 }  // namespace sample

@@ -28,17 +28,11 @@ std::string settings() {
   return s.str();
 }
 
-class ConfigFile : public testing::Test {
- protected:
-  void SetUp() override { resetSettings(); }
-  void TearDown() override { resetSettings(); }
-  std::string readPath(const std::string& path) {
-    testing::internal::CaptureStdout();
-    readConfigFile(path.c_str());
-    return testing::internal::GetCapturedStdout();
-  }
-  testsupport::TempDir dir_;
-};
+std::string readPath(const std::string& path) {
+  testing::internal::CaptureStdout();
+  readConfigFile(path.c_str());
+  return testing::internal::GetCapturedStdout();
+}
 
 const std::string kOpen = "ODB EXTRACTIONS\n", kLong(10 << 20, 'x');
 
@@ -78,24 +72,27 @@ const Case kCases[] = {
     {"blanks count towards 23", kOpen + "PERCENTAGE=" + std::string(22, ' ') + "75\n", "compute per=7"},
 };
 
-TEST_F(ConfigFile, Keywords) {
+TEST(ConfigFile, Keywords) {
+  const testsupport::TempDir dir;
   for (const Case& row : kCases) {
     SCOPED_TRACE(row.name);
     resetSettings();
-    testsupport::writeFile(dir_.file("config.txt"), row.content);
-    EXPECT_EQ(readPath(dir_.file("config.txt")), "");
+    testsupport::writeFile(dir.file("config.txt"), row.content);
+    EXPECT_EQ(readPath(dir.file("config.txt")), "");
     EXPECT_EQ(settings(), row.want);
   }
 }
 
 // The message has no line end, and the settings stay as they were.
-TEST_F(ConfigFile, UnreadablePath) {
-  testsupport::writeFile(dir_.file("locked.txt"), kOpen + "EXTRACT_HISTORY\n");
-  chmod(dir_.file("locked.txt").c_str(), 0);
+TEST(ConfigFile, UnreadablePath) {
+  const testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("locked.txt"), kOpen + "EXTRACT_HISTORY\n");
+  chmod(dir.file("locked.txt").c_str(), 0);
   const bool root = geteuid() == 0;  // root reads the locked file anyway
-  for (const std::string& path : {dir_.path(), dir_.file("missing.txt"), dir_.file("locked.txt")}) {
+  resetSettings();
+  for (const std::string& path : {dir.path(), dir.file("missing.txt"), dir.file("locked.txt")}) {
     SCOPED_TRACE(path);
-    if (root && path == dir_.file("locked.txt")) continue;
+    if (root && path == dir.file("locked.txt")) continue;
     extract_mass = true;
     EXPECT_EQ(readPath(path), "Unable to open file");
     EXPECT_EQ(settings(), "mass compute per=0");
