@@ -617,6 +617,9 @@ class Export:
     """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
 
 
+READ_AHEAD_WINDOW = 32 << 20   # bytes asked of the disk beyond what has been read
+
+
 def read_ahead(path, stop):
     """Asks the kernel to read the file into the page cache, in file order, until stop is set: run
     in a thread of its own, the disk reads while the export computes. Files larger than a quarter
@@ -625,9 +628,11 @@ def read_ahead(path, stop):
 
     The kernel reads at most a device's read-ahead size (read_ahead_kb, here 8 MB) of each
     WILLNEED, and silently drops the rest: the requests go in steps of 2 MB (the module makes
-    them without the GIL, 64 MB at a call), which queue the whole file at once; then the file is
-    sent to /dev/null (no copy into this process), which waits for those reads and reads what a
-    device with a smaller limit left out."""
+    them without the GIL). The file is sent to /dev/null behind them (no copy into this
+    process), which waits for those reads and reads what a device with a smaller limit left out.
+    The requests stay at most READ_AHEAD_WINDOW ahead of that: the export's own reads (the
+    frames' metadata, a block the read-ahead has not reached) queue behind whatever is asked, and
+    with the whole file asked at once they waited until the disk had read all of it."""
     try:
         fd = os.open(path, os.O_RDONLY)
     except OSError:
@@ -638,13 +643,14 @@ def read_ahead(path, stop):
         if size > available_memory() // 4:
             return
         from . import _odb
-        for at in range(0, size, 64 << 20):
-            if stop.is_set() or not _odb._will_need(fd, at, min(64 << 20, size - at), 2 << 20):
-                return
         null = os.open(os.devnull, os.O_WRONLY)
-        at = 0
+        at = queued = 0
         while at < size and not stop.is_set():
-            n = os.sendfile(null, fd, at, min(64 << 20, size - at))
+            while queued < min(size, at + READ_AHEAD_WINDOW):
+                if not _odb._will_need(fd, queued, min(16 << 20, size - queued), 2 << 20):
+                    return
+                queued += 16 << 20
+            n = os.sendfile(null, fd, at, min(16 << 20, size - at))
             if n <= 0:
                 break
             at += n
