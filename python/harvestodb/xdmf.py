@@ -617,7 +617,7 @@ class Export:
     """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
 
 
-READ_AHEAD_WINDOW = 32 << 20   # bytes asked of the disk beyond what has been read
+READ_AHEAD_WINDOW = 16 << 20   # bytes asked of the disk beyond what has been read
 
 
 def read_ahead(path, stop):
@@ -647,10 +647,10 @@ def read_ahead(path, stop):
         at = queued = 0
         while at < size and not stop.is_set():
             while queued < min(size, at + READ_AHEAD_WINDOW):
-                if not _odb._will_need(fd, queued, min(16 << 20, size - queued), 2 << 20):
+                if not _odb._will_need(fd, queued, min(READ_AHEAD_WINDOW, size - queued), 2 << 20):
                     return
-                queued += 16 << 20
-            n = os.sendfile(null, fd, at, min(16 << 20, size - at))
+                queued += READ_AHEAD_WINDOW
+            n = os.sendfile(null, fd, at, min(READ_AHEAD_WINDOW, size - at))
             if n <= 0:
                 break
             at += n
@@ -924,13 +924,16 @@ def keep_freed_memory():
     to the system: an export frees and makes arrays of the same few sizes (the mesh's
     temporaries, a frame's arrays, the reader's pieces), and each one malloc maps anew is pages
     the kernel zeroes and faults in again, which a virtual machine makes dear (see
-    docs/view.md). Only the command does this: it is the process's own choice."""
+    docs/view.md). It also keeps one arena for every thread (the threads start later): a
+    thread's own arena is fresh memory, which the blocks the main thread has freed cannot
+    serve. Only the command does this: it is the process's own choice."""
     try:
         import ctypes
         libc = ctypes.CDLL(None)
-        m_trim_threshold, m_mmap_max = -1, -4
+        m_trim_threshold, m_mmap_max, m_arena_max = -1, -4, -8
         libc.mallopt(m_mmap_max, 0)
         libc.mallopt(m_trim_threshold, 2 ** 31 - 1)
+        libc.mallopt(m_arena_max, 1)
     except (OSError, AttributeError):   # not glibc: memory is managed as it is
         pass
 
