@@ -126,8 +126,8 @@ def write_plane(path, rng, n=6):
                   50 * rng.normal(size=(8 * n * n, 4)), elementLabels=np.repeat(range(1, n * n + 1), 8), nodeLabels=conn)
 
 
-def tool(name, *argv, cwd, timeout=300):
-    return run([os.path.join(BIN, name), *argv], cwd, timeout=timeout, text=True)
+def tool(name, *argv, cwd, timeout=300, fsize=64 << 20):
+    return run([os.path.join(BIN, name), *argv], cwd, timeout=timeout, fsize=fsize, text=True)
 
 
 def export(db, out):
@@ -313,14 +313,16 @@ def check_bad_input(work, good):
     with h5py.File(badmesh, "r+") as f:   # the mesh's failure is the one reported
         f["assembly/instances/FLATS/elements/connectivity"][0] = 999
     before = sorted(os.listdir(folder))
+    # (the last: a file size limit refuses HDF5's own writes too, which once crashed the command as it ended)
     for argv, err in ((["missing.odb"], "missing.odb: /: file does not exist"),
                       (["--fields", "U,STRESS", good], f"{good}: no field output STRESS in any frame "
                                                        "(fields: E, EVOL, PE, S, TEMP, U)"),
                       (["broken.odb"], "broken.odb: /steps/Step-1/frames/1/fieldOutputs/S/blocks/0: data is missing"),
                       (["badmesh.odb"], "badmesh.odb: /assembly/instances/FLATS: element 100 refers to node 999, "
                                         "which the instance does not have"),
-                      (["-o", "nodir/x.xdmf", good], "nodir/x.h5: No such file or directory")):
-        r = tool("odb2xdmf", "-o", "x.xdmf", *argv, cwd=folder, timeout=60)
+                      (["-o", "nodir/x.xdmf", good], "nodir/x.h5: No such file or directory"),
+                      ([good], "x.h5: File too large")):
+        r = tool("odb2xdmf", "-o", "x.xdmf", *argv, cwd=folder, timeout=60, fsize=4096 if argv == [good] else 64 << 20)
         check(f"{argv}: status 1, one line, nothing written", r.status == 1 and r.err == f"odb2xdmf: {err}\n"
               and r.out == "" and sorted(os.listdir(folder)) == before, f"{r.err!r} {os.listdir(folder)}")
 
