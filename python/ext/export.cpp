@@ -203,7 +203,10 @@ class PieceReader {
     capacity_ = rows * w + 1;  // a number to spare: the last chunk of a piece is read in place, not copied
     for (int i = 0; i < 2; ++i) {
       pieces_[i].values = grown<T>(buffers.values[i], capacity_);
-      pieces_[i].q = grown<Q>(buffers.q[i], rows);
+      if constexpr (std::is_same_v<Q, T>)  // a scalar's measure is its value: no copy of it
+        pieces_[i].q = m == Measure::value && w == 1 ? pieces_[i].values : grown<Q>(buffers.q[i], rows);
+      else
+        pieces_[i].q = grown<Q>(buffers.q[i], rows);
       pieces_[i].labels = grown<int>(buffers.labels[i], rows);
     }
     thread_ = std::thread([this, length, rows] { run(length, rows); });
@@ -244,7 +247,8 @@ class PieceReader {
         p.n = std::min(rows, length - first);
         const int at = static_cast<int>(first), n = static_cast<int>(p.n);
         r_.read(at, n, std::span<T>(p.values, capacity_));
-        measureRows(r_, m_, p.values, p.n, static_cast<std::size_t>(r_.width()), p.q);
+        if (static_cast<const void*>(p.q) != static_cast<const void*>(p.values))
+          measureRows(r_, m_, p.values, p.n, static_cast<std::size_t>(r_.width()), p.q);
         if (nodal_) r_.readNodeLabels(at, n, p.labels);
         else r_.readElementLabels(at, n, p.labels);
         const std::lock_guard lock(mutex_);
