@@ -863,7 +863,7 @@ class ArrayWriter:
             try:
                 done += os.pwrite(self._direct, self._buffer[:n], at + done)
             except OSError as e:
-                if e.errno != errno.EINVAL:
+                if e.errno not in (errno.EINVAL, errno.EOPNOTSUPP):   # not a refusal of O_DIRECT
                     raise
                 os.close(self._direct)
                 self._direct = None
