@@ -2,7 +2,7 @@
 """odb2xdmf and harvest-plot --model against the program's report: in every frame, each exported array's range
 equals the report's whole-model max and min lines of its quantity (as printed, %g).
   check_view.py BIN_DIR export|paraview   read back with h5py and meshio | by ParaView (HARVEST_VIEW=1)"""
-import itertools, json, os, re, shutil, sys, h5py, numpy as np  # noqa: E401
+import errno, fcntl, itertools, json, os, re, shutil, sys, h5py, numpy as np  # noqa: E401
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
@@ -253,6 +253,25 @@ def check_reduction(dbs):
                 xdmf.place_block = module
                 check(f"{case}: {f.name} of frame {frame.increment_number}: the module's reduction is numpy's",
                       got == want, str(sorted(got)))
+    # a file system that refuses writes past the page cache: the export writes through it, the same bytes
+    real, refused = os.pwrite, []
+
+    def pwrite(fd, data, at):
+        if fcntl.fcntl(fd, fcntl.F_GETFL) & os.O_DIRECT:
+            refused.append(at)
+            raise OSError(errno.EINVAL, "Invalid argument")
+        return real(fd, data, at)
+    work = os.path.dirname(dbs["odbgen"])
+    db, out = os.path.join(work, "pages.odb"), os.path.join(work, "refused.xdmf")
+    tool("odbgen", "--elements", "3000", "--frames", "1", "--single", db, cwd=work)   # arrays of whole pages
+    export(db, os.path.join(work, "pages.xdmf"))
+    os.pwrite = pwrite
+    try:
+        xdmf.export(db, out)
+    finally:
+        os.pwrite = real
+    check("O_DIRECT refused: written through the page cache, the same bytes",
+          refused and h5_bytes(out) == h5_bytes(os.path.join(work, "pages.xdmf")), str(refused))
 
 
 def h5_bytes(xdmf):
