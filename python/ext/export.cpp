@@ -201,12 +201,10 @@ class PieceReader {
     const auto length = static_cast<std::size_t>(r.length()), w = static_cast<std::size_t>(r.width());
     const std::size_t rows = std::min(length, static_cast<std::size_t>(std::max(1, r.pieceRows())));
     capacity_ = rows * w + 1;  // a number to spare: the last chunk of a piece is read in place, not copied
+    valuesMeasured_ = std::is_same_v<Q, T> && m == Measure::value && w == 1;
     for (int i = 0; i < 2; ++i) {
       pieces_[i].values = grown<T>(buffers.values[i], capacity_);
-      if constexpr (std::is_same_v<Q, T>)  // a scalar's measure is its value: no copy of it
-        pieces_[i].q = m == Measure::value && w == 1 ? pieces_[i].values : grown<Q>(buffers.q[i], rows);
-      else
-        pieces_[i].q = grown<Q>(buffers.q[i], rows);
+      pieces_[i].q = valuesMeasured_ ? reinterpret_cast<Q*>(pieces_[i].values) : grown<Q>(buffers.q[i], rows);
       pieces_[i].labels = grown<int>(buffers.labels[i], rows);
     }
     thread_ = std::thread([this, length, rows] { run(length, rows); });
@@ -247,8 +245,7 @@ class PieceReader {
         p.n = std::min(rows, length - first);
         const int at = static_cast<int>(first), n = static_cast<int>(p.n);
         r_.read(at, n, std::span<T>(p.values, capacity_));
-        if (static_cast<const void*>(p.q) != static_cast<const void*>(p.values))
-          measureRows(r_, m_, p.values, p.n, static_cast<std::size_t>(r_.width()), p.q);
+        if (!valuesMeasured_) measureRows(r_, m_, p.values, p.n, static_cast<std::size_t>(r_.width()), p.q);
         if (nodal_) r_.readNodeLabels(at, n, p.labels);
         else r_.readElementLabels(at, n, p.labels);
         const std::lock_guard lock(mutex_);
@@ -268,6 +265,7 @@ class PieceReader {
   Measure m_;
   bool nodal_;
   std::size_t capacity_ = 0;  // numbers each piece's values hold
+  bool valuesMeasured_ = false;  // a scalar's measure is its value: the values serve, no copy of them
   Piece<T, Q> pieces_[2];
   std::mutex mutex_;
   std::condition_variable changed_;
