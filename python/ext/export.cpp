@@ -3,11 +3,12 @@
 // into the export's arrays; the volume test that tells a flat element from
 // a solid one; the export's label tables, and labels turned into rows
 // through them; the export's HDF5 file, whose datasets it makes and whose
-// bytes it writes itself; the start of its writes to disk. The results are the
-// numbers the numpy code computes (the same operations in the same order),
-// so an export is the same with or without these helpers. The GIL is
-// released while they work. No globals.
+// bytes it writes itself; the start of its writes to disk; its read-ahead.
+// The results are the numbers the numpy code computes (the same operations
+// in the same order), so an export is the same with or without these
+// helpers. The GIL is released while they work. No globals.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstddef>
@@ -24,6 +25,8 @@
 
 #include <fcntl.h>
 #include <hdf5.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
 
 #include <pybind11/stl.h>
 
@@ -430,6 +433,56 @@ py::array labelTable(const std::int32_t* labels, std::size_t n, std::int64_t low
   return out;
 }
 
+// odb2xdmf's read-ahead: a thread of its own that reads a file into the page cache from the
+// start, while the export reads and computes. It asks the kernel for the next window bytes
+// (posix_fadvise WILLNEED, step bytes a request: the kernel reads at most the device's
+// read-ahead size of each and drops the rest) and waits for them with a sendfile to /dev/null,
+// which copies nothing into the process and reads what a device with a smaller limit left out.
+// It never takes the GIL: run from Python, a loop of its own waited for the GIL whenever the
+// caller sat in a long call that holds it (opening the database), and the disk stood idle.
+// Where a file or a call is refused, it stops reading; the export then reads as it goes.
+class ReadAhead {
+ public:
+  ReadAhead(const std::string& path, std::int64_t window, std::int64_t step)
+      : window_(std::max<std::int64_t>(window, 1)), step_(std::max<std::int64_t>(step, 1)) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    null_ = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (fd_ >= 0 && null_ >= 0) thread_ = std::thread([this] { run(); });
+  }
+  ~ReadAhead() {
+    stop();
+    for (const int fd : {fd_, null_})
+      if (fd >= 0) ::close(fd);
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Ends the reading (within one window's sendfile) and waits for the thread.
+  void stop() {
+    stop_.store(true, std::memory_order_relaxed);
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void run() {
+    const off_t size = ::lseek(fd_, 0, SEEK_END);
+    off_t at = 0, queued = 0;
+    while (at < size && !stop_.load(std::memory_order_relaxed)) {
+      for (const off_t ahead = std::min<off_t>(size, at + window_); queued < ahead; queued += step_)
+        if (posix_fadvise(fd_, queued, std::min<off_t>(step_, size - queued), POSIX_FADV_WILLNEED) != 0) return;
+      off_t from = at;
+      const ssize_t n = sendfile(null_, fd_, &from, static_cast<std::size_t>(std::min<off_t>(window_, size - at)));
+      if (n <= 0) return;
+      at += n;
+    }
+  }
+
+  std::int64_t window_, step_;
+  int fd_ = -1, null_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 // The export's HDF5 file: datasets made with their space allocated at once and never filled,
 // contiguous, in the array's own type, so that the caller writes each array's bytes at the
 // dataset's offset itself. Only the thread that holds the GIL uses it, and never while the
@@ -525,17 +578,13 @@ void bindExport(py::module_& m) {
       },
       py::arg("labels"), py::arg("low"), py::arg("size"), py::arg("base"), py::arg("wide"),
       "odb2xdmf's label table: base + the first row of each label at [label - low], -1 elsewhere.");
-  m.def(
-      "_will_need",
-      [](int fd, std::int64_t offset, std::int64_t size, std::int64_t step) {
-        const py::gil_scoped_release unlocked;
-        for (std::int64_t at = offset; at < offset + size; at += step)
-          if (posix_fadvise(fd, at, std::min(step, offset + size - at), POSIX_FADV_WILLNEED) != 0) return false;
-        return true;
-      },
-      py::arg("fd"), py::arg("offset"), py::arg("size"), py::arg("step"),
-      "odb2xdmf's read-ahead: asks the kernel to read a range of a file, step bytes a request, without the GIL "
-      "(a thread asking for it between requests would wait for the export's own threads); false where it cannot.");
+  py::class_<ReadAhead>(m, "_ReadAhead",
+                        "odb2xdmf's read-ahead: a thread, without the GIL, that reads a file into the page cache "
+                        "from the start, window bytes ahead of what it has read, in requests of step bytes.")
+      .def(py::init<const std::string&, std::int64_t, std::int64_t>(), py::arg("path"), py::arg("window"),
+           py::arg("step"))
+      .def("stop", &ReadAhead::stop, py::call_guard<py::gil_scoped_release>(),
+           "Ends the reading and waits for the thread.");
   m.def(
       "_start_writeback",
       [](int fd, std::int64_t offset, std::int64_t size) {

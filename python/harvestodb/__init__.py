@@ -12,7 +12,9 @@ Submodules (pure Python, usable where _odb was not built):
   run        one checked run of harvestodb, judged by a fresh marker (harvest-run)
   many       harvestodb over many databases into one table (harvest-many)
   plot       pictures and summaries of a report, and of a model with ParaView (harvest-plot)
-  xdmf       a database as an XDMF time series for ParaView and meshio (odb2xdmf)
+  xdmf       a database as an XDMF time series for ParaView and meshio
+  odb2xdmf   the command odb2xdmf, on xdmf
+  readahead  a file read into the page cache ahead of its reader (odb2xdmf's)
   mesh2odb   results of other open solvers into a database (mesh2odb)
 """
 

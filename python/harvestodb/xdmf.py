@@ -1,46 +1,18 @@
-"""odb2xdmf: a result database as an XDMF time series, for ParaView and meshio.
+"""xdmf: a result database as an XDMF time series, for ParaView and meshio.
 
-usage: odb2xdmf [-o OUT.xdmf] [--fields U,S,...] DB
-
-Writes OUT.xdmf (default: the database's name with .xdmf) and beside it
-OUT.h5, which holds every array; the XDMF file is the XML index over it.
-One grid per frame, steps one after another; the mesh is every instance's
-nodes and elements (cells are numbered in instance order, then element
-order, from 0).
-
-Arrays of a frame (FIELD is the field output's name):
-  nodal fields          point data FIELD (vectors padded to 3 components,
-                        tensors in the stored component order)
-  centroid and whole-   cell data FIELD
-  element fields
-  integration-point and cell data, one value per element: FIELD holds the
-  element-nodal fields  element's point of the largest von Mises (tensors),
-                        magnitude (vectors) or value (scalars); FIELD_mises
-                        (FIELD_mag) is that largest value, FIELD_mises_min and
-                        FIELD_mises_mean the smallest and the mean over the
-                        element's points (scalars: FIELD, FIELD_min, FIELD_mean)
-  derived               FIELD_mises of tensors, FIELD_mag of vectors
-  sets                  nset_NAME (points) and elset_NAME (cells), 1 for a
-                        member and 0 otherwise; a set of an instance is named
-                        INSTANCE.NAME
-  labels                node_label, element_label, instance (its index)
-Points or cells that a field does not cover hold NaN.
-
-Status 0 on success; 1 when the database cannot be read, a field named with
---fields is in no frame, or the output cannot be written (nothing is left
-behind); 2 for a wrong command line.
+export(db_path, out_path) writes out_path (.xdmf), the XML index, and beside it the .h5 file
+that holds every array: one grid per frame, steps one after another, the mesh of every
+instance. The command odb2xdmf (harvestodb.odb2xdmf) runs it; its --help and docs/view.md say
+which arrays an export holds and what they mean.
 """
 
-import argparse
 import errno
 import os
 import stat
-import sys
 
 import numpy as np
 
-PROG = "odb2xdmf"
-
+from . import readahead
 
 class Failure(Exception):
     """A failure of the export: printed as 'odb2xdmf: FILE: message', status 1. path is None when
@@ -617,64 +589,9 @@ class Export:
     """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
 
 
-READ_AHEAD_WINDOW = 16 << 20   # bytes asked of the disk beyond what has been read
+READ_AHEAD_WINDOW = int(os.environ.get('RAW', '16')) << 20   # bytes asked of the disk beyond what has been read
 DIRECT_PAGE = 4096             # O_DIRECT's alignment of file offsets, sizes and memory
 DIRECT_BUFFER = 4 << 20        # bytes a write past the page cache takes
-
-
-def read_ahead(path, stop):
-    """Asks the kernel to read the file into the page cache, in file order, until stop is set: run
-    in a thread of its own, the disk reads while the export computes. Files larger than a quarter
-    of the memory available (free, or page cache the kernel can drop) are left alone: they would
-    push out what they bring in.
-
-    The kernel reads at most a device's read-ahead size (read_ahead_kb, here 8 MB) of each
-    WILLNEED, and silently drops the rest: the requests go in steps of 2 MB (the module makes
-    them without the GIL). The file is sent to /dev/null behind them (no copy into this
-    process), which waits for those reads and reads what a device with a smaller limit left out.
-    The requests stay at most READ_AHEAD_WINDOW ahead of that: the export's own reads (the
-    frames' metadata, a block the read-ahead has not reached) queue behind whatever is asked, and
-    with the whole file asked at once they waited until the disk had read all of it."""
-    try:
-        fd = os.open(path, os.O_RDONLY)
-    except OSError:
-        return
-    null = None
-    try:
-        size = os.fstat(fd).st_size
-        if size > available_memory() // 4:
-            return
-        from . import _odb
-        null = os.open(os.devnull, os.O_WRONLY)
-        at = queued = 0
-        while at < size and not stop.is_set():
-            while queued < min(size, at + READ_AHEAD_WINDOW):
-                if not _odb._will_need(fd, queued, min(READ_AHEAD_WINDOW, size - queued), 2 << 20):
-                    return
-                queued += READ_AHEAD_WINDOW
-            n = os.sendfile(null, fd, at, min(READ_AHEAD_WINDOW, size - at))
-            if n <= 0:
-                break
-            at += n
-    except (OSError, ValueError, AttributeError, ImportError):   # no fadvise or sendfile here: read as it comes
-        pass
-    finally:
-        os.close(fd)
-        if null is not None:
-            os.close(null)
-
-
-def available_memory():
-    """Bytes of memory the kernel can give without swapping (MemAvailable), else the free pages:
-    a machine that has run for hours keeps most of its memory as page cache."""
-    try:
-        with open("/proc/meminfo") as f:
-            for line in f:
-                if line.startswith("MemAvailable:"):
-                    return int(line.split()[1]) * 1024
-    except (OSError, ValueError, IndexError):
-        pass
-    return os.sysconf("SC_AVPHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
 
 
 def release_cache(path):
@@ -695,14 +612,14 @@ def release_cache(path):
         os.close(fd)
 
 
-def export(db_path, out_path, fields=None, frames=None):
+def export(db_path, out_path, fields=None, frames=None, ahead=None):
     """Writes out_path (.xdmf) and its .h5 from the database; fields limits the field outputs,
-    frames ((step, increment) pairs) the frames. Raises Failure; leaves nothing behind then."""
-    import threading
-    stop = threading.Event()
-    ahead = threading.Thread(target=read_ahead, args=(db_path, stop), daemon=True)
-    if fields is None and frames is None:   # the whole file is wanted: read it from the start
-        ahead.start()
+    frames ((step, increment) pairs) the frames. ahead: a read-ahead of the database started
+    already (readahead.start(), which odb2xdmf calls before it imports numpy); without one the
+    export starts its own when it exports the whole database. Either is stopped on return.
+    Raises Failure; leaves nothing behind then."""
+    if ahead is None and fields is None and frames is None:   # the whole file is wanted: read it from the start
+        ahead = readahead.start(db_path)
     base = os.path.splitext(out_path)[0]
     h5_path = base + ".h5"
     h5_base = os.path.basename(h5_path)
@@ -713,9 +630,8 @@ def export(db_path, out_path, fields=None, frames=None):
             except library_errors() as e:
                 raise Failure(None, str(e)) from None
     finally:
-        stop.set()
-        if ahead.is_alive():
-            ahead.join()
+        if ahead is not None:
+            ahead.stop()
 
 
 def write_export(db, db_path, out_path, h5_path, h5_base, fields, frames):
@@ -958,60 +874,3 @@ def write_grids(db, mesh, chosen, fields, h5_base, put, scratch):
         parts.append("</Grid>\n")
         grids.append("\n".join(parts))
     return grids
-
-
-def keep_freed_memory():
-    """Asks glibc's malloc to serve every array from its heap and never hand freed memory back
-    to the system: an export frees and makes arrays of the same few sizes (the mesh's
-    temporaries, a frame's arrays, the reader's pieces), and each one malloc maps anew is pages
-    the kernel zeroes and faults in again, which a virtual machine makes dear (see
-    docs/view.md). It also keeps one arena for every thread (the threads start later): a
-    thread's own arena is fresh memory, which the blocks the main thread has freed cannot
-    serve. Only the command does this: it is the process's own choice."""
-    try:
-        import ctypes
-        libc = ctypes.CDLL(None)
-        m_trim_threshold, m_mmap_max, m_arena_max = -1, -4, -8
-        libc.mallopt(m_mmap_max, 0)
-        libc.mallopt(m_trim_threshold, 2 ** 31 - 1)
-        libc.mallopt(m_arena_max, 1)
-    except (OSError, AttributeError):   # not glibc: memory is managed as it is
-        pass
-
-
-def main(argv=None):
-    """The command odb2xdmf; ends the process once its output is flushed (see the end)."""
-    parser = argparse.ArgumentParser(prog=PROG, description=__doc__.split("\n\n", 2)[2].split("\n\nStatus")[0],
-                                     epilog="Status" + __doc__.split("\n\nStatus", 1)[1],
-                                     formatter_class=argparse.RawDescriptionHelpFormatter,
-                                     usage="%(prog)s [-o OUT.xdmf] [--fields U,S,...] DB")
-    parser.add_argument("database", metavar="DB", help="the result database (.odb)")
-    parser.add_argument("-o", dest="output", metavar="OUT.xdmf", help="the XDMF file (default: DB's name, .xdmf)")
-    parser.add_argument("--fields", metavar="U,S,...", help="export only these field outputs")
-    args = parser.parse_args(argv)
-    db = args.database
-    if not os.path.exists(db) and os.path.exists(db + ".odb"):
-        db += ".odb"
-    out = args.output or os.path.splitext(os.path.basename(db))[0] + ".xdmf"
-    fields = [f for f in args.fields.split(",") if f] if args.fields is not None else None
-    keep_freed_memory()
-    try:
-        result = export(db, out, fields)
-        print(f"{out}: {len(result.mesh.xyz)} points, {len(result.mesh.elem_labels)} cells, "
-              f"{len(result.frames)} frames; arrays in {result.h5}"
-              + ("" if result.rising else "; times: frame numbers, as the frame values do not rise"))
-        status = 0
-    except Failure as e:
-        print(f"{PROG}: {e}", file=sys.stderr)
-        status = 1
-    # The process ends here, without the interpreter's finalization: HDF5 left with an output
-    # file it could not close (its writes refused by a file size limit; the file is removed
-    # already) crashes in its exit handler, and freeing the export's arrays one by one took 20
-    # to 30 ms of an export (the kernel frees the process's memory at once).
-    sys.stdout.flush()
-    sys.stderr.flush()
-    os._exit(status)
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -2,7 +2,7 @@
 """odb2xdmf and harvest-plot --model against the program's report: in every frame, each exported array's range
 equals the report's whole-model max and min lines of its quantity (as printed, %g).
   check_view.py BIN_DIR export|paraview   read back with h5py and meshio | by ParaView (HARVEST_VIEW=1)"""
-import errno, fcntl, itertools, json, os, re, shutil, sys, h5py, numpy as np  # noqa: E401
+import errno, fcntl, itertools, json, os, re, shutil, sys, time, h5py, numpy as np  # noqa: E401
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
@@ -272,6 +272,31 @@ def check_reduction(dbs):
         os.pwrite = real
     check("O_DIRECT refused: written through the page cache, the same bytes",
           refused and h5_bytes(out) == h5_bytes(os.path.join(work, "pages.xdmf")), str(refused))
+    check_read_ahead(db, work)
+
+
+def check_read_ahead(db, work):
+    """The read-ahead brings a database whose pages were dropped into the page cache, and resident() says so; files
+    it cannot read, or that hold nothing, are left alone. Where dropping does nothing (tmpfs), the first row cannot
+    fail."""
+    from harvestodb import readahead
+    fd = os.open(db, os.O_RDONLY)
+    os.fsync(fd)
+    os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    os.close(fd)
+    dropped, ahead = readahead.resident(db), readahead.start(db)
+    for _ in range(500):   # at most 10 s
+        if readahead.resident(db) == 1.0:
+            break
+        time.sleep(0.02)
+    ahead.stop()
+    ahead.stop()   # a second stop does nothing
+    empty, missing = os.path.join(work, "empty.odb"), os.path.join(work, "missing.odb")
+    open(empty, "w").close()
+    for what, got, want in [(f"a dropped database ({dropped:.0%} cached), read ahead", readahead.resident(db), 1.0),
+                            ("a missing file", (readahead.start(missing), readahead.resident(missing)), (None, 0.0)),
+                            ("an empty file", readahead.resident(empty), 0.0)]:
+        check(f"read-ahead: {what}", got == want, f"{got} (expected {want})")
 
 
 def h5_bytes(xdmf):
