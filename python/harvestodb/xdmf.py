@@ -14,6 +14,7 @@ import numpy as np
 
 from . import readahead
 
+
 class Failure(Exception):
     """A failure of the export: printed as 'odb2xdmf: FILE: message', status 1. path is None when
     message is the library's own, which names the file and the object itself."""
@@ -589,7 +590,6 @@ class Export:
     """What an export wrote: output paths, the mesh, the frames (step name, frame, total time)."""
 
 
-READ_AHEAD_WINDOW = int(os.environ.get('RAW', '16')) << 20   # bytes asked of the disk beyond what has been read
 DIRECT_PAGE = 4096             # O_DIRECT's alignment of file offsets, sizes and memory
 DIRECT_BUFFER = 4 << 20        # bytes a write past the page cache takes
 
