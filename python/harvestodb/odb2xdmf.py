@@ -32,6 +32,7 @@ behind); 2 for a wrong command line.
 """
 
 import argparse
+import importlib.machinery
 import os
 import sys
 
@@ -45,19 +46,17 @@ def program_cached():
     and numpy's core (half their pages or more). Only then does the command start reading the
     database before it imports them: with them on the disk too, each of their reads queued
     behind the database's (docs/view.md)."""
-    here = os.path.dirname(os.path.abspath(__file__))
-    places = [(here, "_odb.")] + [(os.path.join(p or ".", "numpy", "core"), "_multiarray_umath.") for p in sys.path]
-    found = {}   # prefix -> the first such file on the path, the one the import loads
-    for folder, prefix in places:
-        if prefix in found:
-            continue
+    numpy = importlib.machinery.PathFinder.find_spec("numpy")   # where the import will find it, unimported
+    if numpy is None or not numpy.submodule_search_locations:
+        return False
+    files = []
+    for folder, prefix in ((os.path.dirname(os.path.abspath(__file__)), "_odb."),
+                           (os.path.join(numpy.submodule_search_locations[0], "core"), "_multiarray_umath.")):
         try:
-            names = [e.path for e in os.scandir(folder) if e.name.startswith(prefix) and e.name.endswith(".so")]
+            files += [e.path for e in os.scandir(folder) if e.name.startswith(prefix) and e.name.endswith(".so")][:1]
         except OSError:
-            continue
-        if names:
-            found[prefix] = names[0]
-    return len(found) == 2 and all(readahead.resident(f) >= 0.5 for f in found.values())
+            return False
+    return len(files) == 2 and all(readahead.resident(f) >= 0.5 for f in files)
 
 
 def keep_freed_memory():
